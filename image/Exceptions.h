@@ -1,0 +1,62 @@
+// Error classes of the whole program. Every failure is raised as one of these, carrying the
+// exact (UTF-8) text the user sees; the hierarchy lets a handler catch a family at once
+// (EStreamError catches both EFCreateError and EWriteError).
+#pragma once
+
+#include <exception>
+#include <string>
+
+namespace penamo {
+
+class Exception : public std::exception {
+ public:
+  explicit Exception(std::string message) : FMessage(std::move(message)) {}
+  const std::string& Message() const noexcept { return FMessage; }
+  const char* what() const noexcept override { return FMessage.c_str(); }
+  // The class name as a user-facing diagnostic would print it ("EReadError").
+  virtual const char* ClassName() const noexcept { return "Exception"; }
+
+ private:
+  std::string FMessage;
+};
+
+#define PENAMO_ERROR_CLASS(Name, Base)                                 \
+  class Name : public Base {                                           \
+   public:                                                             \
+    using Base::Base;                                                  \
+    const char* ClassName() const noexcept override { return #Name; } \
+  }
+
+PENAMO_ERROR_CLASS(EAbort, Exception);
+PENAMO_ERROR_CLASS(EHeapException, Exception);
+PENAMO_ERROR_CLASS(EOutOfMemory, EHeapException);
+PENAMO_ERROR_CLASS(EOutOfResources, EOutOfMemory);
+PENAMO_ERROR_CLASS(EStreamError, Exception);
+PENAMO_ERROR_CLASS(EFCreateError, EStreamError);
+PENAMO_ERROR_CLASS(EFOpenError, EStreamError);
+PENAMO_ERROR_CLASS(EFilerError, EStreamError);
+PENAMO_ERROR_CLASS(EReadError, EFilerError);
+PENAMO_ERROR_CLASS(EWriteError, EFilerError);
+PENAMO_ERROR_CLASS(EInvalidGraphic, Exception);
+PENAMO_ERROR_CLASS(EInvalidGraphicOperation, Exception);
+PENAMO_ERROR_CLASS(EOSError, Exception);
+
+#undef PENAMO_ERROR_CLASS
+
+// The fixed texts. Those with a placeholder are built by the functions below.
+namespace Msg {
+inline constexpr const char* OutOfMemory = "メモリが足りません";
+inline constexpr const char* OutOfResources = "システム リソースが足りません";
+inline constexpr const char* ReadError = "ストリームからの読み込みエラー";
+inline constexpr const char* WriteError = "ストリームへの書き込みエラー";
+inline constexpr const char* InvalidBitmap = "ビットマップイメージが不正です";
+inline constexpr const char* InvalidPixelFormat = "画像フォーマットが不正です";
+inline constexpr const char* ScanLineOutOfRange = "スキャンライン のインデックスが範囲を越えました";
+
+std::string FOpenError(const std::string& path);    // "ファイル %s は開けません"
+std::string FCreateError(const std::string& path);  // "ファイル %s を作成できません"
+// "システムエラー。コード：%d." CR LF "%s"
+std::string OSError(int code, const std::string& text);
+}  // namespace Msg
+
+}  // namespace penamo

@@ -1,0 +1,110 @@
+#include "Stream.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "Exceptions.h"
+
+namespace penamo {
+
+std::int64_t TStream::Size() {
+  const std::int64_t position = Seek(0, TSeekOrigin::Current);
+  const std::int64_t size = Seek(0, TSeekOrigin::End);
+  Seek(position, TSeekOrigin::Beginning);
+  return size;
+}
+
+void TStream::ReadBuffer(void* buffer, std::int64_t count) {
+  if (count != 0 && Read(buffer, count) != count) throw EReadError(Msg::ReadError);
+}
+
+void TStream::WriteBuffer(const void* buffer, std::int64_t count) {
+  if (count != 0 && Write(buffer, count) != count) throw EWriteError(Msg::WriteError);
+}
+
+std::int64_t TMemoryStream::Read(void* buffer, std::int64_t count) {
+  const auto size = static_cast<std::int64_t>(FBytes.size());
+  if (count <= 0 || FPosition >= size) return 0;
+  const std::int64_t n = std::min(count, size - FPosition);
+  std::memcpy(buffer, FBytes.data() + FPosition, static_cast<std::size_t>(n));
+  FPosition += n;
+  return n;
+}
+
+std::int64_t TMemoryStream::Write(const void* buffer, std::int64_t count) {
+  if (count <= 0) return 0;
+  const auto end = static_cast<std::size_t>(FPosition + count);
+  if (end > FBytes.size()) FBytes.resize(end);
+  std::memcpy(FBytes.data() + FPosition, buffer, static_cast<std::size_t>(count));
+  FPosition += count;
+  return count;
+}
+
+std::int64_t TMemoryStream::Seek(std::int64_t offset, TSeekOrigin origin) {
+  std::int64_t base = 0;
+  if (origin == TSeekOrigin::Current) base = FPosition;
+  if (origin == TSeekOrigin::End) base = static_cast<std::int64_t>(FBytes.size());
+  if (base + offset < 0) return -1;
+  FPosition = base + offset;
+  return FPosition;
+}
+
+std::int64_t THandleStream::Read(void* buffer, std::int64_t count) {
+  // A read may deliver less than asked without being at the end (signals, pipes), so keep
+  // asking until the count is met or the file has nothing more.
+  auto* out = static_cast<std::uint8_t*>(buffer);
+  std::int64_t done = 0;
+  while (done < count) {
+    const ssize_t n = ::read(FHandle, out + done, static_cast<std::size_t>(std::min<std::int64_t>(
+                                                      count - done, std::int64_t{1} << 30)));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += n;
+  }
+  return done;
+}
+
+std::int64_t THandleStream::Write(const void* buffer, std::int64_t count) {
+  const auto* in = static_cast<const std::uint8_t*>(buffer);
+  std::int64_t done = 0;
+  while (done < count) {
+    const ssize_t n = ::write(FHandle, in + done, static_cast<std::size_t>(std::min<std::int64_t>(
+                                                      count - done, std::int64_t{1} << 30)));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return 0;  // a failed write counts as nothing written
+    done += n;
+  }
+  return done;
+}
+
+std::int64_t THandleStream::Seek(std::int64_t offset, TSeekOrigin origin) {
+  const int whence =
+      origin == TSeekOrigin::Beginning ? SEEK_SET : origin == TSeekOrigin::Current ? SEEK_CUR : SEEK_END;
+  const off_t result = ::lseek(FHandle, static_cast<off_t>(offset), whence);
+  return result < 0 ? -1 : static_cast<std::int64_t>(result);
+}
+
+TFileStream::TFileStream(const std::string& path) : THandleStream(-1), FFileName(path) {
+  FHandle = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (FHandle < 0) throw EFOpenError(Msg::FOpenError(path));
+  struct stat st {};
+  // A folder opens on POSIX, but it is no file that can be read.
+  if (::fstat(FHandle, &st) != 0 || S_ISDIR(st.st_mode)) {
+    ::close(FHandle);
+    throw EFOpenError(Msg::FOpenError(path));
+  }
+  // Others may read while we read; a cooperating writer that takes an exclusive lock waits.
+  ::flock(FHandle, LOCK_SH | LOCK_NB);
+}
+
+TFileStream::~TFileStream() {
+  if (FHandle >= 0) ::close(FHandle);
+}
+
+}  // namespace penamo

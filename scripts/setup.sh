@@ -1,0 +1,24 @@
+# Sourced by run.sh and test.sh: installs the Debian packages the build needs, once.
+PENAMO_PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libgtest-dev libgmock-dev
+  libbenchmark-dev fonts-ipafont-gothic xvfb xdotool imagemagick clang libclang-rt-14-dev
+  clang-format)
+
+penamo_install_deps() {
+  local missing=()
+  for p in "${PENAMO_PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "Installing: ${missing[*]}"
+  local sudo=()
+  [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+  "${sudo[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+# Configures and builds one build tree; quick when nothing changed.
+penamo_build() {
+  local dir=$1; shift
+  cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
+  cmake --build "$dir"
+}
