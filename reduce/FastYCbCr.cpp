@@ -32,7 +32,8 @@ class TResidueSolver {
   TResidueSolver(std::int32_t coefficient, std::int32_t modulus)
       : FModulus(modulus), FValue(static_cast<std::size_t>(modulus), -1) {
     for (std::int32_t x = 0; x < 256; ++x) {
-      std::int32_t& slot = FValue[static_cast<std::size_t>(Modulo(std::int64_t{coefficient} * x, modulus))];
+      std::int32_t& slot =
+          FValue[static_cast<std::size_t>(Modulo(std::int64_t{coefficient} * x, modulus))];
       if (slot >= 0) throw std::logic_error("two channel values share a residue");
       slot = x;
     }
@@ -95,22 +96,31 @@ TFastYCbCr::TFastYCbCr() {
       const std::int32_t greenTerm = 34414 * (a - 128) + 71414 * (b - 128);
       FGreenOffset[pair] = static_cast<std::int16_t>(CeilDivide(greenTerm, 100000));
       if (greenTerm != 0 && greenTerm % 100000 == 0) {
-        if (FWholeGreenPairCount == kMaxWholeGreenPairs) {
-          throw std::logic_error("more whole green terms than expected");
-        }
-        TWholeGreenPair& whole = FWholeGreenPairs[static_cast<std::size_t>(FWholeGreenPairCount++)];
+        TWholeGreenPair whole;
         whole.Pair = pair;
+        bool anyLower = false;
         for (std::int32_t luma = 0; luma <= 256; ++luma) {
           const std::uint8_t plain = ClampToByte(luma - FGreenOffset[pair]);
-          whole.OneLower[static_cast<std::size_t>(luma)] = YCbCrToRGB(luma, a, b).Green != plain;
+          const bool lower = YCbCrToRGB(luma, a, b).Green != plain;
+          whole.OneLower[static_cast<std::size_t>(luma)] = lower;
+          anyLower = anyLower || lower;
         }
-        SetBit(FGreenWhole, pair);
+        // As it turns out, none is: the pairs are kept only should that ever change.
+        if (anyLower) {
+          if (FWholeGreenPairCount == kMaxWholeGreenPairs) {
+            throw std::logic_error("more whole green terms than expected");
+          }
+          FWholeGreenPairs[static_cast<std::size_t>(FWholeGreenPairCount++)] = whole;
+          SetBit(FGreenWhole, pair);
+        }
       }
     }
   }
   for (std::int32_t c = 0; c < 256; ++c) {
-    FRedOffset[static_cast<std::size_t>(c)] = static_cast<std::int16_t>(FloorDivide(1402 * (c - 128), 1000));
-    FBlueOffset[static_cast<std::size_t>(c)] = static_cast<std::int16_t>(FloorDivide(1772 * (c - 128), 1000));
+    FRedOffset[static_cast<std::size_t>(c)] =
+        static_cast<std::int16_t>(FloorDivide(1402 * (c - 128), 1000));
+    FBlueOffset[static_cast<std::size_t>(c)] =
+        static_cast<std::int16_t>(FloorDivide(1772 * (c - 128), 1000));
   }
 }
 

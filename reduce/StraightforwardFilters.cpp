@@ -77,7 +77,9 @@ bool DiffuseError(TBitmap& Src, TBitmap& Dst, std::uint8_t Strength, std::int32_
 
 }  // namespace
 
-bool YPatternDither4(TBitmap& Src, TBitmap& Dst) { return PatternDither(Src, Dst, 4, kPattern2x2); }
+bool YPatternDither4(TBitmap& Src, TBitmap& Dst) {
+  return PatternDither(Src, Dst, 4, kPattern2x2);
+}
 
 bool YPatternDither16(TBitmap& Src, TBitmap& Dst) {
   return PatternDither(Src, Dst, 16, kPattern4x4);

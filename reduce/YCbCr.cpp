@@ -29,7 +29,9 @@ std::uint8_t ClampToByte(std::int32_t value) {
 
 }  // namespace
 
-std::int32_t TruncateTowardZero(long double value) { return static_cast<std::int32_t>(value); }
+std::int32_t TruncateTowardZero(long double value) {
+  return static_cast<std::int32_t>(value);
+}
 
 std::int32_t RoundHalfToEven(long double value) {
   // An explicit rule rather than nearbyintl, so that the result never depends on a rounding

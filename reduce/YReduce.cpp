@@ -89,7 +89,8 @@ bool PatternDither(TBitmap& Src, TBitmap& Dst, std::int32_t step,
     // Rows are independent: each part takes one band of them.
     RunInParts(PartsWorthRunning(pixels), [&](int part, int parts) {
       const std::int32_t first = static_cast<std::int32_t>(std::int64_t{height} * part / parts);
-      const std::int32_t last = static_cast<std::int32_t>(std::int64_t{height} * (part + 1) / parts);
+      const std::int32_t last =
+          static_cast<std::int32_t>(std::int64_t{height} * (part + 1) / parts);
       for (std::int32_t y = first; y < last; ++y) {
         DitherRow<Size>(ycc, levels[y & (Size - 1)], rows.Source[y], rows.Destination[y], width);
       }
@@ -144,16 +145,22 @@ class TDiffusionRun {
  public:
   TDiffusionRun(const TFastYCbCr& ycc, const TDiffusionTables& tables, const TRows& rows,
                 std::int16_t* columnError, std::int32_t width, std::int32_t height, int parts)
-      : FYcc(ycc), FTables(tables), FRows(rows), FColumnError(columnError), FWidth(width),
-        FHeight(height), FProgress(static_cast<std::size_t>(parts)) {}
+      : FYcc(ycc),
+        FTables(tables),
+        FRows(rows),
+        FColumnError(columnError),
+        FWidth(width),
+        FHeight(height),
+        FProgress(static_cast<std::size_t>(parts)) {}
+
+  static constexpr std::int32_t kSpan = 512;
 
   void Run(int part, int parts) {
-    for (std::int32_t y = part; y < FHeight; y += parts) DiffuseRow(y, part, parts);
+    for (std::int32_t y = part; y < FHeight; y += parts)
+      DiffuseRow(y, part, parts);
   }
 
  private:
-  static constexpr std::int32_t kSpan = 512;
-
   // Pixels done so far by one part, counted as y · width + x of the next pixel it will do.
   struct alignas(64) TProgress {
     std::atomic<std::int64_t> Next{0};
@@ -190,16 +197,18 @@ class TDiffusionRun {
         const std::int32_t v = ClampLuma(
             luma[i] + FTables.VerticalTerm[static_cast<std::size_t>(columnError[i] + kErrorBias)]);
         const TDiffusionOutcome outcome =
-            FTables.Outcome[static_cast<std::size_t>(v)][static_cast<std::size_t>(rowError + kErrorBias)];
+            FTables.Outcome[static_cast<std::size_t>(v)]
+                           [static_cast<std::size_t>(rowError + kErrorBias)];
         level[i] = outcome.Level;
         rowError = outcome.Error;
         columnError[i] = outcome.Error;
       }
       FProgress[static_cast<std::size_t>(part)].Next.store(std::int64_t{y} * FWidth + start + count,
-                                                          std::memory_order_release);
+                                                           std::memory_order_release);
 
       std::uint8_t* target = out + 3 * static_cast<std::size_t>(start);
-      for (std::int32_t i = 0; i < count; ++i, target += 3) WritePixel(FYcc, target, level[i], cb[i], cr[i]);
+      for (std::int32_t i = 0; i < count; ++i, target += 3)
+        WritePixel(FYcc, target, level[i], cb[i], cr[i]);
     }
   }
 
@@ -226,7 +235,8 @@ bool DiffuseError(TBitmap& Src, TBitmap& Dst, std::uint8_t Strength, std::int32_
     const TDiffusionTables tables = MakeDiffusionTables(step, weight);
     const TRows rows = CollectRows(Src, Dst, height);
     const std::size_t pixels = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
-    const int wanted = std::min(PartsWorthRunning(pixels), static_cast<int>(std::min(height, 64)));
+    // Parts meet once per span; in narrow pictures they would do little but wait.
+    const int wanted = width < 2 * TDiffusionRun::kSpan ? 1 : PartsWorthRunning(pixels);
     TDiffusionRun run(ycc, tables, rows, columnError.data(), width, height, wanted);
     RunInParts(wanted, [&run](int part, int parts) { run.Run(part, parts); });
     return true;
@@ -237,7 +247,9 @@ bool DiffuseError(TBitmap& Src, TBitmap& Dst, std::uint8_t Strength, std::int32_
 
 }  // namespace
 
-bool YPatternDither4(TBitmap& Src, TBitmap& Dst) { return PatternDither(Src, Dst, 4, kPattern2x2); }
+bool YPatternDither4(TBitmap& Src, TBitmap& Dst) {
+  return PatternDither(Src, Dst, 4, kPattern2x2);
+}
 
 bool YPatternDither16(TBitmap& Src, TBitmap& Dst) {
   return PatternDither(Src, Dst, 16, kPattern4x4);

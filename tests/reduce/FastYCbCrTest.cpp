@@ -19,9 +19,9 @@ TEST(FastConversion, ConvertsEveryColourExactlyAsTheExtendedArithmetic) {
         const TYCbCr want = RGBToYCbCr(r, g, b);
         const TYCbCr got = fast.Convert(r, g, b);
         if (got != want && ++mismatches <= 10) {
-          ADD_FAILURE() << "RGB " << red << "," << green << "," << blue << ": fast " << got.Y
-                        << "," << got.Cb << "," << got.Cr << ", extended " << want.Y << ","
-                        << want.Cb << "," << want.Cr;
+          ADD_FAILURE() << "RGB " << red << "," << green << "," << blue << ": fast " << got.Y << ","
+                        << got.Cb << "," << got.Cr << ", extended " << want.Y << "," << want.Cb
+                        << "," << want.Cr;
         }
       }
     }

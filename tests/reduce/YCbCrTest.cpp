@@ -53,11 +53,10 @@ TEST_P(PrimaryConversion, PrimaryConvertsAndRebuildsOneBelowFullStrength) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    RedGreenBlue, PrimaryConversion,
-    testing::Values(TPrimaryCase{{255, 0, 0}, {76, 84, 255}, {254, 0, 0}},
-                    TPrimaryCase{{0, 255, 0}, {149, 43, 21}, {0, 254, 0}},
-                    TPrimaryCase{{0, 0, 255}, {29, 255, 107}, {0, 0, 254}}));
+INSTANTIATE_TEST_SUITE_P(RedGreenBlue, PrimaryConversion,
+                         testing::Values(TPrimaryCase{{255, 0, 0}, {76, 84, 255}, {254, 0, 0}},
+                                         TPrimaryCase{{0, 255, 0}, {149, 43, 21}, {0, 254, 0}},
+                                         TPrimaryCase{{0, 0, 255}, {29, 255, 107}, {0, 0, 254}}));
 
 TEST(Rebuilding, LumaAboveTheLastLevelClampsToWhite) {
   EXPECT_EQ(YCbCrToRGB(256, 128, 128), (TRGB{255, 255, 255}));
