@@ -15,12 +15,6 @@ void PrepareForFiltering(TBitmap& source, TBitmap& destination) {
   source.SetImageFormat(TPixelFormat::pf24bit);
 }
 
-std::int32_t ClampLuma(std::int32_t luma) {
-  if (luma < 0) luma = 0;
-  if (luma > 255) luma = 255;
-  return luma;
-}
-
 std::int32_t PatternLuma(std::int32_t luma, std::int32_t step, std::int32_t threshold) {
   luma = ClampLuma(luma);
   const std::int32_t remainder = luma % step;

@@ -20,7 +20,11 @@ inline constexpr std::uint8_t kPattern4x4[4][4] = {
 // destination width, height, 24 bits, then the source to 24 bits.
 void PrepareForFiltering(TBitmap& source, TBitmap& destination);
 
-std::int32_t ClampLuma(std::int32_t luma);
+inline std::int32_t ClampLuma(std::int32_t luma) {
+  if (luma < 0) luma = 0;
+  if (luma > 255) luma = 255;
+  return luma;
+}
 
 // The ordered dither's reduced luma: the level below or above luma (clamped to 0..255), chosen
 // by the cell's threshold. May be 256.

@@ -34,12 +34,14 @@ TRows CollectRows(TBitmap& Src, TBitmap& Dst, std::int32_t height) {
   return rows;
 }
 
-void WritePixel(const TFastYCbCr& ycc, std::uint8_t* out, std::int32_t luma, std::int32_t cb,
-                std::int32_t cr) {
-  out[0] = ycc.Blue(luma, cb);
-  out[1] = ycc.Green(luma, cb, cr);
-  out[2] = ycc.Red(luma, cr);
-}
+// A span's worth of converted pixels.
+struct TSpanBuffer {
+  static constexpr int kSize = TFastYCbCr::kSpan;
+  alignas(64) std::array<std::int32_t, kSize> Luma;
+  alignas(64) std::array<std::int32_t, kSize> Cb;
+  alignas(64) std::array<std::int32_t, kSize> Cr;
+  alignas(64) std::array<std::int32_t, kSize> Level;
+};
 
 // ---- Ordered pattern dither ----
 
@@ -65,12 +67,15 @@ TPatternLevels<Size> MakePatternLevels(std::int32_t step,
 template <int Size>
 void DitherRow(const TFastYCbCr& ycc, const std::array<std::array<std::int16_t, 256>, Size>& levels,
                const std::uint8_t* in, std::uint8_t* out, std::int32_t width) {
-  for (std::int32_t x = 0; x < width; ++x, in += 3, out += 3) {
-    const std::uint32_t blue = in[0], green = in[1], red = in[2];
-    const std::int32_t cb = ycc.Cb(red, green, blue);
-    const std::int32_t cr = ycc.Cr(red, green, blue);
-    const std::int32_t luma = levels[x & (Size - 1)][ycc.Luma(red, green, blue)];
-    WritePixel(ycc, out, luma, cb, cr);
+  TSpanBuffer span;
+  for (std::int32_t start = 0; start < width; start += TSpanBuffer::kSize) {
+    const int count = std::min(TSpanBuffer::kSize, width - start);
+    const std::size_t offset = 3 * static_cast<std::size_t>(start);
+    ycc.ConvertSpan(in + offset, count, span.Luma.data(), span.Cb.data(), span.Cr.data());
+    for (int i = 0; i < count; ++i) {
+      span.Level[i] = levels[(start + i) & (Size - 1)][static_cast<std::size_t>(span.Luma[i])];
+    }
+    ycc.RebuildSpan(span.Level.data(), span.Cb.data(), span.Cr.data(), count, out + offset);
   }
 }
 
@@ -153,7 +158,7 @@ class TDiffusionRun {
         FHeight(height),
         FProgress(static_cast<std::size_t>(parts)) {}
 
-  static constexpr std::int32_t kSpan = 512;
+  static constexpr std::int32_t kSpan = TSpanBuffer::kSize;
 
   void Run(int part, int parts) {
     for (std::int32_t y = part; y < FHeight; y += parts)
@@ -178,37 +183,30 @@ class TDiffusionRun {
   void DiffuseRow(std::int32_t y, int part, int parts) {
     const std::uint8_t* in = FRows.Source[static_cast<std::size_t>(y)];
     std::uint8_t* out = FRows.Destination[static_cast<std::size_t>(y)];
-    std::array<std::uint8_t, kSpan> luma, cb, cr;
-    std::array<std::int16_t, kSpan> level;
+    TSpanBuffer span;
     std::int32_t rowError = 0;
     for (std::int32_t start = 0; start < FWidth; start += kSpan) {
       const std::int32_t count = std::min(kSpan, FWidth - start);
-      const std::uint8_t* pixel = in + 3 * static_cast<std::size_t>(start);
-      for (std::int32_t i = 0; i < count; ++i, pixel += 3) {
-        const std::uint32_t blue = pixel[0], green = pixel[1], red = pixel[2];
-        luma[i] = static_cast<std::uint8_t>(FYcc.Luma(red, green, blue));
-        cb[i] = static_cast<std::uint8_t>(FYcc.Cb(red, green, blue));
-        cr[i] = static_cast<std::uint8_t>(FYcc.Cr(red, green, blue));
-      }
+      const std::size_t offset = 3 * static_cast<std::size_t>(start);
+      FYcc.ConvertSpan(in + offset, count, span.Luma.data(), span.Cb.data(), span.Cr.data());
 
       WaitForRowAbove(y, start + count, part, parts);
       std::int16_t* columnError = FColumnError + start;
       for (std::int32_t i = 0; i < count; ++i) {
-        const std::int32_t v = ClampLuma(
-            luma[i] + FTables.VerticalTerm[static_cast<std::size_t>(columnError[i] + kErrorBias)]);
+        const std::int32_t v =
+            ClampLuma(span.Luma[i] +
+                      FTables.VerticalTerm[static_cast<std::size_t>(columnError[i] + kErrorBias)]);
         const TDiffusionOutcome outcome =
             FTables.Outcome[static_cast<std::size_t>(v)]
                            [static_cast<std::size_t>(rowError + kErrorBias)];
-        level[i] = outcome.Level;
+        span.Level[i] = outcome.Level;
         rowError = outcome.Error;
         columnError[i] = outcome.Error;
       }
       FProgress[static_cast<std::size_t>(part)].Next.store(std::int64_t{y} * FWidth + start + count,
                                                            std::memory_order_release);
 
-      std::uint8_t* target = out + 3 * static_cast<std::size_t>(start);
-      for (std::int32_t i = 0; i < count; ++i, target += 3)
-        WritePixel(FYcc, target, level[i], cb[i], cr[i]);
+      FYcc.RebuildSpan(span.Level.data(), span.Cb.data(), span.Cr.data(), count, out + offset);
     }
   }
 
