@@ -82,28 +82,20 @@ void DitherRow(const TFastYCbCr& ycc, const std::array<std::array<std::int16_t, 
 template <int Size>
 bool PatternDither(TBitmap& Src, TBitmap& Dst, std::int32_t step,
                    const std::uint8_t (&thresholds)[Size][Size]) {
-  try {
-    PrepareForFiltering(Src, Dst);
-    const std::int32_t width = Src.Width();
-    const std::int32_t height = Src.Height();
-    if (width <= 0 || height <= 0) return true;
+  return RunPatternDither(Src, Dst, [&](std::int32_t width, std::int32_t height) {
     const TFastYCbCr& ycc = TFastYCbCr::Tables();
     const TPatternLevels<Size> levels = MakePatternLevels(step, thresholds);
     const TRows rows = CollectRows(Src, Dst, height);
     const std::size_t pixels = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
     // Rows are independent: each part takes one band of them.
     RunInParts(PartsWorthRunning(pixels), [&](int part, int parts) {
-      const std::int32_t first = static_cast<std::int32_t>(std::int64_t{height} * part / parts);
-      const std::int32_t last =
-          static_cast<std::int32_t>(std::int64_t{height} * (part + 1) / parts);
+      const auto first = static_cast<std::int32_t>(std::int64_t{height} * part / parts);
+      const auto last = static_cast<std::int32_t>(std::int64_t{height} * (part + 1) / parts);
       for (std::int32_t y = first; y < last; ++y) {
         DitherRow<Size>(ycc, levels[y & (Size - 1)], rows.Source[y], rows.Destination[y], width);
       }
     });
-    return true;
-  } catch (...) {
-    return false;
-  }
+  });
 }
 
 // ---- Error diffusion ----
@@ -220,27 +212,20 @@ class TDiffusionRun {
 };
 
 bool DiffuseError(TBitmap& Src, TBitmap& Dst, std::uint8_t Strength, std::int32_t step) {
-  // The only failure that reaches the caller: it happens before anything is touched.
-  std::vector<std::int16_t> columnError = AllocateColumnError(Src.Width());
-  if (Src.Empty() || Strength > kMaxStrength) return false;
-  const double weight = DiffusionWeight(Strength);
-  try {
-    PrepareForFiltering(Src, Dst);
-    const std::int32_t width = Src.Width();
-    const std::int32_t height = Src.Height();
-    if (width <= 0 || height <= 0) return true;
-    const TFastYCbCr& ycc = TFastYCbCr::Tables();
-    const TDiffusionTables tables = MakeDiffusionTables(step, weight);
-    const TRows rows = CollectRows(Src, Dst, height);
-    const std::size_t pixels = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
-    // Parts meet once per span; in narrow pictures they would do little but wait.
-    const int wanted = width < 2 * TDiffusionRun::kSpan ? 1 : PartsWorthRunning(pixels);
-    TDiffusionRun run(ycc, tables, rows, columnError.data(), width, height, wanted);
-    RunInParts(wanted, [&run](int part, int parts) { run.Run(part, parts); });
-    return true;
-  } catch (...) {
-    return false;
-  }
+  return RunErrorDiffusion(
+      Src, Dst, Strength,
+      [&](std::vector<std::int16_t>& columnError, double weight, std::int32_t width,
+          std::int32_t height) {
+        const TFastYCbCr& ycc = TFastYCbCr::Tables();
+        const TDiffusionTables tables = MakeDiffusionTables(step, weight);
+        const TRows rows = CollectRows(Src, Dst, height);
+        const std::size_t pixels =
+            static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+        // Parts meet once per span; in narrow pictures they would do little but wait.
+        const int wanted = width < 2 * TDiffusionRun::kSpan ? 1 : PartsWorthRunning(pixels);
+        TDiffusionRun run(ycc, tables, rows, columnError.data(), width, height, wanted);
+        RunInParts(wanted, [&run](int part, int parts) { run.Run(part, parts); });
+      });
 }
 
 }  // namespace
