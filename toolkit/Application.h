@@ -133,9 +133,15 @@ class TApplication : public QApplication {
   static void Construct(Form*& reference, Args&&... args);
   void AdoptWindow(TCustomForm* form);
   void ShowError(const Exception& error);
-  void ShowForeignError(const char* className, const void* address);
+  void ShowForeignError(const QString& className, const void* address);
+  void ReportStartupError(const std::exception_ptr& error) noexcept;
   void FormDestroyed(TCustomForm* form);
   void QuitLoops();
+  bool ModalCloseAllowed(TCustomForm& form);
+  void Release(TCustomForm& form);
+
+  friend int RunApplication(TApplication& app, const QString& title,
+                            const std::function<void(TApplication&)>& createWindows);
 
   QString FTitle;
   QIcon FIcon;
@@ -172,10 +178,13 @@ void Guarded(QObject* sender, Fn&& fn) noexcept {
   }
 }
 
-// The entry and exit sequence: makes the application object, sets the title, runs
-// `createWindows` (which builds the main window through CreateMainWindow), runs the event loop
-// and destroys the windows. Returns 0; when `createWindows` raises, the application error box
-// shows the error and the result is 1, without running the loop.
+// The entry and exit sequence: sets the title, runs `createWindows` (which builds the main
+// window through CreateMainWindow), runs the event loop and destroys the windows. Returns the
+// exit code: 0; or 1 when `createWindows` raises, after the application error box has shown the
+// error, without running the loop.
+int RunApplication(TApplication& app, const QString& title,
+                   const std::function<void(TApplication&)>& createWindows);
+// The same with an application object of its own, made from the program's arguments.
 int RunApplication(int& argc, char** argv, const QString& title,
                    const std::function<void(TApplication&)>& createWindows);
 

@@ -67,10 +67,6 @@ class TCustomForm : public QWidget {
   TPosition Position() const { return FPosition; }
   void SetPosition(TPosition position);
 
-  // The window's outer rectangle (frame included) on the desktop. Before the window system has
-  // framed it, the frame is taken to be that of the main window.
-  QRect OuterRect() const;
-
   // Runs OnCreate, reporting an error it raises. Done once, by CreateMainWindow or MakeForm.
   void DoCreate();
   // Hides the window and runs OnDestroy, reporting an error it raises; idempotent. The owner
@@ -108,6 +104,14 @@ class TCustomForm : public QWidget {
 // dialog would lie mostly on another. `monitors` are the monitors' rectangles.
 QPoint MainFormCenterPosition(const QRect& mainOuter, QSize dialogOuter,
                               const QList<QRect>& monitors);
+// The rectangles of the monitors, the primary first.
+QList<QRect> MonitorRects();
+// A top-level window's outer size. Before the window system has framed it, its frame is taken
+// to be that of the main window.
+QSize EstimatedOuterSize(const QWidget& window);
+// After a modal window or box: gives activation back to the window that had it and the focus to
+// the control that had it, where they still show.
+void RestoreActivation(QWidget* window, QWidget* focus);
 // The monitor holding the greater part of `rect`, or the nearest one; -1 when there are none.
 int MonitorIndexOf(const QRect& rect, const QList<QRect>& monitors);
 
