@@ -66,22 +66,24 @@ class TImage : public QWidget {
   std::function<void(TImage& sender, TMouseButton button, TShiftState shift, int x, int y)>
       OnMouseUp;
 
-  // Hands a right or middle release at `globalPos` to the image control under it, if any:
-  // those buttons capture nothing, so their release belongs to whatever is under the pointer.
-  static void ReleaseAt(QPoint globalPos, TMouseButton button, TShiftState shift);
+  // Hands a right or middle release to the image control under the pointer, if any: those
+  // buttons capture nothing, so their release belongs to whatever is under the pointer, not
+  // to the widget Qt delivered it to. A left release is left alone.
+  static void HandOnRelease(const QMouseEvent& event);
 
  protected:
   void paintEvent(QPaintEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
 
  private:
   void PictureChanged();
+  void UpdateOpacity();
 
   TPicture FPicture;
   bool FAutoSize = false;
   bool FOpaque = false;
-  bool FLeftCaptured = false;
 };
 
 // Conversions from Qt's mouse terms (shared with the scroll box).

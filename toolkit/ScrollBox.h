@@ -117,6 +117,7 @@ class TScrollBox : public QFrame {
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
+  void showEvent(QShowEvent* event) override;
   void changeEvent(QEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
 
@@ -138,6 +139,7 @@ class TScrollBox : public QFrame {
   TColor FColor;
   bool FUpdating = false;   // inside UpdateScrollBars: child geometry changes are ours
   bool FScrolling = false;  // children are being moved by a scroll
+  bool FDestroying = false;
 };
 
 }  // namespace penamo

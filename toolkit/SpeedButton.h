@@ -4,11 +4,11 @@
 #pragma once
 
 #include <QImage>
-#include <QPixmap>
 #include <QString>
 #include <QWidget>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "Bitmap.h"
@@ -44,13 +44,13 @@ class TGlyphList {
   void Delete(int index);
   // Slots in use.
   int Count() const;
-  // The image in a slot, its masked pixels transparent.
-  const QPixmap& Image(int index) const;
+  // The image in a slot, its masked pixels transparent (alpha 0).
+  const QImage& Image(int index) const;
 
  private:
   int FWidth;
   int FHeight;
-  std::vector<QPixmap> FImages;
+  std::vector<QImage> FImages;
   std::vector<bool> FInUse;
 };
 
@@ -75,10 +75,11 @@ class TGlyphCache {
 };
 
 // Checkerboard tiles (8 x 8, first colour where x and y are both even or both odd), made once
-// per pair of colours and kept for the life of the process. Safe from any thread.
+// per pair of colours (as red, green and blue) and kept for the life of the process. Safe
+// from any thread: tiles are QImages, which need no window system.
 class TPatternManager {
  public:
-  static QPixmap Pattern(TColor color1, TColor color2);
+  static QImage Pattern(TColor color1, TColor color2);
   // Tiles made so far.
   static int Count();
 };
@@ -112,7 +113,7 @@ class TButtonGlyph {
   // The list slot of a face's image, built on first use; -1 when the strip is empty.
   int FaceImage(TButtonFace face);
   // The image itself, built on first use; null when the strip is empty.
-  const QPixmap* FaceImagePixmap(TButtonFace face);
+  const QImage* FaceImageData(TButtonFace face);
 
   // Lays out glyph (and caption) in `client` and draws them; `offset` is added to the glyph's
   // place. Masked pixels stay unpainted when `transparent`, else they are painted `faceColor`.
