@@ -506,9 +506,11 @@ void TSpeedButton::mousePressEvent(QMouseEvent* event) {
 }
 
 void TSpeedButton::mouseDoubleClickEvent(QMouseEvent* event) {
-  // Qt has already delivered the second press as a press; this only adds the double click.
+  // Qt delivers the second press of a double click as this event only: it is a press first.
   event->accept();
-  if (event->button() == Qt::LeftButton && FDown && OnDblClick) OnDblClick(*this);
+  if (event->button() != Qt::LeftButton) return;
+  LeftPressed();
+  if (FDown && OnDblClick) OnDblClick(*this);
 }
 
 void TSpeedButton::mouseMoveEvent(QMouseEvent* event) {
