@@ -82,7 +82,7 @@ int Save(int argc, char** argv) {
   TBitmap picture;
   picture.ReadBitmapFile(argv[first + 1]);
   const double read = Lap();
-  picture.SetImageFormat(TPixelFormat::pf24bit);
+  picture.ConvertTo24Bits();
   const double convert = Lap();
   TBitmap output;
   if (!(slow ? chosen->Straightforward : chosen->Fast)(picture, output)) {
