@@ -16,8 +16,11 @@ namespace penamo {
 namespace {
 
 // Every row address, asked for in the order the images expect (source row y, then destination
-// row y), before any thread starts: only the first address of each image may replace its
-// storage, so the addresses stay valid for the whole run and no thread touches the images.
+// row y), before the parts start: only the first address of each image may replace its
+// storage, so the addresses stay valid for the whole run and no part touches the images. Only
+// pictures this wide are shared between parts, so that the list is small beside the picture.
+constexpr std::int32_t kWidthWorthParts = 256;
+
 struct TRows {
   std::vector<const std::uint8_t*> Source;
   std::vector<std::uint8_t*> Destination;
@@ -85,12 +88,20 @@ bool PatternDither(TBitmap& Src, TBitmap& Dst, std::int32_t step,
   return RunPatternDither(Src, Dst, [&](std::int32_t width, std::int32_t height) {
     const TFastYCbCr& ycc = TFastYCbCr::Tables();
     const TPatternLevels<Size> levels = MakePatternLevels(step, thresholds);
-    const TRows rows = CollectRows(Src, Dst, height);
     const std::size_t pixels = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+    const int parts = width < kWidthWorthParts ? 1 : PartsWorthRunning(pixels);
+    if (parts == 1) {
+      for (std::int32_t y = 0; y < height; ++y) {
+        const std::uint8_t* in = Src.RowAddress(y);
+        DitherRow<Size>(ycc, levels[y & (Size - 1)], in, Dst.RowAddress(y), width);
+      }
+      return;
+    }
+    const TRows rows = CollectRows(Src, Dst, height);
     // Rows are independent: each part takes one band of them.
-    RunInParts(PartsWorthRunning(pixels), [&](int part, int parts) {
-      const auto first = static_cast<std::int32_t>(std::int64_t{height} * part / parts);
-      const auto last = static_cast<std::int32_t>(std::int64_t{height} * (part + 1) / parts);
+    RunInParts(parts, [&](int part, int count) {
+      const auto first = static_cast<std::int32_t>(std::int64_t{height} * part / count);
+      const auto last = static_cast<std::int32_t>(std::int64_t{height} * (part + 1) / count);
       for (std::int32_t y = first; y < last; ++y) {
         DitherRow<Size>(ycc, levels[y & (Size - 1)], rows.Source[y], rows.Destination[y], width);
       }
@@ -140,41 +151,27 @@ TDiffusionTables MakeDiffusionTables(std::int32_t step, double weight) {
 // need nothing from other rows, so only the short error chain waits.
 class TDiffusionRun {
  public:
-  TDiffusionRun(const TFastYCbCr& ycc, const TDiffusionTables& tables, const TRows& rows,
-                std::int16_t* columnError, std::int32_t width, std::int32_t height, int parts)
+  TDiffusionRun(const TFastYCbCr& ycc, const TDiffusionTables& tables, std::int16_t* columnError,
+                std::int32_t width, int parts)
       : FYcc(ycc),
         FTables(tables),
-        FRows(rows),
         FColumnError(columnError),
         FWidth(width),
-        FHeight(height),
         FProgress(static_cast<std::size_t>(parts)) {}
 
   static constexpr std::int32_t kSpan = TSpanBuffer::kSize;
 
-  void Run(int part, int parts) {
-    for (std::int32_t y = part; y < FHeight; y += parts)
-      DiffuseRow(y, part, parts);
-  }
-
- private:
-  // Pixels done so far by one part, counted as y · width + x of the next pixel it will do.
-  struct alignas(64) TProgress {
-    std::atomic<std::int64_t> Next{0};
-  };
-
-  void WaitForRowAbove(std::int32_t y, std::int32_t end, int part, int parts) {
-    if (y == 0 || parts == 1) return;
-    const TProgress& above = FProgress[static_cast<std::size_t>((part + parts - 1) % parts)];
-    const std::int64_t needed = std::int64_t{y - 1} * FWidth + end;
-    for (int spins = 0; above.Next.load(std::memory_order_acquire) < needed; ++spins) {
-      if (spins > 64) std::this_thread::yield();
+  // This part's rows.
+  void Run(const TRows& rows, int part, int parts) {
+    const auto height = static_cast<std::int32_t>(rows.Source.size());
+    for (std::int32_t y = part; y < height; y += parts) {
+      DiffuseRow(y, rows.Source[static_cast<std::size_t>(y)],
+                 rows.Destination[static_cast<std::size_t>(y)], part, parts);
     }
   }
 
-  void DiffuseRow(std::int32_t y, int part, int parts) {
-    const std::uint8_t* in = FRows.Source[static_cast<std::size_t>(y)];
-    std::uint8_t* out = FRows.Destination[static_cast<std::size_t>(y)];
+  // Row y, from in to out; part and parts say whom to wait for.
+  void DiffuseRow(std::int32_t y, const std::uint8_t* in, std::uint8_t* out, int part, int parts) {
     TSpanBuffer span;
     std::int32_t rowError = 0;
     for (std::int32_t start = 0; start < FWidth; start += kSpan) {
@@ -202,12 +199,25 @@ class TDiffusionRun {
     }
   }
 
+ private:
+  // Pixels done so far by one part, counted as y · width + x of the next pixel it will do.
+  struct alignas(64) TProgress {
+    std::atomic<std::int64_t> Next{0};
+  };
+
+  void WaitForRowAbove(std::int32_t y, std::int32_t end, int part, int parts) {
+    if (y == 0 || parts == 1) return;
+    const TProgress& above = FProgress[static_cast<std::size_t>((part + parts - 1) % parts)];
+    const std::int64_t needed = std::int64_t{y - 1} * FWidth + end;
+    for (int spins = 0; above.Next.load(std::memory_order_acquire) < needed; ++spins) {
+      if (spins > 64) std::this_thread::yield();
+    }
+  }
+
   const TFastYCbCr& FYcc;
   const TDiffusionTables& FTables;
-  const TRows& FRows;
   std::int16_t* FColumnError;
   std::int32_t FWidth;
-  std::int32_t FHeight;
   std::vector<TProgress> FProgress;
 };
 
@@ -218,13 +228,22 @@ bool DiffuseError(TBitmap& Src, TBitmap& Dst, std::uint8_t Strength, std::int32_
           std::int32_t height) {
         const TFastYCbCr& ycc = TFastYCbCr::Tables();
         const TDiffusionTables tables = MakeDiffusionTables(step, weight);
-        const TRows rows = CollectRows(Src, Dst, height);
         const std::size_t pixels =
             static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
-        // Parts meet once per span; in narrow pictures they would do little but wait.
-        const int wanted = width < 2 * TDiffusionRun::kSpan ? 1 : PartsWorthRunning(pixels);
-        TDiffusionRun run(ycc, tables, rows, columnError.data(), width, height, wanted);
-        RunInParts(wanted, [&run](int part, int parts) { run.Run(part, parts); });
+        // Parts meet once per span; in narrower pictures they would do little but wait.
+        const int parts = width < std::max(kWidthWorthParts, 2 * TDiffusionRun::kSpan)
+                              ? 1
+                              : PartsWorthRunning(pixels);
+        TDiffusionRun run(ycc, tables, columnError.data(), width, parts);
+        if (parts == 1) {
+          for (std::int32_t y = 0; y < height; ++y) {
+            const std::uint8_t* in = Src.RowAddress(y);
+            run.DiffuseRow(y, in, Dst.RowAddress(y), 0, 1);
+          }
+          return;
+        }
+        const TRows rows = CollectRows(Src, Dst, height);
+        RunInParts(parts, [&](int part, int count) { run.Run(rows, part, count); });
       });
 }
 
