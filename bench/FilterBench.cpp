@@ -15,18 +15,16 @@ namespace {
 
 using TFilter = std::function<bool(TBitmap&, TBitmap&)>;
 
-const TFilter kFast[] = {
-    YPatternDither4, YPatternDither16,
-    [](TBitmap& s, TBitmap& d) { return YDiffError16(s, d, 100); },
-    [](TBitmap& s, TBitmap& d) { return YDiffError32(s, d, 100); },
-    [](TBitmap& s, TBitmap& d) { return YDiffError64(s, d, 100); }};
+const TFilter kFast[] = {YPatternDither4, YPatternDither16,
+                         [](TBitmap& s, TBitmap& d) { return YDiffError16(s, d, 100); },
+                         [](TBitmap& s, TBitmap& d) { return YDiffError32(s, d, 100); },
+                         [](TBitmap& s, TBitmap& d) { return YDiffError64(s, d, 100); }};
 const TFilter kStraightforward[] = {
     straightforward::YPatternDither4, straightforward::YPatternDither16,
     [](TBitmap& s, TBitmap& d) { return straightforward::YDiffError16(s, d, 100); },
     [](TBitmap& s, TBitmap& d) { return straightforward::YDiffError32(s, d, 100); },
     [](TBitmap& s, TBitmap& d) { return straightforward::YDiffError64(s, d, 100); }};
-const char* const kNames[] = {"pattern4", "pattern16", "diffusion16", "diffusion32",
-                              "diffusion64"};
+const char* const kNames[] = {"pattern4", "pattern16", "diffusion16", "diffusion32", "diffusion64"};
 
 TBitmap& Picture4096() {
   static TBitmap* picture = [] {

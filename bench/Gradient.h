@@ -19,8 +19,8 @@ inline void MakeGradient(TBitmap& picture, int width, int height) {
     for (int x = 0; x < width; ++x) {
       const double u = x / across;
       const double v = y / down;
-      row[3 * x] = static_cast<std::uint8_t>(255.0 * (1.0 - u) * v + 0.5);         // blue
-      row[3 * x + 1] = static_cast<std::uint8_t>(255.0 * (u + v) / 2.0 + 0.5);      // green
+      row[3 * x] = static_cast<std::uint8_t>(255.0 * (1.0 - u) * v + 0.5);            // blue
+      row[3 * x + 1] = static_cast<std::uint8_t>(255.0 * (u + v) / 2.0 + 0.5);        // green
       row[3 * x + 2] = static_cast<std::uint8_t>(255.0 * u * (1.0 - v / 2.0) + 0.5);  // red
     }
   }

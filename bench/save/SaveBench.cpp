@@ -43,9 +43,10 @@ const TNamedFilter kFilters[] = {
 };
 
 int Usage() {
-  std::fprintf(stderr,
-               "usage: penamo_save_bench [--straightforward] [--stage-times] FILTER IN.bmp OUT.bmp\n"
-               "       penamo_save_bench --make-gradient WIDTH HEIGHT OUT.bmp\n");
+  std::fprintf(
+      stderr,
+      "usage: penamo_save_bench [--straightforward] [--stage-times] FILTER IN.bmp OUT.bmp\n"
+      "       penamo_save_bench --make-gradient WIDTH HEIGHT OUT.bmp\n");
   return 2;
 }
 
