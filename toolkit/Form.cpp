@@ -66,6 +66,10 @@ void TCustomForm::setVisible(bool visible) {
 }
 
 void TCustomForm::ApplyPosition() {
+  if (FPosition == TPosition::poDesigned) return;
+  // Where the window system frames a window as soon as it exists, the true outer size is
+  // known from then on.
+  if (!testAttribute(Qt::WA_WState_Created)) winId();
   const QSize outer = EstimatedOuterSize(*this);
   const auto centreOn = [&](const QRect& area) {
     move(area.left() + (area.width() - outer.width()) / 2,
