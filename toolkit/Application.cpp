@@ -154,11 +154,11 @@ void TApplication::SetIcon(const QIcon& icon) {
 }
 
 bool TApplication::ShowHint() const {
-  return FHints->Enabled();
+  return FHints != nullptr && FHints->Enabled();
 }
 
 void TApplication::SetShowHint(bool show) {
-  FHints->SetEnabled(show);
+  if (FHints != nullptr) FHints->SetEnabled(show);
 }
 
 void TApplication::AdoptWindow(TCustomForm* form) {
@@ -243,7 +243,9 @@ bool TApplication::notify(QObject* receiver, QEvent* event) {
   // No error may unwind through Qt's event delivery: whatever a handler raises ends here.
   try {
     const QEvent::Type type = event->type();
-    if (EndsTooltip(type)) {
+    if (FHints == nullptr) {
+      // Being torn down: the tooltip service is gone.
+    } else if (EndsTooltip(type)) {
       FHints->Cancel();
     } else if (receiver->isWidgetType()) {
       auto* widget = static_cast<QWidget*>(receiver);
@@ -312,6 +314,7 @@ void TApplication::ShowMessageBox(const TMessageBoxRequest& request) {
     MessageBoxShower(request);
     return;
   }
+  FHints->Cancel();
   const QPointer<QWidget> active = activeWindow();
   const QPointer<QWidget> focus = focusWidget();
   QWidget* reference = active != nullptr ? active.data() : FMainForm;
