@@ -63,6 +63,16 @@ QString CurrentExceptionClassName() {
   return type != nullptr ? Demangled(type->name()) : QStringLiteral("unknown");
 }
 
+// The control under `pos` in the window of `widget`. While a button is held the pressed control
+// receives every movement, wherever the pointer is.
+QWidget* ControlAt(QWidget& widget, QPoint pos) {
+  QWidget* window = widget.window();
+  const QPoint local = window->mapFromGlobal(pos);
+  if (!window->rect().contains(local)) return nullptr;
+  QWidget* child = window->childAt(local);
+  return child != nullptr ? child : window;
+}
+
 QString ProgramFileName() {
   const QString path = QCoreApplication::applicationFilePath();
   return QFileInfo(path).fileName();
@@ -250,7 +260,10 @@ bool TApplication::notify(QObject* receiver, QEvent* event) {
     } else if (receiver->isWidgetType()) {
       auto* widget = static_cast<QWidget*>(receiver);
       if (type == QEvent::MouseMove) {
-        FHints->PointerMoved(widget, static_cast<QMouseEvent*>(event)->globalPosition().toPoint());
+        const auto* move = static_cast<QMouseEvent*>(event);
+        const QPoint pos = move->globalPosition().toPoint();
+        FHints->PointerMoved(move->buttons() == Qt::NoButton ? widget : ControlAt(*widget, pos),
+                             pos);
       } else if (type == QEvent::Leave && widget->isWindow() &&
                  widgetAt(QCursor::pos()) == nullptr) {
         FHints->Cancel();  // the pointer is over none of the program's windows

@@ -119,6 +119,16 @@ TEST_F(Tooltips, AKeyOrAMouseButtonHidesTheTooltipAtOnce) {
   QTest::mouseRelease(Window.windowHandle(), Qt::LeftButton, {}, QPoint(40, 15));
 }
 
+TEST_F(Tooltips, WhileAButtonIsHeldTheControlUnderThePointerCounts) {
+  QWindow* handle = Window.windowHandle();
+  QTest::mousePress(handle, Qt::LeftButton, {}, QPoint(15, 15));  // on the first control
+  QTest::mouseMove(handle, QPoint(40, 15));
+  EXPECT_EQ(Hints.HintControl(), Second);
+  QTest::mouseMove(handle, QPoint(200, 80));
+  EXPECT_EQ(Hints.HintControl(), nullptr);
+  QTest::mouseRelease(handle, Qt::LeftButton, {}, QPoint(200, 80));
+}
+
 TEST_F(Tooltips, NoTooltipShowsWhileNoWindowOfTheProgramIsActive) {
   MoveTo(First);
   QApplication::setActiveWindow(nullptr);
