@@ -4,6 +4,7 @@
 #include <QAbstractButton>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
 #include <QTimer>
 #include <stdexcept>
@@ -142,7 +143,7 @@ TEST(ApplicationMessageBox, IsAStopBoxWithOneOkButtonCaptionedAsAsked) {
   EXPECT_EQ(buttons, 1);
 }
 
-TEST(ApplicationMessageBox, BlocksInputToTheOtherWindowsAndGivesActivationBack) {
+TEST(ApplicationMessageBox, OpensCentredOnTheActiveWindowsMonitorBlockingTheOtherWindows) {
   QWidget main;
   main.resize(200, 100);
   auto* button = new QPushButton("x", &main);
@@ -153,12 +154,20 @@ TEST(ApplicationMessageBox, BlocksInputToTheOtherWindowsAndGivesActivationBack) 
   main.activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(&main));
 
+  QPoint boxPosition;
+  QSize boxSize;
   test::WhenModal([&](QWidget& modal) {
+    boxPosition = modal.frameGeometry().topLeft();
+    boxSize = modal.frameGeometry().size();
     QTest::mouseClick(main.windowHandle(), Qt::LeftButton, {}, QPoint(20, 20));
     qobject_cast<QMessageBox*>(&modal)->button(QMessageBox::Ok)->click();
   });
   Application->ShowMessageBox({"text", "caption", TMessageIcon::Stop});
   EXPECT_EQ(clicks, 0);
+  // Centred on the monitor of the window that was active.
+  const QRect monitor = main.screen()->geometry();
+  EXPECT_EQ(boxPosition, QPoint(monitor.left() + (monitor.width() - boxSize.width()) / 2,
+                                monitor.top() + (monitor.height() - boxSize.height()) / 2));
   EXPECT_TRUE(QTest::qWaitForWindowActive(&main));
   QTest::mouseClick(main.windowHandle(), Qt::LeftButton, {}, QPoint(20, 20));
   EXPECT_EQ(clicks, 1);
