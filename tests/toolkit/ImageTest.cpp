@@ -97,7 +97,8 @@ TEST_F(ImageTest, AutoSizeTakesThePictureSizeButNotAnEmptyOnes) {
   EXPECT_EQ(image->size(), QSize(640, 480));
   EXPECT_FALSE(image->Opaque());
   EXPECT_EQ(At(5, 5), HostColour) << "an empty picture paints nothing";
-  image->Picture().Assign(static_cast<const TBitmap*>(nullptr));
+  image->Picture().Assign(nullptr);
+  EXPECT_EQ(image->Picture().Graphic(), nullptr);
   EXPECT_EQ(image->size(), QSize(640, 480));
 }
 
