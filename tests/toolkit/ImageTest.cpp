@@ -124,6 +124,17 @@ TEST_F(ImageTest, IconIsDrawnAtItsOwnSizeWithItsTransparentAreas) {
   EXPECT_EQ(At(40, 10), HostColour);
 }
 
+TEST_F(ImageTest, ShowingAPictureCopiesNoPixel) {
+  auto source = SolidBitmap(300, 200, qRgb(0, 0, 255));
+  image->SetAutoSize(true);
+  image->Picture().Assign(source.get());
+  image->repaint();
+  (void)host->grab();
+  // Still one block of pixels, held by both: neither the hand-over nor the painting copied it.
+  EXPECT_EQ(&image->Picture().Bitmap()->Image(), &source->Image());
+  EXPECT_EQ(source->Image().RefCount(), 2);
+}
+
 // ---- the picture ----
 
 TEST(PictureTest, PictureKeepsThePictureAsGivenWhateverHappensToTheSource) {
