@@ -97,7 +97,8 @@ TEST_F(ImageTest, AutoSizeTakesThePictureSizeButNotAnEmptyOnes) {
   EXPECT_EQ(image->size(), QSize(640, 480));
   EXPECT_FALSE(image->Opaque());
   EXPECT_EQ(At(5, 5), HostColour) << "an empty picture paints nothing";
-  image->Picture().Assign(static_cast<const TBitmap*>(nullptr));
+  image->Picture().Assign(nullptr);
+  EXPECT_EQ(image->Picture().Graphic(), nullptr);
   EXPECT_EQ(image->size(), QSize(640, 480));
 }
 
@@ -121,6 +122,17 @@ TEST_F(ImageTest, IconIsDrawnAtItsOwnSizeWithItsTransparentAreas) {
   EXPECT_EQ(At(10, 10), qRgb(255, 0, 0));
   EXPECT_EQ(At(2, 2), HostColour);
   EXPECT_EQ(At(40, 10), HostColour);
+}
+
+TEST_F(ImageTest, ShowingAPictureCopiesNoPixel) {
+  auto source = SolidBitmap(300, 200, qRgb(0, 0, 255));
+  image->SetAutoSize(true);
+  image->Picture().Assign(source.get());
+  image->repaint();
+  (void)host->grab();
+  // Still one block of pixels, held by both: neither the hand-over nor the painting copied it.
+  EXPECT_EQ(&image->Picture().Bitmap()->Image(), &source->Image());
+  EXPECT_EQ(source->Image().RefCount(), 2);
 }
 
 // ---- the picture ----

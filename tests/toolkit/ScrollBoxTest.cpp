@@ -322,21 +322,24 @@ TEST_F(ScrollBoxTest, ShiftStateTellsKeysAndButtonsStillHeld) {
   QTest::mouseRelease(WindowOf(image), Qt::RightButton, {}, InWindow(image, QPoint(5, 5)));
 }
 
-TEST_F(ScrollBoxTest, RightReleaseGoesToTheImageUnderThePointerNotTheOnePressed) {
+TEST_F(ScrollBoxTest, ReleaseOfAPressThatCapturedNothingGoesToTheImageUnderThePointer) {
   Load(100, 60);
   // Pressed over the picture, released over the background: no image is under the pointer.
   Press(image, QPoint(50, 30), Qt::RightButton);
   MoveTo(image, QPoint(150, 100));
   Release(image, QPoint(150, 100), Qt::RightButton);
   EXPECT_TRUE(ups.empty());
-  // Pressed over the background, released over the picture.
-  Press(image, QPoint(150, 100), Qt::MiddleButton);
-  MoveTo(image, QPoint(20, 10));
-  Release(image, QPoint(20, 10), Qt::MiddleButton);
-  ASSERT_EQ(ups.size(), 1u);
+  // Pressed over the background, released over the picture, whichever button.
+  for (Qt::MouseButton button : {Qt::MiddleButton, Qt::LeftButton}) {
+    Press(image, QPoint(150, 100), button);
+    MoveTo(image, QPoint(20, 10));
+    Release(image, QPoint(20, 10), button);
+  }
+  ASSERT_EQ(ups.size(), 2u);
   EXPECT_EQ(ups[0].Button, TMouseButton::mbMiddle);
-  EXPECT_EQ(ups[0].X, 20);
-  EXPECT_EQ(ups[0].Y, 10);
+  EXPECT_EQ(ups[1].Button, TMouseButton::mbLeft);
+  EXPECT_EQ(ups[1].X, 20);
+  EXPECT_EQ(ups[1].Y, 10);
 }
 
 TEST_F(ScrollBoxTest, HiddenImageReceivesNothing) {
