@@ -106,5 +106,14 @@ done
 echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"
 
 echo
+echo "where one save spends its time (penamo_save_bench, one run each):"
+for kind in pattern16 diffusion16; do
+  printf '  %-28s' "fast $kind:"
+  "$SAVE_BENCH" --stage-times "$kind" "$IN" "$WORK/stages.bmp" 2>&1
+  printf '  %-28s' "straightforward $kind:"
+  "$SAVE_BENCH" --straightforward --stage-times "$kind" "$IN" "$WORK/stages.bmp" 2>&1
+done
+
+echo
 "$BUILD/bench/penamo_bench" --benchmark_filter=UpdateSamples --benchmark_repetitions=5 \
   --benchmark_report_aggregates_only=true
