@@ -1,5 +1,5 @@
 // The five luma-reduction filters. Each keeps every pixel's chroma and reduces only its luma to
-// a coarser set of levels: two ordered pattern dithers (4 and 16 levels' steps) and three error
+// a coarser set of levels: two ordered pattern dithers (steps of 4 and 16) and three error
 // diffusions (16, 32 and 64 levels). Their output is defined bit for bit by the extended-
 // precision arithmetic of StraightforwardFilters.h; these run the same arithmetic through exact
 // integer tables (FastYCbCr.h) and, for large pictures, on every core.
