@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Draws the button glyphs and the program icon and writes them as Windows bitmap files.
 
-Run from anywhere: python3 make_pictures.py [output folder]. The .bmp files it writes are kept
+Run from anywhere: python3 make_pictures.py [output folder]. The files it writes are kept
 in the repository beside it, so the build needs no Python; run it again only after changing a
 drawing here.
 
@@ -10,11 +10,14 @@ The glyph strips are 16-colour (4-bit) pictures except the open folder, which is
 button treats as transparent: purple in the 16-colour strips, black in the folder. The disabled
 twin of the floppy disk uses only white, grey and purple so that the button's recolouring of
 exactly those three colours turns it into the raised, greyed look of the desktop.
+
+penamo.png is the icon once more, for the desktop entry that the install puts in place.
 """
 
 import os
 import struct
 import sys
+import zlib
 
 # The 16-colour system palette, in its usual order, as (red, green, blue).
 SYSTEM16 = [
@@ -71,6 +74,26 @@ def write_bmp(path, width, height, bits, palette, pixels):
     info = struct.pack("<IiiHHIIiiII", 40, width, height, 1, bits, 0, len(body), 3780, 3780, 0, 0)
     with open(path, "wb") as f:
         f.write(header + info + table + body)
+
+
+def write_png(path, palette, pixels, transparent):
+    """Writes pixels as an RGBA PNG for desktops, with one palette index fully transparent."""
+
+    def chunk(kind, data):
+        body = kind + data
+        return struct.pack(">I", len(data)) + body + struct.pack(">I", zlib.crc32(body))
+
+    height, width = len(pixels), len(pixels[0])
+    raw = bytearray()
+    for row in pixels:
+        raw.append(0)
+        for index in row:
+            r, g, b = palette[index]
+            raw.extend((r, g, b, 0 if index == transparent else 255))
+    ihdr = struct.pack(">IIBBBBB", width, height, 8, 6, 0, 0, 0)
+    with open(path, "wb") as f:
+        f.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", ihdr) +
+                chunk(b"IDAT", zlib.compress(bytes(raw), 9)) + chunk(b"IEND", b""))
 
 
 def parse16(drawing):
@@ -300,6 +323,8 @@ def main():
     write_bmp(os.path.join(out, "open.bmp"), 16, 16, 8, palette, pixels)
     palette, pixels = icon()
     write_bmp(os.path.join(out, "icon.bmp"), 32, 32, 8, palette, pixels)
+    # The same icon for the desktop's menus, its surround transparent.
+    write_png(os.path.join(out, "penamo.png"), palette, pixels, pixels[-1][0])
 
 
 if __name__ == "__main__":
