@@ -2,7 +2,9 @@
 
 namespace penamo::Msg {
 
-std::string FOpenError(const std::string& path) { return "ファイル " + path + " は開けません"; }
+std::string FOpenError(const std::string& path) {
+  return "ファイル " + path + " は開けません";
+}
 
 std::string FCreateError(const std::string& path) {
   return "ファイル " + path + " を作成できません";

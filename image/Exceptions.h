@@ -20,10 +20,10 @@ class Exception : public std::exception {
   std::string FMessage;
 };
 
-#define PENAMO_ERROR_CLASS(Name, Base)                                 \
-  class Name : public Base {                                           \
-   public:                                                             \
-    using Base::Base;                                                  \
+#define PENAMO_ERROR_CLASS(Name, Base)                                \
+  class Name : public Base {                                          \
+   public:                                                            \
+    using Base::Base;                                                 \
     const char* ClassName() const noexcept override { return #Name; } \
   }
 

@@ -61,8 +61,9 @@ std::int64_t THandleStream::Read(void* buffer, std::int64_t count) {
   auto* out = static_cast<std::uint8_t*>(buffer);
   std::int64_t done = 0;
   while (done < count) {
-    const ssize_t n = ::read(FHandle, out + done, static_cast<std::size_t>(std::min<std::int64_t>(
-                                                      count - done, std::int64_t{1} << 30)));
+    const ssize_t n = ::read(
+        FHandle, out + done,
+        static_cast<std::size_t>(std::min<std::int64_t>(count - done, std::int64_t{1} << 30)));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
     done += n;
@@ -74,8 +75,9 @@ std::int64_t THandleStream::Write(const void* buffer, std::int64_t count) {
   const auto* in = static_cast<const std::uint8_t*>(buffer);
   std::int64_t done = 0;
   while (done < count) {
-    const ssize_t n = ::write(FHandle, in + done, static_cast<std::size_t>(std::min<std::int64_t>(
-                                                      count - done, std::int64_t{1} << 30)));
+    const ssize_t n = ::write(
+        FHandle, in + done,
+        static_cast<std::size_t>(std::min<std::int64_t>(count - done, std::int64_t{1} << 30)));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return 0;  // a failed write counts as nothing written
     done += n;
@@ -84,8 +86,9 @@ std::int64_t THandleStream::Write(const void* buffer, std::int64_t count) {
 }
 
 std::int64_t THandleStream::Seek(std::int64_t offset, TSeekOrigin origin) {
-  const int whence =
-      origin == TSeekOrigin::Beginning ? SEEK_SET : origin == TSeekOrigin::Current ? SEEK_CUR : SEEK_END;
+  const int whence = origin == TSeekOrigin::Beginning ? SEEK_SET
+                     : origin == TSeekOrigin::Current ? SEEK_CUR
+                                                      : SEEK_END;
   const off_t result = ::lseek(FHandle, static_cast<off_t>(offset), whence);
   return result < 0 ? -1 : static_cast<std::int64_t>(result);
 }

@@ -1,0 +1,453 @@
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <functional>
+
+#include "Bitmap.h"
+#include "BitmapFileBuilder.h"
+#include "Stream.h"
+
+namespace penamo::test {
+namespace {
+
+// A 2 x 1 24-bit picture: the state a failed read must leave alone.
+TBytes KnownPicture() {
+  TBitmapFileBuilder file;
+  file.Width = 2;
+  file.Pixels = {1, 2, 3, 4, 5, 6, 0, 0};
+  return file.Build();
+}
+
+TBytes Truncated(TBytes bytes, std::size_t length) {
+  bytes.resize(length);
+  return bytes;
+}
+
+TEST(BitmapReading, AnEmptyStreamGivesAnEmptyPictureWithAZeroDescription) {
+  TBitmap bitmap;
+  ReadBytes(bitmap, KnownPicture());
+  ReadBytes(bitmap, {});
+  EXPECT_TRUE(bitmap.Empty());
+  EXPECT_EQ(bitmap.Width(), 0);
+  EXPECT_EQ(bitmap.Height(), 0);
+  EXPECT_EQ(bitmap.Description().Header.biSize, 0u);
+  EXPECT_EQ(bitmap.Description().Header.biBitCount, 0u);
+  EXPECT_TRUE(bitmap.ColorTable().empty());
+}
+
+TEST(BitmapReading, A24BitPictureHoldsTheFileBytesAndTheFileDescription) {
+  TBitmapFileBuilder file;
+  file.Width = 3;
+  file.Height = 2;
+  file.XPelsPerMeter = 100;
+  file.YPelsPerMeter = 200;
+  file.ClrImportant = 7;
+  // Bottom row first, each row 9 bytes and 3 pad bytes.
+  for (int i = 0; i < 24; ++i)
+    file.Pixels.push_back(static_cast<std::uint8_t>(i % 12 < 9 ? i + 1 : 0));
+  TBitmap bitmap;
+  int changes = 0;
+  bitmap.OnChange = [&](TGraphic&) { ++changes; };
+  ReadBytes(bitmap, file.Build());
+
+  EXPECT_EQ(changes, 1);
+  const TBitmapInfoHeader& h = bitmap.Description().Header;
+  EXPECT_EQ(h.biSize, 40u);
+  EXPECT_EQ(h.biWidth, 3);
+  EXPECT_EQ(h.biHeight, 2);
+  EXPECT_EQ(h.biPlanes, 1);
+  EXPECT_EQ(h.biBitCount, 24);
+  EXPECT_EQ(h.biCompression, BI_RGB);
+  EXPECT_EQ(h.biSizeImage, 24u);
+  EXPECT_EQ(h.biXPelsPerMeter, 100);
+  EXPECT_EQ(h.biYPelsPerMeter, 200);
+  EXPECT_EQ(h.biClrUsed, 0u);
+  EXPECT_EQ(h.biClrImportant, 7u);
+  EXPECT_EQ(bitmap.ImageFormat(), TPixelFormat::pf24bit);
+  EXPECT_EQ(TBytes(bitmap.Image().Pixels(), bitmap.Image().Pixels() + 24), file.Pixels);
+  EXPECT_EQ(RowBytes(bitmap, 1), (TBytes{1, 2, 3, 4, 5, 6, 7, 8, 9}));
+  EXPECT_FALSE(bitmap.Image().OldHeader);
+}
+
+TEST(BitmapReading, ATopDownPictureKeepsItsOrderAndShowsItsFirstRowOnTop) {
+  TBitmapFileBuilder file;
+  file.Height = -2;
+  file.Pixels = {1, 2, 3, 0, 4, 5, 6, 0};
+  TBitmap bitmap;
+  ReadBytes(bitmap, file.Build());
+  EXPECT_EQ(bitmap.Description().Header.biHeight, -2);
+  EXPECT_EQ(bitmap.Height(), 2);
+  EXPECT_EQ(RowBytes(bitmap, 0), (TBytes{1, 2, 3}));
+  EXPECT_EQ(RowBytes(bitmap, 1), (TBytes{4, 5, 6}));
+}
+
+TEST(BitmapReading, ACoreHeaderGivesTheSamePictureAsTheInfoHeader) {
+  TBitmapFileBuilder info;
+  info.Width = 3;
+  info.Height = 2;
+  info.BitCount = 8;
+  info.Colors = GreyTable(256);
+  info.Colors[5] = {10, 20, 30, 0};
+  info.Pixels = {5, 1, 2, 0, 3, 4, 5, 0};
+  TBitmapFileBuilder core = info;
+  core.HeaderSize = 12;
+
+  TBitmap fromInfo, fromCore;
+  ReadBytes(fromInfo, info.Build());
+  ReadBytes(fromCore, core.Build());
+  EXPECT_TRUE(fromCore.Image().OldHeader);
+  EXPECT_EQ(fromCore.Description().Header.biSize, 40u);
+  EXPECT_EQ(fromCore.Description().Header.biClrUsed, 256u);
+  EXPECT_EQ(fromCore.ColorTable(), fromInfo.ColorTable());
+  EXPECT_EQ(fromCore.ColorTable()[5], (TRGBQuad{10, 20, 30, 0}));
+  for (int y = 0; y < 2; ++y)
+    EXPECT_EQ(RowBytes(fromCore, y), RowBytes(fromInfo, y));
+}
+
+TEST(BitmapReading, ACoreHeightWithItsTopBitSetIsABottomUpHeight) {
+  TBitmapFileBuilder core;
+  core.HeaderSize = 12;
+  core.Height = 0x8000;
+  core.Pixels.assign(4 * 0x8000, 0);
+  core.Pixels[0] = 9;  // the first stored row is the bottom row
+  TBitmap bitmap;
+  ReadBytes(bitmap, core.Build());
+  EXPECT_EQ(bitmap.Description().Header.biHeight, 0x8000);
+  EXPECT_EQ(bitmap.Image().Row(0x7FFF)[0], 9);
+}
+
+TEST(BitmapReading, AColourCountBelowTheDefaultReadsOnlyThoseEntries) {
+  TBitmapFileBuilder file;
+  file.BitCount = 8;
+  file.Width = 2;
+  file.ClrUsed = 16;
+  file.Colors = GreyTable(16);
+  file.Pixels = {15, 3, 0, 0};
+  TBitmap bitmap;
+  ReadBytes(bitmap, file.Build());
+  EXPECT_EQ(bitmap.ColorTable().size(), 16u);
+  EXPECT_EQ(bitmap.Description().Header.biClrUsed, 16u);
+  EXPECT_EQ(RowBytes(bitmap, 0), (TBytes{15, 3}));
+}
+
+TEST(BitmapReading, A16BitPictureReadsAColourTableOnlyWhenItCountsOne) {
+  TBitmapFileBuilder file;
+  file.BitCount = 16;
+  file.Pixels = {0x34, 0x12, 0, 0};
+  TBitmap plain;
+  ReadBytes(plain, file.Build());
+  EXPECT_TRUE(plain.ColorTable().empty());
+  EXPECT_EQ(RowBytes(plain, 0), (TBytes{0x34, 0x12}));
+
+  file.ClrUsed = 3;
+  file.Colors = GreyTable(3);
+  TBitmap withTable;
+  ReadBytes(withTable, file.Build());
+  EXPECT_EQ(withTable.ColorTable().size(), 3u);
+  EXPECT_EQ(RowBytes(withTable, 0), (TBytes{0x34, 0x12}));
+}
+
+TEST(BitmapReading, MasksFollowAFortyByteHeaderAndLieInsideALongerOne) {
+  TBitmapFileBuilder file;
+  file.BitCount = 16;
+  file.Compression = BI_BITFIELDS;
+  file.Masks = {0xF800, 0x07E0, 0x001F};
+  file.Pixels = {0xFF, 0xFF, 0, 0};
+  for (std::uint32_t headerSize : {40u, 52u, 56u, 108u, 124u}) {
+    SCOPED_TRACE(headerSize);
+    file.HeaderSize = headerSize;
+    TBitmap bitmap;
+    ReadBytes(bitmap, file.Build());
+    EXPECT_EQ(bitmap.Description().Masks[0], 0xF800u);
+    EXPECT_EQ(bitmap.Description().Masks[1], 0x07E0u);
+    EXPECT_EQ(bitmap.Description().Masks[2], 0x001Fu);
+    EXPECT_EQ(bitmap.Description().Header.biCompression, BI_BITFIELDS);
+    EXPECT_EQ(bitmap.Description().Header.biSize, 40u);
+    EXPECT_EQ(RowBytes(bitmap, 0), (TBytes{0xFF, 0xFF})) << "no mask block after a long header";
+  }
+}
+
+TEST(BitmapReading, ThePixelOffsetOfTheFileHeaderIsIgnored) {
+  TBitmapFileBuilder file;
+  file.OffBits = 200;
+  file.Pixels = {1, 2, 3, 0};
+  TBitmap bitmap;
+  ReadBytes(bitmap, file.Build());
+  EXPECT_EQ(RowBytes(bitmap, 0), (TBytes{1, 2, 3}));
+}
+
+TEST(BitmapReading, AFileCutShortInsideThePixelsKeepsItsBottomRowsAndZeroesTheRest) {
+  TBitmapFileBuilder file;
+  file.Height = 3;
+  file.Pixels = {1, 2, 3, 0, 4, 5, 6, 0, 7, 8, 9, 0};
+  TBitmap bitmap;
+  ReadBytes(bitmap, Truncated(file.Build(), 54 + 6));
+  EXPECT_EQ(RowBytes(bitmap, 2), (TBytes{1, 2, 3}));
+  EXPECT_EQ(RowBytes(bitmap, 1), (TBytes{4, 5, 0}));
+  EXPECT_EQ(RowBytes(bitmap, 0), (TBytes{0, 0, 0}));
+}
+
+TEST(BitmapReading, TheDeclaredImageSizeLimitsThePixelsRead) {
+  TBitmapFileBuilder file;
+  file.Height = 2;
+  file.SizeImage = 4;
+  file.Pixels = {1, 2, 3, 0, 4, 5, 6, 0};
+  TBitmap bitmap;
+  ReadBytes(bitmap, file.Build());
+  EXPECT_EQ(RowBytes(bitmap, 1), (TBytes{1, 2, 3}));
+  EXPECT_EQ(RowBytes(bitmap, 0), (TBytes{0, 0, 0}));
+  EXPECT_EQ(bitmap.Description().Header.biSizeImage, 8u) << "the storage's size, not the file's";
+}
+
+TEST(BitmapReading, ADeclaredImageSizeBeyondTheStorageFillsOnlyTheStorage) {
+  TBitmapFileBuilder file;
+  file.SizeImage = 1000;
+  file.Pixels.assign(1000, 0xAB);
+  TBitmap bitmap;
+  ReadBytes(bitmap, file.Build());
+  EXPECT_EQ(bitmap.Image().ByteSize(), 4u);
+  EXPECT_EQ(RowBytes(bitmap, 0), (TBytes{0xAB, 0xAB, 0xAB}));
+}
+
+TEST(BitmapReading, ReadingStartsAtTheStreamsPosition) {
+  TBytes bytes{0xEE, 0xEE, 0xEE};
+  const TBytes picture = KnownPicture();
+  bytes.insert(bytes.end(), picture.begin(), picture.end());
+  TMemoryStream stream(bytes);
+  stream.Seek(3, TSeekOrigin::Beginning);
+  TBitmap bitmap;
+  bitmap.ReadBitmapStream(stream);
+  EXPECT_EQ(RowBytes(bitmap, 0), (TBytes{1, 2, 3, 4, 5, 6}));
+}
+
+// One way a file can be refused: the bytes, and the error they must raise.
+struct TRefusal {
+  const char* Name;
+  std::function<TBytes()> File;
+  std::function<void(TBitmap&, const TBytes&)> ExpectError;
+};
+
+template <class E>
+std::function<void(TBitmap&, const TBytes&)> Raises(std::string message) {
+  return [message](TBitmap& bitmap, const TBytes& bytes) {
+    try {
+      ReadBytes(bitmap, bytes);
+      ADD_FAILURE() << "read succeeded";
+    } catch (const E& error) {
+      EXPECT_EQ(error.Message(), message);
+      EXPECT_STREQ(error.ClassName(), E("").ClassName());
+    }
+  };
+}
+
+TBytes With(const std::function<void(TBitmapFileBuilder&)>& change) {
+  TBitmapFileBuilder file;
+  file.Pixels = {1, 2, 3, 0};
+  change(file);
+  return file.Build();
+}
+
+TBytes PatchedAt(TBytes bytes, std::size_t offset, std::uint32_t value) {
+  for (int i = 0; i < 4; ++i)
+    bytes[offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
+  return bytes;
+}
+
+const auto kReadError = Raises<EReadError>(Msg::ReadError);
+const auto kInvalid = Raises<EInvalidGraphic>(Msg::InvalidBitmap);
+const auto kTooLarge = Raises<EOutOfResources>(Msg::OutOfResources);
+
+const TRefusal kRefusals[] = {
+    {"TenBytesStartingWithTheSignature", [] { return Truncated(With([](auto&) {}), 10); },
+     kReadError},
+    {"SwappedSignature",
+     [] {
+       TBytes b = With([](auto&) {});
+       std::swap(b[0], b[1]);
+       return b;
+     },
+     kInvalid},
+    {"FileHeaderOnly", [] { return Truncated(With([](auto&) {}), 14); }, kReadError},
+    {"EndInsideTheHeaderSize", [] { return Truncated(With([](auto&) {}), 16); }, kReadError},
+    {"EndInsideTheInfoHeader", [] { return Truncated(With([](auto&) {}), 40); }, kReadError},
+    {"EndInsideACoreHeader", [] { return Truncated(With([](auto& f) { f.HeaderSize = 12; }), 20); },
+     kReadError},
+    {"EndInsideALongHeader",
+     [] { return Truncated(With([](auto& f) { f.HeaderSize = 124; }), 100); }, kReadError},
+    {"HeaderSizeOfFourGigabytes", [] { return PatchedAt(With([](auto&) {}), 14, 0xFFFFFFFF); },
+     kReadError},
+    {"HeaderSizeZero", [] { return PatchedAt(With([](auto&) {}), 14, 0); }, kInvalid},
+    {"HeaderSizeSixteen", [] { return PatchedAt(With([](auto&) {}), 14, 16); }, kInvalid},
+    {"HeaderSizeThirtyNine", [] { return PatchedAt(With([](auto&) {}), 14, 39); }, kInvalid},
+    {"TwoPlanes", [] { return With([](auto& f) { f.Planes = 2; }); }, kInvalid},
+    {"CorePlanesZero",
+     [] {
+       return With([](auto& f) {
+         f.HeaderSize = 12;
+         f.Planes = 0;
+       });
+     },
+     kInvalid},
+    {"EndInsideTheMasks",
+     [] {
+       return Truncated(
+           With([](auto& f) {
+             f.BitCount = 16, f.Compression = BI_BITFIELDS, f.Masks = {0x7C00, 0x3E0, 0x1F};
+           }),
+           54 + 8);
+     },
+     kReadError},
+    {"EndInsideTheColourTable",
+     [] {
+       return Truncated(With([](auto& f) { f.BitCount = 8, f.Colors = GreyTable(256); }),
+                        54 + 1000);
+     },
+     kReadError},
+    {"EndInsideACoreColourTable",
+     [] {
+       return Truncated(
+           With([](auto& f) { f.HeaderSize = 12, f.BitCount = 8, f.Colors = GreyTable(256); }),
+           26 + 700);
+     },
+     kReadError},
+    {"TwoHundredFiftySevenColours",
+     [] {
+       return With([](auto& f) { f.BitCount = 8, f.ClrUsed = 257, f.Colors = GreyTable(257); });
+     },
+     kInvalid},
+    {"FourBillionColours", [] { return With([](auto& f) { f.ClrUsed = 0xFFFFFFFF; }); }, kInvalid},
+    {"TwoBitsPerPixel",
+     [] { return With([](auto& f) { f.BitCount = 2, f.ClrUsed = 4, f.Colors = GreyTable(4); }); },
+     kInvalid},
+    {"ZeroBitsPerPixel", [] { return With([](auto& f) { f.BitCount = 0; }); }, kInvalid},
+    {"SixtyFourBitsPerPixel", [] { return With([](auto& f) { f.BitCount = 64; }); }, kInvalid},
+    {"CoreWithSixteenBits", [] { return With([](auto& f) { f.HeaderSize = 12, f.BitCount = 7; }); },
+     kInvalid},
+    {"MasksWith24Bits",
+     [] { return With([](auto& f) {
+            f.Compression = BI_BITFIELDS, f.Masks = {1, 2, 3};
+          }); },
+     kInvalid},
+    {"MasksMissingFromA44ByteHeader",
+     [] {
+       return With(
+           [](auto& f) { f.HeaderSize = 44, f.BitCount = 32, f.Compression = BI_BITFIELDS; });
+     },
+     kInvalid},
+    {"JpegCompression", [] { return With([](auto& f) { f.Compression = 4; }); }, kInvalid},
+    {"PngCompression", [] { return With([](auto& f) { f.Compression = 5; }); }, kInvalid},
+    {"AlphaBitfieldsCompression",
+     [] { return With([](auto& f) { f.Compression = 6, f.BitCount = 32; }); }, kInvalid},
+    {"RunLength8With4Bits",
+     [] {
+       return With(
+           [](auto& f) { f.Compression = BI_RLE8, f.BitCount = 4, f.Colors = GreyTable(16); });
+     },
+     kInvalid},
+    {"RunLength4With8Bits",
+     [] {
+       return With(
+           [](auto& f) { f.Compression = BI_RLE4, f.BitCount = 8, f.Colors = GreyTable(256); });
+     },
+     kInvalid},
+    {"RunLengthTopDown",
+     [] {
+       return With([](auto& f) {
+         f.Compression = BI_RLE8, f.BitCount = 8, f.Height = -1, f.Colors = GreyTable(256);
+       });
+     },
+     kInvalid},
+    {"ZeroWidth", [] { return With([](auto& f) { f.Width = 0; }); }, kInvalid},
+    {"NegativeWidth", [] { return With([](auto& f) { f.Width = -1; }); }, kInvalid},
+    {"ZeroHeight", [] { return With([](auto& f) { f.Height = 0; }); }, kInvalid},
+    {"CoreZeroWidth", [] { return With([](auto& f) { f.HeaderSize = 12, f.Width = 0; }); },
+     kInvalid},
+    {"MostNegativeHeight", [] { return With([](auto& f) { f.Height = INT32_MIN; }); }, kInvalid},
+    {"ThirtyByteCoreFileOf65535Squared",
+     [] {
+       return Truncated(With([](auto& f) { f.HeaderSize = 12, f.Width = 65535, f.Height = 65535; }),
+                        30);
+     },
+     kTooLarge},
+    {"LargestWidthAndHeight",
+     [] { return With([](auto& f) { f.Width = INT32_MAX, f.Height = INT32_MAX; }); }, kTooLarge},
+    {"LargestTopDownPicture",
+     [] { return With([](auto& f) { f.Width = INT32_MAX, f.Height = INT32_MIN + 1; }); },
+     kTooLarge},
+    {"WidestRowAt32Bits",
+     [] { return With([](auto& f) { f.Width = 0x7FFFFFFF, f.BitCount = 32; }); }, kTooLarge},
+    {"LargestRunLengthPicture",
+     [] {
+       return With([](auto& f) {
+         f.Compression = BI_RLE8, f.BitCount = 8, f.Width = INT32_MAX, f.Height = INT32_MAX,
+         f.Colors = GreyTable(256);
+       });
+     },
+     kTooLarge},
+};
+
+// Storage beyond this counts as more than the machine can hold, whatever the machine.
+class RefusedFile : public ::testing::TestWithParam<TRefusal> {
+ protected:
+  void SetUp() override { SetStorageLimit(std::uint64_t{1} << 30); }
+  void TearDown() override { SetStorageLimit(FLimit); }
+
+ private:
+  std::uint64_t FLimit = StorageLimit();
+};
+
+TEST_P(RefusedFile, RaisesItsErrorAndLeavesThePictureAsItWas) {
+  TBitmap bitmap;
+  ReadBytes(bitmap, KnownPicture());
+  const TBitmapImage* before = &bitmap.Image();
+  int changes = 0;
+  bitmap.OnChange = [&](TGraphic&) { ++changes; };
+  GetParam().ExpectError(bitmap, GetParam().File());
+  EXPECT_EQ(&bitmap.Image(), before);
+  EXPECT_EQ(bitmap.Width(), 2);
+  EXPECT_EQ(RowBytes(bitmap, 0), (TBytes{1, 2, 3, 4, 5, 6}));
+  EXPECT_EQ(changes, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(BitmapReading, RefusedFile, ::testing::ValuesIn(kRefusals),
+                         [](const auto& param) { return std::string(param.param.Name); });
+
+TEST(BitmapReading, AThirtyByteFileClaimingAHugePictureIsRefusedBeforeAnythingIsMade) {
+  const std::uint64_t claimed = RowStride(65535, 24) * 65535;
+  if (StorageLimit() >= claimed) GTEST_SKIP() << "this machine could hold the picture";
+  TBitmapFileBuilder file;
+  file.HeaderSize = 12;
+  file.Width = file.Height = 65535;
+  TBitmap bitmap;
+  EXPECT_THROW(ReadBytes(bitmap, Truncated(file.Build(), 30)), EOutOfResources);
+  EXPECT_TRUE(bitmap.Empty());
+}
+
+TEST(BitmapReading, AMissingFileRaisesTheOpenErrorWithThePathAsPassed) {
+  TTemporaryFolder folder;
+  TBitmap bitmap;
+  for (const std::string& path :
+       {folder / "missing.bmp", folder.Path() + "/./x/../missing.bmp", folder.Path()}) {
+    try {
+      bitmap.ReadBitmapFile(path);
+      ADD_FAILURE() << path;
+    } catch (const EFOpenError& error) {
+      EXPECT_EQ(error.Message(), "ファイル " + path + " は開けません");
+    }
+  }
+}
+
+TEST(BitmapReading, AFileReadsAsItsStreamDoesAndAnEmptyFileAsAnEmptyPicture) {
+  TTemporaryFolder folder;
+  WriteFileBytes(folder / "a.bmp", KnownPicture());
+  WriteFileBytes(folder / "empty.bmp", {});
+  TBitmap bitmap;
+  bitmap.ReadBitmapFile(folder / "a.bmp");
+  EXPECT_EQ(RowBytes(bitmap, 0), (TBytes{1, 2, 3, 4, 5, 6}));
+  bitmap.ReadBitmapFile(folder / "empty.bmp");
+  EXPECT_TRUE(bitmap.Empty());
+  EXPECT_EQ(bitmap.Width(), 0);
+}
+
+}  // namespace
+}  // namespace penamo::test

@@ -1,0 +1,159 @@
+// The public bitmap test suite in the shared folder: good files load and look as their
+// reference renderings do; questionable and bad files load or are refused with a named error,
+// and never bring the program down.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#ifdef PENAMO_HAVE_QT
+#include <QImage>
+#endif
+
+#include "Bitmap.h"
+
+namespace penamo::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+fs::path SuiteFolder() {
+  return fs::path(PENAMO_SHARED_DIR) / "bmpsuite";
+}
+
+// The suite's files under the given subfolders, as "g/pal1.bmp".
+std::vector<std::string> SuiteFiles(std::initializer_list<const char*> folders) {
+  std::vector<std::string> names;
+  for (const char* folder : folders) {
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(SuiteFolder() / folder, error))
+      if (entry.path().extension() == ".bmp")
+        names.push_back(std::string(folder) + "/" + entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::string TestName(const ::testing::TestParamInfo<std::string>& param) {
+  std::string name = param.param;
+  std::replace_if(
+      name.begin(), name.end(), [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); },
+      '_');
+  return name;
+}
+
+class SuiteFile : public ::testing::TestWithParam<std::string> {
+ protected:
+  void SetUp() override {
+    if (!fs::exists(SuiteFolder() / GetParam()))
+      GTEST_SKIP() << "no bitmap suite in the shared folder";
+  }
+  std::string Path() const { return (SuiteFolder() / GetParam()).string(); }
+};
+
+class AnySuiteFile : public SuiteFile {};
+
+TEST_P(AnySuiteFile, LoadsAs24BitsOrIsRefusedWithANamedError) {
+  TBitmap bitmap;
+  try {
+    bitmap.ReadBitmapFile(Path());
+    bitmap.ConvertTo24Bits();
+  } catch (const EReadError& error) {
+    EXPECT_EQ(error.Message(), Msg::ReadError);
+    return;
+  } catch (const EInvalidGraphic& error) {
+    EXPECT_EQ(error.Message(), Msg::InvalidBitmap);
+    return;
+  } catch (const EOutOfResources& error) {
+    EXPECT_EQ(error.Message(), Msg::OutOfResources);
+    return;
+  }
+  EXPECT_EQ(bitmap.ImageFormat(), TPixelFormat::pf24bit);
+  EXPECT_FALSE(bitmap.Empty());
+  EXPECT_GT(bitmap.Width(), 0);
+  EXPECT_GT(bitmap.Height(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(BitmapSuite, AnySuiteFile,
+                         ::testing::ValuesIn(SuiteFiles({"b", "q", "g"})), TestName);
+GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(AnySuiteFile);
+
+class GoodSuiteFile : public SuiteFile {};
+
+#ifdef PENAMO_HAVE_QT
+
+// The suite's map: each picture and the reference rendering it is to equal.
+std::string ReferenceOf(const std::string& name) {
+  if (name == "g/pal8nonsquare.bmp") return "pal8nonsquare-e.png";  // the unstretched pixels
+  std::ifstream map(SuiteFolder() / "map.tsv");
+  std::string line;
+  while (std::getline(map, line)) {
+    std::istringstream fields(line);
+    std::string file, references;
+    std::getline(fields, file, '\t');
+    std::getline(fields, references, '\t');
+    if (file == name) return references.substr(0, references.find(','));
+  }
+  return {};
+}
+
+// How far a channel may stray from the rendering: the renderings widen 5- and 6-bit fields to
+// 8 bits with their own rounding, which may differ by one from ours.
+int ToleranceOf(const TBitmap& bitmap) {
+  return bitmap.Description().Header.biBitCount == 16 ? 1 : 0;
+}
+
+TEST_P(GoodSuiteFile, LoadsAndEqualsItsReferenceRendering) {
+  const std::string reference = ReferenceOf(GetParam());
+  ASSERT_FALSE(reference.empty()) << "not in the map";
+  const QImage expected =
+      QImage(QString::fromStdString((SuiteFolder() / "ref" / reference).string()))
+          .convertToFormat(QImage::Format_ARGB32);
+  ASSERT_FALSE(expected.isNull()) << reference;
+
+  TBitmap bitmap;
+  bitmap.ReadBitmapFile(Path());
+  const int tolerance = ToleranceOf(bitmap);
+  bitmap.ConvertTo24Bits();
+  ASSERT_EQ(bitmap.Width(), expected.width());
+  ASSERT_EQ(bitmap.Height(), expected.height());
+  int mismatches = 0;
+  for (int y = 0; y < expected.height(); ++y) {
+    const std::uint8_t* row = bitmap.ConstRowAddress(y);
+    for (int x = 0; x < expected.width(); ++x) {
+      const QRgb want = expected.pixel(x, y);
+      const int got[3] = {row[3 * x + 2], row[3 * x + 1], row[3 * x]};
+      const int wanted[3] = {qRed(want), qGreen(want), qBlue(want)};
+      for (int c = 0; c < 3; ++c) {
+        if (std::abs(got[c] - wanted[c]) > tolerance && ++mismatches <= 5)
+          ADD_FAILURE() << "pixel (" << x << ", " << y << ") channel " << c << ": " << got[c]
+                        << " instead of " << wanted[c];
+      }
+    }
+  }
+  EXPECT_EQ(mismatches, 0);
+}
+
+#else
+
+TEST_P(GoodSuiteFile, Loads) {
+  TBitmap bitmap;
+  bitmap.ReadBitmapFile(Path());
+  bitmap.ConvertTo24Bits();
+  EXPECT_FALSE(bitmap.Empty());
+}
+
+#endif
+
+INSTANTIATE_TEST_SUITE_P(BitmapSuite, GoodSuiteFile, ::testing::ValuesIn(SuiteFiles({"g"})),
+                         TestName);
+GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(GoodSuiteFile);
+
+}  // namespace
+}  // namespace penamo::test
