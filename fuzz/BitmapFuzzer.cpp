@@ -17,7 +17,7 @@ using namespace penamo;
 
 // Pictures stay small enough that every input runs in milliseconds and the memory stays far
 // below the fuzzer's own limit; larger claims are refused as too large for the machine.
-constexpr std::uint64_t kStorageLimit = std::uint64_t{4} << 20;
+constexpr std::uint64_t kStorageLimit = std::uint64_t{1} << 20;
 
 bool Filter(unsigned choice, TBitmap& source, TBitmap& target) {
   switch (choice % 5) {
