@@ -48,13 +48,7 @@ const std::uint32_t kCompressions[] = {0, 1, 2, 3, 4, 5, 6, 11, 0x80000000, 0xFF
 const std::uint32_t kCounts[] = {0, 1, 2, 15, 16, 255, 256, 257, 0x7FFFFFFF, 0xFFFFFFFF};
 
 class HostileFiles : public ::testing::Test {
- protected:
-  // Pictures beyond 16 MiB count as too large for the machine: every case stays quick.
-  void SetUp() override { SetStorageLimit(std::uint64_t{16} << 20); }
-  void TearDown() override { SetStorageLimit(FLimit); }
-
- private:
-  std::uint64_t FLimit = StorageLimit();
+  TStorageLimitScope FLimit{std::uint64_t{16} << 20};  // every case stays quick
 };
 
 TEST_F(HostileFiles, RandomCombinationsOfExtremeFieldsLoadOrAreRefused) {
