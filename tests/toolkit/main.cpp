@@ -1,13 +1,17 @@
 // Widget tests need one application object for the whole run; the platform is offscreen unless
-// the environment says otherwise.
+// the environment says otherwise. It is the program's own application object, so that errors,
+// tooltips and modal windows behave as in the program.
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <cstdlib>
+
+#include "Application.h"
 
 int main(int argc, char** argv) {
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  QApplication app(argc, argv);
+  penamo::TApplication app(argc, argv);
   ::testing::InitGoogleTest(&argc, argv);
+  // Tests of the whole run (quit flag, exit code) run in a child that starts this program anew.
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
   return RUN_ALL_TESTS();
 }

@@ -1,0 +1,497 @@
+#include "Application.h"
+
+#include <cxxabi.h>
+
+#include <QCursor>
+#include <QDialog>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QPointer>
+#include <QScreen>
+#include <QTimer>
+#include <QWindow>
+#include <algorithm>
+#include <cstdlib>
+#include <typeinfo>
+
+#include "HintWindow.h"
+
+namespace penamo {
+
+TApplication* Application = nullptr;
+
+namespace {
+
+const QEvent::Type QuitRequestEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
+
+// Events that end a tooltip at once. Plain pointer movement inside a window does not.
+bool EndsTooltip(QEvent::Type type) {
+  switch (type) {
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::ShortcutOverride:
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::Wheel:
+    case QEvent::NonClientAreaMouseMove:
+    case QEvent::NonClientAreaMouseButtonPress:
+    case QEvent::NonClientAreaMouseButtonRelease:
+    case QEvent::NonClientAreaMouseButtonDblClick:
+    case QEvent::ContextMenu:
+    case QEvent::ApplicationActivate:
+    case QEvent::ApplicationDeactivate:
+    case QEvent::ApplicationStateChange:
+      return true;
+    default:
+      return false;
+  }
+}
+
+QString Demangled(const char* name) {
+  int status = 0;
+  std::unique_ptr<char, void (*)(void*)> readable(
+      abi::__cxa_demangle(name, nullptr, nullptr, &status), std::free);
+  return QString::fromUtf8(status == 0 && readable ? readable.get() : name);
+}
+
+// The class of the object being handled in the innermost catch block.
+QString CurrentExceptionClassName() {
+  const std::type_info* type = abi::__cxa_current_exception_type();
+  return type != nullptr ? Demangled(type->name()) : QStringLiteral("unknown");
+}
+
+QString ProgramFileName() {
+  const QString path = QCoreApplication::applicationFilePath();
+  return QFileInfo(path).fileName();
+}
+
+QMessageBox::Icon ToQtIcon(TMessageIcon icon) {
+  switch (icon) {
+    case TMessageIcon::Warning:
+      return QMessageBox::Warning;
+    case TMessageIcon::Information:
+      return QMessageBox::Information;
+    case TMessageIcon::Question:
+      return QMessageBox::Question;
+    case TMessageIcon::Stop:
+      break;
+  }
+  return QMessageBox::Critical;
+}
+
+// A message box that opens centred on a given monitor rather than where Qt would put a
+// window without a parent.
+class TMonitorMessageBox : public QMessageBox {
+ public:
+  TMonitorMessageBox(const TMessageBoxRequest& request, const QRect& monitor)
+      : QMessageBox(ToQtIcon(request.Icon), request.Caption, request.Text, QMessageBox::Ok),
+        FMonitor(monitor) {
+    setTextFormat(Qt::PlainText);
+  }
+
+ protected:
+  void showEvent(QShowEvent* event) override {
+    QMessageBox::showEvent(event);  // sizes the box
+    if (FMonitor.isValid()) {
+      const QSize outer = EstimatedOuterSize(*this);
+      move(FMonitor.left() + (FMonitor.width() - outer.width()) / 2,
+           FMonitor.top() + (FMonitor.height() - outer.height()) / 2);
+    }
+  }
+
+ private:
+  QRect FMonitor;
+};
+
+}  // namespace
+
+std::string MessageWithFullStop(const std::string& message) {
+  if (message.empty()) return message;
+  // The last character is compared whole: step back over UTF-8 continuation bytes.
+  std::size_t start = message.size() - 1;
+  while (start > 0 && (static_cast<unsigned char>(message[start]) & 0xC0) == 0x80)
+    --start;
+  const std::string last = message.substr(start);
+  return last > "." ? message + "." : message;
+}
+
+QString ApplicationErrorText(const QString& className, const QString& programName,
+                             const void* address, const QString& detail, const QString& detailEnd) {
+  const QString pointer = QStringLiteral("%1")
+                              .arg(reinterpret_cast<quintptr>(address),
+                                   static_cast<int>(sizeof(void*) * 2), 16, QLatin1Char('0'))
+                              .toUpper();
+  return QStringLiteral("%1 がモジュール %2 の %3 で発生しました。\n%4%5\n")
+      .arg(className, programName, pointer, detail, detailEnd);
+}
+
+TApplication::TApplication(int& argc, char** argv)
+    : QApplication(argc, argv), FHints(std::make_unique<THintService>()) {
+  Application = this;
+  // The program ends by its own quit request only, never because a window was hidden.
+  setQuitOnLastWindowClosed(false);
+  FHints->SetEnabled(true);
+  // The desktop's log-off announcement ends the program as the exit button does.
+  connect(this, &QGuiApplication::commitDataRequest, this, [this] { RequestQuit(); });
+}
+
+TApplication::~TApplication() {
+  DestroyWindows();
+  FHints.reset();
+  Application = nullptr;
+}
+
+void TApplication::SetTitle(const QString& title) {
+  FTitle = title;
+}
+
+void TApplication::SetIcon(const QIcon& icon) {
+  FIcon = icon;
+  setWindowIcon(icon);
+}
+
+bool TApplication::ShowHint() const {
+  return FHints->Enabled();
+}
+
+void TApplication::SetShowHint(bool show) {
+  FHints->SetEnabled(show);
+}
+
+void TApplication::AdoptWindow(TCustomForm* form) {
+  FOwnedForms.push_back(form);
+  form->DoCreate();
+  if (FMainForm == nullptr) {
+    FMainForm = form;
+    form->winId();
+  }
+}
+
+void TApplication::FormDestroyed(TCustomForm* form) {
+  std::erase(FOwnedForms, form);
+  if (FMainForm == form) FMainForm = nullptr;
+}
+
+void TApplication::DestroyWindows() {
+  const QWidgetList windows = topLevelWidgets();
+  for (QWidget* window : windows) {
+    if (window->isVisible() &&
+        (window->windowType() == Qt::Popup || window->windowType() == Qt::ToolTip)) {
+      window->hide();
+    }
+  }
+  SetShowHint(false);
+  while (!FOwnedForms.empty()) {
+    TCustomForm* form = FOwnedForms.back();
+    form->DoDestroy();
+    delete form;  // leaves FOwnedForms through FormDestroyed
+  }
+  FMainForm = nullptr;
+}
+
+void TApplication::RunEventLoop() {
+  FRunning = true;
+  struct ClearRunning {
+    bool& flag;
+    ~ClearRunning() { flag = false; }
+  } clearRunning{FRunning};
+
+  if (FMainForm == nullptr) return;
+  Guarded(this, [this] {
+    if (FMainForm->windowState() & Qt::WindowMinimized) {
+      FMainForm->showMinimized();
+    } else {
+      FMainForm->show();
+    }
+  });
+  QEventLoop loop;
+  FLoops.push_back(&loop);
+  while (!FTerminated)
+    loop.exec();
+  std::erase(FLoops, &loop);
+}
+
+void TApplication::RequestQuit() {
+  postEvent(this, new QEvent(QuitRequestEvent));
+}
+
+bool TApplication::event(QEvent* event) {
+  if (event->type() == QuitRequestEvent) {
+    FTerminated = true;
+    QuitLoops();
+    return true;
+  }
+  return QApplication::event(event);
+}
+
+void TApplication::QuitLoops() {
+  for (QEventLoop* loop : FLoops)
+    loop->exit();
+  // Message boxes and file dialogs run Qt's own loops; they end as if cancelled.
+  const QWidgetList windows = topLevelWidgets();
+  for (QWidget* window : windows) {
+    if (auto* dialog = qobject_cast<QDialog*>(window); dialog != nullptr && dialog->isVisible()) {
+      dialog->reject();
+    }
+  }
+}
+
+bool TApplication::notify(QObject* receiver, QEvent* event) {
+  // No error may unwind through Qt's event delivery: whatever a handler raises ends here.
+  try {
+    const QEvent::Type type = event->type();
+    if (EndsTooltip(type)) {
+      FHints->Cancel();
+    } else if (receiver->isWidgetType()) {
+      auto* widget = static_cast<QWidget*>(receiver);
+      if (type == QEvent::MouseMove) {
+        FHints->PointerMoved(widget, static_cast<QMouseEvent*>(event)->globalPosition().toPoint());
+      } else if (type == QEvent::Leave && widget->isWindow() &&
+                 widgetAt(QCursor::pos()) == nullptr) {
+        FHints->Cancel();  // the pointer is over none of the program's windows
+      }
+    }
+    return QApplication::notify(receiver, event);
+  } catch (...) {
+    ReportError(std::current_exception(), receiver);
+    return true;
+  }
+}
+
+void TApplication::ReportError(const std::exception_ptr& error, QObject* sender) noexcept {
+  if (!error) return;
+  try {
+    std::rethrow_exception(error);
+  } catch (const Exception& e) {
+    ReportError(e, sender);
+  } catch (const std::bad_alloc&) {
+    // The standard library's way of saying what the error classes call EOutOfMemory.
+    ReportError(EOutOfMemory(Msg::OutOfMemory), sender);
+  } catch (const std::exception& e) {
+    const QString className = CurrentExceptionClassName();
+    try {
+      ShowForeignError(className, &e);
+    } catch (...) {
+    }
+  } catch (...) {
+    const QString className = CurrentExceptionClassName();
+    try {
+      ShowForeignError(className, nullptr);
+    } catch (...) {
+    }
+  }
+}
+
+void TApplication::ReportError(const Exception& error, QObject* /*sender*/) noexcept {
+  try {
+    // A pressed button or a drag in progress is abandoned.
+    if (QWidget* grabber = QWidget::mouseGrabber()) grabber->releaseMouse();
+    if (dynamic_cast<const EAbort*>(&error) != nullptr) return;
+    ShowError(error);
+  } catch (...) {
+    // Showing failed (no memory for the box): nothing more can be done.
+  }
+}
+
+void TApplication::ShowError(const Exception& error) {
+  const QString caption = FTitle.isEmpty() ? ProgramFileName() : FTitle;
+  ShowMessageBox(
+      {QString::fromStdString(MessageWithFullStop(error.Message())), caption, TMessageIcon::Stop});
+}
+
+void TApplication::ShowForeignError(const QString& className, const void* address) {
+  ShowMessageBox({ApplicationErrorText(className, ProgramFileName(), address),
+                  QString::fromUtf8(ApplicationErrorCaption), TMessageIcon::Stop});
+}
+
+void TApplication::ShowMessageBox(const TMessageBoxRequest& request) {
+  if (MessageBoxShower) {
+    MessageBoxShower(request);
+    return;
+  }
+  const QPointer<QWidget> active = activeWindow();
+  const QPointer<QWidget> focus = focusWidget();
+  QWidget* reference = active != nullptr ? active.data() : FMainForm;
+  const QList<QRect> monitors = MonitorRects();
+  const int monitor =
+      reference != nullptr ? MonitorIndexOf(reference->frameGeometry(), monitors) : -1;
+  {
+    TMonitorMessageBox box(request, monitor >= 0 ? monitors[monitor] : QRect());
+    box.setWindowModality(Qt::ApplicationModal);
+    box.exec();
+  }
+  RestoreActivation(active, focus);
+}
+
+int TApplication::RunModal(TCustomForm& form) {
+  if (form.isVisible() || !form.isEnabled() || form.FModal) {
+    throw Exception(CannotShowModalMessage);
+  }
+  if (QWidget* grabber = QWidget::mouseGrabber()) grabber->releaseMouse();
+  FHints->Cancel();
+  form.FModal = true;
+  const QPointer<QWidget> active = activeWindow();
+  const QPointer<QWidget> focus = focusWidget();
+  // A busy cursor set by the caller would otherwise stay over the modal window.
+  const bool cursorOverridden = overrideCursor() != nullptr;
+  if (cursorOverridden) setOverrideCursor(Qt::ArrowCursor);
+
+  // Qt's application modality is what blocks the other windows: they take no input but keep
+  // their looks (disabling them would grey every control).
+  form.setWindowModality(Qt::ApplicationModal);
+  if (QWidget* owner = active != nullptr ? active.data() : FMainForm;
+      owner != nullptr && owner != &form) {
+    form.winId();
+    if (QWindow* handle = form.windowHandle()) handle->setTransientParent(owner->windowHandle());
+  }
+
+  QEventLoop loop;
+  bool wasActive = false;
+  int result = mrNone;
+  {
+    struct Restore {
+      TApplication& app;
+      TCustomForm& form;
+      QEventLoop& loop;
+      bool& wasActive;
+      ~Restore() {
+        std::erase(app.FLoops, &loop);
+        form.FModalLoop = nullptr;
+        wasActive = form.isActiveWindow();
+        form.hide();
+        form.FModal = false;
+        form.setWindowModality(Qt::NonModal);
+      }
+    } restore{*this, form, loop, wasActive};
+
+    form.FModalResult = mrNone;
+    form.FModalLoop = &loop;
+    FLoops.push_back(&loop);
+    form.show();
+    form.raise();
+    form.activateWindow();
+    for (;;) {
+      if (FTerminated) {
+        form.FModalResult = mrCancel;
+        break;
+      }
+      if (form.FModalResult != mrNone) {
+        if (ModalCloseAllowed(form)) break;
+        form.FModalResult = mrNone;
+      }
+      loop.exec();
+    }
+    result = form.FModalResult;
+  }
+  if (cursorOverridden) restoreOverrideCursor();
+  if (wasActive) RestoreActivation(active, focus);
+  return result;
+}
+
+bool TApplication::ModalCloseAllowed(TCustomForm& form) {
+  try {
+    bool canClose = true;
+    if (form.OnCloseQuery) form.OnCloseQuery(form, canClose);
+    if (!canClose) return false;
+    TCloseAction action = TCloseAction::caHide;
+    if (form.OnClose) form.OnClose(form, action);
+    if (action == TCloseAction::caNone) return false;
+    if (action == TCloseAction::caFree) Release(form);
+    return true;
+  } catch (...) {
+    ReportError(std::current_exception(), &form);
+    return false;
+  }
+}
+
+void TApplication::RequestClose(TCustomForm& form) {
+  if (form.FModal) {
+    form.SetModalResult(mrCancel);
+    return;
+  }
+  bool canClose = true;
+  if (form.OnCloseQuery) form.OnCloseQuery(form, canClose);
+  if (!canClose) return;
+  TCloseAction action = TCloseAction::caHide;
+  if (form.OnClose) form.OnClose(form, action);
+  if (action == TCloseAction::caNone) return;
+  if (&form == FMainForm) {
+    RequestQuit();
+    return;
+  }
+  switch (action) {
+    case TCloseAction::caMinimize:
+      form.showMinimized();
+      break;
+    case TCloseAction::caFree:
+      Release(form);
+      break;
+    default:
+      form.hide();
+      break;
+  }
+}
+
+void TApplication::Release(TCustomForm& form) {
+  form.hide();
+  // Only a window the application owns can be freed here; any other belongs to whoever built
+  // it, who destroys it.
+  if (std::find(FOwnedForms.begin(), FOwnedForms.end(), &form) == FOwnedForms.end()) return;
+  QTimer::singleShot(0, this, [window = QPointer<TCustomForm>(&form)] {
+    if (window != nullptr) TFormDeleter()(window.data());
+  });
+}
+
+int RunApplication(TApplication& app, const QString& title,
+                   const std::function<void(TApplication&)>& createWindows) {
+  app.SetTitle(title);
+  try {
+    createWindows(app);
+  } catch (...) {
+    app.ReportStartupError(std::current_exception());
+    app.DestroyWindows();
+    return 1;
+  }
+  app.RunEventLoop();
+  app.DestroyWindows();
+  return 0;
+}
+
+void TApplication::ReportStartupError(const std::exception_ptr& error) noexcept {
+  try {
+    QString className;
+    std::string message;
+    const void* address = nullptr;
+    try {
+      std::rethrow_exception(error);
+    } catch (const Exception& e) {
+      className = QString::fromUtf8(e.ClassName());
+      message = e.Message();
+      address = &e;
+    } catch (const std::exception& e) {
+      className = CurrentExceptionClassName();
+      message = e.what();
+      address = &e;
+    } catch (...) {
+      className = CurrentExceptionClassName();
+    }
+    // Here the full stop follows the last byte, not the last character.
+    const QString fullStop =
+        !message.empty() && message.back() != '.' ? QStringLiteral(".") : QString();
+    ShowMessageBox({ApplicationErrorText(className, ProgramFileName(), address,
+                                         QString::fromStdString(message), fullStop),
+                    QString::fromUtf8(ApplicationErrorCaption), TMessageIcon::Stop});
+  } catch (...) {
+  }
+}
+
+int RunApplication(int& argc, char** argv, const QString& title,
+                   const std::function<void(TApplication&)>& createWindows) {
+  TApplication app(argc, argv);
+  return RunApplication(app, title, createWindows);
+}
+
+}  // namespace penamo

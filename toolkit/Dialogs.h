@@ -1,0 +1,106 @@
+// The open and save file dialogs. Each remembers the name chosen last and offers it (its folder
+// and name) the next time; the two remember separately.
+//
+// Tests answer a dialog without showing it through TOpenDialog::TestResponder:
+//
+//   TOpenDialog::TestResponder = [](TOpenDialog& dialog) -> std::optional<QString> {
+//     return "/tmp/picture";        // as if typed in the name box and confirmed
+//   };                              // std::nullopt: as if cancelled
+//
+// The answer is treated as a name typed in the name box: a relative name is taken in the folder
+// the dialog would open in, DefaultExt is added to a name without an extension, and Execute
+// then proceeds as for a real answer. Reset it to nullptr afterwards.
+#pragma once
+
+#include <QFlags>
+#include <QPoint>
+#include <QRect>
+#include <QSize>
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <optional>
+
+class QFileDialog;
+
+namespace penamo {
+
+enum TOpenOption : unsigned {
+  ofReadOnly = 1u << 0,            // output: the read-only box; the dialogs never show one
+  ofOverwritePrompt = 1u << 1,     // save: ask before accepting an existing file
+  ofHideReadOnly = 1u << 2,        // no read-only box (always so here)
+  ofExtensionDifferent = 1u << 3,  // output: the chosen extension is not DefaultExt
+  ofFileMustExist = 1u << 4,       // open: only existing files are accepted
+  ofEnableSizing = 1u << 5,        // the dialog can be resized
+};
+Q_DECLARE_FLAGS(TOpenOptions, TOpenOption)
+
+class TOpenDialog {
+ public:
+  TOpenDialog();
+  virtual ~TOpenDialog();
+  TOpenDialog(const TOpenDialog&) = delete;
+  TOpenDialog& operator=(const TOpenDialog&) = delete;
+
+  // Shows the dialog modal for the whole program. True when the user confirmed a name, which
+  // is then in FileName; false (nothing changed) on cancel or any failure.
+  bool Execute();
+
+  // The last chosen full path (or the name set). While the dialog is open: its current choice.
+  QString FileName() const;
+  void SetFileName(const QString& fileName) { FFileName = fileName; }
+  // Label and pattern pairs separated by "|": "Bitmap(*.bmp)|*.bmp".
+  const QString& Filter() const { return FFilter; }
+  void SetFilter(const QString& filter) { FFilter = filter; }
+  // 1-based; updated to the user's choice by a successful Execute.
+  int FilterIndex() const { return FFilterIndex; }
+  void SetFilterIndex(int index) { FFilterIndex = index; }
+  // Without the dot; added to a name typed without an extension.
+  const QString& DefaultExt() const { return FDefaultExt; }
+  void SetDefaultExt(const QString& ext) { FDefaultExt = ext; }
+  const QString& InitialDir() const { return FInitialDir; }
+  void SetInitialDir(const QString& dir) { FInitialDir = dir; }
+  // Empty: the standard caption for opening or saving.
+  const QString& Title() const { return FTitle; }
+  void SetTitle(const QString& title) { FTitle = title; }
+  TOpenOptions Options() const { return FOptions; }
+  void SetOptions(TOpenOptions options) { FOptions = options; }
+
+  virtual bool IsSaveDialog() const { return false; }
+
+  // Answers Execute instead of a real dialog (see above).
+  static std::function<std::optional<QString>(TOpenDialog&)> TestResponder;
+
+ private:
+  std::optional<QString> RunDialog(int& filterIndex);
+  QString StartFolder() const;
+
+  QString FFileName;
+  QString FFilter;
+  int FFilterIndex = 1;
+  QString FDefaultExt;
+  QString FInitialDir;
+  QString FTitle;
+  TOpenOptions FOptions = TOpenOptions(ofHideReadOnly) | ofEnableSizing;
+  QFileDialog* FDialog = nullptr;
+};
+
+class TSaveDialog : public TOpenDialog {
+ public:
+  bool IsSaveDialog() const override { return true; }
+};
+
+// Qt's name filters for a "label|pattern|label|pattern" text: "label (pattern)" each, the
+// patterns matching without regard to letter case.
+QStringList QtNameFilters(const QString& filter);
+// The label of each pair, as the dialog lists it.
+QStringList FilterLabels(const QString& filter);
+// A name as typed in the name box, made whole: taken in `folder` when relative, `defaultExt`
+// added when the name has no extension.
+QString CompleteFileName(const QString& typed, const QString& folder, const QString& defaultExt);
+// Where a dialog of `outerSize` goes on `monitor`: centred across, a third of the way down.
+QPoint DialogPosition(const QRect& monitor, QSize outerSize);
+
+}  // namespace penamo
+
+Q_DECLARE_OPERATORS_FOR_FLAGS(penamo::TOpenOptions)

@@ -1,0 +1,206 @@
+#include "Form.h"
+
+#include <QCloseEvent>
+#include <QEventLoop>
+#include <QGuiApplication>
+#include <QMouseEvent>
+#include <QScreen>
+#include <limits>
+
+#include "Application.h"
+
+namespace penamo {
+
+TCustomForm::TCustomForm(QWidget* parent) : QWidget(parent, Qt::Window) {}
+
+TCustomForm::~TCustomForm() {
+  if (Application != nullptr) Application->FormDestroyed(this);
+}
+
+void TCustomForm::SetModalResult(int result) {
+  FModalResult = result;
+  if (FModal && result != mrNone && FModalLoop != nullptr) FModalLoop->exit();
+}
+
+void TCustomForm::SetBorderStyle(TFormBorderStyle style) {
+  if (FBorderStyle == style) return;
+  FBorderStyle = style;
+  if (style == TFormBorderStyle::bsDialog) {
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowCloseButtonHint);
+  } else {
+    setWindowFlags(Qt::Window);
+    setMinimumSize(0, 0);
+    setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+  }
+}
+
+void TCustomForm::SetPosition(TPosition position) {
+  FPosition = position;
+}
+
+void TCustomForm::DoCreate() {
+  if (FCreated) return;
+  FCreated = true;
+  if (OnCreate) Guarded(this, [this] { OnCreate(*this); });
+}
+
+void TCustomForm::DoDestroy() {
+  if (FDestroyed) return;
+  FDestroyed = true;
+  hide();
+  if (OnDestroy) Guarded(this, [this] { OnDestroy(*this); });
+}
+
+void TCustomForm::setVisible(bool visible) {
+  const bool wasVisible = isVisible();
+  if (visible && !wasVisible) {
+    // A dialog frame keeps the size the layout gave it.
+    if (FBorderStyle == TFormBorderStyle::bsDialog) setFixedSize(size());
+    ApplyPosition();
+  }
+  QWidget::setVisible(visible);
+  // A modal window hidden by other means ends its modal loop rather than leaving the program
+  // waiting for a window nobody can see.
+  if (!visible && wasVisible && FModal && FModalResult == mrNone) SetModalResult(mrCancel);
+}
+
+void TCustomForm::ApplyPosition() {
+  const QSize outer = EstimatedOuterSize(*this);
+  const auto centreOn = [&](const QRect& area) {
+    move(area.left() + (area.width() - outer.width()) / 2,
+         area.top() + (area.height() - outer.height()) / 2);
+  };
+  switch (FPosition) {
+    case TPosition::poDesigned:
+      break;
+    case TPosition::poScreenCenter:
+      if (!FShownOnce) {
+        if (const QScreen* screen = QGuiApplication::primaryScreen()) centreOn(screen->geometry());
+      }
+      break;
+    case TPosition::poMainFormCenter: {
+      const TCustomForm* main = Application != nullptr ? Application->MainForm() : nullptr;
+      if (main != nullptr && main != this && main->isVisible()) {
+        move(MainFormCenterPosition(main->frameGeometry(), outer, MonitorRects()));
+      } else if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        centreOn(screen->geometry());
+      }
+      break;
+    }
+  }
+  FShownOnce = true;
+}
+
+bool TCustomForm::event(QEvent* event) {
+  try {
+    return QWidget::event(event);
+  } catch (...) {
+    if (Application != nullptr) Application->ReportError(std::current_exception(), this);
+    return true;
+  }
+}
+
+void TCustomForm::closeEvent(QCloseEvent* event) {
+  // Every way of closing (close box, keyboard, taskbar) takes the application's road; the
+  // window system's default would hide the window behind the program's back.
+  if (Application == nullptr) {
+    QWidget::closeEvent(event);
+    return;
+  }
+  event->ignore();
+  Application->RequestClose(*this);
+}
+
+void TCustomForm::mousePressEvent(QMouseEvent* event) {
+  if (event->button() == Qt::LeftButton) FClickPressed = true;
+  QWidget::mousePressEvent(event);
+}
+
+void TCustomForm::mouseReleaseEvent(QMouseEvent* event) {
+  if (event->button() == Qt::LeftButton && FClickPressed) {
+    FClickPressed = false;
+    if (rect().contains(event->position().toPoint()) && OnClick) OnClick(*this);
+  }
+  QWidget::mouseReleaseEvent(event);
+}
+
+void TCustomForm::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  if (OnResize) OnResize(*this);
+}
+
+QList<QRect> MonitorRects() {
+  QList<QRect> rects;
+  for (const QScreen* screen : QGuiApplication::screens())
+    rects.append(screen->geometry());
+  return rects;
+}
+
+QSize EstimatedOuterSize(const QWidget& window) {
+  const QRect frame = window.frameGeometry();
+  if (frame != window.geometry()) return frame.size();
+  const TCustomForm* main = Application != nullptr ? Application->MainForm() : nullptr;
+  if (main == nullptr || main == &window || !main->isVisible()) return frame.size();
+  const QRect mainFrame = main->frameGeometry();
+  const QRect mainInner = main->geometry();
+  return window.size() + (mainFrame.size() - mainInner.size());
+}
+
+void RestoreActivation(QWidget* window, QWidget* focus) {
+  if (window != nullptr && window->isVisible()) window->activateWindow();
+  if (focus != nullptr && focus->isVisible()) focus->setFocus();
+}
+
+int MonitorIndexOf(const QRect& rect, const QList<QRect>& monitors) {
+  int best = -1;
+  long long bestArea = 0;
+  for (int i = 0; i < monitors.size(); ++i) {
+    const QRect common = monitors[i].intersected(rect);
+    const long long area = static_cast<long long>(common.width()) * common.height();
+    if (area > bestArea) {
+      bestArea = area;
+      best = i;
+    }
+  }
+  if (best >= 0) return best;
+  // Nowhere on a monitor: the nearest one.
+  long long bestDistance = std::numeric_limits<long long>::max();
+  for (int i = 0; i < monitors.size(); ++i) {
+    const QRect& m = monitors[i];
+    const long long dx = std::max(
+        {0, m.left() - (rect.left() + rect.width()), rect.left() - (m.left() + m.width())});
+    const long long dy =
+        std::max({0, m.top() - (rect.top() + rect.height()), rect.top() - (m.top() + m.height())});
+    const long long distance = dx * dx + dy * dy;
+    if (distance < bestDistance) {
+      bestDistance = distance;
+      best = i;
+    }
+  }
+  return best;
+}
+
+QPoint MainFormCenterPosition(const QRect& mainOuter, QSize dialogOuter,
+                              const QList<QRect>& monitors) {
+  int left = mainOuter.left() + (mainOuter.width() - dialogOuter.width()) / 2;
+  int top = mainOuter.top() + (mainOuter.height() - dialogOuter.height()) / 2;
+  left = std::max(left, 0);
+  top = std::max(top, 0);
+  const int mainMonitor = MonitorIndexOf(mainOuter, monitors);
+  if (mainMonitor >= 0 &&
+      MonitorIndexOf(QRect(QPoint(left, top), dialogOuter), monitors) != mainMonitor) {
+    const QRect& m = monitors[mainMonitor];
+    left = m.left() + (m.width() - dialogOuter.width()) / 2;
+    top = m.top() + (m.height() - dialogOuter.height()) / 2;
+  }
+  return {left, top};
+}
+
+void TFormDeleter::operator()(TCustomForm* form) const {
+  if (form == nullptr) return;
+  form->DoDestroy();
+  delete form;
+}
+
+}  // namespace penamo
