@@ -63,6 +63,16 @@ QString CurrentExceptionClassName() {
   return type != nullptr ? Demangled(type->name()) : QStringLiteral("unknown");
 }
 
+// The control under `pos` in the window of `widget`. While a button is held the pressed control
+// receives every movement, wherever the pointer is.
+QWidget* ControlAt(QWidget& widget, QPoint pos) {
+  QWidget* window = widget.window();
+  const QPoint local = window->mapFromGlobal(pos);
+  if (!window->rect().contains(local)) return nullptr;
+  QWidget* child = window->childAt(local);
+  return child != nullptr ? child : window;
+}
+
 QString ProgramFileName() {
   const QString path = QCoreApplication::applicationFilePath();
   return QFileInfo(path).fileName();
@@ -154,11 +164,11 @@ void TApplication::SetIcon(const QIcon& icon) {
 }
 
 bool TApplication::ShowHint() const {
-  return FHints->Enabled();
+  return FHints != nullptr && FHints->Enabled();
 }
 
 void TApplication::SetShowHint(bool show) {
-  FHints->SetEnabled(show);
+  if (FHints != nullptr) FHints->SetEnabled(show);
 }
 
 void TApplication::AdoptWindow(TCustomForm* form) {
@@ -243,12 +253,17 @@ bool TApplication::notify(QObject* receiver, QEvent* event) {
   // No error may unwind through Qt's event delivery: whatever a handler raises ends here.
   try {
     const QEvent::Type type = event->type();
-    if (EndsTooltip(type)) {
+    if (FHints == nullptr) {
+      // Being torn down: the tooltip service is gone.
+    } else if (EndsTooltip(type)) {
       FHints->Cancel();
     } else if (receiver->isWidgetType()) {
       auto* widget = static_cast<QWidget*>(receiver);
       if (type == QEvent::MouseMove) {
-        FHints->PointerMoved(widget, static_cast<QMouseEvent*>(event)->globalPosition().toPoint());
+        const auto* move = static_cast<QMouseEvent*>(event);
+        const QPoint pos = move->globalPosition().toPoint();
+        FHints->PointerMoved(move->buttons() == Qt::NoButton ? widget : ControlAt(*widget, pos),
+                             pos);
       } else if (type == QEvent::Leave && widget->isWindow() &&
                  widgetAt(QCursor::pos()) == nullptr) {
         FHints->Cancel();  // the pointer is over none of the program's windows
@@ -312,6 +327,7 @@ void TApplication::ShowMessageBox(const TMessageBoxRequest& request) {
     MessageBoxShower(request);
     return;
   }
+  FHints->Cancel();
   const QPointer<QWidget> active = activeWindow();
   const QPointer<QWidget> focus = focusWidget();
   QWidget* reference = active != nullptr ? active.data() : FMainForm;

@@ -119,7 +119,7 @@ void TImage::mouseReleaseEvent(QMouseEvent* event) {
 
 void TImage::HandOnRelease(const QMouseEvent& event) {
   TMouseButton button;
-  if (!ToMouseButton(event.button(), button) || button == TMouseButton::mbLeft) return;
+  if (!ToMouseButton(event.button(), button)) return;
   const QPoint globalPos = PixelAt(event.globalPosition());
   auto* target = qobject_cast<TImage*>(QApplication::widgetAt(globalPos));
   if (target == nullptr || !target->isEnabled() || !target->OnMouseUp) return;

@@ -66,9 +66,9 @@ class TImage : public QWidget {
   std::function<void(TImage& sender, TMouseButton button, TShiftState shift, int x, int y)>
       OnMouseUp;
 
-  // Hands a right or middle release to the image control under the pointer, if any: those
-  // buttons capture nothing, so their release belongs to whatever is under the pointer, not
-  // to the widget Qt delivered it to. A left release is left alone.
+  // Hands a release to the image control under the pointer, if any. Qt delivers a release to
+  // the widget that was pressed, but only a left press on an image control captures the
+  // pointer: every other release belongs to whatever is under the pointer.
   static void HandOnRelease(const QMouseEvent& event);
 
  protected:

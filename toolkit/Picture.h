@@ -5,6 +5,7 @@
 
 #include <QIcon>
 #include <QPixmap>
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <string>
@@ -53,6 +54,8 @@ class TPicture {
   // Any graphic: raster images and icons as above; any other kind raises EConvertError
   // ("<source class> を TPicture に代入することはできません") and leaves the picture as it was.
   void Assign(const TGraphic* source);
+  // Empties the picture.
+  void Assign(std::nullptr_t) { SetGraphic(nullptr); }
 
   // The graphic held, or null when the picture is empty.
   const TGraphic* Graphic() const { return FGraphic.get(); }

@@ -173,8 +173,11 @@ TScrollBox::TScrollBox(QWidget* parent)
 }
 
 TScrollBox::~TScrollBox() {
-  // Children going away with the box must not start range updates on a half-destroyed box.
+  // Children going away with the box must not start range updates on a half-destroyed box,
+  // and the bars outlive the axis objects their signals call into.
   FDestroying = true;
+  FHorz.Bar().disconnect();
+  FVert.Bar().disconnect();
 }
 
 void TScrollBox::SetAutoScroll(bool autoScroll) {
@@ -229,8 +232,8 @@ void TScrollBox::UpdateScrollBars() {
   const int barWidth = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, &FVert.Bar());
   const int barHeight = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, &FHorz.Bar());
 
-  // The vertical bar is settled first when it is needed at all, since it is the one that
-  // most often narrows the other axis.
+  // Settled in a fixed order, vertical first, so the outcome never depends on which bars
+  // were showing before.
   bool vertical = false;
   bool horizontal = false;
   if (FVert.FVisible && FVert.FRange > height) {

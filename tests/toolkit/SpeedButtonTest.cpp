@@ -142,16 +142,6 @@ TEST_F(SpeedButtonTest, HoverFollowsThePointer) {
   EXPECT_FALSE(button->MouseInside()) << "only flat buttons track the hover";
 }
 
-TEST_F(SpeedButtonTest, ClickHandlerMayDestroyTheButton) {
-  button->OnClick = [this](TSpeedButton& sender) {
-    sender.deleteLater();
-    delete button;
-    button = nullptr;
-  };
-  Click(button, QPoint(10, 10));
-  EXPECT_EQ(button, nullptr);
-}
-
 // ---- groups ----
 
 class SpeedButtonGroupTest : public SpeedButtonTest {
