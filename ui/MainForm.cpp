@@ -158,8 +158,13 @@ void TMainForm::OpenBuutonClick(TSpeedButton&) {
 
 void TMainForm::OpenFile(const QString& FileName) {
   const TBusyCursor busy;
-  FBitmap->ReadBitmapFile(FileSystemName(FileName));
-  FBitmap->ConvertTo24Bits();
+  // Read and converted aside and taken over only when both succeed: a conversion that fails
+  // must not leave a picture that is neither the one shown nor in the format the filters and
+  // the previews expect.
+  TBitmap loaded;
+  loaded.ReadBitmapFile(FileSystemName(FileName));
+  loaded.ConvertTo24Bits();
+  FBitmap->ShareFrom(&loaded);
   SampleImage->Picture().Assign(FBitmap.get());
   FSampleOrigin = TPoint{0, 0};
   UpdateSamples(*FBitmap, FSampleOrigin);

@@ -314,6 +314,62 @@ TEST_F(MainFormTest, AnInvalidFileIsReportedInABoxAndEverythingShownStays) {
   ExpectPreviewsOf(other, 0, 0);
 }
 
+// An 8-bit grey ramp: reading it needs a quarter of the storage its 24-bit conversion needs.
+QByteArray EightBitPicture(std::int32_t width, std::int32_t height) {
+  const auto put32 = [](QByteArray& bytes, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i)
+      bytes.append(static_cast<char>((value >> (8 * i)) & 0xFF));
+  };
+  const auto put16 = [](QByteArray& bytes, std::uint16_t value) {
+    bytes.append(static_cast<char>(value & 0xFF));
+    bytes.append(static_cast<char>(value >> 8));
+  };
+  const std::uint32_t stride = (static_cast<std::uint32_t>(width) + 3u) & ~3u;
+  const std::uint32_t offset = 14 + 40 + 256 * 4;
+  QByteArray bytes("BM");
+  put32(bytes, offset + stride * static_cast<std::uint32_t>(height));
+  put32(bytes, 0);
+  put32(bytes, offset);
+  put32(bytes, 40);
+  put32(bytes, static_cast<std::uint32_t>(width));
+  put32(bytes, static_cast<std::uint32_t>(height));
+  put16(bytes, 1);
+  put16(bytes, 8);
+  for (int i = 0; i < 6; ++i)
+    put32(bytes, 0);
+  for (int i = 0; i < 256; ++i)
+    put32(bytes, static_cast<std::uint32_t>(i * 0x010101));
+  for (std::int32_t y = 0; y < height; ++y) {
+    for (std::uint32_t x = 0; x < stride; ++x)
+      bytes.append(static_cast<char>(x + y));
+  }
+  return bytes;
+}
+
+TEST_F(MainFormTest, APictureThatCannotBeConvertedLeavesTheOpenPictureInPlace) {
+  const QString good = WritePicture("good.bmp", 40, 30);
+  Open(good);
+  const QString grey = WriteBytes("grey.bmp", EightBitPicture(200, 200));
+  const std::uint64_t limit = StorageLimit();
+  // Room for the 8-bit picture, not for its 24-bit conversion.
+  SetStorageLimit(100000);
+  Open(grey);
+  SetStorageLimit(limit);
+  ASSERT_EQ(Seams.Boxes.size(), 1u);
+  EXPECT_EQ(Seams.Boxes[0].Text, QString::fromUtf8("システム リソースが足りません."));
+
+  // What is shown and what a save writes are still the first picture.
+  EXPECT_EQ(Form->Bitmap().Width(), 40);
+  EXPECT_EQ(Form->Bitmap().ImageFormat(), TPixelFormat::pf24bit);
+  ExpectPreviewsOf(good, 0, 0);
+
+  // Without the limit the same file opens.
+  Open(grey);
+  EXPECT_EQ(Seams.Boxes.size(), 1u);
+  EXPECT_EQ(Form->Bitmap().Width(), 200);
+  ExpectPreviewsOf(grey, 0, 0);
+}
+
 TEST_F(MainFormTest, AFileThatDoesNotExistIsReported) {
   Open(Dir.filePath("missing.bmp"));
   ASSERT_EQ(Seams.Boxes.size(), 1u);
