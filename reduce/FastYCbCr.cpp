@@ -1,23 +1,12 @@
 #include "FastYCbCr.h"
 
+#include <algorithm>
 #include <stdexcept>
 #include <vector>
 
 namespace penamo {
 
 namespace {
-
-std::int32_t FloorDivide(std::int32_t numerator, std::int32_t denominator) {
-  std::int32_t quotient = numerator / denominator;
-  if (numerator % denominator != 0 && numerator < 0) --quotient;
-  return quotient;
-}
-
-std::int32_t CeilDivide(std::int32_t numerator, std::int32_t denominator) {
-  std::int32_t quotient = numerator / denominator;
-  if (numerator % denominator != 0 && numerator > 0) ++quotient;
-  return quotient;
-}
 
 std::int32_t Modulo(std::int64_t value, std::int32_t modulus) {
   const std::int64_t remainder = value % modulus;
@@ -50,7 +39,16 @@ class TResidueSolver {
 
 template <typename Bits>
 void SetBit(Bits& bits, std::uint32_t index) {
-  bits[index >> 3] = static_cast<std::uint8_t>(bits[index >> 3] | (1u << (index & 7)));
+  bits[index >> 5] |= 1u << (index & 31);
+}
+
+std::uint8_t ClampToByte(std::int32_t value) {
+  return static_cast<std::uint8_t>(std::clamp(value, 0, 255));
+}
+
+bool HasAvx2() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx2");
 }
 
 }  // namespace
@@ -58,6 +56,11 @@ void SetBit(Bits& bits, std::uint32_t index) {
 const TFastYCbCr& TFastYCbCr::Tables() {
   static const TFastYCbCr tables;
   return tables;
+}
+
+const TSpanKernels& TFastYCbCr::BestKernels() {
+  static const TSpanKernels& best = HasAvx2() ? span_avx2::kKernels : span_baseline::kKernels;
+  return best;
 }
 
 TFastYCbCr::TFastYCbCr() {
@@ -92,44 +95,58 @@ TFastYCbCr::TFastYCbCr() {
         }
       }
 
-      // Green: cb a, cr b.
+      // Green of the chroma pair cb a, cr b.
       const std::int32_t greenTerm = 34414 * (a - 128) + 71414 * (b - 128);
-      FGreenOffset[pair] = static_cast<std::int16_t>(CeilDivide(greenTerm, 100000));
       if (greenTerm != 0 && greenTerm % 100000 == 0) {
         TWholeGreenPair whole;
-        whole.Pair = pair;
+        whole.Cb = a;
+        whole.Cr = b;
+        whole.Offset = -greenTerm / 100000;
         bool anyLower = false;
         for (std::int32_t luma = 0; luma <= 256; ++luma) {
-          const std::uint8_t plain = ClampToByte(luma - FGreenOffset[pair]);
+          const std::uint8_t plain = ClampToByte(luma + whole.Offset);
           const bool lower = YCbCrToRGB(luma, a, b).Green != plain;
           whole.OneLower[static_cast<std::size_t>(luma)] = lower;
           anyLower = anyLower || lower;
         }
-        // As it turns out, none is: the pairs are kept only should that ever change.
         if (anyLower) {
           if (FWholeGreenPairCount == kMaxWholeGreenPairs) {
             throw std::logic_error("more whole green terms than expected");
           }
           FWholeGreenPairs[static_cast<std::size_t>(FWholeGreenPairCount++)] = whole;
-          SetBit(FGreenWhole, pair);
         }
       }
     }
   }
-  for (std::int32_t c = 0; c < 256; ++c) {
-    FRedOffset[static_cast<std::size_t>(c)] =
-        static_cast<std::int16_t>(FloorDivide(1402 * (c - 128), 1000));
-    FBlueOffset[static_cast<std::size_t>(c)] =
-        static_cast<std::int16_t>(FloorDivide(1772 * (c - 128), 1000));
+  FExceptions.LumaOneLower = FLumaOneLower.data();
+  FExceptions.CbOneLower = FCbOneLower.data();
+  FExceptions.CrOneLower = FCrOneLower.data();
+}
+
+void TFastYCbCr::CorrectWholeGreens(const std::int32_t* luma, const std::int32_t* cb,
+                                    const std::int32_t* cr, int count, std::uint8_t* out) const {
+  for (int i = 0; i < count; ++i) {
+    for (int p = 0; p < FWholeGreenPairCount; ++p) {
+      const TWholeGreenPair& whole = FWholeGreenPairs[static_cast<std::size_t>(p)];
+      if (cb[i] == whole.Cb && cr[i] == whole.Cr) {
+        const std::int32_t lower = whole.OneLower[static_cast<std::size_t>(luma[i])];
+        out[3 * i + 1] = ClampToByte(luma[i] + whole.Offset - lower);
+      }
+    }
   }
 }
 
-std::int32_t TFastYCbCr::GreenOneLower(std::uint32_t pair, std::int32_t luma) const {
-  for (int i = 0; i < FWholeGreenPairCount; ++i) {
-    const TWholeGreenPair& whole = FWholeGreenPairs[static_cast<std::size_t>(i)];
-    if (whole.Pair == pair) return whole.OneLower[static_cast<std::size_t>(luma)];
-  }
-  return 0;
+TYCbCr TFastYCbCr::Convert(std::uint8_t red, std::uint8_t green, std::uint8_t blue) const {
+  const std::uint8_t pixel[3] = {blue, green, red};
+  TYCbCr result;
+  ConvertSpan(pixel, 1, &result.Y, &result.Cb, &result.Cr);
+  return result;
+}
+
+TRGB TFastYCbCr::Rebuild(std::int32_t luma, std::int32_t cb, std::int32_t cr) const {
+  std::uint8_t pixel[3];
+  RebuildSpan(&luma, &cb, &cr, 1, pixel);
+  return TRGB{pixel[2], pixel[1], pixel[0]};
 }
 
 }  // namespace penamo

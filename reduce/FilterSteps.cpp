@@ -15,10 +15,14 @@ void PrepareForFiltering(TBitmap& source, TBitmap& destination) {
   source.SetImageFormat(TPixelFormat::pf24bit);
 }
 
-std::int32_t ClampLuma(std::int32_t luma) {
-  if (luma < 0) luma = 0;
-  if (luma > 255) luma = 255;
-  return luma;
+std::int32_t PictureWidth(const TBitmap& picture) {
+  return picture.Width();
+}
+std::int32_t PictureHeight(const TBitmap& picture) {
+  return picture.Height();
+}
+bool PictureEmpty(const TBitmap& picture) {
+  return picture.Empty();
 }
 
 std::int32_t PatternLuma(std::int32_t luma, std::int32_t step, std::int32_t threshold) {

@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <vector>
 
-namespace penamo {
+#include "Bitmap.h"
 
-class TBitmap;
+namespace penamo {
 
 // Threshold tables of the ordered dithers, indexed [column mod size][row mod size]. On the
 // picture they show the usual Bayer order transposed; that is how the saved files look, so they
@@ -20,7 +20,11 @@ inline constexpr std::uint8_t kPattern4x4[4][4] = {
 // destination width, height, 24 bits, then the source to 24 bits.
 void PrepareForFiltering(TBitmap& source, TBitmap& destination);
 
-std::int32_t ClampLuma(std::int32_t luma);
+inline std::int32_t ClampLuma(std::int32_t luma) {
+  if (luma < 0) luma = 0;
+  if (luma > 255) luma = 255;
+  return luma;
+}
 
 // The ordered dither's reduced luma: the level below or above luma (clamped to 0..255), chosen
 // by the cell's threshold. May be 256.
@@ -45,5 +49,40 @@ std::int32_t HorizontalErrorTerm(std::int32_t rowError, double weight);
 
 // Largest strength the diffusions accept.
 inline constexpr std::uint8_t kMaxStrength = 100;
+
+// What every ordered dither does around its rows: size the destination, then work(width,
+// height) when there is a pixel to do. Every error is caught and reported as false; an empty
+// source is no error.
+template <typename Rows>
+bool RunPatternDither(TBitmap& Src, TBitmap& Dst, Rows&& work) {
+  try {
+    PrepareForFiltering(Src, Dst);
+    const std::int32_t width = Src.Width();
+    const std::int32_t height = Src.Height();
+    if (width > 0 && height > 0) work(width, height);
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+// What every error diffusion does around its rows: the error buffer first (its failure is the
+// one error that reaches the caller, before anything is touched), the refusals, the weight,
+// sizing, then work(columnError, weight, width, height). Other errors are caught as false.
+template <typename Rows>
+bool RunErrorDiffusion(TBitmap& Src, TBitmap& Dst, std::uint8_t Strength, Rows&& work) {
+  std::vector<std::int16_t> columnError = AllocateColumnError(Src.Width());
+  if (Src.Empty() || Strength > kMaxStrength) return false;
+  const double weight = DiffusionWeight(Strength);
+  try {
+    PrepareForFiltering(Src, Dst);
+    const std::int32_t width = Src.Width();
+    const std::int32_t height = Src.Height();
+    if (width > 0 && height > 0) work(columnError, weight, width, height);
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
 
 }  // namespace penamo

@@ -20,12 +20,7 @@ void RebuildPixel(std::uint8_t* pixel, std::int32_t luma, const TYCbCr& colour) 
 template <int Size>
 bool PatternDither(TBitmap& Src, TBitmap& Dst, std::int32_t step,
                    const std::uint8_t (&thresholds)[Size][Size]) {
-  try {
-    PrepareForFiltering(Src, Dst);
-    const std::int32_t width = Src.Width();
-    const std::int32_t height = Src.Height();
-    // A source without columns has no row worth asking for.
-    if (width <= 0) return true;
+  return RunPatternDither(Src, Dst, [&](std::int32_t width, std::int32_t height) {
     for (std::int32_t y = 0; y < height; ++y) {
       const std::uint8_t* source = Src.RowAddress(y);
       std::uint8_t* destination = Dst.RowAddress(y);
@@ -36,43 +31,33 @@ bool PatternDither(TBitmap& Src, TBitmap& Dst, std::int32_t step,
         RebuildPixel(destination + 3 * static_cast<std::size_t>(x), luma, colour);
       }
     }
-    return true;
-  } catch (...) {
-    return false;
-  }
+  });
 }
 
 bool DiffuseError(TBitmap& Src, TBitmap& Dst, std::uint8_t Strength, std::int32_t step) {
-  // The only failure that reaches the caller: it happens before anything is touched.
-  std::vector<std::int16_t> columnError = AllocateColumnError(Src.Width());
-  if (Src.Empty() || Strength > kMaxStrength) return false;
-  const double weight = DiffusionWeight(Strength);
-  try {
-    PrepareForFiltering(Src, Dst);
-    const std::int32_t width = Src.Width();
-    const std::int32_t height = Src.Height();
-    for (std::int32_t y = 0; y < height; ++y) {
-      const std::uint8_t* source = Src.RowAddress(y);
-      std::uint8_t* destination = Dst.RowAddress(y);
-      std::int32_t rowError = 0;
-      for (std::int32_t x = 0; x < width; ++x) {
-        const std::uint8_t* in = source + 3 * static_cast<std::size_t>(x);
-        const TYCbCr colour = RGBToYCbCr(in[2], in[1], in[0]);
-        std::int32_t v = colour.Y + VerticalErrorTerm(columnError[x], weight);
-        v = ClampLuma(v);
-        v = v + HorizontalErrorTerm(rowError, weight);
-        v = ClampLuma(v);
-        const std::int32_t luma = NearestLevel(v, step);
-        const std::int32_t error = v - luma;
-        rowError = error;
-        columnError[x] = static_cast<std::int16_t>(error);
-        RebuildPixel(destination + 3 * static_cast<std::size_t>(x), luma, colour);
-      }
-    }
-    return true;
-  } catch (...) {
-    return false;
-  }
+  return RunErrorDiffusion(
+      Src, Dst, Strength,
+      [&](std::vector<std::int16_t>& columnError, double weight, std::int32_t width,
+          std::int32_t height) {
+        for (std::int32_t y = 0; y < height; ++y) {
+          const std::uint8_t* source = Src.RowAddress(y);
+          std::uint8_t* destination = Dst.RowAddress(y);
+          std::int32_t rowError = 0;
+          for (std::int32_t x = 0; x < width; ++x) {
+            const std::uint8_t* in = source + 3 * static_cast<std::size_t>(x);
+            const TYCbCr colour = RGBToYCbCr(in[2], in[1], in[0]);
+            std::int32_t v = colour.Y + VerticalErrorTerm(columnError[x], weight);
+            v = ClampLuma(v);
+            v = v + HorizontalErrorTerm(rowError, weight);
+            v = ClampLuma(v);
+            const std::int32_t luma = NearestLevel(v, step);
+            const std::int32_t error = v - luma;
+            rowError = error;
+            columnError[x] = static_cast<std::int16_t>(error);
+            RebuildPixel(destination + 3 * static_cast<std::size_t>(x), luma, colour);
+          }
+        }
+      });
 }
 
 }  // namespace

@@ -16,8 +16,11 @@ namespace penamo {
 namespace {
 
 // Every row address, asked for in the order the images expect (source row y, then destination
-// row y), before any thread starts: only the first address of each image may replace its
-// storage, so the addresses stay valid for the whole run and no thread touches the images.
+// row y), before the parts start: only the first address of each image may replace its
+// storage, so the addresses stay valid for the whole run and no part touches the images. Only
+// pictures this wide are shared between parts, so that the list is small beside the picture.
+constexpr std::int32_t kWidthWorthParts = 256;
+
 struct TRows {
   std::vector<const std::uint8_t*> Source;
   std::vector<std::uint8_t*> Destination;
@@ -34,12 +37,14 @@ TRows CollectRows(TBitmap& Src, TBitmap& Dst, std::int32_t height) {
   return rows;
 }
 
-void WritePixel(const TFastYCbCr& ycc, std::uint8_t* out, std::int32_t luma, std::int32_t cb,
-                std::int32_t cr) {
-  out[0] = ycc.Blue(luma, cb);
-  out[1] = ycc.Green(luma, cb, cr);
-  out[2] = ycc.Red(luma, cr);
-}
+// A span's worth of converted pixels.
+struct TSpanBuffer {
+  static constexpr int kSize = TFastYCbCr::kSpan;
+  alignas(64) std::array<std::int32_t, kSize> Luma;
+  alignas(64) std::array<std::int32_t, kSize> Cb;
+  alignas(64) std::array<std::int32_t, kSize> Cr;
+  alignas(64) std::array<std::int32_t, kSize> Level;
+};
 
 // ---- Ordered pattern dither ----
 
@@ -65,40 +70,43 @@ TPatternLevels<Size> MakePatternLevels(std::int32_t step,
 template <int Size>
 void DitherRow(const TFastYCbCr& ycc, const std::array<std::array<std::int16_t, 256>, Size>& levels,
                const std::uint8_t* in, std::uint8_t* out, std::int32_t width) {
-  for (std::int32_t x = 0; x < width; ++x, in += 3, out += 3) {
-    const std::uint32_t blue = in[0], green = in[1], red = in[2];
-    const std::int32_t cb = ycc.Cb(red, green, blue);
-    const std::int32_t cr = ycc.Cr(red, green, blue);
-    const std::int32_t luma = levels[x & (Size - 1)][ycc.Luma(red, green, blue)];
-    WritePixel(ycc, out, luma, cb, cr);
+  TSpanBuffer span;
+  for (std::int32_t start = 0; start < width; start += TSpanBuffer::kSize) {
+    const int count = std::min(TSpanBuffer::kSize, width - start);
+    const std::size_t offset = 3 * static_cast<std::size_t>(start);
+    ycc.ConvertSpan(in + offset, count, span.Luma.data(), span.Cb.data(), span.Cr.data());
+    for (int i = 0; i < count; ++i) {
+      span.Level[i] = levels[(start + i) & (Size - 1)][static_cast<std::size_t>(span.Luma[i])];
+    }
+    ycc.RebuildSpan(span.Level.data(), span.Cb.data(), span.Cr.data(), count, out + offset);
   }
 }
 
 template <int Size>
 bool PatternDither(TBitmap& Src, TBitmap& Dst, std::int32_t step,
                    const std::uint8_t (&thresholds)[Size][Size]) {
-  try {
-    PrepareForFiltering(Src, Dst);
-    const std::int32_t width = Src.Width();
-    const std::int32_t height = Src.Height();
-    if (width <= 0 || height <= 0) return true;
+  return RunPatternDither(Src, Dst, [&](std::int32_t width, std::int32_t height) {
     const TFastYCbCr& ycc = TFastYCbCr::Tables();
     const TPatternLevels<Size> levels = MakePatternLevels(step, thresholds);
-    const TRows rows = CollectRows(Src, Dst, height);
     const std::size_t pixels = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+    const int parts = width < kWidthWorthParts ? 1 : PartsWorthRunning(pixels);
+    if (parts == 1) {
+      for (std::int32_t y = 0; y < height; ++y) {
+        const std::uint8_t* in = Src.RowAddress(y);
+        DitherRow<Size>(ycc, levels[y & (Size - 1)], in, Dst.RowAddress(y), width);
+      }
+      return;
+    }
+    const TRows rows = CollectRows(Src, Dst, height);
     // Rows are independent: each part takes one band of them.
-    RunInParts(PartsWorthRunning(pixels), [&](int part, int parts) {
-      const std::int32_t first = static_cast<std::int32_t>(std::int64_t{height} * part / parts);
-      const std::int32_t last =
-          static_cast<std::int32_t>(std::int64_t{height} * (part + 1) / parts);
+    RunInParts(parts, [&](int part, int count) {
+      const auto first = static_cast<std::int32_t>(std::int64_t{height} * part / count);
+      const auto last = static_cast<std::int32_t>(std::int64_t{height} * (part + 1) / count);
       for (std::int32_t y = first; y < last; ++y) {
         DitherRow<Size>(ycc, levels[y & (Size - 1)], rows.Source[y], rows.Destination[y], width);
       }
     });
-    return true;
-  } catch (...) {
-    return false;
-  }
+  });
 }
 
 // ---- Error diffusion ----
@@ -143,21 +151,52 @@ TDiffusionTables MakeDiffusionTables(std::int32_t step, double weight) {
 // need nothing from other rows, so only the short error chain waits.
 class TDiffusionRun {
  public:
-  TDiffusionRun(const TFastYCbCr& ycc, const TDiffusionTables& tables, const TRows& rows,
-                std::int16_t* columnError, std::int32_t width, std::int32_t height, int parts)
+  TDiffusionRun(const TFastYCbCr& ycc, const TDiffusionTables& tables, std::int16_t* columnError,
+                std::int32_t width, int parts)
       : FYcc(ycc),
         FTables(tables),
-        FRows(rows),
         FColumnError(columnError),
         FWidth(width),
-        FHeight(height),
         FProgress(static_cast<std::size_t>(parts)) {}
 
-  static constexpr std::int32_t kSpan = 512;
+  static constexpr std::int32_t kSpan = TSpanBuffer::kSize;
 
-  void Run(int part, int parts) {
-    for (std::int32_t y = part; y < FHeight; y += parts)
-      DiffuseRow(y, part, parts);
+  // This part's rows.
+  void Run(const TRows& rows, int part, int parts) {
+    const auto height = static_cast<std::int32_t>(rows.Source.size());
+    for (std::int32_t y = part; y < height; y += parts) {
+      DiffuseRow(y, rows.Source[static_cast<std::size_t>(y)],
+                 rows.Destination[static_cast<std::size_t>(y)], part, parts);
+    }
+  }
+
+  // Row y, from in to out; part and parts say whom to wait for.
+  void DiffuseRow(std::int32_t y, const std::uint8_t* in, std::uint8_t* out, int part, int parts) {
+    TSpanBuffer span;
+    std::int32_t rowError = 0;
+    for (std::int32_t start = 0; start < FWidth; start += kSpan) {
+      const std::int32_t count = std::min(kSpan, FWidth - start);
+      const std::size_t offset = 3 * static_cast<std::size_t>(start);
+      FYcc.ConvertSpan(in + offset, count, span.Luma.data(), span.Cb.data(), span.Cr.data());
+
+      WaitForRowAbove(y, start + count, part, parts);
+      std::int16_t* columnError = FColumnError + start;
+      for (std::int32_t i = 0; i < count; ++i) {
+        const std::int32_t v =
+            ClampLuma(span.Luma[i] +
+                      FTables.VerticalTerm[static_cast<std::size_t>(columnError[i] + kErrorBias)]);
+        const TDiffusionOutcome outcome =
+            FTables.Outcome[static_cast<std::size_t>(v)]
+                           [static_cast<std::size_t>(rowError + kErrorBias)];
+        span.Level[i] = outcome.Level;
+        rowError = outcome.Error;
+        columnError[i] = outcome.Error;
+      }
+      FProgress[static_cast<std::size_t>(part)].Next.store(std::int64_t{y} * FWidth + start + count,
+                                                           std::memory_order_release);
+
+      FYcc.RebuildSpan(span.Level.data(), span.Cb.data(), span.Cr.data(), count, out + offset);
+    }
   }
 
  private:
@@ -175,74 +214,37 @@ class TDiffusionRun {
     }
   }
 
-  void DiffuseRow(std::int32_t y, int part, int parts) {
-    const std::uint8_t* in = FRows.Source[static_cast<std::size_t>(y)];
-    std::uint8_t* out = FRows.Destination[static_cast<std::size_t>(y)];
-    std::array<std::uint8_t, kSpan> luma, cb, cr;
-    std::array<std::int16_t, kSpan> level;
-    std::int32_t rowError = 0;
-    for (std::int32_t start = 0; start < FWidth; start += kSpan) {
-      const std::int32_t count = std::min(kSpan, FWidth - start);
-      const std::uint8_t* pixel = in + 3 * static_cast<std::size_t>(start);
-      for (std::int32_t i = 0; i < count; ++i, pixel += 3) {
-        const std::uint32_t blue = pixel[0], green = pixel[1], red = pixel[2];
-        luma[i] = static_cast<std::uint8_t>(FYcc.Luma(red, green, blue));
-        cb[i] = static_cast<std::uint8_t>(FYcc.Cb(red, green, blue));
-        cr[i] = static_cast<std::uint8_t>(FYcc.Cr(red, green, blue));
-      }
-
-      WaitForRowAbove(y, start + count, part, parts);
-      std::int16_t* columnError = FColumnError + start;
-      for (std::int32_t i = 0; i < count; ++i) {
-        const std::int32_t v = ClampLuma(
-            luma[i] + FTables.VerticalTerm[static_cast<std::size_t>(columnError[i] + kErrorBias)]);
-        const TDiffusionOutcome outcome =
-            FTables.Outcome[static_cast<std::size_t>(v)]
-                           [static_cast<std::size_t>(rowError + kErrorBias)];
-        level[i] = outcome.Level;
-        rowError = outcome.Error;
-        columnError[i] = outcome.Error;
-      }
-      FProgress[static_cast<std::size_t>(part)].Next.store(std::int64_t{y} * FWidth + start + count,
-                                                           std::memory_order_release);
-
-      std::uint8_t* target = out + 3 * static_cast<std::size_t>(start);
-      for (std::int32_t i = 0; i < count; ++i, target += 3)
-        WritePixel(FYcc, target, level[i], cb[i], cr[i]);
-    }
-  }
-
   const TFastYCbCr& FYcc;
   const TDiffusionTables& FTables;
-  const TRows& FRows;
   std::int16_t* FColumnError;
   std::int32_t FWidth;
-  std::int32_t FHeight;
   std::vector<TProgress> FProgress;
 };
 
 bool DiffuseError(TBitmap& Src, TBitmap& Dst, std::uint8_t Strength, std::int32_t step) {
-  // The only failure that reaches the caller: it happens before anything is touched.
-  std::vector<std::int16_t> columnError = AllocateColumnError(Src.Width());
-  if (Src.Empty() || Strength > kMaxStrength) return false;
-  const double weight = DiffusionWeight(Strength);
-  try {
-    PrepareForFiltering(Src, Dst);
-    const std::int32_t width = Src.Width();
-    const std::int32_t height = Src.Height();
-    if (width <= 0 || height <= 0) return true;
-    const TFastYCbCr& ycc = TFastYCbCr::Tables();
-    const TDiffusionTables tables = MakeDiffusionTables(step, weight);
-    const TRows rows = CollectRows(Src, Dst, height);
-    const std::size_t pixels = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
-    // Parts meet once per span; in narrow pictures they would do little but wait.
-    const int wanted = width < 2 * TDiffusionRun::kSpan ? 1 : PartsWorthRunning(pixels);
-    TDiffusionRun run(ycc, tables, rows, columnError.data(), width, height, wanted);
-    RunInParts(wanted, [&run](int part, int parts) { run.Run(part, parts); });
-    return true;
-  } catch (...) {
-    return false;
-  }
+  return RunErrorDiffusion(
+      Src, Dst, Strength,
+      [&](std::vector<std::int16_t>& columnError, double weight, std::int32_t width,
+          std::int32_t height) {
+        const TFastYCbCr& ycc = TFastYCbCr::Tables();
+        const TDiffusionTables tables = MakeDiffusionTables(step, weight);
+        const std::size_t pixels =
+            static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+        // Parts meet once per span; in narrower pictures they would do little but wait.
+        const int parts = width < std::max(kWidthWorthParts, 2 * TDiffusionRun::kSpan)
+                              ? 1
+                              : PartsWorthRunning(pixels);
+        TDiffusionRun run(ycc, tables, columnError.data(), width, parts);
+        if (parts == 1) {
+          for (std::int32_t y = 0; y < height; ++y) {
+            const std::uint8_t* in = Src.RowAddress(y);
+            run.DiffuseRow(y, in, Dst.RowAddress(y), 0, 1);
+          }
+          return;
+        }
+        const TRows rows = CollectRows(Src, Dst, height);
+        RunInParts(parts, [&](int part, int count) { run.Run(rows, part, count); });
+      });
 }
 
 }  // namespace

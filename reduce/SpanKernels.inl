@@ -1,0 +1,95 @@
+// The span loops; included by SpanKernelsBaseline.cpp and SpanKernelsAvx2.cpp with
+// PENAMO_SPAN_NAMESPACE naming the version. Everything here has internal linkage.
+//
+// The integer forms (scales 1000, 10000 and 100000) are explained in FastYCbCr.h. Divisions
+// of possibly negative numerators are biased to stay non-negative, so that they truncate as
+// floors do: floor(1402·(cr - 128) / 1000) = (1402·cr + 544) / 1000 - 180, and likewise for
+// blue and green.
+
+namespace penamo::PENAMO_SPAN_NAMESPACE {
+namespace {
+
+std::uint32_t Bit(const std::uint32_t* words, std::uint32_t index) {
+  return (words[index >> 5] >> (index & 31)) & 1u;
+}
+
+std::int32_t ClampToByte(std::int32_t value) {
+  value = value < 0 ? 0 : value;
+  return value > 255 ? 255 : value;
+}
+
+constexpr int kLumaWhole = 1;
+constexpr int kCbWhole = 2;
+constexpr int kCrWhole = 4;
+
+void Convert(const TConversionExceptions& exceptions, const std::uint8_t* in, int count,
+             std::int32_t* luma, std::int32_t* cb, std::int32_t* cr) {
+  // First the quotients, noting where a numerator is a whole multiple; that is rare except in
+  // greys, and only there can the extended result be one lower.
+  std::uint8_t whole[512];
+  std::uint32_t anyWhole = 0;
+  for (int start = 0; start < count; start += 512) {
+    const int n = count - start < 512 ? count - start : 512;
+    const std::uint8_t* pixel = in + 3 * start;
+    for (int i = 0; i < n; ++i) {
+      const std::uint32_t blue = pixel[3 * i];
+      const std::uint32_t green = pixel[3 * i + 1];
+      const std::uint32_t red = pixel[3 * i + 2];
+      const std::uint32_t sumY = 299 * red + 587 * green + 114 * blue;
+      const std::uint32_t sumCb = 1280000 + 5000 * blue - 1687 * red - 3313 * green;
+      const std::uint32_t sumCr = 1280000 + 5000 * red - 4187 * green - 813 * blue;
+      const std::uint32_t y = sumY / 1000;
+      const std::uint32_t b = sumCb / 10000;
+      const std::uint32_t r = sumCr / 10000;
+      luma[start + i] = static_cast<std::int32_t>(y);
+      cb[start + i] = static_cast<std::int32_t>(b);
+      cr[start + i] = static_cast<std::int32_t>(r);
+      const std::uint32_t flags = (sumY == y * 1000 ? kLumaWhole : 0) |
+                                  (sumCb == b * 10000 ? kCbWhole : 0) |
+                                  (sumCr == r * 10000 ? kCrWhole : 0);
+      whole[i] = static_cast<std::uint8_t>(flags);
+      anyWhole |= flags;
+    }
+    if (anyWhole == 0) continue;
+    for (int i = 0; i < n; ++i) {
+      const std::uint32_t flags = whole[i];
+      if (flags == 0) continue;
+      const std::uint32_t blue = pixel[3 * i];
+      const std::uint32_t green = pixel[3 * i + 1];
+      const std::uint32_t red = pixel[3 * i + 2];
+      if (flags & kLumaWhole) {
+        luma[start + i] -= static_cast<std::int32_t>(Bit(exceptions.LumaOneLower, red << 8 | green));
+      }
+      if (flags & kCbWhole) {
+        cb[start + i] -= static_cast<std::int32_t>(Bit(exceptions.CbOneLower, green << 8 | blue));
+      }
+      if (flags & kCrWhole) {
+        cr[start + i] -= static_cast<std::int32_t>(Bit(exceptions.CrOneLower, red << 8 | green));
+      }
+    }
+    anyWhole = 0;
+  }
+}
+
+void Rebuild(const std::int32_t* luma, const std::int32_t* cb, const std::int32_t* cr, int count,
+             std::uint8_t* out) {
+  for (int i = 0; i < count; ++i) {
+    const std::int32_t l = luma[i];
+    const auto b = static_cast<std::uint32_t>(cb[i]);
+    const auto r = static_cast<std::uint32_t>(cr[i]);
+    // floor(1402·dCr / 1000), floor(1772·dCb / 1000), and -ceil((34414·dCb + 71414·dCr) / 100000).
+    const auto redOffset = static_cast<std::int32_t>((1402 * r + 544) / 1000) - 180;
+    const auto blueOffset = static_cast<std::int32_t>((1772 * b + 184) / 1000) - 227;
+    const auto greenOffset =
+        static_cast<std::int32_t>((27145984 - 34414 * b - 71414 * r) / 100000) - 136;
+    out[3 * i] = static_cast<std::uint8_t>(ClampToByte(l + blueOffset));
+    out[3 * i + 1] = static_cast<std::uint8_t>(ClampToByte(l + greenOffset));
+    out[3 * i + 2] = static_cast<std::uint8_t>(ClampToByte(l + redOffset));
+  }
+}
+
+}  // namespace
+
+extern const TSpanKernels kKernels{Convert, Rebuild, PENAMO_SPAN_NAME};
+
+}  // namespace penamo::PENAMO_SPAN_NAMESPACE
