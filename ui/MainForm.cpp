@@ -47,7 +47,7 @@ std::optional<QString> DraggedFile(const QMimeData* data) {
 
 }  // namespace
 
-TMainForm::TMainForm(QWidget* parent) : TCustomForm(parent) {
+TMainForm::TMainForm(QWidget* parent) : TForm(parent) {
   setupUi(this);
   ApplyLayout();
   OnCreate = [this](TCustomForm& sender) { FormCreate(sender); };

@@ -27,7 +27,7 @@ inline constexpr const char* ProgramTitle = "グラデーション・スムー�
 // The largest sample the previews show, in each direction.
 inline constexpr std::int32_t SampleSize = 128;
 
-class TMainForm : public TCustomForm, public Ui::MainForm {
+class TMainForm : public TForm, public Ui::MainForm {
   Q_OBJECT
 
  public:

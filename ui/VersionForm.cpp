@@ -8,7 +8,7 @@
 
 namespace penamo {
 
-TVersionForm::TVersionForm(QWidget* parent) : TCustomForm(parent) {
+TVersionForm::TVersionForm(QWidget* parent) : TForm(parent) {
   setupUi(this);
   setFont(LayoutFont());
   resize(337, 84);

@@ -8,7 +8,7 @@
 
 namespace penamo {
 
-class TVersionForm : public TCustomForm, public Ui::VersionForm {
+class TVersionForm : public TForm, public Ui::VersionForm {
   Q_OBJECT
 
  public:
