@@ -11,7 +11,6 @@ namespace penamo {
 TVersionForm::TVersionForm(QWidget* parent) : TForm(parent) {
   setupUi(this);
   setFont(LayoutFont());
-  resize(337, 84);
   SetBorderStyle(TFormBorderStyle::bsDialog);
   SetPosition(TPosition::poMainFormCenter);
   // Each label is as wide as its text.
