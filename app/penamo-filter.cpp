@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <exception>
 #include <functional>
 #include <iostream>
 #include <new>
@@ -148,6 +149,9 @@ int Main(int argc, char** argv) {
     std::cerr << WithFullStop(error.Message()) << '\n';
   } catch (const std::bad_alloc&) {
     std::cerr << WithFullStop(Msg::OutOfMemory) << '\n';
+  } catch (const std::exception& error) {
+    // Not one of ours, but still a message rather than an abort.
+    std::cerr << WithFullStop(error.what()) << '\n';
   }
   return kFailure;
 }

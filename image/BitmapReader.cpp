@@ -223,6 +223,8 @@ void TBitmapReader::CheckSupported(const TBitmapFileHeaders& headers) {
           RaiseInvalid();
       }
     case BI_BITFIELDS:
+      // Any masks are taken as they are: the conversion reads each colour through its own
+      // mask, so a zero mask gives a colour of 0 and overlapping masks share their bits.
       if (header.biBitCount != 16 && header.biBitCount != 32) RaiseInvalid();
       // A header between 40 and 52 bytes ends before the masks would begin.
       if (headers.HeaderSize != kInfoHeaderSize && headers.HeaderSize < kHeaderWithMasksSize)

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Runs penamo-filter with every filter over every file of the shared bitmap suite and checks
-# that each run ends as the command promises: exit 0 with a 24-bit bitmap file written, or
-# exit 1 with a message and no file; never a signal, never a hang.
+# Checks penamo-filter's promises: its options and exit codes, its messages, and, with every
+# filter over every file of the shared bitmap suite, that each run ends with exit 0 and a
+# bitmap file written, or exit 1 with a message and no file; never a signal, never a hang.
 #
 #   scripts/filter-suite.sh [path/to/penamo-filter] [path/to/bmpsuite]
 set -uo pipefail
@@ -14,6 +14,38 @@ suite=${2:-../shared/bmpsuite}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 runs=0 written=0 refused=0 failures=0
+
+# expect NAME EXIT-CODE EXPECTED-STDERR-OR-STDOUT -- ARGS...: one run of the command.
+expect() {
+  local name=$1 code=$2 text=$3
+  shift 4
+  local out rc
+  out=$("$filter" "$@" 2>&1)
+  rc=$?
+  if [ $rc -ne "$code" ] || [[ "$out" != *"$text"* ]]; then
+    failures=$((failures + 1))
+    echo "FAIL $name: exit $rc, output: $out" >&2
+  fi
+}
+printf 'BM' >"$work/short.bmp"
+: >"$work/empty.bmp"
+expect version 0 "penamo-filter 0.8Alpha" -- --version
+expect help 0 "使い方: penamo-filter [--strength N] FILTER INPUT OUTPUT" -- --help
+expect no-operands 2 "使い方" --
+expect two-operands 2 "使い方" -- none a
+expect unknown-filter 2 "不明なフィルタです: blur" -- blur a b
+expect unknown-option 2 "不明なオプションです: --fast" -- --fast none a b
+expect strength-too-high 2 "--strength" -- --strength 101 diffusion16 a b
+expect strength-not-a-number 2 "--strength" -- --strength=ten diffusion16 a b
+expect strength-missing 2 "--strength" -- diffusion16 a b --strength
+expect missing-input 1 "ファイル $work/missing.bmp は開けません." -- none "$work/missing.bmp" "$work/o.bmp"
+expect short-input 1 "ストリームからの読み込みエラー." -- pattern4 "$work/short.bmp" "$work/o.bmp"
+expect empty-input 1 "画像が空です." -- diffusion32 "$work/empty.bmp" "$work/o.bmp"
+expect no-folder 1 "ファイル $work/none/o.bmp を作成できません." -- none "$suite/g/rgb24.bmp" "$work/none/o.bmp"
+[ -e "$work/o.bmp" ] && { failures=$((failures + 1)); echo "FAIL: a failed run wrote a file" >&2; }
+expect strength-zero 0 "" -- --strength 0 diffusion16 "$suite/g/pal8.bmp" "$work/o.bmp"
+expect operand-after-double-dash 0 "" -- none -- "$suite/g/pal8.bmp" "$work/o.bmp"
+rm -f "$work/o.bmp"
 for file in "$suite"/{g,q,b,x}/*.bmp; do
   [ -e "$file" ] || continue
   for name in none pattern4 pattern16 diffusion64 diffusion32 diffusion16; do

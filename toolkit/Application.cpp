@@ -1,5 +1,8 @@
 #include "Application.h"
 
+#include <QLibraryInfo>
+#include <QLocale>
+
 #include <cxxabi.h>
 
 #include <QCursor>
@@ -144,6 +147,12 @@ TApplication::TApplication(int& argc, char** argv)
   // The program ends by its own quit request only, never because a window was hidden.
   setQuitOnLastWindowClosed(false);
   FHints->SetEnabled(true);
+  // Every text of the program is Japanese; so are the buttons and labels Qt draws itself
+  // (the file dialogs, the message box's OK), where the translation is installed.
+  if (FQtTranslator.load(QLocale(QLocale::Japanese, QLocale::Japan), QStringLiteral("qtbase"),
+                         QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    installTranslator(&FQtTranslator);
+  }
   // The desktop's log-off announcement ends the program as the exit button does.
   connect(this, &QGuiApplication::commitDataRequest, this, [this] { RequestQuit(); });
 }

@@ -386,14 +386,8 @@ const TRefusal kRefusals[] = {
      kTooLarge},
 };
 
-// Storage beyond this counts as more than the machine can hold, whatever the machine.
 class RefusedFile : public ::testing::TestWithParam<TRefusal> {
- protected:
-  void SetUp() override { SetStorageLimit(std::uint64_t{1} << 30); }
-  void TearDown() override { SetStorageLimit(FLimit); }
-
- private:
-  std::uint64_t FLimit = StorageLimit();
+  TStorageLimitScope FLimit{std::uint64_t{1} << 30};
 };
 
 TEST_P(RefusedFile, RaisesItsErrorAndLeavesThePictureAsItWas) {

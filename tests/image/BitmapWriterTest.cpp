@@ -161,17 +161,24 @@ TEST(BitmapWriting, AWrittenPictureReadsBackTheSameAndNeedsNoConversion) {
   EXPECT_EQ(Written(copy), Written(original));
 }
 
-TEST(BitmapWriting, ATopDownPictureIsWrittenTopDownAsItIsStored) {
+TEST(BitmapWriting, APictureAsReadIsWrittenInItsOrderWithoutItsColourTable) {
   TBitmapFileBuilder file;
   file.Width = 1;
   file.Height = -2;
-  file.XPelsPerMeter = file.YPelsPerMeter = 0;
-  file.ClrImportant = 3;  // no colour count is written for a picture without a table
+  file.XPelsPerMeter = 10;
+  file.YPelsPerMeter = 20;
+  // A 24-bit file may carry a table for palette screens; it is not written, and neither are
+  // its counts, else a reader would take the first pixels for the table.
+  file.ClrUsed = 2;
+  file.ClrImportant = 1;
+  file.Colors = GreyTable(2);
   file.Pixels = {1, 2, 3, 0, 4, 5, 6, 0};
   TBitmap bitmap;
   ReadBytes(bitmap, file.Build());
+  bitmap.ConvertTo24Bits();
   const TBytes written = Written(bitmap);
-  file.ClrImportant = 0;
+  file.ClrUsed = file.ClrImportant = 0;
+  file.Colors.clear();
   file.SizeImage = 8;
   EXPECT_EQ(written, file.Build());
 }

@@ -105,8 +105,7 @@ TEST(RunLengthDecoding, DataEndingWithoutAnEndMarkerKeepWhatWasDecoded) {
   // Cut inside an absolute run: the pixels whose bytes arrived are kept.
   EXPECT_EQ(RowBytes(*Decoded(8, 5, 1, {0x01, 0x03, 0x00, 0x05, 0x01, 0x02}), 0),
             Colours({3, 1, 2, kBlack, kBlack}));
-  EXPECT_EQ(RowBytes(*Decoded(4, 5, 1, {0x00, 0x05, 0x12, 0x3}), 0),
-            Colours({1, 2, 0, 3, kBlack}));
+  EXPECT_EQ(RowBytes(*Decoded(4, 5, 1, {0x00, 0x05, 0x12, 0x3}), 0), Colours({1, 2, 0, 3, kBlack}));
   // Cut inside a delta, and after the count of a run.
   EXPECT_EQ(RowBytes(*Decoded(8, 3, 1, {0x01, 0x03, 0x00, 0x02, 0x01}), 0),
             Colours({3, kBlack, kBlack}));
