@@ -1,5 +1,6 @@
 #include "Bitmap.h"
 
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -26,6 +27,22 @@ std::uint64_t DefaultStorageLimit() {
   if (pages <= 0 || pageSize <= 0) return std::uint64_t{1} << 32;
   return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(pageSize) / 2;
 }
+
+// Blocks from this size on are mapped on their own (see MakePixels).
+constexpr std::uint64_t kLargeBlock = std::uint64_t{8} << 20;
+constexpr std::uintptr_t kHugePage = std::uintptr_t{2} << 20;
+// Under AddressSanitizer every block goes through its allocator, which checks each access.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitizedMemory = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kSanitizedMemory = true;
+#else
+constexpr bool kSanitizedMemory = false;
+#endif
+#else
+constexpr bool kSanitizedMemory = false;
+#endif
 
 std::atomic<std::uint64_t>& StorageLimitValue() {
   static std::atomic<std::uint64_t> limit{DefaultStorageLimit()};
@@ -321,7 +338,18 @@ void SetStorageLimit(std::uint64_t bytes) {
 TBitmapImage::TBitmapImage(const TBitmapDescription& description) : Description(description) {}
 
 TBitmapImage::~TBitmapImage() {
-  std::free(FPixels);
+  FreePixels();
+}
+
+void TBitmapImage::FreePixels() {
+  if (FMapping != nullptr) {
+    ::munmap(FMapping, FMappingLength);
+  } else {
+    std::free(FPixels);
+  }
+  FPixels = nullptr;
+  FMapping = nullptr;
+  FMappingLength = 0;
 }
 
 int TBitmapImage::BitsPerPixel() const {
@@ -342,12 +370,31 @@ void TBitmapImage::MakePixels(bool deviceFormat) {
   if (!size || *size == 0 || h.biWidth <= 0 || h.biHeight == 0) {
     throw EOutOfResources(Msg::OutOfResources);
   }
-  // calloc hands back untouched pages for large blocks: a picture costs memory only where
-  // something is written to it.
-  auto* pixels = static_cast<std::uint8_t*>(std::calloc(static_cast<std::size_t>(*size), 1));
-  if (pixels == nullptr) throw EOutOfResources(Msg::OutOfResources);
-  std::free(FPixels);
+  std::uint8_t* pixels = nullptr;
+  void* mapping = nullptr;
+  std::size_t mappingLength = 0;
+  if (*size >= kLargeBlock && !kSanitizedMemory) {
+    // Large blocks come straight from the kernel: zero pages that cost nothing until written,
+    // so a picture costs memory only where something is written to it; aligned to and
+    // advised for 2 MiB pages, so filling a 48 MiB picture takes a few dozen page faults
+    // rather than twelve thousand.
+    mappingLength = static_cast<std::size_t>(*size) + kHugePage;
+    mapping =
+        ::mmap(nullptr, mappingLength, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapping == MAP_FAILED) throw EOutOfResources(Msg::OutOfResources);
+    const auto start =
+        (reinterpret_cast<std::uintptr_t>(mapping) + kHugePage - 1) & ~(kHugePage - 1);
+    pixels = reinterpret_cast<std::uint8_t*>(start);
+    ::madvise(pixels, static_cast<std::size_t>(*size), MADV_HUGEPAGE);
+  } else {
+    // calloc as well gives untouched zero pages for what it maps itself.
+    pixels = static_cast<std::uint8_t*>(std::calloc(static_cast<std::size_t>(*size), 1));
+    if (pixels == nullptr) throw EOutOfResources(Msg::OutOfResources);
+  }
+  FreePixels();
   FPixels = pixels;
+  FMapping = mapping;
+  FMappingLength = mappingLength;
   FDeviceFormat = deviceFormat;
   FStride = RowStride(h.biWidth, bits);
   FByteSize = *size;
@@ -472,7 +519,18 @@ void TBitmap::SetImageFormat(TPixelFormat format) {
   // first; only the colour counts are cleared, as for every change.
   FImage->Description.Header.biClrUsed = 0;
   FImage->Description.Header.biClrImportant = 0;
-  MakeStorage(description, std::move(table));
+  TBitmapImage& current = *FImage;
+  if (format == TPixelFormat::pf24bit && current.DeviceFormat() && current.RefCount() == 1 &&
+      current.Description.Header.biHeight > 0) {
+    // The device format is these very bytes, bottom-up: converting them would copy each one to
+    // where it already is. Every image a filter writes comes this way.
+    current.MakeExplicit();
+    h.biSizeImage = current.Description.Header.biSizeImage;
+    current.Description = description;
+    current.Halftone = false;
+  } else {
+    MakeStorage(description, std::move(table));
+  }
   FImage->Halftone = format == TPixelFormat::pf8bit;
   Changed();
 }

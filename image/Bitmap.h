@@ -129,7 +129,12 @@ class TBitmapImage final : public TSharedImage {
   std::uint8_t* Row(std::int32_t y) const;
 
  private:
+  // Frees the block however it was made.
+  void FreePixels();
+
   std::uint8_t* FPixels = nullptr;
+  void* FMapping = nullptr;  // a large block's own mapping, else null (the block is malloc'ed)
+  std::size_t FMappingLength = 0;
   std::uint64_t FStride = 0;
   std::uint64_t FByteSize = 0;
   bool FDeviceFormat = false;

@@ -337,5 +337,49 @@ TEST(BitmapTest, DeviceFormatPictureBecomesExplicitOnRowAccess) {
   EXPECT_EQ(bitmap.ImageFormat(), TPixelFormat::pf24bit);
 }
 
+TEST(BitmapTest, TwentyFourBitsOnADevicePictureKeepsItsPixelsAndLeavesASharerAlone) {
+  TBitmap bitmap, sharer;
+  bitmap.SetWidth(5);
+  bitmap.SetHeight(3);
+  sharer.ShareFrom(&bitmap);
+  bitmap.SetImageFormat(TPixelFormat::pf24bit);
+  EXPECT_EQ(sharer.ImageFormat(), TPixelFormat::pfDevice) << "shared storage is not converted";
+  EXPECT_EQ(bitmap.ImageFormat(), TPixelFormat::pf24bit);
+  const TBitmapInfoHeader& h = bitmap.Description().Header;
+  EXPECT_EQ(h.biSize, 40u);
+  EXPECT_EQ(h.biBitCount, 24);
+  EXPECT_EQ(h.biPlanes, 1);
+  EXPECT_EQ(h.biSizeImage, 48u);
+  EXPECT_EQ(PixelAt(bitmap, 4, 2), (Bgr{255, 255, 255}));
+  EXPECT_EQ(bitmap.RowAddress(0)[15], 0) << "pad byte";
+
+  TBitmap alone;  // nobody shares it: the same result, made in place
+  alone.SetWidth(5);
+  alone.SetHeight(3);
+  const std::uint8_t* block = alone.Image().Pixels();
+  alone.SetImageFormat(TPixelFormat::pf24bit);
+  EXPECT_EQ(alone.Image().Pixels(), block);
+  EXPECT_EQ(std::memcmp(&alone.Description(), &bitmap.Description(), sizeof(TBitmapDescription)),
+            0);
+}
+
+TEST(BitmapTest, LargePicturesStartZeroedWithWhitePixelsAndZeroPads) {
+  TBitmap bitmap;  // over 8 MiB: a block of its own
+  bitmap.SetImageFormat(TPixelFormat::pf24bit);
+  bitmap.SetWidth(2047);
+  bitmap.SetHeight(1500);
+  ASSERT_GE(bitmap.Image().ByteSize(), std::uint64_t{8} << 20);
+  for (int y : {0, 749, 1499}) {
+    const std::uint8_t* row = bitmap.RowAddress(y);
+    EXPECT_EQ(row[0], 255);
+    EXPECT_EQ(row[3 * 2047 - 1], 255);
+    EXPECT_EQ(row[3 * 2047], 0);
+  }
+  SetPixel(bitmap, 2046, 1499, {1, 2, 3});
+  bitmap.SetHeight(1);
+  bitmap.SetHeight(1500);
+  EXPECT_EQ(PixelAt(bitmap, 2046, 1499), (Bgr{255, 255, 255}));
+}
+
 }  // namespace
 }  // namespace penamo
