@@ -1,40 +1,40 @@
 #include "FastYCbCr.h"
 
 #include <algorithm>
+#include <memory>
 #include <stdexcept>
-#include <vector>
 
 namespace penamo {
 
 namespace {
 
-std::int32_t Modulo(std::int64_t value, std::int32_t modulus) {
-  const std::int64_t remainder = value % modulus;
-  return static_cast<std::int32_t>(remainder < 0 ? remainder + modulus : remainder);
+template <std::int32_t Modulus>
+std::int32_t Modulo(std::int32_t value) {
+  const std::int32_t remainder = value % Modulus;
+  return remainder < 0 ? remainder + Modulus : remainder;
 }
 
-// Which channel value x in 0..255 gives (coefficient · x) mod modulus == residue; -1 where none.
+// Which channel value x in 0..255 gives (coefficient · x) mod Modulus == residue; -1 where none.
 // No two values may share a residue: that is what lets the other two channels name the one
 // input whose numerator is a whole multiple.
+template <std::int32_t Modulus>
 class TResidueSolver {
  public:
-  TResidueSolver(std::int32_t coefficient, std::int32_t modulus)
-      : FModulus(modulus), FValue(static_cast<std::size_t>(modulus), -1) {
+  explicit TResidueSolver(std::int32_t coefficient) {
+    FValue.fill(-1);
     for (std::int32_t x = 0; x < 256; ++x) {
-      std::int32_t& slot =
-          FValue[static_cast<std::size_t>(Modulo(std::int64_t{coefficient} * x, modulus))];
+      std::int32_t& slot = FValue[static_cast<std::size_t>(Modulo<Modulus>(coefficient * x))];
       if (slot >= 0) throw std::logic_error("two channel values share a residue");
       slot = x;
     }
   }
   // The x that makes rest + coefficient · x a multiple of the modulus, or -1.
-  std::int32_t Completing(std::int64_t rest) const {
-    return FValue[static_cast<std::size_t>(Modulo(-rest, FModulus))];
+  std::int32_t Completing(std::int32_t rest) const {
+    return FValue[static_cast<std::size_t>(Modulo<Modulus>(-rest))];
   }
 
  private:
-  std::int32_t FModulus;
-  std::vector<std::int32_t> FValue;
+  std::array<std::int32_t, Modulus> FValue;
 };
 
 template <typename Bits>
@@ -64,9 +64,9 @@ const TSpanKernels& TFastYCbCr::BestKernels() {
 }
 
 TFastYCbCr::TFastYCbCr() {
-  const TResidueSolver lumaBlue(114, 1000);
-  const TResidueSolver cbRed(-1687, 10000);
-  const TResidueSolver crBlue(-813, 10000);
+  const TResidueSolver<1000> lumaBlue(114);
+  const auto cbRed = std::make_unique<TResidueSolver<10000>>(-1687);
+  const auto crBlue = std::make_unique<TResidueSolver<10000>>(-813);
   for (std::int32_t a = 0; a < 256; ++a) {
     for (std::int32_t b = 0; b < 256; ++b) {
       const auto pair = static_cast<std::uint32_t>(a << 8 | b);
@@ -81,14 +81,14 @@ TFastYCbCr::TFastYCbCr() {
         }
       }
       // Cb: green a, blue b, red completing.
-      if (const std::int32_t red = cbRed.Completing(1280000 + 5000 * b - 3313 * a); red >= 0) {
+      if (const std::int32_t red = cbRed->Completing(1280000 + 5000 * b - 3313 * a); red >= 0) {
         const std::int32_t quotient = (1280000 + 5000 * b - 1687 * red - 3313 * a) / 10000;
         if (RGBToYCbCr(static_cast<std::uint8_t>(red), first, second).Cb != quotient) {
           SetBit(FCbOneLower, pair);
         }
       }
       // Cr: red a, green b, blue completing.
-      if (const std::int32_t blue = crBlue.Completing(1280000 + 5000 * a - 4187 * b); blue >= 0) {
+      if (const std::int32_t blue = crBlue->Completing(1280000 + 5000 * a - 4187 * b); blue >= 0) {
         const std::int32_t quotient = (1280000 + 5000 * a - 4187 * b - 813 * blue) / 10000;
         if (RGBToYCbCr(first, second, static_cast<std::uint8_t>(blue)).Cr != quotient) {
           SetBit(FCrOneLower, pair);

@@ -26,7 +26,7 @@ void Convert(const TConversionExceptions& exceptions, const std::uint8_t* in, in
              std::int32_t* luma, std::int32_t* cb, std::int32_t* cr) {
   // First the quotients, noting where a numerator is a whole multiple; that is rare except in
   // greys, and only there can the extended result be one lower.
-  std::uint8_t whole[512];
+  std::uint8_t whole[512 + 8];
   std::uint32_t anyWhole = 0;
   for (int start = 0; start < count; start += 512) {
     const int n = count - start < 512 ? count - start : 512;
@@ -51,7 +51,17 @@ void Convert(const TConversionExceptions& exceptions, const std::uint8_t* in, in
       anyWhole |= flags;
     }
     if (anyWhole == 0) continue;
+    // Eight flags at a time: most groups have none.
+    for (int i = n; i < n + 8; ++i) whole[i] = 0;
     for (int i = 0; i < n; ++i) {
+      if ((i & 7) == 0) {
+        std::uint64_t group;
+        std::memcpy(&group, whole + i, sizeof group);
+        if (group == 0) {
+          i += 7;
+          continue;
+        }
+      }
       const std::uint32_t flags = whole[i];
       if (flags == 0) continue;
       const std::uint32_t blue = pixel[3 * i];

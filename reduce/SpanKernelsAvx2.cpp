@@ -1,5 +1,7 @@
 // The span loops compiled for AVX2 (see reduce/CMakeLists.txt); used only where the processor
 // has it.
+#include <cstring>
+
 #include "SpanKernels.h"
 
 #define PENAMO_SPAN_NAMESPACE span_avx2

@@ -1,4 +1,6 @@
 // The span loops for any x86-64.
+#include <cstring>
+
 #include "SpanKernels.h"
 
 #define PENAMO_SPAN_NAMESPACE span_baseline

@@ -41,7 +41,7 @@ std::int32_t RoundHalfToEven(long double value) {
   long double rounded = below;
   if (fraction > 0.5L) {
     rounded = below + 1.0L;
-  } else if (fraction == 0.5L && std::fmod(below, 2.0L) != 0.0L) {
+  } else if (fraction == 0.5L && static_cast<std::int64_t>(below) % 2 != 0) {
     rounded = below + 1.0L;
   }
   return static_cast<std::int32_t>(rounded);

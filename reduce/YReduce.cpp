@@ -134,9 +134,15 @@ TDiffusionTables MakeDiffusionTables(std::int32_t step, double weight) {
     tables.VerticalTerm[static_cast<std::size_t>(error + kErrorBias)] =
         static_cast<std::int16_t>(VerticalErrorTerm(error, weight));
   }
+  std::array<std::int32_t, kErrorSlots> horizontalTerm{};
+  for (std::int32_t error = -step / 2; error < step / 2; ++error) {
+    horizontalTerm[static_cast<std::size_t>(error + kErrorBias)] =
+        HorizontalErrorTerm(error, weight);
+  }
   for (std::int32_t luma = 0; luma < 256; ++luma) {
     for (std::int32_t error = -step / 2; error < step / 2; ++error) {
-      const std::int32_t v = ClampLuma(luma + HorizontalErrorTerm(error, weight));
+      const std::int32_t v =
+          ClampLuma(luma + horizontalTerm[static_cast<std::size_t>(error + kErrorBias)]);
       const std::int32_t level = NearestLevel(v, step);
       tables.Outcome[static_cast<std::size_t>(luma)][static_cast<std::size_t>(error + kErrorBias)] =
           TDiffusionOutcome{static_cast<std::int16_t>(level), static_cast<std::int16_t>(v - level)};

@@ -1,7 +1,7 @@
 # Sourced by run.sh and test.sh: installs the Debian packages the build needs, once.
 PENAMO_PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libgtest-dev libgmock-dev
   libbenchmark-dev fonts-ipafont-gothic xvfb xdotool imagemagick clang libclang-rt-14-dev
-  clang-format)
+  clang-format qt6-translations-l10n)
 
 penamo_install_deps() {
   local missing=()

@@ -1,5 +1,8 @@
 #include "Application.h"
 
+#include <QLibraryInfo>
+#include <QLocale>
+
 #include <cxxabi.h>
 
 #include <QCursor>
@@ -61,6 +64,16 @@ QString Demangled(const char* name) {
 QString CurrentExceptionClassName() {
   const std::type_info* type = abi::__cxa_current_exception_type();
   return type != nullptr ? Demangled(type->name()) : QStringLiteral("unknown");
+}
+
+// The control under `pos` in the window of `widget`. While a button is held the pressed control
+// receives every movement, wherever the pointer is.
+QWidget* ControlAt(QWidget& widget, QPoint pos) {
+  QWidget* window = widget.window();
+  const QPoint local = window->mapFromGlobal(pos);
+  if (!window->rect().contains(local)) return nullptr;
+  QWidget* child = window->childAt(local);
+  return child != nullptr ? child : window;
 }
 
 QString ProgramFileName() {
@@ -134,6 +147,12 @@ TApplication::TApplication(int& argc, char** argv)
   // The program ends by its own quit request only, never because a window was hidden.
   setQuitOnLastWindowClosed(false);
   FHints->SetEnabled(true);
+  // Every text of the program is Japanese; so are the buttons and labels Qt draws itself
+  // (the file dialogs, the message box's OK), where the translation is installed.
+  if (FQtTranslator.load(QLocale(QLocale::Japanese, QLocale::Japan), QStringLiteral("qtbase"),
+                         QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    installTranslator(&FQtTranslator);
+  }
   // The desktop's log-off announcement ends the program as the exit button does.
   connect(this, &QGuiApplication::commitDataRequest, this, [this] { RequestQuit(); });
 }
@@ -154,11 +173,11 @@ void TApplication::SetIcon(const QIcon& icon) {
 }
 
 bool TApplication::ShowHint() const {
-  return FHints->Enabled();
+  return FHints != nullptr && FHints->Enabled();
 }
 
 void TApplication::SetShowHint(bool show) {
-  FHints->SetEnabled(show);
+  if (FHints != nullptr) FHints->SetEnabled(show);
 }
 
 void TApplication::AdoptWindow(TCustomForm* form) {
@@ -243,12 +262,17 @@ bool TApplication::notify(QObject* receiver, QEvent* event) {
   // No error may unwind through Qt's event delivery: whatever a handler raises ends here.
   try {
     const QEvent::Type type = event->type();
-    if (EndsTooltip(type)) {
+    if (FHints == nullptr) {
+      // Being torn down: the tooltip service is gone.
+    } else if (EndsTooltip(type)) {
       FHints->Cancel();
     } else if (receiver->isWidgetType()) {
       auto* widget = static_cast<QWidget*>(receiver);
       if (type == QEvent::MouseMove) {
-        FHints->PointerMoved(widget, static_cast<QMouseEvent*>(event)->globalPosition().toPoint());
+        const auto* move = static_cast<QMouseEvent*>(event);
+        const QPoint pos = move->globalPosition().toPoint();
+        FHints->PointerMoved(move->buttons() == Qt::NoButton ? widget : ControlAt(*widget, pos),
+                             pos);
       } else if (type == QEvent::Leave && widget->isWindow() &&
                  widgetAt(QCursor::pos()) == nullptr) {
         FHints->Cancel();  // the pointer is over none of the program's windows
@@ -312,6 +336,7 @@ void TApplication::ShowMessageBox(const TMessageBoxRequest& request) {
     MessageBoxShower(request);
     return;
   }
+  FHints->Cancel();
   const QPointer<QWidget> active = activeWindow();
   const QPointer<QWidget> focus = focusWidget();
   QWidget* reference = active != nullptr ? active.data() : FMainForm;

@@ -17,6 +17,7 @@
 #include <QIcon>
 #include <QPointer>
 #include <QString>
+#include <QTranslator>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -149,6 +150,7 @@ class TApplication : public QApplication {
   std::vector<TCustomForm*> FOwnedForms;
   std::vector<QEventLoop*> FLoops;
   std::unique_ptr<THintService> FHints;
+  QTranslator FQtTranslator;
   bool FTerminated = false;
   bool FRunning = false;
 };

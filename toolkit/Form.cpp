@@ -66,6 +66,10 @@ void TCustomForm::setVisible(bool visible) {
 }
 
 void TCustomForm::ApplyPosition() {
+  if (FPosition == TPosition::poDesigned) return;
+  // Where the window system frames a window as soon as it exists, the true outer size is
+  // known from then on.
+  if (!testAttribute(Qt::WA_WState_Created)) winId();
   const QSize outer = EstimatedOuterSize(*this);
   const auto centreOn = [&](const QRect& area) {
     move(area.left() + (area.width() - outer.width()) / 2,
@@ -93,6 +97,8 @@ void TCustomForm::ApplyPosition() {
 }
 
 bool TCustomForm::event(QEvent* event) {
+  // The window's own handlers guard their callbacks; this catches what a handler of a class
+  // built on it raises, before it crosses more of Qt.
   try {
     return QWidget::event(event);
   } catch (...) {
@@ -120,14 +126,16 @@ void TCustomForm::mousePressEvent(QMouseEvent* event) {
 void TCustomForm::mouseReleaseEvent(QMouseEvent* event) {
   if (event->button() == Qt::LeftButton && FClickPressed) {
     FClickPressed = false;
-    if (rect().contains(event->position().toPoint()) && OnClick) OnClick(*this);
+    if (rect().contains(event->position().toPoint()) && OnClick) {
+      Guarded(this, [this] { OnClick(*this); });
+    }
   }
   QWidget::mouseReleaseEvent(event);
 }
 
 void TCustomForm::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);
-  if (OnResize) OnResize(*this);
+  if (OnResize) Guarded(this, [this] { OnResize(*this); });
 }
 
 QList<QRect> MonitorRects() {

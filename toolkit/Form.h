@@ -99,6 +99,9 @@ class TCustomForm : public QWidget {
   QEventLoop* FModalLoop = nullptr;
 };
 
+// The name the windows of the program derive from.
+using TForm = TCustomForm;
+
 // Where a window centred over the main window goes: centred by outer sizes, negative Left and
 // Top raised to 0, and recentred (without raising) on the main window's monitor when the
 // dialog would lie mostly on another. `monitors` are the monitors' rectangles.

@@ -1,5 +1,7 @@
 #include "Image.h"
 
+#include "Application.h"
+
 #include <QApplication>
 #include <QMouseEvent>
 #include <QPaintEvent>
@@ -111,7 +113,7 @@ void TImage::mouseReleaseEvent(QMouseEvent* event) {
   const TShiftState shift = ToShiftState(event->modifiers(), event->buttons());
   if (button == TMouseButton::mbLeft) {
     const QPoint at = PixelAt(event->position());
-    if (OnMouseUp) OnMouseUp(*this, button, shift, at.x(), at.y());
+    if (OnMouseUp) Guarded(this, [&] { OnMouseUp(*this, button, shift, at.x(), at.y()); });
     return;
   }
   HandOnRelease(*event);
@@ -124,8 +126,9 @@ void TImage::HandOnRelease(const QMouseEvent& event) {
   auto* target = qobject_cast<TImage*>(QApplication::widgetAt(globalPos));
   if (target == nullptr || !target->isEnabled() || !target->OnMouseUp) return;
   const QPoint at = target->mapFromGlobal(globalPos);
-  target->OnMouseUp(*target, button, ToShiftState(event.modifiers(), event.buttons()), at.x(),
-                    at.y());
+  const TShiftState shift = ToShiftState(event.modifiers(), event.buttons());
+  // Qt's widget code is built without exception support: the handler's errors stop here.
+  Guarded(target, [&] { target->OnMouseUp(*target, button, shift, at.x(), at.y()); });
 }
 
 }  // namespace penamo

@@ -1,5 +1,7 @@
 #include "SpeedButton.h"
 
+#include "Application.h"
+
 #include <QtWidgets/qdrawutil.h>
 #include <QApplication>
 #include <QCursor>
@@ -472,8 +474,10 @@ void TSpeedButton::Loaded() {
   FGlyph.FaceImage(FLastEnabled ? TButtonFace::bfUp : TButtonFace::bfDisabled);
 }
 
+// Qt's widget code is built without exception support: an error must not unwind through it, so
+// handlers run under the application's guard, which reports the error and carries on.
 void TSpeedButton::Click() {
-  if (OnClick) OnClick(*this);
+  if (OnClick) Guarded(this, [this] { OnClick(*this); });
 }
 
 bool TSpeedButton::Inside(QPoint point) const {
@@ -510,7 +514,7 @@ void TSpeedButton::mouseDoubleClickEvent(QMouseEvent* event) {
   event->accept();
   if (event->button() != Qt::LeftButton) return;
   LeftPressed();
-  if (FDown && OnDblClick) OnDblClick(*this);
+  if (FDown && OnDblClick) Guarded(this, [this] { OnDblClick(*this); });
 }
 
 void TSpeedButton::mouseMoveEvent(QMouseEvent* event) {

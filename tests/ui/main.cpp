@@ -1,13 +1,17 @@
-// Widget tests need one application object for the whole run; the platform is offscreen unless
-// the environment says otherwise.
+// Window tests need the one application object for the whole run, with the program's icon as
+// the program sets it; the platform is offscreen unless the environment says otherwise.
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <cstdlib>
+
+#include "Application.h"
+#include "Pictures.h"
 
 int main(int argc, char** argv) {
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  QApplication app(argc, argv);
+  penamo::TApplication app(argc, argv);
+  app.SetTitle(QString::fromUtf8("グラデーション・スムージング「ぺなも」"));
+  app.SetIcon(penamo::MainIcon());
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }

@@ -1,0 +1,545 @@
+// The main window driven as a user drives it: open a picture through the dialog, compare the
+// previews, pick the sample in the full view, switch views, save through each filter.
+#include <gtest/gtest.h>
+
+#include <QCursor>
+#include <QDir>
+#include <QDropEvent>
+#include <QFile>
+#include <QGuiApplication>
+#include <QMimeData>
+#include <QTest>
+#include <QUrl>
+#include <algorithm>
+#include <functional>
+#include <memory>
+#include <ostream>
+#include <string>
+
+#include "MainForm.h"
+#include "WindowTestSupport.h"
+#include "YReduce.h"
+
+namespace penamo {
+namespace {
+
+using testing::CopyPart;
+using testing::MakeTestPicture;
+using testing::PixelsOf;
+
+using TFilterRun = std::function<bool(TBitmap& src, TBitmap& dst)>;
+
+struct TFilterCase {
+  const char* Name;
+  TFrameSpeedButton* Ui::MainForm::*SaveButton;
+  TImage* Ui::MainForm::*Preview;
+  TFilterRun Run;
+};
+
+void PrintTo(const TFilterCase& filter, std::ostream* os) {
+  *os << filter.Name;
+}
+
+const TFilterCase kFilters[] = {
+    {"PatternDither4", &Ui::MainForm::SavePatternDither4, &Ui::MainForm::PatternDither4,
+     [](TBitmap& s, TBitmap& d) { return YPatternDither4(s, d); }},
+    {"PatternDither16", &Ui::MainForm::SavePatternDither16, &Ui::MainForm::PatternDither16,
+     [](TBitmap& s, TBitmap& d) { return YPatternDither16(s, d); }},
+    {"DiffError64", &Ui::MainForm::SaveDiffError64, &Ui::MainForm::DiffError64,
+     [](TBitmap& s, TBitmap& d) { return YDiffError64(s, d, 100); }},
+    {"DiffError32", &Ui::MainForm::SaveDiffError32, &Ui::MainForm::DiffError32,
+     [](TBitmap& s, TBitmap& d) { return YDiffError32(s, d, 100); }},
+    {"DiffError16", &Ui::MainForm::SaveDiffError16, &Ui::MainForm::DiffError16,
+     [](TBitmap& s, TBitmap& d) { return YDiffError16(s, d, 100); }},
+};
+
+QByteArray FileBytes(const QString& path) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) return {};
+  return file.readAll();
+}
+
+class MainFormTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(Dir.isValid());
+    Form = MakeForm<TMainForm>();
+    Form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(Form.get()));
+  }
+
+  // Writes a test picture of the given size and returns its path.
+  QString WritePicture(const QString& name, std::int32_t width, std::int32_t height) {
+    TBitmap bitmap;
+    MakeTestPicture(bitmap, width, height);
+    const QString path = Dir.filePath(name);
+    bitmap.WriteBitmapFile(path.toStdString());
+    return path;
+  }
+
+  QString WriteBytes(const QString& name, const QByteArray& bytes) {
+    const QString path = Dir.filePath(name);
+    QFile file(path);
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+    return path;
+  }
+
+  void Click(QWidget* widget) { QTest::mouseClick(widget, Qt::LeftButton); }
+
+  void Open(const QString& path) {
+    Seams.Answer(path);
+    Click(Form->OpenBuuton);
+  }
+
+  // What the previews must show for a sample at (left, top) of the picture in `path`.
+  void ExpectPreviewsOf(const QString& path, std::int32_t left, std::int32_t top) {
+    TBitmap picture;
+    picture.ReadBitmapFile(path.toStdString());
+    picture.ConvertTo24Bits();
+    TBitmap sample;
+    CopyPart(picture, left, top, std::min(picture.Width() - left, 128),
+             std::min(picture.Height() - top, 128), sample);
+    const TBitmap* shown = Form->SourceImage->Picture().Bitmap();
+    ASSERT_NE(shown, nullptr);
+    EXPECT_EQ(shown->Width(), sample.Width());
+    EXPECT_EQ(shown->Height(), sample.Height());
+    EXPECT_EQ(PixelsOf(*shown), PixelsOf(sample)) << "unfiltered sample";
+    for (const TFilterCase& filter : kFilters) {
+      TBitmap expected;
+      ASSERT_TRUE(filter.Run(sample, expected));
+      const TBitmap* preview = ((*Form).*(filter.Preview))->Picture().Bitmap();
+      ASSERT_NE(preview, nullptr) << filter.Name;
+      EXPECT_EQ(PixelsOf(*preview), PixelsOf(expected)) << filter.Name;
+    }
+  }
+
+  std::vector<std::vector<std::uint8_t>> PreviewPixels() {
+    std::vector<std::vector<std::uint8_t>> all;
+    for (TImage* image : {Form->SourceImage, Form->PatternDither4, Form->PatternDither16,
+                          Form->DiffError64, Form->DiffError32, Form->DiffError16}) {
+      const TBitmap* bitmap = image->Picture().Bitmap();
+      all.push_back(bitmap != nullptr ? PixelsOf(*bitmap) : std::vector<std::uint8_t>{});
+    }
+    return all;
+  }
+
+  QTemporaryDir Dir;
+  testing::TDialogSeams Seams;
+  TFormPtr<TMainForm> Form;
+};
+
+TEST_F(MainFormTest, OpeningAPictureFillsTheFullViewAndTheSixPreviewsFromTheTopLeft) {
+  const QString path = WritePicture("picture.bmp", 300, 200);
+  Open(path);
+  EXPECT_EQ(Seams.DialogsShown, 1);
+  EXPECT_FALSE(Seams.LastWasSave);
+  EXPECT_TRUE(Seams.Boxes.empty());
+
+  EXPECT_EQ(Form->Bitmap().ImageFormat(), TPixelFormat::pf24bit);
+  EXPECT_EQ(Form->SampleOrigin(), (TPoint{0, 0}));
+  ASSERT_NE(Form->SampleImage->Picture().Bitmap(), nullptr);
+  EXPECT_EQ(PixelsOf(*Form->SampleImage->Picture().Bitmap()), PixelsOf(Form->Bitmap()));
+  EXPECT_EQ(Form->SampleImage->size(), QSize(300, 200));
+  // The sample view stays the one shown.
+  EXPECT_TRUE(Form->SamplePanel->isVisible());
+  EXPECT_FALSE(Form->SampleImage->isVisible());
+  ExpectPreviewsOf(path, 0, 0);
+}
+
+TEST_F(MainFormTest, APictureSmallerThanThePreviewsGivesASampleOfItsOwnSize) {
+  const QString path = WritePicture("small.bmp", 100, 60);
+  Open(path);
+  ExpectPreviewsOf(path, 0, 0);
+  EXPECT_EQ(Form->SourceImage->size(), QSize(128, 128));
+}
+
+TEST_F(MainFormTest, CancellingTheOpenDialogChangesNothing) {
+  Seams.Answers.push_back(std::nullopt);
+  Click(Form->OpenBuuton);
+  EXPECT_EQ(Seams.DialogsShown, 1);
+  EXPECT_TRUE(Form->Bitmap().Empty());
+  EXPECT_EQ(Form->SourceImage->Picture().Graphic(), nullptr);
+}
+
+class SampleOriginTest : public MainFormTest,
+                         public ::testing::WithParamInterface<Qt::MouseButton> {};
+
+TEST_P(SampleOriginTest, AReleaseInTheFullViewMovesTheSampleThereAndRefreshesThePreviews) {
+  const QString path = WritePicture("picture.bmp", 300, 200);
+  Open(path);
+  Click(Form->FrameSpeedButton1);
+  ASSERT_TRUE(Form->SampleImage->isVisible());
+  QTest::mouseClick(Form->SampleImage, GetParam(), {}, QPoint(150, 100));
+  EXPECT_EQ(Form->SampleOrigin(), (TPoint{150, 100}));
+  // 128 wide, and only the 100 rows left below the origin.
+  ExpectPreviewsOf(path, 150, 100);
+  EXPECT_EQ(Form->SourceImage->Picture().Height(), 100);
+}
+
+INSTANTIATE_TEST_SUITE_P(AnyButton, SampleOriginTest,
+                         ::testing::Values(Qt::LeftButton, Qt::RightButton, Qt::MiddleButton),
+                         [](const auto& param) {
+                           return param.param == Qt::LeftButton    ? std::string("Left")
+                                  : param.param == Qt::RightButton ? std::string("Right")
+                                                                   : std::string("Middle");
+                         });
+
+TEST_F(MainFormTest, AReleaseDraggedOutsideThePictureTakesTheNearestPixelInside) {
+  const QString path = WritePicture("picture.bmp", 300, 200);
+  Open(path);
+  Click(Form->FrameSpeedButton1);
+  // The press inside holds the pointer; the release comes from beyond the bottom-left corner.
+  QTest::mousePress(Form->SampleImage, Qt::LeftButton, {}, QPoint(20, 20));
+  QTest::mouseRelease(Form->SampleImage, Qt::LeftButton, {}, QPoint(-40, 260));
+  ExpectPreviewsOf(path, 0, 199);
+  EXPECT_EQ(Form->SourceImage->Picture().Width(), 128);
+  EXPECT_EQ(Form->SourceImage->Picture().Height(), 1);
+  EXPECT_TRUE(Seams.Boxes.empty());
+
+  QTest::mousePress(Form->SampleImage, Qt::LeftButton, {}, QPoint(20, 20));
+  QTest::mouseRelease(Form->SampleImage, Qt::LeftButton, {}, QPoint(900, -5));
+  ExpectPreviewsOf(path, 299, 0);
+}
+
+TEST_F(MainFormTest, SwitchingViewsShowsOneAtATimeAndKeepsThePreviews) {
+  Open(WritePicture("picture.bmp", 300, 200));
+  const auto before = PreviewPixels();
+
+  Click(Form->FrameSpeedButton1);
+  EXPECT_TRUE(Form->FrameSpeedButton1->Down());
+  EXPECT_FALSE(Form->FrameSpeedButton2->Down());
+  EXPECT_FALSE(Form->SamplePanel->isVisible());
+  EXPECT_TRUE(Form->SampleImage->isVisible());
+
+  // The button already down changes nothing.
+  Click(Form->FrameSpeedButton1);
+  EXPECT_TRUE(Form->FrameSpeedButton1->Down());
+  EXPECT_TRUE(Form->SampleImage->isVisible());
+
+  Click(Form->FrameSpeedButton2);
+  EXPECT_TRUE(Form->FrameSpeedButton2->Down());
+  EXPECT_TRUE(Form->SamplePanel->isVisible());
+  EXPECT_FALSE(Form->SampleImage->isVisible());
+  EXPECT_EQ(PreviewPixels(), before);
+}
+
+TEST_F(MainFormTest, OpeningWhileTheFullViewShowsKeepsItAndResetsTheSample) {
+  const QString first = WritePicture("first.bmp", 300, 200);
+  const QString second = WritePicture("second.bmp", 160, 140);
+  Open(first);
+  Click(Form->FrameSpeedButton1);
+  QTest::mouseClick(Form->SampleImage, Qt::LeftButton, {}, QPoint(150, 100));
+  Open(second);
+  EXPECT_TRUE(Form->SampleImage->isVisible());
+  EXPECT_EQ(Form->SampleImage->size(), QSize(160, 140));
+  EXPECT_EQ(Form->SampleOrigin(), (TPoint{0, 0}));
+  ExpectPreviewsOf(second, 0, 0);
+}
+
+class SaveTest : public MainFormTest, public ::testing::WithParamInterface<TFilterCase> {};
+
+TEST_P(SaveTest, SavingWritesTheWholePictureThroughTheGroupsFilter) {
+  const TFilterCase& filter = GetParam();
+  // Wide enough that the window's and a straight run's work is split the same way or not.
+  const QString path = WritePicture("picture.bmp", 301, 157);
+  Open(path);
+  QTest::mouseClick(Form->SampleImage, Qt::LeftButton, {}, QPoint(33, 17));  // hidden: no-op
+  const QString saved = Dir.filePath("saved");  // the default extension is added
+  Seams.Answer(saved);
+  Click((*Form).*(filter.SaveButton));
+  EXPECT_TRUE(Seams.LastWasSave);
+  EXPECT_TRUE(Seams.Boxes.empty());
+
+  // What reading, filtering and writing without the window give.
+  TBitmap picture;
+  picture.ReadBitmapFile(path.toStdString());
+  picture.ConvertTo24Bits();
+  TBitmap out;
+  ASSERT_TRUE(filter.Run(picture, out));
+  const QString expected = Dir.filePath("expected.bmp");
+  out.WriteBitmapFile(expected.toStdString());
+
+  const QByteArray written = FileBytes(saved + ".bmp");
+  ASSERT_FALSE(written.isEmpty());
+  EXPECT_EQ(written, FileBytes(expected));
+  EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+}
+
+TEST_P(SaveTest, SavingBeforeAnyPictureWasOpenedShowsNoDialog) {
+  Click((*Form).*(GetParam().SaveButton));
+  EXPECT_EQ(Seams.DialogsShown, 0);
+}
+
+TEST_P(SaveTest, CancellingTheSaveDialogWritesNothing) {
+  Open(WritePicture("picture.bmp", 40, 30));
+  Seams.Answers.push_back(std::nullopt);
+  Click((*Form).*(GetParam().SaveButton));
+  EXPECT_EQ(Seams.DialogsShown, 2);
+  EXPECT_EQ(QDir(Dir.path()).entryList(QDir::Files), QStringList{"picture.bmp"});
+}
+
+INSTANTIATE_TEST_SUITE_P(EachFilter, SaveTest, ::testing::ValuesIn(kFilters),
+                         [](const auto& param) { return std::string(param.param.Name); });
+
+TEST_F(MainFormTest, AFileThatCannotBeCreatedIsReportedAndTheWindowGoesOn) {
+  Open(WritePicture("picture.bmp", 40, 30));
+  Seams.Answer(Dir.filePath("no such folder/saved.bmp"));
+  Click(Form->SavePatternDither4);
+  ASSERT_EQ(Seams.Boxes.size(), 1u);
+  EXPECT_TRUE(Seams.Boxes[0].Text.startsWith(QString::fromUtf8("ファイル ")));
+  EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+}
+
+TEST_F(MainFormTest, AnInvalidFileIsReportedInABoxAndEverythingShownStays) {
+  const QString good = WritePicture("good.bmp", 300, 200);
+  Open(good);
+  const auto before = PreviewPixels();
+  Open(WriteBytes("bad.bmp", QByteArray(64, 'x')));
+
+  ASSERT_EQ(Seams.Boxes.size(), 1u);
+  EXPECT_EQ(Seams.Boxes[0].Text, QString::fromUtf8("ビットマップイメージが不正です."));
+  EXPECT_EQ(Seams.Boxes[0].Caption, QString::fromUtf8(ProgramTitle));
+  EXPECT_EQ(Seams.Boxes[0].Icon, TMessageIcon::Stop);
+  EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+  EXPECT_EQ(PreviewPixels(), before);
+  EXPECT_EQ(Form->SampleImage->size(), QSize(300, 200));
+
+  // The window goes on: the good picture saves, another one opens.
+  Seams.Answer(Dir.filePath("saved.bmp"));
+  Click(Form->SaveDiffError16);
+  EXPECT_FALSE(FileBytes(Dir.filePath("saved.bmp")).isEmpty());
+  const QString other = WritePicture("other.bmp", 50, 50);
+  Open(other);
+  ExpectPreviewsOf(other, 0, 0);
+}
+
+// An 8-bit grey ramp: reading it needs a quarter of the storage its 24-bit conversion needs.
+QByteArray EightBitPicture(std::int32_t width, std::int32_t height) {
+  const auto put32 = [](QByteArray& bytes, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i)
+      bytes.append(static_cast<char>((value >> (8 * i)) & 0xFF));
+  };
+  const auto put16 = [](QByteArray& bytes, std::uint16_t value) {
+    bytes.append(static_cast<char>(value & 0xFF));
+    bytes.append(static_cast<char>(value >> 8));
+  };
+  const std::uint32_t stride = (static_cast<std::uint32_t>(width) + 3u) & ~3u;
+  const std::uint32_t offset = 14 + 40 + 256 * 4;
+  QByteArray bytes("BM");
+  put32(bytes, offset + stride * static_cast<std::uint32_t>(height));
+  put32(bytes, 0);
+  put32(bytes, offset);
+  put32(bytes, 40);
+  put32(bytes, static_cast<std::uint32_t>(width));
+  put32(bytes, static_cast<std::uint32_t>(height));
+  put16(bytes, 1);
+  put16(bytes, 8);
+  for (int i = 0; i < 6; ++i)
+    put32(bytes, 0);
+  for (int i = 0; i < 256; ++i)
+    put32(bytes, static_cast<std::uint32_t>(i * 0x010101));
+  for (std::int32_t y = 0; y < height; ++y) {
+    for (std::uint32_t x = 0; x < stride; ++x)
+      bytes.append(static_cast<char>(x + y));
+  }
+  return bytes;
+}
+
+TEST_F(MainFormTest, APictureThatCannotBeConvertedLeavesTheOpenPictureInPlace) {
+  const QString good = WritePicture("good.bmp", 40, 30);
+  Open(good);
+  const QString grey = WriteBytes("grey.bmp", EightBitPicture(200, 200));
+  const std::uint64_t limit = StorageLimit();
+  // Room for the 8-bit picture, not for its 24-bit conversion.
+  SetStorageLimit(100000);
+  Open(grey);
+  SetStorageLimit(limit);
+  ASSERT_EQ(Seams.Boxes.size(), 1u);
+  EXPECT_EQ(Seams.Boxes[0].Text, QString::fromUtf8("システム リソースが足りません."));
+
+  // What is shown and what a save writes are still the first picture.
+  EXPECT_EQ(Form->Bitmap().Width(), 40);
+  EXPECT_EQ(Form->Bitmap().ImageFormat(), TPixelFormat::pf24bit);
+  ExpectPreviewsOf(good, 0, 0);
+
+  // Without the limit the same file opens.
+  Open(grey);
+  EXPECT_EQ(Seams.Boxes.size(), 1u);
+  EXPECT_EQ(Form->Bitmap().Width(), 200);
+  ExpectPreviewsOf(grey, 0, 0);
+}
+
+TEST_F(MainFormTest, AFileThatDoesNotExistIsReported) {
+  Open(Dir.filePath("missing.bmp"));
+  ASSERT_EQ(Seams.Boxes.size(), 1u);
+  EXPECT_TRUE(Seams.Boxes[0].Text.contains(QStringLiteral("missing.bmp")));
+}
+
+TEST_F(MainFormTest, AnEmptyFileOpensAsAnEmptyPictureAndLeavesTheViewsAsTheyWere) {
+  Open(WritePicture("picture.bmp", 300, 200));
+  const auto before = PreviewPixels();
+  Open(WriteBytes("empty.bmp", {}));
+  EXPECT_TRUE(Seams.Boxes.empty());
+  EXPECT_TRUE(Form->Bitmap().Empty());
+  EXPECT_EQ(Form->SampleImage->size(), QSize(300, 200));
+  EXPECT_EQ(PreviewPixels(), before);
+
+  // From now on the save buttons do nothing.
+  const int dialogs = Seams.DialogsShown;
+  Click(Form->SaveDiffError64);
+  EXPECT_EQ(Seams.DialogsShown, dialogs);
+}
+
+TEST_F(MainFormTest, DroppingAFileOnTheWindowOpensIt) {
+  const QString path = WritePicture("dropped.bmp", 130, 90);
+  QMimeData data;
+  data.setUrls({QUrl::fromLocalFile(path)});
+  QDragEnterEvent enter(QPoint(100, 100), Qt::CopyAction, &data, Qt::LeftButton, {});
+  QApplication::sendEvent(Form.get(), &enter);
+  EXPECT_TRUE(enter.isAccepted());
+  QDropEvent drop(QPointF(100, 100), Qt::CopyAction, &data, Qt::LeftButton, {});
+  QApplication::sendEvent(Form.get(), &drop);
+  EXPECT_EQ(Seams.DialogsShown, 0);
+  EXPECT_EQ(Form->SampleImage->size(), QSize(130, 90));
+  ExpectPreviewsOf(path, 0, 0);
+
+  // Anything but one local file is not taken.
+  QMimeData text;
+  text.setText(QStringLiteral("picture"));
+  QDragEnterEvent other(QPoint(100, 100), Qt::CopyAction, &text, Qt::LeftButton, {});
+  QApplication::sendEvent(Form.get(), &other);
+  EXPECT_FALSE(other.isAccepted());
+}
+
+struct TWindowSize {
+  int Width;
+  int Height;
+};
+
+void PrintTo(const TWindowSize& size, std::ostream* os) {
+  *os << size.Width << " x " << size.Height;
+}
+
+class ResizeTest : public MainFormTest, public ::testing::WithParamInterface<TWindowSize> {};
+
+TEST_P(ResizeTest, ThePanelIsCentredInTheScrollBoxAndTheToolbarFollowsTheWidth) {
+  Form->resize(GetParam().Width, GetParam().Height);
+  QApplication::processEvents();
+  const QSize box = Form->ScrollBox->size();
+  ASSERT_EQ(box.width(), GetParam().Width);
+  // Truncated toward zero: negative when the box is the smaller.
+  const int left = (box.width() - 481) / 2;
+  const int top = (box.height() - 409) / 2;
+  EXPECT_EQ(Form->SamplePanel->pos(), QPoint(left, top));
+  EXPECT_EQ(Form->SamplePanel->size(), QSize(481, 409));
+
+  EXPECT_EQ(Form->ToolButton2->width(), Form->ToolBar1->width() - 135);
+  // The five buttons after the separator stand against the toolbar's right end.
+  EXPECT_EQ(Form->FrameSpeedButton2->x(), 23 + Form->ToolButton2->width());
+  EXPECT_EQ(Form->EditButton->geometry().right() + 1, Form->ToolBar1->width() - 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, ResizeTest,
+                         ::testing::Values(TWindowSize{569, 453}, TWindowSize{800, 600},
+                                           TWindowSize{300, 200}, TWindowSize{482, 439}),
+                         [](const auto& param) {
+                           return std::to_string(param.param.Width) + "x" +
+                                  std::to_string(param.param.Height);
+                         });
+
+TEST_F(MainFormTest, TheStoredSizeGivesTheStoredToolbarAndACentredPanel) {
+  Form->resize(569, 453);
+  QApplication::processEvents();
+  EXPECT_EQ(Form->ToolBar1->geometry(), QRect(0, 0, 569, 29));
+  EXPECT_EQ(Form->ScrollBox->geometry(), QRect(0, 29, 569, 424));
+  EXPECT_EQ(Form->ToolButton2->width(), 434);
+  EXPECT_EQ(Form->SamplePanel->pos(), QPoint(44, 7));
+}
+
+TEST_F(MainFormTest, TheLayoutPlacesEveryGroupPreviewAndSaveButtonWithItsHint) {
+  struct TGroup {
+    QWidget* Box;
+    QPoint At;
+    const char* Caption;
+    TImage* Preview;
+    TFrameSpeedButton* Save;
+    const char* Hint;
+  };
+  const TGroup groups[] = {
+      {Form->GroupBox5, {8, 8}, "元画像", Form->SourceImage, nullptr, ""},
+      {Form->GroupBox1,
+       {168, 8},
+       "4階調パターンディザ",
+       Form->PatternDither4,
+       Form->SavePatternDither4,
+       "ビットマップを4階調パターンディザフィルターをかけ出力する"},
+      {Form->GroupBox2,
+       {328, 8},
+       "16階調パターンディザ",
+       Form->PatternDither16,
+       Form->SavePatternDither16,
+       "ビットマップを16階調パターンディザフィルターをかけ出力する"},
+      {Form->GroupBox6,
+       {8, 208},
+       "64レベル誤差拡散",
+       Form->DiffError64,
+       Form->SaveDiffError64,
+       "ビットマップを64レベル誤差拡散フィルターをかけ出力する"},
+      {Form->GroupBox3,
+       {168, 208},
+       "32レベル誤差拡散",
+       Form->DiffError32,
+       Form->SaveDiffError32,
+       "ビットマップを32レベル誤差拡散フィルターをかけ出力する"},
+      {Form->GroupBox4,
+       {328, 208},
+       "16レベル誤差拡散",
+       Form->DiffError16,
+       Form->SaveDiffError16,
+       "ビットマップを16レベル誤差拡散フィルターをかけ出力する"},
+  };
+  for (const TGroup& group : groups) {
+    SCOPED_TRACE(group.Caption);
+    EXPECT_EQ(group.Box->parentWidget(), Form->SamplePanel);
+    EXPECT_EQ(group.Box->geometry(), QRect(group.At, QSize(145, 193)));
+    EXPECT_EQ(group.Box->property("title").toString(), QString::fromUtf8(group.Caption));
+    EXPECT_EQ(group.Preview->parentWidget(), group.Box);
+    EXPECT_EQ(group.Preview->geometry(), QRect(8, 24, 128, 128));
+    if (group.Save == nullptr) continue;
+    EXPECT_EQ(group.Save->parentWidget(), group.Box);
+    EXPECT_EQ(group.Save->geometry(), QRect(112, 160, 23, 22));
+    EXPECT_EQ(group.Save->Hint(), QString::fromUtf8(group.Hint));
+    EXPECT_TRUE(group.Save->ShowHint());
+    EXPECT_EQ(group.Save->NumGlyphs(), 2);
+    EXPECT_EQ(group.Save->Glyph().Width(), 32);
+  }
+  EXPECT_EQ(Form->Bevel5->size(), QSize(131, 131));
+  EXPECT_EQ(Form->Bevel1->size(), QSize(131, 132));
+
+  const std::pair<TFrameSpeedButton*, const char*> toolbar[] = {
+      {Form->OpenBuuton, "ビットマップを読み込む"},
+      {Form->FrameSpeedButton2, "サンプルの表示"},
+      {Form->FrameSpeedButton1, "ビットマップの表示"},
+      {Form->VersionInfoButton, "バージョン情報を表示する"},
+      {Form->EditButton, "アプリケーションを終了する"},
+  };
+  for (const auto& [button, hint] : toolbar) {
+    EXPECT_EQ(button->parentWidget(), Form->ToolBar1);
+    EXPECT_EQ(button->Hint(), QString::fromUtf8(hint));
+    EXPECT_TRUE(button->Flat());
+    EXPECT_EQ(button->Glyph().Width(), 16);
+  }
+  EXPECT_EQ(Form->FrameSpeedButton2->GroupIndex(), 1);
+  EXPECT_EQ(Form->FrameSpeedButton1->GroupIndex(), 1);
+  EXPECT_TRUE(Form->FrameSpeedButton2->Down());
+  EXPECT_EQ(Form->ScrollBox->Color(), clBackground);
+  EXPECT_EQ(Form->windowTitle(), QString::fromUtf8(ProgramTitle));
+  EXPECT_EQ(Form->OpenDialog1.Filter(), QStringLiteral("Bitmap(*.bmp)|*.bmp"));
+  EXPECT_EQ(Form->SaveDialog1.Filter(), QStringLiteral("Bitmap(*.bmp)|*.bmp"));
+  EXPECT_EQ(Form->SaveDialog1.DefaultExt(), QStringLiteral("bmp"));
+  EXPECT_TRUE(Form->OpenDialog1.DefaultExt().isEmpty());
+}
+
+}  // namespace
+}  // namespace penamo

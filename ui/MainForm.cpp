@@ -1,0 +1,273 @@
+#include "MainForm.h"
+
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QGuiApplication>
+#include <QMimeData>
+#include <QUrl>
+#include <algorithm>
+#include <optional>
+
+#include "Application.h"
+#include "LayoutFont.h"
+#include "Pictures.h"
+#include "VersionForm.h"
+#include "YReduce.h"
+
+namespace penamo {
+
+TMainForm* MainForm = nullptr;
+
+namespace {
+
+constexpr std::uint8_t FullStrength = 100;
+constexpr const char* BitmapFilter = "Bitmap(*.bmp)|*.bmp";
+
+// The wait cursor for the length of one long operation, however it ends.
+class TBusyCursor {
+ public:
+  TBusyCursor() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
+  ~TBusyCursor() { QGuiApplication::restoreOverrideCursor(); }
+  TBusyCursor(const TBusyCursor&) = delete;
+  TBusyCursor& operator=(const TBusyCursor&) = delete;
+};
+
+std::string FileSystemName(const QString& fileName) {
+  return QFile::encodeName(fileName).toStdString();
+}
+
+// The one local file a drag carries, if it carries exactly one.
+std::optional<QString> DraggedFile(const QMimeData* data) {
+  if (data == nullptr || !data->hasUrls()) return std::nullopt;
+  const QList<QUrl> urls = data->urls();
+  if (urls.size() != 1 || !urls.front().isLocalFile()) return std::nullopt;
+  return urls.front().toLocalFile();
+}
+
+}  // namespace
+
+TMainForm::TMainForm(QWidget* parent) : TForm(parent) {
+  setupUi(this);
+  ApplyLayout();
+  OnCreate = [this](TCustomForm& sender) { FormCreate(sender); };
+  OnDestroy = [this](TCustomForm& sender) { FormDestroy(sender); };
+  OnResize = [this](TCustomForm& sender) { FormResize(sender); };
+  ToolBar1->OnResize = [this](TToolBar& sender) { ToolBar1Resize(sender); };
+  OpenBuuton->OnClick = [this](TSpeedButton& sender) { OpenBuutonClick(sender); };
+  FrameSpeedButton2->OnClick = [this](TSpeedButton& sender) { FrameSpeedButton2Click(sender); };
+  FrameSpeedButton1->OnClick = [this](TSpeedButton& sender) { FrameSpeedButton1Click(sender); };
+  SampleImage->OnMouseUp = [this](TImage& sender, TMouseButton button, TShiftState shift, int x,
+                                  int y) { SampleImageMouseUp(sender, button, shift, x, y); };
+  SavePatternDither4->OnClick = [this](TSpeedButton& sender) { SavePatternDither4Click(sender); };
+  SavePatternDither16->OnClick = [this](TSpeedButton& sender) { SavePatternDither16Click(sender); };
+  SaveDiffError64->OnClick = [this](TSpeedButton& sender) { SaveDiffError64Click(sender); };
+  SaveDiffError32->OnClick = [this](TSpeedButton& sender) { SaveDiffError32Click(sender); };
+  SaveDiffError16->OnClick = [this](TSpeedButton& sender) { SaveDiffError16Click(sender); };
+  VersionInfoButton->OnClick = [this](TSpeedButton& sender) { VersionInfoButtonClick(sender); };
+  EditButton->OnClick = [this](TSpeedButton& sender) { EditButtonClick(sender); };
+}
+
+TMainForm::~TMainForm() = default;
+
+void TMainForm::ApplyLayout() {
+  setFont(LayoutFont());
+  SetPosition(TPosition::poScreenCenter);
+  setAcceptDrops(true);
+
+  ScrollBox->SetColor(clBackground);
+  // The scroll box shows what lives in its client area.
+  for (QWidget* child : {static_cast<QWidget*>(SampleImage), static_cast<QWidget*>(SamplePanel)}) {
+    const QRect bounds = child->geometry();
+    child->setParent(ScrollBox->Client());
+    child->setGeometry(bounds);
+  }
+  SampleImage->SetAutoSize(true);
+  SampleImage->hide();
+  SamplePanel->show();
+
+  struct TButtonSetting {
+    TFrameSpeedButton* Button;
+    std::string_view Glyph;
+    int NumGlyphs;
+    std::int32_t GroupIndex;
+    bool Down;
+    const char* Hint;
+  };
+  const TButtonSetting buttons[] = {
+      {OpenBuuton, Pictures::Open, 1, 0, false, "ビットマップを読み込む"},
+      {FrameSpeedButton2, Pictures::SampleView, 1, 1, true, "サンプルの表示"},
+      {FrameSpeedButton1, Pictures::FullView, 1, 1, false, "ビットマップの表示"},
+      {VersionInfoButton, Pictures::Version, 1, 0, false, "バージョン情報を表示する"},
+      {EditButton, Pictures::Exit, 1, 0, false, "アプリケーションを終了する"},
+      {SavePatternDither4, Pictures::Save, 2, 0, false,
+       "ビットマップを4階調パターンディザフィルターをかけ出力する"},
+      {SavePatternDither16, Pictures::Save, 2, 0, false,
+       "ビットマップを16階調パターンディザフィルターをかけ出力する"},
+      {SaveDiffError64, Pictures::Save, 2, 0, false,
+       "ビットマップを64レベル誤差拡散フィルターをかけ出力する"},
+      {SaveDiffError32, Pictures::Save, 2, 0, false,
+       "ビットマップを32レベル誤差拡散フィルターをかけ出力する"},
+      {SaveDiffError16, Pictures::Save, 2, 0, false,
+       "ビットマップを16レベル誤差拡散フィルターをかけ出力する"},
+  };
+  for (const TButtonSetting& setting : buttons) {
+    TFrameSpeedButton& button = *setting.Button;
+    button.SetFlat(true);
+    button.SetShowHint(true);
+    button.SetHint(QString::fromUtf8(setting.Hint));
+    TBitmap glyph;
+    LoadPicture(glyph, setting.Glyph);
+    button.SetGlyph(&glyph);
+    button.SetNumGlyphs(setting.NumGlyphs);
+    button.SetGroupIndex(setting.GroupIndex);  // before Down: only a grouped button goes down
+    button.SetDown(setting.Down);
+    button.Loaded();
+  }
+
+  OpenDialog1.SetFilter(QString::fromUtf8(BitmapFilter));
+  SaveDialog1.SetFilter(QString::fromUtf8(BitmapFilter));
+  SaveDialog1.SetDefaultExt(QStringLiteral("bmp"));
+}
+
+void TMainForm::FormCreate(TCustomForm&) {
+  FBitmap = std::make_unique<TBitmap>();
+}
+
+void TMainForm::FormDestroy(TCustomForm&) {
+  FBitmap.reset();
+}
+
+void TMainForm::FormResize(TCustomForm&) {
+  // Outer sizes; the division truncates toward zero, so a box smaller than the panel gives
+  // negative offsets and the panel reaches past its top-left edges.
+  const int left = (ScrollBox->width() - SamplePanel->width()) / 2;
+  const int top = (ScrollBox->height() - SamplePanel->height()) / 2;
+  SamplePanel->move(left, top);
+}
+
+void TMainForm::ToolBar1Resize(TToolBar& Sender) {
+  // Keeps the buttons after the separator against the toolbar's right end.
+  ToolButton2->resize(Sender.width() - 135, ToolButton2->height());
+}
+
+void TMainForm::OpenBuutonClick(TSpeedButton&) {
+  if (!OpenDialog1.Execute()) return;
+  OpenFile(OpenDialog1.FileName());
+}
+
+void TMainForm::OpenFile(const QString& FileName) {
+  const TBusyCursor busy;
+  // Read and converted aside and taken over only when both succeed: a conversion that fails
+  // must not leave a picture that is neither the one shown nor in the format the filters and
+  // the previews expect.
+  TBitmap loaded;
+  loaded.ReadBitmapFile(FileSystemName(FileName));
+  loaded.ConvertTo24Bits();
+  FBitmap->ShareFrom(&loaded);
+  SampleImage->Picture().Assign(FBitmap.get());
+  FSampleOrigin = TPoint{0, 0};
+  UpdateSamples(*FBitmap, FSampleOrigin);
+}
+
+void TMainForm::FrameSpeedButton2Click(TSpeedButton& Sender) {
+  if (!Sender.Down()) return;
+  SamplePanel->show();
+  SampleImage->hide();
+}
+
+void TMainForm::FrameSpeedButton1Click(TSpeedButton& Sender) {
+  if (!Sender.Down()) return;
+  SamplePanel->hide();
+  SampleImage->show();
+}
+
+void TMainForm::SampleImageMouseUp(TImage&, TMouseButton, TShiftState, int X, int Y) {
+  FSampleOrigin = TPoint{X, Y};
+  UpdateSamples(*FBitmap, FSampleOrigin);
+}
+
+void TMainForm::UpdateSamples(TBitmap& Bitmap, TPoint Origin) {
+  if (Bitmap.Empty()) return;
+  // A release after dragging out of the view reports a point outside the picture; the sample
+  // then starts at the nearest pixel inside it, so it is never empty nor reaches outside.
+  const std::int32_t x = std::clamp(Origin.X, 0, Bitmap.Width() - 1);
+  const std::int32_t y = std::clamp(Origin.Y, 0, Bitmap.Height() - 1);
+
+  TBitmap Sample;
+  TBitmap Out;
+  Sample.SetImageFormat(TPixelFormat::pf24bit);
+  Out.SetImageFormat(TPixelFormat::pf24bit);
+  Sample.SetWidth(std::min(Bitmap.Width() - x, SampleSize));
+  Sample.SetHeight(std::min(Bitmap.Height() - y, SampleSize));
+  const std::int32_t w = Sample.Width();
+  const std::int32_t h = Sample.Height();
+  Sample.Canvas().CopyRectangle(TRect{0, 0, w, h}, Bitmap.Canvas(), TRect{x, y, x + w, y + h});
+
+  // Out is reused; each preview keeps its own copy of what Out held when it was handed over.
+  YPatternDither4(Sample, Out);
+  PatternDither4->Picture().Assign(&Out);
+  YPatternDither16(Sample, Out);
+  PatternDither16->Picture().Assign(&Out);
+  YDiffError64(Sample, Out, FullStrength);
+  DiffError64->Picture().Assign(&Out);
+  YDiffError32(Sample, Out, FullStrength);
+  DiffError32->Picture().Assign(&Out);
+  YDiffError16(Sample, Out, FullStrength);
+  DiffError16->Picture().Assign(&Out);
+  SourceImage->Picture().Assign(&Sample);
+}
+
+void TMainForm::SaveFiltered(const TFilter& Filter) {
+  if (FBitmap->Empty()) return;
+  if (!SaveDialog1.Execute()) return;
+  const TBusyCursor busy;
+  TBitmap Out;
+  // A filter that fails has nothing worth writing, and says nothing.
+  if (Filter(*FBitmap, Out)) Out.WriteBitmapFile(FileSystemName(SaveDialog1.FileName()));
+}
+
+void TMainForm::SavePatternDither4Click(TSpeedButton&) {
+  SaveFiltered([](TBitmap& src, TBitmap& dst) { return YPatternDither4(src, dst); });
+}
+
+void TMainForm::SavePatternDither16Click(TSpeedButton&) {
+  SaveFiltered([](TBitmap& src, TBitmap& dst) { return YPatternDither16(src, dst); });
+}
+
+void TMainForm::SaveDiffError64Click(TSpeedButton&) {
+  SaveFiltered([](TBitmap& src, TBitmap& dst) { return YDiffError64(src, dst, FullStrength); });
+}
+
+void TMainForm::SaveDiffError32Click(TSpeedButton&) {
+  SaveFiltered([](TBitmap& src, TBitmap& dst) { return YDiffError32(src, dst, FullStrength); });
+}
+
+void TMainForm::SaveDiffError16Click(TSpeedButton&) {
+  SaveFiltered([](TBitmap& src, TBitmap& dst) { return YDiffError16(src, dst, FullStrength); });
+}
+
+void TMainForm::VersionInfoButtonClick(TSpeedButton&) {
+  // Built anew for every press and destroyed however RunModal ends.
+  const TFormPtr<TVersionForm> form = MakeForm<TVersionForm>();
+  Application->RunModal(*form);
+}
+
+void TMainForm::EditButtonClick(TSpeedButton&) {
+  Application->RequestQuit();
+}
+
+void TMainForm::dragEnterEvent(QDragEnterEvent* event) {
+  if (DraggedFile(event->mimeData())) event->acceptProposedAction();
+}
+
+void TMainForm::dropEvent(QDropEvent* event) {
+  const std::optional<QString> file = DraggedFile(event->mimeData());
+  if (!file) return;
+  event->acceptProposedAction();
+  // The next open dialog starts where the dropped file lies, as after choosing it there.
+  OpenDialog1.SetFileName(*file);
+  OpenFile(*file);
+}
+
+}  // namespace penamo

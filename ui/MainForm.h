@@ -1,0 +1,89 @@
+// The main window: opens a bitmap, shows a sample of it through the five luma-reduction filters
+// side by side (or the whole picture, where a click picks the sample), and saves the whole
+// picture through any one filter.
+#pragma once
+
+#include <QString>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "Bitmap.h"
+#include "Dialogs.h"
+#include "Form.h"
+#include "FrameSpeedButton.h"
+#include "Image.h"
+#include "ScrollBox.h"
+#include "ToolBar.h"
+#include "ui_MainForm.h"
+
+class QDragEnterEvent;
+class QDropEvent;
+
+namespace penamo {
+
+// The caption of the window and the application's title.
+inline constexpr const char* ProgramTitle = "グラデーション・スムージング「ぺなも」";
+// The largest sample the previews show, in each direction.
+inline constexpr std::int32_t SampleSize = 128;
+
+class TMainForm : public TForm, public Ui::MainForm {
+  Q_OBJECT
+
+ public:
+  explicit TMainForm(QWidget* parent = nullptr);
+  ~TMainForm() override;
+
+  TOpenDialog OpenDialog1;
+  TSaveDialog SaveDialog1;
+
+  // Cuts a sample of at most SampleSize x SampleSize pixels from `Bitmap` at `Origin` and shows
+  // it, unfiltered and through each filter, in the six previews. Nothing happens for an empty
+  // picture. An origin outside the picture is taken as the nearest pixel inside it.
+  void UpdateSamples(TBitmap& Bitmap, TPoint Origin);
+
+  // Opens a bitmap file the way the open command does once a name is chosen.
+  void OpenFile(const QString& FileName);
+
+  // The loaded picture (empty until a file was opened) and the sample's top-left pixel.
+  const TBitmap& Bitmap() const { return *FBitmap; }
+  TPoint SampleOrigin() const { return FSampleOrigin; }
+
+  // Handlers, named after the component and the event.
+  void FormCreate(TCustomForm& Sender);
+  void FormDestroy(TCustomForm& Sender);
+  void FormResize(TCustomForm& Sender);
+  void ToolBar1Resize(TToolBar& Sender);
+  void OpenBuutonClick(TSpeedButton& Sender);
+  void FrameSpeedButton2Click(TSpeedButton& Sender);
+  void FrameSpeedButton1Click(TSpeedButton& Sender);
+  void SampleImageMouseUp(TImage& Sender, TMouseButton Button, TShiftState Shift, int X, int Y);
+  void SavePatternDither4Click(TSpeedButton& Sender);
+  void SavePatternDither16Click(TSpeedButton& Sender);
+  void SaveDiffError64Click(TSpeedButton& Sender);
+  void SaveDiffError32Click(TSpeedButton& Sender);
+  void SaveDiffError16Click(TSpeedButton& Sender);
+  void VersionInfoButtonClick(TSpeedButton& Sender);
+  void EditButtonClick(TSpeedButton& Sender);
+
+ protected:
+  // A bitmap file dropped on the window opens as if chosen in the open dialog.
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+
+ private:
+  using TFilter = std::function<bool(TBitmap& Src, TBitmap& Dst)>;
+
+  // The parts of the stored layout that the layout file cannot say.
+  void ApplyLayout();
+  // Runs `Filter` over the whole picture and writes the result where the save dialog says.
+  void SaveFiltered(const TFilter& Filter);
+
+  std::unique_ptr<TBitmap> FBitmap;
+  TPoint FSampleOrigin;
+};
+
+// The main window, once the application has built it.
+extern TMainForm* MainForm;
+
+}  // namespace penamo
