@@ -265,9 +265,18 @@ void TMainForm::dropEvent(QDropEvent* event) {
   const std::optional<QString> file = DraggedFile(event->mimeData());
   if (!file) return;
   event->acceptProposedAction();
-  // The next open dialog starts where the dropped file lies, as after choosing it there.
-  OpenDialog1.SetFileName(*file);
-  OpenFile(*file);
+  // Opened once the drop is over: the error box of a bad file must not open while the
+  // desktop's drag-and-drop exchange still waits for our answer.
+  QMetaObject::invokeMethod(
+      this,
+      [this, name = *file] {
+        Guarded(this, [&] {
+          // The next open dialog starts where the dropped file lies, as after choosing it.
+          OpenDialog1.SetFileName(name);
+          OpenFile(name);
+        });
+      },
+      Qt::QueuedConnection);
 }
 
 }  // namespace penamo

@@ -1,5 +1,7 @@
 #include "ToolBar.h"
 
+#include "Application.h"
+
 #include <QPainter>
 #include <algorithm>
 #include <vector>
@@ -41,7 +43,7 @@ void TToolBar::paintEvent(QPaintEvent* event) {
 
 void TToolBar::resizeEvent(QResizeEvent* event) {
   QFrame::resizeEvent(event);
-  if (OnResize) OnResize(*this);
+  if (OnResize) Guarded(this, [this] { OnResize(*this); });
   ArrangeItems();
 }
 

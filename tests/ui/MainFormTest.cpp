@@ -400,6 +400,8 @@ TEST_F(MainFormTest, DroppingAFileOnTheWindowOpensIt) {
   EXPECT_TRUE(enter.isAccepted());
   QDropEvent drop(QPointF(100, 100), Qt::CopyAction, &data, Qt::LeftButton, {});
   QApplication::sendEvent(Form.get(), &drop);
+  EXPECT_TRUE(Form->Bitmap().Empty()) << "opened once the drop is over";
+  QApplication::processEvents();
   EXPECT_EQ(Seams.DialogsShown, 0);
   EXPECT_EQ(Form->SampleImage->size(), QSize(130, 90));
   ExpectPreviewsOf(path, 0, 0);
@@ -410,6 +412,22 @@ TEST_F(MainFormTest, DroppingAFileOnTheWindowOpensIt) {
   QDragEnterEvent other(QPoint(100, 100), Qt::CopyAction, &text, Qt::LeftButton, {});
   QApplication::sendEvent(Form.get(), &other);
   EXPECT_FALSE(other.isAccepted());
+
+  // A bad file dropped is reported like one chosen in the dialog, and the window goes on.
+  const QString bad = Dir.filePath("bad.bmp");
+  QFile badFile(bad);
+  ASSERT_TRUE(badFile.open(QIODevice::WriteOnly));
+  badFile.write("MB not a bitmap file");
+  badFile.close();
+  data.setUrls({QUrl::fromLocalFile(bad)});
+  QDragEnterEvent badEnter(QPoint(100, 100), Qt::CopyAction, &data, Qt::LeftButton, {});
+  QApplication::sendEvent(Form.get(), &badEnter);
+  QDropEvent badDrop(QPointF(100, 100), Qt::CopyAction, &data, Qt::LeftButton, {});
+  QApplication::sendEvent(Form.get(), &badDrop);
+  QApplication::processEvents();
+  ASSERT_EQ(Seams.Boxes.size(), 1u);
+  EXPECT_EQ(Seams.Boxes[0].Text, QString::fromUtf8("ビットマップイメージが不正です."));
+  EXPECT_EQ(Form->SampleImage->size(), QSize(130, 90));
 }
 
 struct TWindowSize {
