@@ -370,6 +370,43 @@ TEST_F(MainFormTest, APictureThatCannotBeConvertedLeavesTheOpenPictureInPlace) {
   ExpectPreviewsOf(grey, 0, 0);
 }
 
+TEST_F(MainFormTest, AVanishedFileAndAnUnwritableTargetAreReportedAndTheWindowGoesOn) {
+  const QString first = WritePicture("first.bmp", 60, 50);
+  Open(first);
+  const auto previews = PreviewPixels();
+
+  // Chosen in the dialog, gone before it is read.
+  const QString vanished = WritePicture("vanished.bmp", 20, 20);
+  Seams.Answer(vanished);
+  TOpenDialog::TestResponder = [&, responder = TOpenDialog::TestResponder](TOpenDialog& dialog) {
+    std::optional<QString> answer = responder(dialog);
+    QFile::remove(vanished);
+    return answer;
+  };
+  Click(Form->OpenBuuton);
+  ASSERT_EQ(Seams.Boxes.size(), 1u);
+  EXPECT_EQ(Seams.Boxes[0].Text,
+            QString::fromUtf8("ファイル ") + vanished + QString::fromUtf8(" は開けません."));
+  EXPECT_EQ(Form->Bitmap().Width(), 60);
+  EXPECT_EQ(PreviewPixels(), previews);
+
+  // A target whose folder turned into a file cannot be created.
+  const QString blocked = WriteBytes("blocked", "a file, not a folder") + "/saved.bmp";
+  Seams.Answer(blocked);
+  Click(Form->SaveDiffError16);
+  ASSERT_EQ(Seams.Boxes.size(), 2u);
+  EXPECT_EQ(Seams.Boxes[1].Text,
+            QString::fromUtf8("ファイル ") + blocked + QString::fromUtf8(" を作成できません."));
+  EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+
+  // And the window works on: the next save writes the file.
+  const QString saved = Dir.filePath("saved.bmp");
+  Seams.Answer(saved);
+  Click(Form->SaveDiffError16);
+  EXPECT_EQ(Seams.Boxes.size(), 2u);
+  EXPECT_EQ(QFile(saved).size(), 54 + 180 * 50);
+}
+
 TEST_F(MainFormTest, AFileThatDoesNotExistIsReported) {
   Open(Dir.filePath("missing.bmp"));
   ASSERT_EQ(Seams.Boxes.size(), 1u);
