@@ -52,7 +52,8 @@ void Convert(const TConversionExceptions& exceptions, const std::uint8_t* in, in
     }
     if (anyWhole == 0) continue;
     // Eight flags at a time: most groups have none.
-    for (int i = n; i < n + 8; ++i) whole[i] = 0;
+    for (int i = n; i < n + 8; ++i)
+      whole[i] = 0;
     for (int i = 0; i < n; ++i) {
       if ((i & 7) == 0) {
         std::uint64_t group;
@@ -68,7 +69,8 @@ void Convert(const TConversionExceptions& exceptions, const std::uint8_t* in, in
       const std::uint32_t green = pixel[3 * i + 1];
       const std::uint32_t red = pixel[3 * i + 2];
       if (flags & kLumaWhole) {
-        luma[start + i] -= static_cast<std::int32_t>(Bit(exceptions.LumaOneLower, red << 8 | green));
+        luma[start + i] -=
+            static_cast<std::int32_t>(Bit(exceptions.LumaOneLower, red << 8 | green));
       }
       if (flags & kCbWhole) {
         cb[start + i] -= static_cast<std::int32_t>(Bit(exceptions.CbOneLower, green << 8 | blue));
