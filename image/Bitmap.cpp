@@ -25,7 +25,9 @@ std::uint64_t DefaultStorageLimit() {
   const long pages = ::sysconf(_SC_PHYS_PAGES);
   const long pageSize = ::sysconf(_SC_PAGE_SIZE);
   if (pages <= 0 || pageSize <= 0) return std::uint64_t{1} << 32;
-  return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(pageSize) / 2;
+  // A quarter: the program holds up to three pictures of one size at once (the loaded one,
+  // its unshared copy while a save reads it, the filter's output).
+  return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(pageSize) / 4;
 }
 
 // Blocks from this size on are mapped on their own (see MakePixels).
@@ -288,6 +290,21 @@ void CopyPixels(const TBitmapImage& source, std::int32_t sx, std::int32_t sy, TB
   }
 }
 
+// The device format is 24-bit rows bottom-up already: when nobody shares the storage, it
+// becomes the explicit 24-bit picture of `description` without a byte being copied to where it
+// already is. Returns false when that cannot be done.
+bool AdoptDevicePixels(TBitmapImage& image, TBitmapDescription description) {
+  if (!image.DeviceFormat() || !image.HasPixels() || image.RefCount() != 1 ||
+      image.Description.Header.biHeight <= 0) {
+    return false;
+  }
+  image.MakeExplicit();
+  description.Header.biSizeImage = image.Description.Header.biSizeImage;
+  image.Description = description;
+  image.Halftone = false;
+  return true;
+}
+
 void FillWhite(TBitmapImage& image) {
   const std::int32_t width = image.Width();
   if (image.BitsPerPixel() == 24) {
@@ -519,16 +536,8 @@ void TBitmap::SetImageFormat(TPixelFormat format) {
   // first; only the colour counts are cleared, as for every change.
   FImage->Description.Header.biClrUsed = 0;
   FImage->Description.Header.biClrImportant = 0;
-  TBitmapImage& current = *FImage;
-  if (format == TPixelFormat::pf24bit && current.DeviceFormat() && current.RefCount() == 1 &&
-      current.Description.Header.biHeight > 0) {
-    // The device format is these very bytes, bottom-up: converting them would copy each one to
-    // where it already is. Every image a filter writes comes this way.
-    current.MakeExplicit();
-    h.biSizeImage = current.Description.Header.biSizeImage;
-    current.Description = description;
-    current.Halftone = false;
-  } else {
+  // Every image a filter writes comes here from the device format.
+  if (format != TPixelFormat::pf24bit || !AdoptDevicePixels(*FImage, description)) {
     MakeStorage(description, std::move(table));
   }
   FImage->Halftone = format == TPixelFormat::pf8bit;
@@ -633,13 +642,19 @@ void TBitmap::ConvertTo24Bits() {
   target.biSize = sizeof(TBitmapInfoHeader);
   target.biPlanes = 1;
   target.biBitCount = 24;
-  auto image = std::make_unique<TBitmapImage>(description);
-  image->ColorTable = current.ColorTable;
-  image->OldHeader = current.OldHeader;
   if (current.Width() > 0 && current.Height() > 0) {
     target.biWidth = current.Width();
     target.biHeight = current.Height();
-    image->Description = description;
+  }
+  // A decoded run-length picture comes here in the device format.
+  if (AdoptDevicePixels(*FImage, description)) {
+    Changed();
+    return;
+  }
+  auto image = std::make_unique<TBitmapImage>(description);
+  image->ColorTable = current.ColorTable;
+  image->OldHeader = current.OldHeader;
+  if (target.biWidth > 0) {
     image->MakePixels(false);
     image->Description.Header.biSizeImage =
         static_cast<std::uint32_t>(std::min<std::uint64_t>(image->ByteSize(), 0xFFFFFFFFu));

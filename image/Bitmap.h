@@ -74,7 +74,7 @@ std::uint64_t RowStride(std::int64_t width, int bitCount);
 // machine can hold (StorageLimit). Checked before anything is allocated.
 std::optional<std::uint64_t> StorageSize(std::int64_t width, std::int64_t height, int bitCount);
 
-// The largest pixel block any image may allocate. Defaults to half of the physical memory;
+// The largest pixel block any image may allocate. Defaults to a quarter of the physical memory;
 // tests and the fuzzer lower it.
 std::uint64_t StorageLimit();
 void SetStorageLimit(std::uint64_t bytes);

@@ -94,14 +94,17 @@ std::int64_t THandleStream::Seek(std::int64_t offset, TSeekOrigin origin) {
 }
 
 TFileStream::TFileStream(const std::string& path) : THandleStream(-1), FFileName(path) {
-  FHandle = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Without O_NONBLOCK, opening a named pipe would wait for a writer that may never come.
+  FHandle = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (FHandle < 0) throw EFOpenError(Msg::FOpenError(path));
   struct stat st {};
-  // A folder opens on POSIX, but it is no file that can be read.
-  if (::fstat(FHandle, &st) != 0 || S_ISDIR(st.st_mode)) {
+  // Folders, pipes and devices open on POSIX, but none of them is a file that can be read as
+  // a picture (a pipe or a terminal would make the reader wait forever).
+  if (::fstat(FHandle, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(FHandle);
     throw EFOpenError(Msg::FOpenError(path));
   }
+  ::fcntl(FHandle, F_SETFL, ::fcntl(FHandle, F_GETFL) & ~O_NONBLOCK);
   // Others may read while we read; a cooperating writer that takes an exclusive lock waits.
   ::flock(FHandle, LOCK_SH | LOCK_NB);
 }

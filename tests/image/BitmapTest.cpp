@@ -1,6 +1,8 @@
 #include "Bitmap.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <array>
 #include <cstring>
@@ -379,6 +381,36 @@ TEST(BitmapTest, LargePicturesStartZeroedWithWhitePixelsAndZeroPads) {
   bitmap.SetHeight(1);
   bitmap.SetHeight(1500);
   EXPECT_EQ(PixelAt(bitmap, 2046, 1499), (Bgr{255, 255, 255}));
+}
+
+TEST(BitmapTest, APipeAFolderOrADeviceIsRefusedAtOnceNamingThePath) {
+  char folder[] = "/tmp/penamo-test-XXXXXX";
+  ASSERT_NE(::mkdtemp(folder), nullptr);
+  const std::string fifo = std::string(folder) + "/pipe.bmp";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& path : {fifo, std::string(folder), std::string("/dev/zero")}) {
+    TBitmap bitmap;
+    try {
+      bitmap.ReadBitmapFile(path);  // a pipe with no writer must not wait
+      ADD_FAILURE() << path << " was read";
+    } catch (const EFOpenError& e) {
+      EXPECT_EQ(e.Message(), "ファイル " + path + " は開けません");
+    }
+  }
+  ::unlink(fifo.c_str());
+  ::rmdir(folder);
+}
+
+TEST(BitmapTest, ConvertingADevicePictureNobodySharesKeepsItsBlock) {
+  TBitmap bitmap;
+  bitmap.SetWidth(3);
+  bitmap.SetHeight(2);  // device format, as a decoded run-length picture
+  const std::uint8_t* block = bitmap.Image().Pixels();
+  bitmap.ConvertTo24Bits();
+  EXPECT_EQ(bitmap.Image().Pixels(), block);
+  EXPECT_EQ(bitmap.ImageFormat(), TPixelFormat::pf24bit);
+  EXPECT_EQ(bitmap.Description().Header.biSizeImage, 24u);
+  EXPECT_EQ(PixelAt(bitmap, 2, 1), (Bgr{255, 255, 255}));
 }
 
 }  // namespace
