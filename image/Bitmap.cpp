@@ -703,14 +703,17 @@ void TBitmapCanvas::CopyRectangle(const TRect& dest, const TBitmapCanvas& source
       const std::int64_t x1 = std::min<std::int64_t>(target.Width(), dest.Right);
       const std::int64_t y0 = std::max<std::int64_t>(0, dest.Top);
       const std::int64_t y1 = std::min<std::int64_t>(target.Height(), dest.Bottom);
+      const TPixelDecoder decoder(from);
+      const TPixelEncoder encoder(target);
+      std::uint8_t bgr[3];
       for (std::int64_t y = y0; y < y1; ++y) {
         const std::int64_t sy = source.Top + (y - dest.Top) * sh / dh;
         if (sy < 0 || sy >= from.Height()) continue;
         for (std::int64_t x = x0; x < x1; ++x) {
           const std::int64_t sx = source.Left + (x - dest.Left) * sw / dw;
           if (sx < 0 || sx >= from.Width()) continue;
-          CopyPixels(from, static_cast<std::int32_t>(sx), static_cast<std::int32_t>(sy), target,
-                     static_cast<std::int32_t>(x), static_cast<std::int32_t>(y), 1, 1);
+          decoder.DecodeRow(static_cast<std::int32_t>(sy), static_cast<std::int32_t>(sx), 1, bgr);
+          encoder.EncodeRow(static_cast<std::int32_t>(y), static_cast<std::int32_t>(x), 1, bgr);
         }
       }
     }
