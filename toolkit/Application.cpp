@@ -13,6 +13,7 @@
 #include <QMouseEvent>
 #include <QPointer>
 #include <QScreen>
+#include <QSettings>
 #include <QTimer>
 #include <QWindow>
 #include <algorithm>
@@ -74,6 +75,18 @@ QWidget* ControlAt(QWidget& widget, QPoint pos) {
   if (!window->rect().contains(local)) return nullptr;
   QWidget* child = window->childAt(local);
   return child != nullptr ? child : window;
+}
+
+// Qt's own file dialog keeps what the user did in it (the folders visited, the places of its
+// side bar, its view and columns) in a settings file in the user's home, written whenever a
+// dialog closes and read back by the next. The program keeps nothing beyond its run, so Qt's
+// user settings are sent where no file can ever exist: nothing is written, and a settings file
+// the home folder already holds is never read. Done before Qt itself starts.
+int& KeepNoSettings(int& argc) {
+  const QString nowhere = QStringLiteral("/dev/null/penamo-keeps-no-settings");
+  for (const QSettings::Format format : {QSettings::NativeFormat, QSettings::IniFormat})
+    QSettings::setPath(format, QSettings::UserScope, nowhere);
+  return argc;
 }
 
 QString ProgramFileName() {
@@ -142,7 +155,7 @@ QString ApplicationErrorText(const QString& className, const QString& programNam
 }
 
 TApplication::TApplication(int& argc, char** argv)
-    : QApplication(argc, argv), FHints(std::make_unique<THintService>()) {
+    : QApplication(KeepNoSettings(argc), argv), FHints(std::make_unique<THintService>()) {
   Application = this;
   // The program ends by its own quit request only, never because a window was hidden.
   setQuitOnLastWindowClosed(false);
