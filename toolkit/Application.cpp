@@ -21,6 +21,7 @@
 #include <typeinfo>
 
 #include "HintWindow.h"
+#include "Image.h"
 
 namespace penamo {
 
@@ -289,6 +290,18 @@ bool TApplication::notify(QObject* receiver, QEvent* event) {
       } else if (type == QEvent::Leave && widget->isWindow() &&
                  widgetAt(QCursor::pos()) == nullptr) {
         FHints->Cancel();  // the pointer is over none of the program's windows
+      }
+    }
+    if (type == QEvent::MouseButtonRelease && receiver->isWidgetType()) {
+      const auto* release = static_cast<QMouseEvent*>(event);
+      if (release->button() == Qt::RightButton || release->button() == Qt::MiddleButton) {
+        // Qt hands a release to the control that took the press; a right or middle press
+        // captures nothing, so the release belongs to the image control under the pointer,
+        // whoever took the press. The control that took it still gets it, to end its own
+        // tracking.
+        const bool handled = QApplication::notify(receiver, event);
+        TImage::HandOnRelease(*release);
+        return handled;
       }
     }
     return QApplication::notify(receiver, event);
