@@ -539,10 +539,4 @@ void TApplication::ReportStartupError(const std::exception_ptr& error) noexcept 
   }
 }
 
-int RunApplication(int& argc, char** argv, const QString& title,
-                   const std::function<void(TApplication&)>& createWindows) {
-  TApplication app(argc, argv);
-  return RunApplication(app, title, createWindows);
-}
-
 }  // namespace penamo
