@@ -5,8 +5,6 @@
 // was.
 
 #include <algorithm>
-#include <climits>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -108,7 +106,7 @@ void TBitmapReader::Read(TBitmap& bitmap, TStream& stream) {
   std::uint64_t declared = header.biSizeImage;
   if (declared == 0)
     declared = RowStride(header.biWidth, header.biBitCount) *
-               static_cast<std::uint64_t>(std::abs(static_cast<std::int64_t>(header.biHeight)));
+               static_cast<std::uint64_t>(HeightMagnitude(header.biHeight));
   const std::uint64_t pixelBytes = std::min(remaining, declared);
 
   const bool compressed = header.biCompression == BI_RLE8 || header.biCompression == BI_RLE4;
@@ -208,7 +206,7 @@ void TBitmapReader::ReadColorTable(TStream& stream, TBitmapFileHeaders& headers,
 void TBitmapReader::CheckSupported(const TBitmapFileHeaders& headers) {
   const TBitmapInfoHeader& header = headers.Description.Header;
   // A picture of no pixels is no picture; and the height's magnitude must be a height itself.
-  if (header.biWidth <= 0 || header.biHeight == 0 || header.biHeight == INT32_MIN) RaiseInvalid();
+  if (!DimensionsFit(header.biWidth, header.biHeight)) RaiseInvalid();
   switch (header.biCompression) {
     case BI_RGB:
       switch (header.biBitCount) {
@@ -250,8 +248,7 @@ std::unique_ptr<TBitmapImage> TBitmapReader::ReadUncompressed(TStream& stream,
   // The storage is the picture's size: a larger declared size is read no further than that.
   const std::uint64_t count = std::min(pixelBytes, image->ByteSize());
   stream.ReadBuffer(image->Pixels(), static_cast<std::int64_t>(count));
-  image->Description.Header.biSizeImage =
-      image->ByteSize() <= UINT32_MAX ? static_cast<std::uint32_t>(image->ByteSize()) : 0;
+  image->Description.Header.biSizeImage = SizeImageField(image->ByteSize());
   image->ColorTable = headers.ColorTable;
   image->OldHeader = headers.Core;
   return image;
