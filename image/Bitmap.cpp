@@ -340,7 +340,7 @@ void TBitmapImage::MakePixels(bool deviceFormat) {
   const int bits = deviceFormat || h.biBitCount == 0 ? 24 : h.biBitCount;
   const auto size = StorageSize(h.biWidth, HeightMagnitude(h.biHeight), bits);
   if (!size || *size == 0 || h.biWidth <= 0 || h.biHeight == 0) {
-    throw EOutOfResources(Msg::OutOfResources);
+    throw EOutOfResources(Msg::OutOfResources, "picture-too-large");
   }
   std::uint8_t* pixels = nullptr;
   void* mapping = nullptr;
@@ -353,7 +353,7 @@ void TBitmapImage::MakePixels(bool deviceFormat) {
     mappingLength = static_cast<std::size_t>(*size) + kHugePage;
     mapping =
         ::mmap(nullptr, mappingLength, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (mapping == MAP_FAILED) throw EOutOfResources(Msg::OutOfResources);
+    if (mapping == MAP_FAILED) throw EOutOfResources(Msg::OutOfResources, "pixel-mapping-failed");
     const auto start =
         (reinterpret_cast<std::uintptr_t>(mapping) + kHugePage - 1) & ~(kHugePage - 1);
     pixels = reinterpret_cast<std::uint8_t*>(start);
@@ -361,7 +361,7 @@ void TBitmapImage::MakePixels(bool deviceFormat) {
   } else {
     // calloc as well gives untouched zero pages for what it maps itself.
     pixels = static_cast<std::uint8_t*>(std::calloc(static_cast<std::size_t>(*size), 1));
-    if (pixels == nullptr) throw EOutOfResources(Msg::OutOfResources);
+    if (pixels == nullptr) throw EOutOfResources(Msg::OutOfResources, "pixel-allocation-failed");
   }
   FreePixels();
   FPixels = pixels;
@@ -464,7 +464,8 @@ TPixelFormat TBitmap::ImageFormat() const {
 
 void TBitmap::SetImageFormat(TPixelFormat format) {
   if (format == ImageFormat()) return;
-  if (format == TPixelFormat::pfCustom) throw EInvalidGraphic(Msg::InvalidPixelFormat);
+  if (format == TPixelFormat::pfCustom)
+    throw EInvalidGraphic(Msg::InvalidPixelFormat, "custom-format-requested");
   TBitmapDescription description;
   auto& h = description.Header;
   h.biWidth = Width();
@@ -552,7 +553,8 @@ void TBitmap::PrepareForChange() {
 
 std::uint8_t* TBitmap::RowAddress(std::int32_t y) {
   PrepareForChange();
-  if (y < 0 || y >= Height()) throw EInvalidGraphicOperation(Msg::ScanLineOutOfRange);
+  if (y < 0 || y >= Height())
+    throw EInvalidGraphicOperation(Msg::ScanLineOutOfRange, "scan-line-out-of-range");
   if (!FImage->HasPixels()) return nullptr;  // a zero width leaves rows with no bytes
   FImage->MakeExplicit();
   return FImage->Row(y);

@@ -50,7 +50,8 @@ TEST(Limits, APictureOfExactlyTheLimitFitsAndOneByteMoreDoesNot) {
     try {
       bitmap.SetHeight(kHeight);
       ADD_FAILURE() << "a picture one byte over the limit was made";
-    } catch (const EOutOfResources&) {
+    } catch (const EOutOfResources& error) {
+      EXPECT_EQ(error.Reason(), "picture-too-large");
     }
     EXPECT_EQ(bitmap.Height(), 0);
   }
