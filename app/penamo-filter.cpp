@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <exception>
-#include <functional>
 #include <iostream>
 #include <new>
 #include <string>
@@ -14,37 +13,19 @@
 
 #include "Bitmap.h"
 #include "Exceptions.h"
-#include "YReduce.h"
+#include "FilterTable.h"
 
 namespace penamo {
 namespace {
 
 constexpr const char* kVersion = "0.8Alpha";
-constexpr int kDefaultStrength = 100;
+constexpr int kDefaultStrength = kFullStrength;
 
 enum TExitCode { kSuccess = 0, kFailure = 1, kUsage = 2 };
 
-using TFilter = std::function<bool(TBitmap& source, TBitmap& target, std::uint8_t strength)>;
-
-struct TFilterEntry {
-  std::string_view Name;
-  std::string_view Caption;  // as the window's sample groups name them
-  TFilter Run;               // none: the picture unfiltered
-};
-
-const std::vector<TFilterEntry>& Filters() {
-  static const std::vector<TFilterEntry> filters = {
-      {"pattern4", "4階調パターンディザ",
-       [](TBitmap& s, TBitmap& t, std::uint8_t) { return YPatternDither4(s, t); }},
-      {"pattern16", "16階調パターンディザ",
-       [](TBitmap& s, TBitmap& t, std::uint8_t) { return YPatternDither16(s, t); }},
-      {"diffusion64", "64レベル誤差拡散", YDiffError64},
-      {"diffusion32", "32レベル誤差拡散", YDiffError32},
-      {"diffusion16", "16レベル誤差拡散", YDiffError16},
-      {"none", "フィルタなし (24ビットに変換するだけ)", nullptr},
-  };
-  return filters;
-}
+// The unfiltered copy beside the five filters of the table.
+constexpr std::string_view kNoFilterName = "none";
+constexpr std::string_view kNoFilterCaption = "フィルタなし (24ビットに変換するだけ)";
 
 void PrintUsage(std::ostream& out) {
   out << "使い方: penamo-filter [--strength N] FILTER INPUT OUTPUT\n"
@@ -53,11 +34,14 @@ void PrintUsage(std::ostream& out) {
          "24 ビットのビットマップファイルとして書き込みます。\n"
          "\n"
          "FILTER:\n";
-  for (const TFilterEntry& filter : Filters()) {
-    std::string name(filter.Name);
-    name.resize(13, ' ');
-    out << "  " << name << filter.Caption << '\n';
-  }
+  const auto line = [&](std::string_view name, std::string_view caption) {
+    std::string column(name);
+    column.resize(13, ' ');
+    out << "  " << column << caption << '\n';
+  };
+  for (const TFilterEntry& filter : FilterTable())
+    line(filter.Name, filter.Caption);
+  line(kNoFilterName, kNoFilterCaption);
   out << "\n"
          "オプション:\n"
          "  --strength N  誤差拡散の強さ (0 から 100 まで、既定値 100)\n"
@@ -90,19 +74,20 @@ bool ParseStrength(std::string_view text, int& strength) {
   return true;
 }
 
-int Run(const TFilterEntry& filter, const std::string& input, const std::string& output,
+// filter is null for the unfiltered copy.
+int Run(const TFilterEntry* filter, const std::string& input, const std::string& output,
         int strength) {
   TBitmap source;
   source.ReadBitmapFile(input);
   source.ConvertTo24Bits();
   if (source.Empty()) throw Exception("画像が空です");
-  if (!filter.Run) {
+  if (filter == nullptr) {
     source.WriteBitmapFile(output);
     return kSuccess;
   }
   TBitmap target;
-  if (!filter.Run(source, target, static_cast<std::uint8_t>(strength)))
-    throw Exception(std::string(filter.Caption) + "を実行できませんでした");
+  if (!filter->Run(source, target, static_cast<std::uint8_t>(strength)))
+    throw Exception(std::string(filter->Caption) + "を実行できませんでした");
   target.WriteBitmapFile(output);
   return kSuccess;
 }
@@ -138,13 +123,12 @@ int Main(int argc, char** argv) {
     }
   }
   if (operands.size() != 3) return UsageError("FILTER, INPUT, OUTPUT の三つを指定してください");
-  const TFilterEntry* filter = nullptr;
-  for (const TFilterEntry& entry : Filters())
-    if (entry.Name == operands[0]) filter = &entry;
-  if (filter == nullptr) return UsageError("不明なフィルタです: " + operands[0]);
+  const TFilterEntry* filter = FindFilter(operands[0]);
+  if (filter == nullptr && operands[0] != kNoFilterName)
+    return UsageError("不明なフィルタです: " + operands[0]);
 
   try {
-    return Run(*filter, operands[1], operands[2], strength);
+    return Run(filter, operands[1], operands[2], strength);
   } catch (const Exception& error) {
     std::cerr << WithFullStop(error.Message()) << '\n';
   } catch (const std::bad_alloc&) {

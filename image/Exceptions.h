@@ -10,14 +10,20 @@ namespace penamo {
 
 class Exception : public std::exception {
  public:
-  explicit Exception(std::string message) : FMessage(std::move(message)) {}
+  // reason: a short English tag saying which refusal this is ("rle-run-past-row"), for tests,
+  // the fuzzer and `penamo-filter --verbose`; many reasons share one message. Never shown in a
+  // message box.
+  explicit Exception(std::string message, std::string reason = {})
+      : FMessage(std::move(message)), FReason(std::move(reason)) {}
   const std::string& Message() const noexcept { return FMessage; }
+  const std::string& Reason() const noexcept { return FReason; }
   const char* what() const noexcept override { return FMessage.c_str(); }
   // The class name as a user-facing diagnostic would print it ("EReadError").
   virtual const char* ClassName() const noexcept { return "Exception"; }
 
  private:
   std::string FMessage;
+  std::string FReason;
 };
 
 #define PENAMO_ERROR_CLASS(Name, Base)                                \

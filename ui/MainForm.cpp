@@ -3,6 +3,7 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
+#include <QGroupBox>
 #include <QGuiApplication>
 #include <QMimeData>
 #include <QUrl>
@@ -13,7 +14,6 @@
 #include "LayoutFont.h"
 #include "Pictures.h"
 #include "VersionForm.h"
-#include "YReduce.h"
 
 namespace penamo {
 
@@ -21,7 +21,6 @@ TMainForm* MainForm = nullptr;
 
 namespace {
 
-constexpr std::uint8_t FullStrength = 100;
 constexpr const char* BitmapFilter = "Bitmap(*.bmp)|*.bmp";
 
 // The wait cursor for the length of one long operation, however it ends.
@@ -46,6 +45,22 @@ std::optional<QString> DraggedFile(const QMimeData* data) {
 }
 
 }  // namespace
+
+std::vector<TMainForm::TFilterView> TMainForm::FilterViews() const {
+  // The sample groups in the table's order.
+  QGroupBox* const groups[] = {GroupBox1, GroupBox2, GroupBox6, GroupBox3, GroupBox4};
+  TImage* const previews[] = {PatternDither4, PatternDither16, DiffError64, DiffError32,
+                              DiffError16};
+  TFrameSpeedButton* const saves[] = {SavePatternDither4, SavePatternDither16, SaveDiffError64,
+                                      SaveDiffError32, SaveDiffError16};
+  std::vector<TFilterView> views;
+  std::size_t i = 0;
+  for (const TFilterEntry& filter : FilterTable()) {
+    views.push_back({&filter, groups[i], previews[i], saves[i]});
+    ++i;
+  }
+  return views;
+}
 
 TMainForm::TMainForm(QWidget* parent) : TForm(parent) {
   setupUi(this);
@@ -92,7 +107,7 @@ void TMainForm::ApplyLayout() {
     int NumGlyphs;
     std::int32_t GroupIndex;
     bool Down;
-    const char* Hint;
+    std::string_view Hint;
   };
   const TButtonSetting buttons[] = {
       {OpenBuuton, Pictures::Open, 1, 0, false, "ビットマップを読み込む"},
@@ -100,22 +115,18 @@ void TMainForm::ApplyLayout() {
       {FrameSpeedButton1, Pictures::FullView, 1, 1, false, "ビットマップの表示"},
       {VersionInfoButton, Pictures::Version, 1, 0, false, "バージョン情報を表示する"},
       {EditButton, Pictures::Exit, 1, 0, false, "アプリケーションを終了する"},
-      {SavePatternDither4, Pictures::Save, 2, 0, false,
-       "ビットマップを4階調パターンディザフィルターをかけ出力する"},
-      {SavePatternDither16, Pictures::Save, 2, 0, false,
-       "ビットマップを16階調パターンディザフィルターをかけ出力する"},
-      {SaveDiffError64, Pictures::Save, 2, 0, false,
-       "ビットマップを64レベル誤差拡散フィルターをかけ出力する"},
-      {SaveDiffError32, Pictures::Save, 2, 0, false,
-       "ビットマップを32レベル誤差拡散フィルターをかけ出力する"},
-      {SaveDiffError16, Pictures::Save, 2, 0, false,
-       "ビットマップを16レベル誤差拡散フィルターをかけ出力する"},
   };
-  for (const TButtonSetting& setting : buttons) {
+  std::vector<TButtonSetting> settings(std::begin(buttons), std::end(buttons));
+  for (const TFilterView& view : FilterViews()) {
+    view.Group->setTitle(QString::fromUtf8(view.Filter->Caption));
+    settings.push_back({view.Save, Pictures::Save, 2, 0, false, view.Filter->SaveHint});
+  }
+  for (const TButtonSetting& setting : settings) {
     TFrameSpeedButton& button = *setting.Button;
     button.SetFlat(true);
     button.SetShowHint(true);
-    button.SetHint(QString::fromUtf8(setting.Hint));
+    button.SetHint(
+        QString::fromUtf8(setting.Hint.data(), static_cast<qsizetype>(setting.Hint.size())));
     TBitmap glyph;
     LoadPicture(glyph, setting.Glyph);
     button.SetGlyph(&glyph);
@@ -205,46 +216,41 @@ void TMainForm::UpdateSamples(TBitmap& Bitmap, TPoint Origin) {
   Sample.Canvas().CopyRectangle(TRect{0, 0, w, h}, Bitmap.Canvas(), TRect{x, y, x + w, y + h});
 
   // Out is reused; each preview keeps its own copy of what Out held when it was handed over.
-  YPatternDither4(Sample, Out);
-  PatternDither4->Picture().Assign(&Out);
-  YPatternDither16(Sample, Out);
-  PatternDither16->Picture().Assign(&Out);
-  YDiffError64(Sample, Out, FullStrength);
-  DiffError64->Picture().Assign(&Out);
-  YDiffError32(Sample, Out, FullStrength);
-  DiffError32->Picture().Assign(&Out);
-  YDiffError16(Sample, Out, FullStrength);
-  DiffError16->Picture().Assign(&Out);
+  for (const TFilterView& view : FilterViews()) {
+    view.Filter->Run(Sample, Out, kFullStrength);
+    view.Preview->Picture().Assign(&Out);
+  }
   SourceImage->Picture().Assign(&Sample);
 }
 
-void TMainForm::SaveFiltered(const TFilter& Filter) {
+void TMainForm::SaveFiltered(TFilterId Filter) {
   if (FBitmap->Empty()) return;
   if (!SaveDialog1.Execute()) return;
   const TBusyCursor busy;
   TBitmap Out;
   // A filter that fails has nothing worth writing, and says nothing.
-  if (Filter(*FBitmap, Out)) Out.WriteBitmapFile(FileSystemName(SaveDialog1.FileName()));
+  if (FilterEntry(Filter).Run(*FBitmap, Out, kFullStrength))
+    Out.WriteBitmapFile(FileSystemName(SaveDialog1.FileName()));
 }
 
 void TMainForm::SavePatternDither4Click(TSpeedButton&) {
-  SaveFiltered([](TBitmap& src, TBitmap& dst) { return YPatternDither4(src, dst); });
+  SaveFiltered(TFilterId::PatternDither4);
 }
 
 void TMainForm::SavePatternDither16Click(TSpeedButton&) {
-  SaveFiltered([](TBitmap& src, TBitmap& dst) { return YPatternDither16(src, dst); });
+  SaveFiltered(TFilterId::PatternDither16);
 }
 
 void TMainForm::SaveDiffError64Click(TSpeedButton&) {
-  SaveFiltered([](TBitmap& src, TBitmap& dst) { return YDiffError64(src, dst, FullStrength); });
+  SaveFiltered(TFilterId::DiffError64);
 }
 
 void TMainForm::SaveDiffError32Click(TSpeedButton&) {
-  SaveFiltered([](TBitmap& src, TBitmap& dst) { return YDiffError32(src, dst, FullStrength); });
+  SaveFiltered(TFilterId::DiffError32);
 }
 
 void TMainForm::SaveDiffError16Click(TSpeedButton&) {
-  SaveFiltered([](TBitmap& src, TBitmap& dst) { return YDiffError16(src, dst, FullStrength); });
+  SaveFiltered(TFilterId::DiffError16);
 }
 
 void TMainForm::VersionInfoButtonClick(TSpeedButton&) {

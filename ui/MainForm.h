@@ -7,9 +7,11 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "Bitmap.h"
 #include "Dialogs.h"
+#include "FilterTable.h"
 #include "Form.h"
 #include "FrameSpeedButton.h"
 #include "Image.h"
@@ -72,12 +74,19 @@ class TMainForm : public TForm, public Ui::MainForm {
   void dropEvent(QDropEvent* event) override;
 
  private:
-  using TFilter = std::function<bool(TBitmap& Src, TBitmap& Dst)>;
+  // One filter's sample group: its table entry, the group, its preview and its save button.
+  struct TFilterView {
+    const TFilterEntry* Filter;
+    QGroupBox* Group;
+    TImage* Preview;
+    TFrameSpeedButton* Save;
+  };
+  std::vector<TFilterView> FilterViews() const;
 
   // The parts of the stored layout that the layout file cannot say.
   void ApplyLayout();
-  // Runs `Filter` over the whole picture and writes the result where the save dialog says.
-  void SaveFiltered(const TFilter& Filter);
+  // Runs the filter over the whole picture and writes the result where the save dialog says.
+  void SaveFiltered(TFilterId Filter);
 
   std::unique_ptr<TBitmap> FBitmap;
   TPoint FSampleOrigin;

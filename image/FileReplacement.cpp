@@ -1,0 +1,132 @@
+#include "FileReplacement.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <vector>
+
+#include "Exceptions.h"
+
+namespace penamo {
+
+namespace {
+
+// The folder of a path, kept as the path spells it, so a relative path stays relative.
+std::string FolderOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Follows symbolic links to the file they finally name, so that saving through a link writes
+// the linked file and keeps the link. A path that does not exist (yet) is its own target.
+// Returns an empty string for a loop of links.
+std::string ResolveLinks(const std::string& path) {
+  std::string target = path;
+  for (int hop = 0; hop < 40; ++hop) {
+    struct stat st {};
+    if (::lstat(target.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return target;
+    std::vector<char> link(PATH_MAX + 1);
+    const ssize_t length = ::readlink(target.c_str(), link.data(), link.size() - 1);
+    if (length <= 0) return {};
+    const std::string next(link.data(), static_cast<std::size_t>(length));
+    const std::size_t slash = target.rfind('/');
+    target = next.front() == '/' || slash == std::string::npos ? next
+                                                               : target.substr(0, slash + 1) + next;
+  }
+  return {};
+}
+
+mode_t NewFileMode() {
+  // The umask can only be read by setting it; the program runs on one thread, so putting it
+  // straight back races with nothing.
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  return 0666 & ~mask;
+}
+
+}  // namespace
+
+TFileReplacement::TFileReplacement(const std::string& path)
+    : FPath(path), FTarget(ResolveLinks(path)) {
+  if (FTarget.empty()) RaiseCreateError();
+  // A constructor that raises runs no destructor: undo here what Create got done.
+  try {
+    Create();
+  } catch (...) {
+    Undo();
+    throw;
+  }
+}
+
+TFileReplacement::~TFileReplacement() {
+  Undo();
+}
+
+void TFileReplacement::Undo() noexcept {
+  if (FHandle >= 0) ::close(FHandle);
+  FHandle = -1;
+  if (!FTemporary.empty()) ::unlink(FTemporary.c_str());
+  FTemporary.clear();
+  if (FLock >= 0) ::close(FLock);
+  FLock = -1;
+}
+
+// Checks that the target may be replaced and makes the temporary file beside it.
+void TFileReplacement::Create() {
+  mode_t mode = NewFileMode();
+  struct stat st {};
+  if (::stat(FTarget.c_str(), &st) == 0) {
+    // Only a file we may write is replaced: never a folder or a device, never a read-only
+    // file.
+    if (!S_ISREG(st.st_mode) || ::access(FTarget.c_str(), W_OK) != 0) RaiseCreateError();
+    // POSIX has no share modes; another program that holds an advisory lock on the file (as
+    // this program's reader does while it reads) keeps it from being replaced.
+    FLock = ::open(FTarget.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (FLock >= 0 && ::flock(FLock, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK)
+      RaiseCreateError();
+    mode = st.st_mode & 0777;
+    FOwner = st.st_uid;
+    FGroup = st.st_gid;
+    FKeepOwner = true;
+  } else if (errno != ENOENT) {
+    RaiseCreateError();
+  }
+  std::string name = FolderOf(FTarget) + "/.penamo-XXXXXX";
+  FHandle = ::mkostemp(name.data(), O_CLOEXEC);
+  if (FHandle < 0) RaiseCreateError();
+  FTemporary = name;
+  if (::fchmod(FHandle, mode) != 0) RaiseCreateError();
+  // Keeping the owner works only for a privileged user or within one's own groups; elsewhere
+  // the new file belongs to whoever saves it, as a newly created file would.
+  if (FKeepOwner) {
+    [[maybe_unused]] const int ignored = ::fchown(FHandle, FOwner, FGroup);
+  }
+}
+
+// Makes the written bytes durable, then puts the file in the target's place.
+void TFileReplacement::Commit() {
+  if (::fsync(FHandle) != 0) throw EWriteError(Msg::WriteError);
+  const int handle = FHandle;
+  FHandle = -1;
+  if (::close(handle) != 0) throw EWriteError(Msg::WriteError);
+  if (::rename(FTemporary.c_str(), FTarget.c_str()) != 0) RaiseCreateError();
+  FTemporary.clear();
+  // The rename itself lasts only once the folder is on the disk too; the file is already
+  // complete, so a failure here loses nothing the user could act on.
+  const int folder = ::open(FolderOf(FTarget).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folder >= 0) {
+    ::fsync(folder);
+    ::close(folder);
+  }
+}
+
+void TFileReplacement::RaiseCreateError() const {
+  throw EFCreateError(Msg::FCreateError(FPath));
+}
+
+}  // namespace penamo

@@ -1,0 +1,49 @@
+// Replacing a file without ever destroying what the user had: every save writes beside the
+// target under a temporary name, flushes to the disk, and only then renames the file into the
+// target's place. Until that rename the earlier file is untouched; after it, the new file is
+// complete. Every writer (whatever the format) saves through this one class.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+
+namespace penamo {
+
+class TFileReplacement {
+ public:
+  // Resolves symbolic links (saving through a link writes the file it names and keeps the
+  // link), checks the target may be replaced (a regular file we may write, not locked by another
+  // program), and makes the temporary file beside it with the target's permission bits (a new
+  // file: 0666 less the umask). Raises EFCreateError naming path exactly as passed.
+  explicit TFileReplacement(const std::string& path);
+  TFileReplacement(const TFileReplacement&) = delete;
+  TFileReplacement& operator=(const TFileReplacement&) = delete;
+  // Whatever has not been committed is undone: the temporary file is closed and removed.
+  ~TFileReplacement();
+
+  // The temporary file, open for writing (and reading, and positioned writes).
+  int Handle() const { return FHandle; }
+
+  // Makes the written bytes durable, then puts the file in the target's place. Raises
+  // EWriteError when the bytes cannot be flushed, EFCreateError when the rename fails; the
+  // earlier file is then as it was.
+  void Commit();
+
+ private:
+  void Create();
+  // Closes and removes the temporary file and drops the lock.
+  void Undo() noexcept;
+  [[noreturn]] void RaiseCreateError() const;
+
+  std::string FPath;  // as the caller passed it, for the message
+  std::string FTarget;
+  std::string FTemporary;
+  int FHandle = -1;
+  int FLock = -1;
+  bool FKeepOwner = false;
+  uid_t FOwner = 0;
+  gid_t FGroup = 0;
+};
+
+}  // namespace penamo
