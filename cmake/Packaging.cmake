@@ -17,9 +17,15 @@ set(PENAMO_DEB_VERSION "${PROJECT_VERSION}")
 if(penamo_stage)
   string(APPEND PENAMO_DEB_VERSION "~${penamo_stage}")
 endif()
-# The day of this release, for the package's changelog and the metainfo's release entry.
-set(PENAMO_RELEASE_DATE "2026-12-08")
-set(PENAMO_RELEASE_DATE_RFC2822 "Tue, 08 Dec 2026 09:00:00 +0000")
+# The moment of this release, once, in seconds since 1970: the package's changelog, the
+# metainfo's release entry and the manual pages' footers give it, so that building again later
+# gives the same files.
+set(PENAMO_RELEASE_EPOCH 1796720400)
+set(penamo_saved_epoch "$ENV{SOURCE_DATE_EPOCH}")
+set(ENV{SOURCE_DATE_EPOCH} ${PENAMO_RELEASE_EPOCH})
+string(TIMESTAMP PENAMO_RELEASE_DATE "%Y-%m-%d" UTC)
+string(TIMESTAMP PENAMO_RELEASE_DATE_RFC2822 "%a, %d %b %Y %H:%M:%S +0000" UTC)
+set(ENV{SOURCE_DATE_EPOCH} "${penamo_saved_epoch}")
 
 # The project has no domain and no web host yet; these stand on the reserved .example domain
 # until it has. The application id names the desktop entry and the metainfo file, so changing
@@ -53,7 +59,8 @@ if(PENAMO_SCDOC)
     set(source ${CMAKE_SOURCE_DIR}/docs/${page}.1.scd)
     set(page_file ${PENAMO_DATA_BUILD_DIR}/${page}.1)
     add_custom_command(OUTPUT ${page_file}.gz
-      COMMAND ${PENAMO_SCDOC} < ${source} > ${page_file}
+      COMMAND ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=${PENAMO_RELEASE_EPOCH}
+              ${PENAMO_SCDOC} < ${source} > ${page_file}
       COMMAND gzip -9nc ${page_file} > ${page_file}.gz
       DEPENDS ${source} VERBATIM)
     list(APPEND penamo_generated ${page_file}.gz)
