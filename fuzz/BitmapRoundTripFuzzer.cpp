@@ -15,6 +15,7 @@
 #include "Bitmap.h"
 #include "FilterTable.h"
 #include "FuzzSupport.h"
+#include "Limits.h"
 #include "StraightforwardFilters.h"
 #include "Stream.h"
 

@@ -10,6 +10,7 @@
 
 #include "Bitmap.h"
 #include "FuzzSupport.h"
+#include "Limits.h"
 #include "Stream.h"
 
 namespace {
