@@ -80,9 +80,8 @@ void TBitmap::SetImageFormat(TPixelFormat format) {
     if (format == TPixelFormat::pf8bit) table = HalftonePalette();
   }
   // The new storage is built aside from the current one, so there is no need to unshare it
-  // first; only the colour counts are cleared, as for every change.
-  FImage->Description.Header.biClrUsed = 0;
-  FImage->Description.Header.biClrImportant = 0;
+  // first. The colour counts are cleared as for every change, but only in the new description:
+  // the current storage may be shared, and a failure must leave it as it was.
   // Every image a filter writes comes here from the device format.
   if (format != TPixelFormat::pf24bit || !AdoptDevicePixels(*FImage, description)) {
     MakeStorage(description, std::move(table));

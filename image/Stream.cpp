@@ -106,8 +106,21 @@ TFileStream::TFileStream(const std::string& path) : THandleStream(-1), FFileName
     throw EFOpenError(Msg::FOpenError(path), "not-a-regular-file");
   }
   ::fcntl(FHandle, F_SETFL, ::fcntl(FHandle, F_GETFL) & ~O_NONBLOCK);
-  // Others may read while we read; a cooperating writer that takes an exclusive lock waits.
-  ::flock(FHandle, LOCK_SH | LOCK_NB);
+  // Others may read while we read; a cooperating writer that takes an exclusive lock waits. A
+  // file someone holds for writing (an exclusive lock) is refused at once, never waited for; a
+  // file system that keeps no locks at all is read as any other.
+  int locked;
+  do {
+    locked = ::flock(FHandle, LOCK_SH | LOCK_NB);
+  } while (locked != 0 && errno == EINTR);
+  if (locked != 0 && LockHeldElsewhere(errno)) {
+    ::close(FHandle);
+    throw EFOpenError(Msg::FOpenError(path), "locked-for-writing");
+  }
+}
+
+bool LockHeldElsewhere(int error) {
+  return error == EWOULDBLOCK;  // EAGAIN on Linux
 }
 
 TFileStream::~TFileStream() {

@@ -30,7 +30,7 @@ expect() {
 printf 'BM' >"$work/short.bmp"
 : >"$work/empty.bmp"
 expect version 0 "penamo-filter 0.8Alpha" -- --version
-expect help 0 "使い方: penamo-filter [--strength N] FILTER INPUT OUTPUT" -- --help
+expect help 0 "使い方: penamo-filter [--strength N] [--verbose] FILTER INPUT OUTPUT" -- --help
 expect no-operands 2 "使い方" --
 expect two-operands 2 "使い方" -- none a
 expect unknown-filter 2 "不明なフィルタです: blur" -- blur a b
@@ -45,6 +45,15 @@ expect verbose-own-reason 1 "Exception: empty-picture" -- --verbose none "$work/
 expect empty-input 1 "画像が空です." -- diffusion32 "$work/empty.bmp" "$work/o.bmp"
 expect no-folder 1 "ファイル $work/none/o.bmp を作成できません." -- none "$suite/g/rgb24.bmp" "$work/none/o.bmp"
 [ -e "$work/o.bmp" ] && { failures=$((failures + 1)); echo "FAIL: a failed run wrote a file" >&2; }
+# A file another program holds for writing (an exclusive lock) is refused at once.
+cp "$suite/g/rgb24.bmp" "$work/held.bmp"
+exec {held}<>"$work/held.bmp"
+flock -x "$held"
+expect held-for-writing 1 "ファイル $work/held.bmp は開けません." -- none "$work/held.bmp" "$work/o.bmp"
+exec {held}>&-
+[ -e "$work/o.bmp" ] && { failures=$((failures + 1)); echo "FAIL: a failed run wrote a file" >&2; }
+expect released 0 "" -- none "$work/held.bmp" "$work/o.bmp"
+rm -f "$work/o.bmp"
 expect strength-zero 0 "" -- --strength 0 diffusion16 "$suite/g/pal8.bmp" "$work/o.bmp"
 expect operand-after-double-dash 0 "" -- none -- "$suite/g/pal8.bmp" "$work/o.bmp"
 rm -f "$work/o.bmp"
