@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "Bitmap.h"
+#include "BitmapFileLayout.h"
 #include "LittleEndian.h"
 #include "RunLength.h"
 #include "Stream.h"
@@ -55,16 +56,9 @@ void SkipHeaderBytes(TStream& stream, std::int64_t count) {
 
 }  // namespace
 
-// Everything one read learns before the picture is made.
-struct TBitmapFileHeaders {
-  TBitmapDescription Description;  // the file's header; biSize is 40 for a core header
-  bool Core = false;
-  std::uint32_t HeaderSize = 0;  // as the file gives it
-  std::vector<TRGBQuad> ColorTable;
-};
-
 class TBitmapReader {
  public:
+  static TBitmapFileLayout ReadLayout(TStream& stream);
   static void Read(TBitmap& bitmap, TStream& stream);
 
  private:
@@ -81,16 +75,13 @@ class TBitmapReader {
   static void Install(TBitmap& bitmap, std::unique_ptr<TBitmapImage> image);
 };
 
-void TBitmapReader::Read(TBitmap& bitmap, TStream& stream) {
+TBitmapFileLayout TBitmapReader::ReadLayout(TStream& stream) {
   // 64 bits: a file of 4 GiB or more is measured as it is, never wrapped round to a small size.
   const std::int64_t position = stream.Position();
   const std::int64_t size = stream.Size();
   if (position < 0 || size < 0) RaiseShortRead();
   std::uint64_t remaining = size > position ? static_cast<std::uint64_t>(size - position) : 0;
-  if (remaining == 0) {
-    Install(bitmap, std::make_unique<TBitmapImage>());
-    return;
-  }
+  if (remaining == 0) return {};
 
   std::uint8_t fileHeader[kFileHeaderSize];
   stream.ReadBuffer(fileHeader, kFileHeaderSize);
@@ -111,9 +102,29 @@ void TBitmapReader::Read(TBitmap& bitmap, TStream& stream) {
                static_cast<std::uint64_t>(std::abs(static_cast<std::int64_t>(header.biHeight)));
   const std::uint64_t pixelBytes = std::min(remaining, declared);
 
-  const bool compressed = header.biCompression == BI_RLE8 || header.biCompression == BI_RLE4;
-  Install(bitmap, compressed ? ReadRunLength(stream, headers, pixelBytes)
-                             : ReadUncompressed(stream, headers, pixelBytes));
+  TBitmapFileLayout layout;
+  layout.Empty = false;
+  layout.Headers = std::move(headers);
+  layout.PixelOffset = stream.Position();
+  layout.PixelBytes = pixelBytes;
+  return layout;
+}
+
+void TBitmapReader::Read(TBitmap& bitmap, TStream& stream) {
+  const TBitmapFileLayout layout = ReadLayout(stream);
+  if (layout.Empty) {
+    Install(bitmap, std::make_unique<TBitmapImage>());
+    return;
+  }
+  const TBitmapFileHeaders& headers = layout.Headers;
+  const std::uint32_t compression = headers.Description.Header.biCompression;
+  const bool compressed = compression == BI_RLE8 || compression == BI_RLE4;
+  Install(bitmap, compressed ? ReadRunLength(stream, headers, layout.PixelBytes)
+                             : ReadUncompressed(stream, headers, layout.PixelBytes));
+}
+
+TBitmapFileLayout ReadBitmapFileLayout(TStream& stream) {
+  return TBitmapReader::ReadLayout(stream);
 }
 
 TBitmapFileHeaders TBitmapReader::ReadHeaders(TStream& stream, std::uint64_t& remaining) {
