@@ -51,6 +51,7 @@ void PrintUsage(std::ostream& out) {
   out << "\n"
          "オプション:\n"
          "  --strength N  誤差拡散の強さ (0 から 100 まで、既定値 100)\n"
+         "  --verbose     失敗したとき、メッセージの後にエラーの種類と理由を表示します\n"
          "  --help        この説明を表示して終了します\n"
          "  --version     バージョンを表示して終了します\n";
 }
@@ -104,16 +105,17 @@ int Run(const TFilterEntry* filter, const std::string& input, const std::string&
         int strength) {
   TBitmap picture;  // only for a file that is decoded whole
   const std::unique_ptr<TRowSource> rows = OpenInput(input, picture);
-  if (rows->Width() <= 0 || rows->Height() <= 0) throw Exception("画像が空です");
+  if (rows->Width() <= 0 || rows->Height() <= 0) throw Exception("画像が空です", "empty-picture");
   const std::unique_ptr<TBandWriter> writer = CreateOutput(output, *rows, filter == nullptr);
   if (!FilterInBands(filter, static_cast<std::uint8_t>(strength), *rows, *writer))
-    throw Exception(std::string(filter->Caption) + "を実行できませんでした");
+    throw Exception(std::string(filter->Caption) + "を実行できませんでした", "filter-failed");
   return kSuccess;
 }
 
 int Main(int argc, char** argv) {
   std::vector<std::string> operands;
   int strength = kDefaultStrength;
+  bool verbose = false;
   bool options = true;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
@@ -122,6 +124,8 @@ int Main(int argc, char** argv) {
     } else if (options && arg == "--help") {
       PrintUsage(std::cout);
       return kSuccess;
+    } else if (options && arg == "--verbose") {
+      verbose = true;
     } else if (options && arg == "--version") {
       std::cout << "penamo-filter " << kVersion << '\n';
       return kSuccess;
@@ -150,11 +154,14 @@ int Main(int argc, char** argv) {
     return Run(filter, operands[1], operands[2], strength);
   } catch (const Exception& error) {
     std::cerr << WithFullStop(error.Message()) << '\n';
+    if (verbose) std::cerr << error.ClassName() << ": " << error.Reason() << '\n';
   } catch (const std::bad_alloc&) {
     std::cerr << WithFullStop(Msg::OutOfMemory) << '\n';
+    if (verbose) std::cerr << "std::bad_alloc: out-of-memory\n";
   } catch (const std::exception& error) {
     // Not one of ours, but still a message rather than an abort.
     std::cerr << WithFullStop(error.what()) << '\n';
+    if (verbose) std::cerr << "std::exception: unexpected\n";
   }
   return kFailure;
 }

@@ -4,6 +4,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -38,6 +40,23 @@ void Check(bool condition) {
   if (!condition) __builtin_trap();
 }
 
+// With PENAMO_FUZZ_VERBOSE set, every refusal is printed with its reason, so a run over a
+// corpus shows which rules its files reach.
+bool Verbose() {
+  static const bool verbose = std::getenv("PENAMO_FUZZ_VERBOSE") != nullptr;
+  return verbose;
+}
+
+void Report(const char* what, const Exception& error) {
+  std::fprintf(stderr, "%s: %s: %s [%s]\n", what, error.ClassName(), error.Message().c_str(),
+               error.Reason().c_str());
+}
+
+int Refused(const Exception& error) {
+  if (Verbose()) Report("refused", error);
+  return 0;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -51,12 +70,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   try {
     bitmap.ReadBitmapStream(stream);
     bitmap.ConvertTo24Bits();
-  } catch (const EReadError&) {
-    return 0;
-  } catch (const EInvalidGraphic&) {
-    return 0;
-  } catch (const EOutOfMemory&) {  // EOutOfResources too
-    return 0;
+  } catch (const EReadError& error) {
+    return Refused(error);
+  } catch (const EInvalidGraphic& error) {
+    return Refused(error);
+  } catch (const EOutOfMemory& error) {  // EOutOfResources too
+    return Refused(error);
+  } catch (const Exception& error) {
+    // A finding: say which refusal it was before stopping.
+    Report("unexpected error", error);
+    __builtin_trap();
   }
   Check(bitmap.ImageFormat() == TPixelFormat::pf24bit);
   if (bitmap.Empty()) return 0;

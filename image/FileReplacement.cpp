@@ -53,7 +53,7 @@ mode_t NewFileMode() {
 
 TFileReplacement::TFileReplacement(const std::string& path)
     : FPath(path), FTarget(ResolveLinks(path)) {
-  if (FTarget.empty()) RaiseCreateError();
+  if (FTarget.empty()) RaiseCreateError("target-unresolvable");
   // A constructor that raises runs no destructor: undo here what Create got done.
   try {
     Create();
@@ -83,24 +83,25 @@ void TFileReplacement::Create() {
   if (::stat(FTarget.c_str(), &st) == 0) {
     // Only a file we may write is replaced: never a folder or a device, never a read-only
     // file.
-    if (!S_ISREG(st.st_mode) || ::access(FTarget.c_str(), W_OK) != 0) RaiseCreateError();
+    if (!S_ISREG(st.st_mode) || ::access(FTarget.c_str(), W_OK) != 0)
+      RaiseCreateError("target-not-a-writable-file");
     // POSIX has no share modes; another program that holds an advisory lock on the file (as
     // this program's reader does while it reads) keeps it from being replaced.
     FLock = ::open(FTarget.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (FLock >= 0 && ::flock(FLock, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK)
-      RaiseCreateError();
+      RaiseCreateError("target-locked");
     mode = st.st_mode & 0777;
     FOwner = st.st_uid;
     FGroup = st.st_gid;
     FKeepOwner = true;
   } else if (errno != ENOENT) {
-    RaiseCreateError();
+    RaiseCreateError("target-not-inspectable");
   }
   std::string name = FolderOf(FTarget) + "/.penamo-XXXXXX";
   FHandle = ::mkostemp(name.data(), O_CLOEXEC);
-  if (FHandle < 0) RaiseCreateError();
+  if (FHandle < 0) RaiseCreateError("temporary-not-created");
   FTemporary = name;
-  if (::fchmod(FHandle, mode) != 0) RaiseCreateError();
+  if (::fchmod(FHandle, mode) != 0) RaiseCreateError("temporary-mode-not-set");
   // Keeping the owner works only for a privileged user or within one's own groups; elsewhere
   // the new file belongs to whoever saves it, as a newly created file would.
   if (FKeepOwner) {
@@ -110,11 +111,11 @@ void TFileReplacement::Create() {
 
 // Makes the written bytes durable, then puts the file in the target's place.
 void TFileReplacement::Commit() {
-  if (::fsync(FHandle) != 0) throw EWriteError(Msg::WriteError);
+  if (::fsync(FHandle) != 0) throw EWriteError(Msg::WriteError, "sync-failed");
   const int handle = FHandle;
   FHandle = -1;
-  if (::close(handle) != 0) throw EWriteError(Msg::WriteError);
-  if (::rename(FTemporary.c_str(), FTarget.c_str()) != 0) RaiseCreateError();
+  if (::close(handle) != 0) throw EWriteError(Msg::WriteError, "close-failed");
+  if (::rename(FTemporary.c_str(), FTarget.c_str()) != 0) RaiseCreateError("rename-failed");
   FTemporary.clear();
   // The rename itself lasts only once the folder is on the disk too; the file is already
   // complete, so a failure here loses nothing the user could act on.
@@ -125,8 +126,8 @@ void TFileReplacement::Commit() {
   }
 }
 
-void TFileReplacement::RaiseCreateError() const {
-  throw EFCreateError(Msg::FCreateError(FPath));
+void TFileReplacement::RaiseCreateError(const char* reason) const {
+  throw EFCreateError(Msg::FCreateError(FPath), reason);
 }
 
 }  // namespace penamo

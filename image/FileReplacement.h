@@ -34,7 +34,7 @@ class TFileReplacement {
   void Create();
   // Closes and removes the temporary file and drops the lock.
   void Undo() noexcept;
-  [[noreturn]] void RaiseCreateError() const;
+  [[noreturn]] void RaiseCreateError(const char* reason) const;
 
   std::string FPath;  // as the caller passed it, for the message
   std::string FTarget;
