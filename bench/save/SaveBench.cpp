@@ -5,6 +5,7 @@
 // A measuring tool only: the program itself has no such switches.
 //
 //   penamo_save_bench [--whole | --straightforward] [--stage-times] FILTER IN.bmp OUT.bmp
+//   penamo_save_bench [--stage-times] [--write-inline] [--band-rows N] [--parts N] FILTER IN OUT
 //   penamo_save_bench --make-gradient WIDTH HEIGHT OUT.bmp
 //
 // FILTER is pattern4, pattern16, diffusion16, diffusion32 or diffusion64. --stage-times prints
@@ -114,7 +115,8 @@ class TTimedWriter final : public TBandWriter {
 };
 
 // What penamo-filter does, with the stages timed.
-int BandedSave(const char* name, const char* in, const char* out, bool stageTimes) {
+int BandedSave(const char* name, const char* in, const char* out, bool stageTimes,
+               const TBandOptions& options) {
   const TFilterEntry* filter = FindFilter(name);
   if (filter == nullptr) return Usage();
   const auto start = TClock::now();
@@ -130,7 +132,7 @@ int BandedSave(const char* name, const char* in, const char* out, bool stageTime
   const auto created = TClock::now();
   TTimedRows timedRows(*rows);
   TTimedWriter writer(file);
-  if (!FilterInBands(filter, kFullStrength, timedRows, writer)) {
+  if (!FilterInBands(filter, kFullStrength, timedRows, writer, options)) {
     std::fprintf(stderr, "the filter refused\n");
     return 1;
   }
@@ -177,6 +179,7 @@ int Save(int argc, char** argv) {
   bool whole = false;
   bool slow = false;
   bool stageTimes = false;
+  TBandOptions options;
   int first = 1;
   for (; first < argc && std::strncmp(argv[first], "--", 2) == 0; ++first) {
     if (std::strcmp(argv[first], "--straightforward") == 0) {
@@ -185,12 +188,18 @@ int Save(int argc, char** argv) {
       whole = true;
     } else if (std::strcmp(argv[first], "--stage-times") == 0) {
       stageTimes = true;
+    } else if (std::strcmp(argv[first], "--write-inline") == 0) {
+      options.WriteAside = false;
+    } else if (std::strcmp(argv[first], "--band-rows") == 0 && first + 1 < argc) {
+      options.BandRows = std::atoi(argv[++first]);
+    } else if (std::strcmp(argv[first], "--parts") == 0 && first + 1 < argc) {
+      options.Parts = std::atoi(argv[++first]);
     } else {
       return Usage();
     }
   }
   if (argc - first != 3) return Usage();
-  if (!whole) return BandedSave(argv[first], argv[first + 1], argv[first + 2], stageTimes);
+  if (!whole) return BandedSave(argv[first], argv[first + 1], argv[first + 2], stageTimes, options);
   for (const TNamedFilter& f : kFilters) {
     if (std::strcmp(f.Name, argv[first]) == 0)
       return WholeSave(f, slow, argv[first + 1], argv[first + 2], stageTimes);

@@ -2,11 +2,8 @@
 // band, and a bitmap file written band by band, each against the whole-picture reader and
 // writer, and each keeping the save's promises when the file or the disk lets it down.
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <csignal>
 
 #include "Bitmap.h"
 #include "BitmapBandWriter.h"
@@ -223,20 +220,14 @@ TEST_F(BandedWriting, ADiskWithoutRoomFailsBeforeAnyBandAndKeepsTheEarlierFile) 
   const std::string path = FFolder / "kept.bmp";
   const TBytes earlier(3000, 0x77);
   WriteFileBytes(path, earlier);
-  // The file-size limit stands in for a full disk: the file cannot be reserved.
-  rlimit limit{};
-  ::getrlimit(RLIMIT_FSIZE, &limit);
-  const rlimit lowered{1000, limit.rlim_max};
-  auto* previous = std::signal(SIGXFSZ, SIG_IGN);
-  ::setrlimit(RLIMIT_FSIZE, &lowered);
+  // The disk is "full" after 1000 bytes: the file cannot be reserved.
   bool raised = false;
   try {
+    const TFileSizeLimitScope full(1000);
     TBitmapBandWriter writer(path, 100, 100);
   } catch (const EWriteError& error) {
     raised = error.Message() == "ストリームへの書き込みエラー";
   }
-  ::setrlimit(RLIMIT_FSIZE, &limit);
-  std::signal(SIGXFSZ, previous);
   EXPECT_TRUE(raised);
   EXPECT_EQ(ReadFileBytes(path), earlier);
   EXPECT_EQ(FFolder.Names(), (std::vector<std::string>{"kept.bmp"}));

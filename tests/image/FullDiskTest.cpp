@@ -50,6 +50,12 @@ class FullDiskTest : public ::testing::Test {
     ::umount(FFolder.c_str());
     ::rmdir(FFolder.c_str());
   }
+  std::vector<std::string> Names() const {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(FFolder))
+      names.push_back(entry.path().filename().string());
+    return names;
+  }
   std::string FFolder;
 };
 
@@ -70,11 +76,7 @@ TEST_F(FullDiskTest, ASaveThatFillsTheDiskKeepsTheEarlierFileAndLeavesNothingEls
     EXPECT_STREQ(e.what(), "ストリームへの書き込みエラー");
   }
   EXPECT_EQ(Contents(path), before);
-  std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(FFolder)) {
-    names.push_back(entry.path().filename().string());
-  }
-  EXPECT_EQ(names, std::vector<std::string>{"picture.bmp"}) << "no temporary file is left";
+  EXPECT_EQ(Names(), std::vector<std::string>{"picture.bmp"}) << "no temporary file is left";
 
   // Once there is room again, the same save goes through.
   TBitmap smaller;
@@ -96,10 +98,7 @@ TEST_F(FullDiskTest, ABandedSaveThatCannotFitFailsBeforeAnyBandAndKeepsTheEarlie
     EXPECT_STREQ(e.what(), "ストリームへの書き込みエラー");
   }
   EXPECT_EQ(Contents(path), before);
-  std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(FFolder))
-    names.push_back(entry.path().filename().string());
-  EXPECT_EQ(names, std::vector<std::string>{"picture.bmp"}) << "no temporary file is left";
+  EXPECT_EQ(Names(), std::vector<std::string>{"picture.bmp"}) << "no temporary file is left";
 
   TBitmapBandWriter writer(path, 30, 30);
   const std::vector<std::uint8_t> rows(90 * 30, 5);
