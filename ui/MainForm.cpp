@@ -229,12 +229,17 @@ void TMainForm::UpdateSamples(TBitmap& Bitmap, TPoint Origin) {
 void TMainForm::SaveFiltered(TFilterId Filter) {
   if (FBitmap->Empty()) return;
   if (!SaveDialog1.Execute()) return;
+  SaveFile(Filter, SaveDialog1.FileName());
+}
+
+void TMainForm::SaveFile(TFilterId Filter, const QString& FileName) {
+  if (FBitmap->Empty()) return;
   const TBusyCursor busy;
   // One pass, band by band, from the picture held (read in place, never copied) straight into
   // the file: the save adds a few MiB, never a second picture. The file is replaced only once
   // every band is written; a filter that refuses has nothing worth writing, and says nothing.
   TBitmapRows rows(*FBitmap);
-  TBitmapBandWriter writer(FileSystemName(SaveDialog1.FileName()), rows.Width(), rows.Height());
+  TBitmapBandWriter writer(FileSystemName(FileName), rows.Width(), rows.Height());
   FilterInBands(&FilterEntry(Filter), kFullStrength, rows, writer);
 }
 
