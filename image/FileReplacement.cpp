@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <random>
 #include <vector>
 
 #include "Exceptions.h"
@@ -20,6 +21,32 @@ std::string FolderOf(const std::string& path) {
   const std::size_t slash = path.rfind('/');
   if (slash == std::string::npos) return ".";
   return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The last part of a path: the name within its folder.
+std::string NameOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Creates a new file of a fresh hidden name in the folder; the name is returned through name.
+int CreateTemporary(int folder, std::string& name) {
+  static constexpr char kLetters[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  std::random_device random;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string candidate = ".penamo-";
+    for (int i = 0; i < 6; ++i)
+      candidate += kLetters[random() % (sizeof kLetters - 1)];
+    const int handle =
+        ::openat(folder, candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (handle >= 0) {
+      name = candidate;
+      return handle;
+    }
+    if (errno != EEXIST) return -1;
+  }
+  return -1;
 }
 
 // Follows symbolic links to the file they finally name, so that saving through a link writes
@@ -70,8 +97,10 @@ TFileReplacement::~TFileReplacement() {
 void TFileReplacement::Undo() noexcept {
   if (FHandle >= 0) ::close(FHandle);
   FHandle = -1;
-  if (!FTemporary.empty()) ::unlink(FTemporary.c_str());
+  if (!FTemporary.empty()) ::unlinkat(FFolder, FTemporary.c_str(), 0);
   FTemporary.clear();
+  if (FFolder >= 0) ::close(FFolder);
+  FFolder = -1;
   if (FLock >= 0) ::close(FLock);
   FLock = -1;
 }
@@ -97,10 +126,10 @@ void TFileReplacement::Create() {
   } else if (errno != ENOENT) {
     RaiseCreateError("target-not-inspectable");
   }
-  std::string name = FolderOf(FTarget) + "/.penamo-XXXXXX";
-  FHandle = ::mkostemp(name.data(), O_CLOEXEC);
+  FFolder = ::open(FolderOf(FTarget).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (FFolder < 0) RaiseCreateError("folder-not-opened");
+  FHandle = CreateTemporary(FFolder, FTemporary);
   if (FHandle < 0) RaiseCreateError("temporary-not-created");
-  FTemporary = name;
   if (::fchmod(FHandle, mode) != 0) RaiseCreateError("temporary-mode-not-set");
   // Keeping the owner works only for a privileged user or within one's own groups; elsewhere
   // the new file belongs to whoever saves it, as a newly created file would.
@@ -115,15 +144,14 @@ void TFileReplacement::Commit() {
   const int handle = FHandle;
   FHandle = -1;
   if (::close(handle) != 0) throw EWriteError(Msg::WriteError, "close-failed");
-  if (::rename(FTemporary.c_str(), FTarget.c_str()) != 0) RaiseCreateError("rename-failed");
+  // A folder removed meanwhile refuses the rename (and took the temporary file with it); a
+  // folder moved meanwhile still holds both files, and the save completes there.
+  if (::renameat(FFolder, FTemporary.c_str(), FFolder, NameOf(FTarget).c_str()) != 0)
+    RaiseCreateError("rename-failed");
   FTemporary.clear();
   // The rename itself lasts only once the folder is on the disk too; the file is already
   // complete, so a failure here loses nothing the user could act on.
-  const int folder = ::open(FolderOf(FTarget).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (folder >= 0) {
-    ::fsync(folder);
-    ::close(folder);
-  }
+  ::fsync(FFolder);
 }
 
 void TFileReplacement::RaiseCreateError(const char* reason) const {
