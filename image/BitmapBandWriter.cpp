@@ -131,9 +131,12 @@ void TBitmapBandWriter::StartWriteBack(std::uint64_t offset, std::uint64_t bytes
   if (FUnflushedTo == 0) FUnflushedTo = offset + bytes;
   FUnflushedFrom = offset;
   if (FUnflushedTo - FUnflushedFrom < kWriteBackChunk && FNextRow < FHeight) return;
-  // Only a request: a failure here is found again, and raised, by the flush at Commit.
+#if defined(__linux__)
+  // Only a request: a failure here is found again, and raised, by the flush at Commit. Where
+  // the system has no such request, the flush at Commit does all the work.
   ::sync_file_range(FFile.Handle(), static_cast<off_t>(FUnflushedFrom),
                     static_cast<off_t>(FUnflushedTo - FUnflushedFrom), SYNC_FILE_RANGE_WRITE);
+#endif
   FUnflushedTo = FUnflushedFrom;
 }
 
