@@ -3,6 +3,8 @@
 // writing as the window's save commands, so a script can do what a user does there. The save
 // runs in one pass, band by band (BandFilter.h): input side and output side are one call each.
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <exception>
@@ -81,11 +83,25 @@ bool ParseStrength(std::string_view text, int& strength) {
   return true;
 }
 
+// Whether path names the file open at handle (through any link), so that saving there would
+// replace the very file being read.
+bool SameFile(int handle, const std::string& path) {
+  struct stat open {};
+  struct stat named {};
+  return ::fstat(handle, &open) == 0 && ::stat(path.c_str(), &named) == 0 &&
+         open.st_dev == named.st_dev && open.st_ino == named.st_ino;
+}
+
 // The rows to save: read from the file a band at a time when it is an uncompressed 24-bit
 // bitmap, so that memory stays small whatever the picture's size; any other file is decoded
-// whole into picture and converted to 24 bits, as the window reads it.
-std::unique_ptr<TRowSource> OpenInput(const std::string& path, TBitmap& picture) {
-  if (std::unique_ptr<TBitmapFileRows> rows = TBitmapFileRows::Open(path)) return rows;
+// whole into picture and converted to 24 bits, as the window reads it. So is a file saved over
+// itself: a file is never replaced while it is read (it stays locked for reading), so it is
+// read whole and closed first.
+std::unique_ptr<TRowSource> OpenInput(const std::string& path, const std::string& output,
+                                      TBitmap& picture) {
+  if (std::unique_ptr<TBitmapFileRows> rows = TBitmapFileRows::Open(path)) {
+    if (!SameFile(rows->Handle(), output)) return rows;
+  }
   picture.ReadBitmapFile(path);
   picture.ConvertTo24Bits();
   return std::make_unique<TBitmapRows>(picture);
@@ -104,7 +120,7 @@ std::unique_ptr<TBandWriter> CreateOutput(const std::string& path, const TRowSou
 int Run(const TFilterEntry* filter, const std::string& input, const std::string& output,
         int strength) {
   TBitmap picture;  // only for a file that is decoded whole
-  const std::unique_ptr<TRowSource> rows = OpenInput(input, picture);
+  const std::unique_ptr<TRowSource> rows = OpenInput(input, output, picture);
   if (rows->Width() <= 0 || rows->Height() <= 0) throw Exception("画像が空です", "empty-picture");
   const std::unique_ptr<TBandWriter> writer = CreateOutput(output, *rows, filter == nullptr);
   if (!FilterInBands(filter, static_cast<std::uint8_t>(strength), *rows, *writer))
