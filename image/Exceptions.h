@@ -61,6 +61,9 @@ inline constexpr const char* ReadError = "ストリームからの読み込み�
 inline constexpr const char* WriteError = "ストリームへの書き込みエラー";
 inline constexpr const char* InvalidBitmap = "ビットマップイメージが不正です";
 inline constexpr const char* InvalidPixelFormat = "画像フォーマットが不正です";
+inline constexpr const char* BitmapTooLarge =
+    "画像が大きすぎてビットマップファイル (4 GiB まで) に保存できません。PNG "
+    "形式で保存してください";
 inline constexpr const char* ScanLineOutOfRange = "スキャンライン のインデックスが範囲を越えました";
 
 std::string FOpenError(const std::string& path);    // "ファイル %s は開けません"
