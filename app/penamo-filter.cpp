@@ -1,24 +1,32 @@
 // penamo-filter: one picture through one of the five luma-reduction filters, from a bitmap file
 // to a 24-bit bitmap file, without the window. The same reading, conversion, filters and
-// writing as the window's save commands, so a script can do what a user does there.
+// writing as the window's save commands, so a script can do what a user does there. The save
+// runs in one pass, band by band (BandFilter.h): input side and output side are one call each.
+
+#include <sys/stat.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <exception>
 #include <iostream>
+#include <memory>
 #include <new>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "BandFilter.h"
 #include "Bitmap.h"
+#include "BitmapBandWriter.h"
+#include "BitmapFileRows.h"
 #include "Exceptions.h"
 #include "FilterTable.h"
+#include "PenamoVersion.h"
+#include "RowSource.h"
 
 namespace penamo {
 namespace {
 
-constexpr const char* kVersion = "0.8Alpha";
 constexpr int kDefaultStrength = kFullStrength;
 
 enum TExitCode { kSuccess = 0, kFailure = 1, kUsage = 2 };
@@ -28,7 +36,7 @@ constexpr std::string_view kNoFilterName = "none";
 constexpr std::string_view kNoFilterCaption = "フィルタなし (24ビットに変換するだけ)";
 
 void PrintUsage(std::ostream& out) {
-  out << "使い方: penamo-filter [--strength N] FILTER INPUT OUTPUT\n"
+  out << "使い方: penamo-filter [--strength N] [--verbose] FILTER INPUT OUTPUT\n"
          "\n"
          "ビットマップファイル INPUT を 24 ビットに変換し、FILTER を通して OUTPUT に\n"
          "24 ビットのビットマップファイルとして書き込みます。\n"
@@ -45,6 +53,7 @@ void PrintUsage(std::ostream& out) {
   out << "\n"
          "オプション:\n"
          "  --strength N  誤差拡散の強さ (0 から 100 まで、既定値 100)\n"
+         "  --verbose     失敗したとき、メッセージの後にエラーの種類と理由を表示します\n"
          "  --help        この説明を表示して終了します\n"
          "  --version     バージョンを表示して終了します\n";
 }
@@ -53,13 +62,6 @@ int UsageError(const std::string& problem) {
   std::cerr << "penamo-filter: " << problem << "\n\n";
   PrintUsage(std::cerr);
   return kUsage;
-}
-
-// The message as the window's message boxes show it: a full stop is added when the last
-// character sorts after "."; a character of several bytes always does.
-std::string WithFullStop(std::string message) {
-  if (!message.empty() && static_cast<unsigned char>(message.back()) > '.') message += '.';
-  return message;
 }
 
 bool ParseStrength(std::string_view text, int& strength) {
@@ -74,27 +76,55 @@ bool ParseStrength(std::string_view text, int& strength) {
   return true;
 }
 
+// Whether path names the file open at handle (through any link), so that saving there would
+// replace the very file being read.
+bool SameFile(int handle, const std::string& path) {
+  struct stat open {};
+  struct stat named {};
+  return ::fstat(handle, &open) == 0 && ::stat(path.c_str(), &named) == 0 &&
+         open.st_dev == named.st_dev && open.st_ino == named.st_ino;
+}
+
+// The rows to save: read from the file a band at a time when it is an uncompressed 24-bit
+// bitmap, so that memory stays small whatever the picture's size; any other file is decoded
+// whole into picture and converted to 24 bits, as the window reads it. So is a file saved over
+// itself: a file is never replaced while it is read (it stays locked for reading), so it is
+// read whole and closed first.
+std::unique_ptr<TRowSource> OpenInput(const std::string& path, const std::string& output,
+                                      TBitmap& picture) {
+  if (std::unique_ptr<TBitmapFileRows> rows = TBitmapFileRows::Open(path)) {
+    if (!SameFile(rows->Handle(), output)) return rows;
+  }
+  picture.ReadBitmapFile(path);
+  picture.ConvertTo24Bits();
+  return std::make_unique<TBitmapRows>(picture);
+}
+
+// Where the bands go. An unfiltered copy keeps the picture's resolution, as the picture itself
+// would be written; a filter's output is a new picture that carries none.
+std::unique_ptr<TBandWriter> CreateOutput(const std::string& path, const TRowSource& rows,
+                                          bool unfiltered) {
+  return std::make_unique<TBitmapBandWriter>(path, rows.Width(), rows.Height(),
+                                             unfiltered ? rows.XPelsPerMeter() : 0,
+                                             unfiltered ? rows.YPelsPerMeter() : 0);
+}
+
 // filter is null for the unfiltered copy.
 int Run(const TFilterEntry* filter, const std::string& input, const std::string& output,
         int strength) {
-  TBitmap source;
-  source.ReadBitmapFile(input);
-  source.ConvertTo24Bits();
-  if (source.Empty()) throw Exception("画像が空です");
-  if (filter == nullptr) {
-    source.WriteBitmapFile(output);
-    return kSuccess;
-  }
-  TBitmap target;
-  if (!filter->Run(source, target, static_cast<std::uint8_t>(strength)))
-    throw Exception(std::string(filter->Caption) + "を実行できませんでした");
-  target.WriteBitmapFile(output);
+  TBitmap picture;  // only for a file that is decoded whole
+  const std::unique_ptr<TRowSource> rows = OpenInput(input, output, picture);
+  if (rows->Width() <= 0 || rows->Height() <= 0) throw Exception("画像が空です", "empty-picture");
+  const std::unique_ptr<TBandWriter> writer = CreateOutput(output, *rows, filter == nullptr);
+  if (!FilterInBands(filter, static_cast<std::uint8_t>(strength), *rows, *writer))
+    throw Exception(std::string(filter->Caption) + "を実行できませんでした", "filter-failed");
   return kSuccess;
 }
 
 int Main(int argc, char** argv) {
   std::vector<std::string> operands;
   int strength = kDefaultStrength;
+  bool verbose = false;
   bool options = true;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
@@ -103,6 +133,8 @@ int Main(int argc, char** argv) {
     } else if (options && arg == "--help") {
       PrintUsage(std::cout);
       return kSuccess;
+    } else if (options && arg == "--verbose") {
+      verbose = true;
     } else if (options && arg == "--version") {
       std::cout << "penamo-filter " << kVersion << '\n';
       return kSuccess;
@@ -130,12 +162,15 @@ int Main(int argc, char** argv) {
   try {
     return Run(filter, operands[1], operands[2], strength);
   } catch (const Exception& error) {
-    std::cerr << WithFullStop(error.Message()) << '\n';
+    std::cerr << MessageWithFullStop(error.Message()) << '\n';
+    if (verbose) std::cerr << error.ClassName() << ": " << error.Reason() << '\n';
   } catch (const std::bad_alloc&) {
-    std::cerr << WithFullStop(Msg::OutOfMemory) << '\n';
+    std::cerr << MessageWithFullStop(Msg::OutOfMemory) << '\n';
+    if (verbose) std::cerr << "std::bad_alloc: out-of-memory\n";
   } catch (const std::exception& error) {
     // Not one of ours, but still a message rather than an abort.
-    std::cerr << WithFullStop(error.what()) << '\n';
+    std::cerr << MessageWithFullStop(error.what()) << '\n';
+    if (verbose) std::cerr << "std::exception: unexpected\n";
   }
   return kFailure;
 }

@@ -7,11 +7,10 @@
 set -uo pipefail
 cd "${1:-$(dirname "$0")/..}"
 pattern='original (tool|program|code|application|implementation|version)|(ported|translated|converted) from|port of|delphi|borland|\bvcl\b|c\+\+ ?builder|object ?pascal|win32 api'
-found=$(find app bench fuzz image reduce scripts tests toolkit ui CMakeLists.txt \
-  -path fuzz/corpus -prune -o -type f \
+found=$(find . \( -path ./.git -o -path './build*' -o -path ./fuzz/corpus \) -prune -o -type f \
   \( -name '*.h' -o -name '*.cpp' -o -name '*.inl' -o -name '*.py' -o -name '*.sh' \
-     -o -name 'CMakeLists.txt' -o -name '*.ui' \) -print |
-  grep -v '^scripts/check-comments.sh$' | sort | xargs grep -n -i -E "$pattern")
+     -o -name 'CMakeLists.txt' -o -name '*.cmake' -o -name '*.ui' \) -print |
+  grep -v '^./scripts/check-comments.sh$' | sort | xargs grep -n -i -E "$pattern")
 if [ -n "$found" ]; then
   echo "Comments that point outside this system:" >&2
   echo "$found" >&2

@@ -135,16 +135,6 @@ class TMonitorMessageBox : public QMessageBox {
 
 }  // namespace
 
-std::string MessageWithFullStop(const std::string& message) {
-  if (message.empty()) return message;
-  // The last character is compared whole: step back over UTF-8 continuation bytes.
-  std::size_t start = message.size() - 1;
-  while (start > 0 && (static_cast<unsigned char>(message[start]) & 0xC0) == 0x80)
-    --start;
-  const std::string last = message.substr(start);
-  return last > "." ? message + "." : message;
-}
-
 QString ApplicationErrorText(const QString& className, const QString& programName,
                              const void* address, const QString& detail, const QString& detailEnd) {
   const QString pointer = QStringLiteral("%1")

@@ -157,10 +157,6 @@ class TApplication : public QApplication {
 // The application object; null when none exists.
 extern TApplication* Application;
 
-// The message as a box shows it: "." appended when the text is not empty and its last
-// character (a whole UTF-8 character) compares greater than ".".
-std::string MessageWithFullStop(const std::string& message);
-
 // The text of the application error box: class name, program file name, address, then the
 // two trailing fields (empty for an object raised in a handler).
 QString ApplicationErrorText(const QString& className, const QString& programName,

@@ -2,12 +2,16 @@
 // one it is about and leave the rest sound.
 #pragma once
 
+#include <sys/resource.h>
+
 #include <algorithm>
+#include <csignal>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "Bitmap.h"
+#include "StorageLimitScope.h"
 #include "Stream.h"
 
 namespace penamo::test {
@@ -101,19 +105,26 @@ inline TBytes RowBytes(const TBitmap& bitmap, std::int32_t y) {
   return TBytes(row, row + length);
 }
 
-// Lowers the storage limit for the life of the object, so that "more than this machine can
-// hold" means the same on every machine and large claims are refused quickly.
-class TStorageLimitScope {
+// Makes the disk "full" for this process after so many bytes of any file, for the life of the
+// object: the file-size limit, its signal ignored so that the write fails instead.
+class TFileSizeLimitScope {
  public:
-  explicit TStorageLimitScope(std::uint64_t bytes) : FPrevious(StorageLimit()) {
-    SetStorageLimit(bytes);
+  explicit TFileSizeLimitScope(rlim_t bytes) {
+    ::getrlimit(RLIMIT_FSIZE, &FPrevious);
+    FPreviousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    const rlimit lowered{bytes, FPrevious.rlim_max};
+    ::setrlimit(RLIMIT_FSIZE, &lowered);
   }
-  ~TStorageLimitScope() { SetStorageLimit(FPrevious); }
-  TStorageLimitScope(const TStorageLimitScope&) = delete;
-  TStorageLimitScope& operator=(const TStorageLimitScope&) = delete;
+  ~TFileSizeLimitScope() {
+    ::setrlimit(RLIMIT_FSIZE, &FPrevious);
+    std::signal(SIGXFSZ, FPreviousHandler);
+  }
+  TFileSizeLimitScope(const TFileSizeLimitScope&) = delete;
+  TFileSizeLimitScope& operator=(const TFileSizeLimitScope&) = delete;
 
  private:
-  std::uint64_t FPrevious;
+  rlimit FPrevious{};
+  void (*FPreviousHandler)(int) = nullptr;
 };
 
 // A folder of its own under the system's temporary folder, removed with everything in it.

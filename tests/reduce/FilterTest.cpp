@@ -8,6 +8,7 @@
 
 #include "Bitmap.h"
 #include "Pictures.h"
+#include "StorageLimitScope.h"
 #include "StraightforwardFilters.h"
 #include "YReduce.h"
 
@@ -24,8 +25,8 @@ struct TImplementation {
   TPatternFilter Pattern4, Pattern16;
   TDiffusionFilter Diffusion16, Diffusion32, Diffusion64;
 
-  TDiffusionFilter DiffusionWithStep(int step) const {
-    return step == 16 ? Diffusion16 : step == 8 ? Diffusion32 : Diffusion64;
+  TDiffusionFilter DiffusionWithLevels(int levels) const {
+    return levels == 16 ? Diffusion16 : levels == 32 ? Diffusion32 : Diffusion64;
   }
   TPatternFilter PatternWithStep(int step) const { return step == 4 ? Pattern4 : Pattern16; }
 };
@@ -120,12 +121,12 @@ TEST_P(EachImplementation, GreyHundredDiffusesIntoTheKnownRows) {
 }
 
 TEST_P(EachImplementation, BlackAndWhiteSurviveEveryDiffusion) {
-  for (const int step : {16, 8, 4}) {
+  for (const int levels : {16, 32, 64}) {
     for (const std::uint8_t grey : {std::uint8_t{0}, std::uint8_t{255}}) {
-      SCOPED_TRACE("step " + std::to_string(step) + ", grey " + std::to_string(grey));
+      SCOPED_TRACE(std::to_string(levels) + " levels, grey " + std::to_string(grey));
       TBitmap source, output;
       MakeGrey(source, 13, 5, grey);
-      ASSERT_TRUE(GetParam().DiffusionWithStep(step)(source, output, 100));
+      ASSERT_TRUE(GetParam().DiffusionWithLevels(levels)(source, output, 100));
       ExpectGreyPicture(output, [grey](int, int) { return grey; });
     }
   }
@@ -135,24 +136,25 @@ TEST_P(EachImplementation, StrengthZeroRoundsEachPixelToTheNearestLevelHalvesUp)
   const std::uint8_t greys[] = {103, 104, 200, 8, 7};
   TBitmap source, output;
   MakePicture(source, 5, 2, [&](int x, int) { return TRGB{greys[x], greys[x], greys[x]}; });
-  const int expected16[] = {96, 112, 208, 16, 0};
-  const int expected8[] = {104, 104, 200, 8, 8};
-  const int expected4[] = {104, 104, 200, 8, 8};
+  // 16 levels lie 16 apart, 32 levels 8, 64 levels 4.
+  const int expected16Levels[] = {96, 112, 208, 16, 0};
+  const int expected32Levels[] = {104, 104, 200, 8, 8};
+  const int expected64Levels[] = {104, 104, 200, 8, 8};
   ASSERT_TRUE(GetParam().Diffusion16(source, output, 0));
-  ExpectGreyPicture(output, [&](int x, int) { return expected16[x]; });
+  ExpectGreyPicture(output, [&](int x, int) { return expected16Levels[x]; });
   ASSERT_TRUE(GetParam().Diffusion32(source, output, 0));
-  ExpectGreyPicture(output, [&](int x, int) { return expected8[x]; });
+  ExpectGreyPicture(output, [&](int x, int) { return expected32Levels[x]; });
   ASSERT_TRUE(GetParam().Diffusion64(source, output, 0));
-  ExpectGreyPicture(output, [&](int x, int) { return expected4[x]; });
+  ExpectGreyPicture(output, [&](int x, int) { return expected64Levels[x]; });
 }
 
 TEST_P(EachImplementation, StrengthAboveHundredIsRefusedAndTheOutputLeftAlone) {
   TBitmap source, output;
   MakeGrey(source, 6, 4, 100);
   MakeGrey(output, 3, 2, 7);
-  for (const int step : {16, 8, 4}) {
-    EXPECT_FALSE(GetParam().DiffusionWithStep(step)(source, output, 101));
-    EXPECT_FALSE(GetParam().DiffusionWithStep(step)(source, output, 255));
+  for (const int levels : {16, 32, 64}) {
+    EXPECT_FALSE(GetParam().DiffusionWithLevels(levels)(source, output, 101));
+    EXPECT_FALSE(GetParam().DiffusionWithLevels(levels)(source, output, 255));
     ASSERT_EQ(output.Width(), 3);
     ASSERT_EQ(output.Height(), 2);
     ExpectGreyPicture(output, [](int, int) { return 7; });
@@ -162,8 +164,8 @@ TEST_P(EachImplementation, StrengthAboveHundredIsRefusedAndTheOutputLeftAlone) {
 TEST_P(EachImplementation, AnEmptySourceGivesAnEmptyPatternAndARefusedDiffusion) {
   TBitmap empty, output;
   MakeGrey(output, 3, 2, 7);
-  for (const int step : {16, 8, 4}) {
-    EXPECT_FALSE(GetParam().DiffusionWithStep(step)(empty, output, 100));
+  for (const int levels : {16, 32, 64}) {
+    EXPECT_FALSE(GetParam().DiffusionWithLevels(levels)(empty, output, 100));
     ASSERT_EQ(output.Width(), 3);
     ExpectGreyPicture(output, [](int, int) { return 7; });
   }
@@ -187,17 +189,18 @@ TEST_P(EachImplementation, AnErrorBufferBeyondTheMemoryLimitRaisesOutOfMemoryBef
   TBitmap source, output;
   MakeGrey(source, 1000, 2, 100);
   MakeGrey(output, 3, 2, 7);
-  const std::uint64_t limit = StorageLimit();
-  SetStorageLimit(1000);  // room for the rows of 2 × 1000 pixels is gone, and for 2000 bytes
-  for (const int step : {16, 8, 4}) {
-    try {
-      GetParam().DiffusionWithStep(step)(source, output, 100);
-      ADD_FAILURE() << "no out-of-memory error";
-    } catch (const EOutOfMemory& e) {
-      EXPECT_STREQ(e.what(), Msg::OutOfMemory);
+  {
+    // Room for the rows of 2 × 1000 pixels is gone, and for 2000 bytes.
+    const test::TStorageLimitScope limit(1000);
+    for (const int levels : {16, 32, 64}) {
+      try {
+        GetParam().DiffusionWithLevels(levels)(source, output, 100);
+        ADD_FAILURE() << "no out-of-memory error";
+      } catch (const EOutOfMemory& e) {
+        EXPECT_STREQ(e.what(), Msg::OutOfMemory);
+      }
     }
   }
-  SetStorageLimit(limit);
   ASSERT_EQ(output.Width(), 3);
   ExpectGreyPicture(output, [](int, int) { return 7; });
 }
@@ -205,10 +208,9 @@ TEST_P(EachImplementation, AnErrorBufferBeyondTheMemoryLimitRaisesOutOfMemoryBef
 TEST_P(EachImplementation, AnOutputThatCannotBeMadeGivesFalseNotAnError) {
   TBitmap source;
   MakeGrey(source, 300, 200, 100);
-  const std::uint64_t limit = StorageLimit();
-  SetStorageLimit(100000);  // enough for the error buffer, not for 300 × 200 pixels
   bool results[5];
   {
+    const test::TStorageLimitScope limit(100000);  // the error buffer fits, 300 × 200 pixels not
     TBitmap output;
     results[0] = GetParam().Pattern4(source, output);
     results[1] = GetParam().Pattern16(source, output);
@@ -216,7 +218,6 @@ TEST_P(EachImplementation, AnOutputThatCannotBeMadeGivesFalseNotAnError) {
     results[3] = GetParam().Diffusion32(source, output, 100);
     results[4] = GetParam().Diffusion64(source, output, 100);
   }
-  SetStorageLimit(limit);
   for (const bool result : results)
     EXPECT_FALSE(result);
 }
