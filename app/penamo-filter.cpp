@@ -21,12 +21,12 @@
 #include "BitmapFileRows.h"
 #include "Exceptions.h"
 #include "FilterTable.h"
+#include "PenamoVersion.h"
 #include "RowSource.h"
 
 namespace penamo {
 namespace {
 
-constexpr const char* kVersion = "0.8Alpha";
 constexpr int kDefaultStrength = kFullStrength;
 
 enum TExitCode { kSuccess = 0, kFailure = 1, kUsage = 2 };
@@ -62,13 +62,6 @@ int UsageError(const std::string& problem) {
   std::cerr << "penamo-filter: " << problem << "\n\n";
   PrintUsage(std::cerr);
   return kUsage;
-}
-
-// The message as the window's message boxes show it: a full stop is added when the last
-// character sorts after "."; a character of several bytes always does.
-std::string WithFullStop(std::string message) {
-  if (!message.empty() && static_cast<unsigned char>(message.back()) > '.') message += '.';
-  return message;
 }
 
 bool ParseStrength(std::string_view text, int& strength) {
@@ -169,14 +162,14 @@ int Main(int argc, char** argv) {
   try {
     return Run(filter, operands[1], operands[2], strength);
   } catch (const Exception& error) {
-    std::cerr << WithFullStop(error.Message()) << '\n';
+    std::cerr << MessageWithFullStop(error.Message()) << '\n';
     if (verbose) std::cerr << error.ClassName() << ": " << error.Reason() << '\n';
   } catch (const std::bad_alloc&) {
-    std::cerr << WithFullStop(Msg::OutOfMemory) << '\n';
+    std::cerr << MessageWithFullStop(Msg::OutOfMemory) << '\n';
     if (verbose) std::cerr << "std::bad_alloc: out-of-memory\n";
   } catch (const std::exception& error) {
     // Not one of ours, but still a message rather than an abort.
-    std::cerr << WithFullStop(error.what()) << '\n';
+    std::cerr << MessageWithFullStop(error.what()) << '\n';
     if (verbose) std::cerr << "std::exception: unexpected\n";
   }
   return kFailure;

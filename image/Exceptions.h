@@ -49,6 +49,10 @@ PENAMO_ERROR_CLASS(EOSError, Exception);
 
 #undef PENAMO_ERROR_CLASS
 
+// The message as the user sees it, in a box or on the command line: "." appended when the text
+// is not empty and its last character (a whole UTF-8 character) compares greater than ".".
+std::string MessageWithFullStop(const std::string& message);
+
 // The fixed texts. Those with a placeholder are built by the functions below.
 namespace Msg {
 inline constexpr const char* OutOfMemory = "メモリが足りません";

@@ -283,13 +283,16 @@ void TMainForm::dropEvent(QDropEvent* event) {
   event->acceptProposedAction();
   // Opened once the drop is over: the error box of a bad file must not open while the
   // desktop's drag-and-drop exchange still waits for our answer.
+  OpenFileLater(*file);
+}
+
+void TMainForm::OpenFileLater(const QString& FileName) {
   QMetaObject::invokeMethod(
       this,
-      [this, name = *file] {
+      [this, FileName] {
         Guarded(this, [&] {
-          // The next open dialog starts where the dropped file lies, as after choosing it.
-          OpenDialog1.SetFileName(name);
-          OpenFile(name);
+          OpenDialog1.SetFileName(FileName);
+          OpenFile(FileName);
         });
       },
       Qt::QueuedConnection);

@@ -46,6 +46,10 @@ class TMainForm : public TForm, public Ui::MainForm {
 
   // Opens a bitmap file the way the open command does once a name is chosen.
   void OpenFile(const QString& FileName);
+  // The same, and the next open dialog starts where the file lies, as after choosing it; done
+  // when the event loop comes to it, after whatever already waits (the window's first showing,
+  // the desktop's drop exchange). An error is shown in a box, as for the open command.
+  void OpenFileLater(const QString& FileName);
   // Saves the loaded picture through one filter the way a save command does once a name is
   // chosen: band by band, adding a few MiB to what the window holds. Nothing happens for an
   // empty picture.
