@@ -28,7 +28,7 @@ constexpr std::string_view kNoFilterName = "none";
 constexpr std::string_view kNoFilterCaption = "フィルタなし (24ビットに変換するだけ)";
 
 void PrintUsage(std::ostream& out) {
-  out << "使い方: penamo-filter [--strength N] FILTER INPUT OUTPUT\n"
+  out << "使い方: penamo-filter [--strength N] [--verbose] FILTER INPUT OUTPUT\n"
          "\n"
          "ビットマップファイル INPUT を 24 ビットに変換し、FILTER を通して OUTPUT に\n"
          "24 ビットのビットマップファイルとして書き込みます。\n"

@@ -3,6 +3,9 @@ PENAMO_PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libgtest-
   libbenchmark-dev fonts-ipafont-gothic xvfb xdotool imagemagick clang libclang-rt-14-dev
   clang-format qt6-translations-l10n)
 
+# Manual pages (scdoc) and the package checks that CI runs (tests/package).
+PENAMO_PACKAGES+=(scdoc desktop-file-utils appstream lintian dpkg-dev file)
+
 penamo_install_deps() {
   local missing=()
   for p in "${PENAMO_PACKAGES[@]}"; do
