@@ -49,6 +49,10 @@ PENAMO_ERROR_CLASS(EOSError, Exception);
 
 #undef PENAMO_ERROR_CLASS
 
+// The message as the user sees it, in a box or on the command line: "." appended when the text
+// is not empty and its last character (a whole UTF-8 character) compares greater than ".".
+std::string MessageWithFullStop(const std::string& message);
+
 // The fixed texts. Those with a placeholder are built by the functions below.
 namespace Msg {
 inline constexpr const char* OutOfMemory = "メモリが足りません";
@@ -57,6 +61,9 @@ inline constexpr const char* ReadError = "ストリームからの読み込み�
 inline constexpr const char* WriteError = "ストリームへの書き込みエラー";
 inline constexpr const char* InvalidBitmap = "ビットマップイメージが不正です";
 inline constexpr const char* InvalidPixelFormat = "画像フォーマットが不正です";
+inline constexpr const char* BitmapTooLarge =
+    "画像が大きすぎてビットマップファイル (4 GiB まで) に保存できません。PNG "
+    "形式で保存してください";
 inline constexpr const char* ScanLineOutOfRange = "スキャンライン のインデックスが範囲を越えました";
 
 std::string FOpenError(const std::string& path);    // "ファイル %s は開けません"

@@ -1,11 +1,9 @@
 #include <gtest/gtest.h>
 #include <sys/file.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <fcntl.h>
-#include <csignal>
 #include <filesystem>
 
 #include "Bitmap.h"
@@ -253,20 +251,14 @@ TEST_F(BitmapSaving, AWriteThatFailsPartWayLeavesTheEarlierFileAndNoStrayFile) {
   const std::string path = FFolder / "kept.bmp";
   const TBytes earlier(3000, 0x77);
   WriteFileBytes(path, earlier);
-  // The file-size limit makes the disk "full" after 1000 bytes.
-  rlimit limit{};
-  ::getrlimit(RLIMIT_FSIZE, &limit);
-  const rlimit lowered{1000, limit.rlim_max};
-  auto* previous = std::signal(SIGXFSZ, SIG_IGN);
-  ::setrlimit(RLIMIT_FSIZE, &lowered);
+  // The disk is "full" after 1000 bytes.
   bool raised = false;
   try {
+    const TFileSizeLimitScope full(1000);
     FPicture.WriteBitmapFile(path);
   } catch (const EWriteError& error) {
     raised = error.Message() == "ストリームへの書き込みエラー";
   }
-  ::setrlimit(RLIMIT_FSIZE, &limit);
-  std::signal(SIGXFSZ, previous);
   EXPECT_TRUE(raised);
   EXPECT_EQ(ReadFileBytes(path), earlier);
   EXPECT_EQ(FFolder.Names(), (std::vector<std::string>{"kept.bmp"}));

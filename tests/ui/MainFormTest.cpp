@@ -10,6 +10,7 @@
 #include <QMimeData>
 #include <QTest>
 #include <QUrl>
+#include <QWindow>
 #include <algorithm>
 #include <functional>
 #include <memory>
@@ -185,6 +186,31 @@ INSTANTIATE_TEST_SUITE_P(AnyButton, SampleOriginTest,
                                   : param.param == Qt::RightButton ? std::string("Right")
                                                                    : std::string("Middle");
                          });
+
+TEST_F(MainFormTest, ARightOrMiddlePressAnywhereReleasedOverTheFullViewMovesTheSampleThere) {
+  const QString path = WritePicture("picture.bmp", 300, 200);
+  Open(path);
+  Click(Form->FrameSpeedButton1);
+  QWindow* window = Form->windowHandle();
+  const auto inWindow = [this](const QWidget* widget, QPoint point) {
+    return widget->mapTo(Form.get(), point);
+  };
+  int x = 37;
+  const QWidget* const pressedOnes[] = {Form->OpenBuuton, Form->ToolBar1, Form->VersionInfoButton};
+  for (const QWidget* pressed : pressedOnes) {
+    for (const Qt::MouseButton button : {Qt::RightButton, Qt::MiddleButton}) {
+      QTest::mousePress(window, button, {}, inWindow(pressed, QPoint(3, 3)));
+      QCursor::setPos(Form->SampleImage->mapToGlobal(QPoint(x, 12)));
+      QTest::mouseRelease(window, button, {}, inWindow(Form->SampleImage, QPoint(x, 12)));
+      EXPECT_EQ(Form->SampleOrigin(), (TPoint{x, 12}))
+          << pressed->objectName().toStdString() << " " << button;
+      ++x;
+    }
+  }
+  ExpectPreviewsOf(path, x - 1, 12);
+  EXPECT_EQ(Seams.DialogsShown, 1) << "the pressed buttons did not click";
+  EXPECT_TRUE(Seams.Boxes.empty());
+}
 
 TEST_F(MainFormTest, AReleaseDraggedOutsideThePictureTakesTheNearestPixelInside) {
   const QString path = WritePicture("picture.bmp", 300, 200);
