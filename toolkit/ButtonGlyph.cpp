@@ -8,8 +8,6 @@
 
 namespace penamo {
 
-// ---- TButtonGlyph ----
-
 TButtonGlyph::TButtonGlyph() {
   TGlyphCache::Acquire();
   FGlyph.OnChange = [this](TGraphic&) { GlyphChanged(); };

@@ -8,8 +8,6 @@ TGlyphCache* GlyphCacheInstance = nullptr;
 
 }  // namespace
 
-// ---- TGlyphCache ----
-
 TGlyphCache* TGlyphCache::Instance() {
   return GlyphCacheInstance;
 }

@@ -6,8 +6,6 @@
 
 namespace penamo {
 
-// ---- TGlyphList ----
-
 int TGlyphList::Add(const QImage& cell) {
   QImage masked = cell.convertToFormat(QImage::Format_ARGB32);
   if (masked.isNull() || masked.width() != FWidth || masked.height() != FHeight) {

@@ -5,8 +5,6 @@
 
 namespace penamo {
 
-// ---- TPatternManager ----
-
 namespace {
 
 struct TPatternTile {
