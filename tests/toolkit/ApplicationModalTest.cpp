@@ -70,15 +70,17 @@ TEST_F(ModalWindows, AModalResultSetByAHandlerIsReturned) {
 TEST_F(ModalWindows, ARefusedCloseKeepsTheWindowRunning) {
   TFormPtr<TCustomForm> dialog = MakeForm<TCustomForm>();
   int asked = 0;
-  dialog->OnCloseQuery = [&asked](TCustomForm&, bool& canClose) { canClose = ++asked > 1; };
-  test::WhenModal([&](QWidget&) {
-    Application->RequestClose(*dialog);
-    QTimer::singleShot(10, [&] {
+  // The second request is made once the first was answered (see the close-check test below).
+  dialog->OnCloseQuery = [&](TCustomForm&, bool& canClose) {
+    canClose = ++asked > 1;
+    if (asked > 1) return;
+    QTimer::singleShot(0, [&] {
       EXPECT_TRUE(dialog->isVisible());
       EXPECT_EQ(dialog->ModalResult(), mrNone);
       Application->RequestClose(*dialog);
     });
-  });
+  };
+  test::WhenModal([&](QWidget&) { Application->RequestClose(*dialog); });
   EXPECT_EQ(Application->RunModal(*dialog), mrCancel);
   EXPECT_EQ(asked, 2);
 }
