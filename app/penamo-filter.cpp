@@ -1,12 +1,14 @@
-// penamo-filter: one picture through one of the five luma-reduction filters, from a bitmap file
-// to a 24-bit bitmap file, without the window. The same reading, conversion, filters and
-// writing as the window's save commands, so a script can do what a user does there.
+// penamo-filter: one picture through one of the five luma-reduction filters, from a picture file
+// (bitmap, PNG, JPEG, TIFF or WebP) to a 24-bit bitmap file or a PNG file, without the window.
+// The same reading, conversion, filters and writing as the window's save commands, so a script
+// can do what a user does there.
 
 #include <cstdint>
 #include <cstdio>
 #include <exception>
 #include <iostream>
 #include <new>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,6 +16,8 @@
 #include "Bitmap.h"
 #include "Exceptions.h"
 #include "FilterTable.h"
+#include "PictureFile.h"
+#include "PngWriter.h"
 
 namespace penamo {
 namespace {
@@ -28,10 +32,12 @@ constexpr std::string_view kNoFilterName = "none";
 constexpr std::string_view kNoFilterCaption = "フィルタなし (24ビットに変換するだけ)";
 
 void PrintUsage(std::ostream& out) {
-  out << "使い方: penamo-filter [--strength N] FILTER INPUT OUTPUT\n"
+  out << "使い方: penamo-filter [--strength N] [--format bmp|png] FILTER INPUT OUTPUT\n"
          "\n"
-         "ビットマップファイル INPUT を 24 ビットに変換し、FILTER を通して OUTPUT に\n"
-         "24 ビットのビットマップファイルとして書き込みます。\n"
+         "画像ファイル INPUT (ビットマップ, PNG, JPEG, TIFF, WebP) を 24 ビットに変換し、\n"
+         "FILTER を通して OUTPUT に書き込みます。OUTPUT の拡張子が .png なら PNG\n"
+         "(透明度と ICC プロファイルはそのまま)、それ以外は 24 ビットのビットマップ\n"
+         "ファイルになります。\n"
          "\n"
          "FILTER:\n";
   const auto line = [&](std::string_view name, std::string_view caption) {
@@ -45,6 +51,7 @@ void PrintUsage(std::ostream& out) {
   out << "\n"
          "オプション:\n"
          "  --strength N  誤差拡散の強さ (0 から 100 まで、既定値 100)\n"
+         "  --format F    出力形式 bmp または png (拡張子より優先します)\n"
          "  --help        この説明を表示して終了します\n"
          "  --version     バージョンを表示して終了します\n";
 }
@@ -74,27 +81,48 @@ bool ParseStrength(std::string_view text, int& strength) {
   return true;
 }
 
+enum class TOutputFormat { Bitmap, Png };
+
+// .png in any case gives PNG; every other name a 24-bit bitmap.
+TOutputFormat FormatOfName(const std::string& name) {
+  if (name.size() < 4) return TOutputFormat::Bitmap;
+  std::string extension = name.substr(name.size() - 4);
+  for (char& c : extension)
+    c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  return extension == ".png" ? TOutputFormat::Png : TOutputFormat::Bitmap;
+}
+
+void Write(const TBitmap& picture, const std::string& output, TOutputFormat format,
+           const TPictureExtras& extras) {
+  if (format == TOutputFormat::Png) {
+    WritePngFile(picture, output, extras);
+  } else {
+    picture.WriteBitmapFile(output);
+  }
+}
+
 // filter is null for the unfiltered copy.
 int Run(const TFilterEntry* filter, const std::string& input, const std::string& output,
-        int strength) {
+        TOutputFormat format, int strength) {
   TBitmap source;
-  source.ReadBitmapFile(input);
-  source.ConvertTo24Bits();
+  TPictureExtras extras;
+  ReadPicture(input, source, extras);
   if (source.Empty()) throw Exception("画像が空です");
   if (filter == nullptr) {
-    source.WriteBitmapFile(output);
+    Write(source, output, format, extras);
     return kSuccess;
   }
   TBitmap target;
   if (!filter->Run(source, target, static_cast<std::uint8_t>(strength)))
     throw Exception(std::string(filter->Caption) + "を実行できませんでした");
-  target.WriteBitmapFile(output);
+  Write(target, output, format, extras);
   return kSuccess;
 }
 
 int Main(int argc, char** argv) {
   std::vector<std::string> operands;
   int strength = kDefaultStrength;
+  std::optional<TOutputFormat> format;
   bool options = true;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
@@ -116,6 +144,21 @@ int Main(int argc, char** argv) {
       }
       if (!ParseStrength(value, strength))
         return UsageError("--strength は 0 から 100 までの整数です: " + std::string(value));
+    } else if (options && (arg == "--format" || arg.starts_with("--format="))) {
+      std::string_view value;
+      if (arg == "--format") {
+        if (i + 1 == argc) return UsageError("--format に値がありません");
+        value = argv[++i];
+      } else {
+        value = arg.substr(std::string_view("--format=").size());
+      }
+      if (value == "bmp") {
+        format = TOutputFormat::Bitmap;
+      } else if (value == "png") {
+        format = TOutputFormat::Png;
+      } else {
+        return UsageError("--format は bmp または png です: " + std::string(value));
+      }
     } else if (options && arg.size() > 1 && arg.front() == '-') {
       return UsageError("不明なオプションです: " + std::string(arg));
     } else {
@@ -128,7 +171,8 @@ int Main(int argc, char** argv) {
     return UsageError("不明なフィルタです: " + operands[0]);
 
   try {
-    return Run(filter, operands[1], operands[2], strength);
+    return Run(filter, operands[1], operands[2], format.value_or(FormatOfName(operands[2])),
+               strength);
   } catch (const Exception& error) {
     std::cerr << WithFullStop(error.Message()) << '\n';
   } catch (const std::bad_alloc&) {

@@ -401,4 +401,17 @@ std::unique_ptr<TBandWriter> CreatePngWriter(const std::string& path, std::int32
   return std::make_unique<TPngWriter>(path, width, height, extras, options);
 }
 
+void WritePngFile(const TBitmap& picture, const std::string& path, const TPictureExtras& extras) {
+  const TBitmapImage& image = picture.Image();
+  if (!image.HasPixels() || image.BitsPerPixel() != 24 ||
+      (!image.DeviceFormat() && image.Description.Header.biCompression != BI_RGB)) {
+    throw EInvalidGraphic(Msg::InvalidPixelFormat, "png-write-not-24-bits");
+  }
+  auto writer = CreatePngWriter(path, picture.Width(), picture.Height(), extras);
+  // Rows one at a time: the storage may run bottom-up, and the writer copies each row anyway.
+  for (std::int32_t y = 0; y < picture.Height(); ++y)
+    writer->WriteBand(y, 1, picture.ConstRowAddress(y), 0);
+  writer->Commit();
+}
+
 }  // namespace penamo

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "BandWriter.h"
+#include "Bitmap.h"
 #include "PictureExtras.h"
 
 namespace penamo {
@@ -36,5 +37,10 @@ TPngWriterOptions DefaultPngWriterOptions();
 std::unique_ptr<TBandWriter> CreatePngWriter(
     const std::string& path, std::int32_t width, std::int32_t height, const TPictureExtras& extras,
     const TPngWriterOptions& options = DefaultPngWriterOptions());
+
+// Writes a whole 24-bit picture (as the filters make it) as a PNG file through the writer, in
+// bands straight from the picture's rows. extras as for CreatePngWriter; a picture of another
+// format raises EInvalidGraphic before anything is written.
+void WritePngFile(const TBitmap& picture, const std::string& path, const TPictureExtras& extras);
 
 }  // namespace penamo

@@ -18,7 +18,8 @@ constexpr std::uint32_t kRed = 0xFF0000, kGreen = 0x00FF00, kBlue = 0x0000FF, kW
 
 bool Near(std::uint32_t a, std::uint32_t b, int tolerance = 12) {
   for (int shift = 0; shift < 24; shift += 8) {
-    if (std::abs(static_cast<int>((a >> shift) & 0xFF) - static_cast<int>((b >> shift) & 0xFF)) > tolerance)
+    if (std::abs(static_cast<int>((a >> shift) & 0xFF) - static_cast<int>((b >> shift) & 0xFF)) >
+        tolerance)
       return false;
   }
   return true;
@@ -32,9 +33,9 @@ test::TJpegSpec Quadrants() {
   for (int y = 0; y < spec.Height; ++y) {
     for (int x = 0; x < spec.Width; ++x) {
       const std::uint32_t c = y < 8 ? (x < 16 ? kRed : kGreen) : (x < 16 ? kBlue : kWhite);
-      spec.Samples.insert(spec.Samples.end(), {static_cast<std::uint8_t>(c >> 16),
-                                               static_cast<std::uint8_t>(c >> 8),
-                                               static_cast<std::uint8_t>(c)});
+      spec.Samples.insert(spec.Samples.end(),
+                          {static_cast<std::uint8_t>(c >> 16), static_cast<std::uint8_t>(c >> 8),
+                           static_cast<std::uint8_t>(c)});
     }
   }
   return spec;
@@ -63,20 +64,20 @@ TEST_P(JpegOrientation, ThePictureOpensUpright) {
   const int w = picture.Width() - 2, h = picture.Height() - 2;
   const std::uint32_t seen[4] = {PixelAt(picture, 1, 1), PixelAt(picture, w, 1),
                                  PixelAt(picture, 1, h), PixelAt(picture, w, h)};
-  for (int i = 0; i < 4; ++i) EXPECT_TRUE(Near(seen[i], c.Corners[i])) << "corner " << i << ": " << std::hex << seen[i];
+  for (int i = 0; i < 4; ++i)
+    EXPECT_TRUE(Near(seen[i], c.Corners[i])) << "corner " << i << ": " << std::hex << seen[i];
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    AllEight, JpegOrientation,
-    testing::Values(TOrientationCase{1, false, {kRed, kGreen, kBlue, kWhite}},
-                    TOrientationCase{2, true, {kGreen, kRed, kWhite, kBlue}},
-                    TOrientationCase{3, false, {kWhite, kBlue, kGreen, kRed}},
-                    TOrientationCase{4, true, {kBlue, kWhite, kRed, kGreen}},
-                    TOrientationCase{5, false, {kRed, kBlue, kGreen, kWhite}},
-                    TOrientationCase{6, true, {kBlue, kRed, kWhite, kGreen}},
-                    TOrientationCase{6, false, {kBlue, kRed, kWhite, kGreen}},
-                    TOrientationCase{7, false, {kWhite, kGreen, kBlue, kRed}},
-                    TOrientationCase{8, true, {kGreen, kWhite, kRed, kBlue}}));
+INSTANTIATE_TEST_SUITE_P(AllEight, JpegOrientation,
+                         testing::Values(TOrientationCase{1, false, {kRed, kGreen, kBlue, kWhite}},
+                                         TOrientationCase{2, true, {kGreen, kRed, kWhite, kBlue}},
+                                         TOrientationCase{3, false, {kWhite, kBlue, kGreen, kRed}},
+                                         TOrientationCase{4, true, {kBlue, kWhite, kRed, kGreen}},
+                                         TOrientationCase{5, false, {kRed, kBlue, kGreen, kWhite}},
+                                         TOrientationCase{6, true, {kBlue, kRed, kWhite, kGreen}},
+                                         TOrientationCase{6, false, {kBlue, kRed, kWhite, kGreen}},
+                                         TOrientationCase{7, false, {kWhite, kGreen, kBlue, kRed}},
+                                         TOrientationCase{8, true, {kGreen, kWhite, kRed, kBlue}}));
 
 TEST(JpegReader, AnOrientationOutsideOneToEightIsIgnored) {
   test::TJpegSpec spec = Quadrants();
@@ -108,7 +109,9 @@ TEST_P(JpegInk, CmykAndYcckBecomeTheirColours) {
   spec.FileColorSpace = c.FileColorSpace;
   spec.WriteAdobe = c.Adobe;
   spec.Quality = 100;
-  const auto ink = [&](int amount) { return static_cast<std::uint8_t>(c.Adobe ? 255 - amount : amount); };
+  const auto ink = [&](int amount) {
+    return static_cast<std::uint8_t>(c.Adobe ? 255 - amount : amount);
+  };
   for (int y = 0; y < 8; ++y) {
     for (int x = 0; x < 16; ++x) {
       // Left: full magenta ink (green gone); right: half black.
@@ -143,7 +146,8 @@ TEST(JpegReader, ProgressiveAndGreyscaleFilesDecodeLikeBaseline) {
   ReadJpeg(a.data(), a.size(), first, extras);
   ReadJpeg(b.data(), b.size(), second, extras);
   for (int y = 0; y < 16; ++y)
-    for (int x = 0; x < 32; ++x) ASSERT_EQ(PixelAt(first, x, y), PixelAt(second, x, y));
+    for (int x = 0; x < 32; ++x)
+      ASSERT_EQ(PixelAt(first, x, y), PixelAt(second, x, y));
 
   test::TJpegSpec grey;
   grey.Width = 8;
@@ -161,7 +165,8 @@ TEST(JpegReader, ProgressiveAndGreyscaleFilesDecodeLikeBaseline) {
 TEST(JpegReader, TheApp2ProfileIsKept) {
   test::TJpegSpec spec = Quadrants();
   spec.Profile.assign(70000, 0);  // longer than one marker: spread over two
-  for (std::size_t i = 0; i < spec.Profile.size(); ++i) spec.Profile[i] = static_cast<std::uint8_t>(i * 31);
+  for (std::size_t i = 0; i < spec.Profile.size(); ++i)
+    spec.Profile[i] = static_cast<std::uint8_t>(i * 31);
   const test::TBytes file = test::MakeJpeg(spec);
   TBitmap picture;
   TPictureExtras extras;

@@ -6,9 +6,9 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <jpeglib.h>
 #include <chrono>
 #include <filesystem>
-#include <jpeglib.h>
 #include <string>
 
 #include "Exceptions.h"
@@ -45,7 +45,8 @@ TBytes SmallPng() {
   spec.Width = 40;
   spec.Height = 30;
   spec.ColorType = PNG_COLOR_TYPE_RGB;
-  for (int i = 0; i < 40 * 30 * 3; ++i) spec.Samples.push_back(static_cast<std::uint32_t>((i * 7) % 256));
+  for (int i = 0; i < 40 * 30 * 3; ++i)
+    spec.Samples.push_back(static_cast<std::uint32_t>((i * 7) % 256));
   return test::MakePng(spec);
 }
 
@@ -54,7 +55,8 @@ TBytes SmallJpeg() {
   spec.Width = 40;
   spec.Height = 30;
   spec.Progressive = true;
-  for (int i = 0; i < 40 * 30 * 3; ++i) spec.Samples.push_back(static_cast<std::uint8_t>(i % 251));
+  for (int i = 0; i < 40 * 30 * 3; ++i)
+    spec.Samples.push_back(static_cast<std::uint8_t>(i % 251));
   return test::MakeJpeg(spec);
 }
 
@@ -65,14 +67,16 @@ TBytes SmallTiff() {
   spec.SamplesPerPixel = 3;
   spec.Photometric = 2;
   spec.Compression = 5;  // LZW
-  for (int i = 0; i < 40 * 30 * 3; ++i) spec.Samples.push_back(static_cast<std::uint32_t>(i % 253));
+  for (int i = 0; i < 40 * 30 * 3; ++i)
+    spec.Samples.push_back(static_cast<std::uint32_t>(i % 253));
   return test::MakeTiff(spec);
 }
 
 TBytes SmallWebP(bool lossless) {
   std::vector<std::uint8_t> bgra;
   for (int i = 0; i < 40 * 30; ++i)
-    bgra.insert(bgra.end(), {static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(i / 5), 90, 255});
+    bgra.insert(bgra.end(),
+                {static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(i / 5), 90, 255});
   return test::MakeWebP(40, 30, bgra, lossless, false);
 }
 
@@ -129,7 +133,8 @@ TEST_P(Truncation, AFileCutAnywhereIsRefusedAndThePictureKept) {
     extras.Alpha = {1, 2, 3, 4, 5, 6};
     try {
       ReadPictureBytes(cut.data(), cut.size(), picture, extras);
-      ADD_FAILURE() << GetParam().Format << " cut at " << size << " of " << whole.size() << " was read";
+      ADD_FAILURE() << GetParam().Format << " cut at " << size << " of " << whole.size()
+                    << " was read";
     } catch (const EReadError& error) {
       EXPECT_FALSE(error.Reason().empty());
     } catch (const EInvalidGraphic& error) {
@@ -140,23 +145,26 @@ TEST_P(Truncation, AFileCutAnywhereIsRefusedAndThePictureKept) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryFormat, Truncation,
-                         testing::Values(TTruncation{"Png", SmallPng}, TTruncation{"Jpeg", SmallJpeg},
-                                         TTruncation{"Tiff", SmallTiff},
-                                         TTruncation{"WebPLossless", [] { return SmallWebP(true); }},
-                                         TTruncation{"WebPLossy", [] { return SmallWebP(false); }}),
-                         [](const auto& param) { return std::string(param.param.Format); });
+INSTANTIATE_TEST_SUITE_P(
+    EveryFormat, Truncation,
+    testing::Values(TTruncation{"Png", SmallPng}, TTruncation{"Jpeg", SmallJpeg},
+                    TTruncation{"Tiff", SmallTiff},
+                    TTruncation{"WebPLossless", [] { return SmallWebP(true); }},
+                    TTruncation{"WebPLossy", [] { return SmallWebP(false); }}),
+    [](const auto& param) { return std::string(param.param.Format); });
 
 // Big-endian helpers for a hand-made PNG.
 void Put32(TBytes& out, std::uint32_t v) {
-  for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<std::uint8_t>(v >> shift));
+  for (int shift = 24; shift >= 0; shift -= 8)
+    out.push_back(static_cast<std::uint8_t>(v >> shift));
 }
 void Chunk(TBytes& out, const char* type, const TBytes& data) {
   Put32(out, static_cast<std::uint32_t>(data.size()));
   const std::size_t start = out.size();
   out.insert(out.end(), type, type + 4);
   out.insert(out.end(), data.begin(), data.end());
-  Put32(out, static_cast<std::uint32_t>(crc32(0, out.data() + start, static_cast<uInt>(out.size() - start))));
+  Put32(out, static_cast<std::uint32_t>(
+                 crc32(0, out.data() + start, static_cast<uInt>(out.size() - start))));
 }
 
 TEST_F(PictureFiles, ASmallPngClaimingAHugePictureIsRefusedAtOnce) {
@@ -219,7 +227,8 @@ TBytes HandMadeTiff(std::uint32_t width, std::uint32_t height, std::uint32_t com
   entry(278, 4, height);
   entry(279, 4, stripBytes);
   put32(0);
-  for (int i = 0; i < 1000; ++i) t.push_back(static_cast<std::uint8_t>(i));
+  for (int i = 0; i < 1000; ++i)
+    t.push_back(static_cast<std::uint8_t>(i));
   return t;
 }
 

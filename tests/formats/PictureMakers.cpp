@@ -9,8 +9,8 @@
 
 #include <algorithm>
 #include <csetjmp>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -50,8 +50,8 @@ bool WritePngRows(const TPngSpec* spec, png_bytep* rows, TBytes* out) {
     }
     png_set_PLTE(png, info, palette, entries);
     if (!spec->PaletteAlpha.empty()) {
-      png_set_tRNS(png, info, spec->PaletteAlpha.data(), static_cast<int>(spec->PaletteAlpha.size()),
-                   nullptr);
+      png_set_tRNS(png, info, spec->PaletteAlpha.data(),
+                   static_cast<int>(spec->PaletteAlpha.size()), nullptr);
     }
   }
   if (spec->GreyOrRgbKey) {
@@ -137,9 +137,11 @@ bool WriteJpegRows(const TJpegSpec* spec, const jpeg_scan_info* script, int scan
   }
   jpeg_start_compress(&info, TRUE);
   if (!spec->Exif.empty())
-    jpeg_write_marker(&info, JPEG_APP0 + 1, spec->Exif.data(), static_cast<unsigned>(spec->Exif.size()));
+    jpeg_write_marker(&info, JPEG_APP0 + 1, spec->Exif.data(),
+                      static_cast<unsigned>(spec->Exif.size()));
   if (!spec->Profile.empty())
-    jpeg_write_icc_profile(&info, spec->Profile.data(), static_cast<unsigned>(spec->Profile.size()));
+    jpeg_write_icc_profile(&info, spec->Profile.data(),
+                           static_cast<unsigned>(spec->Profile.size()));
   const std::size_t stride = static_cast<std::size_t>(spec->Width * spec->Components);
   while (info.next_scanline < info.image_height) {
     JSAMPROW row = const_cast<JSAMPROW>(spec->Samples.data() + info.next_scanline * stride);
@@ -157,8 +159,10 @@ TBytes MakePng(const TPngSpec& spec) {
   std::vector<TBytes> packed;
   std::vector<png_bytep> rows;
   for (int y = 0; y < spec.Height; ++y)
-    packed.push_back(PackRow(spec.Samples.data() + perRow * static_cast<std::size_t>(y), perRow, spec.BitDepth));
-  for (auto& row : packed) rows.push_back(row.data());
+    packed.push_back(
+        PackRow(spec.Samples.data() + perRow * static_cast<std::size_t>(y), perRow, spec.BitDepth));
+  for (auto& row : packed)
+    rows.push_back(row.data());
   TBytes out;
   if (!WritePngRows(&spec, rows.data(), &out)) throw std::runtime_error("libpng could not write");
   return out;
@@ -171,7 +175,8 @@ TBytes MakeJpeg(const TJpegSpec& spec) {
     script.push_back({1, {0, 0, 0, 0}, 0, 0, 0, 0});
     for (int k = 1; k <= 63 && static_cast<int>(script.size()) < spec.ManyScans; ++k) {
       script.push_back({1, {0, 0, 0, 0}, k, k, 0, 9});
-      for (int al = 8; al >= 0; --al) script.push_back({1, {0, 0, 0, 0}, k, k, al + 1, al});
+      for (int al = 8; al >= 0; --al)
+        script.push_back({1, {0, 0, 0, 0}, k, k, al + 1, al});
     }
   }
   unsigned char* buffer = nullptr;
@@ -236,8 +241,9 @@ TBytes MakeTiff(const TTiffSpec& spec) {
   TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, static_cast<std::uint16_t>(spec.BitsPerSample));
   TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, static_cast<std::uint16_t>(spec.Photometric));
   TIFFSetField(tif, TIFFTAG_COMPRESSION, static_cast<std::uint16_t>(spec.Compression));
-  TIFFSetField(tif, TIFFTAG_PLANARCONFIG,
-               static_cast<std::uint16_t>(spec.Separate ? PLANARCONFIG_SEPARATE : PLANARCONFIG_CONTIG));
+  TIFFSetField(
+      tif, TIFFTAG_PLANARCONFIG,
+      static_cast<std::uint16_t>(spec.Separate ? PLANARCONFIG_SEPARATE : PLANARCONFIG_CONTIG));
   if (spec.ExtraSample >= 0) {
     std::uint16_t kind = static_cast<std::uint16_t>(spec.ExtraSample);
     TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, &kind);
@@ -248,7 +254,8 @@ TBytes MakeTiff(const TTiffSpec& spec) {
                  spec.ColorMap.data() + 2 * n);
   }
   if (!spec.Profile.empty())
-    TIFFSetField(tif, TIFFTAG_ICCPROFILE, static_cast<std::uint32_t>(spec.Profile.size()), spec.Profile.data());
+    TIFFSetField(tif, TIFFTAG_ICCPROFILE, static_cast<std::uint32_t>(spec.Profile.size()),
+                 spec.Profile.data());
   const int planes = spec.Separate ? spec.SamplesPerPixel : 1;
   const int perPixel = spec.Separate ? 1 : spec.SamplesPerPixel;
   const auto spp = static_cast<std::size_t>(spec.SamplesPerPixel);
@@ -263,7 +270,8 @@ TBytes MakeTiff(const TTiffSpec& spec) {
         samples.push_back(spec.Samples[index]);
       }
     }
-    if (spec.BitsPerSample != 16) return PackRow(samples.data(), samples.size(), spec.BitsPerSample);
+    if (spec.BitsPerSample != 16)
+      return PackRow(samples.data(), samples.size(), spec.BitsPerSample);
     TBytes row(samples.size() * 2);
     for (std::size_t i = 0; i < samples.size(); ++i) {
       const auto v = static_cast<std::uint16_t>(samples[i]);
@@ -286,12 +294,13 @@ TBytes MakeTiff(const TTiffSpec& spec) {
           for (int r = 0; r < 16 && ty + r < spec.Height; ++r) {
             const TBytes row = planeRow(plane, ty + r);
             const std::size_t offset = pixelBits * static_cast<std::size_t>(tx) / 8;
-            const std::size_t bytes =
-                std::min(tileRow, row.size() - offset);
-            std::memcpy(buffer.data() + static_cast<std::size_t>(r) * tileRow, row.data() + offset, bytes);
+            const std::size_t bytes = std::min(tileRow, row.size() - offset);
+            std::memcpy(buffer.data() + static_cast<std::size_t>(r) * tileRow, row.data() + offset,
+                        bytes);
           }
           ok = ok && TIFFWriteTile(tif, buffer.data(), static_cast<std::uint32_t>(tx),
-                                   static_cast<std::uint32_t>(ty), 0, static_cast<std::uint16_t>(plane)) >= 0;
+                                   static_cast<std::uint32_t>(ty), 0,
+                                   static_cast<std::uint16_t>(plane)) >= 0;
         }
       }
     }
@@ -321,7 +330,8 @@ TBytes MakeWebP(int width, int height, const std::vector<std::uint8_t>& bgra, bo
                     : WebPEncodeBGRA(bgra.data(), width, height, width * 4, 95, &encoded);
   } else {
     std::vector<std::uint8_t> bgr;
-    for (std::size_t i = 0; i < bgra.size(); i += 4) bgr.insert(bgr.end(), &bgra[i], &bgra[i] + 3);
+    for (std::size_t i = 0; i < bgra.size(); i += 4)
+      bgr.insert(bgr.end(), &bgra[i], &bgra[i] + 3);
     size = lossless ? WebPEncodeLosslessBGR(bgr.data(), width, height, width * 3, &encoded)
                     : WebPEncodeBGR(bgr.data(), width, height, width * 3, 95, &encoded);
   }
@@ -360,7 +370,8 @@ TBytes ReadFileBytes(const std::string& path) {
 
 void WriteFileBytes(const std::string& path, const TBytes& bytes) {
   std::ofstream out(path, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
 }
 
 std::uint32_t PixelAt(const TBitmap& picture, int x, int y) {

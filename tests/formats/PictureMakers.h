@@ -21,7 +21,7 @@ struct TPngSpec {
   int BitDepth = 8;
   bool Interlaced = false;
   std::vector<std::uint32_t> Samples;
-  std::vector<std::uint8_t> Palette;      // RGB triples
+  std::vector<std::uint8_t> Palette;       // RGB triples
   std::vector<std::uint8_t> PaletteAlpha;  // tRNS for palettes
   bool GreyOrRgbKey = false;               // tRNS with KeyGrey / KeyRgb
   std::uint16_t KeyGrey = 0;
@@ -37,7 +37,7 @@ struct TJpegSpec {
   int Width = 0;
   int Height = 0;
   int Components = 3;
-  int InColorSpace = 2;  // JCS_RGB
+  int InColorSpace = 2;    // JCS_RGB
   int FileColorSpace = 3;  // JCS_YCbCr
   bool Progressive = false;
   bool WriteAdobe = true;

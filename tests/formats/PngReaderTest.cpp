@@ -57,15 +57,16 @@ TEST_P(PngColourTypes, EverySampleComesBackAsEightBitsWithItsTransparency) {
     spec.Samples.push_back(std::uniform_int_distribution<std::uint32_t>(0, top)(random));
   if (c.ColorType == PNG_COLOR_TYPE_PALETTE) {
     for (std::uint32_t i = 0; i <= top; ++i) {
-      spec.Palette.insert(spec.Palette.end(), {static_cast<std::uint8_t>(i * 7),
-                                               static_cast<std::uint8_t>(255 - i),
-                                               static_cast<std::uint8_t>(i * 13 + 5)});
+      spec.Palette.insert(spec.Palette.end(),
+                          {static_cast<std::uint8_t>(i * 7), static_cast<std::uint8_t>(255 - i),
+                           static_cast<std::uint8_t>(i * 13 + 5)});
       if (c.Transparency) spec.PaletteAlpha.push_back(static_cast<std::uint8_t>(i * 37));
     }
   } else if (c.Transparency) {
     spec.GreyOrRgbKey = true;
     spec.KeyGrey = static_cast<std::uint16_t>(spec.Samples[0]);
-    for (int k = 0; k < 3 && channels >= 3; ++k) spec.KeyRgb[k] = static_cast<std::uint16_t>(spec.Samples[k]);
+    for (int k = 0; k < 3 && channels >= 3; ++k)
+      spec.KeyRgb[k] = static_cast<std::uint16_t>(spec.Samples[k]);
   }
   const test::TBytes file = test::MakePng(spec);
 
@@ -79,7 +80,8 @@ TEST_P(PngColourTypes, EverySampleComesBackAsEightBitsWithItsTransparency) {
   EXPECT_EQ(extras.HasAlpha(), alpha);
   for (int y = 0; y < spec.Height; ++y) {
     for (int x = 0; x < spec.Width; ++x) {
-      const std::uint32_t* s = &spec.Samples[static_cast<std::size_t>((y * spec.Width + x) * channels)];
+      const std::uint32_t* s =
+          &spec.Samples[static_cast<std::size_t>((y * spec.Width + x) * channels)];
       std::uint8_t r, g, b, a = 255;
       if (c.ColorType == PNG_COLOR_TYPE_PALETTE) {
         r = spec.Palette[3 * s[0]];
@@ -91,7 +93,9 @@ TEST_P(PngColourTypes, EverySampleComesBackAsEightBitsWithItsTransparency) {
         g = Expected8(s[1], c.BitDepth);
         b = Expected8(s[2], c.BitDepth);
         if (channels == 4) a = Expected8(s[3], c.BitDepth);
-        if (c.Transparency && s[0] == spec.KeyRgb[0] && s[1] == spec.KeyRgb[1] && s[2] == spec.KeyRgb[2]) a = 0;
+        if (c.Transparency && s[0] == spec.KeyRgb[0] && s[1] == spec.KeyRgb[1] &&
+            s[2] == spec.KeyRgb[2])
+          a = 0;
       } else {
         r = g = b = Expected8(s[0], c.BitDepth);
         if (channels == 2) a = Expected8(s[1], c.BitDepth);
@@ -125,7 +129,8 @@ std::vector<TPngCase> AllPngCases() {
   return cases;
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryTypeAndDepth, PngColourTypes, testing::ValuesIn(AllPngCases()), CaseName);
+INSTANTIATE_TEST_SUITE_P(EveryTypeAndDepth, PngColourTypes, testing::ValuesIn(AllPngCases()),
+                         CaseName);
 
 TEST(PngReader, SixteenBitSamplesAreRoundedNotTruncated) {
   // The high byte would give 0, 0, 127, 254; rounding gives 0, 1, 128, 255.

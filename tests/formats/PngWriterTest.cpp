@@ -88,7 +88,8 @@ TEST_P(PngWriterOptions, LibpngDecodesExactlyThePixelsAndAlphaGiven) {
   TBitmap picture;
   MakeGradient(picture, 700, 520);
   TPictureExtras extras;
-  for (int i = 0; i < 700 * 520; ++i) extras.Alpha.push_back(static_cast<std::uint8_t>(i * 13));
+  for (int i = 0; i < 700 * 520; ++i)
+    extras.Alpha.push_back(static_cast<std::uint8_t>(i * 13));
   SavePng(picture, PathOf("out.png"), extras, GetParam().Options);
   int width = 0, height = 0;
   const auto pixels = DecodeWithLibpng(PathOf("out.png"), width, height);
@@ -152,7 +153,8 @@ TEST_F(PngWriting, AlphaAndProfileGoThroughAFilterUnchanged) {
   spec.Width = 31;
   spec.Height = 9;
   spec.ColorType = PNG_COLOR_TYPE_RGB_ALPHA;
-  for (int i = 0; i < 31 * 9 * 4; ++i) spec.Samples.push_back(static_cast<std::uint32_t>((i * 29) % 256));
+  for (int i = 0; i < 31 * 9 * 4; ++i)
+    spec.Samples.push_back(static_cast<std::uint32_t>((i * 29) % 256));
   spec.Profile = test::SmallProfile();
   test::WriteFileBytes(PathOf("in.png"), test::MakePng(spec));
   TBitmap source, target;

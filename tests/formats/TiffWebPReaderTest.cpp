@@ -52,7 +52,8 @@ TEST_P(TiffLayouts, EverySampleComesBack) {
   if (c.Photometric == PHOTOMETRIC_PALETTE) {
     const std::size_t n = std::size_t{1} << c.Bits;
     spec.ColorMap.resize(3 * n);
-    for (std::size_t i = 0; i < 3 * n; ++i) spec.ColorMap[i] = static_cast<std::uint16_t>(i * 2654435761u);
+    for (std::size_t i = 0; i < 3 * n; ++i)
+      spec.ColorMap[i] = static_cast<std::uint16_t>(i * 2654435761u);
   }
   const test::TBytes file = test::MakeTiff(spec);
   TBitmap picture;
@@ -63,15 +64,19 @@ TEST_P(TiffLayouts, EverySampleComesBack) {
   EXPECT_EQ(extras.HasAlpha(), c.Extra == EXTRASAMPLE_UNASSALPHA);
   for (int y = 0; y < spec.Height; ++y) {
     for (int x = 0; x < spec.Width; ++x) {
-      const std::uint32_t* s = &spec.Samples[static_cast<std::size_t>((y * spec.Width + x) * c.Samples)];
+      const std::uint32_t* s =
+          &spec.Samples[static_cast<std::size_t>((y * spec.Width + x) * c.Samples)];
       std::uint32_t expected;
       if (c.Photometric == PHOTOMETRIC_PALETTE) {
         const std::size_t n = std::size_t{1} << c.Bits;
-        const auto to8 = [](std::uint16_t v) { return static_cast<std::uint32_t>((v * 255u + 32767u) / 65535u); };
-        expected = to8(spec.ColorMap[s[0]]) << 16 | to8(spec.ColorMap[n + s[0]]) << 8 | to8(spec.ColorMap[2 * n + s[0]]);
+        const auto to8 = [](std::uint16_t v) {
+          return static_cast<std::uint32_t>((v * 255u + 32767u) / 65535u);
+        };
+        expected = to8(spec.ColorMap[s[0]]) << 16 | to8(spec.ColorMap[n + s[0]]) << 8 |
+                   to8(spec.ColorMap[2 * n + s[0]]);
       } else if (c.Photometric == PHOTOMETRIC_RGB) {
-        expected = std::uint32_t{Expected8(s[0], c.Bits)} << 16 | std::uint32_t{Expected8(s[1], c.Bits)} << 8 |
-                   Expected8(s[2], c.Bits);
+        expected = std::uint32_t{Expected8(s[0], c.Bits)} << 16 |
+                   std::uint32_t{Expected8(s[1], c.Bits)} << 8 | Expected8(s[2], c.Bits);
       } else {
         std::uint32_t v = c.Photometric == PHOTOMETRIC_MINISWHITE ? top - s[0] : s[0];
         v = Expected8(v, c.Bits);
@@ -79,7 +84,8 @@ TEST_P(TiffLayouts, EverySampleComesBack) {
       }
       ASSERT_EQ(PixelAt(picture, x, y), expected) << "at " << x << "," << y;
       if (extras.HasAlpha()) {
-        ASSERT_EQ(extras.Alpha[static_cast<std::size_t>(y * spec.Width + x)], Expected8(s[c.Samples - 1], c.Bits));
+        ASSERT_EQ(extras.Alpha[static_cast<std::size_t>(y * spec.Width + x)],
+                  Expected8(s[c.Samples - 1], c.Bits));
       }
     }
   }
@@ -90,19 +96,24 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         TTiffCase{"Grey1", PHOTOMETRIC_MINISBLACK, 1, 1, COMPRESSION_NONE, false, false, -1},
         TTiffCase{"White4Lzw", PHOTOMETRIC_MINISWHITE, 4, 1, COMPRESSION_LZW, false, false, -1},
-        TTiffCase{"Grey8Deflate", PHOTOMETRIC_MINISBLACK, 8, 1, COMPRESSION_ADOBE_DEFLATE, false, false, -1},
-        TTiffCase{"Grey16PackBitsTiled", PHOTOMETRIC_MINISBLACK, 16, 1, COMPRESSION_PACKBITS, true, false, -1},
+        TTiffCase{"Grey8Deflate", PHOTOMETRIC_MINISBLACK, 8, 1, COMPRESSION_ADOBE_DEFLATE, false,
+                  false, -1},
+        TTiffCase{"Grey16PackBitsTiled", PHOTOMETRIC_MINISBLACK, 16, 1, COMPRESSION_PACKBITS, true,
+                  false, -1},
         TTiffCase{"Palette4Tiled", PHOTOMETRIC_PALETTE, 4, 1, COMPRESSION_NONE, true, false, -1},
         TTiffCase{"Palette8Lzw", PHOTOMETRIC_PALETTE, 8, 1, COMPRESSION_LZW, false, false, -1},
         TTiffCase{"Rgb8", PHOTOMETRIC_RGB, 8, 3, COMPRESSION_NONE, false, false, -1},
         TTiffCase{"Rgb8LzwTiled", PHOTOMETRIC_RGB, 8, 3, COMPRESSION_LZW, true, false, -1},
-        TTiffCase{"Rgb16Deflate", PHOTOMETRIC_RGB, 16, 3, COMPRESSION_ADOBE_DEFLATE, false, false, -1},
+        TTiffCase{"Rgb16Deflate", PHOTOMETRIC_RGB, 16, 3, COMPRESSION_ADOBE_DEFLATE, false, false,
+                  -1},
         TTiffCase{"Rgb16PlanarTiled", PHOTOMETRIC_RGB, 16, 3, COMPRESSION_PACKBITS, true, true, -1},
         TTiffCase{"Rgb8Planar", PHOTOMETRIC_RGB, 8, 3, COMPRESSION_LZW, false, true, -1},
-        TTiffCase{"Rgba8", PHOTOMETRIC_RGB, 8, 4, COMPRESSION_LZW, false, false, EXTRASAMPLE_UNASSALPHA},
-        TTiffCase{"Rgba16Planar", PHOTOMETRIC_RGB, 16, 4, COMPRESSION_NONE, false, true, EXTRASAMPLE_UNASSALPHA},
-        TTiffCase{"GreyExtraUnspecified", PHOTOMETRIC_MINISBLACK, 8, 2, COMPRESSION_NONE, false, false,
-                  EXTRASAMPLE_UNSPECIFIED}),
+        TTiffCase{"Rgba8", PHOTOMETRIC_RGB, 8, 4, COMPRESSION_LZW, false, false,
+                  EXTRASAMPLE_UNASSALPHA},
+        TTiffCase{"Rgba16Planar", PHOTOMETRIC_RGB, 16, 4, COMPRESSION_NONE, false, true,
+                  EXTRASAMPLE_UNASSALPHA},
+        TTiffCase{"GreyExtraUnspecified", PHOTOMETRIC_MINISBLACK, 8, 2, COMPRESSION_NONE, false,
+                  false, EXTRASAMPLE_UNSPECIFIED}),
     [](const auto& param) { return std::string(param.param.Name); });
 
 TEST(TiffReader, PremultipliedColoursAreDividedByTheirAlpha) {
@@ -139,8 +150,9 @@ std::vector<std::uint8_t> Bgra(int width, int height) {
   std::vector<std::uint8_t> pixels;
   for (int y = 0; y < height; ++y)
     for (int x = 0; x < width; ++x)
-      pixels.insert(pixels.end(), {static_cast<std::uint8_t>(x * 9), static_cast<std::uint8_t>(y * 11),
-                                   static_cast<std::uint8_t>(x * y), static_cast<std::uint8_t>(255 - x - y)});
+      pixels.insert(pixels.end(),
+                    {static_cast<std::uint8_t>(x * 9), static_cast<std::uint8_t>(y * 11),
+                     static_cast<std::uint8_t>(x * y), static_cast<std::uint8_t>(255 - x - y)});
   return pixels;
 }
 
@@ -158,7 +170,8 @@ TEST(WebPReader, LosslessPicturesComeBackExactlyWithOrWithoutAlpha) {
     for (int y = 0; y < h; ++y) {
       for (int x = 0; x < w; ++x) {
         const std::uint8_t* p = &bgra[static_cast<std::size_t>((y * w + x) * 4)];
-        ASSERT_EQ(PixelAt(picture, x, y), std::uint32_t{p[2]} << 16 | std::uint32_t{p[1]} << 8 | p[0])
+        ASSERT_EQ(PixelAt(picture, x, y),
+                  std::uint32_t{p[2]} << 16 | std::uint32_t{p[1]} << 8 | p[0])
             << x << "," << y << " alpha " << alpha;
         if (alpha) {
           ASSERT_EQ(extras.Alpha[static_cast<std::size_t>(y * w + x)], p[3]);
@@ -171,7 +184,8 @@ TEST(WebPReader, LosslessPicturesComeBackExactlyWithOrWithoutAlpha) {
 TEST(WebPReader, LossyPicturesComeBackCloseAndKeepTheirProfile) {
   const int w = 16, h = 16;
   std::vector<std::uint8_t> bgra;
-  for (int i = 0; i < w * h; ++i) bgra.insert(bgra.end(), {40, 120, 200, 255});
+  for (int i = 0; i < w * h; ++i)
+    bgra.insert(bgra.end(), {40, 120, 200, 255});
   const test::TBytes profile = test::SmallProfile();
   const test::TBytes file = test::MakeWebP(w, h, bgra, false, false, profile);
   TBitmap picture;
