@@ -21,7 +21,7 @@ namespace penamo {
 enum class TPngRowFilter { None = 0, Sub = 1, Up = 2, Average = 3, Paeth = 4, Adaptive = 5 };
 
 struct TPngWriterOptions {
-  int Level = 2;  // zlib level
+  int Level = 4;  // zlib level
   TPngRowFilter Filter = TPngRowFilter::Up;
   int Strategy = 0;  // zlib strategy (Z_DEFAULT_STRATEGY)
   int Threads = 0;   // deflating threads; 0: one per core
