@@ -15,6 +15,7 @@
 #include "Form.h"
 #include "FrameSpeedButton.h"
 #include "Image.h"
+#include "PictureExtras.h"
 #include "ScrollBox.h"
 #include "ToolBar.h"
 #include "ui_MainForm.h"
@@ -89,6 +90,8 @@ class TMainForm : public TForm, public Ui::MainForm {
   void SaveFiltered(TFilterId Filter);
 
   std::unique_ptr<TBitmap> FBitmap;
+  // What the open picture carries beside its colours (alpha, colour profile), for PNG saves.
+  std::unique_ptr<TPictureExtras> FExtras;
   TPoint FSampleOrigin;
 };
 
