@@ -32,7 +32,8 @@ constexpr std::string_view kNoFilterName = "none";
 constexpr std::string_view kNoFilterCaption = "フィルタなし (24ビットに変換するだけ)";
 
 void PrintUsage(std::ostream& out) {
-  out << "使い方: penamo-filter [--strength N] [--format bmp|png] FILTER INPUT OUTPUT\n"
+  out << "使い方: penamo-filter [--strength N] [--format bmp|png] [--verbose] FILTER INPUT "
+         "OUTPUT\n"
          "\n"
          "画像ファイル INPUT (ビットマップ, PNG, JPEG, TIFF, WebP) を 24 ビットに変換し、\n"
          "FILTER を通して OUTPUT に書き込みます。OUTPUT の拡張子が .png なら PNG\n"
@@ -52,6 +53,7 @@ void PrintUsage(std::ostream& out) {
          "オプション:\n"
          "  --strength N  誤差拡散の強さ (0 から 100 まで、既定値 100)\n"
          "  --format F    出力形式 bmp または png (拡張子より優先します)\n"
+         "  --verbose     失敗したとき、メッセージの後にエラーの種類と理由を表示します\n"
          "  --help        この説明を表示して終了します\n"
          "  --version     バージョンを表示して終了します\n";
 }
@@ -107,14 +109,14 @@ int Run(const TFilterEntry* filter, const std::string& input, const std::string&
   TBitmap source;
   TPictureExtras extras;
   ReadPicture(input, source, extras);
-  if (source.Empty()) throw Exception("画像が空です");
+  if (source.Empty()) throw Exception("画像が空です", "empty-picture");
   if (filter == nullptr) {
     Write(source, output, format, extras);
     return kSuccess;
   }
   TBitmap target;
   if (!filter->Run(source, target, static_cast<std::uint8_t>(strength)))
-    throw Exception(std::string(filter->Caption) + "を実行できませんでした");
+    throw Exception(std::string(filter->Caption) + "を実行できませんでした", "filter-failed");
   Write(target, output, format, extras);
   return kSuccess;
 }
@@ -123,6 +125,7 @@ int Main(int argc, char** argv) {
   std::vector<std::string> operands;
   int strength = kDefaultStrength;
   std::optional<TOutputFormat> format;
+  bool verbose = false;
   bool options = true;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
@@ -131,6 +134,8 @@ int Main(int argc, char** argv) {
     } else if (options && arg == "--help") {
       PrintUsage(std::cout);
       return kSuccess;
+    } else if (options && arg == "--verbose") {
+      verbose = true;
     } else if (options && arg == "--version") {
       std::cout << "penamo-filter " << kVersion << '\n';
       return kSuccess;
@@ -175,11 +180,14 @@ int Main(int argc, char** argv) {
                strength);
   } catch (const Exception& error) {
     std::cerr << WithFullStop(error.Message()) << '\n';
+    if (verbose) std::cerr << error.ClassName() << ": " << error.Reason() << '\n';
   } catch (const std::bad_alloc&) {
     std::cerr << WithFullStop(Msg::OutOfMemory) << '\n';
+    if (verbose) std::cerr << "std::bad_alloc: out-of-memory\n";
   } catch (const std::exception& error) {
     // Not one of ours, but still a message rather than an abort.
     std::cerr << WithFullStop(error.what()) << '\n';
+    if (verbose) std::cerr << "std::exception: unexpected\n";
   }
   return kFailure;
 }

@@ -1,9 +1,9 @@
 #include "FormatSupport.h"
 
-#include <limits>
 #include <new>
 
 #include "Exceptions.h"
+#include "Limits.h"
 
 namespace penamo::formats {
 
@@ -26,8 +26,7 @@ void RaiseOutOfMemory() {
 void CheckPictureSize(std::int64_t width, std::int64_t height, const char* message,
                       const std::string& reasonPrefix) {
   if (width <= 0 || height <= 0) RaiseInvalid(message, reasonPrefix + "-empty");
-  if (width > std::numeric_limits<std::int32_t>::max() ||
-      height > std::numeric_limits<std::int32_t>::max() || !StorageSize(width, height, 24)) {
+  if (width > kMaxDimension || height > kMaxDimension || !StorageSize(width, height, 24)) {
     RaiseTooLarge(reasonPrefix + "-too-large");
   }
 }

@@ -8,6 +8,7 @@
 
 #include "Exceptions.h"
 #include "FormatSupport.h"
+#include "Limits.h"
 
 namespace penamo {
 
@@ -91,7 +92,8 @@ void ReadPng(const std::uint8_t* data, std::size_t size, TBitmap& picture, TPict
   TContext ctx(spng_ctx_new(SPNG_CTX_IGNORE_ADLER32));
   if (!ctx) RaiseOutOfMemory();
   // Limits first, before the first byte is decoded.
-  Check(spng_set_image_limits(ctx.get(), 0x7FFFFFFF, 0x7FFFFFFF));
+  Check(spng_set_image_limits(ctx.get(), static_cast<std::uint32_t>(kMaxDimension),
+                              static_cast<std::uint32_t>(kMaxDimension)));
   Check(spng_set_chunk_limits(ctx.get(), kChunkSizeLimit, kChunkCacheLimit));
   Check(spng_set_crc_action(ctx.get(), SPNG_CRC_ERROR, SPNG_CRC_DISCARD));
   Check(spng_set_png_buffer(ctx.get(), data, size));

@@ -21,15 +21,6 @@ std::mutex& ImageLock() {
   return lock;
 }
 
-std::uint64_t DefaultStorageLimit() {
-  const long pages = ::sysconf(_SC_PHYS_PAGES);
-  const long pageSize = ::sysconf(_SC_PAGE_SIZE);
-  if (pages <= 0 || pageSize <= 0) return std::uint64_t{1} << 32;
-  // A quarter: the program holds up to three pictures of one size at once (the loaded one,
-  // its unshared copy while a save reads it, the filter's output).
-  return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(pageSize) / 4;
-}
-
 // Blocks from this size on are mapped on their own (see MakePixels).
 constexpr std::uint64_t kLargeBlock = std::uint64_t{8} << 20;
 constexpr std::uintptr_t kHugePage = std::uintptr_t{2} << 20;
@@ -45,15 +36,6 @@ constexpr bool kSanitizedMemory = false;
 #else
 constexpr bool kSanitizedMemory = false;
 #endif
-
-std::atomic<std::uint64_t>& StorageLimitValue() {
-  static std::atomic<std::uint64_t> limit{DefaultStorageLimit()};
-  return limit;
-}
-
-constexpr std::int64_t AbsHeight(std::int32_t height) {
-  return height < 0 ? -static_cast<std::int64_t>(height) : height;
-}
 
 // ---- Colour tables the format changes choose ---------------------------------------------
 
@@ -322,34 +304,6 @@ void FillWhite(TBitmapImage& image) {
 
 }  // namespace
 
-// ---- Sizes ---------------------------------------------------------------------------------
-
-std::uint64_t RowStride(std::int64_t width, int bitCount) {
-  const auto bits = static_cast<std::uint64_t>(width < 0 ? 0 : width) *
-                    static_cast<std::uint64_t>(bitCount < 0 ? 0 : bitCount);
-  return ((bits + 31) & ~std::uint64_t{31}) / 8;
-}
-
-std::optional<std::uint64_t> StorageSize(std::int64_t width, std::int64_t height, int bitCount) {
-  if (width < 0 || height < 0 || bitCount <= 0 || bitCount > 64 || width > 0x7FFFFFFF ||
-      height > 0x80000000LL) {
-    return std::nullopt;
-  }
-  const std::uint64_t stride = RowStride(width, bitCount);
-  const auto rows = static_cast<std::uint64_t>(height);
-  if (stride != 0 && rows > std::numeric_limits<std::uint64_t>::max() / stride) return std::nullopt;
-  const std::uint64_t size = stride * rows;
-  if (size > StorageLimit()) return std::nullopt;
-  return size;
-}
-
-std::uint64_t StorageLimit() {
-  return StorageLimitValue().load();
-}
-void SetStorageLimit(std::uint64_t bytes) {
-  StorageLimitValue().store(bytes);
-}
-
 // ---- Storage -------------------------------------------------------------------------------
 
 TBitmapImage::TBitmapImage(const TBitmapDescription& description) : Description(description) {}
@@ -375,17 +329,18 @@ int TBitmapImage::BitsPerPixel() const {
 }
 
 std::int32_t TBitmapImage::Height() const {
-  const std::int64_t h = AbsHeight(Description.Header.biHeight);
-  // -2^31 has no positive 32-bit counterpart; such storage is never made.
-  return static_cast<std::int32_t>(std::min<std::int64_t>(h, 0x7FFFFFFF));
+  const std::int64_t h = HeightMagnitude(Description.Header.biHeight);
+  // -2^31 has no positive 32-bit counterpart; storage of that height is never made, but a
+  // description without pixels may still hold it.
+  return static_cast<std::int32_t>(std::min(h, kMaxDimension));
 }
 
 void TBitmapImage::MakePixels(bool deviceFormat) {
   const auto& h = Description.Header;
   const int bits = deviceFormat || h.biBitCount == 0 ? 24 : h.biBitCount;
-  const auto size = StorageSize(h.biWidth, AbsHeight(h.biHeight), bits);
+  const auto size = StorageSize(h.biWidth, HeightMagnitude(h.biHeight), bits);
   if (!size || *size == 0 || h.biWidth <= 0 || h.biHeight == 0) {
-    throw EOutOfResources(Msg::OutOfResources);
+    throw EOutOfResources(Msg::OutOfResources, "picture-too-large");
   }
   std::uint8_t* pixels = nullptr;
   void* mapping = nullptr;
@@ -398,7 +353,7 @@ void TBitmapImage::MakePixels(bool deviceFormat) {
     mappingLength = static_cast<std::size_t>(*size) + kHugePage;
     mapping =
         ::mmap(nullptr, mappingLength, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (mapping == MAP_FAILED) throw EOutOfResources(Msg::OutOfResources);
+    if (mapping == MAP_FAILED) throw EOutOfResources(Msg::OutOfResources, "pixel-mapping-failed");
     const auto start =
         (reinterpret_cast<std::uintptr_t>(mapping) + kHugePage - 1) & ~(kHugePage - 1);
     pixels = reinterpret_cast<std::uint8_t*>(start);
@@ -406,7 +361,7 @@ void TBitmapImage::MakePixels(bool deviceFormat) {
   } else {
     // calloc as well gives untouched zero pages for what it maps itself.
     pixels = static_cast<std::uint8_t*>(std::calloc(static_cast<std::size_t>(*size), 1));
-    if (pixels == nullptr) throw EOutOfResources(Msg::OutOfResources);
+    if (pixels == nullptr) throw EOutOfResources(Msg::OutOfResources, "pixel-allocation-failed");
   }
   FreePixels();
   FPixels = pixels;
@@ -425,7 +380,7 @@ void TBitmapImage::MakeExplicit() {
   h.biPlanes = 1;
   h.biBitCount = 24;
   h.biCompression = BI_RGB;
-  h.biSizeImage = static_cast<std::uint32_t>(std::min<std::uint64_t>(FByteSize, 0xFFFFFFFFu));
+  h.biSizeImage = SizeImageField(FByteSize);
 }
 
 std::uint8_t* TBitmapImage::Row(std::int32_t y) const {
@@ -509,7 +464,8 @@ TPixelFormat TBitmap::ImageFormat() const {
 
 void TBitmap::SetImageFormat(TPixelFormat format) {
   if (format == ImageFormat()) return;
-  if (format == TPixelFormat::pfCustom) throw EInvalidGraphic(Msg::InvalidPixelFormat);
+  if (format == TPixelFormat::pfCustom)
+    throw EInvalidGraphic(Msg::InvalidPixelFormat, "custom-format-requested");
   TBitmapDescription description;
   auto& h = description.Header;
   h.biWidth = Width();
@@ -533,9 +489,8 @@ void TBitmap::SetImageFormat(TPixelFormat format) {
     if (format == TPixelFormat::pf8bit) table = HalftonePalette();
   }
   // The new storage is built aside from the current one, so there is no need to unshare it
-  // first; only the colour counts are cleared, as for every change.
-  FImage->Description.Header.biClrUsed = 0;
-  FImage->Description.Header.biClrImportant = 0;
+  // first. The colour counts are cleared as for every change, but only in the new description:
+  // the current storage may be shared, and a failure must leave it as it was.
   // Every image a filter writes comes here from the device format.
   if (format != TPixelFormat::pf24bit || !AdoptDevicePixels(*FImage, description)) {
     MakeStorage(description, std::move(table));
@@ -561,8 +516,7 @@ void TBitmap::MakeStorage(const TBitmapDescription& description, std::vector<TRG
                  std::min(current.Height(), image->Height()));
     }
     if (h.biSize != 0) {
-      image->Description.Header.biSizeImage =
-          static_cast<std::uint32_t>(std::min<std::uint64_t>(image->ByteSize(), 0xFFFFFFFFu));
+      image->Description.Header.biSizeImage = SizeImageField(image->ByteSize());
     }
   }
   InstallImage(std::move(image));
@@ -598,7 +552,8 @@ void TBitmap::PrepareForChange() {
 
 std::uint8_t* TBitmap::RowAddress(std::int32_t y) {
   PrepareForChange();
-  if (y < 0 || y >= Height()) throw EInvalidGraphicOperation(Msg::ScanLineOutOfRange);
+  if (y < 0 || y >= Height())
+    throw EInvalidGraphicOperation(Msg::ScanLineOutOfRange, "scan-line-out-of-range");
   if (!FImage->HasPixels()) return nullptr;  // a zero width leaves rows with no bytes
   FImage->MakeExplicit();
   return FImage->Row(y);
@@ -656,8 +611,7 @@ void TBitmap::ConvertTo24Bits() {
   image->OldHeader = current.OldHeader;
   if (target.biWidth > 0) {
     image->MakePixels(false);
-    image->Description.Header.biSizeImage =
-        static_cast<std::uint32_t>(std::min<std::uint64_t>(image->ByteSize(), 0xFFFFFFFFu));
+    image->Description.Header.biSizeImage = SizeImageField(image->ByteSize());
     // A picture with a size but no pixels converts to black, as nothing can be read from it.
     if (current.HasPixels()) {
       CopyPixels(current, 0, 0, *image, 0, 0, current.Width(), current.Height());

@@ -6,11 +6,11 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "Exceptions.h"
+#include "Limits.h"
 
 namespace penamo {
 
@@ -65,19 +65,6 @@ struct TBitmapDescription {
   TBitmapInfoHeader Header;
   std::uint32_t Masks[3] = {0, 0, 0};
 };
-
-// Row stride in bytes: the row's bits raised to a multiple of 32. 64-bit, so it cannot overflow
-// for any 32-bit width and bit count.
-std::uint64_t RowStride(std::int64_t width, int bitCount);
-
-// Bytes of storage for |height| rows, or nothing when the size overflows or exceeds what this
-// machine can hold (StorageLimit). Checked before anything is allocated.
-std::optional<std::uint64_t> StorageSize(std::int64_t width, std::int64_t height, int bitCount);
-
-// The largest pixel block any image may allocate. Defaults to a quarter of the physical memory;
-// tests and the fuzzer lower it.
-std::uint64_t StorageLimit();
-void SetStorageLimit(std::uint64_t bytes);
 
 // Reference-counted storage base; freed when the last holder releases it.
 class TSharedImage {

@@ -5,14 +5,13 @@
 // was.
 
 #include <algorithm>
-#include <climits>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
 #include <vector>
 
 #include "Bitmap.h"
+#include "BoundedReader.h"
 #include "LittleEndian.h"
 #include "RunLength.h"
 #include "Stream.h"
@@ -25,32 +24,13 @@ constexpr std::int64_t kFileHeaderSize = 14;
 constexpr std::uint32_t kCoreHeaderSize = 12;
 constexpr std::uint32_t kInfoHeaderSize = 40;
 // A longer header carries the red, green and blue masks right after its first 40 bytes.
-constexpr std::uint32_t kHeaderWithMasksSize = kInfoHeaderSize + 12;
+constexpr std::uint32_t kMasksSize = 12;
+constexpr std::uint32_t kHeaderWithMasksSize = kInfoHeaderSize + kMasksSize;
 constexpr std::uint32_t kMaxColors = 256;
 
-[[noreturn]] void RaiseInvalid() {
-  throw EInvalidGraphic(Msg::InvalidBitmap);
-}
-[[noreturn]] void RaiseShortRead() {
-  throw EReadError(Msg::ReadError);
-}
-
-// The header is read leniently, but a file that ends inside it has no header to go on: it is
-// refused like every other short read.
-void ReadHeaderBytes(TStream& stream, std::uint8_t* buffer, std::int64_t count) {
-  if (stream.Read(buffer, count) != count) RaiseShortRead();
-}
-
-// Passes over header bytes nobody reads (the colour-space fields of the longer headers).
-// Lowers the count of bytes left in the file, never below zero.
-void Consume(std::uint64_t& remaining, std::uint64_t count) {
-  remaining -= std::min(remaining, count);
-}
-
-void SkipHeaderBytes(TStream& stream, std::int64_t count) {
-  if (count == 0) return;
-  const std::int64_t start = stream.Position();
-  if (start < 0 || stream.Seek(count, TSeekOrigin::Current) != start + count) RaiseShortRead();
+// A file this reader builds no picture of; reason says which rule it breaks.
+[[noreturn]] void RaiseInvalid(const char* reason) {
+  throw EInvalidGraphic(Msg::InvalidBitmap, reason);
 }
 
 }  // namespace
@@ -68,38 +48,32 @@ class TBitmapReader {
   static void Read(TBitmap& bitmap, TStream& stream);
 
  private:
-  static TBitmapFileHeaders ReadHeaders(TStream& stream, std::uint64_t& remaining);
-  static void ReadColorTable(TStream& stream, TBitmapFileHeaders& headers,
-                             std::uint64_t& remaining);
+  static TBitmapFileHeaders ReadHeaders(TBoundedReader& reader);
+  static void ReadColorTable(TBoundedReader& reader, TBitmapFileHeaders& headers);
   static void CheckSupported(const TBitmapFileHeaders& headers);
-  static std::unique_ptr<TBitmapImage> ReadUncompressed(TStream& stream,
+  static std::unique_ptr<TBitmapImage> ReadUncompressed(TBoundedReader& reader,
                                                         const TBitmapFileHeaders& headers,
                                                         std::uint64_t pixelBytes);
-  static std::unique_ptr<TBitmapImage> ReadRunLength(TStream& stream,
+  static std::unique_ptr<TBitmapImage> ReadRunLength(TBoundedReader& reader,
                                                      const TBitmapFileHeaders& headers,
                                                      std::uint64_t pixelBytes);
   static void Install(TBitmap& bitmap, std::unique_ptr<TBitmapImage> image);
 };
 
 void TBitmapReader::Read(TBitmap& bitmap, TStream& stream) {
-  // 64 bits: a file of 4 GiB or more is measured as it is, never wrapped round to a small size.
-  const std::int64_t position = stream.Position();
-  const std::int64_t size = stream.Size();
-  if (position < 0 || size < 0) RaiseShortRead();
-  std::uint64_t remaining = size > position ? static_cast<std::uint64_t>(size - position) : 0;
-  if (remaining == 0) {
+  TBoundedReader reader(stream);
+  if (reader.Remaining() == 0) {
     Install(bitmap, std::make_unique<TBitmapImage>());
     return;
   }
 
   std::uint8_t fileHeader[kFileHeaderSize];
-  stream.ReadBuffer(fileHeader, kFileHeaderSize);
-  if (fileHeader[0] != 'B' || fileHeader[1] != 'M') RaiseInvalid();
+  reader.Read(fileHeader, kFileHeaderSize, "file-header-truncated");
+  if (fileHeader[0] != 'B' || fileHeader[1] != 'M') RaiseInvalid("signature-not-bm");
   // The size and pixel-offset fields are not trusted: pixels follow the colour table.
-  Consume(remaining, kFileHeaderSize);
 
-  TBitmapFileHeaders headers = ReadHeaders(stream, remaining);
-  ReadColorTable(stream, headers, remaining);
+  TBitmapFileHeaders headers = ReadHeaders(reader);
+  ReadColorTable(reader, headers);
   CheckSupported(headers);
 
   // What the pixels take: the declared size, or the whole picture when none is declared, but
@@ -108,38 +82,37 @@ void TBitmapReader::Read(TBitmap& bitmap, TStream& stream) {
   std::uint64_t declared = header.biSizeImage;
   if (declared == 0)
     declared = RowStride(header.biWidth, header.biBitCount) *
-               static_cast<std::uint64_t>(std::abs(static_cast<std::int64_t>(header.biHeight)));
-  const std::uint64_t pixelBytes = std::min(remaining, declared);
+               static_cast<std::uint64_t>(HeightMagnitude(header.biHeight));
+  const std::uint64_t pixelBytes = std::min(reader.Remaining(), declared);
 
   const bool compressed = header.biCompression == BI_RLE8 || header.biCompression == BI_RLE4;
-  Install(bitmap, compressed ? ReadRunLength(stream, headers, pixelBytes)
-                             : ReadUncompressed(stream, headers, pixelBytes));
+  Install(bitmap, compressed ? ReadRunLength(reader, headers, pixelBytes)
+                             : ReadUncompressed(reader, headers, pixelBytes));
 }
 
-TBitmapFileHeaders TBitmapReader::ReadHeaders(TStream& stream, std::uint64_t& remaining) {
+TBitmapFileHeaders TBitmapReader::ReadHeaders(TBoundedReader& reader) {
   TBitmapFileHeaders headers;
   TBitmapInfoHeader& header = headers.Description.Header;
   std::uint8_t buffer[kHeaderWithMasksSize] = {};
-  ReadHeaderBytes(stream, buffer, 4);
+  reader.Read(buffer, 4, "header-size-truncated");
   const std::uint32_t headerSize = LittleEndian::Get32(buffer);
   headers.HeaderSize = headerSize;
 
   if (headerSize == kCoreHeaderSize) {
-    ReadHeaderBytes(stream, buffer + 4, kCoreHeaderSize - 4);
+    reader.Read(buffer + 4, kCoreHeaderSize - 4, "core-header-truncated");
     headers.Core = true;
     // Unsigned 16-bit sizes: a core picture is bottom-up whatever its top bit says.
     header.biWidth = LittleEndian::Get16(buffer + 4);
     header.biHeight = LittleEndian::Get16(buffer + 6);
     header.biPlanes = LittleEndian::Get16(buffer + 8);
     header.biBitCount = LittleEndian::Get16(buffer + 10);
-    Consume(remaining, kCoreHeaderSize);
   } else {
     // Below 40 bytes the later fields would be undefined.
-    if (headerSize < kInfoHeaderSize) RaiseInvalid();
-    if (remaining < headerSize) RaiseShortRead();
+    if (headerSize < kInfoHeaderSize) RaiseInvalid("header-size-unknown");
     const std::uint32_t kept = std::min(headerSize, kHeaderWithMasksSize);
-    ReadHeaderBytes(stream, buffer + 4, kept - 4);
-    SkipHeaderBytes(stream, headerSize - kept);
+    reader.Read(buffer + 4, kept - 4, "info-header-truncated");
+    // The colour-space fields of the longer headers: nothing here reads them.
+    reader.Skip(headerSize - kept, "long-header-truncated");
     header.biWidth = static_cast<std::int32_t>(LittleEndian::Get32(buffer + 4));
     header.biHeight = static_cast<std::int32_t>(LittleEndian::Get32(buffer + 8));
     header.biPlanes = LittleEndian::Get16(buffer + 12);
@@ -150,19 +123,14 @@ TBitmapFileHeaders TBitmapReader::ReadHeaders(TStream& stream, std::uint64_t& re
     header.biYPelsPerMeter = static_cast<std::int32_t>(LittleEndian::Get32(buffer + 28));
     header.biClrUsed = LittleEndian::Get32(buffer + 32);
     header.biClrImportant = LittleEndian::Get32(buffer + 36);
-    Consume(remaining, headerSize);
   }
   header.biSize = kInfoHeaderSize;
-  if (header.biPlanes != 1) RaiseInvalid();
+  if (header.biPlanes != 1) RaiseInvalid("planes-not-one");
 
   if (header.biCompression == BI_BITFIELDS &&
       (header.biBitCount == 16 || header.biBitCount == 32)) {
-    if (headerSize == kInfoHeaderSize) {
-      std::uint8_t masks[12];
-      stream.ReadBuffer(masks, sizeof masks);
-      Consume(remaining, sizeof masks);
-      std::copy_n(masks, sizeof masks, buffer + kInfoHeaderSize);
-    }
+    if (headerSize == kInfoHeaderSize)
+      reader.Read(buffer + kInfoHeaderSize, kMasksSize, "masks-truncated");
     if (headerSize == kInfoHeaderSize || headerSize >= kHeaderWithMasksSize)
       for (int i = 0; i < 3; ++i)
         headers.Description.Masks[i] = LittleEndian::Get32(buffer + kInfoHeaderSize + 4 * i);
@@ -170,8 +138,7 @@ TBitmapFileHeaders TBitmapReader::ReadHeaders(TStream& stream, std::uint64_t& re
   return headers;
 }
 
-void TBitmapReader::ReadColorTable(TStream& stream, TBitmapFileHeaders& headers,
-                                   std::uint64_t& remaining) {
+void TBitmapReader::ReadColorTable(TBoundedReader& reader, TBitmapFileHeaders& headers) {
   TBitmapInfoHeader& header = headers.Description.Header;
   std::uint32_t count = header.biClrUsed;
   if (count == 0) {
@@ -189,13 +156,12 @@ void TBitmapReader::ReadColorTable(TStream& stream, TBitmapFileHeaders& headers,
         break;
     }
   }
-  if (count > kMaxColors) RaiseInvalid();
+  if (count > kMaxColors) RaiseInvalid("too-many-colours");
   header.biClrUsed = count;
 
   const std::uint32_t entrySize = headers.Core ? 3 : 4;
   std::uint8_t table[kMaxColors * 4];
-  stream.ReadBuffer(table, count * entrySize);
-  Consume(remaining, count * entrySize);
+  reader.Read(table, count * entrySize, "colour-table-truncated");
   headers.ColorTable.resize(count);
   for (std::uint32_t i = 0; i < count; ++i) {
     const std::uint8_t* entry = table + i * entrySize;
@@ -208,7 +174,9 @@ void TBitmapReader::ReadColorTable(TStream& stream, TBitmapFileHeaders& headers,
 void TBitmapReader::CheckSupported(const TBitmapFileHeaders& headers) {
   const TBitmapInfoHeader& header = headers.Description.Header;
   // A picture of no pixels is no picture; and the height's magnitude must be a height itself.
-  if (header.biWidth <= 0 || header.biHeight == 0 || header.biHeight == INT32_MIN) RaiseInvalid();
+  if (header.biWidth <= 0) RaiseInvalid("width-not-positive");
+  if (header.biHeight == 0) RaiseInvalid("height-zero");
+  if (!DimensionsFit(header.biWidth, header.biHeight)) RaiseInvalid("height-beyond-limit");
   switch (header.biCompression) {
     case BI_RGB:
       switch (header.biBitCount) {
@@ -220,28 +188,29 @@ void TBitmapReader::CheckSupported(const TBitmapFileHeaders& headers) {
         case 32:
           return;
         default:
-          RaiseInvalid();
+          RaiseInvalid("bit-count-unsupported");
       }
     case BI_BITFIELDS:
       // Any masks are taken as they are: the conversion reads each colour through its own
       // mask, so a zero mask gives a colour of 0 and overlapping masks share their bits.
-      if (header.biBitCount != 16 && header.biBitCount != 32) RaiseInvalid();
+      if (header.biBitCount != 16 && header.biBitCount != 32) RaiseInvalid("masks-bit-count");
       // A header between 40 and 52 bytes ends before the masks would begin.
       if (headers.HeaderSize != kInfoHeaderSize && headers.HeaderSize < kHeaderWithMasksSize)
-        RaiseInvalid();
+        RaiseInvalid("masks-outside-header");
       return;
     case BI_RLE8:
     case BI_RLE4:
       // Run-length rows always stand bottom-up.
-      if (header.biBitCount != (header.biCompression == BI_RLE8 ? 8 : 4) || header.biHeight < 0)
-        RaiseInvalid();
+      if (header.biBitCount != (header.biCompression == BI_RLE8 ? 8 : 4))
+        RaiseInvalid("run-length-bit-count");
+      if (header.biHeight < 0) RaiseInvalid("run-length-top-down");
       return;
     default:
-      RaiseInvalid();
+      RaiseInvalid("compression-unsupported");
   }
 }
 
-std::unique_ptr<TBitmapImage> TBitmapReader::ReadUncompressed(TStream& stream,
+std::unique_ptr<TBitmapImage> TBitmapReader::ReadUncompressed(TBoundedReader& reader,
                                                               const TBitmapFileHeaders& headers,
                                                               std::uint64_t pixelBytes) {
   TBitmapDescription description = headers.Description;
@@ -249,15 +218,14 @@ std::unique_ptr<TBitmapImage> TBitmapReader::ReadUncompressed(TStream& stream,
   image->MakePixels(false);
   // The storage is the picture's size: a larger declared size is read no further than that.
   const std::uint64_t count = std::min(pixelBytes, image->ByteSize());
-  stream.ReadBuffer(image->Pixels(), static_cast<std::int64_t>(count));
-  image->Description.Header.biSizeImage =
-      image->ByteSize() <= UINT32_MAX ? static_cast<std::uint32_t>(image->ByteSize()) : 0;
+  reader.Read(image->Pixels(), count, "pixels-truncated");
+  image->Description.Header.biSizeImage = SizeImageField(image->ByteSize());
   image->ColorTable = headers.ColorTable;
   image->OldHeader = headers.Core;
   return image;
 }
 
-std::unique_ptr<TBitmapImage> TBitmapReader::ReadRunLength(TStream& stream,
+std::unique_ptr<TBitmapImage> TBitmapReader::ReadRunLength(TBoundedReader& reader,
                                                            const TBitmapFileHeaders& headers,
                                                            std::uint64_t pixelBytes) {
   const TBitmapInfoHeader& fileHeader = headers.Description.Header;
@@ -279,9 +247,9 @@ std::unique_ptr<TBitmapImage> TBitmapReader::ReadRunLength(TStream& stream,
   try {
     data.resize(static_cast<std::size_t>(pixelBytes));
   } catch (const std::bad_alloc&) {
-    throw EOutOfMemory(Msg::OutOfMemory);
+    throw EOutOfMemory(Msg::OutOfMemory, "run-length-data-out-of-memory");
   }
-  stream.ReadBuffer(data.data(), static_cast<std::int64_t>(data.size()));
+  reader.Read(data.data(), data.size(), "run-length-data-truncated");
   DecodeRunLength(data.data(), data.size(), fileHeader.biBitCount, headers.ColorTable, *image);
   image->ColorTable = headers.ColorTable;
   image->OldHeader = headers.Core;

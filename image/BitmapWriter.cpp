@@ -28,11 +28,12 @@ void TBitmap::WriteBitmapStream(TStream& stream) const {
   // Only 24-bit pictures are written (the device format is 24-bit rows as well); any other
   // picture is refused before a byte is written.
   if (image.BitsPerPixel() != 24 || (!image.DeviceFormat() && description.biCompression != BI_RGB))
-    throw EInvalidGraphic(Msg::InvalidPixelFormat);
+    throw EInvalidGraphic(Msg::InvalidPixelFormat, "write-format-not-24-bit");
   const std::uint64_t pixelBytes = image.ByteSize();
   const std::uint64_t fileSize = kFileHeaderSize + kInfoHeaderSize + pixelBytes;
   // The file's size fields have 32 bits; a picture beyond them has no bitmap file.
-  if (fileSize > UINT32_MAX) throw EInvalidGraphic(Msg::InvalidPixelFormat);
+  if (fileSize > UINT32_MAX)
+    throw EInvalidGraphic(Msg::InvalidPixelFormat, "write-file-over-4-gib");
 
   std::uint8_t fileHeader[kFileHeaderSize] = {};
   fileHeader[0] = 'B';

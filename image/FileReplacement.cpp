@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <random>
 #include <vector>
 
 #include "Exceptions.h"
@@ -20,6 +21,32 @@ std::string FolderOf(const std::string& path) {
   const std::size_t slash = path.rfind('/');
   if (slash == std::string::npos) return ".";
   return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The last part of a path: the name within its folder.
+std::string NameOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Creates a new file of a fresh hidden name in the folder; the name is returned through name.
+int CreateTemporary(int folder, std::string& name) {
+  static constexpr char kLetters[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  std::random_device random;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string candidate = ".penamo-";
+    for (int i = 0; i < 6; ++i)
+      candidate += kLetters[random() % (sizeof kLetters - 1)];
+    const int handle =
+        ::openat(folder, candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (handle >= 0) {
+      name = candidate;
+      return handle;
+    }
+    if (errno != EEXIST) return -1;
+  }
+  return -1;
 }
 
 // Follows symbolic links to the file they finally name, so that saving through a link writes
@@ -53,7 +80,7 @@ mode_t NewFileMode() {
 
 TFileReplacement::TFileReplacement(const std::string& path)
     : FPath(path), FTarget(ResolveLinks(path)) {
-  if (FTarget.empty()) RaiseCreateError();
+  if (FTarget.empty()) RaiseCreateError("target-unresolvable");
   // A constructor that raises runs no destructor: undo here what Create got done.
   try {
     Create();
@@ -70,8 +97,10 @@ TFileReplacement::~TFileReplacement() {
 void TFileReplacement::Undo() noexcept {
   if (FHandle >= 0) ::close(FHandle);
   FHandle = -1;
-  if (!FTemporary.empty()) ::unlink(FTemporary.c_str());
+  if (!FTemporary.empty()) ::unlinkat(FFolder, FTemporary.c_str(), 0);
   FTemporary.clear();
+  if (FFolder >= 0) ::close(FFolder);
+  FFolder = -1;
   if (FLock >= 0) ::close(FLock);
   FLock = -1;
 }
@@ -83,24 +112,25 @@ void TFileReplacement::Create() {
   if (::stat(FTarget.c_str(), &st) == 0) {
     // Only a file we may write is replaced: never a folder or a device, never a read-only
     // file.
-    if (!S_ISREG(st.st_mode) || ::access(FTarget.c_str(), W_OK) != 0) RaiseCreateError();
+    if (!S_ISREG(st.st_mode) || ::access(FTarget.c_str(), W_OK) != 0)
+      RaiseCreateError("target-not-a-writable-file");
     // POSIX has no share modes; another program that holds an advisory lock on the file (as
     // this program's reader does while it reads) keeps it from being replaced.
     FLock = ::open(FTarget.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (FLock >= 0 && ::flock(FLock, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK)
-      RaiseCreateError();
+      RaiseCreateError("target-locked");
     mode = st.st_mode & 0777;
     FOwner = st.st_uid;
     FGroup = st.st_gid;
     FKeepOwner = true;
   } else if (errno != ENOENT) {
-    RaiseCreateError();
+    RaiseCreateError("target-not-inspectable");
   }
-  std::string name = FolderOf(FTarget) + "/.penamo-XXXXXX";
-  FHandle = ::mkostemp(name.data(), O_CLOEXEC);
-  if (FHandle < 0) RaiseCreateError();
-  FTemporary = name;
-  if (::fchmod(FHandle, mode) != 0) RaiseCreateError();
+  FFolder = ::open(FolderOf(FTarget).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (FFolder < 0) RaiseCreateError("folder-not-opened");
+  FHandle = CreateTemporary(FFolder, FTemporary);
+  if (FHandle < 0) RaiseCreateError("temporary-not-created");
+  if (::fchmod(FHandle, mode) != 0) RaiseCreateError("temporary-mode-not-set");
   // Keeping the owner works only for a privileged user or within one's own groups; elsewhere
   // the new file belongs to whoever saves it, as a newly created file would.
   if (FKeepOwner) {
@@ -110,23 +140,22 @@ void TFileReplacement::Create() {
 
 // Makes the written bytes durable, then puts the file in the target's place.
 void TFileReplacement::Commit() {
-  if (::fsync(FHandle) != 0) throw EWriteError(Msg::WriteError);
+  if (::fsync(FHandle) != 0) throw EWriteError(Msg::WriteError, "sync-failed");
   const int handle = FHandle;
   FHandle = -1;
-  if (::close(handle) != 0) throw EWriteError(Msg::WriteError);
-  if (::rename(FTemporary.c_str(), FTarget.c_str()) != 0) RaiseCreateError();
+  if (::close(handle) != 0) throw EWriteError(Msg::WriteError, "close-failed");
+  // A folder removed meanwhile refuses the rename (and took the temporary file with it); a
+  // folder moved meanwhile still holds both files, and the save completes there.
+  if (::renameat(FFolder, FTemporary.c_str(), FFolder, NameOf(FTarget).c_str()) != 0)
+    RaiseCreateError("rename-failed");
   FTemporary.clear();
   // The rename itself lasts only once the folder is on the disk too; the file is already
   // complete, so a failure here loses nothing the user could act on.
-  const int folder = ::open(FolderOf(FTarget).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (folder >= 0) {
-    ::fsync(folder);
-    ::close(folder);
-  }
+  ::fsync(FFolder);
 }
 
-void TFileReplacement::RaiseCreateError() const {
-  throw EFCreateError(Msg::FCreateError(FPath));
+void TFileReplacement::RaiseCreateError(const char* reason) const {
+  throw EFCreateError(Msg::FCreateError(FPath), reason);
 }
 
 }  // namespace penamo

@@ -34,11 +34,15 @@ class TFileReplacement {
   void Create();
   // Closes and removes the temporary file and drops the lock.
   void Undo() noexcept;
-  [[noreturn]] void RaiseCreateError() const;
+  [[noreturn]] void RaiseCreateError(const char* reason) const;
 
   std::string FPath;  // as the caller passed it, for the message
   std::string FTarget;
-  std::string FTemporary;
+  // The target's folder, held open from the start: the temporary file is made, renamed and
+  // removed through it, so a folder moved or removed while the file is written never strands
+  // the temporary file under a path that no longer leads to it.
+  int FFolder = -1;
+  std::string FTemporary;  // the temporary file's name within FFolder
   int FHandle = -1;
   int FLock = -1;
   bool FKeepOwner = false;

@@ -21,11 +21,12 @@ std::int64_t TStream::Size() {
 }
 
 void TStream::ReadBuffer(void* buffer, std::int64_t count) {
-  if (count != 0 && Read(buffer, count) != count) throw EReadError(Msg::ReadError);
+  if (count != 0 && Read(buffer, count) != count) throw EReadError(Msg::ReadError, "short-read");
 }
 
 void TStream::WriteBuffer(const void* buffer, std::int64_t count) {
-  if (count != 0 && Write(buffer, count) != count) throw EWriteError(Msg::WriteError);
+  if (count != 0 && Write(buffer, count) != count)
+    throw EWriteError(Msg::WriteError, "short-write");
 }
 
 std::int64_t TMemoryStream::Read(void* buffer, std::int64_t count) {
@@ -96,17 +97,30 @@ std::int64_t THandleStream::Seek(std::int64_t offset, TSeekOrigin origin) {
 TFileStream::TFileStream(const std::string& path) : THandleStream(-1), FFileName(path) {
   // Without O_NONBLOCK, opening a named pipe would wait for a writer that may never come.
   FHandle = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (FHandle < 0) throw EFOpenError(Msg::FOpenError(path));
+  if (FHandle < 0) throw EFOpenError(Msg::FOpenError(path), "open-failed");
   struct stat st {};
   // Folders, pipes and devices open on POSIX, but none of them is a file that can be read as
   // a picture (a pipe or a terminal would make the reader wait forever).
   if (::fstat(FHandle, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(FHandle);
-    throw EFOpenError(Msg::FOpenError(path));
+    throw EFOpenError(Msg::FOpenError(path), "not-a-regular-file");
   }
   ::fcntl(FHandle, F_SETFL, ::fcntl(FHandle, F_GETFL) & ~O_NONBLOCK);
-  // Others may read while we read; a cooperating writer that takes an exclusive lock waits.
-  ::flock(FHandle, LOCK_SH | LOCK_NB);
+  // Others may read while we read; a cooperating writer that takes an exclusive lock waits. A
+  // file someone holds for writing (an exclusive lock) is refused at once, never waited for; a
+  // file system that keeps no locks at all is read as any other.
+  int locked;
+  do {
+    locked = ::flock(FHandle, LOCK_SH | LOCK_NB);
+  } while (locked != 0 && errno == EINTR);
+  if (locked != 0 && LockHeldElsewhere(errno)) {
+    ::close(FHandle);
+    throw EFOpenError(Msg::FOpenError(path));
+  }
+}
+
+bool LockHeldElsewhere(int error) {
+  return error == EWOULDBLOCK;  // EAGAIN on Linux
 }
 
 TFileStream::~TFileStream() {

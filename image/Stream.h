@@ -65,8 +65,9 @@ class THandleStream : public TStream {
   int FHandle;
 };
 
-// A file opened for reading: an existing file only. Raises EFOpenError naming the path exactly
-// as passed when it cannot be opened.
+// A file opened for reading: an existing regular file that nobody holds for writing. Raises
+// EFOpenError naming the path exactly as passed when it cannot be opened, and when another
+// holder has an exclusive lock on it.
 class TFileStream : public THandleStream {
  public:
   explicit TFileStream(const std::string& path);
@@ -77,5 +78,9 @@ class TFileStream : public THandleStream {
  private:
   std::string FFileName;
 };
+
+// Whether a refused shared lock (its errno) means that another holder has the file locked for
+// writing, rather than that the file system keeps no locks.
+bool LockHeldElsewhere(int error);
 
 }  // namespace penamo

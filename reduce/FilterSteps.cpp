@@ -44,11 +44,12 @@ std::vector<std::int16_t> AllocateColumnError(std::int32_t width) {
   const std::size_t columns = width > 0 ? static_cast<std::size_t>(width) : 0;
   // No picture can be wider than its rows' storage allows; asking for more is a width that a
   // picture only claims, and must not take the machine's memory.
-  if (columns * sizeof(std::int16_t) > StorageLimit()) throw EOutOfMemory(Msg::OutOfMemory);
+  if (columns * sizeof(std::int16_t) > StorageLimit())
+    throw EOutOfMemory(Msg::OutOfMemory, "error-buffer-beyond-limit");
   try {
     return std::vector<std::int16_t>(columns, 0);
   } catch (const std::bad_alloc&) {
-    throw EOutOfMemory(Msg::OutOfMemory);
+    throw EOutOfMemory(Msg::OutOfMemory, "error-buffer-allocation-failed");
   }
 }
 

@@ -30,7 +30,7 @@ expect() {
 printf 'BM' >"$work/short.bmp"
 : >"$work/empty.bmp"
 expect version 0 "penamo-filter 0.8Alpha" -- --version
-expect help 0 "使い方: penamo-filter [--strength N] FILTER INPUT OUTPUT" -- --help
+expect help 0 "使い方: penamo-filter [--strength N] [--verbose] FILTER INPUT OUTPUT" -- --help
 expect no-operands 2 "使い方" --
 expect two-operands 2 "使い方" -- none a
 expect unknown-filter 2 "不明なフィルタです: blur" -- blur a b
@@ -40,9 +40,20 @@ expect strength-not-a-number 2 "--strength" -- --strength=ten diffusion16 a b
 expect strength-missing 2 "--strength" -- diffusion16 a b --strength
 expect missing-input 1 "ファイル $work/missing.bmp は開けません." -- none "$work/missing.bmp" "$work/o.bmp"
 expect short-input 1 "ストリームからの読み込みエラー." -- pattern4 "$work/short.bmp" "$work/o.bmp"
+expect verbose-reason 1 "EReadError: file-header-truncated" -- --verbose none "$work/short.bmp" "$work/o.bmp"
+expect verbose-own-reason 1 "Exception: empty-picture" -- --verbose none "$work/empty.bmp" "$work/o.bmp"
 expect empty-input 1 "画像が空です." -- diffusion32 "$work/empty.bmp" "$work/o.bmp"
 expect no-folder 1 "ファイル $work/none/o.bmp を作成できません." -- none "$suite/g/rgb24.bmp" "$work/none/o.bmp"
 [ -e "$work/o.bmp" ] && { failures=$((failures + 1)); echo "FAIL: a failed run wrote a file" >&2; }
+# A file another program holds for writing (an exclusive lock) is refused at once.
+cp "$suite/g/rgb24.bmp" "$work/held.bmp"
+exec {held}<>"$work/held.bmp"
+flock -x "$held"
+expect held-for-writing 1 "ファイル $work/held.bmp は開けません." -- none "$work/held.bmp" "$work/o.bmp"
+exec {held}>&-
+[ -e "$work/o.bmp" ] && { failures=$((failures + 1)); echo "FAIL: a failed run wrote a file" >&2; }
+expect released 0 "" -- none "$work/held.bmp" "$work/o.bmp"
+rm -f "$work/o.bmp"
 expect strength-zero 0 "" -- --strength 0 diffusion16 "$suite/g/pal8.bmp" "$work/o.bmp"
 expect operand-after-double-dash 0 "" -- none -- "$suite/g/pal8.bmp" "$work/o.bmp"
 rm -f "$work/o.bmp"
@@ -51,7 +62,7 @@ for file in "$suite"/{g,q,b,x}/*.bmp; do
   for name in none pattern4 pattern16 diffusion64 diffusion32 diffusion16; do
     out="$work/out.bmp"
     rm -f "$out"
-    timeout 60 "$filter" "$name" "$file" "$out" >/dev/null 2>"$work/err"
+    timeout 60 "$filter" --verbose "$name" "$file" "$out" >/dev/null 2>"$work/err"
     rc=$?
     runs=$((runs + 1))
     problem=
@@ -61,6 +72,8 @@ for file in "$suite"/{g,q,b,x}/*.bmp; do
     elif [ $rc -eq 1 ]; then
       refused=$((refused + 1))
       [ -s "$work/err" ] || problem="exit 1 without a message"
+      # The last line is the verbose one: the error's class and the reason for the refusal.
+      tail -n 1 "$work/err" >>"$work/reasons"
       [ -e "$out" ] && problem="exit 1 but a file was written"
     elif [ $rc -eq 124 ]; then
       problem="still running after 60 seconds"
@@ -72,6 +85,7 @@ for file in "$suite"/{g,q,b,x}/*.bmp; do
     if [ -n "$problem" ]; then
       failures=$((failures + 1))
       echo "FAIL $name ${file#"$suite"/}: $problem" >&2
+      sed 's/^/    /' "$work/err" >&2
     fi
     # Left over temporary files would show a save that did not clean up after itself.
     if [ -n "$(find "$work" -name '.penamo-*' -print -quit)" ]; then
@@ -82,4 +96,8 @@ for file in "$suite"/{g,q,b,x}/*.bmp; do
   done
 done
 echo "$runs runs: $written written, $refused refused, $failures failures"
+if [ -s "$work/reasons" ]; then
+  echo "refusals by reason:"
+  sort "$work/reasons" | uniq -c
+fi
 [ $failures -eq 0 ]

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Installs what is missing, then builds and runs every test twice: a Release build with
-# warnings as errors (every layer), and a build of the picture and filter layers under
-# AddressSanitizer and UndefinedBehaviorSanitizer.
+# Installs what is missing, then builds and runs every test: a Release build with warnings as
+# errors (every layer); the picture and filter layers under AddressSanitizer and
+# UndefinedBehaviorSanitizer; every fuzz target over its kept corpus and then fuzzing for a short
+# while; and the picture and filter layers' threads under ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/setup.sh
@@ -12,3 +13,13 @@ penamo_build build/sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPENAMO_WERROR=ON
   -DPENAMO_SANITIZE=ON -DPENAMO_GUI=OFF -DPENAMO_BENCH=OFF
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build/sanitize --output-on-failure -j2
+
+# Every kept corpus replayed (a regression test of past findings), then each target fuzzed.
+scripts/fuzz.sh build
+scripts/fuzz.sh replay
+scripts/fuzz.sh run "${PENAMO_FUZZ_SECONDS:-30}"
+
+penamo_build build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPENAMO_WERROR=ON \
+  -DPENAMO_SANITIZE_THREAD=ON -DPENAMO_GUI=OFF -DPENAMO_BENCH=OFF
+TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+  ctest --test-dir build/tsan -L '^(image|reduce)$' --output-on-failure -j2

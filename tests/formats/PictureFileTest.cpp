@@ -14,6 +14,7 @@
 #include "Exceptions.h"
 #include "PictureFile.h"
 #include "PictureMakers.h"
+#include "StorageLimitScope.h"
 #include "Stream.h"
 
 namespace penamo {
@@ -27,17 +28,12 @@ class PictureFiles : public testing::Test {
   void SetUp() override {
     FFolder = fs::temp_directory_path() / ("penamo-formats-" + std::to_string(::getpid()));
     fs::create_directories(FFolder);
-    FLimit = StorageLimit();
-    SetStorageLimit(256u << 20);
   }
-  void TearDown() override {
-    SetStorageLimit(FLimit);
-    fs::remove_all(FFolder);
-  }
+  void TearDown() override { fs::remove_all(FFolder); }
   std::string PathOf(const std::string& name) const { return (FFolder / name).string(); }
 
   fs::path FFolder;
-  std::uint64_t FLimit = 0;
+  test::TStorageLimitScope FLimit{256u << 20};
 };
 
 TBytes SmallPng() {

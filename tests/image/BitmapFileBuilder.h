@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "Bitmap.h"
+#include "StorageLimitScope.h"
 #include "Stream.h"
 
 namespace penamo::test {
@@ -100,21 +101,6 @@ inline TBytes RowBytes(const TBitmap& bitmap, std::int32_t y) {
       static_cast<std::size_t>((std::int64_t{image.Width()} * image.BitsPerPixel() + 7) / 8);
   return TBytes(row, row + length);
 }
-
-// Lowers the storage limit for the life of the object, so that "more than this machine can
-// hold" means the same on every machine and large claims are refused quickly.
-class TStorageLimitScope {
- public:
-  explicit TStorageLimitScope(std::uint64_t bytes) : FPrevious(StorageLimit()) {
-    SetStorageLimit(bytes);
-  }
-  ~TStorageLimitScope() { SetStorageLimit(FPrevious); }
-  TStorageLimitScope(const TStorageLimitScope&) = delete;
-  TStorageLimitScope& operator=(const TStorageLimitScope&) = delete;
-
- private:
-  std::uint64_t FPrevious;
-};
 
 // A folder of its own under the system's temporary folder, removed with everything in it.
 class TTemporaryFolder {

@@ -224,18 +224,20 @@ TEST(BitmapReading, ReadingStartsAtTheStreamsPosition) {
 struct TRefusal {
   const char* Name;
   std::function<TBytes()> File;
-  std::function<void(TBitmap&, const TBytes&)> ExpectError;
+  std::function<void(TBitmap&, const TBytes&, const char*)> ExpectError;
+  const char* Reason;  // which rule refuses it, so a file refused for another reason shows
 };
 
 template <class E>
-std::function<void(TBitmap&, const TBytes&)> Raises(std::string message) {
-  return [message](TBitmap& bitmap, const TBytes& bytes) {
+std::function<void(TBitmap&, const TBytes&, const char*)> Raises(std::string message) {
+  return [message](TBitmap& bitmap, const TBytes& bytes, const char* reason) {
     try {
       ReadBytes(bitmap, bytes);
       ADD_FAILURE() << "read succeeded";
     } catch (const E& error) {
       EXPECT_EQ(error.Message(), message);
       EXPECT_STREQ(error.ClassName(), E("").ClassName());
+      EXPECT_EQ(error.Reason(), reason);
     }
   };
 }
@@ -259,27 +261,34 @@ const auto kTooLarge = Raises<EOutOfResources>(Msg::OutOfResources);
 
 const TRefusal kRefusals[] = {
     {"TenBytesStartingWithTheSignature", [] { return Truncated(With([](auto&) {}), 10); },
-     kReadError},
+     kReadError, "file-header-truncated"},
     {"SwappedSignature",
      [] {
        TBytes b = With([](auto&) {});
        std::swap(b[0], b[1]);
        return b;
      },
-     kInvalid},
-    {"FileHeaderOnly", [] { return Truncated(With([](auto&) {}), 14); }, kReadError},
-    {"EndInsideTheHeaderSize", [] { return Truncated(With([](auto&) {}), 16); }, kReadError},
-    {"EndInsideTheInfoHeader", [] { return Truncated(With([](auto&) {}), 40); }, kReadError},
+     kInvalid, "signature-not-bm"},
+    {"FileHeaderOnly", [] { return Truncated(With([](auto&) {}), 14); }, kReadError,
+     "header-size-truncated"},
+    {"EndInsideTheHeaderSize", [] { return Truncated(With([](auto&) {}), 16); }, kReadError,
+     "header-size-truncated"},
+    {"EndInsideTheInfoHeader", [] { return Truncated(With([](auto&) {}), 40); }, kReadError,
+     "info-header-truncated"},
     {"EndInsideACoreHeader", [] { return Truncated(With([](auto& f) { f.HeaderSize = 12; }), 20); },
-     kReadError},
+     kReadError, "core-header-truncated"},
     {"EndInsideALongHeader",
-     [] { return Truncated(With([](auto& f) { f.HeaderSize = 124; }), 100); }, kReadError},
+     [] { return Truncated(With([](auto& f) { f.HeaderSize = 124; }), 100); }, kReadError,
+     "long-header-truncated"},
     {"HeaderSizeOfFourGigabytes", [] { return PatchedAt(With([](auto&) {}), 14, 0xFFFFFFFF); },
-     kReadError},
-    {"HeaderSizeZero", [] { return PatchedAt(With([](auto&) {}), 14, 0); }, kInvalid},
-    {"HeaderSizeSixteen", [] { return PatchedAt(With([](auto&) {}), 14, 16); }, kInvalid},
-    {"HeaderSizeThirtyNine", [] { return PatchedAt(With([](auto&) {}), 14, 39); }, kInvalid},
-    {"TwoPlanes", [] { return With([](auto& f) { f.Planes = 2; }); }, kInvalid},
+     kReadError, "info-header-truncated"},
+    {"HeaderSizeZero", [] { return PatchedAt(With([](auto&) {}), 14, 0); }, kInvalid,
+     "header-size-unknown"},
+    {"HeaderSizeSixteen", [] { return PatchedAt(With([](auto&) {}), 14, 16); }, kInvalid,
+     "header-size-unknown"},
+    {"HeaderSizeThirtyNine", [] { return PatchedAt(With([](auto&) {}), 14, 39); }, kInvalid,
+     "header-size-unknown"},
+    {"TwoPlanes", [] { return With([](auto& f) { f.Planes = 2; }); }, kInvalid, "planes-not-one"},
     {"CorePlanesZero",
      [] {
        return With([](auto& f) {
@@ -287,7 +296,7 @@ const TRefusal kRefusals[] = {
          f.Planes = 0;
        });
      },
-     kInvalid},
+     kInvalid, "planes-not-one"},
     {"EndInsideTheMasks",
      [] {
        return Truncated(
@@ -296,86 +305,97 @@ const TRefusal kRefusals[] = {
            }),
            54 + 8);
      },
-     kReadError},
+     kReadError, "masks-truncated"},
     {"EndInsideTheColourTable",
      [] {
        return Truncated(With([](auto& f) { f.BitCount = 8, f.Colors = GreyTable(256); }),
                         54 + 1000);
      },
-     kReadError},
+     kReadError, "colour-table-truncated"},
     {"EndInsideACoreColourTable",
      [] {
        return Truncated(
            With([](auto& f) { f.HeaderSize = 12, f.BitCount = 8, f.Colors = GreyTable(256); }),
            26 + 700);
      },
-     kReadError},
+     kReadError, "colour-table-truncated"},
     {"TwoHundredFiftySevenColours",
      [] {
        return With([](auto& f) { f.BitCount = 8, f.ClrUsed = 257, f.Colors = GreyTable(257); });
      },
-     kInvalid},
-    {"FourBillionColours", [] { return With([](auto& f) { f.ClrUsed = 0xFFFFFFFF; }); }, kInvalid},
+     kInvalid, "too-many-colours"},
+    {"FourBillionColours", [] { return With([](auto& f) { f.ClrUsed = 0xFFFFFFFF; }); }, kInvalid,
+     "too-many-colours"},
     {"TwoBitsPerPixel",
      [] { return With([](auto& f) { f.BitCount = 2, f.ClrUsed = 4, f.Colors = GreyTable(4); }); },
-     kInvalid},
-    {"ZeroBitsPerPixel", [] { return With([](auto& f) { f.BitCount = 0; }); }, kInvalid},
-    {"SixtyFourBitsPerPixel", [] { return With([](auto& f) { f.BitCount = 64; }); }, kInvalid},
-    {"CoreWithSixteenBits", [] { return With([](auto& f) { f.HeaderSize = 12, f.BitCount = 7; }); },
-     kInvalid},
+     kInvalid, "bit-count-unsupported"},
+    {"ZeroBitsPerPixel", [] { return With([](auto& f) { f.BitCount = 0; }); }, kInvalid,
+     "bit-count-unsupported"},
+    {"SixtyFourBitsPerPixel", [] { return With([](auto& f) { f.BitCount = 64; }); }, kInvalid,
+     "bit-count-unsupported"},
+    {"CoreWithSevenBits", [] { return With([](auto& f) { f.HeaderSize = 12, f.BitCount = 7; }); },
+     kInvalid, "bit-count-unsupported"},
     {"MasksWith24Bits",
      [] { return With([](auto& f) {
             f.Compression = BI_BITFIELDS, f.Masks = {1, 2, 3};
           }); },
-     kInvalid},
+     kInvalid, "masks-bit-count"},
     {"MasksMissingFromA44ByteHeader",
      [] {
        return With(
            [](auto& f) { f.HeaderSize = 44, f.BitCount = 32, f.Compression = BI_BITFIELDS; });
      },
-     kInvalid},
-    {"JpegCompression", [] { return With([](auto& f) { f.Compression = 4; }); }, kInvalid},
-    {"PngCompression", [] { return With([](auto& f) { f.Compression = 5; }); }, kInvalid},
+     kInvalid, "masks-outside-header"},
+    {"JpegCompression", [] { return With([](auto& f) { f.Compression = 4; }); }, kInvalid,
+     "compression-unsupported"},
+    {"PngCompression", [] { return With([](auto& f) { f.Compression = 5; }); }, kInvalid,
+     "compression-unsupported"},
     {"AlphaBitfieldsCompression",
-     [] { return With([](auto& f) { f.Compression = 6, f.BitCount = 32; }); }, kInvalid},
+     [] { return With([](auto& f) { f.Compression = 6, f.BitCount = 32; }); }, kInvalid,
+     "compression-unsupported"},
     {"RunLength8With4Bits",
      [] {
        return With(
            [](auto& f) { f.Compression = BI_RLE8, f.BitCount = 4, f.Colors = GreyTable(16); });
      },
-     kInvalid},
+     kInvalid, "run-length-bit-count"},
     {"RunLength4With8Bits",
      [] {
        return With(
            [](auto& f) { f.Compression = BI_RLE4, f.BitCount = 8, f.Colors = GreyTable(256); });
      },
-     kInvalid},
+     kInvalid, "run-length-bit-count"},
     {"RunLengthTopDown",
      [] {
        return With([](auto& f) {
          f.Compression = BI_RLE8, f.BitCount = 8, f.Height = -1, f.Colors = GreyTable(256);
        });
      },
-     kInvalid},
-    {"ZeroWidth", [] { return With([](auto& f) { f.Width = 0; }); }, kInvalid},
-    {"NegativeWidth", [] { return With([](auto& f) { f.Width = -1; }); }, kInvalid},
-    {"ZeroHeight", [] { return With([](auto& f) { f.Height = 0; }); }, kInvalid},
+     kInvalid, "run-length-top-down"},
+    {"ZeroWidth", [] { return With([](auto& f) { f.Width = 0; }); }, kInvalid,
+     "width-not-positive"},
+    {"NegativeWidth", [] { return With([](auto& f) { f.Width = -1; }); }, kInvalid,
+     "width-not-positive"},
+    {"ZeroHeight", [] { return With([](auto& f) { f.Height = 0; }); }, kInvalid, "height-zero"},
     {"CoreZeroWidth", [] { return With([](auto& f) { f.HeaderSize = 12, f.Width = 0; }); },
-     kInvalid},
-    {"MostNegativeHeight", [] { return With([](auto& f) { f.Height = INT32_MIN; }); }, kInvalid},
+     kInvalid, "width-not-positive"},
+    {"MostNegativeHeight", [] { return With([](auto& f) { f.Height = INT32_MIN; }); }, kInvalid,
+     "height-beyond-limit"},
     {"ThirtyByteCoreFileOf65535Squared",
      [] {
        return Truncated(With([](auto& f) { f.HeaderSize = 12, f.Width = 65535, f.Height = 65535; }),
                         30);
      },
-     kTooLarge},
+     kTooLarge, "picture-too-large"},
     {"LargestWidthAndHeight",
-     [] { return With([](auto& f) { f.Width = INT32_MAX, f.Height = INT32_MAX; }); }, kTooLarge},
+     [] { return With([](auto& f) { f.Width = INT32_MAX, f.Height = INT32_MAX; }); }, kTooLarge,
+     "picture-too-large"},
     {"LargestTopDownPicture",
-     [] { return With([](auto& f) { f.Width = INT32_MAX, f.Height = INT32_MIN + 1; }); },
-     kTooLarge},
+     [] { return With([](auto& f) { f.Width = INT32_MAX, f.Height = INT32_MIN + 1; }); }, kTooLarge,
+     "picture-too-large"},
     {"WidestRowAt32Bits",
-     [] { return With([](auto& f) { f.Width = 0x7FFFFFFF, f.BitCount = 32; }); }, kTooLarge},
+     [] { return With([](auto& f) { f.Width = 0x7FFFFFFF, f.BitCount = 32; }); }, kTooLarge,
+     "picture-too-large"},
     {"LargestRunLengthPicture",
      [] {
        return With([](auto& f) {
@@ -383,7 +403,7 @@ const TRefusal kRefusals[] = {
          f.Colors = GreyTable(256);
        });
      },
-     kTooLarge},
+     kTooLarge, "picture-too-large"},
 };
 
 class RefusedFile : public ::testing::TestWithParam<TRefusal> {
@@ -396,7 +416,7 @@ TEST_P(RefusedFile, RaisesItsErrorAndLeavesThePictureAsItWas) {
   const TBitmapImage* before = &bitmap.Image();
   int changes = 0;
   bitmap.OnChange = [&](TGraphic&) { ++changes; };
-  GetParam().ExpectError(bitmap, GetParam().File());
+  GetParam().ExpectError(bitmap, GetParam().File(), GetParam().Reason);
   EXPECT_EQ(&bitmap.Image(), before);
   EXPECT_EQ(bitmap.Width(), 2);
   EXPECT_EQ(RowBytes(bitmap, 0), (TBytes{1, 2, 3, 4, 5, 6}));

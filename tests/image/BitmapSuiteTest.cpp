@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <map>
 #include <sstream>
 #include <string>
@@ -17,6 +18,7 @@
 #endif
 
 #include "Bitmap.h"
+#include "ErrorReport.h"
 
 namespace penamo::test {
 namespace {
@@ -59,6 +61,13 @@ class SuiteFile : public ::testing::TestWithParam<std::string> {
 
 class AnySuiteFile : public SuiteFile {};
 
+// A refusal says why, in the test's log and as a property of its result.
+void ReportRefusal(const Exception& error) {
+  ::testing::Test::RecordProperty("reason", error.Reason());
+  std::cout << "refused: " << Describe(error) << '\n';
+  EXPECT_FALSE(error.Reason().empty()) << "a refusal without its reason";
+}
+
 TEST_P(AnySuiteFile, LoadsAs24BitsOrIsRefusedWithANamedError) {
   TBitmap bitmap;
   try {
@@ -66,12 +75,18 @@ TEST_P(AnySuiteFile, LoadsAs24BitsOrIsRefusedWithANamedError) {
     bitmap.ConvertTo24Bits();
   } catch (const EReadError& error) {
     EXPECT_EQ(error.Message(), Msg::ReadError);
+    ReportRefusal(error);
     return;
   } catch (const EInvalidGraphic& error) {
     EXPECT_EQ(error.Message(), Msg::InvalidBitmap);
+    ReportRefusal(error);
     return;
   } catch (const EOutOfResources& error) {
     EXPECT_EQ(error.Message(), Msg::OutOfResources);
+    ReportRefusal(error);
+    return;
+  } catch (const Exception& error) {
+    ADD_FAILURE() << "refused with an error of another kind: " << Describe(error);
     return;
   }
   EXPECT_EQ(bitmap.ImageFormat(), TPixelFormat::pf24bit);
@@ -114,8 +129,12 @@ void ExpectEqualsRendering(const fs::path& picture, const std::string& reference
           .convertToFormat(QImage::Format_ARGB32);
   ASSERT_FALSE(expected.isNull()) << reference;
   TBitmap bitmap;
-  bitmap.ReadBitmapFile(picture.string());
-  bitmap.ConvertTo24Bits();
+  try {
+    bitmap.ReadBitmapFile(picture.string());
+    bitmap.ConvertTo24Bits();
+  } catch (const Exception& error) {
+    FAIL() << picture << " was refused: " << Describe(error);
+  }
   ASSERT_EQ(bitmap.Width(), expected.width());
   ASSERT_EQ(bitmap.Height(), expected.height());
   int mismatches = 0;

@@ -7,6 +7,8 @@
 #include <array>
 #include <cstring>
 
+#include "StorageLimitScope.h"
+
 namespace penamo {
 namespace {
 
@@ -285,8 +287,7 @@ TEST(BitmapTest, CopyRectangleOfOtherSizesPicksTheNearestPixel) {
 }
 
 TEST(BitmapTest, ASizeThisMachineCannotHoldIsRefusedAndTheImageStaysAsItWas) {
-  const std::uint64_t savedLimit = StorageLimit();
-  SetStorageLimit(std::uint64_t{1} << 30);  // the same on every machine
+  const test::TStorageLimitScope limit(std::uint64_t{1} << 30);  // the same on every machine
   TBitmap bitmap;
   Make24(bitmap, 2, 2);
   const TBitmapImage* before = &bitmap.Image();
@@ -303,7 +304,6 @@ TEST(BitmapTest, ASizeThisMachineCannotHoldIsRefusedAndTheImageStaysAsItWas) {
   EXPECT_EQ(changes, 0);
   EXPECT_THROW(bitmap.SetWidth(0x7FFFFFFF), EOutOfMemory) << "caught as its base class too";
   EXPECT_EQ(PixelAt(bitmap, 1, 1), (Bgr{1, 1, 20}));
-  SetStorageLimit(savedLimit);
 }
 
 TEST(BitmapTest, StorageSizeRefusesOverflowAndSizesOverTheLimit) {
@@ -312,10 +312,10 @@ TEST(BitmapTest, StorageSizeRefusesOverflowAndSizesOverTheLimit) {
   EXPECT_EQ(RowStride(128, 24), 384u);
   EXPECT_EQ(StorageSize(4, 3, 24), 36u);
   EXPECT_FALSE(StorageSize(0x7FFFFFFF, 0x80000000LL, 64).has_value());
-  const std::uint64_t saved = StorageLimit();
-  SetStorageLimit(1000);
-  EXPECT_FALSE(StorageSize(100, 100, 24).has_value());
-  SetStorageLimit(saved);
+  {
+    const test::TStorageLimitScope limit(1000);
+    EXPECT_FALSE(StorageSize(100, 100, 24).has_value());
+  }
   EXPECT_TRUE(StorageSize(100, 100, 24).has_value());
 }
 

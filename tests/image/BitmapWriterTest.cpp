@@ -142,6 +142,7 @@ TEST(BitmapWriting, APictureOfAnotherFormatIsRefusedBeforeAnyByte) {
     ADD_FAILURE();
   } catch (const EInvalidGraphic& error) {
     EXPECT_EQ(error.Message(), "画像フォーマットが不正です");
+    EXPECT_EQ(error.Reason(), "write-format-not-24-bit");
   }
   EXPECT_TRUE(stream.Counts.empty());
 }
@@ -220,6 +221,7 @@ class BitmapSaving : public ::testing::Test {
       ADD_FAILURE() << path;
     } catch (const EFCreateError& error) {
       EXPECT_EQ(error.Message(), "ファイル " + path + " を作成できません");
+      EXPECT_FALSE(error.Reason().empty()) << "which step refused the save";
     }
     EXPECT_EQ(FFolder.Names(), before);
   }

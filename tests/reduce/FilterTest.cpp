@@ -8,6 +8,7 @@
 
 #include "Bitmap.h"
 #include "Pictures.h"
+#include "StorageLimitScope.h"
 #include "StraightforwardFilters.h"
 #include "YReduce.h"
 
@@ -187,17 +188,18 @@ TEST_P(EachImplementation, AnErrorBufferBeyondTheMemoryLimitRaisesOutOfMemoryBef
   TBitmap source, output;
   MakeGrey(source, 1000, 2, 100);
   MakeGrey(output, 3, 2, 7);
-  const std::uint64_t limit = StorageLimit();
-  SetStorageLimit(1000);  // room for the rows of 2 × 1000 pixels is gone, and for 2000 bytes
-  for (const int step : {16, 8, 4}) {
-    try {
-      GetParam().DiffusionWithStep(step)(source, output, 100);
-      ADD_FAILURE() << "no out-of-memory error";
-    } catch (const EOutOfMemory& e) {
-      EXPECT_STREQ(e.what(), Msg::OutOfMemory);
+  {
+    // Room for the rows of 2 × 1000 pixels is gone, and for 2000 bytes.
+    const test::TStorageLimitScope limit(1000);
+    for (const int step : {16, 8, 4}) {
+      try {
+        GetParam().DiffusionWithStep(step)(source, output, 100);
+        ADD_FAILURE() << "no out-of-memory error";
+      } catch (const EOutOfMemory& e) {
+        EXPECT_STREQ(e.what(), Msg::OutOfMemory);
+      }
     }
   }
-  SetStorageLimit(limit);
   ASSERT_EQ(output.Width(), 3);
   ExpectGreyPicture(output, [](int, int) { return 7; });
 }
@@ -205,10 +207,9 @@ TEST_P(EachImplementation, AnErrorBufferBeyondTheMemoryLimitRaisesOutOfMemoryBef
 TEST_P(EachImplementation, AnOutputThatCannotBeMadeGivesFalseNotAnError) {
   TBitmap source;
   MakeGrey(source, 300, 200, 100);
-  const std::uint64_t limit = StorageLimit();
-  SetStorageLimit(100000);  // enough for the error buffer, not for 300 × 200 pixels
   bool results[5];
   {
+    const test::TStorageLimitScope limit(100000);  // the error buffer fits, 300 × 200 pixels not
     TBitmap output;
     results[0] = GetParam().Pattern4(source, output);
     results[1] = GetParam().Pattern16(source, output);
@@ -216,7 +217,6 @@ TEST_P(EachImplementation, AnOutputThatCannotBeMadeGivesFalseNotAnError) {
     results[3] = GetParam().Diffusion32(source, output, 100);
     results[4] = GetParam().Diffusion64(source, output, 100);
   }
-  SetStorageLimit(limit);
   for (const bool result : results)
     EXPECT_FALSE(result);
 }

@@ -19,6 +19,7 @@
 #include "MainForm.h"
 #include "PictureFile.h"
 #include "PngWriter.h"
+#include "StorageLimitScope.h"
 #include "WindowTestSupport.h"
 #include "YReduce.h"
 
@@ -352,11 +353,11 @@ TEST_F(MainFormTest, APictureThatCannotBeConvertedLeavesTheOpenPictureInPlace) {
   const QString good = WritePicture("good.bmp", 40, 30);
   Open(good);
   const QString grey = WriteBytes("grey.bmp", EightBitPicture(200, 200));
-  const std::uint64_t limit = StorageLimit();
-  // Room for the 8-bit picture, not for its 24-bit conversion.
-  SetStorageLimit(100000);
-  Open(grey);
-  SetStorageLimit(limit);
+  {
+    // Room for the 8-bit picture, not for its 24-bit conversion.
+    const test::TStorageLimitScope limit(100000);
+    Open(grey);
+  }
   ASSERT_EQ(Seams.Boxes.size(), 1u);
   EXPECT_EQ(Seams.Boxes[0].Text, QString::fromUtf8("システム リソースが足りません."));
 

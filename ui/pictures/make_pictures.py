@@ -11,7 +11,8 @@ button treats as transparent: purple in the 16-colour strips, black in the folde
 twin of the floppy disk uses only white, grey and purple so that the button's recolouring of
 exactly those three colours turns it into the raised, greyed look of the desktop.
 
-penamo.png is the icon once more, for the desktop entry that the install puts in place.
+hicolor/NxN/penamo.png are the icon once more, drawn afresh at each size of the desktop's icon
+theme, for the menu entry that the install puts in place.
 """
 
 import os
@@ -263,50 +264,106 @@ OOOOOOOOOOOOO...
     return palette, [[letters[c] for c in row] for row in rows]
 
 
-def icon():
-    """The program icon: a blue-to-red gradient square framed in green over its coarse dithered
-    twin, a yellow sparkle at the top right; teal around it marks what is transparent."""
-    size = 32
-    palette = [(0, 128, 128), (0, 160, 0), (255, 255, 0), (255, 255, 255), (0, 0, 255), (255, 0, 0)]
-    background, green, yellow, white, blue, red = range(6)
-    gradient0 = len(palette)
-    steps = 24
-    for i in range(steps):
+ICON_SIZES = (16, 32, 48, 64, 128, 256)
+
+
+class Shade(tuple):
+    """A colour of the icon's gradient that knows its step, so that the 256-colour icon keeps
+    the gradient's own palette entries even where a step equals plain blue or red."""
+
+    def __new__(cls, colour, step):
+        shade = super().__new__(cls, colour)
+        shade.step = step
+        return shade
+
+
+def icon_drawing(size):
+    """The program icon at size x size pixels: a blue-to-red gradient square framed in green over
+    its coarse dithered twin, a yellow sparkle at the top right; None where it is transparent.
+
+    The drawing is laid out on a 32-unit grid and each pixel is judged at its own centre, so
+    every size is drawn afresh rather than resized: edges stay sharp, the gradient gets more
+    steps as the icon grows, and at 32 pixels the result is exactly the 256-colour icon."""
+    unit = size / 32
+    yellow, white, green = (255, 255, 0), (255, 255, 255), (0, 160, 0)
+    blue, red = (0, 0, 255), (255, 0, 0)
+    steps = max(2, round(24 * unit))
+
+    def gradient(i):
         t = i / (steps - 1)
+        return Shade((round(255 * t), 0, round(255 * (1 - t))), i)
+
+    # The dithered twin: cells of 2 x 2 units, each blue or red by a 2 x 2 ordered threshold.
+    back_left, back_top, side = 1, 3, 23
+    bayer = [[0, 2], [3, 1]]
+    # The smooth square with its green frame, lying over the twin's bottom-right part.
+    front_left, front_top = 7, 8
+    # The frame is one unit wide, and never thinner than a pixel.
+    frame = max(1, 1 / unit)
+
+    # The sparkle: an astroid (a four-pointed star), white at its heart, its arms at least a
+    # pixel long. Its centre moves to the nearest pixel centre or corner, so that the star stays
+    # symmetric at every size.
+    def snapped(v):
+        return (round(((v + 0.5) * unit - 0.5) * 2) / 2 + 0.5) / unit - 0.5
+
+    cx, cy, reach, heart = snapped(27), snapped(4), max(3.5, 1.5 / unit), 0.9
+
+    def inside(v, start):
+        return 0 <= v - start + 0.5 < side
+
+    def at(x, y):
+        dx, dy = abs(x - cx), abs(y - cy)
+        star = dx ** (2 / 3) + dy ** (2 / 3)
+        if star <= heart ** (2 / 3):
+            return white
+        if star <= reach ** (2 / 3):
+            return yellow
+        if inside(x, front_left) and inside(y, front_top):
+            fx, fy = x - front_left + 0.5, y - front_top + 0.5
+            if min(fx, fy) < frame or max(fx, fy) >= side - frame:
+                return green
+            t = min(max((fy - 1.5) / (side - 3), 0), 1)
+            return gradient(round(t * (steps - 1)))
+        if inside(x, back_left) and inside(y, back_top):
+            bx, by = x - back_left, y - back_top
+            cell = bayer[int((by + 0.5) // 2) % 2][int((bx + 0.5) // 2) % 2]
+            t = min(max(by / (side - 1), 0), 1)
+            return red if t * 4 > cell + 0.5 else blue
+        return None
+
+    # Pixel p's centre on the drawing's grid; at 32 pixels, exactly p.
+    def centre(p):
+        return (p + 0.5) / unit - 0.5
+
+    return [[at(centre(x), centre(y)) for x in range(size)] for y in range(size)]
+
+
+def icon():
+    """The program icon as the window uses it: 32 x 32, 256 colours, teal marking what is
+    transparent."""
+    palette = [(0, 128, 128), (0, 160, 0), (255, 255, 0), (255, 255, 255), (0, 0, 255), (255, 0, 0)]
+    gradient0 = len(palette)
+    for i in range(24):
+        t = i / 23
         palette.append((round(255 * t), 0, round(255 * (1 - t))))
     while len(palette) < 256:
         palette.append((0, 0, 0))
-    pixels = [[background] * size for _ in range(size)]
+    index = {colour: i for i, colour in reversed(list(enumerate(palette[:gradient0])))}
+    index[None] = 0
 
-    # The dithered twin: 2 x 2 cells, each blue or red by a 2 x 2 ordered threshold.
-    back_left, back_top, side = 1, 3, 23
-    bayer = [[0, 2], [3, 1]]
-    for y in range(side):
-        for x in range(side):
-            t = y / (side - 1)
-            cell = bayer[(y // 2) % 2][(x // 2) % 2]
-            pixels[back_top + y][back_left + x] = red if t * 4 > cell + 0.5 else blue
+    def entry(colour):
+        return gradient0 + colour.step if isinstance(colour, Shade) else index[colour]
 
-    # The smooth square with its green frame, lying over the twin's bottom-right part.
-    front_left, front_top = 7, 8
-    for y in range(side):
-        for x in range(side):
-            if x in (0, side - 1) or y in (0, side - 1):
-                colour = green
-            else:
-                colour = gradient0 + round((y - 1) * (steps - 1) / (side - 3))
-            pixels[front_top + y][front_left + x] = colour
+    return palette, [[entry(c) for c in row] for row in icon_drawing(32)]
 
-    # The sparkle: a small four-pointed star, white at its heart.
-    cx, cy = 27, 4
-    for d in (-3, -2, -1, 1, 2, 3):
-        pixels[cy][cx + d] = yellow
-        pixels[cy + d][cx] = yellow
-    for d in (-1, 1):
-        pixels[cy + d][cx + d] = yellow
-        pixels[cy + d][cx - d] = yellow
-    pixels[cy][cx] = white
-    return palette, pixels
+
+def write_rgba_png(path, pixels):
+    """Writes rows of (red, green, blue) or None (transparent) as an RGBA PNG."""
+    palette = sorted({c for row in pixels for c in row if c is not None})
+    index = {c: i + 1 for i, c in enumerate(palette)}
+    index[None] = 0
+    write_png(path, [(0, 0, 0)] + palette, [[index[c] for c in row] for row in pixels], 0)
 
 
 def main():
@@ -323,8 +380,12 @@ def main():
     write_bmp(os.path.join(out, "open.bmp"), 16, 16, 8, palette, pixels)
     palette, pixels = icon()
     write_bmp(os.path.join(out, "icon.bmp"), 32, 32, 8, palette, pixels)
-    # The same icon for the desktop's menus, its surround transparent.
-    write_png(os.path.join(out, "penamo.png"), palette, pixels, pixels[-1][0])
+    # The same drawing for the desktop's menus at every size of the icon theme, its surround
+    # transparent.
+    for size in ICON_SIZES:
+        folder_name = os.path.join(out, "hicolor", f"{size}x{size}")
+        os.makedirs(folder_name, exist_ok=True)
+        write_rgba_png(os.path.join(folder_name, "penamo.png"), icon_drawing(size))
 
 
 if __name__ == "__main__":

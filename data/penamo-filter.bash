@@ -1,0 +1,64 @@
+# bash completion for penamo-filter: options, filters, --format values and file names.
+#
+# The options and filters are read from the program's own --help, so the completion offers
+# exactly what the installed program accepts.
+
+_penamo_filter() {
+  local cur=${COMP_WORDS[COMP_CWORD]} prev=
+  ((COMP_CWORD > 0)) && prev=${COMP_WORDS[COMP_CWORD - 1]}
+  # bash splits "--format=png" into "--format", "=" and "png".
+  if [[ $cur == = ]]; then
+    cur= prev=${COMP_WORDS[COMP_CWORD - 1]}
+  elif [[ $prev == = ]] && ((COMP_CWORD > 1)); then
+    prev=${COMP_WORDS[COMP_CWORD - 2]}
+  fi
+  local program=${COMP_WORDS[0]}
+  local help
+  help=$("$program" --help 2>/dev/null) || help=
+
+  case $prev in
+    --strength)
+      COMPREPLY=($(compgen -W '0 25 50 75 100' -- "$cur"))
+      return
+      ;;
+    --format)
+      COMPREPLY=($(compgen -W 'bmp png' -- "$cur"))
+      return
+      ;;
+  esac
+
+  # Which operand the cursor is on: options and their values do not count, and after "--"
+  # every word is an operand.
+  local i word operand=0 options=1
+  for ((i = 1; i < COMP_CWORD; i++)); do
+    word=${COMP_WORDS[i]}
+    if ((options)) && [[ $word == -- ]]; then
+      options=0
+    elif ((options)) && [[ $word == --strength || $word == --format ]]; then
+      [[ ${COMP_WORDS[i + 1]} == = ]] && ((i++))
+      ((i++))
+    elif ((options)) && [[ $word == -* ]]; then
+      :
+    else
+      ((operand++))
+    fi
+  done
+
+  if ((options)) && [[ $cur == -* ]]; then
+    local option_words
+    option_words=$(grep -o -- '--[a-z][a-z0-9-]*' <<<"$help" | sort -u)
+    COMPREPLY=($(compgen -W "$option_words" -- "$cur"))
+    return
+  fi
+  if ((operand == 0)); then
+    # The filters are the first word of each indented line after "FILTER:", up to a blank line.
+    local filters
+    filters=$(sed -n '/^FILTER:/,/^$/{s/^  \([a-z0-9]\{1,\}\) .*/\1/p}' <<<"$help")
+    COMPREPLY=($(compgen -W "$filters" -- "$cur"))
+  elif ((operand <= 2)); then
+    compopt -o filenames 2>/dev/null
+    mapfile -t COMPREPLY < <(compgen -f -- "$cur")
+  fi
+}
+
+complete -F _penamo_filter penamo-filter
