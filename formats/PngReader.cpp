@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "Exceptions.h"
@@ -121,7 +122,8 @@ void ReadPng(const std::uint8_t* data, std::size_t size, TBitmap& picture, TPict
   TPictureBuilder builder(width, height, alpha);
   std::vector<std::uint8_t> decoded;
   try {
-    decoded.resize(interlaced ? rowBytes * static_cast<std::size_t>(height) : rowBytes);
+    if (interlaced || format != SPNG_FMT_RGB8)
+      decoded.resize(interlaced ? rowBytes * static_cast<std::size_t>(height) : rowBytes);
   } catch (const std::bad_alloc&) {
     RaiseOutOfMemory();
   }
@@ -133,15 +135,23 @@ void ReadPng(const std::uint8_t* data, std::size_t size, TBitmap& picture, TPict
                             SPNG_DECODE_TRNS | SPNG_DECODE_PROGRESSIVE));
   }
   for (std::int32_t y = 0; y < height; ++y) {
+    std::uint8_t* target = builder.Row(y);
+    // RGB rows are decoded straight into the picture's row and turned to BGR in place.
+    const bool direct = !interlaced && format == SPNG_FMT_RGB8;
     const std::uint8_t* row = decoded.data();
     if (interlaced) {
       row += rowBytes * static_cast<std::size_t>(y);
     } else {
-      const int result = spng_decode_row(ctx.get(), decoded.data(), rowBytes);
+      const int result = spng_decode_row(ctx.get(), direct ? target : decoded.data(), rowBytes);
       // The last row reports the end of the image.
       if (result != 0 && !(result == SPNG_EOI && y == height - 1)) RaiseError(result);
     }
-    StoreRow(row, format, width, builder.Row(y), alpha ? builder.AlphaRow(y) : nullptr);
+    if (direct) {
+      for (std::size_t i = 0; i < rowBytes; i += 3)
+        std::swap(target[i], target[i + 2]);
+    } else {
+      StoreRow(row, format, width, target, alpha ? builder.AlphaRow(y) : nullptr);
+    }
   }
 
   spng_iccp iccp{};
