@@ -514,6 +514,24 @@ TEST_F(MainFormTest, APngWithAlphaOpensWhateverItsNameAndItsPngSaveKeepsAlphaAnd
   }
 }
 
+TEST_F(MainFormTest, DroppingAPngOpensIt) {
+  TBitmap original;
+  MakeTestPicture(original, 90, 60);
+  const QString path = Dir.filePath("dropped.png");
+  WritePngFile(original, path.toStdString(), {});
+  QMimeData data;
+  data.setUrls({QUrl::fromLocalFile(path)});
+  QDragEnterEvent enter(QPoint(100, 100), Qt::CopyAction, &data, Qt::LeftButton, {});
+  QApplication::sendEvent(Form.get(), &enter);
+  EXPECT_TRUE(enter.isAccepted());
+  QDropEvent drop(QPointF(100, 100), Qt::CopyAction, &data, Qt::LeftButton, {});
+  QApplication::sendEvent(Form.get(), &drop);
+  QApplication::processEvents();
+  EXPECT_TRUE(Seams.Boxes.empty());
+  EXPECT_EQ(Form->SampleImage->size(), QSize(90, 60));
+  EXPECT_EQ(PixelsOf(Form->Bitmap()), PixelsOf(original));
+}
+
 struct TWindowSize {
   int Width;
   int Height;
