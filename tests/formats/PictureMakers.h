@@ -80,6 +80,13 @@ TBytes SmallProfile();
 TBytes ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const TBytes& bytes);
 
+// A sample of depth bits as the readers promise it in 8 bits: 16 bits rounded
+// ((v · 255 + 32767) / 65535), fewer bits stretched over 0..255.
+inline std::uint8_t Expected8(std::uint32_t v, int bits) {
+  if (bits == 16) return static_cast<std::uint8_t>((v * 255 + 32767) / 65535);
+  return static_cast<std::uint8_t>(v * 255 / ((1u << bits) - 1));
+}
+
 // The picture's pixel (x, y) as 0xRRGGBB.
 std::uint32_t PixelAt(const TBitmap& picture, int x, int y);
 

@@ -33,13 +33,6 @@ int ChannelsOf(int colorType) {
   return colorType == 2 ? 3 : colorType == 4 ? 2 : colorType == 6 ? 4 : 1;
 }
 
-// A sample of depth bits as 8 bits, the way the reader promises: packed depths stretched,
-// 16 bits rounded.
-std::uint8_t Expected8(std::uint32_t v, int bits) {
-  if (bits == 16) return static_cast<std::uint8_t>((v * 255 + 32767) / 65535);
-  return static_cast<std::uint8_t>(v * 255 / ((1u << bits) - 1));
-}
-
 class PngColourTypes : public testing::TestWithParam<TPngCase> {};
 
 TEST_P(PngColourTypes, EverySampleComesBackAsEightBitsWithItsTransparency) {
@@ -89,16 +82,16 @@ TEST_P(PngColourTypes, EverySampleComesBackAsEightBitsWithItsTransparency) {
         b = spec.Palette[3 * s[0] + 2];
         if (c.Transparency) a = spec.PaletteAlpha[s[0]];
       } else if (channels >= 3) {
-        r = Expected8(s[0], c.BitDepth);
-        g = Expected8(s[1], c.BitDepth);
-        b = Expected8(s[2], c.BitDepth);
-        if (channels == 4) a = Expected8(s[3], c.BitDepth);
+        r = test::Expected8(s[0], c.BitDepth);
+        g = test::Expected8(s[1], c.BitDepth);
+        b = test::Expected8(s[2], c.BitDepth);
+        if (channels == 4) a = test::Expected8(s[3], c.BitDepth);
         if (c.Transparency && s[0] == spec.KeyRgb[0] && s[1] == spec.KeyRgb[1] &&
             s[2] == spec.KeyRgb[2])
           a = 0;
       } else {
-        r = g = b = Expected8(s[0], c.BitDepth);
-        if (channels == 2) a = Expected8(s[1], c.BitDepth);
+        r = g = b = test::Expected8(s[0], c.BitDepth);
+        if (channels == 2) a = test::Expected8(s[1], c.BitDepth);
         if (c.Transparency && s[0] == spec.KeyGrey) a = 0;
       }
       ASSERT_EQ(PixelAt(picture, x, y), (std::uint32_t{r} << 16) | (std::uint32_t{g} << 8) | b)

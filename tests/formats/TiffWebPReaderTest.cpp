@@ -28,11 +28,6 @@ struct TTiffCase {
 
 class TiffLayouts : public testing::TestWithParam<TTiffCase> {};
 
-std::uint8_t Expected8(std::uint32_t v, int bits) {
-  if (bits == 16) return static_cast<std::uint8_t>((v * 255 + 32767) / 65535);
-  return static_cast<std::uint8_t>(v * 255 / ((1u << bits) - 1));
-}
-
 TEST_P(TiffLayouts, EverySampleComesBack) {
   const TTiffCase& c = GetParam();
   test::TTiffSpec spec;
@@ -75,17 +70,17 @@ TEST_P(TiffLayouts, EverySampleComesBack) {
         expected = to8(spec.ColorMap[s[0]]) << 16 | to8(spec.ColorMap[n + s[0]]) << 8 |
                    to8(spec.ColorMap[2 * n + s[0]]);
       } else if (c.Photometric == PHOTOMETRIC_RGB) {
-        expected = std::uint32_t{Expected8(s[0], c.Bits)} << 16 |
-                   std::uint32_t{Expected8(s[1], c.Bits)} << 8 | Expected8(s[2], c.Bits);
+        expected = std::uint32_t{test::Expected8(s[0], c.Bits)} << 16 |
+                   std::uint32_t{test::Expected8(s[1], c.Bits)} << 8 | test::Expected8(s[2], c.Bits);
       } else {
         std::uint32_t v = c.Photometric == PHOTOMETRIC_MINISWHITE ? top - s[0] : s[0];
-        v = Expected8(v, c.Bits);
+        v = test::Expected8(v, c.Bits);
         expected = v << 16 | v << 8 | v;
       }
       ASSERT_EQ(PixelAt(picture, x, y), expected) << "at " << x << "," << y;
       if (extras.HasAlpha()) {
         ASSERT_EQ(extras.Alpha[static_cast<std::size_t>(y * spec.Width + x)],
-                  Expected8(s[c.Samples - 1], c.Bits));
+                  test::Expected8(s[c.Samples - 1], c.Bits));
       }
     }
   }
