@@ -149,6 +149,15 @@ TEST(JpegReader, ProgressiveAndGreyscaleFilesDecodeLikeBaseline) {
     for (int x = 0; x < 32; ++x)
       ASSERT_EQ(PixelAt(first, x, y), PixelAt(second, x, y));
 
+  // Stored as RGB rather than YCbCr (an Adobe marker says so): the same colours.
+  test::TJpegSpec rgb = baseline;
+  rgb.FileColorSpace = JCS_RGB;
+  const test::TBytes c = test::MakeJpeg(rgb);
+  TBitmap rgbPicture;
+  ReadJpeg(c.data(), c.size(), rgbPicture, extras);
+  EXPECT_TRUE(Near(PixelAt(rgbPicture, 4, 4), kRed));
+  EXPECT_TRUE(Near(PixelAt(rgbPicture, 28, 12), kWhite));
+
   test::TJpegSpec grey;
   grey.Width = 8;
   grey.Height = 8;

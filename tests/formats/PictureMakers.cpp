@@ -352,6 +352,40 @@ TBytes MakeWebP(int width, int height, const std::vector<std::uint8_t>& bgra, bo
   return withProfile;
 }
 
+TBytes MakeAnimatedWebP(int width, int height, std::uint32_t firstBgra, std::uint32_t secondBgra) {
+  WebPAnimEncoderOptions options;
+  WebPAnimEncoderOptionsInit(&options);
+  WebPAnimEncoder* encoder = WebPAnimEncoderNew(width, height, &options);
+  WebPConfig config;
+  WebPConfigInit(&config);
+  config.lossless = 1;
+  int timestamp = 0;
+  for (const std::uint32_t colour : {firstBgra, secondBgra}) {
+    WebPPicture frame;
+    WebPPictureInit(&frame);
+    frame.use_argb = 1;
+    frame.width = width;
+    frame.height = height;
+    WebPPictureAlloc(&frame);
+    // ARGB words: alpha in the top byte, then red, green, blue.
+    const std::uint32_t argb = ((colour & 0xFF) << 24) | (((colour >> 8) & 0xFF) << 16) |
+                               (((colour >> 16) & 0xFF) << 8) | (colour >> 24);
+    for (int i = 0; i < width * height; ++i)
+      frame.argb[i] = argb;
+    WebPAnimEncoderAdd(encoder, &frame, timestamp, &config);
+    WebPPictureFree(&frame);
+    timestamp += 100;
+  }
+  WebPAnimEncoderAdd(encoder, nullptr, timestamp, nullptr);
+  WebPData assembled{};
+  WebPAnimEncoderAssemble(encoder, &assembled);
+  TBytes out(assembled.bytes, assembled.bytes + assembled.size);
+  WebPDataClear(&assembled);
+  WebPAnimEncoderDelete(encoder);
+  if (out.empty()) throw std::runtime_error("libwebp could not write an animation");
+  return out;
+}
+
 TBytes SmallProfile() {
   TBytes profile(132, 0);
   profile[3] = 132;  // the profile's size, big-endian

@@ -77,6 +77,9 @@ TBytes MakeWebP(int width, int height, const std::vector<std::uint8_t>& bgra, bo
 // A small ICC profile that passes libpng's checks (header, size, signature, D50 illuminant).
 TBytes SmallProfile();
 
+// A lossless animation of two frames of uniform BGRA colours.
+TBytes MakeAnimatedWebP(int width, int height, std::uint32_t firstBgra, std::uint32_t secondBgra);
+
 TBytes ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const TBytes& bytes);
 

@@ -177,7 +177,8 @@ TEST_F(PngWriting, AnUncommittedSaveLeavesTheEarlierFileAndNothingElse) {
   MakeGradient(picture, 20, 20);
   {
     auto writer = CreatePngWriter(PathOf("keep.png"), 20, 20, {});
-    for (int y = 0; y < 10; ++y) writer->WriteBand(y, 1, picture.ConstRowAddress(y), 60);
+    for (int y = 0; y < 10; ++y)
+      writer->WriteBand(y, 1, picture.ConstRowAddress(y), 60);
   }
   EXPECT_EQ(test::ReadFileBytes(PathOf("keep.png")), (test::TBytes{1, 2, 3}));
   EXPECT_EQ(std::distance(fs::directory_iterator(FFolder), fs::directory_iterator()), 1);

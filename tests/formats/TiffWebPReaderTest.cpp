@@ -71,7 +71,8 @@ TEST_P(TiffLayouts, EverySampleComesBack) {
                    to8(spec.ColorMap[2 * n + s[0]]);
       } else if (c.Photometric == PHOTOMETRIC_RGB) {
         expected = std::uint32_t{test::Expected8(s[0], c.Bits)} << 16 |
-                   std::uint32_t{test::Expected8(s[1], c.Bits)} << 8 | test::Expected8(s[2], c.Bits);
+                   std::uint32_t{test::Expected8(s[1], c.Bits)} << 8 |
+                   test::Expected8(s[2], c.Bits);
       } else {
         std::uint32_t v = c.Photometric == PHOTOMETRIC_MINISWHITE ? top - s[0] : s[0];
         v = test::Expected8(v, c.Bits);
@@ -191,6 +192,19 @@ TEST(WebPReader, LossyPicturesComeBackCloseAndKeepTheirProfile) {
   EXPECT_NEAR(static_cast<int>((p >> 8) & 0xFF), 120, 4);
   EXPECT_NEAR(static_cast<int>(p & 0xFF), 40, 4);
   EXPECT_EQ(extras.ColorProfile, profile);
+}
+
+TEST(WebPReader, AnAnimationGivesItsFirstFrameWithAlpha) {
+  // BGRA bytes packed as 0xBBGGRRAA: a half-transparent orange first, opaque blue second.
+  const test::TBytes file = test::MakeAnimatedWebP(12, 10, 0x2080FF80u, 0xFF0000FFu);
+  TBitmap picture;
+  TPictureExtras extras;
+  ReadWebP(file.data(), file.size(), picture, extras);
+  ASSERT_EQ(picture.Width(), 12);
+  ASSERT_EQ(picture.Height(), 10);
+  EXPECT_EQ(PixelAt(picture, 5, 5), 0xFF8020u);
+  ASSERT_TRUE(extras.HasAlpha());
+  EXPECT_EQ(extras.Alpha[55], 0x80);
 }
 
 }  // namespace
