@@ -2,27 +2,36 @@
 // (bitmap, PNG, JPEG, TIFF or WebP) to a 24-bit bitmap file or a PNG file, without the window.
 // The same reading, conversion, filters and writing as the window's save commands, so a script
 // can do what a user does there.
+// The save runs in one pass, band by band (BandFilter.h): input side and output side are one
+// call each.
+
+#include <sys/stat.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <exception>
 #include <iostream>
+#include <memory>
 #include <new>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "BandFilter.h"
 #include "Bitmap.h"
+#include "BitmapBandWriter.h"
+#include "BitmapFileRows.h"
 #include "Exceptions.h"
 #include "FilterTable.h"
+#include "PenamoVersion.h"
 #include "PictureFile.h"
 #include "PngWriter.h"
+#include "RowSource.h"
 
 namespace penamo {
 namespace {
 
-constexpr const char* kVersion = "0.8Alpha";
 constexpr int kDefaultStrength = kFullStrength;
 
 enum TExitCode { kSuccess = 0, kFailure = 1, kUsage = 2 };
@@ -64,13 +73,6 @@ int UsageError(const std::string& problem) {
   return kUsage;
 }
 
-// The message as the window's message boxes show it: a full stop is added when the last
-// character sorts after "."; a character of several bytes always does.
-std::string WithFullStop(std::string message) {
-  if (!message.empty() && static_cast<unsigned char>(message.back()) > '.') message += '.';
-  return message;
-}
-
 bool ParseStrength(std::string_view text, int& strength) {
   if (text.empty() || text.size() > 3) return false;
   int value = 0;
@@ -94,30 +96,55 @@ TOutputFormat FormatOfName(const std::string& name) {
   return extension == ".png" ? TOutputFormat::Png : TOutputFormat::Bitmap;
 }
 
-void Write(const TBitmap& picture, const std::string& output, TOutputFormat format,
-           const TPictureExtras& extras) {
-  if (format == TOutputFormat::Png) {
-    WritePngFile(picture, output, extras);
-  } else {
-    picture.WriteBitmapFile(output);
+// Whether path names the file open at handle (through any link), so that saving there would
+// replace the very file being read.
+bool SameFile(int handle, const std::string& path) {
+  struct stat open {};
+  struct stat named {};
+  return ::fstat(handle, &open) == 0 && ::stat(path.c_str(), &named) == 0 &&
+         open.st_dev == named.st_dev && open.st_ino == named.st_ino;
+}
+
+// The rows to save: read from the file a band at a time when it is an uncompressed 24-bit
+// bitmap, so that memory stays small whatever the picture's size; any other file is decoded
+// whole into picture and converted to 24 bits, as the window reads it. So is a file saved over
+// itself: a file is never replaced while it is read (it stays locked for reading), so it is
+// read whole and closed first.
+std::unique_ptr<TRowSource> OpenInput(const std::string& path, const std::string& output,
+                                      TBitmap& picture, TPictureExtras& extras) {
+  if (PictureKindOfFile(path) == TPictureKind::Bitmap) {
+    if (std::unique_ptr<TBitmapFileRows> rows = TBitmapFileRows::Open(path)) {
+      if (!SameFile(rows->Handle(), output)) return rows;
+    }
   }
+  ReadPicture(path, picture, extras);
+  return std::make_unique<TBitmapRows>(picture);
+}
+
+// Where the bands go. An unfiltered copy keeps the picture's resolution, as the picture itself
+// would be written; a filter's output is a new picture that carries none.
+// A PNG keeps the picture's alpha and colour profile (extras must outlive the writer).
+std::unique_ptr<TBandWriter> CreateOutput(const std::string& path, const TRowSource& rows,
+                                          bool unfiltered, TOutputFormat format,
+                                          const TPictureExtras& extras) {
+  if (format == TOutputFormat::Png)
+    return CreatePngWriter(path, rows.Width(), rows.Height(), extras);
+  return std::make_unique<TBitmapBandWriter>(path, rows.Width(), rows.Height(),
+                                             unfiltered ? rows.XPelsPerMeter() : 0,
+                                             unfiltered ? rows.YPelsPerMeter() : 0);
 }
 
 // filter is null for the unfiltered copy.
 int Run(const TFilterEntry* filter, const std::string& input, const std::string& output,
         TOutputFormat format, int strength) {
-  TBitmap source;
+  TBitmap picture;  // only for a file that is decoded whole
   TPictureExtras extras;
-  ReadPicture(input, source, extras);
-  if (source.Empty()) throw Exception("画像が空です", "empty-picture");
-  if (filter == nullptr) {
-    Write(source, output, format, extras);
-    return kSuccess;
-  }
-  TBitmap target;
-  if (!filter->Run(source, target, static_cast<std::uint8_t>(strength)))
+  const std::unique_ptr<TRowSource> rows = OpenInput(input, output, picture, extras);
+  if (rows->Width() <= 0 || rows->Height() <= 0) throw Exception("画像が空です", "empty-picture");
+  const std::unique_ptr<TBandWriter> writer =
+      CreateOutput(output, *rows, filter == nullptr, format, extras);
+  if (!FilterInBands(filter, static_cast<std::uint8_t>(strength), *rows, *writer))
     throw Exception(std::string(filter->Caption) + "を実行できませんでした", "filter-failed");
-  Write(target, output, format, extras);
   return kSuccess;
 }
 
@@ -179,14 +206,14 @@ int Main(int argc, char** argv) {
     return Run(filter, operands[1], operands[2], format.value_or(FormatOfName(operands[2])),
                strength);
   } catch (const Exception& error) {
-    std::cerr << WithFullStop(error.Message()) << '\n';
+    std::cerr << MessageWithFullStop(error.Message()) << '\n';
     if (verbose) std::cerr << error.ClassName() << ": " << error.Reason() << '\n';
   } catch (const std::bad_alloc&) {
-    std::cerr << WithFullStop(Msg::OutOfMemory) << '\n';
+    std::cerr << MessageWithFullStop(Msg::OutOfMemory) << '\n';
     if (verbose) std::cerr << "std::bad_alloc: out-of-memory\n";
   } catch (const std::exception& error) {
     // Not one of ours, but still a message rather than an abort.
-    std::cerr << WithFullStop(error.what()) << '\n';
+    std::cerr << MessageWithFullStop(error.what()) << '\n';
     if (verbose) std::cerr << "std::exception: unexpected\n";
   }
   return kFailure;

@@ -1,12 +1,8 @@
 // The window program: グラデーション・スムージング「ぺなも」.
 #include "Application.h"
-#include "MainForm.h"
-#include "Pictures.h"
+#include "Program.h"
 
 int main(int argc, char** argv) {
-  return penamo::RunApplication(argc, argv, QString::fromUtf8(penamo::ProgramTitle),
-                                [](penamo::TApplication& app) {
-                                  app.SetIcon(penamo::MainIcon());
-                                  app.CreateMainWindow(penamo::MainForm);
-                                });
+  penamo::TApplication app(argc, argv);
+  return penamo::RunProgram(app, app.arguments().mid(1));
 }

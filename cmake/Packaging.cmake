@@ -7,11 +7,9 @@
 
 include(GNUInstallDirs)
 
-# The release's stage after the number: people read "0.8Alpha"; Debian reads 0.8~alpha, whose
-# tilde sorts it before the final 0.8.
-if(NOT DEFINED PENAMO_VERSION_SUFFIX)
-  set(PENAMO_VERSION_SUFFIX "Alpha")
-endif()
+# The release's stage after the number (PENAMO_VERSION_SUFFIX, set beside the project's version
+# in the top CMakeLists.txt): people read "0.8Alpha"; Debian reads 0.8~alpha, whose tilde sorts
+# it before the final 0.8.
 string(TOLOWER "${PENAMO_VERSION_SUFFIX}" penamo_stage)
 set(PENAMO_DEB_VERSION "${PROJECT_VERSION}")
 if(penamo_stage)

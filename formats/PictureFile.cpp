@@ -58,11 +58,24 @@ TPictureKind ReadPictureBytes(const std::uint8_t* data, std::size_t size, TBitma
   return kind;
 }
 
-TPictureKind ReadPicture(const std::string& path, TBitmap& picture, TPictureExtras& extras) {
-  TFileStream stream(path);
+namespace {
+
+TPictureKind KindOfStream(TStream& stream) {
   std::uint8_t head[kPictureSignatureSize] = {};
   const auto headSize = static_cast<std::size_t>(stream.Read(head, sizeof head));
-  const TPictureKind kind = PictureKindOf(head, headSize);
+  return PictureKindOf(head, headSize);
+}
+
+}  // namespace
+
+TPictureKind PictureKindOfFile(const std::string& path) {
+  TFileStream stream(path);
+  return KindOfStream(stream);
+}
+
+TPictureKind ReadPicture(const std::string& path, TBitmap& picture, TPictureExtras& extras) {
+  TFileStream stream(path);
+  const TPictureKind kind = KindOfStream(stream);
   if (stream.Seek(0, TSeekOrigin::Beginning) != 0) throw EReadError(Msg::ReadError, "seek-failed");
   if (kind == TPictureKind::Bitmap) {
     ReadBitmap(stream, picture, extras);

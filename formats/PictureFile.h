@@ -18,6 +18,10 @@ namespace penamo {
 // are replaced only when everything has been read. Returns the kind that was read.
 TPictureKind ReadPicture(const std::string& path, TBitmap& picture, TPictureExtras& extras);
 
+// The kind of the picture file at path, by its first bytes; opened as ReadPicture opens it and
+// raising the same EFOpenError.
+TPictureKind PictureKindOfFile(const std::string& path);
+
 // The same for a file's bytes held in memory.
 TPictureKind ReadPictureBytes(const std::uint8_t* data, std::size_t size, TBitmap& picture,
                               TPictureExtras& extras);

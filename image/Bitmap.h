@@ -9,123 +9,16 @@
 #include <string>
 #include <vector>
 
+#include "BitmapCanvas.h"
+#include "BitmapDescription.h"
+#include "BitmapImage.h"
 #include "Exceptions.h"
+#include "Geometry.h"
 #include "Limits.h"
 
 namespace penamo {
 
 class TStream;
-class TBitmapCanvas;
-
-// The values matter: they are the order of the formats a caller may choose.
-enum class TPixelFormat {
-  pfDevice = 0,
-  pf1bit = 1,
-  pf4bit = 2,
-  pf8bit = 3,
-  pf15bit = 4,
-  pf16bit = 5,
-  pf24bit = 6,
-  pf32bit = 7,
-  pfCustom = 8,
-};
-
-inline constexpr std::uint32_t BI_RGB = 0;
-inline constexpr std::uint32_t BI_RLE8 = 1;
-inline constexpr std::uint32_t BI_RLE4 = 2;
-inline constexpr std::uint32_t BI_BITFIELDS = 3;
-
-// The 40-byte info header of a bitmap file, field for field; also the description of a picture.
-struct TBitmapInfoHeader {
-  std::uint32_t biSize = 0;
-  std::int32_t biWidth = 0;
-  std::int32_t biHeight = 0;
-  std::uint16_t biPlanes = 0;
-  std::uint16_t biBitCount = 0;
-  std::uint32_t biCompression = 0;
-  std::uint32_t biSizeImage = 0;
-  std::int32_t biXPelsPerMeter = 0;
-  std::int32_t biYPelsPerMeter = 0;
-  std::uint32_t biClrUsed = 0;
-  std::uint32_t biClrImportant = 0;
-};
-static_assert(sizeof(TBitmapInfoHeader) == 40, "the info header is stored and written as is");
-
-struct TRGBQuad {
-  std::uint8_t rgbBlue = 0;
-  std::uint8_t rgbGreen = 0;
-  std::uint8_t rgbRed = 0;
-  std::uint8_t rgbReserved = 0;
-  friend bool operator==(const TRGBQuad&, const TRGBQuad&) = default;
-};
-
-// A picture's properties: the info header, then the red, green and blue masks of the bit-field
-// formats.
-struct TBitmapDescription {
-  TBitmapInfoHeader Header;
-  std::uint32_t Masks[3] = {0, 0, 0};
-};
-
-// Reference-counted storage base; freed when the last holder releases it.
-class TSharedImage {
- public:
-  TSharedImage() = default;
-  TSharedImage(const TSharedImage&) = delete;
-  TSharedImage& operator=(const TSharedImage&) = delete;
-  virtual ~TSharedImage() = default;
-
-  void Reference() { ++FRefCount; }
-  void Release() {
-    if (--FRefCount == 0) delete this;
-  }
-  std::int32_t RefCount() const { return FRefCount; }
-
- private:
-  std::int32_t FRefCount = 0;
-};
-
-// Pixel storage of one raster image, with its description and colour table.
-class TBitmapImage final : public TSharedImage {
- public:
-  // Storage without pixels, holding only the description.
-  explicit TBitmapImage(const TBitmapDescription& description = {});
-  ~TBitmapImage() override;
-
-  // Makes zero-filled pixels for the description. In the device format (this system takes
-  // 24 bits, bottom-up, as the device format) the header size stays 0. Raises EOutOfResources,
-  // leaving the storage without pixels, when the block cannot be made.
-  void MakePixels(bool deviceFormat);
-
-  TBitmapDescription Description;
-  std::vector<TRGBQuad> ColorTable;
-  bool OldHeader = false;  // read from a file with the 12-byte core header
-  bool Halftone = false;   // colour table made for the screen, never written to a file
-
-  std::uint8_t* Pixels() const { return FPixels; }
-  bool HasPixels() const { return FPixels != nullptr; }
-  bool DeviceFormat() const { return FDeviceFormat; }
-  // Leaves the device format for the explicit 24-bit one; the bytes are already that layout.
-  void MakeExplicit();
-  int BitsPerPixel() const;  // the device format counts as 24
-  std::uint64_t Stride() const { return FStride; }
-  std::uint64_t ByteSize() const { return FByteSize; }
-  std::int32_t Width() const { return Description.Header.biWidth; }
-  std::int32_t Height() const;  // the absolute height
-  bool BottomUp() const { return Description.Header.biHeight > 0; }
-  // Row y of the picture, row 0 at the top, whatever the order of the block.
-  std::uint8_t* Row(std::int32_t y) const;
-
- private:
-  // Frees the block however it was made.
-  void FreePixels();
-
-  std::uint8_t* FPixels = nullptr;
-  void* FMapping = nullptr;  // a large block's own mapping, else null (the block is malloc'ed)
-  std::size_t FMappingLength = 0;
-  std::uint64_t FStride = 0;
-  std::uint64_t FByteSize = 0;
-  bool FDeviceFormat = false;
-};
 
 // Abstract picture shown by image controls.
 class TGraphic {
@@ -158,6 +51,7 @@ class TBitmap final : public TGraphic {
   void SetHeight(std::int32_t height);
   bool Empty() const override;
 
+  // Format changes (BitmapFormat.cpp, with ConvertTo24Bits).
   TPixelFormat ImageFormat() const;
   // Converts a picture with pixels to the new format, keeping every pixel's colour.
   // pfCustom raises EInvalidGraphic.
@@ -177,7 +71,8 @@ class TBitmap final : public TGraphic {
   // The drawing surface, made on first use.
   TBitmapCanvas& Canvas();
 
-  // Bitmap files (reading and converting: BitmapReader.cpp; writing: BitmapWriter.cpp).
+  // Bitmap files (reading: BitmapReader.cpp; writing: BitmapWriter.cpp) and the conversion
+  // every read picture goes through.
   void ReadBitmapFile(const std::string& path);
   void ReadBitmapStream(TStream& stream);
   void ConvertTo24Bits();
@@ -207,45 +102,6 @@ class TBitmap final : public TGraphic {
 
   TBitmapImage* FImage;
   std::unique_ptr<TBitmapCanvas> FCanvas;
-};
-
-// A rectangle: Right and Bottom exclusive.
-struct TRect {
-  std::int32_t Left = 0;
-  std::int32_t Top = 0;
-  std::int32_t Right = 0;
-  std::int32_t Bottom = 0;
-  std::int32_t Width() const { return Right - Left; }
-  std::int32_t Height() const { return Bottom - Top; }
-  friend bool operator==(const TRect&, const TRect&) = default;
-};
-
-struct TPoint {
-  std::int32_t X = 0;
-  std::int32_t Y = 0;
-  friend bool operator==(const TPoint&, const TPoint&) = default;
-};
-
-inline constexpr std::uint32_t cmSrcCopy = 0x00CC0020;
-
-// The drawing surface of one raster image.
-class TBitmapCanvas {
- public:
-  explicit TBitmapCanvas(TBitmap& owner) : FOwner(owner) {}
-
-  // Copies rectangle source of sourceCanvas's image onto rectangle dest of this image.
-  // Equal sizes copy the bytes unchanged; other sizes pick the nearest source pixel (rows and
-  // columns dropped or repeated, never blended). Destination pixels whose source lies outside
-  // the source picture, or which lie outside this picture, are left as they were.
-  void CopyRectangle(const TRect& dest, const TBitmapCanvas& sourceCanvas, const TRect& source);
-
-  std::uint32_t CopyMode = cmSrcCopy;
-  std::uint32_t BrushColor = 0x00FFFFFF;  // white, as 0x00BBGGRR
-
-  TBitmap& Owner() const { return FOwner; }
-
- private:
-  TBitmap& FOwner;
 };
 
 }  // namespace penamo

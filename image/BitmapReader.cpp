@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "Bitmap.h"
+#include "BitmapFileLayout.h"
 #include "BoundedReader.h"
 #include "LittleEndian.h"
 #include "RunLength.h"
@@ -35,16 +36,9 @@ constexpr std::uint32_t kMaxColors = 256;
 
 }  // namespace
 
-// Everything one read learns before the picture is made.
-struct TBitmapFileHeaders {
-  TBitmapDescription Description;  // the file's header; biSize is 40 for a core header
-  bool Core = false;
-  std::uint32_t HeaderSize = 0;  // as the file gives it
-  std::vector<TRGBQuad> ColorTable;
-};
-
 class TBitmapReader {
  public:
+  static TBitmapFileLayout ReadLayout(TBoundedReader& reader, TStream& stream);
   static void Read(TBitmap& bitmap, TStream& stream);
 
  private:
@@ -60,12 +54,8 @@ class TBitmapReader {
   static void Install(TBitmap& bitmap, std::unique_ptr<TBitmapImage> image);
 };
 
-void TBitmapReader::Read(TBitmap& bitmap, TStream& stream) {
-  TBoundedReader reader(stream);
-  if (reader.Remaining() == 0) {
-    Install(bitmap, std::make_unique<TBitmapImage>());
-    return;
-  }
+TBitmapFileLayout TBitmapReader::ReadLayout(TBoundedReader& reader, TStream& stream) {
+  if (reader.Remaining() == 0) return {};
 
   std::uint8_t fileHeader[kFileHeaderSize];
   reader.Read(fileHeader, kFileHeaderSize, "file-header-truncated");
@@ -85,9 +75,31 @@ void TBitmapReader::Read(TBitmap& bitmap, TStream& stream) {
                static_cast<std::uint64_t>(HeightMagnitude(header.biHeight));
   const std::uint64_t pixelBytes = std::min(reader.Remaining(), declared);
 
-  const bool compressed = header.biCompression == BI_RLE8 || header.biCompression == BI_RLE4;
-  Install(bitmap, compressed ? ReadRunLength(reader, headers, pixelBytes)
-                             : ReadUncompressed(reader, headers, pixelBytes));
+  TBitmapFileLayout layout;
+  layout.Empty = false;
+  layout.Headers = std::move(headers);
+  layout.PixelOffset = stream.Position();
+  layout.PixelBytes = pixelBytes;
+  return layout;
+}
+
+void TBitmapReader::Read(TBitmap& bitmap, TStream& stream) {
+  TBoundedReader reader(stream);
+  const TBitmapFileLayout layout = ReadLayout(reader, stream);
+  if (layout.Empty) {
+    Install(bitmap, std::make_unique<TBitmapImage>());
+    return;
+  }
+  const TBitmapFileHeaders& headers = layout.Headers;
+  const std::uint32_t compression = headers.Description.Header.biCompression;
+  const bool compressed = compression == BI_RLE8 || compression == BI_RLE4;
+  Install(bitmap, compressed ? ReadRunLength(reader, headers, layout.PixelBytes)
+                             : ReadUncompressed(reader, headers, layout.PixelBytes));
+}
+
+TBitmapFileLayout ReadBitmapFileLayout(TStream& stream) {
+  TBoundedReader reader(stream);
+  return TBitmapReader::ReadLayout(reader, stream);
 }
 
 TBitmapFileHeaders TBitmapReader::ReadHeaders(TBoundedReader& reader) {

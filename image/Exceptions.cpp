@@ -1,6 +1,18 @@
 #include "Exceptions.h"
 
-namespace penamo::Msg {
+namespace penamo {
+
+std::string MessageWithFullStop(const std::string& message) {
+  if (message.empty()) return message;
+  // The last character is compared whole: step back over UTF-8 continuation bytes.
+  std::size_t start = message.size() - 1;
+  while (start > 0 && (static_cast<unsigned char>(message[start]) & 0xC0) == 0x80)
+    --start;
+  const std::string last = message.substr(start);
+  return last > "." ? message + "." : message;
+}
+
+namespace Msg {
 
 std::string FOpenError(const std::string& path) {
   return "ファイル " + path + " は開けません";
@@ -14,4 +26,6 @@ std::string OSError(int code, const std::string& text) {
   return "システムエラー。コード：" + std::to_string(code) + ".\r\n" + text;
 }
 
-}  // namespace penamo::Msg
+}  // namespace Msg
+
+}  // namespace penamo

@@ -46,8 +46,14 @@ PENAMO_ERROR_CLASS(EWriteError, EFilerError);
 PENAMO_ERROR_CLASS(EInvalidGraphic, Exception);
 PENAMO_ERROR_CLASS(EInvalidGraphicOperation, Exception);
 PENAMO_ERROR_CLASS(EOSError, Exception);
+PENAMO_ERROR_CLASS(EInvalidOperation, Exception);  // a control cannot do what it is asked
+PENAMO_ERROR_CLASS(EConvertError, Exception);      // a value cannot be given to a holder of it
 
 #undef PENAMO_ERROR_CLASS
+
+// The message as the user sees it, in a box or on the command line: "." appended when the text
+// is not empty and its last character (a whole UTF-8 character) compares greater than ".".
+std::string MessageWithFullStop(const std::string& message);
 
 // The fixed texts. Those with a placeholder are built by the functions below.
 namespace Msg {
@@ -57,6 +63,9 @@ inline constexpr const char* ReadError = "ストリームからの読み込み�
 inline constexpr const char* WriteError = "ストリームへの書き込みエラー";
 inline constexpr const char* InvalidBitmap = "ビットマップイメージが不正です";
 inline constexpr const char* InvalidPixelFormat = "画像フォーマットが不正です";
+inline constexpr const char* BitmapTooLarge =
+    "画像が大きすぎてビットマップファイル (4 GiB まで) に保存できません。PNG "
+    "形式で保存してください";
 inline constexpr const char* ScanLineOutOfRange = "スキャンライン のインデックスが範囲を越えました";
 inline constexpr const char* InvalidPng = "PNG イメージが不正です";
 inline constexpr const char* InvalidJpeg = "JPEG イメージが不正です";

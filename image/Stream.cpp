@@ -115,7 +115,7 @@ TFileStream::TFileStream(const std::string& path) : THandleStream(-1), FFileName
   } while (locked != 0 && errno == EINTR);
   if (locked != 0 && LockHeldElsewhere(errno)) {
     ::close(FHandle);
-    throw EFOpenError(Msg::FOpenError(path));
+    throw EFOpenError(Msg::FOpenError(path), "locked-for-writing");
   }
 }
 

@@ -4,6 +4,8 @@
 #include <memory>
 #include <stdexcept>
 
+#include "Coefficients.h"
+
 namespace penamo {
 
 namespace {
@@ -64,9 +66,11 @@ const TSpanKernels& TFastYCbCr::BestKernels() {
 }
 
 TFastYCbCr::TFastYCbCr() {
-  const TResidueSolver<1000> lumaBlue(114);
-  const auto cbRed = std::make_unique<TResidueSolver<10000>>(-1687);
-  const auto crBlue = std::make_unique<TResidueSolver<10000>>(-813);
+  using namespace Coefficients;
+  constexpr std::int32_t kChromaBias = kChromaCentre * kChromaScale;
+  const TResidueSolver<kLumaScale> lumaBlue(kBlueToY);
+  const auto cbRed = std::make_unique<TResidueSolver<kChromaScale>>(-kRedToCb);
+  const auto crBlue = std::make_unique<TResidueSolver<kChromaScale>>(-kBlueToCr);
   for (std::int32_t a = 0; a < 256; ++a) {
     for (std::int32_t b = 0; b < 256; ++b) {
       const auto pair = static_cast<std::uint32_t>(a << 8 | b);
@@ -74,34 +78,39 @@ TFastYCbCr::TFastYCbCr() {
       const auto second = static_cast<std::uint8_t>(b);
 
       // Luma: red a, green b, blue completing.
-      if (const std::int32_t blue = lumaBlue.Completing(299 * a + 587 * b); blue >= 0) {
-        const std::int32_t quotient = (299 * a + 587 * b + 114 * blue) / 1000;
+      if (const std::int32_t blue = lumaBlue.Completing(kRedToY * a + kGreenToY * b); blue >= 0) {
+        const std::int32_t quotient = (kRedToY * a + kGreenToY * b + kBlueToY * blue) / kLumaScale;
         if (RGBToYCbCr(first, second, static_cast<std::uint8_t>(blue)).Y != quotient) {
           SetBit(FLumaOneLower, pair);
         }
       }
       // Cb: green a, blue b, red completing.
-      if (const std::int32_t red = cbRed->Completing(1280000 + 5000 * b - 3313 * a); red >= 0) {
-        const std::int32_t quotient = (1280000 + 5000 * b - 1687 * red - 3313 * a) / 10000;
+      if (const std::int32_t red = cbRed->Completing(kChromaBias + kHalf * b - kGreenToCb * a);
+          red >= 0) {
+        const std::int32_t quotient =
+            (kChromaBias + kHalf * b - kRedToCb * red - kGreenToCb * a) / kChromaScale;
         if (RGBToYCbCr(static_cast<std::uint8_t>(red), first, second).Cb != quotient) {
           SetBit(FCbOneLower, pair);
         }
       }
       // Cr: red a, green b, blue completing.
-      if (const std::int32_t blue = crBlue->Completing(1280000 + 5000 * a - 4187 * b); blue >= 0) {
-        const std::int32_t quotient = (1280000 + 5000 * a - 4187 * b - 813 * blue) / 10000;
+      if (const std::int32_t blue = crBlue->Completing(kChromaBias + kHalf * a - kGreenToCr * b);
+          blue >= 0) {
+        const std::int32_t quotient =
+            (kChromaBias + kHalf * a - kGreenToCr * b - kBlueToCr * blue) / kChromaScale;
         if (RGBToYCbCr(first, second, static_cast<std::uint8_t>(blue)).Cr != quotient) {
           SetBit(FCrOneLower, pair);
         }
       }
 
       // Green of the chroma pair cb a, cr b.
-      const std::int32_t greenTerm = 34414 * (a - 128) + 71414 * (b - 128);
-      if (greenTerm != 0 && greenTerm % 100000 == 0) {
+      const std::int32_t greenTerm =
+          kCbToGreen * (a - kChromaCentre) + kCrToGreen * (b - kChromaCentre);
+      if (greenTerm != 0 && greenTerm % kGreenRebuildScale == 0) {
         TWholeGreenPair whole;
         whole.Cb = a;
         whole.Cr = b;
-        whole.Offset = -greenTerm / 100000;
+        whole.Offset = -greenTerm / kGreenRebuildScale;
         bool anyLower = false;
         for (std::int32_t luma = 0; luma <= 256; ++luma) {
           const std::uint8_t plain = ClampToByte(luma + whole.Offset);

@@ -30,6 +30,12 @@ inline std::int32_t ClampLuma(std::int32_t luma) {
 // by the cell's threshold. May be 256.
 std::int32_t PatternLuma(std::int32_t luma, std::int32_t step, std::int32_t threshold);
 
+// The distance between neighbouring luma levels of an error diffusion to so many levels over
+// 0..256: 16 levels lie 16 apart, 32 levels 8, 64 levels 4.
+constexpr std::int32_t LevelStep(std::int32_t levels) {
+  return 256 / levels;
+}
+
 // The error diffusion's reduced luma: the nearest multiple of step, halves rounding up; v must
 // lie in 0..255. May be 256.
 std::int32_t NearestLevel(std::int32_t v, std::int32_t step);

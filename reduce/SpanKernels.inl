@@ -1,10 +1,9 @@
 // The span loops; included by SpanKernelsBaseline.cpp and SpanKernelsAvx2.cpp with
 // PENAMO_SPAN_NAMESPACE naming the version. Everything here has internal linkage.
 //
-// The integer forms (scales 1000, 10000 and 100000) are explained in FastYCbCr.h. Divisions
-// of possibly negative numerators are biased to stay non-negative, so that they truncate as
-// floors do: floor(1402·(cr - 128) / 1000) = (1402·cr + 544) / 1000 - 180, and likewise for
-// blue and green.
+// The integer forms (Coefficients.h) are explained in FastYCbCr.h. Divisions of possibly
+// negative numerators are biased to stay non-negative, so that they truncate as floors do:
+// floor(1402·(cr - 128) / 1000) = (1402·cr + 544) / 1000 - 180, and likewise for blue and green.
 
 namespace penamo::PENAMO_SPAN_NAMESPACE {
 namespace {
@@ -17,6 +16,29 @@ std::int32_t ClampToByte(std::int32_t value) {
   value = value < 0 ? 0 : value;
   return value > 255 ? 255 : value;
 }
+
+using namespace Coefficients;
+
+// floor(c·(x − 128) / s) for x in 0..255 is (c·x + FloorBias) / s − FloorOffset, the numerator
+// never negative: FloorOffset = ceil(c·128 / s).
+constexpr std::int32_t FloorOffset(std::int32_t c, std::int32_t s) {
+  return (c * kChromaCentre + s - 1) / s;
+}
+constexpr std::uint32_t FloorBias(std::int32_t c, std::int32_t s) {
+  return static_cast<std::uint32_t>(FloorOffset(c, s) * s - c * kChromaCentre);
+}
+constexpr std::int32_t kRedOffset = FloorOffset(kCrToRed, kRebuildScale);
+constexpr std::uint32_t kRedBias = FloorBias(kCrToRed, kRebuildScale);
+constexpr std::int32_t kBlueOffset = FloorOffset(kCbToBlue, kRebuildScale);
+constexpr std::uint32_t kBlueBias = FloorBias(kCbToBlue, kRebuildScale);
+// Green subtracts: floor(−(c·dCb + d·dCr) / s) = (offset·s + (c + d)·128 − c·cb − d·cr) / s −
+// offset.
+constexpr std::int32_t kGreenOffset = FloorOffset(kCbToGreen + kCrToGreen, kGreenRebuildScale);
+constexpr auto kGreenBias = static_cast<std::uint32_t>(kGreenOffset * kGreenRebuildScale +
+                                                       (kCbToGreen + kCrToGreen) * kChromaCentre);
+static_assert(kGreenBias >= static_cast<std::uint32_t>(kCbToGreen + kCrToGreen) * 255u,
+              "the green numerator stays non-negative");
+constexpr std::uint32_t kChromaBias = kChromaCentre * kChromaScale;
 
 constexpr int kLumaWhole = 1;
 constexpr int kCbWhole = 2;
@@ -35,18 +57,18 @@ void Convert(const TConversionExceptions& exceptions, const std::uint8_t* in, in
       const std::uint32_t blue = pixel[3 * i];
       const std::uint32_t green = pixel[3 * i + 1];
       const std::uint32_t red = pixel[3 * i + 2];
-      const std::uint32_t sumY = 299 * red + 587 * green + 114 * blue;
-      const std::uint32_t sumCb = 1280000 + 5000 * blue - 1687 * red - 3313 * green;
-      const std::uint32_t sumCr = 1280000 + 5000 * red - 4187 * green - 813 * blue;
-      const std::uint32_t y = sumY / 1000;
-      const std::uint32_t b = sumCb / 10000;
-      const std::uint32_t r = sumCr / 10000;
+      const std::uint32_t sumY = kRedToY * red + kGreenToY * green + kBlueToY * blue;
+      const std::uint32_t sumCb = kChromaBias + kHalf * blue - kRedToCb * red - kGreenToCb * green;
+      const std::uint32_t sumCr = kChromaBias + kHalf * red - kGreenToCr * green - kBlueToCr * blue;
+      const std::uint32_t y = sumY / kLumaScale;
+      const std::uint32_t b = sumCb / kChromaScale;
+      const std::uint32_t r = sumCr / kChromaScale;
       luma[start + i] = static_cast<std::int32_t>(y);
       cb[start + i] = static_cast<std::int32_t>(b);
       cr[start + i] = static_cast<std::int32_t>(r);
-      const std::uint32_t flags = (sumY == y * 1000 ? kLumaWhole : 0) |
-                                  (sumCb == b * 10000 ? kCbWhole : 0) |
-                                  (sumCr == r * 10000 ? kCrWhole : 0);
+      const std::uint32_t flags = (sumY == y * kLumaScale ? kLumaWhole : 0) |
+                                  (sumCb == b * kChromaScale ? kCbWhole : 0) |
+                                  (sumCr == r * kChromaScale ? kCrWhole : 0);
       whole[i] = static_cast<std::uint8_t>(flags);
       anyWhole |= flags;
     }
@@ -90,10 +112,14 @@ void Rebuild(const std::int32_t* luma, const std::int32_t* cb, const std::int32_
     const auto b = static_cast<std::uint32_t>(cb[i]);
     const auto r = static_cast<std::uint32_t>(cr[i]);
     // floor(1402·dCr / 1000), floor(1772·dCb / 1000), and -ceil((34414·dCb + 71414·dCr) / 100000).
-    const auto redOffset = static_cast<std::int32_t>((1402 * r + 544) / 1000) - 180;
-    const auto blueOffset = static_cast<std::int32_t>((1772 * b + 184) / 1000) - 227;
+    const auto redOffset =
+        static_cast<std::int32_t>((kCrToRed * r + kRedBias) / kRebuildScale) - kRedOffset;
+    const auto blueOffset =
+        static_cast<std::int32_t>((kCbToBlue * b + kBlueBias) / kRebuildScale) - kBlueOffset;
     const auto greenOffset =
-        static_cast<std::int32_t>((27145984 - 34414 * b - 71414 * r) / 100000) - 136;
+        static_cast<std::int32_t>((kGreenBias - kCbToGreen * b - kCrToGreen * r) /
+                                  kGreenRebuildScale) -
+        kGreenOffset;
     out[3 * i] = static_cast<std::uint8_t>(ClampToByte(l + blueOffset));
     out[3 * i + 1] = static_cast<std::uint8_t>(ClampToByte(l + greenOffset));
     out[3 * i + 2] = static_cast<std::uint8_t>(ClampToByte(l + redOffset));

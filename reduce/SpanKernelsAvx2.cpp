@@ -2,6 +2,7 @@
 // has it.
 #include <cstring>
 
+#include "Coefficients.h"
 #include "SpanKernels.h"
 
 #define PENAMO_SPAN_NAMESPACE span_avx2

@@ -34,7 +34,8 @@ bool PatternDither(TBitmap& Src, TBitmap& Dst, std::int32_t step,
   });
 }
 
-bool DiffuseError(TBitmap& Src, TBitmap& Dst, std::uint8_t Strength, std::int32_t step) {
+bool DiffuseError(TBitmap& Src, TBitmap& Dst, std::uint8_t Strength, std::int32_t levels) {
+  const std::int32_t step = LevelStep(levels);
   return RunErrorDiffusion(
       Src, Dst, Strength,
       [&](std::vector<std::int16_t>& columnError, double weight, std::int32_t width,
@@ -75,11 +76,11 @@ bool YDiffError16(TBitmap& Src, TBitmap& Dst, std::uint8_t Strength) {
 }
 
 bool YDiffError32(TBitmap& Src, TBitmap& Dst, std::uint8_t Strength) {
-  return DiffuseError(Src, Dst, Strength, 8);
+  return DiffuseError(Src, Dst, Strength, 32);
 }
 
 bool YDiffError64(TBitmap& Src, TBitmap& Dst, std::uint8_t Strength) {
-  return DiffuseError(Src, Dst, Strength, 4);
+  return DiffuseError(Src, Dst, Strength, 64);
 }
 
 }  // namespace penamo::straightforward

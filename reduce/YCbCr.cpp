@@ -2,24 +2,28 @@
 
 #include <cmath>
 
+#include "Coefficients.h"
+
 namespace penamo {
 
 namespace {
 
-// The long double literals are the nearest extended values of the decimals.
-constexpr long double kRedToY = 0.299L;
-constexpr long double kGreenToY = 0.587L;
-constexpr long double kBlueToY = 0.114L;
-constexpr long double kRedToCb = 0.1687L;
-constexpr long double kGreenToCb = 0.3313L;
-constexpr long double kBlueToCr = 0.0813L;
-constexpr long double kGreenToCr = 0.4187L;
-constexpr long double kHalf = 0.5L;
-constexpr long double kChromaCentre = 128.0L;
-constexpr long double kCrToRed = 1.402L;
-constexpr long double kCbToGreen = 0.34414L;
-constexpr long double kCrToGreen = 0.71414L;
-constexpr long double kCbToBlue = 1.772L;
+namespace C = Coefficients;
+
+// The nearest extended values of the coefficients.
+constexpr long double kRedToY = C::Extended(C::kRedToY, C::kLumaScale);
+constexpr long double kGreenToY = C::Extended(C::kGreenToY, C::kLumaScale);
+constexpr long double kBlueToY = C::Extended(C::kBlueToY, C::kLumaScale);
+constexpr long double kRedToCb = C::Extended(C::kRedToCb, C::kChromaScale);
+constexpr long double kGreenToCb = C::Extended(C::kGreenToCb, C::kChromaScale);
+constexpr long double kBlueToCr = C::Extended(C::kBlueToCr, C::kChromaScale);
+constexpr long double kGreenToCr = C::Extended(C::kGreenToCr, C::kChromaScale);
+constexpr long double kHalf = C::Extended(C::kHalf, C::kChromaScale);
+constexpr long double kChromaCentre = C::kChromaCentre;
+constexpr long double kCrToRed = C::Extended(C::kCrToRed, C::kRebuildScale);
+constexpr long double kCbToGreen = C::Extended(C::kCbToGreen, C::kGreenRebuildScale);
+constexpr long double kCrToGreen = C::Extended(C::kCrToGreen, C::kGreenRebuildScale);
+constexpr long double kCbToBlue = C::Extended(C::kCbToBlue, C::kRebuildScale);
 
 std::uint8_t ClampToByte(std::int32_t value) {
   if (value > 255) return 255;

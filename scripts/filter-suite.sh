@@ -57,6 +57,16 @@ rm -f "$work/o.bmp"
 expect strength-zero 0 "" -- --strength 0 diffusion16 "$suite/g/pal8.bmp" "$work/o.bmp"
 expect operand-after-double-dash 0 "" -- none -- "$suite/g/pal8.bmp" "$work/o.bmp"
 rm -f "$work/o.bmp"
+# A file saved over itself (here through a link) gives what saving it elsewhere gives.
+cp "$suite/g/rgb24.bmp" "$work/self.bmp"
+ln -s self.bmp "$work/link.bmp"
+expect over-itself 0 "" -- diffusion16 "$work/self.bmp" "$work/link.bmp"
+expect elsewhere 0 "" -- diffusion16 "$suite/g/rgb24.bmp" "$work/o.bmp"
+if ! cmp -s "$work/self.bmp" "$work/o.bmp" || [ ! -L "$work/link.bmp" ]; then
+  failures=$((failures + 1))
+  echo "FAIL over-itself: the file saved over itself differs, or the link was replaced" >&2
+fi
+rm -f "$work/o.bmp" "$work/self.bmp" "$work/link.bmp"
 for file in "$suite"/{g,q,b,x}/*.bmp; do
   [ -e "$file" ] || continue
   for name in none pattern4 pattern16 diffusion64 diffusion32 diffusion16; do

@@ -59,7 +59,7 @@ case ${1:-} in
       cp -n fuzz/corpus/"$target"/* "$work"/ 2>/dev/null || true
       seeds=()
       case $target in
-        reader_fuzzer | bitmap_roundtrip_fuzzer)
+        reader_fuzzer | bitmap_roundtrip_fuzzer | png_roundtrip_fuzzer)
           [ -d ../shared/bmpsuite ] && seeds=(../shared/bmpsuite/g ../shared/bmpsuite/q ../shared/bmpsuite/b)
           ;;
       esac

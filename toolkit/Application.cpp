@@ -13,6 +13,7 @@
 #include <QMouseEvent>
 #include <QPointer>
 #include <QScreen>
+#include <QSettings>
 #include <QTimer>
 #include <QWindow>
 #include <algorithm>
@@ -20,6 +21,7 @@
 #include <typeinfo>
 
 #include "HintWindow.h"
+#include "Image.h"
 
 namespace penamo {
 
@@ -76,6 +78,18 @@ QWidget* ControlAt(QWidget& widget, QPoint pos) {
   return child != nullptr ? child : window;
 }
 
+// Qt's own file dialog keeps what the user did in it (the folders visited, the places of its
+// side bar, its view and columns) in a settings file in the user's home, written whenever a
+// dialog closes and read back by the next. The program keeps nothing beyond its run, so Qt's
+// user settings are sent where no file can ever exist: nothing is written, and a settings file
+// the home folder already holds is never read. Done before Qt itself starts.
+int& KeepNoSettings(int& argc) {
+  const QString nowhere = QStringLiteral("/dev/null/penamo-keeps-no-settings");
+  for (const QSettings::Format format : {QSettings::NativeFormat, QSettings::IniFormat})
+    QSettings::setPath(format, QSettings::UserScope, nowhere);
+  return argc;
+}
+
 QString ProgramFileName() {
   const QString path = QCoreApplication::applicationFilePath();
   return QFileInfo(path).fileName();
@@ -121,16 +135,6 @@ class TMonitorMessageBox : public QMessageBox {
 
 }  // namespace
 
-std::string MessageWithFullStop(const std::string& message) {
-  if (message.empty()) return message;
-  // The last character is compared whole: step back over UTF-8 continuation bytes.
-  std::size_t start = message.size() - 1;
-  while (start > 0 && (static_cast<unsigned char>(message[start]) & 0xC0) == 0x80)
-    --start;
-  const std::string last = message.substr(start);
-  return last > "." ? message + "." : message;
-}
-
 QString ApplicationErrorText(const QString& className, const QString& programName,
                              const void* address, const QString& detail, const QString& detailEnd) {
   const QString pointer = QStringLiteral("%1")
@@ -142,7 +146,7 @@ QString ApplicationErrorText(const QString& className, const QString& programNam
 }
 
 TApplication::TApplication(int& argc, char** argv)
-    : QApplication(argc, argv), FHints(std::make_unique<THintService>()) {
+    : QApplication(KeepNoSettings(argc), argv), FHints(std::make_unique<THintService>()) {
   Application = this;
   // The program ends by its own quit request only, never because a window was hidden.
   setQuitOnLastWindowClosed(false);
@@ -276,6 +280,18 @@ bool TApplication::notify(QObject* receiver, QEvent* event) {
       } else if (type == QEvent::Leave && widget->isWindow() &&
                  widgetAt(QCursor::pos()) == nullptr) {
         FHints->Cancel();  // the pointer is over none of the program's windows
+      }
+    }
+    if (type == QEvent::MouseButtonRelease && receiver->isWidgetType()) {
+      const auto* release = static_cast<QMouseEvent*>(event);
+      if (release->button() == Qt::RightButton || release->button() == Qt::MiddleButton) {
+        // Qt hands a release to the control that took the press; a right or middle press
+        // captures nothing, so the release belongs to the image control under the pointer,
+        // whoever took the press. The control that took it still gets it, to end its own
+        // tracking.
+        const bool handled = QApplication::notify(receiver, event);
+        TImage::HandOnRelease(*release);
+        return handled;
       }
     }
     return QApplication::notify(receiver, event);
@@ -511,12 +527,6 @@ void TApplication::ReportStartupError(const std::exception_ptr& error) noexcept 
                     QString::fromUtf8(ApplicationErrorCaption), TMessageIcon::Stop});
   } catch (...) {
   }
-}
-
-int RunApplication(int& argc, char** argv, const QString& title,
-                   const std::function<void(TApplication&)>& createWindows) {
-  TApplication app(argc, argv);
-  return RunApplication(app, title, createWindows);
 }
 
 }  // namespace penamo

@@ -1,14 +1,13 @@
 // The one application object: runs the event loop, guards every event so that no error ends the
 // program, reports errors in message boxes, runs modal windows and owns the main window.
 //
-// How the program uses it (app/penamo.cpp):
+// How the program uses it (app/penamo.cpp and ui/Program.cpp):
 //
-//   int main(int argc, char** argv) {
-//     return penamo::RunApplication(argc, argv, "<title>", [](penamo::TApplication& app) {
-//       app.SetIcon(MainIcon());
-//       app.CreateMainWindow(MainForm);  // TMainForm* MainForm, a global of the window's unit
-//     });
-//   }
+//   penamo::TApplication app(argc, argv);  // takes Qt's own options out of the command line
+//   return penamo::RunApplication(app, "<title>", [](penamo::TApplication& app) {
+//     app.SetIcon(MainIcon());
+//     app.CreateMainWindow(MainForm);  // TMainForm* MainForm, a global of the window's unit
+//   });
 //
 // Window tests construct a TApplication in their main() instead of a QApplication.
 #pragma once
@@ -158,10 +157,6 @@ class TApplication : public QApplication {
 // The application object; null when none exists.
 extern TApplication* Application;
 
-// The message as a box shows it: "." appended when the text is not empty and its last
-// character (a whole UTF-8 character) compares greater than ".".
-std::string MessageWithFullStop(const std::string& message);
-
 // The text of the application error box: class name, program file name, address, then the
 // two trailing fields (empty for an object raised in a handler).
 QString ApplicationErrorText(const QString& className, const QString& programName,
@@ -185,9 +180,6 @@ void Guarded(QObject* sender, Fn&& fn) noexcept {
 // exit code: 0; or 1 when `createWindows` raises, after the application error box has shown the
 // error, without running the loop.
 int RunApplication(TApplication& app, const QString& title,
-                   const std::function<void(TApplication&)>& createWindows);
-// The same with an application object of its own, made from the program's arguments.
-int RunApplication(int& argc, char** argv, const QString& title,
                    const std::function<void(TApplication&)>& createWindows);
 
 }  // namespace penamo

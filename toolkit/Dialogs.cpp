@@ -1,10 +1,14 @@
 #include "Dialogs.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLineEdit>
 #include <QPointer>
+#include <QRegularExpression>
+#include <algorithm>
 
 #include "Application.h"
 #include "Form.h"
@@ -15,17 +19,38 @@ std::function<std::optional<QString>(TOpenDialog&)> TOpenDialog::TestResponder;
 
 namespace {
 
-// Each letter of a pattern as a set of both cases: "*.bmp" lists "picture.BMP" too.
-QString CaseInsensitivePattern(const QString& pattern) {
-  QString result;
-  for (const QChar c : pattern) {
-    if (c.isLetter() && c.toLower() != c.toUpper()) {
-      result += QLatin1Char('[') + c.toLower() + c.toUpper() + QLatin1Char(']');
-    } else {
-      result += c;
-    }
+// The patterns of one "label|patterns" pair: separated by ";", blanks around each dropped.
+QStringList PatternsOf(const QString& patterns) {
+  QStringList result;
+  for (const QString& pattern : patterns.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+    if (const QString trimmed = pattern.trimmed(); !trimmed.isEmpty()) result.append(trimmed);
   }
   return result;
+}
+
+// The pattern text of each pair, in order.
+QStringList FilterPatterns(const QString& filter) {
+  QStringList patterns;
+  const QStringList parts = filter.split(QLatin1Char('|'));
+  for (qsizetype i = 0; i + 1 < parts.size(); i += 2)
+    patterns.append(parts[i + 1]);
+  return patterns;
+}
+
+// The extension of the first plain "*.ext" pattern among `patterns`; empty when none is plain.
+QString PlainExtension(const QString& patterns) {
+  static const QRegularExpression plain(QStringLiteral("^\\*\\.([^*?\\[\\]]+)$"));
+  for (const QString& pattern : PatternsOf(patterns)) {
+    if (const QRegularExpressionMatch match = plain.match(pattern); match.hasMatch())
+      return match.captured(1);
+  }
+  return {};
+}
+
+bool MatchesAnyLetterCase(const QString& fileName, const QString& pattern) {
+  const QRegularExpression expression(QRegularExpression::wildcardToRegularExpression(pattern),
+                                      QRegularExpression::CaseInsensitiveOption);
+  return expression.match(fileName).hasMatch();
 }
 
 // A file dialog that places itself across the middle and a third of the way down a monitor.
@@ -59,17 +84,34 @@ QStringList FilterLabels(const QString& filter) {
 QStringList QtNameFilters(const QString& filter) {
   QStringList filters;
   if (filter.isEmpty()) return filters;
-  const QStringList parts = filter.split(QLatin1Char('|'));
+  const QStringList labels = FilterLabels(filter);
+  const QStringList patterns = FilterPatterns(filter);
   // A label without its pattern at the end is left out.
-  for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
-    QStringList patterns;
-    for (const QString& pattern : parts[i + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
-      patterns.append(CaseInsensitivePattern(pattern.trimmed()));
-    }
-    filters.append(parts[i] + QStringLiteral(" (") + patterns.join(QLatin1Char(' ')) +
-                   QLatin1Char(')'));
+  for (qsizetype i = 0; i < labels.size(); ++i) {
+    filters.append(labels[i] + QStringLiteral(" (") +
+                   PatternsOf(patterns[i]).join(QLatin1Char(' ')) + QLatin1Char(')'));
   }
   return filters;
+}
+
+QString NameForFilterEntry(const QString& name, const QString& patterns) {
+  const QString fileName = QFileInfo(name).fileName();
+  const QString extension = QFileInfo(fileName).suffix();
+  if (extension.isEmpty()) return name;
+  for (const QString& pattern : PatternsOf(patterns)) {
+    if (MatchesAnyLetterCase(fileName, pattern)) return name;
+  }
+  const QString plain = PlainExtension(patterns);
+  if (plain.isEmpty()) return name;
+  return name.left(name.size() - extension.size()) + plain;
+}
+
+QString TOpenDialog::ExtensionForBareNames() const {
+  if (FDefaultExt.isEmpty() || !IsSaveDialog()) return FDefaultExt;
+  const QStringList patterns = FilterPatterns(FFilter);
+  if (FFilterIndex < 1 || FFilterIndex > patterns.size()) return FDefaultExt;
+  const QString plain = PlainExtension(patterns[FFilterIndex - 1]);
+  return plain.isEmpty() ? FDefaultExt : plain;
 }
 
 QString CompleteFileName(const QString& typed, const QString& folder, const QString& defaultExt) {
@@ -105,11 +147,14 @@ QString TOpenDialog::StartFolder() const {
 }
 
 bool TOpenDialog::Execute() {
-  int filterIndex = FFilterIndex;
-  const std::optional<QString> chosen = RunDialog(filterIndex);
-  if (!chosen || chosen->isEmpty()) return false;
+  // While the dialog is open FilterIndex follows the entry picked; only a confirmation keeps it.
+  const int filterIndex = FFilterIndex;
+  const std::optional<QString> chosen = RunDialog();
+  if (!chosen || chosen->isEmpty()) {
+    FFilterIndex = filterIndex;
+    return false;
+  }
   FFileName = *chosen;
-  FFilterIndex = filterIndex;
   const bool extensionDifferent =
       !FDefaultExt.isEmpty() &&
       QFileInfo(*chosen).suffix().compare(FDefaultExt, Qt::CaseInsensitive) != 0;
@@ -117,11 +162,11 @@ bool TOpenDialog::Execute() {
   return true;
 }
 
-std::optional<QString> TOpenDialog::RunDialog(int& filterIndex) {
+std::optional<QString> TOpenDialog::RunDialog() {
   if (TestResponder) {
     const std::optional<QString> answer = TestResponder(*this);
     if (!answer || answer->isEmpty()) return std::nullopt;
-    return CompleteFileName(*answer, StartFolder(), FDefaultExt);
+    return CompleteFileName(*answer, StartFolder(), ExtensionForBareNames());
   }
 
   const QPointer<QWidget> active = QApplication::activeWindow();
@@ -132,6 +177,8 @@ std::optional<QString> TOpenDialog::RunDialog(int& filterIndex) {
   int monitor = reference != nullptr ? MonitorIndexOf(reference->frameGeometry(), monitors) : 0;
   if (monitor < 0 && !monitors.isEmpty()) monitor = 0;
 
+  const QStringList filters = QtNameFilters(FFilter);
+  const QStringList patterns = FilterPatterns(FFilter);
   std::optional<QString> result;
   {
     TPlacedFileDialog dialog(active, monitor >= 0 ? monitors[monitor] : QRect(),
@@ -146,13 +193,39 @@ std::optional<QString> TOpenDialog::RunDialog(int& filterIndex) {
                            : QFileDialog::AnyFile);
     dialog.setSizeGripEnabled(FOptions.testFlag(ofEnableSizing));
     if (!FTitle.isEmpty()) dialog.setWindowTitle(FTitle);
-    const QStringList filters = QtNameFilters(FFilter);
+    // Qt matches name patterns without regard to letter case unless told otherwise, so "*.bmp"
+    // lists "PICTURE.BMP" too, and the patterns reach it as written.
+    dialog.setFilter(dialog.filter() & ~QDir::CaseSensitive);
     if (!filters.isEmpty()) {
       dialog.setNameFilters(filters);
-      const int index = std::clamp(FFilterIndex, 1, static_cast<int>(filters.size()));
-      dialog.selectNameFilter(filters[index - 1]);
+      FFilterIndex = std::clamp(FFilterIndex, 1, static_cast<int>(filters.size()));
+      dialog.selectNameFilter(filters[FFilterIndex - 1]);
     }
-    dialog.setDefaultSuffix(FDefaultExt);
+    auto* types = dialog.findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
+    auto* nameBox = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    if (types != nullptr && !filters.isEmpty()) {
+      QObject::connect(types, &QComboBox::currentIndexChanged, &dialog,
+                       [this, &filters](int entry) {
+                         if (entry >= 0 && entry < filters.size()) FFilterIndex = entry + 1;
+                       });
+    }
+    if (IsSaveDialog() && types != nullptr && nameBox != nullptr && !filters.isEmpty()) {
+      // Picking an entry lets Qt's save dialog put the entry's first pattern in place of the
+      // name's extension, wildcards and all. The switch is made here instead: Qt is given an
+      // empty name box while it changes what is listed, and the name gets the entry's own
+      // extension only where it has a plain one (NameForFilterEntry).
+      QObject::disconnect(types, &QComboBox::activated, &dialog, nullptr);
+      QObject::connect(types, &QComboBox::activated, &dialog,
+                       [this, &dialog, &filters, &patterns, nameBox](int entry) {
+                         if (entry < 0 || entry >= filters.size()) return;
+                         const QString name = nameBox->text();
+                         nameBox->clear();
+                         dialog.selectNameFilter(filters[entry]);
+                         nameBox->setText(NameForFilterEntry(name, patterns[entry]));
+                         dialog.setDefaultSuffix(ExtensionForBareNames());
+                       });
+    }
+    dialog.setDefaultSuffix(ExtensionForBareNames());
     if (const QString folder = StartFolder(); !folder.isEmpty()) dialog.setDirectory(folder);
     if (!FFileName.isEmpty()) dialog.selectFile(QFileInfo(FFileName).fileName());
     dialog.setWindowModality(Qt::ApplicationModal);
@@ -161,13 +234,7 @@ std::optional<QString> TOpenDialog::RunDialog(int& filterIndex) {
     const int answer = dialog.exec();
     FDialog = nullptr;
     const QStringList files = dialog.selectedFiles();
-    if (answer == QDialog::Accepted && !files.isEmpty()) {
-      result = files.first();
-      if (const qsizetype chosenFilter = filters.indexOf(dialog.selectedNameFilter());
-          chosenFilter >= 0) {
-        filterIndex = static_cast<int>(chosenFilter) + 1;
-      }
-    }
+    if (answer == QDialog::Accepted && !files.isEmpty()) result = files.first();
   }
   RestoreActivation(active, focus);
   return result;

@@ -9,7 +9,8 @@
 //
 // The answer is treated as a name typed in the name box: a relative name is taken in the folder
 // the dialog would open in, DefaultExt is added to a name without an extension, and Execute
-// then proceeds as for a real answer. Reset it to nullptr afterwards.
+// then proceeds as for a real answer. A responder picks a filter entry as the user would, with
+// dialog.SetFilterIndex. Reset it to nullptr afterwards.
 #pragma once
 
 #include <QFlags>
@@ -52,10 +53,15 @@ class TOpenDialog {
   // Label and pattern pairs separated by "|": "Bitmap(*.bmp)|*.bmp".
   const QString& Filter() const { return FFilter; }
   void SetFilter(const QString& filter) { FFilter = filter; }
-  // 1-based; updated to the user's choice by a successful Execute.
+  // The filter entry, 1-based as the pairs of Filter count: the one selected when the dialog
+  // opens, and after a successful Execute the one the user chose. While the dialog is open it
+  // follows the user's choice (and a TestResponder may choose one with SetFilterIndex); a
+  // cancelled Execute puts it back as it was.
   int FilterIndex() const { return FFilterIndex; }
   void SetFilterIndex(int index) { FFilterIndex = index; }
-  // Without the dot; added to a name typed without an extension.
+  // Without the dot; added to a name typed without an extension. A save dialog whose chosen
+  // filter entry has a plain "*.ext" pattern adds that entry's extension instead, so a bare
+  // name always matches the entry chosen.
   const QString& DefaultExt() const { return FDefaultExt; }
   void SetDefaultExt(const QString& ext) { FDefaultExt = ext; }
   const QString& InitialDir() const { return FInitialDir; }
@@ -72,7 +78,8 @@ class TOpenDialog {
   static std::function<std::optional<QString>(TOpenDialog&)> TestResponder;
 
  private:
-  std::optional<QString> RunDialog(int& filterIndex);
+  std::optional<QString> RunDialog();
+  QString ExtensionForBareNames() const;
   QString StartFolder() const;
 
   QString FFileName;
@@ -90,9 +97,16 @@ class TSaveDialog : public TOpenDialog {
   bool IsSaveDialog() const override { return true; }
 };
 
-// Qt's name filters for a "label|pattern|label|pattern" text: "label (pattern)" each, the
-// patterns matching without regard to letter case.
+// Qt's name filters for a "label|pattern|label|pattern" text: "label (pattern)" each, several
+// patterns of one pair (separated by ";") separated by blanks. The dialogs match them without
+// regard to letter case.
 QStringList QtNameFilters(const QString& filter);
+// The name in a save dialog's name box once the user picks a filter entry whose patterns are
+// `patterns` (";"-separated, as in Filter). A name without an extension, or one that a pattern
+// of the entry matches (in any letter case), stays as it is; any other name takes the extension
+// of the entry's first plain "*.ext" pattern. A pattern with wildcards in its extension never
+// becomes part of a name: without a plain pattern the name stays as it is.
+QString NameForFilterEntry(const QString& name, const QString& patterns);
 // The label of each pair, as the dialog lists it.
 QStringList FilterLabels(const QString& filter);
 // A name as typed in the name box, made whole: taken in `folder` when relative, `defaultExt`

@@ -110,13 +110,15 @@ void TImage::mouseReleaseEvent(QMouseEvent* event) {
     return;
   }
   event->accept();
-  const TShiftState shift = ToShiftState(event->modifiers(), event->buttons());
-  if (button == TMouseButton::mbLeft) {
-    const QPoint at = PixelAt(event->position());
-    if (OnMouseUp) Guarded(this, [&] { OnMouseUp(*this, button, shift, at.x(), at.y()); });
+  if (button != TMouseButton::mbLeft) {
+    // The application hands every right and middle release to the image under the pointer,
+    // whichever control took the press (TApplication::notify).
+    if (Application == nullptr) HandOnRelease(*event);
     return;
   }
-  HandOnRelease(*event);
+  const TShiftState shift = ToShiftState(event->modifiers(), event->buttons());
+  const QPoint at = PixelAt(event->position());
+  if (OnMouseUp) Guarded(this, [&] { OnMouseUp(*this, button, shift, at.x(), at.y()); });
 }
 
 void TImage::HandOnRelease(const QMouseEvent& event) {
@@ -125,6 +127,11 @@ void TImage::HandOnRelease(const QMouseEvent& event) {
   const QPoint globalPos = PixelAt(event.globalPosition());
   auto* target = qobject_cast<TImage*>(QApplication::widgetAt(globalPos));
   if (target == nullptr || !target->isEnabled() || !target->OnMouseUp) return;
+  // A window that a modal window blocks takes no input.
+  if (const QWidget* modal = QApplication::activeModalWidget();
+      modal != nullptr && modal != target->window() && !modal->isAncestorOf(target)) {
+    return;
+  }
   const QPoint at = target->mapFromGlobal(globalPos);
   const TShiftState shift = ToShiftState(event.modifiers(), event.buttons());
   // Qt's widget code is built without exception support: the handler's errors stop here.

@@ -66,9 +66,11 @@ class TImage : public QWidget {
   std::function<void(TImage& sender, TMouseButton button, TShiftState shift, int x, int y)>
       OnMouseUp;
 
-  // Hands a release to the image control under the pointer, if any. Qt delivers a release to
-  // the widget that was pressed, but only a left press on an image control captures the
-  // pointer: every other release belongs to whatever is under the pointer.
+  // Hands a release to the image control under the pointer, if any, unless a modal window
+  // blocks the image's window. Qt delivers a release to the widget that was pressed, but only a
+  // left press on an image control captures the pointer: every other release belongs to
+  // whatever is under the pointer. The application does this for every right and middle
+  // release; the scroll box for left releases of presses on its background.
   static void HandOnRelease(const QMouseEvent& event);
 
  protected:

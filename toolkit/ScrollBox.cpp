@@ -30,7 +30,8 @@ class TScrollBoxClient final : public QWidget {
   }
   void mousePressEvent(QMouseEvent* event) override { event->accept(); }
   void mouseReleaseEvent(QMouseEvent* event) override {
-    TImage::HandOnRelease(*event);
+    // Right and middle releases reach the image through the application.
+    if (event->button() == Qt::LeftButton) TImage::HandOnRelease(*event);
     event->accept();
   }
 };
@@ -328,7 +329,7 @@ void TScrollBox::changeEvent(QEvent* event) {
 }
 
 void TScrollBox::mouseReleaseEvent(QMouseEvent* event) {
-  TImage::HandOnRelease(*event);
+  if (event->button() == Qt::LeftButton) TImage::HandOnRelease(*event);
   QFrame::mouseReleaseEvent(event);
 }
 

@@ -11,10 +11,13 @@
 #include <optional>
 
 #include "Application.h"
+#include "BandFilter.h"
+#include "BitmapBandWriter.h"
 #include "LayoutFont.h"
 #include "PictureFile.h"
 #include "Pictures.h"
 #include "PngWriter.h"
+#include "RowSource.h"
 #include "VersionForm.h"
 
 namespace penamo {
@@ -261,16 +264,24 @@ void TMainForm::UpdateSamples(TBitmap& Bitmap, TPoint Origin) {
 void TMainForm::SaveFiltered(TFilterId Filter) {
   if (FBitmap->Empty()) return;
   if (!SaveDialog1.Execute()) return;
+  SaveFile(Filter, SaveDialog1.FileName(), SavesPng(SaveDialog1));
+}
+
+void TMainForm::SaveFile(TFilterId Filter, const QString& FileName, bool Png) {
+  if (FBitmap->Empty()) return;
   const TBusyCursor busy;
-  TBitmap Out;
-  // A filter that fails has nothing worth writing, and says nothing.
-  if (!FilterEntry(Filter).Run(*FBitmap, Out, kFullStrength)) return;
-  const std::string name = FileSystemName(SaveDialog1.FileName());
-  if (SavesPng(SaveDialog1)) {
-    WritePngFile(Out, name, *FExtras);
+  // One pass, band by band, from the picture held (read in place, never copied) straight into
+  // the file: the save adds a few MiB, never a second picture. The file is replaced only once
+  // every band is written; a filter that refuses has nothing worth writing, and says nothing.
+  TBitmapRows rows(*FBitmap);
+  const std::string name = FileSystemName(FileName);
+  std::unique_ptr<TBandWriter> writer;
+  if (Png) {
+    writer = CreatePngWriter(name, rows.Width(), rows.Height(), *FExtras);
   } else {
-    Out.WriteBitmapFile(name);
+    writer = std::make_unique<TBitmapBandWriter>(name, rows.Width(), rows.Height());
   }
+  FilterInBands(&FilterEntry(Filter), kFullStrength, rows, *writer);
 }
 
 void TMainForm::SavePatternDither4Click(TSpeedButton&) {
@@ -313,13 +324,16 @@ void TMainForm::dropEvent(QDropEvent* event) {
   event->acceptProposedAction();
   // Opened once the drop is over: the error box of a bad file must not open while the
   // desktop's drag-and-drop exchange still waits for our answer.
+  OpenFileLater(*file);
+}
+
+void TMainForm::OpenFileLater(const QString& FileName) {
   QMetaObject::invokeMethod(
       this,
-      [this, name = *file] {
+      [this, FileName] {
         Guarded(this, [&] {
-          // The next open dialog starts where the dropped file lies, as after choosing it.
-          OpenDialog1.SetFileName(name);
-          OpenFile(name);
+          OpenDialog1.SetFileName(FileName);
+          OpenFile(FileName);
         });
       },
       Qt::QueuedConnection);

@@ -47,6 +47,15 @@ class TMainForm : public TForm, public Ui::MainForm {
 
   // Opens a bitmap file the way the open command does once a name is chosen.
   void OpenFile(const QString& FileName);
+  // The same, and the next open dialog starts where the file lies, as after choosing it; done
+  // when the event loop comes to it, after whatever already waits (the window's first showing,
+  // the desktop's drop exchange). An error is shown in a box, as for the open command.
+  void OpenFileLater(const QString& FileName);
+  // Saves the loaded picture through one filter the way a save command does once a name is
+  // chosen: band by band, adding a few MiB to what the window holds. Nothing happens for an
+  // empty picture. Png: a PNG file keeping the picture's alpha and colour profile, else a
+  // 24-bit bitmap.
+  void SaveFile(TFilterId Filter, const QString& FileName, bool Png = false);
 
   // The loaded picture (empty until a file was opened) and the sample's top-left pixel.
   const TBitmap& Bitmap() const { return *FBitmap; }
@@ -86,7 +95,7 @@ class TMainForm : public TForm, public Ui::MainForm {
 
   // The parts of the stored layout that the layout file cannot say.
   void ApplyLayout();
-  // Runs the filter over the whole picture and writes the result where the save dialog says.
+  // Asks for a file name and saves the picture through the filter there.
   void SaveFiltered(TFilterId Filter);
 
   std::unique_ptr<TBitmap> FBitmap;

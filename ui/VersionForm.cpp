@@ -4,6 +4,7 @@
 
 #include "Application.h"
 #include "LayoutFont.h"
+#include "PenamoVersion.h"
 #include "Picture.h"
 
 namespace penamo {
@@ -11,6 +12,8 @@ namespace penamo {
 TVersionForm::TVersionForm(QWidget* parent) : TForm(parent) {
   setupUi(this);
   setFont(LayoutFont());
+  // The layout holds the word, the build the number.
+  Label3->setText(Label3->text() + QString::fromUtf8(kVersion));
   SetBorderStyle(TFormBorderStyle::bsDialog);
   SetPosition(TPosition::poMainFormCenter);
   // Each label is as wide as its text.

@@ -1,15 +1,14 @@
 #include <gtest/gtest.h>
 #include <sys/file.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <fcntl.h>
-#include <csignal>
 #include <filesystem>
 
 #include "Bitmap.h"
 #include "BitmapFileBuilder.h"
+#include "BitmapLayout.h"
 #include "LittleEndian.h"
 #include "Stream.h"
 
@@ -68,7 +67,7 @@ TEST_P(WrittenLayout, HasTheFixedHeadersThenTheRowsBottomUpWithZeroPads) {
     EXPECT_EQ(Get32(p + offset), 0u) << offset;
   for (std::int32_t y = 0; y < layout.Height; ++y) {
     const std::uint8_t* stored =
-        p + 54 + static_cast<std::size_t>(layout.Height - 1 - y) * layout.Stride;
+        p + kAfterInfoHeader + static_cast<std::size_t>(layout.Height - 1 - y) * layout.Stride;
     const std::uint8_t* row = bitmap.RowAddress(y);
     ASSERT_EQ(TBytes(stored, stored + 3 * layout.Width), TBytes(row, row + 3 * layout.Width)) << y;
     for (std::uint32_t pad = 3 * static_cast<std::uint32_t>(layout.Width); pad < layout.Stride;
@@ -253,20 +252,14 @@ TEST_F(BitmapSaving, AWriteThatFailsPartWayLeavesTheEarlierFileAndNoStrayFile) {
   const std::string path = FFolder / "kept.bmp";
   const TBytes earlier(3000, 0x77);
   WriteFileBytes(path, earlier);
-  // The file-size limit makes the disk "full" after 1000 bytes.
-  rlimit limit{};
-  ::getrlimit(RLIMIT_FSIZE, &limit);
-  const rlimit lowered{1000, limit.rlim_max};
-  auto* previous = std::signal(SIGXFSZ, SIG_IGN);
-  ::setrlimit(RLIMIT_FSIZE, &lowered);
+  // The disk is "full" after 1000 bytes.
   bool raised = false;
   try {
+    const TFileSizeLimitScope full(1000);
     FPicture.WriteBitmapFile(path);
   } catch (const EWriteError& error) {
     raised = error.Message() == "ストリームへの書き込みエラー";
   }
-  ::setrlimit(RLIMIT_FSIZE, &limit);
-  std::signal(SIGXFSZ, previous);
   EXPECT_TRUE(raised);
   EXPECT_EQ(ReadFileBytes(path), earlier);
   EXPECT_EQ(FFolder.Names(), (std::vector<std::string>{"kept.bmp"}));

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "Bitmap.h"
+#include "BitmapBandWriter.h"
 
 namespace penamo {
 namespace {
@@ -49,6 +50,12 @@ class FullDiskTest : public ::testing::Test {
     ::umount(FFolder.c_str());
     ::rmdir(FFolder.c_str());
   }
+  std::vector<std::string> Names() const {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(FFolder))
+      names.push_back(entry.path().filename().string());
+    return names;
+  }
   std::string FFolder;
 };
 
@@ -69,16 +76,34 @@ TEST_F(FullDiskTest, ASaveThatFillsTheDiskKeepsTheEarlierFileAndLeavesNothingEls
     EXPECT_STREQ(e.what(), "ストリームへの書き込みエラー");
   }
   EXPECT_EQ(Contents(path), before);
-  std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(FFolder)) {
-    names.push_back(entry.path().filename().string());
-  }
-  EXPECT_EQ(names, std::vector<std::string>{"picture.bmp"}) << "no temporary file is left";
+  EXPECT_EQ(Names(), std::vector<std::string>{"picture.bmp"}) << "no temporary file is left";
 
   // Once there is room again, the same save goes through.
   TBitmap smaller;
   Make24(smaller, 30, 30, 3);
   smaller.WriteBitmapFile(path);
+  EXPECT_EQ(Contents(path).size(), 54u + 92 * 30);
+}
+
+TEST_F(FullDiskTest, ABandedSaveThatCannotFitFailsBeforeAnyBandAndKeepsTheEarlierFile) {
+  const std::string path = FFolder + "/picture.bmp";
+  TBitmap earlier;
+  Make24(earlier, 20, 10, 7);
+  earlier.WriteBitmapFile(path);
+  const std::vector<char> before = Contents(path);
+  try {
+    TBitmapBandWriter writer(path, 200, 200);  // 120 KiB on a 64 KiB file system
+    FAIL() << "room was found for a file larger than the disk";
+  } catch (const EWriteError& e) {
+    EXPECT_STREQ(e.what(), "ストリームへの書き込みエラー");
+  }
+  EXPECT_EQ(Contents(path), before);
+  EXPECT_EQ(Names(), std::vector<std::string>{"picture.bmp"}) << "no temporary file is left";
+
+  TBitmapBandWriter writer(path, 30, 30);
+  const std::vector<std::uint8_t> rows(90 * 30, 5);
+  writer.WriteBand(0, 30, rows.data(), 90);
+  writer.Commit();
   EXPECT_EQ(Contents(path).size(), 54u + 92 * 30);
 }
 

@@ -25,8 +25,8 @@ struct TImplementation {
   TPatternFilter Pattern4, Pattern16;
   TDiffusionFilter Diffusion16, Diffusion32, Diffusion64;
 
-  TDiffusionFilter DiffusionWithStep(int step) const {
-    return step == 16 ? Diffusion16 : step == 8 ? Diffusion32 : Diffusion64;
+  TDiffusionFilter DiffusionWithLevels(int levels) const {
+    return levels == 16 ? Diffusion16 : levels == 32 ? Diffusion32 : Diffusion64;
   }
   TPatternFilter PatternWithStep(int step) const { return step == 4 ? Pattern4 : Pattern16; }
 };
@@ -121,12 +121,12 @@ TEST_P(EachImplementation, GreyHundredDiffusesIntoTheKnownRows) {
 }
 
 TEST_P(EachImplementation, BlackAndWhiteSurviveEveryDiffusion) {
-  for (const int step : {16, 8, 4}) {
+  for (const int levels : {16, 32, 64}) {
     for (const std::uint8_t grey : {std::uint8_t{0}, std::uint8_t{255}}) {
-      SCOPED_TRACE("step " + std::to_string(step) + ", grey " + std::to_string(grey));
+      SCOPED_TRACE(std::to_string(levels) + " levels, grey " + std::to_string(grey));
       TBitmap source, output;
       MakeGrey(source, 13, 5, grey);
-      ASSERT_TRUE(GetParam().DiffusionWithStep(step)(source, output, 100));
+      ASSERT_TRUE(GetParam().DiffusionWithLevels(levels)(source, output, 100));
       ExpectGreyPicture(output, [grey](int, int) { return grey; });
     }
   }
@@ -136,24 +136,25 @@ TEST_P(EachImplementation, StrengthZeroRoundsEachPixelToTheNearestLevelHalvesUp)
   const std::uint8_t greys[] = {103, 104, 200, 8, 7};
   TBitmap source, output;
   MakePicture(source, 5, 2, [&](int x, int) { return TRGB{greys[x], greys[x], greys[x]}; });
-  const int expected16[] = {96, 112, 208, 16, 0};
-  const int expected8[] = {104, 104, 200, 8, 8};
-  const int expected4[] = {104, 104, 200, 8, 8};
+  // 16 levels lie 16 apart, 32 levels 8, 64 levels 4.
+  const int expected16Levels[] = {96, 112, 208, 16, 0};
+  const int expected32Levels[] = {104, 104, 200, 8, 8};
+  const int expected64Levels[] = {104, 104, 200, 8, 8};
   ASSERT_TRUE(GetParam().Diffusion16(source, output, 0));
-  ExpectGreyPicture(output, [&](int x, int) { return expected16[x]; });
+  ExpectGreyPicture(output, [&](int x, int) { return expected16Levels[x]; });
   ASSERT_TRUE(GetParam().Diffusion32(source, output, 0));
-  ExpectGreyPicture(output, [&](int x, int) { return expected8[x]; });
+  ExpectGreyPicture(output, [&](int x, int) { return expected32Levels[x]; });
   ASSERT_TRUE(GetParam().Diffusion64(source, output, 0));
-  ExpectGreyPicture(output, [&](int x, int) { return expected4[x]; });
+  ExpectGreyPicture(output, [&](int x, int) { return expected64Levels[x]; });
 }
 
 TEST_P(EachImplementation, StrengthAboveHundredIsRefusedAndTheOutputLeftAlone) {
   TBitmap source, output;
   MakeGrey(source, 6, 4, 100);
   MakeGrey(output, 3, 2, 7);
-  for (const int step : {16, 8, 4}) {
-    EXPECT_FALSE(GetParam().DiffusionWithStep(step)(source, output, 101));
-    EXPECT_FALSE(GetParam().DiffusionWithStep(step)(source, output, 255));
+  for (const int levels : {16, 32, 64}) {
+    EXPECT_FALSE(GetParam().DiffusionWithLevels(levels)(source, output, 101));
+    EXPECT_FALSE(GetParam().DiffusionWithLevels(levels)(source, output, 255));
     ASSERT_EQ(output.Width(), 3);
     ASSERT_EQ(output.Height(), 2);
     ExpectGreyPicture(output, [](int, int) { return 7; });
@@ -163,8 +164,8 @@ TEST_P(EachImplementation, StrengthAboveHundredIsRefusedAndTheOutputLeftAlone) {
 TEST_P(EachImplementation, AnEmptySourceGivesAnEmptyPatternAndARefusedDiffusion) {
   TBitmap empty, output;
   MakeGrey(output, 3, 2, 7);
-  for (const int step : {16, 8, 4}) {
-    EXPECT_FALSE(GetParam().DiffusionWithStep(step)(empty, output, 100));
+  for (const int levels : {16, 32, 64}) {
+    EXPECT_FALSE(GetParam().DiffusionWithLevels(levels)(empty, output, 100));
     ASSERT_EQ(output.Width(), 3);
     ExpectGreyPicture(output, [](int, int) { return 7; });
   }
@@ -191,9 +192,9 @@ TEST_P(EachImplementation, AnErrorBufferBeyondTheMemoryLimitRaisesOutOfMemoryBef
   {
     // Room for the rows of 2 × 1000 pixels is gone, and for 2000 bytes.
     const test::TStorageLimitScope limit(1000);
-    for (const int step : {16, 8, 4}) {
+    for (const int levels : {16, 32, 64}) {
       try {
-        GetParam().DiffusionWithStep(step)(source, output, 100);
+        GetParam().DiffusionWithLevels(levels)(source, output, 100);
         ADD_FAILURE() << "no out-of-memory error";
       } catch (const EOutOfMemory& e) {
         EXPECT_STREQ(e.what(), Msg::OutOfMemory);

@@ -7,6 +7,7 @@
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QLineEdit>
+#include <QListView>
 #include <QMessageBox>
 #include <QRegularExpression>
 #include <QScreen>
@@ -144,6 +145,121 @@ TEST_F(FileDialogs, OpensCentredAcrossAndAThirdDownTheActiveWindowsMonitor) {
   EXPECT_TRUE(QTest::qWaitForWindowActive(&main));  // activation comes back
 }
 
+// Three entries, as a save dialog offering more than one format would have.
+const QString ThreeEntries = QStringLiteral("Bitmap(*.bmp)|*.bmp|PNG(*.png)|*.png|All|*.*");
+
+// The names the dialog lists in its folder, sorted, once the listing has settled.
+QStringList Listed(QFileDialog& dialog) {
+  auto* list = dialog.findChild<QListView*>(QStringLiteral("listView"));
+  QStringList names;
+  if (list == nullptr) return names;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    QTest::qWait(10);
+    QStringList now;
+    const QAbstractItemModel* model = list->model();
+    for (int row = 0; row < model->rowCount(list->rootIndex()); ++row)
+      now.append(model->index(row, 0, list->rootIndex()).data().toString());
+    now.sort();
+    if (!now.isEmpty() && now == names) break;
+    names = now;
+  }
+  return names;
+}
+
+TEST_F(FileDialogs, EveryLetterCaseIsListedAndPickingAnEntryNeverPutsAPatternInTheName) {
+  for (const char* name : {"b.BMP", "c.Bmp", "d.png", "e.PNG", "f.txt"}) {
+    QFile file(Path(name));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  }
+  Save.SetFilter(ThreeEntries);
+  Save.SetFileName(Path("picture.bmp"));  // every save after the first offers the last name
+  QStringList listedBitmaps, listedPngs, listedAll;
+  std::vector<QString> names;
+  test::WhenModal([&](QWidget& modal) {
+    auto& qt = static_cast<QFileDialog&>(modal);
+    auto* nameBox = qt.findChild<QLineEdit*>("fileNameEdit");
+    auto* types = qt.findChild<QComboBox*>("fileTypeCombo");
+    ASSERT_NE(nameBox, nullptr);
+    ASSERT_NE(types, nullptr);
+    listedBitmaps = Listed(qt);
+    types->setFocus();
+    QTest::keyClick(types, Qt::Key_Down);  // PNG
+    names.push_back(nameBox->text());
+    listedPngs = Listed(qt);
+    QTest::keyClick(types, Qt::Key_Up);  // Bitmap again
+    names.push_back(nameBox->text());
+    QTest::keyClick(types, Qt::Key_End);  // All
+    names.push_back(nameBox->text());
+    listedAll = Listed(qt);
+    QTest::keyClick(types, Qt::Key_Up);  // PNG
+    names.push_back(nameBox->text());
+    static_cast<QDialog&>(qt).accept();
+  });
+  ASSERT_TRUE(Save.Execute());
+  EXPECT_EQ(listedBitmaps, (QStringList{"a.bmp", "b.BMP", "c.Bmp"}));
+  EXPECT_EQ(listedPngs, (QStringList{"d.png", "e.PNG"}));
+  EXPECT_EQ(listedAll, (QStringList{"a.bmp", "b.BMP", "c.Bmp", "d.png", "e.PNG", "f.txt"}));
+  EXPECT_EQ(names,
+            (std::vector<QString>{"picture.png", "picture.bmp", "picture.bmp", "picture.png"}));
+  EXPECT_EQ(Save.FileName(), Path("picture.png"));
+  EXPECT_EQ(Save.FilterIndex(), 2);
+}
+
+TEST_F(FileDialogs, TheEntryChosenIsKeptByAConfirmationAndOfferedNextTimeButNotByACancel) {
+  Save.SetFilter(ThreeEntries);
+  Seen seen;
+  const auto pickPngAnd = [&](bool confirm) {
+    test::WhenModal([&, confirm](QWidget& modal) {
+      auto& qt = static_cast<QFileDialog&>(modal);
+      auto* types = qt.findChild<QComboBox*>("fileTypeCombo");
+      ASSERT_NE(types, nullptr);
+      seen.FilterShown = types->currentText();
+      types->setFocus();
+      QTest::keyClick(types, Qt::Key_Home);
+      QTest::keyClick(types, Qt::Key_Down);
+      EXPECT_EQ(Save.FilterIndex(), 2) << "follows the choice while the dialog is open";
+      qt.findChild<QLineEdit*>("fileNameEdit")->setText(Path("out"));
+      if (confirm) {
+        static_cast<QDialog&>(qt).accept();
+      } else {
+        qt.reject();
+      }
+    });
+    return Save.Execute();
+  };
+  ASSERT_TRUE(pickPngAnd(true));
+  EXPECT_EQ(seen.FilterShown, QStringLiteral("Bitmap(*.bmp)"));
+  EXPECT_EQ(Save.FilterIndex(), 2);
+  EXPECT_EQ(Save.FileName(), Path("out.png")) << "a bare name gets the entry's extension";
+
+  Save.SetFilterIndex(3);
+  EXPECT_FALSE(pickPngAnd(false));
+  EXPECT_EQ(seen.FilterShown, QStringLiteral("All"));
+  EXPECT_EQ(Save.FilterIndex(), 3) << "a cancel keeps the entry set before";
+
+  Run(Save, "again.bmp", seen);
+  EXPECT_EQ(seen.FilterShown, QStringLiteral("All"));
+  EXPECT_EQ(Save.FilterIndex(), 3);
+}
+
+TEST_F(FileDialogs, ATestResponderPicksAnEntryAsTheUserWould) {
+  Save.SetFilter(ThreeEntries);
+  TOpenDialog::TestResponder = [this](TOpenDialog& dialog) -> std::optional<QString> {
+    dialog.SetFilterIndex(2);
+    return Path("picture");
+  };
+  EXPECT_TRUE(Save.Execute());
+  EXPECT_EQ(Save.FilterIndex(), 2);
+  EXPECT_EQ(Save.FileName(), Path("picture.png"));
+  TOpenDialog::TestResponder = [](TOpenDialog& dialog) -> std::optional<QString> {
+    dialog.SetFilterIndex(3);
+    return std::nullopt;
+  };
+  EXPECT_FALSE(Save.Execute());
+  EXPECT_EQ(Save.FilterIndex(), 2);
+  TOpenDialog::TestResponder = nullptr;
+}
+
 TEST_F(FileDialogs, AnswersFromTheTestSeamAreCompletedLikeTypedNames) {
   std::vector<QString> offered;
   TOpenDialog::TestResponder = [&offered, this](TOpenDialog& dialog) -> std::optional<QString> {
@@ -161,23 +277,49 @@ TEST_F(FileDialogs, AnswersFromTheTestSeamAreCompletedLikeTypedNames) {
   EXPECT_EQ(offered, (std::vector<QString>{QString(), Path("picture.bmp"), Path("second.bmp")}));
 }
 
-TEST(QtNameFilters, PairEachLabelWithItsPatternsMatchingAnyLetterCase) {
+TEST(QtNameFilters, PairEachLabelWithItsPatternsAsWritten) {
   EXPECT_EQ(QtNameFilters("Bitmap(*.bmp)|*.bmp"),
-            QStringList{QStringLiteral("Bitmap(*.bmp) (*.[bB][mM][pP])")});
-  EXPECT_EQ(QtNameFilters("Pictures|*.bmp;*.dib|All|*.*"),
-            (QStringList{QStringLiteral("Pictures (*.[bB][mM][pP] *.[dD][iI][bB])"),
-                         QStringLiteral("All (*.*)")}));
+            QStringList{QStringLiteral("Bitmap(*.bmp) (*.bmp)")});
+  EXPECT_EQ(QtNameFilters("Pictures|*.bmp; *.dib|All|*.*"),
+            (QStringList{QStringLiteral("Pictures (*.bmp *.dib)"), QStringLiteral("All (*.*)")}));
   EXPECT_EQ(QtNameFilters("Lonely label"), QStringList());
   EXPECT_EQ(QtNameFilters(""), QStringList());
   EXPECT_EQ(FilterLabels("Bitmap(*.bmp)|*.bmp|All|*.*"),
             (QStringList{QStringLiteral("Bitmap(*.bmp)"), QStringLiteral("All")}));
-
-  const QRegularExpression pattern(
-      QRegularExpression::wildcardToRegularExpression(QStringLiteral("*.[bB][mM][pP]")));
-  EXPECT_TRUE(pattern.match("PICTURE.BMP").hasMatch());
-  EXPECT_TRUE(pattern.match("picture.Bmp").hasMatch());
-  EXPECT_FALSE(pattern.match("picture.png").hasMatch());
 }
+
+struct EntryNameCase {
+  const char* Name;
+  const char* Patterns;
+  const char* Expected;
+};
+
+class NameAfterPickingAnEntry : public ::testing::TestWithParam<EntryNameCase> {};
+
+TEST_P(NameAfterPickingAnEntry, TakesOnlyAPlainExtensionNeverAPattern) {
+  const EntryNameCase& c = GetParam();
+  EXPECT_EQ(NameForFilterEntry(QString::fromUtf8(c.Name), QString::fromUtf8(c.Patterns)),
+            QString::fromUtf8(c.Expected));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, NameAfterPickingAnEntry,
+    ::testing::Values(EntryNameCase{"picture.png", "*.bmp", "picture.bmp"},
+                      EntryNameCase{"picture.bmp", "*.png", "picture.png"},
+                      EntryNameCase{"picture.bmp", "*.bmp", "picture.bmp"},
+                      EntryNameCase{"picture.BMP", "*.bmp", "picture.BMP"},  // any letter case
+                      EntryNameCase{"picture", "*.png", "picture"},  // DefaultExt comes later
+                      EntryNameCase{"picture.", "*.png", "picture."},
+                      EntryNameCase{"picture.bmp", "*.*", "picture.bmp"},
+                      EntryNameCase{"picture.bmp", "*", "picture.bmp"},
+                      EntryNameCase{"picture.bmp", "*.bm?", "picture.bmp"},
+                      EntryNameCase{"picture.png", "*.[bd]ib", "picture.png"},
+                      EntryNameCase{"picture.png", "*.[bB][mM][pP]", "picture.png"},
+                      EntryNameCase{"picture.jpeg", "*.jpg;*.jpeg", "picture.jpeg"},
+                      EntryNameCase{"picture.png", "*.jpg; *.jpeg", "picture.jpg"},
+                      EntryNameCase{"picture.png", "*.t?f;*.tiff", "picture.tiff"},
+                      EntryNameCase{"sub.d/picture.png", "*.bmp", "sub.d/picture.bmp"},
+                      EntryNameCase{"/data/画像.png", "*.bmp", "/data/画像.bmp"}));
 
 struct NameCase {
   const char* Typed;

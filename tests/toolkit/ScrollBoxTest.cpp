@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QPushButton>
 #include <QScrollBar>
 #include <QStyle>
 #include <ostream>
@@ -7,6 +8,7 @@
 #include "Image.h"
 #include "ImageTestSupport.h"
 #include "ScrollBox.h"
+#include "SpeedButton.h"
 
 namespace penamo {
 namespace {
@@ -340,6 +342,58 @@ TEST_F(ScrollBoxTest, ReleaseOfAPressThatCapturedNothingGoesToTheImageUnderThePo
   EXPECT_EQ(ups[1].Button, TMouseButton::mbLeft);
   EXPECT_EQ(ups[1].X, 20);
   EXPECT_EQ(ups[1].Y, 10);
+}
+
+TEST_F(ScrollBoxTest, ARightOrMiddleReleaseGoesToTheImageUnderThePointerWhoeverTookThePress) {
+  Load(100, 60);
+  auto* button = new TSpeedButton(host.get());  // a tool button outside the box
+  button->setGeometry(260, 180, 23, 22);
+  auto* other = new QPushButton(QStringLiteral("x"), host.get());
+  other->setGeometry(260, 210, 40, 20);
+  button->show();
+  other->show();
+  int clicks = 0;
+  button->OnClick = [&](TSpeedButton&) { ++clicks; };
+  const std::vector<std::pair<QWidget*, Qt::MouseButton>> presses = {
+      {button, Qt::RightButton},
+      {button, Qt::MiddleButton},
+      {other, Qt::RightButton},
+      {other, Qt::MiddleButton},
+      {&Horz().Bar(), Qt::MiddleButton}};
+  int x = 30;
+  for (const auto& [pressed, mouseButton] : presses) {
+    Press(pressed, QPoint(5, 5), mouseButton);
+    MoveTo(image, QPoint(x, 12));
+    Release(image, QPoint(x, 12), mouseButton);
+    ++x;
+  }
+  ASSERT_EQ(ups.size(), presses.size());
+  for (std::size_t i = 0; i < ups.size(); ++i) {
+    EXPECT_EQ(ups[i].Button, presses[i].second == Qt::RightButton ? TMouseButton::mbRight
+                                                                  : TMouseButton::mbMiddle);
+    EXPECT_EQ(ups[i].X, 30 + static_cast<int>(i));
+    EXPECT_EQ(ups[i].Y, 12);
+  }
+  EXPECT_EQ(clicks, 0);
+
+  // Pressed and released over the image: one release, not two.
+  Click(image, QPoint(7, 8), Qt::RightButton);
+  ASSERT_EQ(ups.size(), presses.size() + 1);
+  EXPECT_EQ(ups.back().X, 7);
+}
+
+TEST_F(ScrollBoxTest, AnImageInAWindowThatAModalWindowBlocksTakesNoRelease) {
+  Load(100, 60);
+  QWidget modal;
+  modal.setWindowModality(Qt::ApplicationModal);
+  modal.setGeometry(host->geometry().right() + 40, host->geometry().top(), 100, 80);
+  ShowAndWait(&modal);
+  const QPoint overImage = modal.mapFromGlobal(image->mapToGlobal(QPoint(20, 10)));
+  ASSERT_FALSE(modal.rect().contains(overImage));
+  QTest::mousePress(modal.windowHandle(), Qt::RightButton, {}, QPoint(5, 5));
+  QCursor::setPos(image->mapToGlobal(QPoint(20, 10)));
+  QTest::mouseRelease(modal.windowHandle(), Qt::RightButton, {}, overImage);
+  EXPECT_TRUE(ups.empty());
 }
 
 TEST_F(ScrollBoxTest, HiddenImageReceivesNothing) {

@@ -10,12 +10,14 @@
 #include <QMimeData>
 #include <QTest>
 #include <QUrl>
+#include <QWindow>
 #include <algorithm>
 #include <functional>
 #include <memory>
 #include <ostream>
 #include <string>
 
+#include "BitmapLayout.h"
 #include "MainForm.h"
 #include "PictureFile.h"
 #include "PngWriter.h"
@@ -188,6 +190,31 @@ INSTANTIATE_TEST_SUITE_P(AnyButton, SampleOriginTest,
                                                                    : std::string("Middle");
                          });
 
+TEST_F(MainFormTest, ARightOrMiddlePressAnywhereReleasedOverTheFullViewMovesTheSampleThere) {
+  const QString path = WritePicture("picture.bmp", 300, 200);
+  Open(path);
+  Click(Form->FrameSpeedButton1);
+  QWindow* window = Form->windowHandle();
+  const auto inWindow = [this](const QWidget* widget, QPoint point) {
+    return widget->mapTo(Form.get(), point);
+  };
+  int x = 37;
+  const QWidget* const pressedOnes[] = {Form->OpenBuuton, Form->ToolBar1, Form->VersionInfoButton};
+  for (const QWidget* pressed : pressedOnes) {
+    for (const Qt::MouseButton button : {Qt::RightButton, Qt::MiddleButton}) {
+      QTest::mousePress(window, button, {}, inWindow(pressed, QPoint(3, 3)));
+      QCursor::setPos(Form->SampleImage->mapToGlobal(QPoint(x, 12)));
+      QTest::mouseRelease(window, button, {}, inWindow(Form->SampleImage, QPoint(x, 12)));
+      EXPECT_EQ(Form->SampleOrigin(), (TPoint{x, 12}))
+          << pressed->objectName().toStdString() << " " << button;
+      ++x;
+    }
+  }
+  ExpectPreviewsOf(path, x - 1, 12);
+  EXPECT_EQ(Seams.DialogsShown, 1) << "the pressed buttons did not click";
+  EXPECT_TRUE(Seams.Boxes.empty());
+}
+
 TEST_F(MainFormTest, AReleaseDraggedOutsideThePictureTakesTheNearestPixelInside) {
   const QString path = WritePicture("picture.bmp", 300, 200);
   Open(path);
@@ -328,7 +355,8 @@ QByteArray EightBitPicture(std::int32_t width, std::int32_t height) {
     bytes.append(static_cast<char>(value >> 8));
   };
   const std::uint32_t stride = (static_cast<std::uint32_t>(width) + 3u) & ~3u;
-  const std::uint32_t offset = 14 + 40 + 256 * 4;
+  const auto offset =
+      static_cast<std::uint32_t>(test::kAfterInfoHeader + 256 * test::kColourEntryBytes);
   QByteArray bytes("BM");
   put32(bytes, offset + stride * static_cast<std::uint32_t>(height));
   put32(bytes, 0);
@@ -407,7 +435,7 @@ TEST_F(MainFormTest, AVanishedFileAndAnUnwritableTargetAreReportedAndTheWindowGo
   Seams.Answer(saved);
   Click(Form->SaveDiffError16);
   EXPECT_EQ(Seams.Boxes.size(), 2u);
-  EXPECT_EQ(QFile(saved).size(), 54 + 180 * 50);
+  EXPECT_EQ(QFile(saved).size(), static_cast<qint64>(test::kAfterInfoHeader + 180 * 50));
 }
 
 TEST_F(MainFormTest, AFileThatDoesNotExistIsReported) {

@@ -1,0 +1,294 @@
+#include "BandFilter.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstring>
+#include <exception>
+#include <mutex>
+#include <new>
+#include <optional>
+#include <system_error>
+#include <thread>
+
+#include "BandWriter.h"
+#include "Cores.h"
+#include "Exceptions.h"
+#include "FilterKernels.h"
+#include "FilterSteps.h"
+#include "FilterTable.h"
+#include "RowSource.h"
+
+namespace penamo {
+
+namespace {
+
+std::vector<std::uint8_t> AllocateBand(std::size_t bytes) {
+  try {
+    return std::vector<std::uint8_t>(bytes);
+  } catch (const std::bad_alloc&) {
+    throw EOutOfMemory(Msg::OutOfMemory);
+  }
+}
+
+// Hands each band to the writer on a thread of its own, so that the next band is filtered while
+// this one is written; the writer still sees one band at a time, in order. Without that thread
+// (not wanted, or none to be had) each band is written at once.
+class TAsideWriter {
+ public:
+  TAsideWriter(TBandWriter& writer, bool aside) : FWriter(writer) {
+    if (!aside) return;
+    try {
+      FThread = std::thread([this] { WriteBands(); });
+    } catch (const std::system_error&) {
+      // No thread: bands are written on the caller's.
+    }
+  }
+  ~TAsideWriter() {
+    if (!FThread.joinable()) return;
+    {
+      const std::lock_guard<std::mutex> lock(FMutex);
+      FStop = true;
+    }
+    FChanged.notify_all();
+    FThread.join();
+  }
+  TAsideWriter(const TAsideWriter&) = delete;
+  TAsideWriter& operator=(const TAsideWriter&) = delete;
+
+  // Waits until the band before is written (raising its error, if any), then hands this one
+  // over; rows must stay untouched until the next call returns.
+  void Write(std::int32_t first, std::int32_t count, const std::uint8_t* rows, std::size_t stride) {
+    if (!FThread.joinable()) {
+      FWriter.WriteBand(first, count, rows, stride);
+      return;
+    }
+    std::unique_lock<std::mutex> lock(FMutex);
+    WaitIdle(lock);
+    FBand = {first, count, rows, stride};
+    FHasBand = true;
+    lock.unlock();
+    FChanged.notify_all();
+  }
+
+  // Waits until every band is written, raising the error of a band that was not.
+  void Finish() {
+    if (!FThread.joinable()) return;
+    std::unique_lock<std::mutex> lock(FMutex);
+    WaitIdle(lock);
+  }
+
+ private:
+  struct TBand {
+    std::int32_t First = 0;
+    std::int32_t Count = 0;
+    const std::uint8_t* Rows = nullptr;
+    std::size_t Stride = 0;
+  };
+
+  void WaitIdle(std::unique_lock<std::mutex>& lock) {
+    FChanged.wait(lock, [this] { return !FHasBand && !FBusy; });
+    if (FError) std::rethrow_exception(FError);
+  }
+
+  void WriteBands() {
+    std::unique_lock<std::mutex> lock(FMutex);
+    for (;;) {
+      FChanged.wait(lock, [this] { return FHasBand || FStop; });
+      if (!FHasBand) return;
+      const TBand band = FBand;
+      FHasBand = false;
+      FBusy = true;
+      lock.unlock();
+      std::exception_ptr error;
+      // After a failure no band is written any more; the caller raises the first error.
+      if (!FError) {
+        try {
+          FWriter.WriteBand(band.First, band.Count, band.Rows, band.Stride);
+        } catch (...) {
+          error = std::current_exception();
+        }
+      }
+      lock.lock();
+      if (error) FError = error;
+      FBusy = false;
+      FChanged.notify_all();
+    }
+  }
+
+  TBandWriter& FWriter;
+  std::mutex FMutex;
+  std::condition_variable FChanged;
+  TBand FBand;
+  bool FHasBand = false;
+  bool FBusy = false;
+  bool FStop = false;
+  std::exception_ptr FError;
+  std::thread FThread;
+};
+
+}  // namespace
+
+struct TBandFilter::TState {
+  std::optional<TFilterId> Filter;
+  std::int32_t Width = 0;
+  int Parts = 1;
+  const TFastYCbCr* Ycc = nullptr;
+  // The ordered dithers: the levels of whichever pattern size the filter has.
+  TPatternLevels<2> Levels2{};
+  TPatternLevels<4> Levels4{};
+  // The diffusions: the error row carried from band to band, and the run that carries it.
+  std::vector<std::int16_t> ColumnError;
+  TDiffusionTables Tables{};
+  std::unique_ptr<TDiffusionRun> Run;
+  // The helpers, kept from band to band.
+  std::unique_ptr<TPartPool> Pool;
+
+  void StartParts(int wanted) {
+    if (wanted > 1) Pool = std::make_unique<TPartPool>(wanted);
+    Parts = Pool ? Pool->Parts() : 1;
+  }
+
+  template <int Size>
+  void Dither(const TPatternLevels<Size>& levels, std::int32_t first, std::int32_t count,
+              const TRowSource& source, std::uint8_t* out, std::size_t stride) {
+    const auto row = [&](std::int32_t y) {
+      DitherRow<Size>(*Ycc, levels[y & (Size - 1)], source.Row(y),
+                      out + static_cast<std::size_t>(y - first) * stride, Width);
+    };
+    if (Parts == 1) {
+      for (std::int32_t y = first; y < first + count; ++y)
+        row(y);
+      return;
+    }
+    // Rows are independent: each part takes a run of the band's rows.
+    Pool->Run([&](int part, int parts) {
+      const auto begin = first + static_cast<std::int32_t>(std::int64_t{count} * part / parts);
+      const auto end = first + static_cast<std::int32_t>(std::int64_t{count} * (part + 1) / parts);
+      for (std::int32_t y = begin; y < end; ++y)
+        row(y);
+    });
+  }
+
+  void Diffuse(std::int32_t first, std::int32_t count, const TRowSource& source, std::uint8_t* out,
+               std::size_t stride) {
+    // The rows above this band are all done: the parts of the band before have returned.
+    Run->StartAtRow(first);
+    const auto rows = [&](int part, int parts) {
+      for (std::int32_t y = first + part; y < first + count; y += parts)
+        Run->DiffuseRow(y, source.Row(y), out + static_cast<std::size_t>(y - first) * stride, part,
+                        parts);
+    };
+    if (Parts == 1) {
+      rows(0, 1);
+      return;
+    }
+    Pool->Run(rows);
+  }
+};
+
+TBandFilter::TBandFilter(const TFilterEntry* filter, std::uint8_t strength, std::int32_t width,
+                         std::int32_t height, int parts)
+    : FState(std::make_unique<TState>()) {
+  TState& state = *FState;
+  state.Width = width;
+  if (filter == nullptr) return;
+  state.Filter = filter->Id;
+  state.Ycc = &TFastYCbCr::Tables();
+  const std::size_t pixels =
+      static_cast<std::size_t>(std::max(0, width)) * static_cast<std::size_t>(std::max(0, height));
+  const auto partsFor = [&](bool wideEnough) {
+    if (!wideEnough) return 1;
+    return parts > 0 ? parts : PartsWorthRunning(pixels);
+  };
+  switch (filter->Id) {
+    case TFilterId::PatternDither4:
+      state.Levels2 = MakePatternLevels(4, kPattern2x2);
+      state.StartParts(partsFor(width >= kWidthWorthParts));
+      return;
+    case TFilterId::PatternDither16:
+      state.Levels4 = MakePatternLevels(16, kPattern4x4);
+      state.StartParts(partsFor(width >= kWidthWorthParts));
+      return;
+    case TFilterId::DiffError64:
+    case TFilterId::DiffError32:
+    case TFilterId::DiffError16:
+      break;
+  }
+  // As the whole-picture diffusion: the error row first (its failure reaches the caller), then
+  // the refusal of a strength above 100.
+  state.ColumnError = AllocateColumnError(width);
+  if (strength > kMaxStrength) {
+    FRefused = true;
+    return;
+  }
+  const std::int32_t levels = filter->Id == TFilterId::DiffError64   ? 64
+                              : filter->Id == TFilterId::DiffError32 ? 32
+                                                                     : 16;
+  state.Tables = MakeDiffusionTables(LevelStep(levels), DiffusionWeight(strength));
+  state.StartParts(partsFor(TDiffusionRun::WideEnoughForParts(width)));
+  state.Run = std::make_unique<TDiffusionRun>(*state.Ycc, state.Tables, state.ColumnError.data(),
+                                              width, state.Parts);
+}
+
+TBandFilter::~TBandFilter() = default;
+
+void TBandFilter::Filter(std::int32_t first, std::int32_t count, const TRowSource& source,
+                         std::uint8_t* out, std::size_t stride) {
+  TState& state = *FState;
+  if (!state.Filter) {
+    const std::size_t bytes = 3 * static_cast<std::size_t>(state.Width);
+    for (std::int32_t y = first; y < first + count; ++y)
+      std::memcpy(out + static_cast<std::size_t>(y - first) * stride, source.Row(y), bytes);
+    return;
+  }
+  switch (*state.Filter) {
+    case TFilterId::PatternDither4:
+      state.Dither<2>(state.Levels2, first, count, source, out, stride);
+      return;
+    case TFilterId::PatternDither16:
+      state.Dither<4>(state.Levels4, first, count, source, out, stride);
+      return;
+    case TFilterId::DiffError64:
+    case TFilterId::DiffError32:
+    case TFilterId::DiffError16:
+      state.Diffuse(first, count, source, out, stride);
+      return;
+  }
+}
+
+bool FilterInBands(const TFilterEntry* filter, std::uint8_t strength, TRowSource& source,
+                   TBandWriter& writer, const TBandOptions& options) {
+  const std::int32_t width = source.Width();
+  const std::int32_t height = source.Height();
+  if (width <= 0 || height <= 0) return false;
+  TBandFilter bandFilter(filter, strength, width, height, options.Parts);
+  if (bandFilter.Refused()) return false;
+
+  const std::size_t stride = 3 * static_cast<std::size_t>(width);
+  const std::int32_t bandRows =
+      options.BandRows > 0
+          ? std::min(options.BandRows, height)
+          : static_cast<std::int32_t>(std::clamp<std::size_t>(kBandBytes / stride, 1, height));
+  const std::size_t bandBytes = stride * static_cast<std::size_t>(bandRows);
+  // Two buffers when writing aside: one is filtered while the other is written.
+  std::vector<std::uint8_t> buffers[2] = {
+      AllocateBand(bandBytes),
+      options.WriteAside ? AllocateBand(bandBytes) : std::vector<std::uint8_t>()};
+  // Declared after the buffers: however this function is left, the band being written is
+  // finished before they go.
+  TAsideWriter aside(writer, options.WriteAside);
+  int current = 0;
+  for (std::int32_t first = 0; first < height; first += bandRows) {
+    const std::int32_t count = std::min(bandRows, height - first);
+    source.ReadBand(first, count);
+    std::uint8_t* band = buffers[current].data();
+    bandFilter.Filter(first, count, source, band, stride);
+    aside.Write(first, count, band, stride);
+    if (options.WriteAside) current = 1 - current;
+  }
+  aside.Finish();
+  writer.Commit();
+  return true;
+}
+
+}  // namespace penamo

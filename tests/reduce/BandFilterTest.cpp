@@ -1,0 +1,220 @@
+// The banded save against the whole-picture filters: byte for byte the same rows, whatever the
+// band size, the number of parts or the picture's shape, and the same file on the disk.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "BandFilter.h"
+#include "BandWriter.h"
+#include "BitmapBandWriter.h"
+#include "FilterTable.h"
+#include "Pictures.h"
+#include "RowSource.h"
+
+namespace penamo {
+namespace {
+
+using testing_pictures::MakeRandom;
+using testing_pictures::PixelBytes;
+
+// Keeps every band, checking the order the interface promises.
+class TMemoryBandWriter final : public TBandWriter {
+ public:
+  explicit TMemoryBandWriter(std::int32_t width) : FWidth(width) {}
+  void WriteBand(std::int32_t first, std::int32_t count, const std::uint8_t* rows,
+                 std::size_t stride) override {
+    EXPECT_EQ(first, FNextRow) << "bands in order, each after the one before";
+    EXPECT_GT(count, 0);
+    for (std::int32_t i = 0; i < count; ++i) {
+      const std::uint8_t* row = rows + static_cast<std::size_t>(i) * stride;
+      Pixels.insert(Pixels.end(), row, row + 3 * static_cast<std::size_t>(FWidth));
+    }
+    FNextRow = first + count;
+    ++Bands;
+  }
+  void Commit() override { ++Commits; }
+
+  std::vector<std::uint8_t> Pixels;
+  int Bands = 0;
+  int Commits = 0;
+
+ private:
+  std::int32_t FWidth;
+  std::int32_t FNextRow = 0;
+};
+
+// The whole-picture filter's rows, or the picture's own for the unfiltered copy.
+std::vector<std::uint8_t> WholePicture(const TFilterEntry* filter, TBitmap& picture,
+                                       std::uint8_t strength) {
+  if (filter == nullptr) return PixelBytes(picture);
+  TBitmap out;
+  EXPECT_TRUE(filter->Run(picture, out, strength));
+  return PixelBytes(out);
+}
+
+std::vector<const TFilterEntry*> EveryFilterAndNone() {
+  std::vector<const TFilterEntry*> filters{nullptr};
+  for (const TFilterEntry& filter : FilterTable())
+    filters.push_back(&filter);
+  return filters;
+}
+
+std::string NameOf(const TFilterEntry* filter) {
+  return filter == nullptr ? "none" : std::string(filter->Name);
+}
+
+struct TShape {
+  std::int32_t Width, Height;
+};
+
+class BandedSave : public ::testing::TestWithParam<const TFilterEntry*> {};
+
+// Sizes of one row or column, odd widths (every pad length), heights that end a band early or
+// exactly, and pictures wide and large enough for the dithers' (256) and the diffusions' (1024)
+// shared paths.
+TEST_P(BandedSave, GivesTheWholePictureFiltersBytesForEveryShapeBandAndPartCount) {
+  const TFilterEntry* filter = GetParam();
+  const TShape shapes[] = {{1, 1},    {1, 37},     {37, 1},   {2, 9},    {3, 17},
+                           {5, 8},    {255, 11},   {256, 12}, {257, 13}, {1023, 9},
+                           {1024, 7}, {1100, 250}, {2049, 3}};
+  std::uint32_t seed = 1;
+  for (const TShape& shape : shapes) {
+    TBitmap picture;
+    MakeRandom(picture, shape.Width, shape.Height, seed++);
+    const std::vector<std::uint8_t> expected = WholePicture(filter, picture, kFullStrength);
+    for (const std::int32_t bandRows : {1, 3, 8, 0}) {
+      for (const int parts : {0, 1, 2}) {
+        for (const bool aside : {false, true}) {
+          SCOPED_TRACE(std::to_string(shape.Width) + " x " + std::to_string(shape.Height) +
+                       ", band " + std::to_string(bandRows) + ", parts " + std::to_string(parts) +
+                       (aside ? ", written aside" : ""));
+          TBitmapRows rows(picture);
+          TMemoryBandWriter writer(shape.Width);
+          ASSERT_TRUE(FilterInBands(filter, kFullStrength, rows, writer, {bandRows, parts, aside}));
+          EXPECT_EQ(writer.Commits, 1);
+          ASSERT_EQ(writer.Pixels, expected);
+        }
+      }
+    }
+  }
+}
+
+TEST_P(BandedSave, EveryStrengthGivesTheWholePictureFiltersBytesAndTooMuchIsRefused) {
+  const TFilterEntry* filter = GetParam();
+  if (filter == nullptr) GTEST_SKIP() << "the unfiltered copy takes no strength";
+  TBitmap picture;
+  MakeRandom(picture, 1030, 40, 99);
+  for (const int percent : {0, 37, 99}) {
+    const auto strength = static_cast<std::uint8_t>(percent);
+    TBitmapRows rows(picture);
+    TMemoryBandWriter writer(picture.Width());
+    ASSERT_TRUE(FilterInBands(filter, strength, rows, writer, {5, 2, true}));
+    EXPECT_EQ(writer.Pixels, WholePicture(filter, picture, strength)) << percent;
+  }
+  TBitmapRows rows(picture);
+  TMemoryBandWriter writer(picture.Width());
+  TBitmap whole;
+  const bool wholeResult = filter->Run(picture, whole, 101);
+  EXPECT_EQ(FilterInBands(filter, 101, rows, writer), wholeResult);
+  if (!wholeResult) {
+    EXPECT_EQ(writer.Bands, 0);
+    EXPECT_EQ(writer.Commits, 0);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(EachFilter, BandedSave, ::testing::ValuesIn(EveryFilterAndNone()),
+                         [](const auto& param) { return NameOf(param.param); });
+
+TEST(BandedSaving, AnEmptyPictureWritesAndCommitsNothing) {
+  TBitmap empty;
+  TBitmapRows rows(empty);
+  TMemoryBandWriter writer(0);
+  EXPECT_FALSE(FilterInBands(&FilterEntry(TFilterId::PatternDither4), 100, rows, writer));
+  EXPECT_EQ(writer.Bands, 0);
+  EXPECT_EQ(writer.Commits, 0);
+}
+
+// A writer that fails at one band, as a full disk would.
+class TFailingBandWriter final : public TBandWriter {
+ public:
+  explicit TFailingBandWriter(int failAt) : FFailAt(failAt) {}
+  void WriteBand(std::int32_t, std::int32_t, const std::uint8_t*, std::size_t) override {
+    if (Bands++ == FFailAt) throw EWriteError(Msg::WriteError);
+  }
+  void Commit() override { ++Commits; }
+  int Bands = 0;
+  int Commits = 0;
+
+ private:
+  int FFailAt;
+};
+
+TEST(BandedSaving, AWriteErrorReachesTheCallerAndNothingIsCommitted) {
+  TBitmap picture;
+  MakeRandom(picture, 300, 40, 5);
+  for (const bool aside : {false, true}) {
+    TBitmapRows rows(picture);
+    TFailingBandWriter writer(2);
+    EXPECT_THROW(
+        FilterInBands(&FilterEntry(TFilterId::DiffError16), 100, rows, writer, {4, 0, aside}),
+        EWriteError);
+    EXPECT_EQ(writer.Commits, 0);
+    EXPECT_LE(writer.Bands, 4) << "no band goes on long after the failure";
+  }
+}
+
+// Bytes of a file.
+std::vector<char> Contents(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+class BandedBitmapFile : public ::testing::TestWithParam<TShape> {
+ protected:
+  void SetUp() override {
+    char folder[] = "/tmp/penamo-bands-XXXXXX";
+    ASSERT_NE(::mkdtemp(folder), nullptr);
+    FFolder = folder;
+  }
+  void TearDown() override { std::filesystem::remove_all(FFolder); }
+  std::string FFolder;
+};
+
+TEST_P(BandedBitmapFile, IsTheFileTheWholePictureFilterWritesForEveryFilter) {
+  const TShape shape = GetParam();
+  TBitmap picture;
+  MakeRandom(picture, shape.Width, shape.Height, 7);
+  for (const TFilterEntry& filter : FilterTable()) {
+    SCOPED_TRACE(std::string(filter.Name));
+    TBitmap whole;
+    ASSERT_TRUE(filter.Run(picture, whole, kFullStrength));
+    whole.WriteBitmapFile(FFolder + "/whole.bmp");
+    {
+      TBitmapRows rows(picture);
+      TBitmapBandWriter writer(FFolder + "/banded.bmp", rows.Width(), rows.Height());
+      ASSERT_TRUE(FilterInBands(&filter, kFullStrength, rows, writer, {3, 2, true}));
+    }
+    EXPECT_EQ(Contents(FFolder + "/banded.bmp"), Contents(FFolder + "/whole.bmp"));
+  }
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(FFolder))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"banded.bmp", "whole.bmp"})) << "no stray file";
+}
+
+INSTANTIATE_TEST_SUITE_P(Shapes, BandedBitmapFile,
+                         ::testing::Values(TShape{1, 1}, TShape{1, 10}, TShape{10, 1}, TShape{5, 7},
+                                           TShape{6, 7}, TShape{7, 7}, TShape{1031, 19}),
+                         [](const auto& param) {
+                           return std::to_string(param.param.Width) + "x" +
+                                  std::to_string(param.param.Height);
+                         });
+
+}  // namespace
+}  // namespace penamo
