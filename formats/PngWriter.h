@@ -31,7 +31,8 @@ struct TPngWriterOptions {
 TPngWriterOptions DefaultPngWriterOptions();
 
 // A writer for a width × height picture. extras' alpha (Width × Height bytes, top row first)
-// is written unchanged beside the colours when present; its colour profile goes in iCCP.
+// is written unchanged beside the colours when present; its colour profile goes in iCCP. The
+// writer reads the alpha plane as the bands arrive: extras must outlive it.
 // Raises EFCreateError naming path when the file cannot be made, EInvalidGraphic when the
 // alpha plane does not match the size.
 std::unique_ptr<TBandWriter> CreatePngWriter(
