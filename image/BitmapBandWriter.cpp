@@ -24,7 +24,8 @@ constexpr std::uint32_t kHeadersSize = kFileHeaderSize + kInfoHeaderSize;
 constexpr std::uint64_t kWriteBackChunk = 8u << 20;
 
 std::uint64_t CheckedFileSize(std::int32_t width, std::int32_t height) {
-  if (width <= 0 || height <= 0) throw EInvalidGraphic(Msg::InvalidPixelFormat);
+  if (width <= 0 || height <= 0)
+    throw EInvalidGraphic(Msg::InvalidPixelFormat, "band-picture-empty");
   const std::uint64_t size = TBitmapBandWriter::FileSize(width, height);
   // The file's size fields have 32 bits; a larger picture has no bitmap file.
   if (size > UINT32_MAX) throw EInvalidGraphic(Msg::BitmapTooLarge, "bitmap-over-4-gib");
@@ -38,7 +39,7 @@ void WriteAt(int handle, std::vector<iovec>& pieces, std::uint64_t offset) {
     const int count = static_cast<int>(std::min<std::size_t>(pieces.size() - next, IOV_MAX));
     const ssize_t n = ::pwritev(handle, pieces.data() + next, count, static_cast<off_t>(offset));
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) throw EWriteError(Msg::WriteError);
+    if (n <= 0) throw EWriteError(Msg::WriteError, "band-write-failed");
     offset += static_cast<std::uint64_t>(n);
     // Skip what went out; a piece written in part continues where it stopped.
     auto left = static_cast<std::size_t>(n);
@@ -74,9 +75,10 @@ void TBitmapBandWriter::Reserve() {
   if (result == 0) return;
   // A file system that cannot reserve space still takes the bytes; a full one then fails at the
   // first band that does not fit.
-  if (result != EOPNOTSUPP && result != EINVAL) throw EWriteError(Msg::WriteError);
+  if (result != EOPNOTSUPP && result != EINVAL)
+    throw EWriteError(Msg::WriteError, "file-space-not-reserved");
   if (::ftruncate(FFile.Handle(), static_cast<off_t>(FFileSize)) != 0)
-    throw EWriteError(Msg::WriteError);
+    throw EWriteError(Msg::WriteError, "file-size-not-set");
 }
 
 void TBitmapBandWriter::WriteHeaders(std::int32_t xPelsPerMeter, std::int32_t yPelsPerMeter) {

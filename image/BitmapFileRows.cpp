@@ -52,13 +52,13 @@ void TBitmapFileRows::ReadBand(std::int32_t first, std::int32_t count) {
   const std::uint64_t bytes = FStride * static_cast<std::uint64_t>(count);
   if (FBuffer.size() < bytes) {
     // A band is a few rows; only a row wider than any memory could hold comes near the limit.
-    if (bytes > StorageLimit()) throw EOutOfMemory(Msg::OutOfMemory);
+    if (bytes > StorageLimit()) throw EOutOfMemory(Msg::OutOfMemory, "band-rows-beyond-limit");
     try {
       FBuffer.clear();
       FBuffer.shrink_to_fit();
       FBuffer.resize(static_cast<std::size_t>(bytes));
     } catch (const std::bad_alloc&) {
-      throw EOutOfMemory(Msg::OutOfMemory);
+      throw EOutOfMemory(Msg::OutOfMemory, "band-rows-allocation-failed");
     }
   }
   // The band's rows lie together in the file: in reverse order when the file stands bottom-up.

@@ -26,7 +26,7 @@ std::vector<std::uint8_t> AllocateBand(std::size_t bytes) {
   try {
     return std::vector<std::uint8_t>(bytes);
   } catch (const std::bad_alloc&) {
-    throw EOutOfMemory(Msg::OutOfMemory);
+    throw EOutOfMemory(Msg::OutOfMemory, "band-allocation-failed");
   }
 }
 
