@@ -63,7 +63,7 @@ void TBitmapImage::MakePixels(bool deviceFormat) {
   const auto& h = Description.Header;
   const int bits = deviceFormat || h.biBitCount == 0 ? 24 : h.biBitCount;
   const auto size = StorageSize(h.biWidth, HeightMagnitude(h.biHeight), bits);
-  if (!size || *size == 0 || h.biWidth <= 0 || h.biHeight == 0) {
+  if (!size || *size == 0 || !DimensionsFit(h.biWidth, h.biHeight)) {
     throw EOutOfResources(Msg::OutOfResources, "picture-too-large");
   }
   std::uint8_t* pixels = nullptr;

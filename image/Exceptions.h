@@ -46,6 +46,8 @@ PENAMO_ERROR_CLASS(EWriteError, EFilerError);
 PENAMO_ERROR_CLASS(EInvalidGraphic, Exception);
 PENAMO_ERROR_CLASS(EInvalidGraphicOperation, Exception);
 PENAMO_ERROR_CLASS(EOSError, Exception);
+PENAMO_ERROR_CLASS(EInvalidOperation, Exception);  // a control cannot do what it is asked
+PENAMO_ERROR_CLASS(EConvertError, Exception);      // a value cannot be given to a holder of it
 
 #undef PENAMO_ERROR_CLASS
 

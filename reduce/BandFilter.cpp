@@ -1,11 +1,14 @@
 #include "BandFilter.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstring>
-#include <future>
+#include <exception>
+#include <mutex>
 #include <new>
 #include <optional>
 #include <system_error>
+#include <thread>
 
 #include "BandWriter.h"
 #include "Cores.h"
@@ -27,6 +30,102 @@ std::vector<std::uint8_t> AllocateBand(std::size_t bytes) {
   }
 }
 
+// Hands each band to the writer on a thread of its own, so that the next band is filtered while
+// this one is written; the writer still sees one band at a time, in order. Without that thread
+// (not wanted, or none to be had) each band is written at once.
+class TAsideWriter {
+ public:
+  TAsideWriter(TBandWriter& writer, bool aside) : FWriter(writer) {
+    if (!aside) return;
+    try {
+      FThread = std::thread([this] { WriteBands(); });
+    } catch (const std::system_error&) {
+      // No thread: bands are written on the caller's.
+    }
+  }
+  ~TAsideWriter() {
+    if (!FThread.joinable()) return;
+    {
+      const std::lock_guard<std::mutex> lock(FMutex);
+      FStop = true;
+    }
+    FChanged.notify_all();
+    FThread.join();
+  }
+  TAsideWriter(const TAsideWriter&) = delete;
+  TAsideWriter& operator=(const TAsideWriter&) = delete;
+
+  // Waits until the band before is written (raising its error, if any), then hands this one
+  // over; rows must stay untouched until the next call returns.
+  void Write(std::int32_t first, std::int32_t count, const std::uint8_t* rows, std::size_t stride) {
+    if (!FThread.joinable()) {
+      FWriter.WriteBand(first, count, rows, stride);
+      return;
+    }
+    std::unique_lock<std::mutex> lock(FMutex);
+    WaitIdle(lock);
+    FBand = {first, count, rows, stride};
+    FHasBand = true;
+    lock.unlock();
+    FChanged.notify_all();
+  }
+
+  // Waits until every band is written, raising the error of a band that was not.
+  void Finish() {
+    if (!FThread.joinable()) return;
+    std::unique_lock<std::mutex> lock(FMutex);
+    WaitIdle(lock);
+  }
+
+ private:
+  struct TBand {
+    std::int32_t First = 0;
+    std::int32_t Count = 0;
+    const std::uint8_t* Rows = nullptr;
+    std::size_t Stride = 0;
+  };
+
+  void WaitIdle(std::unique_lock<std::mutex>& lock) {
+    FChanged.wait(lock, [this] { return !FHasBand && !FBusy; });
+    if (FError) std::rethrow_exception(FError);
+  }
+
+  void WriteBands() {
+    std::unique_lock<std::mutex> lock(FMutex);
+    for (;;) {
+      FChanged.wait(lock, [this] { return FHasBand || FStop; });
+      if (!FHasBand) return;
+      const TBand band = FBand;
+      FHasBand = false;
+      FBusy = true;
+      lock.unlock();
+      std::exception_ptr error;
+      // After a failure no band is written any more; the caller raises the first error.
+      if (!FError) {
+        try {
+          FWriter.WriteBand(band.First, band.Count, band.Rows, band.Stride);
+        } catch (...) {
+          error = std::current_exception();
+        }
+      }
+      lock.lock();
+      if (error) FError = error;
+      FBusy = false;
+      FChanged.notify_all();
+    }
+  }
+
+  TBandWriter& FWriter;
+  std::mutex FMutex;
+  std::condition_variable FChanged;
+  TBand FBand;
+  bool FHasBand = false;
+  bool FBusy = false;
+  bool FStop = false;
+  std::exception_ptr FError;
+  std::thread FThread;
+};
+
 }  // namespace
 
 struct TBandFilter::TState {
@@ -41,6 +140,13 @@ struct TBandFilter::TState {
   std::vector<std::int16_t> ColumnError;
   TDiffusionTables Tables{};
   std::unique_ptr<TDiffusionRun> Run;
+  // The helpers, kept from band to band.
+  std::unique_ptr<TPartPool> Pool;
+
+  void StartParts(int wanted) {
+    if (wanted > 1) Pool = std::make_unique<TPartPool>(wanted);
+    Parts = Pool ? Pool->Parts() : 1;
+  }
 
   template <int Size>
   void Dither(const TPatternLevels<Size>& levels, std::int32_t first, std::int32_t count,
@@ -55,7 +161,7 @@ struct TBandFilter::TState {
       return;
     }
     // Rows are independent: each part takes a run of the band's rows.
-    RunInParts(Parts, [&](int part, int parts) {
+    Pool->Run([&](int part, int parts) {
       const auto begin = first + static_cast<std::int32_t>(std::int64_t{count} * part / parts);
       const auto end = first + static_cast<std::int32_t>(std::int64_t{count} * (part + 1) / parts);
       for (std::int32_t y = begin; y < end; ++y)
@@ -76,7 +182,7 @@ struct TBandFilter::TState {
       rows(0, 1);
       return;
     }
-    RunInParts(Parts, rows);
+    Pool->Run(rows);
   }
 };
 
@@ -97,11 +203,11 @@ TBandFilter::TBandFilter(const TFilterEntry* filter, std::uint8_t strength, std:
   switch (filter->Id) {
     case TFilterId::PatternDither4:
       state.Levels2 = MakePatternLevels(4, kPattern2x2);
-      state.Parts = partsFor(width >= kWidthWorthParts);
+      state.StartParts(partsFor(width >= kWidthWorthParts));
       return;
     case TFilterId::PatternDither16:
       state.Levels4 = MakePatternLevels(16, kPattern4x4);
-      state.Parts = partsFor(width >= kWidthWorthParts);
+      state.StartParts(partsFor(width >= kWidthWorthParts));
       return;
     case TFilterId::DiffError64:
     case TFilterId::DiffError32:
@@ -119,7 +225,7 @@ TBandFilter::TBandFilter(const TFilterEntry* filter, std::uint8_t strength, std:
                               : filter->Id == TFilterId::DiffError32 ? 32
                                                                      : 16;
   state.Tables = MakeDiffusionTables(LevelStep(levels), DiffusionWeight(strength));
-  state.Parts = partsFor(TDiffusionRun::WideEnoughForParts(width));
+  state.StartParts(partsFor(TDiffusionRun::WideEnoughForParts(width)));
   state.Run = std::make_unique<TDiffusionRun>(*state.Ycc, state.Tables, state.ColumnError.data(),
                                               width, state.Parts);
 }
@@ -168,32 +274,19 @@ bool FilterInBands(const TFilterEntry* filter, std::uint8_t strength, TRowSource
   std::vector<std::uint8_t> buffers[2] = {
       AllocateBand(bandBytes),
       options.WriteAside ? AllocateBand(bandBytes) : std::vector<std::uint8_t>()};
-  // The write of the band before, running while this band is filtered. A future of
-  // std::async waits for its write when it is destroyed, so no write outlives the buffers
-  // or the writer, however this function is left.
-  std::future<void> writing;
+  // Declared after the buffers: however this function is left, the band being written is
+  // finished before they go.
+  TAsideWriter aside(writer, options.WriteAside);
   int current = 0;
   for (std::int32_t first = 0; first < height; first += bandRows) {
     const std::int32_t count = std::min(bandRows, height - first);
     source.ReadBand(first, count);
     std::uint8_t* band = buffers[current].data();
     bandFilter.Filter(first, count, source, band, stride);
-    if (writing.valid()) writing.get();  // raises the error of the band before, if any
-    const auto write = [&writer, first, count, band, stride] {
-      writer.WriteBand(first, count, band, stride);
-    };
-    if (options.WriteAside) {
-      try {
-        writing = std::async(std::launch::async, write);
-      } catch (const std::system_error&) {
-        write();  // no thread to be had: write here
-      }
-      current = 1 - current;
-    } else {
-      write();
-    }
+    aside.Write(first, count, band, stride);
+    if (options.WriteAside) current = 1 - current;
   }
-  if (writing.valid()) writing.get();
+  aside.Finish();
   writer.Commit();
   return true;
 }

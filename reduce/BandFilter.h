@@ -17,8 +17,10 @@ class TBandWriter;
 class TRowSource;
 struct TFilterEntry;
 
-// A band of about this many bytes of output rows (at least one row).
-inline constexpr std::size_t kBandBytes = 2u << 20;
+// A band of about this many bytes of output rows (at least one row): small enough that the
+// source band and the output band stay in the processor's cache between reading, filtering
+// and writing.
+inline constexpr std::size_t kBandBytes = 512u << 10;
 
 struct TBandOptions {
   // Rows per band; 0 chooses bands of about kBandBytes. Small bands serve tests and fuzzing.

@@ -32,4 +32,57 @@ void RunInParts(int wanted, const std::function<void(int part, int parts)>& work
   work(0, count);
 }
 
+TPartPool::TPartPool(int wanted) {
+  try {
+    FHelpers.reserve(static_cast<std::size_t>(std::max(0, wanted - 1)));
+    for (int part = 1; part < wanted; ++part)
+      FHelpers.emplace_back([this, part] { Help(part); });
+  } catch (...) {
+    // Fewer threads than hoped for: the parts already started share the work.
+  }
+}
+
+TPartPool::~TPartPool() {
+  {
+    const std::lock_guard<std::mutex> lock(FMutex);
+    FStop = true;
+  }
+  FWake.notify_all();
+  for (std::thread& helper : FHelpers)
+    helper.join();
+}
+
+void TPartPool::Run(const std::function<void(int part, int parts)>& work) {
+  const int parts = Parts();
+  if (parts > 1) {
+    {
+      const std::lock_guard<std::mutex> lock(FMutex);
+      FWork = &work;
+      FPending = parts - 1;
+      ++FGeneration;
+    }
+    FWake.notify_all();
+  }
+  work(0, parts);
+  if (parts > 1) {
+    std::unique_lock<std::mutex> lock(FMutex);
+    FDone.wait(lock, [this] { return FPending == 0; });
+  }
+}
+
+void TPartPool::Help(int part) {
+  std::uint64_t seen = 0;
+  std::unique_lock<std::mutex> lock(FMutex);
+  for (;;) {
+    FWake.wait(lock, [&] { return FStop || FGeneration != seen; });
+    if (FStop) return;
+    seen = FGeneration;
+    const std::function<void(int, int)>& work = *FWork;
+    lock.unlock();
+    work(part, Parts());
+    lock.lock();
+    if (--FPending == 0) FDone.notify_one();
+  }
+}
+
 }  // namespace penamo

@@ -1,8 +1,13 @@
 // Sharing independent work between the cores.
 #pragma once
 
+#include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
 
 namespace penamo {
 
@@ -15,5 +20,34 @@ int PartsWorthRunning(std::size_t pixels);
 // more threads could be started, and every part knows the final count before it begins, so
 // parts may wait for one another. work must not throw.
 void RunInParts(int wanted, const std::function<void(int part, int parts)>& work);
+
+// Threads kept for a run of many short pieces of work (the bands of a save), so that a piece
+// costs no thread start: helpers wait between pieces and all parts of a piece run at once.
+class TPartPool {
+ public:
+  // Starts wanted - 1 helpers, or as many as can be started.
+  explicit TPartPool(int wanted);
+  ~TPartPool();
+  TPartPool(const TPartPool&) = delete;
+  TPartPool& operator=(const TPartPool&) = delete;
+
+  int Parts() const { return static_cast<int>(FHelpers.size()) + 1; }
+
+  // Runs work(part, Parts()) for every part at the same time, part 0 on the calling thread, and
+  // returns when all have finished. work must not throw.
+  void Run(const std::function<void(int part, int parts)>& work);
+
+ private:
+  void Help(int part);
+
+  std::mutex FMutex;
+  std::condition_variable FWake;
+  std::condition_variable FDone;
+  const std::function<void(int, int)>* FWork = nullptr;
+  std::uint64_t FGeneration = 0;
+  int FPending = 0;
+  bool FStop = false;
+  std::vector<std::thread> FHelpers;
+};
 
 }  // namespace penamo

@@ -1,9 +1,10 @@
 // The conversion between 8-bit red, green, blue and integer luma-chroma (Y, Cb, Cr, chroma centred
-// on 128), computed the slow, obvious way in 80-bit extended arithmetic. The saved pictures must
-// come out bit for bit the same as the original tool's, and that tool's results depend on the
-// extended format, the order of every operation and truncation toward zero; so this code spells
-// out one operation per step. It is also the oracle that the fast conversion (FastYCbCr.h) is
-// proven against over every possible input.
+// on 128), computed the slow, obvious way in 80-bit extended arithmetic. This arithmetic defines
+// the filters' results bit for bit: the extended format, the order of every operation and
+// truncation toward zero each decide some of them (in double precision grey 128 would come out
+// as 127, and many other greys would move), so this code spells out one operation per step, and
+// every saved picture is exactly what it gives. It is also the oracle that the fast conversion
+// (FastYCbCr.h) is proven against over every possible input.
 #pragma once
 
 #include <cstdint>

@@ -187,6 +187,12 @@ if [ $system -eq 1 ]; then
     [ "$(command -v penamo-filter)" = /usr/bin/penamo-filter ] || fail "penamo-filter is not on PATH"
     [ "$(man -w penamo-filter)" = /usr/share/man/man1/penamo-filter.1.gz ] ||
       fail "man penamo-filter does not find the page"
+    # The file manager's list of programs per picture type, rebuilt by desktop-file-utils.
+    mime_cache=/usr/share/applications/mimeinfo.cache
+    if [ -f "$mime_cache" ]; then
+      grep -q "^image/bmp=.*$app_id.desktop" "$mime_cache" ||
+        fail "the file manager does not offer penamo for bitmaps"
+    fi
     # shellcheck disable=SC2086
     DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get purge -y -qq penamo $extra >/dev/null
     while read -r path; do
@@ -194,6 +200,9 @@ if [ $system -eq 1 ]; then
       [ ! -e "$path" ] || fail "left behind after purge: $path"
     done <"$work/installed.txt"
     ! dpkg-query -W penamo >/dev/null 2>&1 || fail "dpkg still knows penamo"
+    if [ -f "$mime_cache" ] && grep -q "$app_id.desktop" "$mime_cache"; then
+      fail "the file manager still offers penamo"
+    fi
   fi
 fi
 

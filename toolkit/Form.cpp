@@ -5,11 +5,22 @@
 #include <QGuiApplication>
 #include <QMouseEvent>
 #include <QScreen>
+#include <QTimer>
 #include <limits>
 
 #include "Application.h"
 
 namespace penamo {
+
+namespace {
+
+// Where a window of `outer` size goes centred on `area`; the divisions truncate toward zero.
+QPoint CentredPosition(const QRect& area, QSize outer) {
+  return {area.left() + (area.width() - outer.width()) / 2,
+          area.top() + (area.height() - outer.height()) / 2};
+}
+
+}  // namespace
 
 TCustomForm::TCustomForm(QWidget* parent) : QWidget(parent, Qt::Window) {}
 
@@ -71,16 +82,17 @@ void TCustomForm::ApplyPosition() {
   // known from then on.
   if (!testAttribute(Qt::WA_WState_Created)) winId();
   const QSize outer = EstimatedOuterSize(*this);
-  const auto centreOn = [&](const QRect& area) {
-    move(area.left() + (area.width() - outer.width()) / 2,
-         area.top() + (area.height() - outer.height()) / 2);
-  };
+  const auto centreOn = [&](const QRect& area) { move(CentredPosition(area, outer)); };
   switch (FPosition) {
     case TPosition::poDesigned:
       break;
     case TPosition::poScreenCenter:
       if (!FShownOnce) {
         if (const QScreen* screen = QGuiApplication::primaryScreen()) centreOn(screen->geometry());
+        // A window manager frames a window only once it shows; until then the window's outer
+        // size is its inner one, and a window centred by that sits off centre by half its
+        // frame. It is centred again as soon as the frame is known.
+        if (OuterGeometry().size() == size()) WatchForFrame();
       }
       break;
     case TPosition::poMainFormCenter: {
@@ -94,6 +106,30 @@ void TCustomForm::ApplyPosition() {
     }
   }
   FShownOnce = true;
+}
+
+void TCustomForm::WatchForFrame() {
+  if (FFrameWatch == nullptr) {
+    FFrameWatch = new QTimer(this);
+    FFrameWatch->setInterval(FrameWatchInterval);
+    connect(FFrameWatch, &QTimer::timeout, this,
+            [this] { Guarded(this, [this] { FrameWatched(); }); });
+  }
+  FFrameWatches = 0;
+  FFrameWatch->start();
+}
+
+void TCustomForm::FrameWatched() {
+  const QRect outerGeometry = OuterGeometry();
+  const bool framed = outerGeometry.size() != size();
+  const bool notNormal =
+      windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen);
+  if (framed && isVisible() && !notNormal) {
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+      move(CentredPosition(screen->geometry(), outerGeometry.size()));
+    }
+  }
+  if (framed || notNormal || ++FFrameWatches >= FrameWatchCount) FFrameWatch->stop();
 }
 
 bool TCustomForm::event(QEvent* event) {

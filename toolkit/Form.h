@@ -20,6 +20,7 @@
 #include <utility>
 
 class QEventLoop;
+class QTimer;
 
 namespace penamo {
 
@@ -81,12 +82,21 @@ class TCustomForm : public QWidget {
   void mousePressEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
+  // The window's outer rectangle as the window system reports it now: its frame geometry.
+  // Before a window manager has framed the window it is the inner rectangle.
+  virtual QRect OuterGeometry() const { return frameGeometry(); }
 
  private:
   friend class TApplication;
 
   void ApplyPosition();
   void ApplyBorderStyle();
+  // Centring on the screen again once a window manager has framed the window: looked for every
+  // FrameWatchInterval ms, at most FrameWatchCount times after the first showing.
+  void WatchForFrame();
+  void FrameWatched();
+  static constexpr int FrameWatchInterval = 10;
+  static constexpr int FrameWatchCount = 300;
 
   int FModalResult = 0;
   bool FModal = false;
@@ -97,6 +107,8 @@ class TCustomForm : public QWidget {
   TFormBorderStyle FBorderStyle = TFormBorderStyle::bsSizeable;
   TPosition FPosition = TPosition::poDesigned;
   QEventLoop* FModalLoop = nullptr;
+  QTimer* FFrameWatch = nullptr;
+  int FFrameWatches = 0;
 };
 
 // The name the windows of the program derive from.

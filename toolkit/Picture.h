@@ -15,13 +15,6 @@
 
 namespace penamo {
 
-// Raised when a picture is given a source it cannot hold.
-class EConvertError : public Exception {
- public:
-  using Exception::Exception;
-  const char* ClassName() const noexcept override { return "EConvertError"; }
-};
-
 // An icon: drawn at its own size with its own transparent areas (the version dialog's).
 class TIcon final : public TGraphic {
  public:

@@ -36,4 +36,15 @@ TColor ColorToRGB(TColor color) {
                   static_cast<std::uint8_t>(c.blue()));
 }
 
+QRgb ColorToQRgb(TColor color) {
+  const TColor rgb = ColorToRGB(color);
+  return qRgb(static_cast<int>(rgb & 0xFF), static_cast<int>((rgb >> 8) & 0xFF),
+              static_cast<int>((rgb >> 16) & 0xFF));
+}
+
+TColor QRgbToColor(QRgb rgb) {
+  return RGBColor(static_cast<std::uint8_t>(qRed(rgb)), static_cast<std::uint8_t>(qGreen(rgb)),
+                  static_cast<std::uint8_t>(qBlue(rgb)));
+}
+
 }  // namespace penamo

@@ -36,4 +36,8 @@ QColor ColorToQColor(TColor color);
 // The triple a colour stands for now (roles resolved).
 TColor ColorToRGB(TColor color);
 
+// The colour as an opaque Qt pixel value (roles resolved), and a pixel value as a triple.
+QRgb ColorToQRgb(TColor color);
+TColor QRgbToColor(QRgb rgb);
+
 }  // namespace penamo

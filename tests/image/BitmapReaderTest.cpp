@@ -5,6 +5,7 @@
 
 #include "Bitmap.h"
 #include "BitmapFileBuilder.h"
+#include "BitmapLayout.h"
 #include "Stream.h"
 
 namespace penamo::test {
@@ -104,6 +105,20 @@ TEST(BitmapReading, ACoreHeaderGivesTheSamePictureAsTheInfoHeader) {
     EXPECT_EQ(RowBytes(fromCore, y), RowBytes(fromInfo, y));
 }
 
+TEST(BitmapReading, ACoreHeaderWith16BitsLoadsAsFiveBitsAChannel) {
+  TBitmapFileBuilder core;
+  core.HeaderSize = 12;
+  core.BitCount = 16;
+  core.Pixels = {0x1F, 0x7C, 0, 0};  // red and blue at full scale, no green
+  TBitmap bitmap;
+  ReadBytes(bitmap, core.Build());
+  EXPECT_TRUE(bitmap.Image().OldHeader);
+  EXPECT_EQ(bitmap.ImageFormat(), TPixelFormat::pf15bit);
+  EXPECT_TRUE(bitmap.ColorTable().empty());
+  bitmap.ConvertTo24Bits();
+  EXPECT_EQ(RowBytes(bitmap, 0), (TBytes{255, 0, 255}));
+}
+
 TEST(BitmapReading, ACoreHeightWithItsTopBitSetIsABottomUpHeight) {
   TBitmapFileBuilder core;
   core.HeaderSize = 12;
@@ -181,7 +196,8 @@ TEST(BitmapReading, AFileCutShortInsideThePixelsKeepsItsBottomRowsAndZeroesTheRe
   file.Height = 3;
   file.Pixels = {1, 2, 3, 0, 4, 5, 6, 0, 7, 8, 9, 0};
   TBitmap bitmap;
-  ReadBytes(bitmap, Truncated(file.Build(), 54 + 6));
+  // The bottom row (four bytes with its pad) and two bytes of the next.
+  ReadBytes(bitmap, Truncated(file.Build(), kAfterInfoHeader + 4 + 2));
   EXPECT_EQ(RowBytes(bitmap, 2), (TBytes{1, 2, 3}));
   EXPECT_EQ(RowBytes(bitmap, 1), (TBytes{4, 5, 0}));
   EXPECT_EQ(RowBytes(bitmap, 0), (TBytes{0, 0, 0}));
@@ -280,14 +296,15 @@ const TRefusal kRefusals[] = {
     {"EndInsideALongHeader",
      [] { return Truncated(With([](auto& f) { f.HeaderSize = 124; }), 100); }, kReadError,
      "long-header-truncated"},
-    {"HeaderSizeOfFourGigabytes", [] { return PatchedAt(With([](auto&) {}), 14, 0xFFFFFFFF); },
-     kReadError, "info-header-truncated"},
-    {"HeaderSizeZero", [] { return PatchedAt(With([](auto&) {}), 14, 0); }, kInvalid,
+    {"HeaderSizeOfFourGigabytes",
+     [] { return PatchedAt(With([](auto&) {}), kHeaderSizeOffset, 0xFFFFFFFF); }, kReadError,
+     "info-header-truncated"},
+    {"HeaderSizeZero", [] { return PatchedAt(With([](auto&) {}), kHeaderSizeOffset, 0); }, kInvalid,
      "header-size-unknown"},
-    {"HeaderSizeSixteen", [] { return PatchedAt(With([](auto&) {}), 14, 16); }, kInvalid,
-     "header-size-unknown"},
-    {"HeaderSizeThirtyNine", [] { return PatchedAt(With([](auto&) {}), 14, 39); }, kInvalid,
-     "header-size-unknown"},
+    {"HeaderSizeSixteen", [] { return PatchedAt(With([](auto&) {}), kHeaderSizeOffset, 16); },
+     kInvalid, "header-size-unknown"},
+    {"HeaderSizeThirtyNine", [] { return PatchedAt(With([](auto&) {}), kHeaderSizeOffset, 39); },
+     kInvalid, "header-size-unknown"},
     {"TwoPlanes", [] { return With([](auto& f) { f.Planes = 2; }); }, kInvalid, "planes-not-one"},
     {"CorePlanesZero",
      [] {
@@ -303,20 +320,20 @@ const TRefusal kRefusals[] = {
            With([](auto& f) {
              f.BitCount = 16, f.Compression = BI_BITFIELDS, f.Masks = {0x7C00, 0x3E0, 0x1F};
            }),
-           54 + 8);
+           kAfterInfoHeader + kMaskBytes - 4);
      },
      kReadError, "masks-truncated"},
     {"EndInsideTheColourTable",
      [] {
        return Truncated(With([](auto& f) { f.BitCount = 8, f.Colors = GreyTable(256); }),
-                        54 + 1000);
+                        kAfterInfoHeader + 250 * kColourEntryBytes);
      },
      kReadError, "colour-table-truncated"},
     {"EndInsideACoreColourTable",
      [] {
        return Truncated(
            With([](auto& f) { f.HeaderSize = 12, f.BitCount = 8, f.Colors = GreyTable(256); }),
-           26 + 700);
+           kAfterCoreHeader + 233 * kCoreColourEntryBytes + 1);
      },
      kReadError, "colour-table-truncated"},
     {"TwoHundredFiftySevenColours",

@@ -8,6 +8,7 @@
 
 #include "Bitmap.h"
 #include "BitmapFileBuilder.h"
+#include "BitmapLayout.h"
 #include "LittleEndian.h"
 #include "Stream.h"
 
@@ -66,7 +67,7 @@ TEST_P(WrittenLayout, HasTheFixedHeadersThenTheRowsBottomUpWithZeroPads) {
     EXPECT_EQ(Get32(p + offset), 0u) << offset;
   for (std::int32_t y = 0; y < layout.Height; ++y) {
     const std::uint8_t* stored =
-        p + 54 + static_cast<std::size_t>(layout.Height - 1 - y) * layout.Stride;
+        p + kAfterInfoHeader + static_cast<std::size_t>(layout.Height - 1 - y) * layout.Stride;
     const std::uint8_t* row = bitmap.RowAddress(y);
     ASSERT_EQ(TBytes(stored, stored + 3 * layout.Width), TBytes(row, row + 3 * layout.Width)) << y;
     for (std::uint32_t pad = 3 * static_cast<std::uint32_t>(layout.Width); pad < layout.Stride;

@@ -8,6 +8,8 @@
 #include <QScreen>
 #include <QTest>
 
+#include <functional>
+
 #include "ApplicationTestSupport.h"
 #include "Form.h"
 
@@ -120,6 +122,53 @@ TEST(FormPosition, ScreenCentreAppliesTheFirstTimeTheWindowShows) {
   form->move(5, 5);
   form->show();
   EXPECT_EQ(form->frameGeometry().topLeft(), QPoint(5, 5));
+}
+
+// A window as a window manager treats it: it has no frame until some time after it shows (the
+// test says when), then a frame 1 pixel wide at the sides, 20 at the top and 5 at the bottom.
+class LateFramedForm : public TCustomForm {
+ public:
+  LateFramedForm() { setWindowFlag(Qt::FramelessWindowHint); }  // no frame of the platform's
+  bool Framed = false;
+
+ protected:
+  QRect OuterGeometry() const override {
+    return Framed ? geometry().adjusted(-1, -20, 1, 5) : geometry();
+  }
+};
+
+TEST(FormPosition, ScreenCentreCentresAgainByTheOuterSizeOnceAWindowManagerFramesTheWindow) {
+  const QRect screen = QGuiApplication::primaryScreen()->geometry();
+  const auto centred = [&screen](QSize outer) {
+    return QPoint(screen.left() + (screen.width() - outer.width()) / 2,
+                  screen.top() + (screen.height() - outer.height()) / 2);
+  };
+  const auto waitFor = [](const std::function<bool()>& condition) {
+    for (int waited = 0; waited < 1000 && !condition(); waited += 10)
+      QTest::qWait(10);
+  };
+  TFormPtr<LateFramedForm> form = MakeForm<LateFramedForm>();
+  form->SetPosition(TPosition::poScreenCenter);
+  form->resize(300, 200);
+  form->show();
+  EXPECT_EQ(form->pos(), centred(QSize(300, 200))) << "all that is known at the first showing";
+  QTest::qWait(50);
+  form->Framed = true;
+  waitFor([&] { return form->pos() == centred(QSize(302, 225)); });
+  EXPECT_EQ(form->pos(), centred(QSize(302, 225)));
+
+  // Once centred by its frame the window stays where the user puts it.
+  form->move(5, 5);
+  QTest::qWait(50);
+  EXPECT_EQ(form->pos(), QPoint(5, 5));
+
+  // A window the window manager never frames (none runs) is left where it was centred.
+  TFormPtr<LateFramedForm> unframed = MakeForm<LateFramedForm>();
+  unframed->SetPosition(TPosition::poScreenCenter);
+  unframed->resize(200, 100);
+  unframed->show();
+  QTest::qWait(100);
+  EXPECT_EQ(unframed->pos(), centred(QSize(200, 100)));
 }
 
 struct CentreCase {

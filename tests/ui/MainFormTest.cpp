@@ -17,6 +17,7 @@
 #include <ostream>
 #include <string>
 
+#include "BitmapLayout.h"
 #include "MainForm.h"
 #include "StorageLimitScope.h"
 #include "WindowTestSupport.h"
@@ -352,7 +353,8 @@ QByteArray EightBitPicture(std::int32_t width, std::int32_t height) {
     bytes.append(static_cast<char>(value >> 8));
   };
   const std::uint32_t stride = (static_cast<std::uint32_t>(width) + 3u) & ~3u;
-  const std::uint32_t offset = 14 + 40 + 256 * 4;
+  const auto offset =
+      static_cast<std::uint32_t>(test::kAfterInfoHeader + 256 * test::kColourEntryBytes);
   QByteArray bytes("BM");
   put32(bytes, offset + stride * static_cast<std::uint32_t>(height));
   put32(bytes, 0);
@@ -431,7 +433,7 @@ TEST_F(MainFormTest, AVanishedFileAndAnUnwritableTargetAreReportedAndTheWindowGo
   Seams.Answer(saved);
   Click(Form->SaveDiffError16);
   EXPECT_EQ(Seams.Boxes.size(), 2u);
-  EXPECT_EQ(QFile(saved).size(), 54 + 180 * 50);
+  EXPECT_EQ(QFile(saved).size(), static_cast<qint64>(test::kAfterInfoHeader + 180 * 50));
 }
 
 TEST_F(MainFormTest, AFileThatDoesNotExistIsReported) {
