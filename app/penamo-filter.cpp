@@ -1,7 +1,9 @@
-// penamo-filter: one picture through one of the five luma-reduction filters, from a bitmap file
-// to a 24-bit bitmap file, without the window. The same reading, conversion, filters and
-// writing as the window's save commands, so a script can do what a user does there. The save
-// runs in one pass, band by band (BandFilter.h): input side and output side are one call each.
+// penamo-filter: one picture through one of the five luma-reduction filters, from a picture file
+// (bitmap, PNG, JPEG, TIFF or WebP) to a 24-bit bitmap file or a PNG file, without the window.
+// The same reading, conversion, filters and writing as the window's save commands, so a script
+// can do what a user does there.
+// The save runs in one pass, band by band (BandFilter.h): input side and output side are one
+// call each.
 
 #include <sys/stat.h>
 
@@ -11,6 +13,7 @@
 #include <iostream>
 #include <memory>
 #include <new>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,6 +25,8 @@
 #include "Exceptions.h"
 #include "FilterTable.h"
 #include "PenamoVersion.h"
+#include "PictureFile.h"
+#include "PngWriter.h"
 #include "RowSource.h"
 
 namespace penamo {
@@ -36,10 +41,13 @@ constexpr std::string_view kNoFilterName = "none";
 constexpr std::string_view kNoFilterCaption = "フィルタなし (24ビットに変換するだけ)";
 
 void PrintUsage(std::ostream& out) {
-  out << "使い方: penamo-filter [--strength N] [--verbose] FILTER INPUT OUTPUT\n"
+  out << "使い方: penamo-filter [--strength N] [--format bmp|png] [--verbose] FILTER INPUT "
+         "OUTPUT\n"
          "\n"
-         "ビットマップファイル INPUT を 24 ビットに変換し、FILTER を通して OUTPUT に\n"
-         "24 ビットのビットマップファイルとして書き込みます。\n"
+         "画像ファイル INPUT (ビットマップ, PNG, JPEG, TIFF, WebP) を 24 ビットに変換し、\n"
+         "FILTER を通して OUTPUT に書き込みます。OUTPUT の拡張子が .png なら PNG\n"
+         "(透明度と ICC プロファイルはそのまま)、それ以外は 24 ビットのビットマップ\n"
+         "ファイルになります。\n"
          "\n"
          "FILTER:\n";
   const auto line = [&](std::string_view name, std::string_view caption) {
@@ -53,6 +61,7 @@ void PrintUsage(std::ostream& out) {
   out << "\n"
          "オプション:\n"
          "  --strength N  誤差拡散の強さ (0 から 100 まで、既定値 100)\n"
+         "  --format F    出力形式 bmp または png (拡張子より優先します)\n"
          "  --verbose     失敗したとき、メッセージの後にエラーの種類と理由を表示します\n"
          "  --help        この説明を表示して終了します\n"
          "  --version     バージョンを表示して終了します\n";
@@ -76,6 +85,17 @@ bool ParseStrength(std::string_view text, int& strength) {
   return true;
 }
 
+enum class TOutputFormat { Bitmap, Png };
+
+// .png in any case gives PNG; every other name a 24-bit bitmap.
+TOutputFormat FormatOfName(const std::string& name) {
+  if (name.size() < 4) return TOutputFormat::Bitmap;
+  std::string extension = name.substr(name.size() - 4);
+  for (char& c : extension)
+    c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  return extension == ".png" ? TOutputFormat::Png : TOutputFormat::Bitmap;
+}
+
 // Whether path names the file open at handle (through any link), so that saving there would
 // replace the very file being read.
 bool SameFile(int handle, const std::string& path) {
@@ -91,19 +111,24 @@ bool SameFile(int handle, const std::string& path) {
 // itself: a file is never replaced while it is read (it stays locked for reading), so it is
 // read whole and closed first.
 std::unique_ptr<TRowSource> OpenInput(const std::string& path, const std::string& output,
-                                      TBitmap& picture) {
-  if (std::unique_ptr<TBitmapFileRows> rows = TBitmapFileRows::Open(path)) {
-    if (!SameFile(rows->Handle(), output)) return rows;
+                                      TBitmap& picture, TPictureExtras& extras) {
+  if (PictureKindOfFile(path) == TPictureKind::Bitmap) {
+    if (std::unique_ptr<TBitmapFileRows> rows = TBitmapFileRows::Open(path)) {
+      if (!SameFile(rows->Handle(), output)) return rows;
+    }
   }
-  picture.ReadBitmapFile(path);
-  picture.ConvertTo24Bits();
+  ReadPicture(path, picture, extras);
   return std::make_unique<TBitmapRows>(picture);
 }
 
 // Where the bands go. An unfiltered copy keeps the picture's resolution, as the picture itself
 // would be written; a filter's output is a new picture that carries none.
+// A PNG keeps the picture's alpha and colour profile (extras must outlive the writer).
 std::unique_ptr<TBandWriter> CreateOutput(const std::string& path, const TRowSource& rows,
-                                          bool unfiltered) {
+                                          bool unfiltered, TOutputFormat format,
+                                          const TPictureExtras& extras) {
+  if (format == TOutputFormat::Png)
+    return CreatePngWriter(path, rows.Width(), rows.Height(), extras);
   return std::make_unique<TBitmapBandWriter>(path, rows.Width(), rows.Height(),
                                              unfiltered ? rows.XPelsPerMeter() : 0,
                                              unfiltered ? rows.YPelsPerMeter() : 0);
@@ -111,11 +136,13 @@ std::unique_ptr<TBandWriter> CreateOutput(const std::string& path, const TRowSou
 
 // filter is null for the unfiltered copy.
 int Run(const TFilterEntry* filter, const std::string& input, const std::string& output,
-        int strength) {
+        TOutputFormat format, int strength) {
   TBitmap picture;  // only for a file that is decoded whole
-  const std::unique_ptr<TRowSource> rows = OpenInput(input, output, picture);
+  TPictureExtras extras;
+  const std::unique_ptr<TRowSource> rows = OpenInput(input, output, picture, extras);
   if (rows->Width() <= 0 || rows->Height() <= 0) throw Exception("画像が空です", "empty-picture");
-  const std::unique_ptr<TBandWriter> writer = CreateOutput(output, *rows, filter == nullptr);
+  const std::unique_ptr<TBandWriter> writer =
+      CreateOutput(output, *rows, filter == nullptr, format, extras);
   if (!FilterInBands(filter, static_cast<std::uint8_t>(strength), *rows, *writer))
     throw Exception(std::string(filter->Caption) + "を実行できませんでした", "filter-failed");
   return kSuccess;
@@ -124,6 +151,7 @@ int Run(const TFilterEntry* filter, const std::string& input, const std::string&
 int Main(int argc, char** argv) {
   std::vector<std::string> operands;
   int strength = kDefaultStrength;
+  std::optional<TOutputFormat> format;
   bool verbose = false;
   bool options = true;
   for (int i = 1; i < argc; ++i) {
@@ -148,6 +176,21 @@ int Main(int argc, char** argv) {
       }
       if (!ParseStrength(value, strength))
         return UsageError("--strength は 0 から 100 までの整数です: " + std::string(value));
+    } else if (options && (arg == "--format" || arg.starts_with("--format="))) {
+      std::string_view value;
+      if (arg == "--format") {
+        if (i + 1 == argc) return UsageError("--format に値がありません");
+        value = argv[++i];
+      } else {
+        value = arg.substr(std::string_view("--format=").size());
+      }
+      if (value == "bmp") {
+        format = TOutputFormat::Bitmap;
+      } else if (value == "png") {
+        format = TOutputFormat::Png;
+      } else {
+        return UsageError("--format は bmp または png です: " + std::string(value));
+      }
     } else if (options && arg.size() > 1 && arg.front() == '-') {
       return UsageError("不明なオプションです: " + std::string(arg));
     } else {
@@ -160,7 +203,8 @@ int Main(int argc, char** argv) {
     return UsageError("不明なフィルタです: " + operands[0]);
 
   try {
-    return Run(filter, operands[1], operands[2], strength);
+    return Run(filter, operands[1], operands[2], format.value_or(FormatOfName(operands[2])),
+               strength);
   } catch (const Exception& error) {
     std::cerr << MessageWithFullStop(error.Message()) << '\n';
     if (verbose) std::cerr << error.ClassName() << ": " << error.Reason() << '\n';

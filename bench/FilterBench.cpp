@@ -1,4 +1,4 @@
-// Filter throughput and the work of refreshing the five previews. Run from bench/run-save-bench.sh
+// Filter throughput and the work of refreshing the five previews. Run from bench/save-bench.sh
 // or alone: build/bench/penamo_bench --benchmark_filter=...
 #include <benchmark/benchmark.h>
 

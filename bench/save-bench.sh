@@ -135,3 +135,7 @@ if [ -x "$BUILD/bench/penamo_bench" ]; then
   "$BUILD/bench/penamo_bench" --benchmark_filter=UpdateSamples --benchmark_repetitions=5 \
     --benchmark_report_aggregates_only=true
 fi
+
+# The PNG save against ImageMagick, and the picture formats' stage times.
+echo
+BUILD=$BUILD WORK=$WORK SIZE=$SIZE bench/png-save-bench.sh "$ROUNDS"

@@ -67,6 +67,10 @@ inline constexpr const char* BitmapTooLarge =
     "画像が大きすぎてビットマップファイル (4 GiB まで) に保存できません。PNG "
     "形式で保存してください";
 inline constexpr const char* ScanLineOutOfRange = "スキャンライン のインデックスが範囲を越えました";
+inline constexpr const char* InvalidPng = "PNG イメージが不正です";
+inline constexpr const char* InvalidJpeg = "JPEG イメージが不正です";
+inline constexpr const char* InvalidTiff = "TIFF イメージが不正です";
+inline constexpr const char* InvalidWebP = "WebP イメージが不正です";
 
 std::string FOpenError(const std::string& path);    // "ファイル %s は開けません"
 std::string FCreateError(const std::string& path);  // "ファイル %s を作成できません"

@@ -6,6 +6,11 @@ PENAMO_PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libgtest-
 # Manual pages (scdoc) and the package checks that CI runs (tests/package).
 PENAMO_PACKAGES+=(scdoc desktop-file-utils appstream lintian dpkg-dev file)
 
+# The picture formats' libraries (PNG, JPEG, TIFF, WebP), found through pkg-config; libpng
+# writes the tests' own PNG files.
+PENAMO_PACKAGES+=(pkg-config libspng-dev libpng-dev libjpeg62-turbo-dev libtiff-dev libwebp-dev
+  zlib1g-dev)
+
 penamo_install_deps() {
   local missing=()
   for p in "${PENAMO_PACKAGES[@]}"; do

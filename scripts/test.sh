@@ -2,7 +2,7 @@
 # Installs what is missing, then builds and runs every test: a Release build with warnings as
 # errors (every layer); the picture and filter layers under AddressSanitizer and
 # UndefinedBehaviorSanitizer; every fuzz target over its kept corpus and then fuzzing for a short
-# while; and the picture and filter layers' threads under ThreadSanitizer.
+# while; and the picture, filter and format layers' threads under ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/setup.sh
@@ -22,4 +22,4 @@ scripts/fuzz.sh run "${PENAMO_FUZZ_SECONDS:-30}"
 penamo_build build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPENAMO_WERROR=ON \
   -DPENAMO_SANITIZE_THREAD=ON -DPENAMO_GUI=OFF -DPENAMO_BENCH=OFF
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
-  ctest --test-dir build/tsan -L '^(image|reduce)$' --output-on-failure -j2
+  ctest --test-dir build/tsan -L '^(image|reduce|formats)$' --output-on-failure -j2

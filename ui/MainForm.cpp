@@ -14,7 +14,9 @@
 #include "BandFilter.h"
 #include "BitmapBandWriter.h"
 #include "LayoutFont.h"
+#include "PictureFile.h"
 #include "Pictures.h"
+#include "PngWriter.h"
 #include "RowSource.h"
 #include "VersionForm.h"
 
@@ -25,6 +27,35 @@ TMainForm* MainForm = nullptr;
 namespace {
 
 constexpr const char* BitmapFilter = "Bitmap(*.bmp)|*.bmp";
+constexpr const char* PngFilter = "PNG(*.png)|*.png";
+// The save dialog's entries, 1-based as the dialog counts them.
+constexpr int PngFilterIndex = 2;
+
+// The open dialog's entries: every picture the tool reads first, then the bitmap entry, then
+// one entry per other format.
+QString OpenFilter() {
+  QStringList all, entries;
+  for (const TPictureFormat& format : PictureFormats()) {
+    QStringList patterns;
+    for (const std::string& extension : format.Extensions)
+      patterns.append(QStringLiteral("*.") + QString::fromStdString(extension));
+    all.append(patterns);
+    if (format.Kind == TPictureKind::Bitmap) continue;
+    const QString joined = patterns.join(QLatin1Char(';'));
+    entries.append(QString::fromUtf8(format.Name) + QLatin1Char('(') + joined +
+                   QStringLiteral(")|") + joined);
+  }
+  const QString everything = all.join(QLatin1Char(';'));
+  return QStringLiteral("画像ファイル(") + everything + QStringLiteral(")|") + everything +
+         QLatin1Char('|') + QString::fromUtf8(BitmapFilter) + QLatin1Char('|') +
+         entries.join(QLatin1Char('|'));
+}
+
+// The save writes PNG when its PNG entry was chosen or a .png name typed; a bitmap otherwise.
+bool SavesPng(const TSaveDialog& dialog) {
+  return dialog.FilterIndex() == PngFilterIndex ||
+         dialog.FileName().endsWith(QStringLiteral(".png"), Qt::CaseInsensitive);
+}
 
 // The wait cursor for the length of one long operation, however it ends.
 class TBusyCursor {
@@ -139,17 +170,20 @@ void TMainForm::ApplyLayout() {
     button.Loaded();
   }
 
-  OpenDialog1.SetFilter(QString::fromUtf8(BitmapFilter));
-  SaveDialog1.SetFilter(QString::fromUtf8(BitmapFilter));
+  OpenDialog1.SetFilter(OpenFilter());
+  SaveDialog1.SetFilter(QString::fromUtf8(BitmapFilter) + QLatin1Char('|') +
+                        QString::fromUtf8(PngFilter));
   SaveDialog1.SetDefaultExt(QStringLiteral("bmp"));
 }
 
 void TMainForm::FormCreate(TCustomForm&) {
   FBitmap = std::make_unique<TBitmap>();
+  FExtras = std::make_unique<TPictureExtras>();
 }
 
 void TMainForm::FormDestroy(TCustomForm&) {
   FBitmap.reset();
+  FExtras.reset();
 }
 
 void TMainForm::FormResize(TCustomForm&) {
@@ -174,11 +208,12 @@ void TMainForm::OpenFile(const QString& FileName) {
   const TBusyCursor busy;
   // Read and converted aside and taken over only when both succeed: a conversion that fails
   // must not leave a picture that is neither the one shown nor in the format the filters and
-  // the previews expect.
+  // the previews expect. The alpha plane and colour profile stay beside it for a PNG save.
   TBitmap loaded;
-  loaded.ReadBitmapFile(FileSystemName(FileName));
-  loaded.ConvertTo24Bits();
+  TPictureExtras extras;
+  ReadPicture(FileSystemName(FileName), loaded, extras);
   FBitmap->ShareFrom(&loaded);
+  *FExtras = std::move(extras);
   SampleImage->Picture().Assign(FBitmap.get());
   FSampleOrigin = TPoint{0, 0};
   UpdateSamples(*FBitmap, FSampleOrigin);
@@ -229,18 +264,24 @@ void TMainForm::UpdateSamples(TBitmap& Bitmap, TPoint Origin) {
 void TMainForm::SaveFiltered(TFilterId Filter) {
   if (FBitmap->Empty()) return;
   if (!SaveDialog1.Execute()) return;
-  SaveFile(Filter, SaveDialog1.FileName());
+  SaveFile(Filter, SaveDialog1.FileName(), SavesPng(SaveDialog1));
 }
 
-void TMainForm::SaveFile(TFilterId Filter, const QString& FileName) {
+void TMainForm::SaveFile(TFilterId Filter, const QString& FileName, bool Png) {
   if (FBitmap->Empty()) return;
   const TBusyCursor busy;
   // One pass, band by band, from the picture held (read in place, never copied) straight into
   // the file: the save adds a few MiB, never a second picture. The file is replaced only once
   // every band is written; a filter that refuses has nothing worth writing, and says nothing.
   TBitmapRows rows(*FBitmap);
-  TBitmapBandWriter writer(FileSystemName(FileName), rows.Width(), rows.Height());
-  FilterInBands(&FilterEntry(Filter), kFullStrength, rows, writer);
+  const std::string name = FileSystemName(FileName);
+  std::unique_ptr<TBandWriter> writer;
+  if (Png) {
+    writer = CreatePngWriter(name, rows.Width(), rows.Height(), *FExtras);
+  } else {
+    writer = std::make_unique<TBitmapBandWriter>(name, rows.Width(), rows.Height());
+  }
+  FilterInBands(&FilterEntry(Filter), kFullStrength, rows, *writer);
 }
 
 void TMainForm::SavePatternDither4Click(TSpeedButton&) {

@@ -15,6 +15,7 @@
 #include "Form.h"
 #include "FrameSpeedButton.h"
 #include "Image.h"
+#include "PictureExtras.h"
 #include "ScrollBox.h"
 #include "ToolBar.h"
 #include "ui_MainForm.h"
@@ -52,8 +53,9 @@ class TMainForm : public TForm, public Ui::MainForm {
   void OpenFileLater(const QString& FileName);
   // Saves the loaded picture through one filter the way a save command does once a name is
   // chosen: band by band, adding a few MiB to what the window holds. Nothing happens for an
-  // empty picture.
-  void SaveFile(TFilterId Filter, const QString& FileName);
+  // empty picture. Png: a PNG file keeping the picture's alpha and colour profile, else a
+  // 24-bit bitmap.
+  void SaveFile(TFilterId Filter, const QString& FileName, bool Png = false);
 
   // The loaded picture (empty until a file was opened) and the sample's top-left pixel.
   const TBitmap& Bitmap() const { return *FBitmap; }
@@ -97,6 +99,8 @@ class TMainForm : public TForm, public Ui::MainForm {
   void SaveFiltered(TFilterId Filter);
 
   std::unique_ptr<TBitmap> FBitmap;
+  // What the open picture carries beside its colours (alpha, colour profile), for PNG saves.
+  std::unique_ptr<TPictureExtras> FExtras;
   TPoint FSampleOrigin;
 };
 

@@ -2,15 +2,13 @@
 // one it is about and leave the rest sound.
 #pragma once
 
-#include <sys/resource.h>
-
 #include <algorithm>
-#include <csignal>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "Bitmap.h"
+#include "FileSizeLimitScope.h"
 #include "StorageLimitScope.h"
 #include "Stream.h"
 
@@ -104,28 +102,6 @@ inline TBytes RowBytes(const TBitmap& bitmap, std::int32_t y) {
       static_cast<std::size_t>((std::int64_t{image.Width()} * image.BitsPerPixel() + 7) / 8);
   return TBytes(row, row + length);
 }
-
-// Makes the disk "full" for this process after so many bytes of any file, for the life of the
-// object: the file-size limit, its signal ignored so that the write fails instead.
-class TFileSizeLimitScope {
- public:
-  explicit TFileSizeLimitScope(rlim_t bytes) {
-    ::getrlimit(RLIMIT_FSIZE, &FPrevious);
-    FPreviousHandler = std::signal(SIGXFSZ, SIG_IGN);
-    const rlimit lowered{bytes, FPrevious.rlim_max};
-    ::setrlimit(RLIMIT_FSIZE, &lowered);
-  }
-  ~TFileSizeLimitScope() {
-    ::setrlimit(RLIMIT_FSIZE, &FPrevious);
-    std::signal(SIGXFSZ, FPreviousHandler);
-  }
-  TFileSizeLimitScope(const TFileSizeLimitScope&) = delete;
-  TFileSizeLimitScope& operator=(const TFileSizeLimitScope&) = delete;
-
- private:
-  rlimit FPrevious{};
-  void (*FPreviousHandler)(int) = nullptr;
-};
 
 // A folder of its own under the system's temporary folder, removed with everything in it.
 class TTemporaryFolder {

@@ -16,8 +16,12 @@
 #include <string>
 #include <vector>
 
+#include "BandWriter.h"
 #include "Bitmap.h"
+#include "BitmapBandWriter.h"
+#include "BitmapFileRows.h"
 #include "FileReplacement.h"
+#include "RowSource.h"
 #include "Stream.h"
 
 namespace penamo {
@@ -213,6 +217,120 @@ TEST_F(FaultTest, ASaveAbandonedAfterItsFolderMovedLeavesTheEarlierFileAndNoTemp
   }
   EXPECT_EQ(Names(moved), std::vector<std::string>{"picture.bmp"});
   EXPECT_EQ(Contents(moved / "picture.bmp"), before);
+}
+
+// ---- The banded save: rows read from the file a band at a time, written a band at a time ----
+
+// Copies the source's rows into the writer band by band, running between the bands what the
+// test wants to happen meanwhile (change = nullptr: nothing).
+void CopyInBands(TRowSource& source, TBandWriter& writer, std::int32_t bandRows,
+                 const std::function<void(std::int32_t first)>& between) {
+  const auto rowBytes = 3 * static_cast<std::size_t>(source.Width());
+  std::vector<std::uint8_t> band;
+  for (std::int32_t first = 0; first < source.Height(); first += bandRows) {
+    if (between) between(first);
+    const std::int32_t count = std::min(bandRows, source.Height() - first);
+    source.ReadBand(first, count);
+    band.resize(rowBytes * static_cast<std::size_t>(count));
+    for (std::int32_t y = 0; y < count; ++y)
+      std::memcpy(band.data() + rowBytes * y, source.Row(first + y), rowBytes);
+    writer.WriteBand(first, count, band.data(), rowBytes);
+  }
+  writer.Commit();
+}
+
+TEST_F(FaultTest, AnInputTruncatedDuringABandedSaveRaisesTheReadErrorAndKeepsTheEarlierOutput) {
+  const fs::path input = FFolder / "input.bmp";
+  const fs::path output = FFolder / "output.bmp";
+  TBitmap picture, earlier;
+  Make24(picture, 33, 40, 5);
+  picture.WriteBitmapFile(input);
+  Make24(earlier, 7, 7, 90);
+  earlier.WriteBitmapFile(output);
+  const std::vector<char> before = Contents(output);
+
+  for (const off_t keep : {off_t{0}, off_t{54}, off_t{54 + 100 * 20 + 1}}) {
+    SCOPED_TRACE("truncated to " + std::to_string(keep) + " bytes");
+    picture.WriteBitmapFile(input);
+    const auto rows = TBitmapFileRows::Open(input);
+    ASSERT_NE(rows, nullptr);
+    try {
+      TBitmapBandWriter writer(output, rows->Width(), rows->Height());
+      CopyInBands(*rows, writer, 8, [&](std::int32_t first) {
+        if (first == 16) {
+          ASSERT_EQ(::truncate(input.c_str(), keep), 0);
+        }
+      });
+      FAIL() << "a save from a truncated file was completed";
+    } catch (const EReadError& e) {
+      EXPECT_STREQ(e.what(), "ストリームからの読み込みエラー");
+    }
+    EXPECT_EQ(Contents(output), before);
+    EXPECT_EQ(Names(FFolder), (std::vector<std::string>{"input.bmp", "output.bmp"}));
+  }
+}
+
+TEST_F(FaultTest, AnInputReplacedDuringABandedSaveIsSavedAsItWasOpened) {
+  const fs::path input = FFolder / "input.bmp";
+  const fs::path other = FFolder / "other.bmp";
+  const fs::path output = FFolder / "output.bmp";
+  TBitmap picture, replacement;
+  Make24(picture, 33, 40, 5);
+  Make24(replacement, 2, 2, 1);
+  picture.WriteBitmapFile(input);
+  replacement.WriteBitmapFile(other);
+
+  const auto rows = TBitmapFileRows::Open(input);
+  ASSERT_NE(rows, nullptr);
+  TBitmapBandWriter writer(output, rows->Width(), rows->Height());
+  CopyInBands(*rows, writer, 8, [&](std::int32_t first) {
+    if (first == 16) fs::rename(other, input);
+  });
+  TBitmap saved;
+  saved.ReadBitmapFile(output);
+  EXPECT_TRUE(SamePixels(saved, picture)) << "the save mixed two files";
+}
+
+TEST_F(FaultTest, ABandedSaveWhoseFolderIsRemovedMidwayRaisesAndLeavesNothing) {
+  const fs::path folder = FFolder / "pictures";
+  fs::create_directory(folder);
+  const fs::path output = folder / "output.bmp";
+  TBitmap picture;
+  Make24(picture, 33, 40, 5);
+  TBitmapRows rows(picture);
+  try {
+    TBitmapBandWriter writer(output, rows.Width(), rows.Height());
+    CopyInBands(rows, writer, 8, [&](std::int32_t first) {
+      if (first == 16) fs::remove_all(folder);
+    });
+    FAIL() << "a save into a removed folder was reported as done";
+  } catch (const EFCreateError& e) {
+    EXPECT_EQ(std::string(e.what()), "ファイル " + output.string() + " を作成できません");
+  }
+  EXPECT_FALSE(fs::exists(folder)) << "the removed folder came back";
+  EXPECT_EQ(Names(FFolder), std::vector<std::string>{});
+}
+
+TEST_F(FaultTest, ABandedSaveWhoseFolderIsMovedMidwayCompletesThereAndLeavesNoTemporaryFile) {
+  const fs::path folder = FFolder / "pictures";
+  const fs::path moved = FFolder / "renamed";
+  fs::create_directory(folder);
+  const fs::path output = folder / "output.bmp";
+  TBitmap earlier, picture;
+  Make24(earlier, 7, 7, 90);
+  earlier.WriteBitmapFile(output);
+  Make24(picture, 33, 40, 5);
+  TBitmapRows rows(picture);
+  {
+    TBitmapBandWriter writer(output, rows.Width(), rows.Height());
+    CopyInBands(rows, writer, 8, [&](std::int32_t first) {
+      if (first == 16) fs::rename(folder, moved);
+    });
+  }
+  EXPECT_EQ(Names(moved), std::vector<std::string>{"output.bmp"});
+  TBitmap saved;
+  saved.ReadBitmapFile((moved / "output.bmp").string());
+  EXPECT_TRUE(SamePixels(saved, picture));
 }
 
 }  // namespace

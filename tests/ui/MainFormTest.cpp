@@ -19,6 +19,8 @@
 
 #include "BitmapLayout.h"
 #include "MainForm.h"
+#include "PictureFile.h"
+#include "PngWriter.h"
 #include "StorageLimitScope.h"
 #include "WindowTestSupport.h"
 #include "YReduce.h"
@@ -496,6 +498,68 @@ TEST_F(MainFormTest, DroppingAFileOnTheWindowOpensIt) {
   EXPECT_EQ(Form->SampleImage->size(), QSize(130, 90));
 }
 
+TEST_F(MainFormTest, APngWithAlphaOpensWhateverItsNameAndItsPngSaveKeepsAlphaAndProfile) {
+  TBitmap original;
+  MakeTestPicture(original, 150, 70);
+  TPictureExtras extras;
+  for (int i = 0; i < 150 * 70; ++i)
+    extras.Alpha.push_back(static_cast<std::uint8_t>(i % 251));
+  extras.ColorProfile = {1, 2, 3, 4, 5};
+  // A PNG named like a bitmap: the content decides.
+  const QString path = Dir.filePath("photo.bmp");
+  WritePngFile(original, path.toStdString(), extras);
+  Open(path);
+  ASSERT_TRUE(Seams.Boxes.empty());
+  ASSERT_EQ(Form->Bitmap().Width(), 150);
+  ExpectPreviewsOf(WritePicture("same.bmp", 150, 70), 0, 0);
+
+  TBitmap expected;
+  ASSERT_TRUE(YPatternDither16(original, expected));
+  const struct {
+    int Entry;
+    const char* Typed;
+    const char* Written;
+    TPictureKind Kind;
+  } saves[] = {{2, "chosen.png", "chosen.png", TPictureKind::Png},
+               {1, "typed.PNG", "typed.PNG", TPictureKind::Png},
+               {1, "plain", "plain.bmp", TPictureKind::Bitmap}};
+  for (const auto& save : saves) {
+    Form->SaveDialog1.SetFilterIndex(save.Entry);
+    Seams.Answer(Dir.filePath(QString::fromUtf8(save.Typed)));
+    Click(Form->SavePatternDither16);
+    ASSERT_TRUE(Seams.Boxes.empty()) << save.Typed;
+    TBitmap written;
+    TPictureExtras writtenExtras;
+    ASSERT_EQ(ReadPicture(Dir.filePath(QString::fromUtf8(save.Written)).toStdString(), written,
+                          writtenExtras),
+              save.Kind)
+        << save.Typed;
+    EXPECT_EQ(PixelsOf(written), PixelsOf(expected)) << save.Typed;
+    if (save.Kind == TPictureKind::Png) {
+      EXPECT_EQ(writtenExtras.Alpha, extras.Alpha) << save.Typed;
+      EXPECT_EQ(writtenExtras.ColorProfile, extras.ColorProfile) << save.Typed;
+    }
+  }
+}
+
+TEST_F(MainFormTest, DroppingAPngOpensIt) {
+  TBitmap original;
+  MakeTestPicture(original, 90, 60);
+  const QString path = Dir.filePath("dropped.png");
+  WritePngFile(original, path.toStdString(), {});
+  QMimeData data;
+  data.setUrls({QUrl::fromLocalFile(path)});
+  QDragEnterEvent enter(QPoint(100, 100), Qt::CopyAction, &data, Qt::LeftButton, {});
+  QApplication::sendEvent(Form.get(), &enter);
+  EXPECT_TRUE(enter.isAccepted());
+  QDropEvent drop(QPointF(100, 100), Qt::CopyAction, &data, Qt::LeftButton, {});
+  QApplication::sendEvent(Form.get(), &drop);
+  QApplication::processEvents();
+  EXPECT_TRUE(Seams.Boxes.empty());
+  EXPECT_EQ(Form->SampleImage->size(), QSize(90, 60));
+  EXPECT_EQ(PixelsOf(Form->Bitmap()), PixelsOf(original));
+}
+
 struct TWindowSize {
   int Width;
   int Height;
@@ -619,8 +683,13 @@ TEST_F(MainFormTest, TheLayoutPlacesEveryGroupPreviewAndSaveButtonWithItsHint) {
   EXPECT_TRUE(Form->FrameSpeedButton2->Down());
   EXPECT_EQ(Form->ScrollBox->Color(), clBackground);
   EXPECT_EQ(Form->windowTitle(), QString::fromUtf8(ProgramTitle));
-  EXPECT_EQ(Form->OpenDialog1.Filter(), QStringLiteral("Bitmap(*.bmp)|*.bmp"));
-  EXPECT_EQ(Form->SaveDialog1.Filter(), QStringLiteral("Bitmap(*.bmp)|*.bmp"));
+  const QString all = QStringLiteral("*.bmp;*.png;*.jpg;*.jpeg;*.jpe;*.jfif;*.tif;*.tiff;*.webp");
+  EXPECT_EQ(Form->OpenDialog1.Filter(),
+            QString::fromUtf8("画像ファイル(") + all + QStringLiteral(")|") + all +
+                QStringLiteral("|Bitmap(*.bmp)|*.bmp|PNG(*.png)|*.png"
+                               "|JPEG(*.jpg;*.jpeg;*.jpe;*.jfif)|*.jpg;*.jpeg;*.jpe;*.jfif"
+                               "|TIFF(*.tif;*.tiff)|*.tif;*.tiff|WebP(*.webp)|*.webp"));
+  EXPECT_EQ(Form->SaveDialog1.Filter(), QStringLiteral("Bitmap(*.bmp)|*.bmp|PNG(*.png)|*.png"));
   EXPECT_EQ(Form->SaveDialog1.DefaultExt(), QStringLiteral("bmp"));
   EXPECT_TRUE(Form->OpenDialog1.DefaultExt().isEmpty());
 }

@@ -1,0 +1,132 @@
+// Measurements of the picture formats: reading times, and the PNG writer's compression level and
+// row filter over a filtered picture (the table its defaults were chosen from). A measuring
+// tool only.
+//
+//   penamo_formats_bench --read ROUNDS FILE          median and range of reading FILE
+//   penamo_formats_bench --stages FILTER IN OUT.png  read, filter and write times of one save
+//   penamo_formats_bench --table FILTER IN OUT.png   level × row filter → write time and size
+#include <time.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "Bitmap.h"
+#include "FilterTable.h"
+#include "PictureFile.h"
+#include "PngWriter.h"
+
+namespace {
+
+using namespace penamo;
+
+double Now() {
+  return std::chrono::duration<double, std::milli>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+// CPU milliseconds of the whole process, every thread.
+double Cpu() {
+  timespec t{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
+}
+
+void Filter(const char* name, TBitmap& source, TBitmap& target) {
+  const TFilterEntry* filter = FindFilter(name);
+  if (filter == nullptr || !filter->Run(source, target, kFullStrength)) {
+    std::fprintf(stderr, "no filter %s\n", name);
+    std::exit(2);
+  }
+}
+
+int Read(int rounds, const char* path) {
+  std::vector<double> times;
+  for (int i = 0; i < rounds; ++i) {
+    TBitmap picture;
+    TPictureExtras extras;
+    const double start = Now();
+    ReadPicture(path, picture, extras);
+    times.push_back(Now() - start);
+  }
+  std::sort(times.begin(), times.end());
+  std::printf("%.1f ms median (%.1f .. %.1f)\n", times[times.size() / 2], times.front(),
+              times.back());
+  return 0;
+}
+
+int Stages(const char* filter, const char* in, const char* out) {
+  TBitmap source, target;
+  TPictureExtras extras;
+  double start = Now();
+  ReadPicture(in, source, extras);
+  const double read = Now() - start;
+  start = Now();
+  Filter(filter, source, target);
+  const double filtered = Now() - start;
+  start = Now();
+  WritePngFile(target, out, extras);
+  const double written = Now() - start;
+  std::printf("read %.0f ms, filter %.0f ms, write %.0f ms\n", read, filtered, written);
+  return 0;
+}
+
+int Table(const char* filter, const char* in, const char* out) {
+  TBitmap source, target;
+  TPictureExtras extras;
+  ReadPicture(in, source, extras);
+  Filter(filter, source, target);
+  static const char* kFilterNames[] = {"none", "sub", "up", "average", "paeth", "adaptive"};
+  std::printf("%-6s %-9s %12s %12s %12s\n", "level", "filter", "CPU ms", "wall ms (2T)", "bytes");
+  for (int level : {1, 2, 3, 4, 6}) {
+    for (int f = 0; f <= 5; ++f) {
+      TPngWriterOptions options;
+      options.Level = level;
+      options.Filter = static_cast<TPngRowFilter>(f);
+      // One thread for the work it takes, then every core for the time it takes.
+      options.Threads = 1;
+      double cpu = Cpu();
+      auto writer = CreatePngWriter(out, target.Width(), target.Height(), extras, options);
+      for (std::int32_t y = 0; y < target.Height(); ++y)
+        writer->WriteBand(y, 1, target.ConstRowAddress(y), 0);
+      writer->Commit();
+      cpu = Cpu() - cpu;
+      options.Threads = 0;
+      const double start = Now();
+      writer = CreatePngWriter(out, target.Width(), target.Height(), extras, options);
+      for (std::int32_t y = 0; y < target.Height(); ++y)
+        writer->WriteBand(y, 1, target.ConstRowAddress(y), 0);
+      writer->Commit();
+      const double wall = Now() - start;
+      std::printf("%-6d %-9s %12.0f %12.0f %12ju\n", level, kFilterNames[f], cpu, wall,
+                  static_cast<std::uintmax_t>(std::filesystem::file_size(out)));
+      std::fflush(stdout);
+    }
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    if (argc == 4 && std::strcmp(argv[1], "--read") == 0) return Read(std::atoi(argv[2]), argv[3]);
+    if (argc == 5 && std::strcmp(argv[1], "--stages") == 0)
+      return Stages(argv[2], argv[3], argv[4]);
+    if (argc == 5 && std::strcmp(argv[1], "--table") == 0) return Table(argv[2], argv[3], argv[4]);
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "%s\n", error.what());
+    return 1;
+  }
+  std::fprintf(stderr,
+               "usage: penamo_formats_bench --read ROUNDS FILE | --stages FILTER IN OUT.png |\n"
+               "       --table FILTER IN OUT.png\n");
+  return 2;
+}

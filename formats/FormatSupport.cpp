@@ -1,0 +1,64 @@
+#include "FormatSupport.h"
+
+#include <new>
+
+#include "Exceptions.h"
+#include "Limits.h"
+
+namespace penamo::formats {
+
+void RaiseInvalid(const char* message, const std::string& reason) {
+  throw EInvalidGraphic(message, reason);
+}
+
+void RaiseTruncated(const std::string& reason) {
+  throw EReadError(Msg::ReadError, reason);
+}
+
+void RaiseTooLarge(const std::string& reason) {
+  throw EOutOfResources(Msg::OutOfResources, reason);
+}
+
+void RaiseOutOfMemory() {
+  throw EOutOfMemory(Msg::OutOfMemory, "out-of-memory");
+}
+
+void CheckPictureSize(std::int64_t width, std::int64_t height, const char* message,
+                      const std::string& reasonPrefix) {
+  if (width <= 0 || height <= 0) RaiseInvalid(message, reasonPrefix + "-empty");
+  if (width > kMaxDimension || height > kMaxDimension || !StorageSize(width, height, 24)) {
+    RaiseTooLarge(reasonPrefix + "-too-large");
+  }
+}
+
+void CheckBufferSize(std::uint64_t count, std::uint64_t size, const std::string& reason) {
+  if (size != 0 && count > StorageLimit() / size) RaiseTooLarge(reason);
+}
+
+TPictureBuilder::TPictureBuilder(std::int32_t width, std::int32_t height, bool alpha)
+    : FWidth(width), FHeight(height) {
+  // Width first (no rows yet, so nothing is allocated), then the rows in the device format,
+  // which becomes explicit 24 bits in place.
+  FPicture.SetWidth(width);
+  FPicture.SetHeight(height);
+  FPicture.ConvertTo24Bits();
+  if (alpha) {
+    try {
+      FExtras.Alpha.assign(static_cast<std::size_t>(width) * static_cast<std::size_t>(height), 255);
+    } catch (const std::bad_alloc&) {
+      RaiseOutOfMemory();
+    }
+  }
+}
+
+std::uint8_t* TPictureBuilder::Block() {
+  FPicture.RowAddress(0);  // makes the storage this builder's own
+  return FPicture.Image().Pixels();
+}
+
+void TPictureBuilder::Install(TBitmap& picture, TPictureExtras& extras) {
+  picture.ShareFrom(&FPicture);
+  extras = std::move(FExtras);
+}
+
+}  // namespace penamo::formats

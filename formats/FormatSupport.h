@@ -1,0 +1,67 @@
+// What every picture reader and writer of this folder shares: the refusals, named once, and the
+// making of the 24-bit picture a reader fills, after the size has been checked against the same
+// storage limit as the bitmap reader's.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "Bitmap.h"
+#include "PictureExtras.h"
+
+namespace penamo::formats {
+
+// Refusals. message is one of Msg's texts, reason a short English tag ("png-bad-crc").
+[[noreturn]] void RaiseInvalid(const char* message, const std::string& reason);
+// The data ended before the picture did.
+[[noreturn]] void RaiseTruncated(const std::string& reason);
+// The picture (or a buffer the library asks for) is larger than the storage limit.
+[[noreturn]] void RaiseTooLarge(const std::string& reason);
+[[noreturn]] void RaiseOutOfMemory();
+
+// Raises EInvalidGraphic (message) for an empty size and EOutOfResources for a picture whose
+// 24-bit storage would exceed the storage limit; nothing is allocated before this passes.
+void CheckPictureSize(std::int64_t width, std::int64_t height, const char* message,
+                      const std::string& reasonPrefix);
+// Raises EOutOfResources when count × size bytes of working memory exceed the storage limit.
+void CheckBufferSize(std::uint64_t count, std::uint64_t size, const std::string& reason);
+
+// A checked size's picture: 24-bit, explicit, bottom-up like every picture the bitmap reader
+// makes, so every filter, preview and save takes it unchanged. Row y (0 at the top) is written
+// through Row(y).
+class TPictureBuilder {
+ public:
+  TPictureBuilder(std::int32_t width, std::int32_t height, bool alpha);
+
+  std::int32_t Width() const { return FWidth; }
+  std::int32_t Height() const { return FHeight; }
+  std::uint8_t* Row(std::int32_t y) { return FPicture.RowAddress(y); }
+  // The alpha row y (Width bytes); only when made with alpha.
+  std::uint8_t* AlphaRow(std::int32_t y) {
+    return FExtras.Alpha.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(FWidth);
+  }
+  TPictureExtras& Extras() { return FExtras; }
+  // The whole pixel block, for a decoder that fills it at once: the lowest address, the
+  // distance between rows, and whether the bottom row comes first there.
+  std::uint8_t* Block();
+  std::size_t Stride() const { return static_cast<std::size_t>(FPicture.Image().Stride()); }
+  std::size_t ByteSize() const { return static_cast<std::size_t>(FPicture.Image().ByteSize()); }
+  bool BottomUp() const { return FPicture.Image().BottomUp(); }
+
+  // Hands the finished picture over: the caller's picture and extras are replaced only here,
+  // after everything has been read.
+  void Install(TBitmap& picture, TPictureExtras& extras);
+
+ private:
+  std::int32_t FWidth;
+  std::int32_t FHeight;
+  TBitmap FPicture;
+  TPictureExtras FExtras;
+};
+
+// Rounds a 16-bit sample to 8 bits: (v · 255 + 32767) / 65535.
+inline std::uint8_t To8Bits(std::uint32_t sample16) {
+  return static_cast<std::uint8_t>((sample16 * 255u + 32767u) / 65535u);
+}
+
+}  // namespace penamo::formats

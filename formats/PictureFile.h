@@ -1,0 +1,29 @@
+// One entry point that reads any picture this tool takes: a bitmap through our own reader, the
+// other formats through their libraries, the kind told by the file's content.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "Bitmap.h"
+#include "PictureExtras.h"
+#include "PictureKind.h"
+
+namespace penamo {
+
+// Reads the picture file at path into picture (24 bits, as ConvertTo24Bits makes it) and
+// extras (alpha and colour profile; empty for a bitmap). The file is opened read-only under a
+// shared lock; pipes and devices are refused; EFOpenError names the path. picture and extras
+// are replaced only when everything has been read. Returns the kind that was read.
+TPictureKind ReadPicture(const std::string& path, TBitmap& picture, TPictureExtras& extras);
+
+// The kind of the picture file at path, by its first bytes; opened as ReadPicture opens it and
+// raising the same EFOpenError.
+TPictureKind PictureKindOfFile(const std::string& path);
+
+// The same for a file's bytes held in memory.
+TPictureKind ReadPictureBytes(const std::uint8_t* data, std::size_t size, TBitmap& picture,
+                              TPictureExtras& extras);
+
+}  // namespace penamo

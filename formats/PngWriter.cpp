@@ -1,0 +1,417 @@
+#include "PngWriter.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <new>
+#include <thread>
+#include <vector>
+
+#include "Exceptions.h"
+#include "FileReplacement.h"
+#include "Stream.h"
+
+namespace penamo {
+
+namespace {
+
+// A segment's unfiltered bytes: about this much, whole rows.
+constexpr std::size_t kSegmentBytes = 1u << 20;
+
+void Put32(std::uint8_t* p, std::uint32_t value) {
+  p[0] = static_cast<std::uint8_t>(value >> 24);
+  p[1] = static_cast<std::uint8_t>(value >> 16);
+  p[2] = static_cast<std::uint8_t>(value >> 8);
+  p[3] = static_cast<std::uint8_t>(value);
+}
+
+std::uint8_t Paeth(int a, int b, int c) {
+  const int p = a + b - c;
+  const int pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
+  if (pa <= pb && pa <= pc) return static_cast<std::uint8_t>(a);
+  return static_cast<std::uint8_t>(pb <= pc ? b : c);
+}
+
+// Filters row (bytes long, bpp bytes a pixel) against the row above into out.
+void FilterRow(int type, const std::uint8_t* row, const std::uint8_t* above, std::size_t bytes,
+               std::size_t bpp, std::uint8_t* out) {
+  switch (type) {
+    case 0:
+      std::memcpy(out, row, bytes);
+      return;
+    case 1:
+      for (std::size_t i = 0; i < bytes; ++i)
+        out[i] = static_cast<std::uint8_t>(row[i] - (i >= bpp ? row[i - bpp] : 0));
+      return;
+    case 2:
+      for (std::size_t i = 0; i < bytes; ++i)
+        out[i] = static_cast<std::uint8_t>(row[i] - above[i]);
+      return;
+    case 3:
+      for (std::size_t i = 0; i < bytes; ++i) {
+        const unsigned left = i >= bpp ? row[i - bpp] : 0;
+        out[i] = static_cast<std::uint8_t>(row[i] - ((left + above[i]) >> 1));
+      }
+      return;
+    default:
+      for (std::size_t i = 0; i < bytes; ++i) {
+        const int left = i >= bpp ? row[i - bpp] : 0;
+        const int corner = i >= bpp ? above[i - bpp] : 0;
+        out[i] = static_cast<std::uint8_t>(row[i] - Paeth(left, above[i], corner));
+      }
+      return;
+  }
+}
+
+std::uint64_t SumOfMagnitudes(const std::uint8_t* bytes, std::size_t count) {
+  std::uint64_t sum = 0;
+  for (std::size_t i = 0; i < count; ++i)
+    sum += bytes[i] < 128 ? bytes[i] : 256 - bytes[i];
+  return sum;
+}
+
+// One run of rows, deflated on its own by a worker.
+struct TSegment {
+  std::int32_t Rows = 0;
+  bool Last = false;
+  bool HasAbove = false;  // Pixels starts with the row above the segment
+  // BGR rows (and alpha rows), the row above first when there is one.
+  std::vector<std::uint8_t> Bgr;
+  std::vector<std::uint8_t> Alpha;
+  std::vector<std::uint8_t> Compressed;
+  uLong Adler = 1;
+  uLong RawLength = 0;
+  bool Done = false;
+  bool Failed = false;
+};
+
+class TPngWriter final : public TBandWriter {
+ public:
+  TPngWriter(const std::string& path, std::int32_t width, std::int32_t height,
+             const TPictureExtras& extras, const TPngWriterOptions& options);
+  ~TPngWriter() override;
+
+  void WriteBand(std::int32_t first, std::int32_t count, const std::uint8_t* rows,
+                 std::size_t stride) override;
+  void Commit() override;
+
+ private:
+  void WriteChunk(const char* type, const std::uint8_t* data, std::size_t size);
+  void WriteHeader(const TPictureExtras& extras);
+  // Hands the current segment to the workers, then writes whatever is finished in order.
+  void Submit(bool last);
+  void WriteFinished(bool wait, std::size_t keep);
+  void Work();
+  void Deflate(TSegment& segment, z_stream& stream, std::vector<std::uint8_t>& raw);
+
+  TFileReplacement FReplacement;
+  THandleStream FStream;
+  std::int32_t FWidth;
+  std::int32_t FHeight;
+  const std::uint8_t* FAlpha;  // the extras' plane, or null
+  TPngWriterOptions FOptions;
+  std::size_t FPixelBytes;  // 3 or 4
+  std::size_t FRowBytes;    // without the filter byte
+  std::int32_t FSegmentRows;
+  std::int32_t FNextRow = 0;
+  std::unique_ptr<TSegment> FCurrent;
+  std::vector<std::uint8_t> FLastBgr;  // the last row given, the next segment's row above
+  std::vector<std::uint8_t> FLastAlpha;
+  bool FHaveLast = false;
+  bool FStarted = false;  // the zlib header has been written
+  uLong FAdler = 1;
+
+  std::mutex FLock;
+  std::condition_variable FWork;
+  std::condition_variable FDone;
+  std::deque<std::unique_ptr<TSegment>> FPending;  // in picture order
+  std::deque<TSegment*> FQueue;                    // not yet taken by a worker
+  bool FStop = false;
+  std::vector<std::thread> FWorkers;
+};
+
+TPngWriter::TPngWriter(const std::string& path, std::int32_t width, std::int32_t height,
+                       const TPictureExtras& extras, const TPngWriterOptions& options)
+    : FReplacement(path),
+      FStream(FReplacement.Handle()),
+      FWidth(width),
+      FHeight(height),
+      FAlpha(extras.HasAlpha() ? extras.Alpha.data() : nullptr),
+      FOptions(options),
+      FPixelBytes(extras.HasAlpha() ? 4 : 3),
+      FRowBytes(FPixelBytes * static_cast<std::size_t>(width)) {
+  if (width <= 0 || height <= 0 ||
+      (extras.HasAlpha() &&
+       extras.Alpha.size() != static_cast<std::size_t>(width) * static_cast<std::size_t>(height))) {
+    throw EInvalidGraphic(Msg::InvalidPixelFormat, "png-write-bad-size");
+  }
+  FSegmentRows = static_cast<std::int32_t>(
+      std::clamp<std::size_t>(kSegmentBytes / FRowBytes, 1, static_cast<std::size_t>(height)));
+  WriteHeader(extras);
+  const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+  const unsigned threads = options.Threads > 0 ? static_cast<unsigned>(options.Threads) : cores;
+  for (unsigned i = 0; i < threads; ++i)
+    FWorkers.emplace_back([this] { Work(); });
+}
+
+TPngWriter::~TPngWriter() {
+  {
+    const std::lock_guard<std::mutex> guard(FLock);
+    FStop = true;
+  }
+  FWork.notify_all();
+  for (auto& worker : FWorkers)
+    worker.join();
+  // FReplacement, destroyed after this, removes the temporary file unless committed.
+}
+
+void TPngWriter::WriteChunk(const char* type, const std::uint8_t* data, std::size_t size) {
+  std::uint8_t head[8];
+  Put32(head, static_cast<std::uint32_t>(size));
+  std::memcpy(head + 4, type, 4);
+  uLong crc = crc32(0, head + 4, 4);
+  if (size > 0) crc = crc32_z(crc, data, size);
+  std::uint8_t tail[4];
+  Put32(tail, static_cast<std::uint32_t>(crc));
+  FStream.WriteBuffer(head, 8);
+  FStream.WriteBuffer(data, static_cast<std::int64_t>(size));
+  FStream.WriteBuffer(tail, 4);
+}
+
+void TPngWriter::WriteHeader(const TPictureExtras& extras) {
+  static constexpr std::uint8_t kSignature[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  FStream.WriteBuffer(kSignature, sizeof kSignature);
+  std::uint8_t ihdr[13] = {};
+  Put32(ihdr, static_cast<std::uint32_t>(FWidth));
+  Put32(ihdr + 4, static_cast<std::uint32_t>(FHeight));
+  ihdr[8] = 8;                         // bits per sample
+  ihdr[9] = FPixelBytes == 4 ? 6 : 2;  // RGBA or RGB
+  WriteChunk("IHDR", ihdr, sizeof ihdr);
+  if (!extras.ColorProfile.empty()) {
+    static constexpr char kName[] = "ICC profile";  // the terminating zero is the separator
+    std::vector<std::uint8_t> iccp(sizeof kName + 1);
+    std::memcpy(iccp.data(), kName, sizeof kName);
+    iccp[sizeof kName] = 0;  // compression method: deflate
+    uLongf length = compressBound(static_cast<uLong>(extras.ColorProfile.size()));
+    const std::size_t start = iccp.size();
+    iccp.resize(start + length);
+    if (compress2(iccp.data() + start, &length, extras.ColorProfile.data(),
+                  static_cast<uLong>(extras.ColorProfile.size()), Z_BEST_COMPRESSION) != Z_OK) {
+      throw EOutOfMemory(Msg::OutOfMemory, "png-write-profile");
+    }
+    iccp.resize(start + length);
+    WriteChunk("iCCP", iccp.data(), iccp.size());
+  }
+}
+
+void TPngWriter::WriteBand(std::int32_t first, std::int32_t count, const std::uint8_t* rows,
+                           std::size_t stride) {
+  if (first != FNextRow || count < 0 || count > FHeight - first)
+    throw EInvalidGraphicOperation(Msg::ScanLineOutOfRange, "png-write-band-order");
+  const std::size_t bgrBytes = 3 * static_cast<std::size_t>(FWidth);
+  const auto width = static_cast<std::size_t>(FWidth);
+  for (std::int32_t i = 0; i < count; ++i) {
+    const std::int32_t y = first + i;
+    const std::uint8_t* row = rows + static_cast<std::size_t>(i) * stride;
+    const std::uint8_t* alpha =
+        FAlpha != nullptr ? FAlpha + static_cast<std::size_t>(y) * width : nullptr;
+    if (!FCurrent) {
+      FCurrent = std::make_unique<TSegment>();
+      FCurrent->Bgr.reserve(bgrBytes * static_cast<std::size_t>(FSegmentRows + 1));
+      if (FHaveLast) {
+        FCurrent->HasAbove = true;
+        FCurrent->Bgr = FLastBgr;
+        FCurrent->Alpha = FLastAlpha;
+      }
+    }
+    FCurrent->Bgr.insert(FCurrent->Bgr.end(), row, row + bgrBytes);
+    if (alpha != nullptr) FCurrent->Alpha.insert(FCurrent->Alpha.end(), alpha, alpha + width);
+    ++FCurrent->Rows;
+    if (FCurrent->Rows == FSegmentRows || y == FHeight - 1) {
+      FLastBgr.assign(row, row + bgrBytes);
+      if (alpha != nullptr) FLastAlpha.assign(alpha, alpha + width);
+      FHaveLast = true;
+      Submit(y == FHeight - 1);
+    }
+  }
+  FNextRow = first + count;
+}
+
+void TPngWriter::Submit(bool last) {
+  FCurrent->Last = last;
+  {
+    const std::lock_guard<std::mutex> guard(FLock);
+    FQueue.push_back(FCurrent.get());
+    FPending.push_back(std::move(FCurrent));
+  }
+  FWork.notify_one();
+  // A few segments in flight per worker keep every core busy without holding the picture.
+  WriteFinished(false, 2 * FWorkers.size());
+}
+
+void TPngWriter::WriteFinished(bool wait, std::size_t keep) {
+  for (;;) {
+    std::unique_ptr<TSegment> segment;
+    {
+      std::unique_lock<std::mutex> lock(FLock);
+      if (FPending.empty()) return;
+      if (!FPending.front()->Done) {
+        if (!wait && FPending.size() <= keep) return;
+        FDone.wait(lock, [this] { return FPending.front()->Done; });
+      }
+      segment = std::move(FPending.front());
+      FPending.pop_front();
+    }
+    if (segment->Failed) throw EOutOfMemory(Msg::OutOfMemory, "png-write-deflate");
+    if (!FStarted) {
+      // The zlib header, for a 32 KiB window, with the level class the segments used.
+      const int level = FOptions.Level;
+      const unsigned levelClass = level <= 1 ? 0 : level <= 5 ? 1 : level == 6 ? 2 : 3;
+      unsigned flags = levelClass << 6;
+      flags += 31 - ((0x78u * 256u + flags) % 31);
+      const std::uint8_t header[2] = {0x78, static_cast<std::uint8_t>(flags)};
+      WriteChunk("IDAT", header, 2);
+      FStarted = true;
+    }
+    FAdler = adler32_combine(FAdler, segment->Adler, static_cast<z_off_t>(segment->RawLength));
+    WriteChunk("IDAT", segment->Compressed.data(), segment->Compressed.size());
+  }
+}
+
+void TPngWriter::Work() {
+  z_stream stream{};
+  const bool ready =
+      deflateInit2(&stream, FOptions.Level, Z_DEFLATED, -15, 8, FOptions.Strategy) == Z_OK;
+  std::vector<std::uint8_t> raw;
+  for (;;) {
+    TSegment* segment = nullptr;
+    {
+      std::unique_lock<std::mutex> lock(FLock);
+      FWork.wait(lock, [this] { return FStop || !FQueue.empty(); });
+      if (FStop) break;
+      segment = FQueue.front();
+      FQueue.pop_front();
+    }
+    bool failed = !ready;
+    if (!failed) {
+      try {
+        Deflate(*segment, stream, raw);
+      } catch (const std::bad_alloc&) {
+        failed = true;
+      }
+    }
+    {
+      const std::lock_guard<std::mutex> guard(FLock);
+      segment->Failed = failed || segment->Failed;
+      segment->Done = true;
+    }
+    FDone.notify_all();
+  }
+  if (ready) deflateEnd(&stream);
+}
+
+void TPngWriter::Deflate(TSegment& segment, z_stream& stream, std::vector<std::uint8_t>& raw) {
+  const std::size_t width = static_cast<std::size_t>(FWidth);
+  const std::size_t line = FRowBytes + 1;
+  raw.resize(line * static_cast<std::size_t>(segment.Rows));
+  std::vector<std::uint8_t> above(FRowBytes, 0), current(FRowBytes), trial(FRowBytes);
+  const bool alpha = FPixelBytes == 4;
+  const auto toRgb = [&](std::size_t index, std::uint8_t* out) {
+    const std::uint8_t* bgr = segment.Bgr.data() + index * 3 * width;
+    const std::uint8_t* a = alpha ? segment.Alpha.data() + index * width : nullptr;
+    for (std::size_t x = 0; x < width; ++x, bgr += 3) {
+      out[0] = bgr[2];
+      out[1] = bgr[1];
+      out[2] = bgr[0];
+      if (alpha) {
+        out[3] = a[x];
+        out += 4;
+      } else {
+        out += 3;
+      }
+    }
+  };
+  std::size_t index = 0;
+  if (segment.HasAbove) toRgb(index++, above.data());
+  for (std::int32_t r = 0; r < segment.Rows; ++r, ++index) {
+    toRgb(index, current.data());
+    std::uint8_t* out = raw.data() + line * static_cast<std::size_t>(r);
+    int type = static_cast<int>(FOptions.Filter);
+    if (FOptions.Filter == TPngRowFilter::Adaptive) {
+      std::uint64_t best = UINT64_MAX;
+      for (int candidate = 0; candidate <= 4; ++candidate) {
+        FilterRow(candidate, current.data(), above.data(), FRowBytes, FPixelBytes, trial.data());
+        const std::uint64_t sum = SumOfMagnitudes(trial.data(), FRowBytes);
+        if (sum < best) {
+          best = sum;
+          type = candidate;
+        }
+      }
+    }
+    out[0] = static_cast<std::uint8_t>(type);
+    FilterRow(type, current.data(), above.data(), FRowBytes, FPixelBytes, out + 1);
+    std::swap(above, current);
+  }
+  segment.RawLength = static_cast<uLong>(raw.size());
+  segment.Adler = adler32_z(1, raw.data(), raw.size());
+  segment.Compressed.resize(deflateBound(&stream, static_cast<uLong>(raw.size())) + 64);
+  deflateReset(&stream);
+  stream.next_in = raw.data();
+  stream.avail_in = static_cast<uInt>(raw.size());
+  stream.next_out = segment.Compressed.data();
+  stream.avail_out = static_cast<uInt>(segment.Compressed.size());
+  // Every segment but the last ends on a byte boundary without ending the stream.
+  const int result = deflate(&stream, segment.Last ? Z_FINISH : Z_SYNC_FLUSH);
+  if ((segment.Last && result != Z_STREAM_END) || (!segment.Last && result != Z_OK) ||
+      stream.avail_in != 0) {
+    segment.Failed = true;
+    return;
+  }
+  segment.Compressed.resize(segment.Compressed.size() - stream.avail_out);
+  // The segment's rows are no longer needed.
+  std::vector<std::uint8_t>().swap(segment.Bgr);
+  std::vector<std::uint8_t>().swap(segment.Alpha);
+}
+
+void TPngWriter::Commit() {
+  if (FNextRow != FHeight)
+    throw EInvalidGraphicOperation(Msg::ScanLineOutOfRange, "png-write-rows-missing");
+  WriteFinished(true, 0);
+  std::uint8_t adler[4];
+  Put32(adler, static_cast<std::uint32_t>(FAdler));
+  WriteChunk("IDAT", adler, 4);
+  WriteChunk("IEND", nullptr, 0);
+  FReplacement.Commit();
+}
+
+}  // namespace
+
+TPngWriterOptions DefaultPngWriterOptions() {
+  return TPngWriterOptions();
+}
+
+std::unique_ptr<TBandWriter> CreatePngWriter(const std::string& path, std::int32_t width,
+                                             std::int32_t height, const TPictureExtras& extras,
+                                             const TPngWriterOptions& options) {
+  return std::make_unique<TPngWriter>(path, width, height, extras, options);
+}
+
+void WritePngFile(const TBitmap& picture, const std::string& path, const TPictureExtras& extras) {
+  const TBitmapImage& image = picture.Image();
+  if (!image.HasPixels() || image.BitsPerPixel() != 24 ||
+      (!image.DeviceFormat() && image.Description.Header.biCompression != BI_RGB)) {
+    throw EInvalidGraphic(Msg::InvalidPixelFormat, "png-write-not-24-bits");
+  }
+  auto writer = CreatePngWriter(path, picture.Width(), picture.Height(), extras);
+  // Rows one at a time: the storage may run bottom-up, and the writer copies each row anyway.
+  for (std::int32_t y = 0; y < picture.Height(); ++y)
+    writer->WriteBand(y, 1, picture.ConstRowAddress(y), 0);
+  writer->Commit();
+}
+
+}  // namespace penamo

@@ -1,0 +1,47 @@
+// Writing PNG files in bands: 8-bit RGB, or RGBA when the picture carries alpha, with the colour
+// profile in an iCCP chunk. Rows are filtered and deflated by zlib on every core at once: the
+// picture is cut into segments of about a megabyte, each deflated on its own and ended on a
+// byte boundary (a sync flush), so the segments join into one zlib stream whose checksum is
+// combined from theirs. The file is replaced as FileReplacement.h describes: the earlier file
+// is untouched until Commit, and a writer destroyed without Commit leaves nothing behind.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "BandWriter.h"
+#include "Bitmap.h"
+#include "PictureExtras.h"
+
+namespace penamo {
+
+// The PNG row filters, and Adaptive: per row the filter whose output has the smallest sum of
+// absolute values, as most encoders choose.
+enum class TPngRowFilter { None = 0, Sub = 1, Up = 2, Average = 3, Paeth = 4, Adaptive = 5 };
+
+struct TPngWriterOptions {
+  int Level = 4;  // zlib level
+  TPngRowFilter Filter = TPngRowFilter::Up;
+  int Strategy = 0;  // zlib strategy (Z_DEFAULT_STRATEGY)
+  int Threads = 0;   // deflating threads; 0: one per core
+};
+
+// The options chosen by measurement (bench/png-write-bench.sh): see the defaults above.
+TPngWriterOptions DefaultPngWriterOptions();
+
+// A writer for a width × height picture. extras' alpha (Width × Height bytes, top row first)
+// is written unchanged beside the colours when present; its colour profile goes in iCCP. The
+// writer reads the alpha plane as the bands arrive: extras must outlive it.
+// Raises EFCreateError naming path when the file cannot be made, EInvalidGraphic when the
+// alpha plane does not match the size.
+std::unique_ptr<TBandWriter> CreatePngWriter(
+    const std::string& path, std::int32_t width, std::int32_t height, const TPictureExtras& extras,
+    const TPngWriterOptions& options = DefaultPngWriterOptions());
+
+// Writes a whole 24-bit picture (as the filters make it) as a PNG file through the writer, in
+// bands straight from the picture's rows. extras as for CreatePngWriter; a picture of another
+// format raises EInvalidGraphic before anything is written.
+void WritePngFile(const TBitmap& picture, const std::string& path, const TPictureExtras& extras);
+
+}  // namespace penamo

@@ -1,0 +1,141 @@
+#include "WebPReader.h"
+
+#include <webp/decode.h>
+#include <webp/demux.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Exceptions.h"
+#include "FormatSupport.h"
+
+namespace penamo {
+
+namespace {
+
+using namespace formats;
+
+[[noreturn]] void RaiseStatus(VP8StatusCode status) {
+  switch (status) {
+    case VP8_STATUS_NOT_ENOUGH_DATA:
+      RaiseTruncated("webp-truncated");
+    case VP8_STATUS_OUT_OF_MEMORY:
+      RaiseOutOfMemory();
+    case VP8_STATUS_UNSUPPORTED_FEATURE:
+      RaiseInvalid(Msg::InvalidWebP, "webp-unsupported-feature");
+    default:
+      RaiseInvalid(Msg::InvalidWebP, "webp-bad-bitstream");
+  }
+}
+
+struct TDemuxDelete {
+  void operator()(WebPDemuxer* demux) const { WebPDemuxDelete(demux); }
+};
+struct TAnimDecoderDelete {
+  void operator()(WebPAnimDecoder* decoder) const { WebPAnimDecoderDelete(decoder); }
+};
+
+// BGRA pixels into BGR rows and the alpha plane.
+void SplitBgra(const std::uint8_t* bgra, std::size_t stride, TPictureBuilder& builder) {
+  for (std::int32_t y = 0; y < builder.Height(); ++y) {
+    const std::uint8_t* in = bgra + static_cast<std::size_t>(y) * stride;
+    std::uint8_t* out = builder.Row(y);
+    std::uint8_t* alpha = builder.AlphaRow(y);
+    for (std::int32_t x = 0; x < builder.Width(); ++x, in += 4, out += 3) {
+      out[0] = in[0];
+      out[1] = in[1];
+      out[2] = in[2];
+      alpha[x] = in[3];
+    }
+  }
+}
+
+void DecodeStill(const std::uint8_t* data, std::size_t size, bool alpha, TPictureBuilder& builder) {
+  WebPDecoderConfig config;
+  if (!WebPInitDecoderConfig(&config)) RaiseInvalid(Msg::InvalidWebP, "webp-library-version");
+  std::vector<std::uint8_t> bgra;
+  config.output.is_external_memory = 1;
+  if (alpha) {
+    const auto stride = static_cast<std::size_t>(builder.Width()) * 4;
+    CheckBufferSize(static_cast<std::uint64_t>(builder.Height()), stride, "webp-too-large");
+    try {
+      bgra.resize(stride * static_cast<std::size_t>(builder.Height()));
+    } catch (const std::bad_alloc&) {
+      RaiseOutOfMemory();
+    }
+    config.output.colorspace = MODE_BGRA;
+    config.output.u.RGBA.rgba = bgra.data();
+    config.output.u.RGBA.stride = static_cast<int>(stride);
+    config.output.u.RGBA.size = bgra.size();
+  } else {
+    // Straight into the picture's rows; a bottom-up block is filled upside down.
+    config.output.colorspace = MODE_BGR;
+    config.output.u.RGBA.rgba = builder.Block();
+    config.output.u.RGBA.stride = static_cast<int>(builder.Stride());
+    config.output.u.RGBA.size = builder.ByteSize();
+    config.options.flip = builder.BottomUp() ? 1 : 0;
+  }
+  const VP8StatusCode status = WebPDecode(data, size, &config);
+  WebPFreeDecBuffer(&config.output);
+  if (status != VP8_STATUS_OK) RaiseStatus(status);
+  if (alpha) SplitBgra(bgra.data(), static_cast<std::size_t>(builder.Width()) * 4, builder);
+}
+
+void DecodeFirstFrame(const WebPData& webp, TPictureBuilder& builder) {
+  WebPAnimDecoderOptions options;
+  if (!WebPAnimDecoderOptionsInit(&options)) RaiseInvalid(Msg::InvalidWebP, "webp-library-version");
+  options.color_mode = MODE_BGRA;
+  options.use_threads = 0;
+  const std::unique_ptr<WebPAnimDecoder, TAnimDecoderDelete> decoder(
+      WebPAnimDecoderNew(&webp, &options));
+  if (!decoder) RaiseInvalid(Msg::InvalidWebP, "webp-bad-animation");
+  std::uint8_t* frame = nullptr;
+  int timestamp = 0;
+  if (!WebPAnimDecoderGetNext(decoder.get(), &frame, &timestamp)) {
+    RaiseInvalid(Msg::InvalidWebP, "webp-bad-animation-frame");
+  }
+  SplitBgra(frame, static_cast<std::size_t>(builder.Width()) * 4, builder);
+}
+
+}  // namespace
+
+void ReadWebP(const std::uint8_t* data, std::size_t size, TBitmap& picture,
+              TPictureExtras& extras) {
+  WebPBitstreamFeatures features;
+  const VP8StatusCode status = WebPGetFeatures(data, size, &features);
+  if (status != VP8_STATUS_OK) RaiseStatus(status);
+  CheckPictureSize(features.width, features.height, Msg::InvalidWebP, "webp");
+
+  const WebPData webp{data, size};
+  WebPDemuxState state = WEBP_DEMUX_PARSE_ERROR;
+  const std::unique_ptr<WebPDemuxer, TDemuxDelete> demux(WebPDemuxPartial(&webp, &state));
+  if (!demux || state == WEBP_DEMUX_PARSE_ERROR)
+    RaiseInvalid(Msg::InvalidWebP, "webp-bad-container");
+  if (state != WEBP_DEMUX_DONE) RaiseTruncated("webp-truncated");
+  // The canvas of an animation is the picture; checked before a frame is decoded.
+  const auto width = static_cast<std::int64_t>(WebPDemuxGetI(demux.get(), WEBP_FF_CANVAS_WIDTH));
+  const auto height = static_cast<std::int64_t>(WebPDemuxGetI(demux.get(), WEBP_FF_CANVAS_HEIGHT));
+  CheckPictureSize(width, height, Msg::InvalidWebP, "webp");
+  if (features.has_animation)
+    CheckBufferSize(static_cast<std::uint64_t>(height), 4u * width, "webp-too-large");
+
+  const bool alpha = features.has_alpha != 0;
+  TPictureBuilder builder(static_cast<std::int32_t>(width), static_cast<std::int32_t>(height),
+                          alpha || features.has_animation);
+  if (features.has_animation) {
+    DecodeFirstFrame(webp, builder);
+  } else {
+    DecodeStill(data, size, alpha, builder);
+  }
+
+  WebPChunkIterator chunk;
+  if (WebPDemuxGetChunk(demux.get(), "ICCP", 1, &chunk)) {
+    builder.Extras().ColorProfile.assign(chunk.chunk.bytes, chunk.chunk.bytes + chunk.chunk.size);
+    WebPDemuxReleaseChunkIterator(&chunk);
+  }
+  builder.Install(picture, extras);
+}
+
+}  // namespace penamo

@@ -1,0 +1,208 @@
+// JPEG files written by libjpeg: orientations, colour spaces, progressive scans, profiles.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include <jpeglib.h>
+
+#include "Exceptions.h"
+#include "JpegReader.h"
+#include "PictureMakers.h"
+
+namespace penamo {
+namespace {
+
+using test::PixelAt;
+
+constexpr std::uint32_t kRed = 0xFF0000, kGreen = 0x00FF00, kBlue = 0x0000FF, kWhite = 0xFFFFFF;
+
+bool Near(std::uint32_t a, std::uint32_t b, int tolerance = 12) {
+  for (int shift = 0; shift < 24; shift += 8) {
+    if (std::abs(static_cast<int>((a >> shift) & 0xFF) - static_cast<int>((b >> shift) & 0xFF)) >
+        tolerance)
+      return false;
+  }
+  return true;
+}
+
+// 32 × 16, stored quadrants: red top-left, green top-right, blue bottom-left, white bottom-right.
+test::TJpegSpec Quadrants() {
+  test::TJpegSpec spec;
+  spec.Width = 32;
+  spec.Height = 16;
+  for (int y = 0; y < spec.Height; ++y) {
+    for (int x = 0; x < spec.Width; ++x) {
+      const std::uint32_t c = y < 8 ? (x < 16 ? kRed : kGreen) : (x < 16 ? kBlue : kWhite);
+      spec.Samples.insert(spec.Samples.end(),
+                          {static_cast<std::uint8_t>(c >> 16), static_cast<std::uint8_t>(c >> 8),
+                           static_cast<std::uint8_t>(c)});
+    }
+  }
+  return spec;
+}
+
+struct TOrientationCase {
+  int Orientation;
+  bool BigEndian;
+  // The upright picture's corners: top-left, top-right, bottom-left, bottom-right.
+  std::uint32_t Corners[4];
+};
+
+class JpegOrientation : public testing::TestWithParam<TOrientationCase> {};
+
+TEST_P(JpegOrientation, ThePictureOpensUpright) {
+  const TOrientationCase& c = GetParam();
+  test::TJpegSpec spec = Quadrants();
+  spec.Exif = test::ExifWithOrientation(c.Orientation, c.BigEndian);
+  const test::TBytes file = test::MakeJpeg(spec);
+  TBitmap picture;
+  TPictureExtras extras;
+  ReadJpeg(file.data(), file.size(), picture, extras);
+  const bool turned = c.Orientation >= 5;
+  ASSERT_EQ(picture.Width(), turned ? 16 : 32);
+  ASSERT_EQ(picture.Height(), turned ? 32 : 16);
+  const int w = picture.Width() - 2, h = picture.Height() - 2;
+  const std::uint32_t seen[4] = {PixelAt(picture, 1, 1), PixelAt(picture, w, 1),
+                                 PixelAt(picture, 1, h), PixelAt(picture, w, h)};
+  for (int i = 0; i < 4; ++i)
+    EXPECT_TRUE(Near(seen[i], c.Corners[i])) << "corner " << i << ": " << std::hex << seen[i];
+}
+
+INSTANTIATE_TEST_SUITE_P(AllEight, JpegOrientation,
+                         testing::Values(TOrientationCase{1, false, {kRed, kGreen, kBlue, kWhite}},
+                                         TOrientationCase{2, true, {kGreen, kRed, kWhite, kBlue}},
+                                         TOrientationCase{3, false, {kWhite, kBlue, kGreen, kRed}},
+                                         TOrientationCase{4, true, {kBlue, kWhite, kRed, kGreen}},
+                                         TOrientationCase{5, false, {kRed, kBlue, kGreen, kWhite}},
+                                         TOrientationCase{6, true, {kBlue, kRed, kWhite, kGreen}},
+                                         TOrientationCase{6, false, {kBlue, kRed, kWhite, kGreen}},
+                                         TOrientationCase{7, false, {kWhite, kGreen, kBlue, kRed}},
+                                         TOrientationCase{8, true, {kGreen, kWhite, kRed, kBlue}}));
+
+TEST(JpegReader, AnOrientationOutsideOneToEightIsIgnored) {
+  test::TJpegSpec spec = Quadrants();
+  spec.Exif = test::ExifWithOrientation(9, false);
+  const test::TBytes file = test::MakeJpeg(spec);
+  TBitmap picture;
+  TPictureExtras extras;
+  ReadJpeg(file.data(), file.size(), picture, extras);
+  EXPECT_EQ(picture.Width(), 32);
+  EXPECT_TRUE(Near(PixelAt(picture, 1, 1), kRed));
+}
+
+struct TInkCase {
+  const char* Name;
+  int FileColorSpace;
+  bool Adobe;
+};
+
+class JpegInk : public testing::TestWithParam<TInkCase> {};
+
+TEST_P(JpegInk, CmykAndYcckBecomeTheirColours) {
+  // Stored samples as libjpeg takes them: with an Adobe marker 255 means no ink.
+  const TInkCase& c = GetParam();
+  test::TJpegSpec spec;
+  spec.Width = 16;
+  spec.Height = 8;
+  spec.Components = 4;
+  spec.InColorSpace = JCS_CMYK;
+  spec.FileColorSpace = c.FileColorSpace;
+  spec.WriteAdobe = c.Adobe;
+  spec.Quality = 100;
+  const auto ink = [&](int amount) {
+    return static_cast<std::uint8_t>(c.Adobe ? 255 - amount : amount);
+  };
+  for (int y = 0; y < 8; ++y) {
+    for (int x = 0; x < 16; ++x) {
+      // Left: full magenta ink (green gone); right: half black.
+      if (x < 8) {
+        spec.Samples.insert(spec.Samples.end(), {ink(0), ink(255), ink(0), ink(0)});
+      } else {
+        spec.Samples.insert(spec.Samples.end(), {ink(0), ink(0), ink(0), ink(128)});
+      }
+    }
+  }
+  const test::TBytes file = test::MakeJpeg(spec);
+  TBitmap picture;
+  TPictureExtras extras;
+  ReadJpeg(file.data(), file.size(), picture, extras);
+  EXPECT_TRUE(Near(PixelAt(picture, 3, 4), 0xFF00FF, 6)) << std::hex << PixelAt(picture, 3, 4);
+  EXPECT_TRUE(Near(PixelAt(picture, 12, 4), 0x7F7F7F, 6)) << std::hex << PixelAt(picture, 12, 4);
+}
+
+INSTANTIATE_TEST_SUITE_P(InkKinds, JpegInk,
+                         testing::Values(TInkCase{"AdobeCmyk", JCS_CMYK, true},
+                                         TInkCase{"AdobeYcck", JCS_YCCK, true},
+                                         TInkCase{"PlainCmyk", JCS_CMYK, false}),
+                         [](const auto& param) { return std::string(param.param.Name); });
+
+TEST(JpegReader, ProgressiveAndGreyscaleFilesDecodeLikeBaseline) {
+  test::TJpegSpec baseline = Quadrants();
+  test::TJpegSpec progressive = baseline;
+  progressive.Progressive = true;
+  const test::TBytes a = test::MakeJpeg(baseline), b = test::MakeJpeg(progressive);
+  TBitmap first, second;
+  TPictureExtras extras;
+  ReadJpeg(a.data(), a.size(), first, extras);
+  ReadJpeg(b.data(), b.size(), second, extras);
+  for (int y = 0; y < 16; ++y)
+    for (int x = 0; x < 32; ++x)
+      ASSERT_EQ(PixelAt(first, x, y), PixelAt(second, x, y));
+
+  // Stored as RGB rather than YCbCr (an Adobe marker says so): the same colours.
+  test::TJpegSpec rgb = baseline;
+  rgb.FileColorSpace = JCS_RGB;
+  const test::TBytes c = test::MakeJpeg(rgb);
+  TBitmap rgbPicture;
+  ReadJpeg(c.data(), c.size(), rgbPicture, extras);
+  EXPECT_TRUE(Near(PixelAt(rgbPicture, 4, 4), kRed));
+  EXPECT_TRUE(Near(PixelAt(rgbPicture, 28, 12), kWhite));
+
+  test::TJpegSpec grey;
+  grey.Width = 8;
+  grey.Height = 8;
+  grey.Components = 1;
+  grey.InColorSpace = JCS_GRAYSCALE;
+  grey.FileColorSpace = JCS_GRAYSCALE;
+  grey.Samples.assign(64, 200);
+  const test::TBytes g = test::MakeJpeg(grey);
+  TBitmap greyPicture;
+  ReadJpeg(g.data(), g.size(), greyPicture, extras);
+  EXPECT_TRUE(Near(PixelAt(greyPicture, 4, 4), 0xC8C8C8, 2));
+}
+
+TEST(JpegReader, TheApp2ProfileIsKept) {
+  test::TJpegSpec spec = Quadrants();
+  spec.Profile.assign(70000, 0);  // longer than one marker: spread over two
+  for (std::size_t i = 0; i < spec.Profile.size(); ++i)
+    spec.Profile[i] = static_cast<std::uint8_t>(i * 31);
+  const test::TBytes file = test::MakeJpeg(spec);
+  TBitmap picture;
+  TPictureExtras extras;
+  ReadJpeg(file.data(), file.size(), picture, extras);
+  EXPECT_EQ(extras.ColorProfile, spec.Profile);
+}
+
+TEST(JpegReader, ThousandsOfScansAreRefusedAsTooMuchWork) {
+  test::TJpegSpec spec;
+  spec.Width = 64;
+  spec.Height = 64;
+  spec.Components = 1;
+  spec.InColorSpace = JCS_GRAYSCALE;
+  spec.FileColorSpace = JCS_GRAYSCALE;
+  spec.Samples.assign(64 * 64, 90);
+  spec.ManyScans = kJpegMaxScans + 100;
+  const test::TBytes file = test::MakeJpeg(spec);
+  TBitmap picture;
+  TPictureExtras extras;
+  try {
+    ReadJpeg(file.data(), file.size(), picture, extras);
+    FAIL() << "read";
+  } catch (const EOutOfResources& error) {
+    EXPECT_EQ(error.Reason(), "jpeg-too-many-scans");
+  }
+  EXPECT_TRUE(picture.Empty());
+}
+
+}  // namespace
+}  // namespace penamo

@@ -1,0 +1,310 @@
+// Reading any picture by its content: signatures, truncation, hostile sizes, and the file
+// guarantees the bitmap reader gives.
+#include <gtest/gtest.h>
+#include <png.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <jpeglib.h>
+#include <chrono>
+#include <filesystem>
+#include <string>
+
+#include "Exceptions.h"
+#include "PictureFile.h"
+#include "PictureMakers.h"
+#include "StorageLimitScope.h"
+#include "Stream.h"
+
+namespace penamo {
+namespace {
+
+namespace fs = std::filesystem;
+using test::TBytes;
+
+class PictureFiles : public testing::Test {
+ protected:
+  void SetUp() override {
+    FFolder = fs::temp_directory_path() / ("penamo-formats-" + std::to_string(::getpid()));
+    fs::create_directories(FFolder);
+  }
+  void TearDown() override { fs::remove_all(FFolder); }
+  std::string PathOf(const std::string& name) const { return (FFolder / name).string(); }
+
+  fs::path FFolder;
+  test::TStorageLimitScope FLimit{256u << 20};
+};
+
+TBytes SmallPng() {
+  test::TPngSpec spec;
+  spec.Width = 40;
+  spec.Height = 30;
+  spec.ColorType = PNG_COLOR_TYPE_RGB;
+  for (int i = 0; i < 40 * 30 * 3; ++i)
+    spec.Samples.push_back(static_cast<std::uint32_t>((i * 7) % 256));
+  return test::MakePng(spec);
+}
+
+TBytes SmallJpeg() {
+  test::TJpegSpec spec;
+  spec.Width = 40;
+  spec.Height = 30;
+  spec.Progressive = true;
+  for (int i = 0; i < 40 * 30 * 3; ++i)
+    spec.Samples.push_back(static_cast<std::uint8_t>(i % 251));
+  return test::MakeJpeg(spec);
+}
+
+TBytes SmallTiff() {
+  test::TTiffSpec spec;
+  spec.Width = 40;
+  spec.Height = 30;
+  spec.SamplesPerPixel = 3;
+  spec.Photometric = 2;
+  spec.Compression = 5;  // LZW
+  for (int i = 0; i < 40 * 30 * 3; ++i)
+    spec.Samples.push_back(static_cast<std::uint32_t>(i % 253));
+  return test::MakeTiff(spec);
+}
+
+TBytes SmallWebP(bool lossless) {
+  std::vector<std::uint8_t> bgra;
+  for (int i = 0; i < 40 * 30; ++i)
+    bgra.insert(bgra.end(),
+                {static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(i / 5), 90, 255});
+  return test::MakeWebP(40, 30, bgra, lossless, false);
+}
+
+TBytes SmallBitmap() {
+  TBitmap picture;
+  picture.SetImageFormat(TPixelFormat::pf24bit);
+  picture.SetWidth(40);
+  picture.SetHeight(30);
+  TMemoryStream stream;
+  picture.WriteBitmapStream(stream);
+  return stream.Bytes();
+}
+
+TEST_F(PictureFiles, TheContentDecidesTheKindNeverTheName) {
+  const struct {
+    TBytes Bytes;
+    const char* Name;
+    TPictureKind Kind;
+  } cases[] = {{SmallPng(), "photo.bmp", TPictureKind::Png},
+               {SmallJpeg(), "photo.png", TPictureKind::Jpeg},
+               {SmallTiff(), "scan.jpg", TPictureKind::Tiff},
+               {SmallWebP(true), "web.tiff", TPictureKind::WebP},
+               {SmallBitmap(), "old.webp", TPictureKind::Bitmap}};
+  for (const auto& c : cases) {
+    test::WriteFileBytes(PathOf(c.Name), c.Bytes);
+    TBitmap picture;
+    TPictureExtras extras;
+    EXPECT_EQ(ReadPicture(PathOf(c.Name), picture, extras), c.Kind) << c.Name;
+    EXPECT_EQ(picture.Width(), 40) << c.Name;
+    EXPECT_EQ(picture.Height(), 30) << c.Name;
+    EXPECT_EQ(picture.ImageFormat(), TPixelFormat::pf24bit) << c.Name;
+  }
+}
+
+struct TTruncation {
+  const char* Format;
+  TBytes (*Make)();
+};
+
+class Truncation : public PictureFiles, public testing::WithParamInterface<TTruncation> {};
+
+TEST_P(Truncation, AFileCutAnywhereIsRefusedAndThePictureKept) {
+  const TBytes whole = GetParam().Make();
+  for (double fraction : {0.1, 0.3, 0.5, 0.8, 0.97}) {
+    // Never shorter than the signature: that would be a different file, not a cut one.
+    const auto size = std::max<std::size_t>(
+        16, static_cast<std::size_t>(static_cast<double>(whole.size()) * fraction));
+    const TBytes cut(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(size));
+    TBitmap picture;
+    picture.SetImageFormat(TPixelFormat::pf24bit);
+    picture.SetWidth(3);
+    picture.SetHeight(2);
+    TPictureExtras extras;
+    extras.Alpha = {1, 2, 3, 4, 5, 6};
+    try {
+      ReadPictureBytes(cut.data(), cut.size(), picture, extras);
+      ADD_FAILURE() << GetParam().Format << " cut at " << size << " of " << whole.size()
+                    << " was read";
+    } catch (const EReadError& error) {
+      EXPECT_FALSE(error.Reason().empty());
+    } catch (const EInvalidGraphic& error) {
+      EXPECT_FALSE(error.Reason().empty());
+    }
+    EXPECT_EQ(picture.Width(), 3);
+    EXPECT_EQ(extras.Alpha.size(), 6u);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryFormat, Truncation,
+    testing::Values(TTruncation{"Png", SmallPng}, TTruncation{"Jpeg", SmallJpeg},
+                    TTruncation{"Tiff", SmallTiff},
+                    TTruncation{"WebPLossless", [] { return SmallWebP(true); }},
+                    TTruncation{"WebPLossy", [] { return SmallWebP(false); }}),
+    [](const auto& param) { return std::string(param.param.Format); });
+
+// Big-endian helpers for a hand-made PNG.
+void Put32(TBytes& out, std::uint32_t v) {
+  for (int shift = 24; shift >= 0; shift -= 8)
+    out.push_back(static_cast<std::uint8_t>(v >> shift));
+}
+void Chunk(TBytes& out, const char* type, const TBytes& data) {
+  Put32(out, static_cast<std::uint32_t>(data.size()));
+  const std::size_t start = out.size();
+  out.insert(out.end(), type, type + 4);
+  out.insert(out.end(), data.begin(), data.end());
+  Put32(out, static_cast<std::uint32_t>(
+                 crc32(0, out.data() + start, static_cast<uInt>(out.size() - start))));
+}
+
+TEST_F(PictureFiles, ASmallPngClaimingAHugePictureIsRefusedAtOnce) {
+  // 65535 × 65535 RGB, and some 30 KB of deflated zero rows.
+  TBytes png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  TBytes ihdr;
+  Put32(ihdr, 65535);
+  Put32(ihdr, 65535);
+  ihdr.insert(ihdr.end(), {8, 2, 0, 0, 0});
+  Chunk(png, "IHDR", ihdr);
+  const TBytes zeros(30u << 20, 0);
+  uLongf length = compressBound(static_cast<uLong>(zeros.size()));
+  TBytes idat(length);
+  compress2(idat.data(), &length, zeros.data(), static_cast<uLong>(zeros.size()), 1);
+  idat.resize(length);
+  Chunk(png, "IDAT", idat);
+  Chunk(png, "IEND", {});
+  ASSERT_LT(png.size(), 200000u);
+  const auto start = std::chrono::steady_clock::now();
+  TBitmap picture;
+  TPictureExtras extras;
+  try {
+    ReadPictureBytes(png.data(), png.size(), picture, extras);
+    FAIL() << "read";
+  } catch (const EOutOfResources& error) {
+    EXPECT_EQ(error.Message(), Msg::OutOfResources);
+    EXPECT_EQ(error.Reason(), "png-too-large");
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+  EXPECT_TRUE(picture.Empty());
+}
+
+// A little-endian TIFF of one grey strip, written by hand so that its fields can lie.
+TBytes HandMadeTiff(std::uint32_t width, std::uint32_t height, std::uint32_t compression,
+                    std::uint32_t stripBytes) {
+  TBytes t = {'I', 'I', 42, 0, 8, 0, 0, 0};
+  const auto put16 = [&](std::uint32_t v) {
+    t.push_back(static_cast<std::uint8_t>(v));
+    t.push_back(static_cast<std::uint8_t>(v >> 8));
+  };
+  const auto put32 = [&](std::uint32_t v) {
+    put16(v & 0xFFFF);
+    put16(v >> 16);
+  };
+  const std::uint32_t entries = 8;
+  const std::uint32_t dataOffset = 8 + 2 + entries * 12 + 4;
+  put16(entries);
+  const auto entry = [&](std::uint32_t tag, std::uint32_t type, std::uint32_t value) {
+    put16(tag);
+    put16(type);
+    put32(1);
+    put32(value);
+  };
+  entry(256, 4, width);
+  entry(257, 4, height);
+  entry(258, 3, 8);
+  entry(259, 3, compression);
+  entry(262, 3, 1);
+  entry(273, 4, dataOffset);
+  entry(278, 4, height);
+  entry(279, 4, stripBytes);
+  put32(0);
+  for (int i = 0; i < 1000; ++i)
+    t.push_back(static_cast<std::uint8_t>(i));
+  return t;
+}
+
+TEST_F(PictureFiles, TiffsWithHugeStripsAreRefusedQuickly) {
+  const struct {
+    const char* Name;
+    TBytes File;
+    bool TooLarge;
+  } cases[] = {
+      {"huge picture", HandMadeTiff(60000, 60000, 1, 0xFFFFFFF0u), true},
+      {"strip beyond the file", HandMadeTiff(4000, 4000, 1, 0xFFFFFFF0u), false},
+      {"lzw strip beyond the file", HandMadeTiff(4000, 4000, 5, 0xFFFFFFF0u), false},
+  };
+  for (const auto& c : cases) {
+    const auto start = std::chrono::steady_clock::now();
+    TBitmap picture;
+    TPictureExtras extras;
+    try {
+      ReadPictureBytes(c.File.data(), c.File.size(), picture, extras);
+      ADD_FAILURE() << c.Name << " was read";
+    } catch (const EOutOfResources&) {
+      EXPECT_TRUE(c.TooLarge) << c.Name;
+    } catch (const Exception& error) {
+      EXPECT_FALSE(c.TooLarge) << c.Name << ": " << error.Reason();
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(900)) << c.Name;
+  }
+}
+
+TEST_F(PictureFiles, AJpegOverTheStorageLimitIsRefusedBeforeDecoding) {
+  test::TJpegSpec spec;
+  spec.Width = 16;
+  spec.Height = 16;
+  spec.Samples.assign(16 * 16 * 3, 77);
+  TBytes jpeg = test::MakeJpeg(spec);
+  // The frame header's height and width (SOF0: FF C0, length, precision, height, width).
+  for (std::size_t i = 0; i + 9 < jpeg.size(); ++i) {
+    if (jpeg[i] == 0xFF && jpeg[i + 1] == 0xC0) {
+      jpeg[i + 5] = jpeg[i + 6] = jpeg[i + 7] = jpeg[i + 8] = 0xFF;
+      break;
+    }
+  }
+  TBitmap picture;
+  TPictureExtras extras;
+  EXPECT_THROW(ReadPictureBytes(jpeg.data(), jpeg.size(), picture, extras), EOutOfResources);
+}
+
+TEST_F(PictureFiles, AMissingFileOrAPipeIsAnOpenErrorNamingThePath) {
+  TBitmap picture;
+  TPictureExtras extras;
+  const std::string missing = PathOf("none.png");
+  try {
+    ReadPicture(missing, picture, extras);
+    FAIL() << "read";
+  } catch (const EFOpenError& error) {
+    EXPECT_EQ(error.Message(), Msg::FOpenError(missing));
+  }
+  const std::string pipe = PathOf("pipe.png");
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  EXPECT_THROW(ReadPicture(pipe, picture, extras), EFOpenError);
+}
+
+TEST_F(PictureFiles, ABitmapClearsTheExtrasOfThePictureBefore) {
+  test::TPngSpec spec;
+  spec.Width = 2;
+  spec.Height = 2;
+  spec.ColorType = PNG_COLOR_TYPE_RGB_ALPHA;
+  spec.Samples.assign(16, 100);
+  spec.Profile = test::SmallProfile();
+  test::WriteFileBytes(PathOf("a.png"), test::MakePng(spec));
+  test::WriteFileBytes(PathOf("b.bmp"), SmallBitmap());
+  TBitmap picture;
+  TPictureExtras extras;
+  ReadPicture(PathOf("a.png"), picture, extras);
+  EXPECT_TRUE(extras.HasAlpha());
+  EXPECT_FALSE(extras.ColorProfile.empty());
+  ReadPicture(PathOf("b.bmp"), picture, extras);
+  EXPECT_FALSE(extras.HasAlpha());
+  EXPECT_TRUE(extras.ColorProfile.empty());
+}
+
+}  // namespace
+}  // namespace penamo

@@ -1,0 +1,416 @@
+#include "PictureMakers.h"
+
+#include <png.h>
+#include <tiffio.h>
+#include <webp/encode.h>
+#include <webp/mux.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+#include <jpeglib.h>
+
+namespace penamo::test {
+
+namespace {
+
+void AppendToBytes(png_structp png, png_bytep data, png_size_t length) {
+  auto* out = static_cast<TBytes*>(png_get_io_ptr(png));
+  out->insert(out->end(), data, data + length);
+}
+
+// libpng reports errors by longjmp: this frame holds nothing with a destructor.
+bool WritePngRows(const TPngSpec* spec, png_bytep* rows, TBytes* out) {
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png_create_info_struct(png);
+  if (setjmp(png_jmpbuf(png))) {
+    png_destroy_write_struct(&png, &info);
+    return false;
+  }
+  png_set_write_fn(png, out, AppendToBytes, nullptr);
+  png_set_IHDR(png, info, static_cast<png_uint_32>(spec->Width),
+               static_cast<png_uint_32>(spec->Height), spec->BitDepth, spec->ColorType,
+               spec->Interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
+               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  png_color palette[256];
+  if (spec->ColorType == PNG_COLOR_TYPE_PALETTE) {
+    const int entries = static_cast<int>(spec->Palette.size() / 3);
+    for (int i = 0; i < entries; ++i) {
+      palette[i].red = spec->Palette[3 * i];
+      palette[i].green = spec->Palette[3 * i + 1];
+      palette[i].blue = spec->Palette[3 * i + 2];
+    }
+    png_set_PLTE(png, info, palette, entries);
+    if (!spec->PaletteAlpha.empty()) {
+      png_set_tRNS(png, info, spec->PaletteAlpha.data(),
+                   static_cast<int>(spec->PaletteAlpha.size()), nullptr);
+    }
+  }
+  if (spec->GreyOrRgbKey) {
+    png_color_16 key{};
+    key.gray = spec->KeyGrey;
+    key.red = spec->KeyRgb[0];
+    key.green = spec->KeyRgb[1];
+    key.blue = spec->KeyRgb[2];
+    png_set_tRNS(png, info, nullptr, 0, &key);
+  }
+  if (!spec->Profile.empty()) {
+    png_set_iCCP(png, info, "test", PNG_COMPRESSION_TYPE_BASE, spec->Profile.data(),
+                 static_cast<png_uint_32>(spec->Profile.size()));
+  }
+  png_write_info(png, info);
+  png_write_image(png, rows);
+  png_write_end(png, info);
+  png_destroy_write_struct(&png, &info);
+  return true;
+}
+
+int Channels(int colorType) {
+  switch (colorType) {
+    case PNG_COLOR_TYPE_RGB:
+      return 3;
+    case PNG_COLOR_TYPE_GRAY_ALPHA:
+      return 2;
+    case PNG_COLOR_TYPE_RGB_ALPHA:
+      return 4;
+    default:
+      return 1;
+  }
+}
+
+// Packs samples MSB first at depth bits (8: bytes, 16: big-endian pairs).
+TBytes PackRow(const std::uint32_t* samples, std::size_t count, int bits) {
+  TBytes row((count * static_cast<std::size_t>(bits) + 7) / 8, 0);
+  for (std::size_t i = 0; i < count; ++i) {
+    if (bits == 16) {
+      row[2 * i] = static_cast<std::uint8_t>(samples[i] >> 8);
+      row[2 * i + 1] = static_cast<std::uint8_t>(samples[i]);
+    } else {
+      const std::size_t bit = i * static_cast<std::size_t>(bits);
+      row[bit / 8] |= static_cast<std::uint8_t>(samples[i] << (8 - bits - bit % 8));
+    }
+  }
+  return row;
+}
+
+struct TJpegErrorTrap {
+  jpeg_error_mgr Manager;
+  std::jmp_buf Jump;
+};
+
+void JpegFailed(j_common_ptr info) {
+  std::longjmp(reinterpret_cast<TJpegErrorTrap*>(info->err)->Jump, 1);
+}
+
+bool WriteJpegRows(const TJpegSpec* spec, const jpeg_scan_info* script, int scans,
+                   unsigned char** out, unsigned long* size) {
+  jpeg_compress_struct info;
+  TJpegErrorTrap trap;
+  info.err = jpeg_std_error(&trap.Manager);
+  trap.Manager.error_exit = JpegFailed;
+  if (setjmp(trap.Jump)) {
+    jpeg_destroy_compress(&info);
+    return false;
+  }
+  jpeg_create_compress(&info);
+  jpeg_mem_dest(&info, out, size);
+  info.image_width = static_cast<JDIMENSION>(spec->Width);
+  info.image_height = static_cast<JDIMENSION>(spec->Height);
+  info.input_components = spec->Components;
+  info.in_color_space = static_cast<J_COLOR_SPACE>(spec->InColorSpace);
+  jpeg_set_defaults(&info);
+  jpeg_set_colorspace(&info, static_cast<J_COLOR_SPACE>(spec->FileColorSpace));
+  info.write_Adobe_marker = spec->WriteAdobe ? TRUE : FALSE;
+  jpeg_set_quality(&info, spec->Quality, TRUE);
+  if (spec->Progressive) jpeg_simple_progression(&info);
+  if (script != nullptr) {
+    info.scan_info = script;
+    info.num_scans = scans;
+  }
+  jpeg_start_compress(&info, TRUE);
+  if (!spec->Exif.empty())
+    jpeg_write_marker(&info, JPEG_APP0 + 1, spec->Exif.data(),
+                      static_cast<unsigned>(spec->Exif.size()));
+  if (!spec->Profile.empty())
+    jpeg_write_icc_profile(&info, spec->Profile.data(),
+                           static_cast<unsigned>(spec->Profile.size()));
+  const std::size_t stride = static_cast<std::size_t>(spec->Width * spec->Components);
+  while (info.next_scanline < info.image_height) {
+    JSAMPROW row = const_cast<JSAMPROW>(spec->Samples.data() + info.next_scanline * stride);
+    jpeg_write_scanlines(&info, &row, 1);
+  }
+  jpeg_finish_compress(&info);
+  jpeg_destroy_compress(&info);
+  return true;
+}
+
+}  // namespace
+
+TBytes MakePng(const TPngSpec& spec) {
+  const std::size_t perRow = static_cast<std::size_t>(spec.Width * Channels(spec.ColorType));
+  std::vector<TBytes> packed;
+  std::vector<png_bytep> rows;
+  for (int y = 0; y < spec.Height; ++y)
+    packed.push_back(
+        PackRow(spec.Samples.data() + perRow * static_cast<std::size_t>(y), perRow, spec.BitDepth));
+  for (auto& row : packed)
+    rows.push_back(row.data());
+  TBytes out;
+  if (!WritePngRows(&spec, rows.data(), &out)) throw std::runtime_error("libpng could not write");
+  return out;
+}
+
+TBytes MakeJpeg(const TJpegSpec& spec) {
+  std::vector<jpeg_scan_info> script;
+  if (spec.ManyScans > 0) {
+    // DC first, then every AC coefficient alone, refined one bit at a time.
+    script.push_back({1, {0, 0, 0, 0}, 0, 0, 0, 0});
+    for (int k = 1; k <= 63 && static_cast<int>(script.size()) < spec.ManyScans; ++k) {
+      script.push_back({1, {0, 0, 0, 0}, k, k, 0, 9});
+      for (int al = 8; al >= 0; --al)
+        script.push_back({1, {0, 0, 0, 0}, k, k, al + 1, al});
+    }
+  }
+  unsigned char* buffer = nullptr;
+  unsigned long size = 0;
+  const bool ok = WriteJpegRows(&spec, script.empty() ? nullptr : script.data(),
+                                static_cast<int>(script.size()), &buffer, &size);
+  TBytes out;
+  if (ok) out.assign(buffer, buffer + size);
+  std::free(buffer);
+  if (!ok) throw std::runtime_error("libjpeg could not write");
+  return out;
+}
+
+TBytes ExifWithOrientation(int orientation, bool big) {
+  TBytes b = {'E', 'x', 'i', 'f', 0, 0};
+  const auto put16 = [&](unsigned v) {
+    if (big) {
+      b.push_back(static_cast<std::uint8_t>(v >> 8));
+      b.push_back(static_cast<std::uint8_t>(v));
+    } else {
+      b.push_back(static_cast<std::uint8_t>(v));
+      b.push_back(static_cast<std::uint8_t>(v >> 8));
+    }
+  };
+  const auto put32 = [&](unsigned v) {
+    if (big) {
+      put16(v >> 16);
+      put16(v & 0xFFFF);
+    } else {
+      put16(v & 0xFFFF);
+      put16(v >> 16);
+    }
+  };
+  b.push_back(big ? 'M' : 'I');
+  b.push_back(big ? 'M' : 'I');
+  put16(42);
+  put32(8);  // IFD0 right after the header
+  put16(2);  // two entries: a resolution before the orientation
+  put16(0x011A);
+  put16(5);
+  put32(1);
+  put32(0);
+  put16(0x0112);
+  put16(3);
+  put32(1);
+  put16(static_cast<unsigned>(orientation));
+  put16(0);
+  put32(0);  // no next IFD
+  return b;
+}
+
+TBytes MakeTiff(const TTiffSpec& spec) {
+  char path[] = "/tmp/penamo-tiff-XXXXXX";
+  const int fd = mkstemp(path);
+  if (fd < 0) throw std::runtime_error("no temporary file");
+  close(fd);
+  TIFF* tif = TIFFOpen(path, "w");
+  if (tif == nullptr) throw std::runtime_error("libtiff could not open");
+  TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, static_cast<std::uint32_t>(spec.Width));
+  TIFFSetField(tif, TIFFTAG_IMAGELENGTH, static_cast<std::uint32_t>(spec.Height));
+  TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, static_cast<std::uint16_t>(spec.SamplesPerPixel));
+  TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, static_cast<std::uint16_t>(spec.BitsPerSample));
+  TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, static_cast<std::uint16_t>(spec.Photometric));
+  TIFFSetField(tif, TIFFTAG_COMPRESSION, static_cast<std::uint16_t>(spec.Compression));
+  TIFFSetField(
+      tif, TIFFTAG_PLANARCONFIG,
+      static_cast<std::uint16_t>(spec.Separate ? PLANARCONFIG_SEPARATE : PLANARCONFIG_CONTIG));
+  if (spec.ExtraSample >= 0) {
+    std::uint16_t kind = static_cast<std::uint16_t>(spec.ExtraSample);
+    TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, &kind);
+  }
+  if (!spec.ColorMap.empty()) {
+    const std::size_t n = spec.ColorMap.size() / 3;
+    TIFFSetField(tif, TIFFTAG_COLORMAP, spec.ColorMap.data(), spec.ColorMap.data() + n,
+                 spec.ColorMap.data() + 2 * n);
+  }
+  if (!spec.Profile.empty())
+    TIFFSetField(tif, TIFFTAG_ICCPROFILE, static_cast<std::uint32_t>(spec.Profile.size()),
+                 spec.Profile.data());
+  const int planes = spec.Separate ? spec.SamplesPerPixel : 1;
+  const int perPixel = spec.Separate ? 1 : spec.SamplesPerPixel;
+  const auto spp = static_cast<std::size_t>(spec.SamplesPerPixel);
+  const auto width = static_cast<std::size_t>(spec.Width);
+  // One plane's row y as packed bytes in host order (libtiff swaps 16-bit samples itself).
+  const auto planeRow = [&](int plane, int y) {
+    std::vector<std::uint32_t> samples;
+    for (std::size_t x = 0; x < width; ++x) {
+      for (int s = 0; s < perPixel; ++s) {
+        const std::size_t index = (static_cast<std::size_t>(y) * width + x) * spp +
+                                  static_cast<std::size_t>(spec.Separate ? plane : s);
+        samples.push_back(spec.Samples[index]);
+      }
+    }
+    if (spec.BitsPerSample != 16)
+      return PackRow(samples.data(), samples.size(), spec.BitsPerSample);
+    TBytes row(samples.size() * 2);
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+      const auto v = static_cast<std::uint16_t>(samples[i]);
+      std::memcpy(row.data() + 2 * i, &v, 2);
+    }
+    return row;
+  };
+  bool ok = true;
+  if (spec.Tiled) {
+    const std::uint32_t tile = 16;
+    TIFFSetField(tif, TIFFTAG_TILEWIDTH, tile);
+    TIFFSetField(tif, TIFFTAG_TILELENGTH, tile);
+    const tmsize_t tileBytes = TIFFTileSize(tif);
+    const std::size_t tileRow = static_cast<std::size_t>(TIFFTileRowSize(tif));
+    for (int plane = 0; plane < planes; ++plane) {
+      for (int ty = 0; ty < spec.Height; ty += 16) {
+        for (int tx = 0; tx < spec.Width; tx += 16) {
+          TBytes buffer(static_cast<std::size_t>(tileBytes), 0);
+          const std::size_t pixelBits = static_cast<std::size_t>(perPixel * spec.BitsPerSample);
+          for (int r = 0; r < 16 && ty + r < spec.Height; ++r) {
+            const TBytes row = planeRow(plane, ty + r);
+            const std::size_t offset = pixelBits * static_cast<std::size_t>(tx) / 8;
+            const std::size_t bytes = std::min(tileRow, row.size() - offset);
+            std::memcpy(buffer.data() + static_cast<std::size_t>(r) * tileRow, row.data() + offset,
+                        bytes);
+          }
+          ok = ok && TIFFWriteTile(tif, buffer.data(), static_cast<std::uint32_t>(tx),
+                                   static_cast<std::uint32_t>(ty), 0,
+                                   static_cast<std::uint16_t>(plane)) >= 0;
+        }
+      }
+    }
+  } else {
+    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, static_cast<std::uint32_t>(spec.RowsPerStrip));
+    for (int plane = 0; plane < planes; ++plane) {
+      for (int y = 0; y < spec.Height; ++y) {
+        TBytes row = planeRow(plane, y);
+        ok = ok && TIFFWriteScanline(tif, row.data(), static_cast<std::uint32_t>(y),
+                                     static_cast<std::uint16_t>(plane)) >= 0;
+      }
+    }
+  }
+  TIFFClose(tif);
+  TBytes out = ReadFileBytes(path);
+  std::remove(path);
+  if (!ok) throw std::runtime_error("libtiff could not write");
+  return out;
+}
+
+TBytes MakeWebP(int width, int height, const std::vector<std::uint8_t>& bgra, bool lossless,
+                bool alpha, const TBytes& profile) {
+  std::uint8_t* encoded = nullptr;
+  std::size_t size = 0;
+  if (alpha) {
+    size = lossless ? WebPEncodeLosslessBGRA(bgra.data(), width, height, width * 4, &encoded)
+                    : WebPEncodeBGRA(bgra.data(), width, height, width * 4, 95, &encoded);
+  } else {
+    std::vector<std::uint8_t> bgr;
+    for (std::size_t i = 0; i < bgra.size(); i += 4)
+      bgr.insert(bgr.end(), &bgra[i], &bgra[i] + 3);
+    size = lossless ? WebPEncodeLosslessBGR(bgr.data(), width, height, width * 3, &encoded)
+                    : WebPEncodeBGR(bgr.data(), width, height, width * 3, 95, &encoded);
+  }
+  TBytes out(encoded, encoded + size);
+  WebPFree(encoded);
+  if (size == 0) throw std::runtime_error("libwebp could not write");
+  if (profile.empty()) return out;
+  WebPMux* mux = WebPMuxNew();
+  const WebPData image{out.data(), out.size()};
+  const WebPData icc{profile.data(), profile.size()};
+  WebPMuxSetImage(mux, &image, 1);
+  WebPMuxSetChunk(mux, "ICCP", &icc, 1);
+  WebPData assembled{};
+  WebPMuxAssemble(mux, &assembled);
+  TBytes withProfile(assembled.bytes, assembled.bytes + assembled.size);
+  WebPDataClear(&assembled);
+  WebPMuxDelete(mux);
+  return withProfile;
+}
+
+TBytes MakeAnimatedWebP(int width, int height, std::uint32_t firstBgra, std::uint32_t secondBgra) {
+  WebPAnimEncoderOptions options;
+  WebPAnimEncoderOptionsInit(&options);
+  WebPAnimEncoder* encoder = WebPAnimEncoderNew(width, height, &options);
+  WebPConfig config;
+  WebPConfigInit(&config);
+  config.lossless = 1;
+  int timestamp = 0;
+  for (const std::uint32_t colour : {firstBgra, secondBgra}) {
+    WebPPicture frame;
+    WebPPictureInit(&frame);
+    frame.use_argb = 1;
+    frame.width = width;
+    frame.height = height;
+    WebPPictureAlloc(&frame);
+    // ARGB words: alpha in the top byte, then red, green, blue.
+    const std::uint32_t argb = ((colour & 0xFF) << 24) | (((colour >> 8) & 0xFF) << 16) |
+                               (((colour >> 16) & 0xFF) << 8) | (colour >> 24);
+    for (int i = 0; i < width * height; ++i)
+      frame.argb[i] = argb;
+    WebPAnimEncoderAdd(encoder, &frame, timestamp, &config);
+    WebPPictureFree(&frame);
+    timestamp += 100;
+  }
+  WebPAnimEncoderAdd(encoder, nullptr, timestamp, nullptr);
+  WebPData assembled{};
+  WebPAnimEncoderAssemble(encoder, &assembled);
+  TBytes out(assembled.bytes, assembled.bytes + assembled.size);
+  WebPDataClear(&assembled);
+  WebPAnimEncoderDelete(encoder);
+  if (out.empty()) throw std::runtime_error("libwebp could not write an animation");
+  return out;
+}
+
+TBytes SmallProfile() {
+  TBytes profile(132, 0);
+  profile[3] = 132;  // the profile's size, big-endian
+  std::memcpy(&profile[12], "mntrRGB XYZ ", 12);
+  std::memcpy(&profile[36], "acsp", 4);
+  const std::uint8_t d50[] = {0, 0, 0xF6, 0xD6, 0, 1, 0, 0, 0, 0, 0xD3, 0x2D};
+  std::memcpy(&profile[68], d50, sizeof d50);
+  profile[100] = 0x5A;  // something that is not zero, to see it carried
+  return profile;
+}
+
+TBytes ReadFileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return TBytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteFileBytes(const std::string& path, const TBytes& bytes) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
+}
+
+std::uint32_t PixelAt(const TBitmap& picture, int x, int y) {
+  const std::uint8_t* p = picture.ConstRowAddress(y) + 3 * x;
+  return (std::uint32_t{p[2]} << 16) | (std::uint32_t{p[1]} << 8) | p[0];
+}
+
+}  // namespace penamo::test
