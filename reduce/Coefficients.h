@@ -7,32 +7,22 @@
 
 namespace penamo::Coefficients {
 
-// 1000 × Y = 299 R + 587 G + 114 B.
-inline constexpr std::int32_t kLumaScale = 1000;
-inline constexpr std::int32_t kRedToY = 299;
-inline constexpr std::int32_t kGreenToY = 587;
-inline constexpr std::int32_t kBlueToY = 114;
+// Luma: scale × Y = red × R + green × G + blue × B.
+inline constexpr std::int32_t kLumaScale = 1000, kRedToY = 299, kGreenToY = 587, kBlueToY = 114;
 
-// 10000 × (Cb − 128) = −1687 R − 3313 G + 5000 B; 10000 × (Cr − 128) = 5000 R − 4187 G − 813 B.
-inline constexpr std::int32_t kChromaScale = 10000;
-inline constexpr std::int32_t kRedToCb = 1687;
-inline constexpr std::int32_t kGreenToCb = 3313;
-inline constexpr std::int32_t kHalf = 5000;  // blue into Cb, red into Cr
-inline constexpr std::int32_t kGreenToCr = 4187;
-inline constexpr std::int32_t kBlueToCr = 813;
-inline constexpr std::int32_t kChromaCentre = 128;
+// Chroma: scale × (Cb − centre) = −kRedToCb R − kGreenToCb G + kHalf B and
+// scale × (Cr − centre) = kHalf R − kGreenToCr G − kBlueToCr B.
+inline constexpr std::int32_t kChromaScale = 10000, kChromaCentre = 128, kHalf = 5000;
+inline constexpr std::int32_t kRedToCb = 1687, kGreenToCb = 3313;
+inline constexpr std::int32_t kGreenToCr = 4187, kBlueToCr = 813;
 
-// Red = L + 1402 dCr / 1000, blue = L + 1772 dCb / 1000,
-// green = L − (34414 dCb + 71414 dCr) / 100000, where dCb = Cb − 128 and dCr = Cr − 128.
-inline constexpr std::int32_t kRebuildScale = 1000;
-inline constexpr std::int32_t kCrToRed = 1402;
-inline constexpr std::int32_t kCbToBlue = 1772;
-inline constexpr std::int32_t kGreenRebuildScale = 100000;
-inline constexpr std::int32_t kCbToGreen = 34414;
-inline constexpr std::int32_t kCrToGreen = 71414;
+// Rebuilding from luma L and dCb = Cb − centre, dCr = Cr − centre: red = L + kCrToRed dCr / scale,
+// blue = L + kCbToBlue dCb / scale, green = L − (kCbToGreen dCb + kCrToGreen dCr) / green scale.
+inline constexpr std::int32_t kRebuildScale = 1000, kCrToRed = 1402, kCbToBlue = 1772;
+inline constexpr std::int32_t kGreenRebuildScale = 100000, kCbToGreen = 34414, kCrToGreen = 71414;
 
 // coefficient / scale rounded once to the nearest extended value: the same value as the decimal
-// literal (299 / 1000 gives exactly 0.299L).
+// literal would give (kRedToY / kLumaScale is exactly 0.299L).
 constexpr long double Extended(std::int32_t coefficient, std::int32_t scale) {
   return static_cast<long double>(coefficient) / static_cast<long double>(scale);
 }
