@@ -26,19 +26,19 @@ bool Near(std::uint32_t a, std::uint32_t b, int tolerance = 12) {
 }
 
 // 32 × 16, stored quadrants: red top-left, green top-right, blue bottom-left, white bottom-right.
-test::TJpegSpec Quadrants() {
-  test::TJpegSpec spec;
-  spec.Width = 32;
-  spec.Height = 16;
-  for (int y = 0; y < spec.Height; ++y) {
-    for (int x = 0; x < spec.Width; ++x) {
+test::TJpegLayout Quadrants() {
+  test::TJpegLayout layout;
+  layout.Width = 32;
+  layout.Height = 16;
+  for (int y = 0; y < layout.Height; ++y) {
+    for (int x = 0; x < layout.Width; ++x) {
       const std::uint32_t c = y < 8 ? (x < 16 ? kRed : kGreen) : (x < 16 ? kBlue : kWhite);
-      spec.Samples.insert(spec.Samples.end(),
-                          {static_cast<std::uint8_t>(c >> 16), static_cast<std::uint8_t>(c >> 8),
-                           static_cast<std::uint8_t>(c)});
+      layout.Samples.insert(layout.Samples.end(),
+                            {static_cast<std::uint8_t>(c >> 16), static_cast<std::uint8_t>(c >> 8),
+                             static_cast<std::uint8_t>(c)});
     }
   }
-  return spec;
+  return layout;
 }
 
 struct TOrientationCase {
@@ -52,9 +52,9 @@ class JpegOrientation : public testing::TestWithParam<TOrientationCase> {};
 
 TEST_P(JpegOrientation, ThePictureOpensUpright) {
   const TOrientationCase& c = GetParam();
-  test::TJpegSpec spec = Quadrants();
-  spec.Exif = test::ExifWithOrientation(c.Orientation, c.BigEndian);
-  const test::TBytes file = test::MakeJpeg(spec);
+  test::TJpegLayout layout = Quadrants();
+  layout.Exif = test::ExifWithOrientation(c.Orientation, c.BigEndian);
+  const test::TBytes file = test::MakeJpeg(layout);
   TBitmap picture;
   TPictureExtras extras;
   ReadJpeg(file.data(), file.size(), picture, extras);
@@ -80,9 +80,9 @@ INSTANTIATE_TEST_SUITE_P(AllEight, JpegOrientation,
                                          TOrientationCase{8, true, {kGreen, kWhite, kRed, kBlue}}));
 
 TEST(JpegReader, AnOrientationOutsideOneToEightIsIgnored) {
-  test::TJpegSpec spec = Quadrants();
-  spec.Exif = test::ExifWithOrientation(9, false);
-  const test::TBytes file = test::MakeJpeg(spec);
+  test::TJpegLayout layout = Quadrants();
+  layout.Exif = test::ExifWithOrientation(9, false);
+  const test::TBytes file = test::MakeJpeg(layout);
   TBitmap picture;
   TPictureExtras extras;
   ReadJpeg(file.data(), file.size(), picture, extras);
@@ -101,14 +101,14 @@ class JpegInk : public testing::TestWithParam<TInkCase> {};
 TEST_P(JpegInk, CmykAndYcckBecomeTheirColours) {
   // Stored samples as libjpeg takes them: with an Adobe marker 255 means no ink.
   const TInkCase& c = GetParam();
-  test::TJpegSpec spec;
-  spec.Width = 16;
-  spec.Height = 8;
-  spec.Components = 4;
-  spec.InColorSpace = JCS_CMYK;
-  spec.FileColorSpace = c.FileColorSpace;
-  spec.WriteAdobe = c.Adobe;
-  spec.Quality = 100;
+  test::TJpegLayout layout;
+  layout.Width = 16;
+  layout.Height = 8;
+  layout.Components = 4;
+  layout.InColorSpace = JCS_CMYK;
+  layout.FileColorSpace = c.FileColorSpace;
+  layout.WriteAdobe = c.Adobe;
+  layout.Quality = 100;
   const auto ink = [&](int amount) {
     return static_cast<std::uint8_t>(c.Adobe ? 255 - amount : amount);
   };
@@ -116,13 +116,13 @@ TEST_P(JpegInk, CmykAndYcckBecomeTheirColours) {
     for (int x = 0; x < 16; ++x) {
       // Left: full magenta ink (green gone); right: half black.
       if (x < 8) {
-        spec.Samples.insert(spec.Samples.end(), {ink(0), ink(255), ink(0), ink(0)});
+        layout.Samples.insert(layout.Samples.end(), {ink(0), ink(255), ink(0), ink(0)});
       } else {
-        spec.Samples.insert(spec.Samples.end(), {ink(0), ink(0), ink(0), ink(128)});
+        layout.Samples.insert(layout.Samples.end(), {ink(0), ink(0), ink(0), ink(128)});
       }
     }
   }
-  const test::TBytes file = test::MakeJpeg(spec);
+  const test::TBytes file = test::MakeJpeg(layout);
   TBitmap picture;
   TPictureExtras extras;
   ReadJpeg(file.data(), file.size(), picture, extras);
@@ -137,8 +137,8 @@ INSTANTIATE_TEST_SUITE_P(InkKinds, JpegInk,
                          [](const auto& param) { return std::string(param.param.Name); });
 
 TEST(JpegReader, ProgressiveAndGreyscaleFilesDecodeLikeBaseline) {
-  test::TJpegSpec baseline = Quadrants();
-  test::TJpegSpec progressive = baseline;
+  test::TJpegLayout baseline = Quadrants();
+  test::TJpegLayout progressive = baseline;
   progressive.Progressive = true;
   const test::TBytes a = test::MakeJpeg(baseline), b = test::MakeJpeg(progressive);
   TBitmap first, second;
@@ -150,7 +150,7 @@ TEST(JpegReader, ProgressiveAndGreyscaleFilesDecodeLikeBaseline) {
       ASSERT_EQ(PixelAt(first, x, y), PixelAt(second, x, y));
 
   // Stored as RGB rather than YCbCr (an Adobe marker says so): the same colours.
-  test::TJpegSpec rgb = baseline;
+  test::TJpegLayout rgb = baseline;
   rgb.FileColorSpace = JCS_RGB;
   const test::TBytes c = test::MakeJpeg(rgb);
   TBitmap rgbPicture;
@@ -158,7 +158,7 @@ TEST(JpegReader, ProgressiveAndGreyscaleFilesDecodeLikeBaseline) {
   EXPECT_TRUE(Near(PixelAt(rgbPicture, 4, 4), kRed));
   EXPECT_TRUE(Near(PixelAt(rgbPicture, 28, 12), kWhite));
 
-  test::TJpegSpec grey;
+  test::TJpegLayout grey;
   grey.Width = 8;
   grey.Height = 8;
   grey.Components = 1;
@@ -172,27 +172,27 @@ TEST(JpegReader, ProgressiveAndGreyscaleFilesDecodeLikeBaseline) {
 }
 
 TEST(JpegReader, TheApp2ProfileIsKept) {
-  test::TJpegSpec spec = Quadrants();
-  spec.Profile.assign(70000, 0);  // longer than one marker: spread over two
-  for (std::size_t i = 0; i < spec.Profile.size(); ++i)
-    spec.Profile[i] = static_cast<std::uint8_t>(i * 31);
-  const test::TBytes file = test::MakeJpeg(spec);
+  test::TJpegLayout layout = Quadrants();
+  layout.Profile.assign(70000, 0);  // longer than one marker: spread over two
+  for (std::size_t i = 0; i < layout.Profile.size(); ++i)
+    layout.Profile[i] = static_cast<std::uint8_t>(i * 31);
+  const test::TBytes file = test::MakeJpeg(layout);
   TBitmap picture;
   TPictureExtras extras;
   ReadJpeg(file.data(), file.size(), picture, extras);
-  EXPECT_EQ(extras.ColorProfile, spec.Profile);
+  EXPECT_EQ(extras.ColorProfile, layout.Profile);
 }
 
 TEST(JpegReader, ThousandsOfScansAreRefusedAsTooMuchWork) {
-  test::TJpegSpec spec;
-  spec.Width = 64;
-  spec.Height = 64;
-  spec.Components = 1;
-  spec.InColorSpace = JCS_GRAYSCALE;
-  spec.FileColorSpace = JCS_GRAYSCALE;
-  spec.Samples.assign(64 * 64, 90);
-  spec.ManyScans = kJpegMaxScans + 100;
-  const test::TBytes file = test::MakeJpeg(spec);
+  test::TJpegLayout layout;
+  layout.Width = 64;
+  layout.Height = 64;
+  layout.Components = 1;
+  layout.InColorSpace = JCS_GRAYSCALE;
+  layout.FileColorSpace = JCS_GRAYSCALE;
+  layout.Samples.assign(64 * 64, 90);
+  layout.ManyScans = kJpegMaxScans + 100;
+  const test::TBytes file = test::MakeJpeg(layout);
   TBitmap picture;
   TPictureExtras extras;
   try {

@@ -37,35 +37,35 @@ class PictureFiles : public testing::Test {
 };
 
 TBytes SmallPng() {
-  test::TPngSpec spec;
-  spec.Width = 40;
-  spec.Height = 30;
-  spec.ColorType = PNG_COLOR_TYPE_RGB;
+  test::TPngLayout layout;
+  layout.Width = 40;
+  layout.Height = 30;
+  layout.ColorType = PNG_COLOR_TYPE_RGB;
   for (int i = 0; i < 40 * 30 * 3; ++i)
-    spec.Samples.push_back(static_cast<std::uint32_t>((i * 7) % 256));
-  return test::MakePng(spec);
+    layout.Samples.push_back(static_cast<std::uint32_t>((i * 7) % 256));
+  return test::MakePng(layout);
 }
 
 TBytes SmallJpeg() {
-  test::TJpegSpec spec;
-  spec.Width = 40;
-  spec.Height = 30;
-  spec.Progressive = true;
+  test::TJpegLayout layout;
+  layout.Width = 40;
+  layout.Height = 30;
+  layout.Progressive = true;
   for (int i = 0; i < 40 * 30 * 3; ++i)
-    spec.Samples.push_back(static_cast<std::uint8_t>(i % 251));
-  return test::MakeJpeg(spec);
+    layout.Samples.push_back(static_cast<std::uint8_t>(i % 251));
+  return test::MakeJpeg(layout);
 }
 
 TBytes SmallTiff() {
-  test::TTiffSpec spec;
-  spec.Width = 40;
-  spec.Height = 30;
-  spec.SamplesPerPixel = 3;
-  spec.Photometric = 2;
-  spec.Compression = 5;  // LZW
+  test::TTiffLayout layout;
+  layout.Width = 40;
+  layout.Height = 30;
+  layout.SamplesPerPixel = 3;
+  layout.Photometric = 2;
+  layout.Compression = 5;  // LZW
   for (int i = 0; i < 40 * 30 * 3; ++i)
-    spec.Samples.push_back(static_cast<std::uint32_t>(i % 253));
-  return test::MakeTiff(spec);
+    layout.Samples.push_back(static_cast<std::uint32_t>(i % 253));
+  return test::MakeTiff(layout);
 }
 
 TBytes SmallWebP(bool lossless) {
@@ -255,11 +255,11 @@ TEST_F(PictureFiles, TiffsWithHugeStripsAreRefusedQuickly) {
 }
 
 TEST_F(PictureFiles, AJpegOverTheStorageLimitIsRefusedBeforeDecoding) {
-  test::TJpegSpec spec;
-  spec.Width = 16;
-  spec.Height = 16;
-  spec.Samples.assign(16 * 16 * 3, 77);
-  TBytes jpeg = test::MakeJpeg(spec);
+  test::TJpegLayout layout;
+  layout.Width = 16;
+  layout.Height = 16;
+  layout.Samples.assign(16 * 16 * 3, 77);
+  TBytes jpeg = test::MakeJpeg(layout);
   // The frame header's height and width (SOF0: FF C0, length, precision, height, width).
   for (std::size_t i = 0; i + 9 < jpeg.size(); ++i) {
     if (jpeg[i] == 0xFF && jpeg[i + 1] == 0xC0) {
@@ -288,13 +288,13 @@ TEST_F(PictureFiles, AMissingFileOrAPipeIsAnOpenErrorNamingThePath) {
 }
 
 TEST_F(PictureFiles, ABitmapClearsTheExtrasOfThePictureBefore) {
-  test::TPngSpec spec;
-  spec.Width = 2;
-  spec.Height = 2;
-  spec.ColorType = PNG_COLOR_TYPE_RGB_ALPHA;
-  spec.Samples.assign(16, 100);
-  spec.Profile = test::SmallProfile();
-  test::WriteFileBytes(PathOf("a.png"), test::MakePng(spec));
+  test::TPngLayout layout;
+  layout.Width = 2;
+  layout.Height = 2;
+  layout.ColorType = PNG_COLOR_TYPE_RGB_ALPHA;
+  layout.Samples.assign(16, 100);
+  layout.Profile = test::SmallProfile();
+  test::WriteFileBytes(PathOf("a.png"), test::MakePng(layout));
   test::WriteFileBytes(PathOf("b.bmp"), SmallBitmap());
   TBitmap picture;
   TPictureExtras extras;

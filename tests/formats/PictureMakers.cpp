@@ -28,7 +28,7 @@ void AppendToBytes(png_structp png, png_bytep data, png_size_t length) {
 }
 
 // libpng reports errors by longjmp: this frame holds nothing with a destructor.
-bool WritePngRows(const TPngSpec* spec, png_bytep* rows, TBytes* out) {
+bool WritePngRows(const TPngLayout* layout, png_bytep* rows, TBytes* out) {
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   png_infop info = png_create_info_struct(png);
   if (setjmp(png_jmpbuf(png))) {
@@ -36,35 +36,35 @@ bool WritePngRows(const TPngSpec* spec, png_bytep* rows, TBytes* out) {
     return false;
   }
   png_set_write_fn(png, out, AppendToBytes, nullptr);
-  png_set_IHDR(png, info, static_cast<png_uint_32>(spec->Width),
-               static_cast<png_uint_32>(spec->Height), spec->BitDepth, spec->ColorType,
-               spec->Interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
+  png_set_IHDR(png, info, static_cast<png_uint_32>(layout->Width),
+               static_cast<png_uint_32>(layout->Height), layout->BitDepth, layout->ColorType,
+               layout->Interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
                PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   png_color palette[256];
-  if (spec->ColorType == PNG_COLOR_TYPE_PALETTE) {
-    const int entries = static_cast<int>(spec->Palette.size() / 3);
+  if (layout->ColorType == PNG_COLOR_TYPE_PALETTE) {
+    const int entries = static_cast<int>(layout->Palette.size() / 3);
     for (int i = 0; i < entries; ++i) {
-      palette[i].red = spec->Palette[3 * i];
-      palette[i].green = spec->Palette[3 * i + 1];
-      palette[i].blue = spec->Palette[3 * i + 2];
+      palette[i].red = layout->Palette[3 * i];
+      palette[i].green = layout->Palette[3 * i + 1];
+      palette[i].blue = layout->Palette[3 * i + 2];
     }
     png_set_PLTE(png, info, palette, entries);
-    if (!spec->PaletteAlpha.empty()) {
-      png_set_tRNS(png, info, spec->PaletteAlpha.data(),
-                   static_cast<int>(spec->PaletteAlpha.size()), nullptr);
+    if (!layout->PaletteAlpha.empty()) {
+      png_set_tRNS(png, info, layout->PaletteAlpha.data(),
+                   static_cast<int>(layout->PaletteAlpha.size()), nullptr);
     }
   }
-  if (spec->GreyOrRgbKey) {
+  if (layout->GreyOrRgbKey) {
     png_color_16 key{};
-    key.gray = spec->KeyGrey;
-    key.red = spec->KeyRgb[0];
-    key.green = spec->KeyRgb[1];
-    key.blue = spec->KeyRgb[2];
+    key.gray = layout->KeyGrey;
+    key.red = layout->KeyRgb[0];
+    key.green = layout->KeyRgb[1];
+    key.blue = layout->KeyRgb[2];
     png_set_tRNS(png, info, nullptr, 0, &key);
   }
-  if (!spec->Profile.empty()) {
-    png_set_iCCP(png, info, "test", PNG_COMPRESSION_TYPE_BASE, spec->Profile.data(),
-                 static_cast<png_uint_32>(spec->Profile.size()));
+  if (!layout->Profile.empty()) {
+    png_set_iCCP(png, info, "test", PNG_COMPRESSION_TYPE_BASE, layout->Profile.data(),
+                 static_cast<png_uint_32>(layout->Profile.size()));
   }
   png_write_info(png, info);
   png_write_image(png, rows);
@@ -110,7 +110,7 @@ void JpegFailed(j_common_ptr info) {
   std::longjmp(reinterpret_cast<TJpegErrorTrap*>(info->err)->Jump, 1);
 }
 
-bool WriteJpegRows(const TJpegSpec* spec, const jpeg_scan_info* script, int scans,
+bool WriteJpegRows(const TJpegLayout* layout, const jpeg_scan_info* script, int scans,
                    unsigned char** out, unsigned long* size) {
   jpeg_compress_struct info;
   TJpegErrorTrap trap;
@@ -122,29 +122,29 @@ bool WriteJpegRows(const TJpegSpec* spec, const jpeg_scan_info* script, int scan
   }
   jpeg_create_compress(&info);
   jpeg_mem_dest(&info, out, size);
-  info.image_width = static_cast<JDIMENSION>(spec->Width);
-  info.image_height = static_cast<JDIMENSION>(spec->Height);
-  info.input_components = spec->Components;
-  info.in_color_space = static_cast<J_COLOR_SPACE>(spec->InColorSpace);
+  info.image_width = static_cast<JDIMENSION>(layout->Width);
+  info.image_height = static_cast<JDIMENSION>(layout->Height);
+  info.input_components = layout->Components;
+  info.in_color_space = static_cast<J_COLOR_SPACE>(layout->InColorSpace);
   jpeg_set_defaults(&info);
-  jpeg_set_colorspace(&info, static_cast<J_COLOR_SPACE>(spec->FileColorSpace));
-  info.write_Adobe_marker = spec->WriteAdobe ? TRUE : FALSE;
-  jpeg_set_quality(&info, spec->Quality, TRUE);
-  if (spec->Progressive) jpeg_simple_progression(&info);
+  jpeg_set_colorspace(&info, static_cast<J_COLOR_SPACE>(layout->FileColorSpace));
+  info.write_Adobe_marker = layout->WriteAdobe ? TRUE : FALSE;
+  jpeg_set_quality(&info, layout->Quality, TRUE);
+  if (layout->Progressive) jpeg_simple_progression(&info);
   if (script != nullptr) {
     info.scan_info = script;
     info.num_scans = scans;
   }
   jpeg_start_compress(&info, TRUE);
-  if (!spec->Exif.empty())
-    jpeg_write_marker(&info, JPEG_APP0 + 1, spec->Exif.data(),
-                      static_cast<unsigned>(spec->Exif.size()));
-  if (!spec->Profile.empty())
-    jpeg_write_icc_profile(&info, spec->Profile.data(),
-                           static_cast<unsigned>(spec->Profile.size()));
-  const std::size_t stride = static_cast<std::size_t>(spec->Width * spec->Components);
+  if (!layout->Exif.empty())
+    jpeg_write_marker(&info, JPEG_APP0 + 1, layout->Exif.data(),
+                      static_cast<unsigned>(layout->Exif.size()));
+  if (!layout->Profile.empty())
+    jpeg_write_icc_profile(&info, layout->Profile.data(),
+                           static_cast<unsigned>(layout->Profile.size()));
+  const std::size_t stride = static_cast<std::size_t>(layout->Width * layout->Components);
   while (info.next_scanline < info.image_height) {
-    JSAMPROW row = const_cast<JSAMPROW>(spec->Samples.data() + info.next_scanline * stride);
+    JSAMPROW row = const_cast<JSAMPROW>(layout->Samples.data() + info.next_scanline * stride);
     jpeg_write_scanlines(&info, &row, 1);
   }
   jpeg_finish_compress(&info);
@@ -154,26 +154,26 @@ bool WriteJpegRows(const TJpegSpec* spec, const jpeg_scan_info* script, int scan
 
 }  // namespace
 
-TBytes MakePng(const TPngSpec& spec) {
-  const std::size_t perRow = static_cast<std::size_t>(spec.Width * Channels(spec.ColorType));
+TBytes MakePng(const TPngLayout& layout) {
+  const std::size_t perRow = static_cast<std::size_t>(layout.Width * Channels(layout.ColorType));
   std::vector<TBytes> packed;
   std::vector<png_bytep> rows;
-  for (int y = 0; y < spec.Height; ++y)
-    packed.push_back(
-        PackRow(spec.Samples.data() + perRow * static_cast<std::size_t>(y), perRow, spec.BitDepth));
+  for (int y = 0; y < layout.Height; ++y)
+    packed.push_back(PackRow(layout.Samples.data() + perRow * static_cast<std::size_t>(y), perRow,
+                             layout.BitDepth));
   for (auto& row : packed)
     rows.push_back(row.data());
   TBytes out;
-  if (!WritePngRows(&spec, rows.data(), &out)) throw std::runtime_error("libpng could not write");
+  if (!WritePngRows(&layout, rows.data(), &out)) throw std::runtime_error("libpng could not write");
   return out;
 }
 
-TBytes MakeJpeg(const TJpegSpec& spec) {
+TBytes MakeJpeg(const TJpegLayout& layout) {
   std::vector<jpeg_scan_info> script;
-  if (spec.ManyScans > 0) {
+  if (layout.ManyScans > 0) {
     // DC first, then every AC coefficient alone, refined one bit at a time.
     script.push_back({1, {0, 0, 0, 0}, 0, 0, 0, 0});
-    for (int k = 1; k <= 63 && static_cast<int>(script.size()) < spec.ManyScans; ++k) {
+    for (int k = 1; k <= 63 && static_cast<int>(script.size()) < layout.ManyScans; ++k) {
       script.push_back({1, {0, 0, 0, 0}, k, k, 0, 9});
       for (int al = 8; al >= 0; --al)
         script.push_back({1, {0, 0, 0, 0}, k, k, al + 1, al});
@@ -181,7 +181,7 @@ TBytes MakeJpeg(const TJpegSpec& spec) {
   }
   unsigned char* buffer = nullptr;
   unsigned long size = 0;
-  const bool ok = WriteJpegRows(&spec, script.empty() ? nullptr : script.data(),
+  const bool ok = WriteJpegRows(&layout, script.empty() ? nullptr : script.data(),
                                 static_cast<int>(script.size()), &buffer, &size);
   TBytes out;
   if (ok) out.assign(buffer, buffer + size);
@@ -228,50 +228,50 @@ TBytes ExifWithOrientation(int orientation, bool big) {
   return b;
 }
 
-TBytes MakeTiff(const TTiffSpec& spec) {
+TBytes MakeTiff(const TTiffLayout& layout) {
   char path[] = "/tmp/penamo-tiff-XXXXXX";
   const int fd = mkstemp(path);
   if (fd < 0) throw std::runtime_error("no temporary file");
   close(fd);
   TIFF* tif = TIFFOpen(path, "w");
   if (tif == nullptr) throw std::runtime_error("libtiff could not open");
-  TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, static_cast<std::uint32_t>(spec.Width));
-  TIFFSetField(tif, TIFFTAG_IMAGELENGTH, static_cast<std::uint32_t>(spec.Height));
-  TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, static_cast<std::uint16_t>(spec.SamplesPerPixel));
-  TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, static_cast<std::uint16_t>(spec.BitsPerSample));
-  TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, static_cast<std::uint16_t>(spec.Photometric));
-  TIFFSetField(tif, TIFFTAG_COMPRESSION, static_cast<std::uint16_t>(spec.Compression));
+  TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, static_cast<std::uint32_t>(layout.Width));
+  TIFFSetField(tif, TIFFTAG_IMAGELENGTH, static_cast<std::uint32_t>(layout.Height));
+  TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, static_cast<std::uint16_t>(layout.SamplesPerPixel));
+  TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, static_cast<std::uint16_t>(layout.BitsPerSample));
+  TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, static_cast<std::uint16_t>(layout.Photometric));
+  TIFFSetField(tif, TIFFTAG_COMPRESSION, static_cast<std::uint16_t>(layout.Compression));
   TIFFSetField(
       tif, TIFFTAG_PLANARCONFIG,
-      static_cast<std::uint16_t>(spec.Separate ? PLANARCONFIG_SEPARATE : PLANARCONFIG_CONTIG));
-  if (spec.ExtraSample >= 0) {
-    std::uint16_t kind = static_cast<std::uint16_t>(spec.ExtraSample);
+      static_cast<std::uint16_t>(layout.Separate ? PLANARCONFIG_SEPARATE : PLANARCONFIG_CONTIG));
+  if (layout.ExtraSample >= 0) {
+    std::uint16_t kind = static_cast<std::uint16_t>(layout.ExtraSample);
     TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, &kind);
   }
-  if (!spec.ColorMap.empty()) {
-    const std::size_t n = spec.ColorMap.size() / 3;
-    TIFFSetField(tif, TIFFTAG_COLORMAP, spec.ColorMap.data(), spec.ColorMap.data() + n,
-                 spec.ColorMap.data() + 2 * n);
+  if (!layout.ColorMap.empty()) {
+    const std::size_t n = layout.ColorMap.size() / 3;
+    TIFFSetField(tif, TIFFTAG_COLORMAP, layout.ColorMap.data(), layout.ColorMap.data() + n,
+                 layout.ColorMap.data() + 2 * n);
   }
-  if (!spec.Profile.empty())
-    TIFFSetField(tif, TIFFTAG_ICCPROFILE, static_cast<std::uint32_t>(spec.Profile.size()),
-                 spec.Profile.data());
-  const int planes = spec.Separate ? spec.SamplesPerPixel : 1;
-  const int perPixel = spec.Separate ? 1 : spec.SamplesPerPixel;
-  const auto spp = static_cast<std::size_t>(spec.SamplesPerPixel);
-  const auto width = static_cast<std::size_t>(spec.Width);
+  if (!layout.Profile.empty())
+    TIFFSetField(tif, TIFFTAG_ICCPROFILE, static_cast<std::uint32_t>(layout.Profile.size()),
+                 layout.Profile.data());
+  const int planes = layout.Separate ? layout.SamplesPerPixel : 1;
+  const int perPixel = layout.Separate ? 1 : layout.SamplesPerPixel;
+  const auto spp = static_cast<std::size_t>(layout.SamplesPerPixel);
+  const auto width = static_cast<std::size_t>(layout.Width);
   // One plane's row y as packed bytes in host order (libtiff swaps 16-bit samples itself).
   const auto planeRow = [&](int plane, int y) {
     std::vector<std::uint32_t> samples;
     for (std::size_t x = 0; x < width; ++x) {
       for (int s = 0; s < perPixel; ++s) {
         const std::size_t index = (static_cast<std::size_t>(y) * width + x) * spp +
-                                  static_cast<std::size_t>(spec.Separate ? plane : s);
-        samples.push_back(spec.Samples[index]);
+                                  static_cast<std::size_t>(layout.Separate ? plane : s);
+        samples.push_back(layout.Samples[index]);
       }
     }
-    if (spec.BitsPerSample != 16)
-      return PackRow(samples.data(), samples.size(), spec.BitsPerSample);
+    if (layout.BitsPerSample != 16)
+      return PackRow(samples.data(), samples.size(), layout.BitsPerSample);
     TBytes row(samples.size() * 2);
     for (std::size_t i = 0; i < samples.size(); ++i) {
       const auto v = static_cast<std::uint16_t>(samples[i]);
@@ -280,18 +280,18 @@ TBytes MakeTiff(const TTiffSpec& spec) {
     return row;
   };
   bool ok = true;
-  if (spec.Tiled) {
+  if (layout.Tiled) {
     const std::uint32_t tile = 16;
     TIFFSetField(tif, TIFFTAG_TILEWIDTH, tile);
     TIFFSetField(tif, TIFFTAG_TILELENGTH, tile);
     const tmsize_t tileBytes = TIFFTileSize(tif);
     const std::size_t tileRow = static_cast<std::size_t>(TIFFTileRowSize(tif));
     for (int plane = 0; plane < planes; ++plane) {
-      for (int ty = 0; ty < spec.Height; ty += 16) {
-        for (int tx = 0; tx < spec.Width; tx += 16) {
+      for (int ty = 0; ty < layout.Height; ty += 16) {
+        for (int tx = 0; tx < layout.Width; tx += 16) {
           TBytes buffer(static_cast<std::size_t>(tileBytes), 0);
-          const std::size_t pixelBits = static_cast<std::size_t>(perPixel * spec.BitsPerSample);
-          for (int r = 0; r < 16 && ty + r < spec.Height; ++r) {
+          const std::size_t pixelBits = static_cast<std::size_t>(perPixel * layout.BitsPerSample);
+          for (int r = 0; r < 16 && ty + r < layout.Height; ++r) {
             const TBytes row = planeRow(plane, ty + r);
             const std::size_t offset = pixelBits * static_cast<std::size_t>(tx) / 8;
             const std::size_t bytes = std::min(tileRow, row.size() - offset);
@@ -305,9 +305,9 @@ TBytes MakeTiff(const TTiffSpec& spec) {
       }
     }
   } else {
-    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, static_cast<std::uint32_t>(spec.RowsPerStrip));
+    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, static_cast<std::uint32_t>(layout.RowsPerStrip));
     for (int plane = 0; plane < planes; ++plane) {
-      for (int y = 0; y < spec.Height; ++y) {
+      for (int y = 0; y < layout.Height; ++y) {
         TBytes row = planeRow(plane, y);
         ok = ok && TIFFWriteScanline(tif, row.data(), static_cast<std::uint32_t>(y),
                                      static_cast<std::uint16_t>(plane)) >= 0;

@@ -14,7 +14,7 @@ using TBytes = std::vector<std::uint8_t>;
 
 // A PNG written by libpng. samples: the stored samples row by row (16-bit samples as values
 // 0..65535, packed depths as values 0..2^depth-1), channels per pixel by colour type.
-struct TPngSpec {
+struct TPngLayout {
   int Width = 0;
   int Height = 0;
   int ColorType = 0;  // PNG_COLOR_TYPE_*
@@ -28,12 +28,12 @@ struct TPngSpec {
   std::uint16_t KeyRgb[3] = {0, 0, 0};
   TBytes Profile;
 };
-TBytes MakePng(const TPngSpec& spec);
+TBytes MakePng(const TPngLayout& layout);
 
 // A JPEG written by libjpeg from interleaved samples of components components (1, 3 as RGB,
 // or 4 as CMYK). colorSpace: the file's colour space (JCS_* value); exif: an APP1 body to
 // insert; adobe: whether to write the Adobe marker (CMYK/YCCK only).
-struct TJpegSpec {
+struct TJpegLayout {
   int Width = 0;
   int Height = 0;
   int Components = 3;
@@ -48,12 +48,12 @@ struct TJpegSpec {
   // A progressive script of this many scans or more (one component only), 0: the library's.
   int ManyScans = 0;
 };
-TBytes MakeJpeg(const TJpegSpec& spec);
+TBytes MakeJpeg(const TJpegLayout& layout);
 // An APP1 body carrying just the orientation tag, in either byte order.
 TBytes ExifWithOrientation(int orientation, bool bigEndian);
 
 // A TIFF written by libtiff; samples as for PNG, SamplesPerPixel per pixel.
-struct TTiffSpec {
+struct TTiffLayout {
   int Width = 0;
   int Height = 0;
   int SamplesPerPixel = 1;
@@ -68,7 +68,7 @@ struct TTiffSpec {
   std::vector<std::uint16_t> ColorMap;  // 3 × 2^bits entries: reds, greens, blues
   TBytes Profile;
 };
-TBytes MakeTiff(const TTiffSpec& spec);
+TBytes MakeTiff(const TTiffLayout& layout);
 
 // A WebP of BGRA pixels: lossless or lossy, with or without alpha.
 TBytes MakeWebP(int width, int height, const std::vector<std::uint8_t>& bgra, bool lossless,

@@ -37,67 +37,67 @@ class PngColourTypes : public testing::TestWithParam<TPngCase> {};
 
 TEST_P(PngColourTypes, EverySampleComesBackAsEightBitsWithItsTransparency) {
   const TPngCase c = GetParam();
-  test::TPngSpec spec;
-  spec.Width = 13;  // odd, so packed rows end inside a byte
-  spec.Height = 11;
-  spec.ColorType = c.ColorType;
-  spec.BitDepth = c.BitDepth;
-  spec.Interlaced = c.Interlaced;
+  test::TPngLayout layout;
+  layout.Width = 13;  // odd, so packed rows end inside a byte
+  layout.Height = 11;
+  layout.ColorType = c.ColorType;
+  layout.BitDepth = c.BitDepth;
+  layout.Interlaced = c.Interlaced;
   const int channels = ChannelsOf(c.ColorType);
   const std::uint32_t top = (1u << c.BitDepth) - 1;
   std::mt19937 random(static_cast<unsigned>(c.ColorType * 100 + c.BitDepth));
-  for (int i = 0; i < spec.Width * spec.Height * channels; ++i)
-    spec.Samples.push_back(std::uniform_int_distribution<std::uint32_t>(0, top)(random));
+  for (int i = 0; i < layout.Width * layout.Height * channels; ++i)
+    layout.Samples.push_back(std::uniform_int_distribution<std::uint32_t>(0, top)(random));
   if (c.ColorType == PNG_COLOR_TYPE_PALETTE) {
     for (std::uint32_t i = 0; i <= top; ++i) {
-      spec.Palette.insert(spec.Palette.end(),
-                          {static_cast<std::uint8_t>(i * 7), static_cast<std::uint8_t>(255 - i),
-                           static_cast<std::uint8_t>(i * 13 + 5)});
-      if (c.Transparency) spec.PaletteAlpha.push_back(static_cast<std::uint8_t>(i * 37));
+      layout.Palette.insert(layout.Palette.end(),
+                            {static_cast<std::uint8_t>(i * 7), static_cast<std::uint8_t>(255 - i),
+                             static_cast<std::uint8_t>(i * 13 + 5)});
+      if (c.Transparency) layout.PaletteAlpha.push_back(static_cast<std::uint8_t>(i * 37));
     }
   } else if (c.Transparency) {
-    spec.GreyOrRgbKey = true;
-    spec.KeyGrey = static_cast<std::uint16_t>(spec.Samples[0]);
+    layout.GreyOrRgbKey = true;
+    layout.KeyGrey = static_cast<std::uint16_t>(layout.Samples[0]);
     for (int k = 0; k < 3 && channels >= 3; ++k)
-      spec.KeyRgb[k] = static_cast<std::uint16_t>(spec.Samples[k]);
+      layout.KeyRgb[k] = static_cast<std::uint16_t>(layout.Samples[k]);
   }
-  const test::TBytes file = test::MakePng(spec);
+  const test::TBytes file = test::MakePng(layout);
 
   TBitmap picture;
   TPictureExtras extras;
   ReadPng(file.data(), file.size(), picture, extras);
-  ASSERT_EQ(picture.Width(), spec.Width);
-  ASSERT_EQ(picture.Height(), spec.Height);
+  ASSERT_EQ(picture.Width(), layout.Width);
+  ASSERT_EQ(picture.Height(), layout.Height);
   EXPECT_EQ(picture.ImageFormat(), TPixelFormat::pf24bit);
   const bool alpha = (c.ColorType & 4) != 0 || c.Transparency;
   EXPECT_EQ(extras.HasAlpha(), alpha);
-  for (int y = 0; y < spec.Height; ++y) {
-    for (int x = 0; x < spec.Width; ++x) {
+  for (int y = 0; y < layout.Height; ++y) {
+    for (int x = 0; x < layout.Width; ++x) {
       const std::uint32_t* s =
-          &spec.Samples[static_cast<std::size_t>((y * spec.Width + x) * channels)];
+          &layout.Samples[static_cast<std::size_t>((y * layout.Width + x) * channels)];
       std::uint8_t r, g, b, a = 255;
       if (c.ColorType == PNG_COLOR_TYPE_PALETTE) {
-        r = spec.Palette[3 * s[0]];
-        g = spec.Palette[3 * s[0] + 1];
-        b = spec.Palette[3 * s[0] + 2];
-        if (c.Transparency) a = spec.PaletteAlpha[s[0]];
+        r = layout.Palette[3 * s[0]];
+        g = layout.Palette[3 * s[0] + 1];
+        b = layout.Palette[3 * s[0] + 2];
+        if (c.Transparency) a = layout.PaletteAlpha[s[0]];
       } else if (channels >= 3) {
         r = test::Expected8(s[0], c.BitDepth);
         g = test::Expected8(s[1], c.BitDepth);
         b = test::Expected8(s[2], c.BitDepth);
         if (channels == 4) a = test::Expected8(s[3], c.BitDepth);
-        if (c.Transparency && s[0] == spec.KeyRgb[0] && s[1] == spec.KeyRgb[1] &&
-            s[2] == spec.KeyRgb[2])
+        if (c.Transparency && s[0] == layout.KeyRgb[0] && s[1] == layout.KeyRgb[1] &&
+            s[2] == layout.KeyRgb[2])
           a = 0;
       } else {
         r = g = b = test::Expected8(s[0], c.BitDepth);
         if (channels == 2) a = test::Expected8(s[1], c.BitDepth);
-        if (c.Transparency && s[0] == spec.KeyGrey) a = 0;
+        if (c.Transparency && s[0] == layout.KeyGrey) a = 0;
       }
       ASSERT_EQ(PixelAt(picture, x, y), (std::uint32_t{r} << 16) | (std::uint32_t{g} << 8) | b)
           << "at " << x << "," << y;
       if (alpha) {
-        ASSERT_EQ(extras.Alpha[static_cast<std::size_t>(y * spec.Width + x)], a)
+        ASSERT_EQ(extras.Alpha[static_cast<std::size_t>(y * layout.Width + x)], a)
             << "at " << x << "," << y;
       }
     }
@@ -127,13 +127,13 @@ INSTANTIATE_TEST_SUITE_P(EveryTypeAndDepth, PngColourTypes, testing::ValuesIn(Al
 
 TEST(PngReader, SixteenBitSamplesAreRoundedNotTruncated) {
   // The high byte would give 0, 0, 127, 254; rounding gives 0, 1, 128, 255.
-  test::TPngSpec spec;
-  spec.Width = 4;
-  spec.Height = 1;
-  spec.ColorType = PNG_COLOR_TYPE_GRAY;
-  spec.BitDepth = 16;
-  spec.Samples = {128, 255, 32767 + 129, 65407};
-  const test::TBytes file = test::MakePng(spec);
+  test::TPngLayout layout;
+  layout.Width = 4;
+  layout.Height = 1;
+  layout.ColorType = PNG_COLOR_TYPE_GRAY;
+  layout.BitDepth = 16;
+  layout.Samples = {128, 255, 32767 + 129, 65407};
+  const test::TBytes file = test::MakePng(layout);
   TBitmap picture;
   TPictureExtras extras;
   ReadPng(file.data(), file.size(), picture, extras);
@@ -144,17 +144,17 @@ TEST(PngReader, SixteenBitSamplesAreRoundedNotTruncated) {
 }
 
 TEST(PngReader, TheEmbeddedProfileIsKeptByteForByte) {
-  test::TPngSpec spec;
-  spec.Width = 3;
-  spec.Height = 2;
-  spec.ColorType = PNG_COLOR_TYPE_RGB;
-  spec.Samples.assign(18, 100);
-  spec.Profile = test::SmallProfile();
-  const test::TBytes file = test::MakePng(spec);
+  test::TPngLayout layout;
+  layout.Width = 3;
+  layout.Height = 2;
+  layout.ColorType = PNG_COLOR_TYPE_RGB;
+  layout.Samples.assign(18, 100);
+  layout.Profile = test::SmallProfile();
+  const test::TBytes file = test::MakePng(layout);
   TBitmap picture;
   TPictureExtras extras;
   ReadPng(file.data(), file.size(), picture, extras);
-  EXPECT_EQ(extras.ColorProfile, spec.Profile);
+  EXPECT_EQ(extras.ColorProfile, layout.Profile);
   EXPECT_FALSE(extras.HasAlpha());
 }
 

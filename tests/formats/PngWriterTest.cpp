@@ -149,14 +149,14 @@ TEST_F(PngWriting, EveryFiltersPngSaveHoldsTheBitmapSavesPixels) {
 }
 
 TEST_F(PngWriting, AlphaAndProfileGoThroughAFilterUnchanged) {
-  test::TPngSpec spec;
-  spec.Width = 31;
-  spec.Height = 9;
-  spec.ColorType = PNG_COLOR_TYPE_RGB_ALPHA;
+  test::TPngLayout layout;
+  layout.Width = 31;
+  layout.Height = 9;
+  layout.ColorType = PNG_COLOR_TYPE_RGB_ALPHA;
   for (int i = 0; i < 31 * 9 * 4; ++i)
-    spec.Samples.push_back(static_cast<std::uint32_t>((i * 29) % 256));
-  spec.Profile = test::SmallProfile();
-  test::WriteFileBytes(PathOf("in.png"), test::MakePng(spec));
+    layout.Samples.push_back(static_cast<std::uint32_t>((i * 29) % 256));
+  layout.Profile = test::SmallProfile();
+  test::WriteFileBytes(PathOf("in.png"), test::MakePng(layout));
   TBitmap source, target;
   TPictureExtras extras;
   ReadPicture(PathOf("in.png"), source, extras);
@@ -166,7 +166,7 @@ TEST_F(PngWriting, AlphaAndProfileGoThroughAFilterUnchanged) {
   TPictureExtras backExtras;
   ReadPicture(PathOf("out.png"), back, backExtras);
   EXPECT_EQ(backExtras.Alpha, extras.Alpha);
-  EXPECT_EQ(backExtras.ColorProfile, spec.Profile);
+  EXPECT_EQ(backExtras.ColorProfile, layout.Profile);
   for (int y = 0; y < 9; ++y)
     EXPECT_EQ(0, std::memcmp(back.ConstRowAddress(y), target.ConstRowAddress(y), 31 * 3));
 }

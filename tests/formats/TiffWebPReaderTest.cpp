@@ -30,45 +30,45 @@ class TiffLayouts : public testing::TestWithParam<TTiffCase> {};
 
 TEST_P(TiffLayouts, EverySampleComesBack) {
   const TTiffCase& c = GetParam();
-  test::TTiffSpec spec;
-  spec.Width = 37;  // more than two tiles across, the last one partial
-  spec.Height = 21;
-  spec.SamplesPerPixel = c.Samples;
-  spec.BitsPerSample = c.Bits;
-  spec.Photometric = c.Photometric;
-  spec.Compression = c.Compression;
-  spec.Tiled = c.Tiled;
-  spec.Separate = c.Separate;
-  spec.ExtraSample = c.Extra;
+  test::TTiffLayout layout;
+  layout.Width = 37;  // more than two tiles across, the last one partial
+  layout.Height = 21;
+  layout.SamplesPerPixel = c.Samples;
+  layout.BitsPerSample = c.Bits;
+  layout.Photometric = c.Photometric;
+  layout.Compression = c.Compression;
+  layout.Tiled = c.Tiled;
+  layout.Separate = c.Separate;
+  layout.ExtraSample = c.Extra;
   const std::uint32_t top = (1u << c.Bits) - 1;
   std::mt19937 random(7);
-  for (int i = 0; i < spec.Width * spec.Height * c.Samples; ++i)
-    spec.Samples.push_back(std::uniform_int_distribution<std::uint32_t>(0, top)(random));
+  for (int i = 0; i < layout.Width * layout.Height * c.Samples; ++i)
+    layout.Samples.push_back(std::uniform_int_distribution<std::uint32_t>(0, top)(random));
   if (c.Photometric == PHOTOMETRIC_PALETTE) {
     const std::size_t n = std::size_t{1} << c.Bits;
-    spec.ColorMap.resize(3 * n);
+    layout.ColorMap.resize(3 * n);
     for (std::size_t i = 0; i < 3 * n; ++i)
-      spec.ColorMap[i] = static_cast<std::uint16_t>(i * 2654435761u);
+      layout.ColorMap[i] = static_cast<std::uint16_t>(i * 2654435761u);
   }
-  const test::TBytes file = test::MakeTiff(spec);
+  const test::TBytes file = test::MakeTiff(layout);
   TBitmap picture;
   TPictureExtras extras;
   ReadTiff(file.data(), file.size(), picture, extras);
-  ASSERT_EQ(picture.Width(), spec.Width);
-  ASSERT_EQ(picture.Height(), spec.Height);
+  ASSERT_EQ(picture.Width(), layout.Width);
+  ASSERT_EQ(picture.Height(), layout.Height);
   EXPECT_EQ(extras.HasAlpha(), c.Extra == EXTRASAMPLE_UNASSALPHA);
-  for (int y = 0; y < spec.Height; ++y) {
-    for (int x = 0; x < spec.Width; ++x) {
+  for (int y = 0; y < layout.Height; ++y) {
+    for (int x = 0; x < layout.Width; ++x) {
       const std::uint32_t* s =
-          &spec.Samples[static_cast<std::size_t>((y * spec.Width + x) * c.Samples)];
+          &layout.Samples[static_cast<std::size_t>((y * layout.Width + x) * c.Samples)];
       std::uint32_t expected;
       if (c.Photometric == PHOTOMETRIC_PALETTE) {
         const std::size_t n = std::size_t{1} << c.Bits;
         const auto to8 = [](std::uint16_t v) {
           return static_cast<std::uint32_t>((v * 255u + 32767u) / 65535u);
         };
-        expected = to8(spec.ColorMap[s[0]]) << 16 | to8(spec.ColorMap[n + s[0]]) << 8 |
-                   to8(spec.ColorMap[2 * n + s[0]]);
+        expected = to8(layout.ColorMap[s[0]]) << 16 | to8(layout.ColorMap[n + s[0]]) << 8 |
+                   to8(layout.ColorMap[2 * n + s[0]]);
       } else if (c.Photometric == PHOTOMETRIC_RGB) {
         expected = std::uint32_t{test::Expected8(s[0], c.Bits)} << 16 |
                    std::uint32_t{test::Expected8(s[1], c.Bits)} << 8 |
@@ -80,7 +80,7 @@ TEST_P(TiffLayouts, EverySampleComesBack) {
       }
       ASSERT_EQ(PixelAt(picture, x, y), expected) << "at " << x << "," << y;
       if (extras.HasAlpha()) {
-        ASSERT_EQ(extras.Alpha[static_cast<std::size_t>(y * spec.Width + x)],
+        ASSERT_EQ(extras.Alpha[static_cast<std::size_t>(y * layout.Width + x)],
                   test::Expected8(s[c.Samples - 1], c.Bits));
       }
     }
@@ -113,14 +113,14 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& param) { return std::string(param.param.Name); });
 
 TEST(TiffReader, PremultipliedColoursAreDividedByTheirAlpha) {
-  test::TTiffSpec spec;
-  spec.Width = 2;
-  spec.Height = 1;
-  spec.SamplesPerPixel = 4;
-  spec.Photometric = PHOTOMETRIC_RGB;
-  spec.ExtraSample = EXTRASAMPLE_ASSOCALPHA;
-  spec.Samples = {64, 32, 0, 128, 10, 20, 30, 0};
-  const test::TBytes file = test::MakeTiff(spec);
+  test::TTiffLayout layout;
+  layout.Width = 2;
+  layout.Height = 1;
+  layout.SamplesPerPixel = 4;
+  layout.Photometric = PHOTOMETRIC_RGB;
+  layout.ExtraSample = EXTRASAMPLE_ASSOCALPHA;
+  layout.Samples = {64, 32, 0, 128, 10, 20, 30, 0};
+  const test::TBytes file = test::MakeTiff(layout);
   TBitmap picture;
   TPictureExtras extras;
   ReadTiff(file.data(), file.size(), picture, extras);
@@ -130,16 +130,16 @@ TEST(TiffReader, PremultipliedColoursAreDividedByTheirAlpha) {
 }
 
 TEST(TiffReader, TheProfileIsKept) {
-  test::TTiffSpec spec;
-  spec.Width = 4;
-  spec.Height = 4;
-  spec.Samples.assign(16, 9);
-  spec.Profile = test::SmallProfile();
-  const test::TBytes file = test::MakeTiff(spec);
+  test::TTiffLayout layout;
+  layout.Width = 4;
+  layout.Height = 4;
+  layout.Samples.assign(16, 9);
+  layout.Profile = test::SmallProfile();
+  const test::TBytes file = test::MakeTiff(layout);
   TBitmap picture;
   TPictureExtras extras;
   ReadTiff(file.data(), file.size(), picture, extras);
-  EXPECT_EQ(extras.ColorProfile, spec.Profile);
+  EXPECT_EQ(extras.ColorProfile, layout.Profile);
 }
 
 std::vector<std::uint8_t> Bgra(int width, int height) {
