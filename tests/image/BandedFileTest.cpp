@@ -9,6 +9,7 @@
 #include "BitmapBandWriter.h"
 #include "BitmapFileBuilder.h"
 #include "BitmapFileRows.h"
+#include "Pictures24.h"
 
 namespace penamo::test {
 namespace {
@@ -131,14 +132,8 @@ TEST_F(BandedFile, AFileThatShrinksAfterItsHeadersWereReadIsRefusedWithAReadErro
 
 // A 24-bit picture as a filter makes its output.
 void MakePicture(TBitmap& bitmap, std::int32_t width, std::int32_t height) {
-  bitmap.SetWidth(width);
-  bitmap.SetHeight(height);
-  bitmap.SetImageFormat(TPixelFormat::pf24bit);
-  for (std::int32_t y = 0; y < height; ++y) {
-    std::uint8_t* row = bitmap.RowAddress(y);
-    for (std::int32_t i = 0; i < 3 * width; ++i)
-      row[i] = static_cast<std::uint8_t>(i * 5 + y * 11 + 3);
-  }
+  test::MakePicture24(bitmap, width, height,
+                      [](std::int32_t i, std::int32_t y) { return i * 5 + y * 11 + 3; });
 }
 
 // The picture's rows handed over in bands, from a buffer whose pad bytes are not zero.

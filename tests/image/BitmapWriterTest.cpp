@@ -10,6 +10,7 @@
 #include "BitmapFileBuilder.h"
 #include "BitmapLayout.h"
 #include "LittleEndian.h"
+#include "Pictures24.h"
 #include "Stream.h"
 
 namespace penamo::test {
@@ -21,14 +22,8 @@ using LittleEndian::Get32;
 // A 24-bit picture made as a filter makes its output, every byte of it distinct enough to show
 // a shifted or reordered row.
 void MakePicture(TBitmap& bitmap, std::int32_t width, std::int32_t height) {
-  bitmap.SetWidth(width);
-  bitmap.SetHeight(height);
-  bitmap.SetImageFormat(TPixelFormat::pf24bit);
-  for (std::int32_t y = 0; y < height; ++y) {
-    std::uint8_t* row = bitmap.RowAddress(y);
-    for (std::int32_t i = 0; i < 3 * width; ++i)
-      row[i] = static_cast<std::uint8_t>(i * 7 + y * 13 + 1);
-  }
+  test::MakePicture24(bitmap, width, height,
+                      [](std::int32_t i, std::int32_t y) { return i * 7 + y * 13 + 1; });
 }
 
 TBytes Written(const TBitmap& bitmap) {

@@ -21,6 +21,7 @@
 #include "BitmapBandWriter.h"
 #include "BitmapFileRows.h"
 #include "FileReplacement.h"
+#include "Pictures24.h"
 #include "RowSource.h"
 #include "Stream.h"
 
@@ -43,14 +44,8 @@ std::vector<std::string> Names(const fs::path& folder) {
 }
 
 void Make24(TBitmap& bitmap, int width, int height, std::uint8_t value) {
-  bitmap.SetImageFormat(TPixelFormat::pf24bit);
-  bitmap.SetWidth(width);
-  bitmap.SetHeight(height);
-  for (int y = 0; y < height; ++y) {
-    std::uint8_t* row = bitmap.RowAddress(y);
-    for (int i = 0; i < 3 * width; ++i)
-      row[i] = static_cast<std::uint8_t>(value + i + 7 * y);
-  }
+  test::MakePicture24(bitmap, width, height,
+                      [value](std::int32_t i, std::int32_t y) { return value + i + 7 * y; });
 }
 
 bool SamePixels(TBitmap& a, TBitmap& b) {

@@ -13,6 +13,7 @@
 
 #include "Bitmap.h"
 #include "BitmapBandWriter.h"
+#include "Pictures24.h"
 
 namespace penamo {
 namespace {
@@ -23,14 +24,8 @@ std::vector<char> Contents(const std::string& path) {
 }
 
 void Make24(TBitmap& bitmap, int width, int height, std::uint8_t value) {
-  bitmap.SetImageFormat(TPixelFormat::pf24bit);
-  bitmap.SetWidth(width);
-  bitmap.SetHeight(height);
-  for (int y = 0; y < height; ++y) {
-    std::uint8_t* row = bitmap.RowAddress(y);
-    for (int i = 0; i < 3 * width; ++i)
-      row[i] = static_cast<std::uint8_t>(value + i + y);
-  }
+  test::MakePicture24(bitmap, width, height,
+                      [value](std::int32_t i, std::int32_t y) { return value + i + y; });
 }
 
 class FullDiskTest : public ::testing::Test {
