@@ -89,6 +89,21 @@ class FaultTest : public ::testing::Test {
     fs::remove_all(FFolder, ignored);
     fs::remove_all(FFolder.string() + "-moved", ignored);
   }
+
+  // save writes into folder and removes it midway: it must raise EFCreateError naming path,
+  // never make the folder again, and leave nothing behind.
+  void ExpectRefusedWhenTheFolderIsRemoved(const std::function<void()>& save,
+                                           const fs::path& folder, const fs::path& path) {
+    try {
+      save();
+      ADD_FAILURE() << "a save into a removed folder was reported as done";
+    } catch (const EFCreateError& e) {
+      EXPECT_EQ(std::string(e.what()), "ファイル " + path.string() + " を作成できません");
+    }
+    EXPECT_FALSE(fs::exists(folder)) << "the removed folder came back";
+    EXPECT_EQ(Names(FFolder), std::vector<std::string>{});
+  }
+
   fs::path FFolder;
 };
 
@@ -149,21 +164,16 @@ TEST_F(FaultTest, ASaveWhoseFolderIsRemovedMidwayRaisesAndLeavesNothing) {
   picture.WriteBitmapStream(bytes);
   const auto& data = bytes.Bytes();
   const std::int64_t half = static_cast<std::int64_t>(data.size() / 2);
-  {
-    TFileReplacement replacement(path.string());
-    THandleStream out(replacement.Handle());
-    out.WriteBuffer(data.data(), half);
-    fs::remove_all(folder);
-    out.WriteBuffer(data.data() + half, static_cast<std::int64_t>(data.size()) - half);
-    try {
-      replacement.Commit();
-      FAIL() << "a save into a removed folder was reported as done";
-    } catch (const EFCreateError& e) {
-      EXPECT_EQ(std::string(e.what()), "ファイル " + path.string() + " を作成できません");
-    }
-  }
-  EXPECT_FALSE(fs::exists(folder)) << "the removed folder came back";
-  EXPECT_EQ(Names(FFolder), std::vector<std::string>{});
+  ExpectRefusedWhenTheFolderIsRemoved(
+      [&] {
+        TFileReplacement replacement(path.string());
+        THandleStream out(replacement.Handle());
+        out.WriteBuffer(data.data(), half);
+        fs::remove_all(folder);
+        out.WriteBuffer(data.data() + half, static_cast<std::int64_t>(data.size()) - half);
+        replacement.Commit();
+      },
+      folder, path);
 }
 
 TEST_F(FaultTest, ASaveWhoseFolderIsMovedMidwayCompletesThereAndLeavesNoTemporaryFile) {
@@ -293,17 +303,14 @@ TEST_F(FaultTest, ABandedSaveWhoseFolderIsRemovedMidwayRaisesAndLeavesNothing) {
   TBitmap picture;
   Make24(picture, 33, 40, 5);
   TBitmapRows rows(picture);
-  try {
-    TBitmapBandWriter writer(output, rows.Width(), rows.Height());
-    CopyInBands(rows, writer, 8, [&](std::int32_t first) {
-      if (first == 16) fs::remove_all(folder);
-    });
-    FAIL() << "a save into a removed folder was reported as done";
-  } catch (const EFCreateError& e) {
-    EXPECT_EQ(std::string(e.what()), "ファイル " + output.string() + " を作成できません");
-  }
-  EXPECT_FALSE(fs::exists(folder)) << "the removed folder came back";
-  EXPECT_EQ(Names(FFolder), std::vector<std::string>{});
+  ExpectRefusedWhenTheFolderIsRemoved(
+      [&] {
+        TBitmapBandWriter writer(output, rows.Width(), rows.Height());
+        CopyInBands(rows, writer, 8, [&](std::int32_t first) {
+          if (first == 16) fs::remove_all(folder);
+        });
+      },
+      folder, output);
 }
 
 TEST_F(FaultTest, ABandedSaveWhoseFolderIsMovedMidwayCompletesThereAndLeavesNoTemporaryFile) {
