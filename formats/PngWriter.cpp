@@ -1,5 +1,6 @@
 #include "PngWriter.h"
 
+#include <isa-l/igzip_lib.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -107,7 +108,8 @@ class TPngWriter final : public TBandWriter {
   void Submit(bool last);
   void WriteFinished(bool wait, std::size_t keep);
   void Work();
-  void Deflate(TSegment& segment, z_stream& stream, std::vector<std::uint8_t>& raw);
+  void Deflate(TSegment& segment, std::vector<std::uint8_t>& levelBuffer,
+               std::vector<std::uint8_t>& raw);
 
   TFileReplacement FReplacement;
   THandleStream FStream;
@@ -150,6 +152,7 @@ TPngWriter::TPngWriter(const std::string& path, std::int32_t width, std::int32_t
        extras.Alpha.size() != static_cast<std::size_t>(width) * static_cast<std::size_t>(height))) {
     throw EInvalidGraphic(Msg::InvalidPixelFormat, "png-write-bad-size");
   }
+  FOptions.Level = std::clamp(FOptions.Level, ISAL_DEF_MIN_LEVEL, ISAL_DEF_MAX_LEVEL);
   FSegmentRows = static_cast<std::int32_t>(
       std::clamp<std::size_t>(kSegmentBytes / FRowBytes, 1, static_cast<std::size_t>(height)));
   WriteHeader(extras);
@@ -271,7 +274,7 @@ void TPngWriter::WriteFinished(bool wait, std::size_t keep) {
     if (!FStarted) {
       // The zlib header, for a 32 KiB window, with the level class the segments used.
       const int level = FOptions.Level;
-      const unsigned levelClass = level <= 1 ? 0 : level <= 5 ? 1 : level == 6 ? 2 : 3;
+      const unsigned levelClass = level <= 1 ? 0 : 1;
       unsigned flags = levelClass << 6;
       flags += 31 - ((0x78u * 256u + flags) % 31);
       const std::uint8_t header[2] = {0x78, static_cast<std::uint8_t>(flags)};
@@ -283,11 +286,29 @@ void TPngWriter::WriteFinished(bool wait, std::size_t keep) {
   }
 }
 
+// The working memory ISA-L wants for a level: larger buffers for the levels that search more.
+std::size_t LevelBufferSize(int level) {
+  switch (level) {
+    case 0:
+      return ISAL_DEF_LVL0_DEFAULT;
+    case 1:
+      return ISAL_DEF_LVL1_DEFAULT;
+    case 2:
+      return ISAL_DEF_LVL2_DEFAULT;
+    default:
+      return ISAL_DEF_LVL3_DEFAULT;
+  }
+}
+
 void TPngWriter::Work() {
-  z_stream stream{};
-  const bool ready =
-      deflateInit2(&stream, FOptions.Level, Z_DEFLATED, -15, 8, FOptions.Strategy) == Z_OK;
+  std::vector<std::uint8_t> levelBuffer;
   std::vector<std::uint8_t> raw;
+  bool ready = true;
+  try {
+    levelBuffer.resize(LevelBufferSize(FOptions.Level));
+  } catch (const std::bad_alloc&) {
+    ready = false;
+  }
   for (;;) {
     TSegment* segment = nullptr;
     {
@@ -300,7 +321,7 @@ void TPngWriter::Work() {
     bool failed = !ready;
     if (!failed) {
       try {
-        Deflate(*segment, stream, raw);
+        Deflate(*segment, levelBuffer, raw);
       } catch (const std::bad_alloc&) {
         failed = true;
       }
@@ -312,10 +333,10 @@ void TPngWriter::Work() {
     }
     FDone.notify_all();
   }
-  if (ready) deflateEnd(&stream);
 }
 
-void TPngWriter::Deflate(TSegment& segment, z_stream& stream, std::vector<std::uint8_t>& raw) {
+void TPngWriter::Deflate(TSegment& segment, std::vector<std::uint8_t>& levelBuffer,
+                         std::vector<std::uint8_t>& raw) {
   const std::size_t width = static_cast<std::size_t>(FWidth);
   const std::size_t line = FRowBytes + 1;
   raw.resize(line * static_cast<std::size_t>(segment.Rows));
@@ -358,21 +379,36 @@ void TPngWriter::Deflate(TSegment& segment, z_stream& stream, std::vector<std::u
     std::swap(above, current);
   }
   segment.RawLength = static_cast<uLong>(raw.size());
-  segment.Adler = adler32_z(1, raw.data(), raw.size());
-  segment.Compressed.resize(deflateBound(&stream, static_cast<uLong>(raw.size())) + 64);
-  deflateReset(&stream);
+  segment.Adler = isal_adler32(1, raw.data(), raw.size());
+  isal_zstream stream;
+  isal_deflate_init(&stream);
+  stream.level = static_cast<std::uint32_t>(FOptions.Level);
+  stream.level_buf = levelBuffer.data();
+  stream.level_buf_size = static_cast<std::uint32_t>(levelBuffer.size());
+  stream.gzip_flag = IGZIP_DEFLATE;
   stream.next_in = raw.data();
-  stream.avail_in = static_cast<uInt>(raw.size());
-  stream.next_out = segment.Compressed.data();
-  stream.avail_out = static_cast<uInt>(segment.Compressed.size());
+  stream.avail_in = static_cast<std::uint32_t>(raw.size());
   // Every segment but the last ends on a byte boundary without ending the stream.
-  const int result = deflate(&stream, segment.Last ? Z_FINISH : Z_SYNC_FLUSH);
-  if ((segment.Last && result != Z_STREAM_END) || (!segment.Last && result != Z_OK) ||
-      stream.avail_in != 0) {
-    segment.Failed = true;
-    return;
+  stream.end_of_stream = segment.Last ? 1 : 0;
+  stream.flush = segment.Last ? NO_FLUSH : SYNC_FLUSH;
+  // Room for rows that do not compress; the output grows when even that is not enough.
+  segment.Compressed.resize(raw.size() + raw.size() / 8 + 1024);
+  std::size_t written = 0;
+  for (;;) {
+    stream.next_out = segment.Compressed.data() + written;
+    stream.avail_out = static_cast<std::uint32_t>(segment.Compressed.size() - written);
+    if (isal_deflate(&stream) != COMP_OK) {
+      segment.Failed = true;
+      return;
+    }
+    written = segment.Compressed.size() - stream.avail_out;
+    // Output room left over means every byte given has been deflated and flushed.
+    const bool finished = stream.avail_in == 0 && stream.avail_out > 0 &&
+                          (!segment.Last || stream.internal_state.state == ZSTATE_END);
+    if (finished) break;
+    segment.Compressed.resize(segment.Compressed.size() * 2);
   }
-  segment.Compressed.resize(segment.Compressed.size() - stream.avail_out);
+  segment.Compressed.resize(written);
   // The segment's rows are no longer needed.
   std::vector<std::uint8_t>().swap(segment.Bgr);
   std::vector<std::uint8_t>().swap(segment.Alpha);

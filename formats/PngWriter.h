@@ -1,7 +1,7 @@
 // Writing PNG files in bands: 8-bit RGB, or RGBA when the picture carries alpha, with the colour
-// profile in an iCCP chunk. Rows are filtered and deflated by zlib on every core at once: the
-// picture is cut into segments of about a megabyte, each deflated on its own and ended on a
-// byte boundary (a sync flush), so the segments join into one zlib stream whose checksum is
+// profile in an iCCP chunk. Rows are filtered and deflated by ISA-L's igzip on every core at
+// once: the picture is cut into segments of about a megabyte, each deflated on its own and ended
+// on a byte boundary (a sync flush), so the segments join into one zlib stream whose checksum is
 // combined from theirs. The file is replaced as FileReplacement.h describes: the earlier file
 // is untouched until Commit, and a writer destroyed without Commit leaves nothing behind.
 #pragma once
@@ -21,13 +21,15 @@ namespace penamo {
 enum class TPngRowFilter { None = 0, Sub = 1, Up = 2, Average = 3, Paeth = 4, Adaptive = 5 };
 
 struct TPngWriterOptions {
-  int Level = 4;  // zlib level
+  // igzip's level, 0 to 3 (others are taken as the nearest): 0 matches little, 3 searches
+  // hardest and takes more than twice as long as 1 or 2.
+  int Level = 2;
   TPngRowFilter Filter = TPngRowFilter::Up;
-  int Strategy = 0;  // zlib strategy (Z_DEFAULT_STRATEGY)
-  int Threads = 0;   // deflating threads; 0: one per core
+  int Threads = 0;  // deflating threads; 0: one per core
 };
 
-// The options chosen by measurement (bench/png-write-bench.sh): see the defaults above.
+// The options chosen by measurement (bench/png-save-bench.sh with TABLE=1): see the defaults
+// above.
 TPngWriterOptions DefaultPngWriterOptions();
 
 // A writer for a width × height picture. extras' alpha (Width × Height bytes, top row first)

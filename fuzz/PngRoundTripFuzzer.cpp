@@ -108,7 +108,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!RunFilter(ChosenFilter(choices), ChosenStrength(choices), crop, filtered)) return 0;
 
     TPngWriterOptions options;
-    options.Level = choices.Crop[0] % 10;
+    options.Level = choices.Crop[0] % 4;
     options.Filter = static_cast<TPngRowFilter>(choices.Crop[1] % 6);
     options.Threads = 1;
     const std::int32_t bandRows = 1 + choices.Strength % filtered.Height();

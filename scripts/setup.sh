@@ -6,10 +6,10 @@ PENAMO_PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libgtest-
 # Manual pages (scdoc) and the package checks that CI runs (tests/package).
 PENAMO_PACKAGES+=(scdoc desktop-file-utils appstream lintian dpkg-dev file)
 
-# The picture formats' libraries (PNG, JPEG, TIFF, WebP), found through pkg-config; libpng
-# writes the tests' own PNG files.
+# The picture formats' libraries (PNG, JPEG, TIFF, WebP), found through pkg-config; ISA-L's igzip
+# deflates the PNG writer's output; libpng writes the tests' own PNG files.
 PENAMO_PACKAGES+=(pkg-config libspng-dev libpng-dev libjpeg62-turbo-dev libtiff-dev libwebp-dev
-  zlib1g-dev)
+  zlib1g-dev libisal-dev)
 
 penamo_install_deps() {
   local missing=()

@@ -85,7 +85,7 @@ int Table(const char* filter, const char* in, const char* out) {
   Filter(filter, source, target);
   static const char* kFilterNames[] = {"none", "sub", "up", "average", "paeth", "adaptive"};
   std::printf("%-6s %-9s %12s %12s %12s\n", "level", "filter", "CPU ms", "wall ms (2T)", "bytes");
-  for (int level : {1, 2, 3, 4, 6}) {
+  for (int level = 0; level <= 3; ++level) {
     for (int f = 0; f <= 5; ++f) {
       TPngWriterOptions options;
       options.Level = level;
