@@ -21,7 +21,6 @@
 #include "BandFilter.h"
 #include "Bitmap.h"
 #include "BitmapBandWriter.h"
-#include "BitmapFileRows.h"
 #include "Exceptions.h"
 #include "FilterTable.h"
 #include "PenamoVersion.h"
@@ -106,16 +105,14 @@ bool SameFile(int handle, const std::string& path) {
 }
 
 // The rows to save: read from the file a band at a time when it is an uncompressed 24-bit
-// bitmap, so that memory stays small whatever the picture's size; any other file is decoded
-// whole into picture and converted to 24 bits, as the window reads it. So is a file saved over
-// itself: a file is never replaced while it is read (it stays locked for reading), so it is
-// read whole and closed first.
+// bitmap or a non-interlaced PNG, so that memory stays small whatever the picture's size; any
+// other file is decoded whole into picture and converted to 24 bits, as the window reads it. So
+// is a file saved over itself: a file is never replaced while it is read (it stays locked for
+// reading), so it is read whole and closed first.
 std::unique_ptr<TRowSource> OpenInput(const std::string& path, const std::string& output,
                                       TBitmap& picture, TPictureExtras& extras) {
-  if (PictureKindOfFile(path) == TPictureKind::Bitmap) {
-    if (std::unique_ptr<TBitmapFileRows> rows = TBitmapFileRows::Open(path)) {
-      if (!SameFile(rows->Handle(), output)) return rows;
-    }
+  if (std::unique_ptr<TRowSource> rows = OpenPictureRows(path, extras)) {
+    if (!SameFile(rows->Handle(), output)) return rows;
   }
   ReadPicture(path, picture, extras);
   return std::make_unique<TBitmapRows>(picture);

@@ -3,6 +3,7 @@
 #include <new>
 #include <vector>
 
+#include "BitmapFileRows.h"
 #include "Exceptions.h"
 #include "FormatSupport.h"
 #include "JpegReader.h"
@@ -71,6 +72,17 @@ TPictureKind KindOfStream(TStream& stream) {
 TPictureKind PictureKindOfFile(const std::string& path) {
   TFileStream stream(path);
   return KindOfStream(stream);
+}
+
+std::unique_ptr<TRowSource> OpenPictureRows(const std::string& path, TPictureExtras& extras) {
+  switch (PictureKindOfFile(path)) {
+    case TPictureKind::Bitmap:
+      return TBitmapFileRows::Open(path);
+    case TPictureKind::Png:
+      return OpenPngRows(path, extras);
+    default:
+      return nullptr;
+  }
 }
 
 TPictureKind ReadPicture(const std::string& path, TBitmap& picture, TPictureExtras& extras) {

@@ -4,11 +4,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "Bitmap.h"
 #include "PictureExtras.h"
 #include "PictureKind.h"
+#include "RowSource.h"
 
 namespace penamo {
 
@@ -17,6 +19,12 @@ namespace penamo {
 // shared lock; pipes and devices are refused; EFOpenError names the path. picture and extras
 // are replaced only when everything has been read. Returns the kind that was read.
 TPictureKind ReadPicture(const std::string& path, TBitmap& picture, TPictureExtras& extras);
+
+// The rows of the picture file at path read band by band while they are used, for a save that
+// holds a few bands rather than the whole picture: an uncompressed 24-bit bitmap
+// (BitmapFileRows.h) or a non-interlaced PNG (OpenPngRows, which fills extras). Null for every
+// other file, which is to be read whole with ReadPicture; extras is then left as it was.
+std::unique_ptr<TRowSource> OpenPictureRows(const std::string& path, TPictureExtras& extras);
 
 // The kind of the picture file at path, by its first bytes; opened as ReadPicture opens it and
 // raising the same EFOpenError.

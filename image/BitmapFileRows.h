@@ -33,8 +33,8 @@ class TBitmapFileRows final : public TRowSource {
   std::int32_t XPelsPerMeter() const override;
   std::int32_t YPelsPerMeter() const override;
 
-  // The open file, for tests that change it under the reader.
-  int Handle() const { return FFile.Handle(); }
+  // The open file (tests change it under the reader).
+  int Handle() const override { return FFile.Handle(); }
 
  private:
   TBitmapFileRows(const std::string& path);

@@ -31,6 +31,10 @@ class TRowSource {
   // the picture unfiltered.
   virtual std::int32_t XPelsPerMeter() const { return 0; }
   virtual std::int32_t YPelsPerMeter() const { return 0; }
+
+  // The open file the rows are read from, or -1 for rows held in memory: a save must never
+  // replace the file it is still reading.
+  virtual int Handle() const { return -1; }
 };
 
 // The rows of a picture held in memory, read in place: nothing is copied and the picture's

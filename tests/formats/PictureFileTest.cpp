@@ -149,6 +149,38 @@ INSTANTIATE_TEST_SUITE_P(
                     TTruncation{"WebPLossy", [] { return SmallWebP(false); }}),
     [](const auto& param) { return std::string(param.param.Format); });
 
+// A save reads a PNG band by band while it filters and writes; cut anywhere, the file is
+// refused there as the whole read refuses it, with the same error, never taken as complete.
+TEST_F(PictureFiles, APngCutAnywhereIsRefusedBandByBandAsTheWholeReadRefusesIt) {
+  const TBytes whole = SmallPng();
+  for (double fraction : {0.1, 0.3, 0.5, 0.8, 0.97}) {
+    const auto size = std::max<std::size_t>(
+        16, static_cast<std::size_t>(static_cast<double>(whole.size()) * fraction));
+    test::WriteFileBytes(PathOf("cut.png"),
+                         TBytes(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(size)));
+    std::string wholeError;
+    try {
+      TBitmap picture;
+      TPictureExtras extras;
+      ReadPicture(PathOf("cut.png"), picture, extras);
+    } catch (const Exception& error) {
+      wholeError = std::string(error.ClassName()) + ": " + error.Message();
+    }
+    ASSERT_NE(wholeError, "") << "cut at " << size;
+    std::string bandError;
+    try {
+      TPictureExtras extras;
+      const std::unique_ptr<TRowSource> rows = OpenPictureRows(PathOf("cut.png"), extras);
+      ASSERT_NE(rows, nullptr);
+      for (std::int32_t first = 0; first < rows->Height(); first += 7)
+        rows->ReadBand(first, std::min(7, rows->Height() - first));
+    } catch (const Exception& error) {
+      bandError = std::string(error.ClassName()) + ": " + error.Message();
+    }
+    EXPECT_EQ(bandError, wholeError) << "cut at " << size << " of " << whole.size();
+  }
+}
+
 // Big-endian helpers for a hand-made PNG.
 void Put32(TBytes& out, std::uint32_t v) {
   for (int shift = 24; shift >= 0; shift -= 8)
@@ -191,6 +223,14 @@ TEST_F(PictureFiles, ASmallPngClaimingAHugePictureIsRefusedAtOnce) {
   }
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
   EXPECT_TRUE(picture.Empty());
+  // So it is when a save reads it band by band.
+  test::WriteFileBytes(PathOf("huge.png"), png);
+  try {
+    OpenPictureRows(PathOf("huge.png"), extras);
+    FAIL() << "opened";
+  } catch (const EOutOfResources& error) {
+    EXPECT_EQ(error.Reason(), "png-too-large");
+  }
 }
 
 // A little-endian TIFF of one grey strip, written by hand so that its fields can lie.

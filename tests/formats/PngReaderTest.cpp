@@ -1,7 +1,10 @@
 // PNG files of every colour type and depth, written by libpng, read back by our reader.
 #include <gtest/gtest.h>
 #include <png.h>
+#include <unistd.h>
 
+#include <cstring>
+#include <filesystem>
 #include <random>
 #include <string>
 
@@ -35,8 +38,8 @@ int ChannelsOf(int colorType) {
 
 class PngColourTypes : public testing::TestWithParam<TPngCase> {};
 
-TEST_P(PngColourTypes, EverySampleComesBackAsEightBitsWithItsTransparency) {
-  const TPngCase c = GetParam();
+// A small picture of the case's type and depth, random samples, and its transparency.
+test::TPngLayout LayoutOf(const TPngCase& c) {
   test::TPngLayout layout;
   layout.Width = 13;  // odd, so packed rows end inside a byte
   layout.Height = 11;
@@ -61,6 +64,13 @@ TEST_P(PngColourTypes, EverySampleComesBackAsEightBitsWithItsTransparency) {
     for (int k = 0; k < 3 && channels >= 3; ++k)
       layout.KeyRgb[k] = static_cast<std::uint16_t>(layout.Samples[k]);
   }
+  return layout;
+}
+
+TEST_P(PngColourTypes, EverySampleComesBackAsEightBitsWithItsTransparency) {
+  const TPngCase c = GetParam();
+  const test::TPngLayout layout = LayoutOf(c);
+  const int channels = ChannelsOf(c.ColorType);
   const test::TBytes file = test::MakePng(layout);
 
   TBitmap picture;
@@ -102,6 +112,52 @@ TEST_P(PngColourTypes, EverySampleComesBackAsEightBitsWithItsTransparency) {
       }
     }
   }
+}
+
+// Read band by band from the file, as a save reads it, the rows, the alpha plane and the
+// profile are those of the whole read, on the decoding thread or the reader's own; an
+// interlaced file is left to the whole read.
+TEST_P(PngColourTypes, BandByBandFromTheFileTheRowsAreThoseOfTheWholeRead) {
+  const TPngCase c = GetParam();
+  test::TPngLayout layout = LayoutOf(c);
+  if (c.ColorType == PNG_COLOR_TYPE_RGB || c.ColorType == PNG_COLOR_TYPE_PALETTE ||
+      c.ColorType == PNG_COLOR_TYPE_RGBA)
+    layout.Profile = test::SmallProfile();
+  const test::TBytes file = test::MakePng(layout);
+  TBitmap picture;
+  TPictureExtras whole;
+  ReadPng(file.data(), file.size(), picture, whole);
+
+  const std::filesystem::path folder =
+      std::filesystem::temp_directory_path() / ("penamo-png-rows-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(folder);
+  const std::string path = (folder / "case.png").string();
+  test::WriteFileBytes(path, file);
+  for (const bool aside : {true, false}) {
+    TPictureExtras extras;
+    extras.Alpha = {9, 9, 9};  // replaced, whatever the file holds
+    const std::unique_ptr<TRowSource> rows = OpenPngRows(path, extras, aside);
+    if (c.Interlaced) {
+      EXPECT_EQ(rows, nullptr);
+      continue;
+    }
+    ASSERT_NE(rows, nullptr);
+    ASSERT_EQ(rows->Width(), layout.Width);
+    ASSERT_EQ(rows->Height(), layout.Height);
+    EXPECT_EQ(extras.ColorProfile, whole.ColorProfile);
+    for (std::int32_t first = 0; first < layout.Height; first += 4) {
+      const std::int32_t count = std::min(4, layout.Height - first);
+      rows->ReadBand(first, count);
+      for (std::int32_t y = first; y < first + count; ++y) {
+        ASSERT_EQ(std::memcmp(rows->Row(y), picture.ConstRowAddress(y),
+                              3 * static_cast<std::size_t>(layout.Width)),
+                  0)
+            << "row " << y << ", aside " << aside;
+      }
+    }
+    EXPECT_EQ(extras.Alpha, whole.Alpha) << "aside " << aside;
+  }
+  std::filesystem::remove_all(folder);
 }
 
 std::vector<TPngCase> AllPngCases() {

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <string>
 
+#include "BandFilter.h"
 #include "Exceptions.h"
 #include "FilterTable.h"
 #include "PictureFile.h"
@@ -120,9 +121,9 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(TOptionsCase{"Default", DefaultPngWriterOptions()},
                     TOptionsCase{"NoneLevel1OneThread", Options(1, TPngRowFilter::None, 1)},
                     TOptionsCase{"Sub", Options(3, TPngRowFilter::Sub, 2)},
-                    TOptionsCase{"Up", Options(6, TPngRowFilter::Up, 3)},
+                    TOptionsCase{"UpLevel0", Options(0, TPngRowFilter::Up, 3)},
                     TOptionsCase{"Average", Options(1, TPngRowFilter::Average, 2)},
-                    TOptionsCase{"Paeth", Options(9, TPngRowFilter::Paeth, 2)},
+                    TOptionsCase{"PaethLevel3", Options(3, TPngRowFilter::Paeth, 2)},
                     TOptionsCase{"Adaptive", Options(2, TPngRowFilter::Adaptive, 2)}),
     [](const auto& param) { return std::string(param.param.Name); });
 
@@ -169,6 +170,43 @@ TEST_F(PngWriting, AlphaAndProfileGoThroughAFilterUnchanged) {
   EXPECT_EQ(backExtras.ColorProfile, layout.Profile);
   for (int y = 0; y < 9; ++y)
     EXPECT_EQ(0, std::memcmp(back.ConstRowAddress(y), target.ConstRowAddress(y), 31 * 3));
+}
+
+// penamo-filter's save from a PNG: the file read band by band while the bands before are
+// filtered and written. Every filter's pixels are the whole picture's, and the alpha plane,
+// filled as the rows are decoded, arrives whole with the profile.
+TEST_F(PngWriting, ASaveReadingThePngBandByBandEqualsTheWholePictureSave) {
+  test::TPngLayout layout;
+  layout.Width = 67;
+  layout.Height = 45;
+  layout.ColorType = PNG_COLOR_TYPE_RGB_ALPHA;
+  for (int i = 0; i < 67 * 45 * 4; ++i)
+    layout.Samples.push_back(static_cast<std::uint32_t>((i * 29 + i / 268) % 256));
+  layout.Profile = test::SmallProfile();
+  test::WriteFileBytes(PathOf("in.png"), test::MakePng(layout));
+  TBitmap source;
+  TPictureExtras sourceExtras;
+  ReadPicture(PathOf("in.png"), source, sourceExtras);
+  for (const TFilterEntry& filter : FilterTable()) {
+    TBitmap target;
+    ASSERT_TRUE(filter.Run(source, target, kFullStrength)) << filter.Name;
+    TPictureExtras extras;
+    const std::unique_ptr<TRowSource> rows = OpenPictureRows(PathOf("in.png"), extras);
+    ASSERT_NE(rows, nullptr);
+    const auto writer = CreatePngWriter(PathOf("out.png"), rows->Width(), rows->Height(), extras);
+    TBandOptions options;
+    options.BandRows = 4;
+    ASSERT_TRUE(FilterInBands(&filter, kFullStrength, *rows, *writer, options)) << filter.Name;
+    TBitmap back;
+    TPictureExtras backExtras;
+    ReadPicture(PathOf("out.png"), back, backExtras);
+    EXPECT_EQ(backExtras.Alpha, sourceExtras.Alpha) << filter.Name;
+    EXPECT_EQ(backExtras.ColorProfile, layout.Profile) << filter.Name;
+    for (int y = 0; y < layout.Height; ++y) {
+      ASSERT_EQ(0, std::memcmp(back.ConstRowAddress(y), target.ConstRowAddress(y), 67 * 3))
+          << filter.Name << " row " << y;
+    }
+  }
 }
 
 TEST_F(PngWriting, AnUncommittedSaveLeavesTheEarlierFileAndNothingElse) {

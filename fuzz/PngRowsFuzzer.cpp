@@ -1,0 +1,111 @@
+// Any bytes as a PNG file read two ways: whole, as the window reads it, and band by band on the
+// decoding thread, as a save reads it. Both must agree: the same rows, alpha plane and profile,
+// or the same refusal (class and message), and a refusal must be one of the named read errors.
+// An interlaced file is left to the whole read by design. Pictures are kept small by a low
+// storage limit.
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "Bitmap.h"
+#include "FuzzSupport.h"
+#include "Limits.h"
+#include "PictureExtras.h"
+#include "PngReader.h"
+
+namespace {
+
+using namespace penamo;
+using namespace penamo::fuzz;
+
+constexpr std::uint64_t kStorageLimit = std::uint64_t{1} << 18;
+
+volatile std::uint32_t gSink;
+
+// What a read ended in: empty when it read the picture, else the error's class and message.
+struct TOutcome {
+  std::string Refusal;
+  TBitmap Picture;
+  TPictureExtras Extras;
+};
+
+std::string RefusalOf(const Exception& error) {
+  NoteRefusal(error);
+  return std::string(error.ClassName()) + ": " + error.Message();
+}
+
+// Allowed refusals become the outcome; anything else is a finding.
+template <typename Read>
+void Attempt(TOutcome& outcome, Read read) {
+  try {
+    read();
+  } catch (const EReadError& error) {
+    outcome.Refusal = RefusalOf(error);
+  } catch (const EInvalidGraphic& error) {
+    outcome.Refusal = RefusalOf(error);
+  } catch (const EOutOfMemory& error) {  // EOutOfResources too
+    outcome.Refusal = RefusalOf(error);
+  } catch (const std::exception& error) {
+    ReportUnexpected(error);
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  SetStorageLimit(kStorageLimit);
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  TOutcome whole;
+  Attempt(whole, [&] { ReadPng(data, size, whole.Picture, whole.Extras); });
+
+  // The bytes as a file of their own, in memory.
+  const int file = ::memfd_create("png", MFD_CLOEXEC);
+  Check(file >= 0, "no memory file");
+  Check(::write(file, data, size) == static_cast<ssize_t>(size), "memory file not written");
+  const std::string path = "/proc/self/fd/" + std::to_string(file);
+
+  TOutcome banded;
+  bool interlaced = false;
+  const bool aside = (size & 1) != 0;
+  std::size_t rowsEqual = 0;
+  Attempt(banded, [&] {
+    std::unique_ptr<TRowSource> rows = OpenPngRows(path, banded.Extras, aside);
+    if (!rows) {
+      interlaced = true;
+      return;
+    }
+    const std::int32_t height = rows->Height();
+    const auto bytes = 3 * static_cast<std::size_t>(rows->Width());
+    const bool comparable = whole.Refusal.empty() && whole.Picture.Height() == height &&
+                            whole.Picture.Width() == rows->Width();
+    for (std::int32_t first = 0; first < height; first += 3) {
+      const std::int32_t count = std::min(3, height - first);
+      rows->ReadBand(first, count);
+      for (std::int32_t y = first; y < first + count; ++y) {
+        gSink = gSink + TouchBytes(rows->Row(y), bytes);
+        if (comparable && std::memcmp(rows->Row(y), whole.Picture.ConstRowAddress(y), bytes) == 0)
+          ++rowsEqual;
+      }
+    }
+  });
+  ::close(file);
+  if (interlaced) return 0;
+
+  Check(banded.Refusal == whole.Refusal, "the banded read and the whole read end differently");
+  if (whole.Refusal.empty()) {
+    Check(rowsEqual == static_cast<std::size_t>(whole.Picture.Height()),
+          "a banded row differs from the whole read's");
+    Check(banded.Extras.Alpha == whole.Extras.Alpha, "the alpha planes differ");
+    Check(banded.Extras.ColorProfile == whole.Extras.ColorProfile, "the profiles differ");
+  }
+  return 0;
+}

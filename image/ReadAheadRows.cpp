@@ -1,0 +1,134 @@
+#include "ReadAheadRows.h"
+
+#include <algorithm>
+#include <new>
+#include <system_error>
+
+#include "Exceptions.h"
+
+namespace penamo {
+
+namespace {
+
+// Rows decoded between two reports to the reader: fewer reports, and still a band's rows
+// arrive in several steps.
+constexpr std::int32_t kRowsPerReport = 8;
+
+}  // namespace
+
+TReadAheadRows::TReadAheadRows(std::unique_ptr<TRowDecoder> decoder, std::int32_t width,
+                               std::int32_t height, bool aside)
+    : FDecoder(std::move(decoder)),
+      FWidth(std::max(0, width)),
+      FHeight(std::max(0, height)),
+      FAside(aside),
+      FRowBytes(3 * static_cast<std::size_t>(FWidth)) {}
+
+TReadAheadRows::~TReadAheadRows() {
+  Stop();
+}
+
+void TReadAheadRows::Stop() {
+  if (!FThread.joinable()) return;
+  {
+    const std::lock_guard<std::mutex> guard(FLock);
+    FStop = true;
+  }
+  FStopping.store(true, std::memory_order_relaxed);
+  FChanged.notify_all();
+  FThread.join();
+}
+
+std::uint8_t* TReadAheadRows::Slot(std::int32_t y) {
+  return FRing.data() + static_cast<std::size_t>(y % FCapacity) * FRowBytes;
+}
+
+const std::uint8_t* TReadAheadRows::Row(std::int32_t y) const {
+  return FRing.data() + static_cast<std::size_t>(y % FCapacity) * FRowBytes;
+}
+
+bool TReadAheadRows::DecodeUpTo(std::int32_t end) {
+  try {
+    for (; FDecoded < end; ++FDecoded)
+      FDecoder->DecodeRow(FDecoded, Slot(FDecoded));
+  } catch (...) {
+    FError = std::current_exception();
+    return false;
+  }
+  return true;
+}
+
+void TReadAheadRows::ReadBand(std::int32_t first, std::int32_t count) {
+  if (count <= 0 || first < FReleased || first > FHeight - count ||
+      (FBandRows > 0 && count > FBandRows)) {
+    throw EInvalidGraphicOperation(Msg::ScanLineOutOfRange, "read-ahead-band");
+  }
+  const std::int32_t end = first + count;
+  if (FCapacity == 0) {
+    // Three bands: the one being read, the next one being decoded, and one more so that the
+    // decoder never waits for a band to be given back while the reader is busy.
+    FBandRows = count;
+    const auto capacity =
+        static_cast<std::int32_t>(std::min<std::int64_t>(std::int64_t{count} * 3, FHeight));
+    try {
+      FRing.resize(static_cast<std::size_t>(capacity) * FRowBytes);
+    } catch (const std::bad_alloc&) {
+      throw EOutOfMemory(Msg::OutOfMemory, "read-ahead-rows");
+    }
+    FCapacity = capacity;
+    if (FAside) {
+      try {
+        FThread = std::thread([this] { DecodeAhead(); });
+      } catch (const std::system_error&) {
+        FAside = false;  // rows are decoded here instead
+      }
+    }
+  }
+  if (!FThread.joinable()) {
+    FReleased = first;
+    // After an error nothing more is decoded.
+    if (FDecoded < end && (FError || !DecodeUpTo(end))) std::rethrow_exception(FError);
+    return;
+  }
+  std::unique_lock<std::mutex> lock(FLock);
+  FReleased = first;
+  FChanged.notify_all();
+  FChanged.wait(lock, [&] { return FDecoded >= end || FError; });
+  if (FDecoded < end) std::rethrow_exception(FError);
+}
+
+void TReadAheadRows::DecodeAhead() {
+  std::unique_lock<std::mutex> lock(FLock);
+  for (;;) {
+    FChanged.wait(
+        lock, [this] { return FStop || (FDecoded < FHeight && FDecoded < FReleased + FCapacity); });
+    if (FStop) return;
+    const std::int32_t end = std::min(FHeight, FReleased + FCapacity);
+    std::int32_t y = FDecoded;
+    lock.unlock();
+    // Rows FDecoded .. end - 1 are not the reader's: it waits for them, and rows are given
+    // back only while more are asked for.
+    std::exception_ptr error;
+    while (y < end) {
+      const std::int32_t stop = std::min(end, y + kRowsPerReport);
+      try {
+        for (; y < stop; ++y)
+          FDecoder->DecodeRow(y, Slot(y));
+      } catch (...) {
+        error = std::current_exception();
+      }
+      {
+        const std::lock_guard<std::mutex> guard(FLock);
+        FDecoded = y;
+        if (error) FError = error;
+      }
+      FChanged.notify_all();
+      if (error) return;
+      if (FStopping.load(std::memory_order_relaxed)) break;
+    }
+    lock.lock();
+    if (FDecoded == FHeight) return;
+  }
+}
+
+}  // namespace penamo

@@ -1,0 +1,83 @@
+// Rows that a decoder makes one after another (a compressed file's rows), made on a thread of
+// their own ahead of the band asked for, so that decoding runs beside the filter and the writer
+// instead of before them. A few bands of rows are held, whatever the picture's size.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "RowSource.h"
+
+namespace penamo {
+
+class TRowDecoder {
+ public:
+  virtual ~TRowDecoder() = default;
+  TRowDecoder() = default;
+  TRowDecoder(const TRowDecoder&) = delete;
+  TRowDecoder& operator=(const TRowDecoder&) = delete;
+
+  // Row y into bgr (3 × width bytes: blue, green, red). Rows are asked for once each, in order
+  // from row 0, all on one thread (not always the reader's). May raise any error of ours; the
+  // reader receives it at the first band that needs the row, and no row is asked for after it.
+  virtual void DecodeRow(std::int32_t y, std::uint8_t* bgr) = 0;
+
+  // The open file the rows come from, or -1.
+  virtual int Handle() const { return -1; }
+};
+
+class TReadAheadRows final : public TRowSource {
+ public:
+  // aside false: every row is decoded on the reader's thread, in ReadBand. So it is too when no
+  // thread can be started.
+  TReadAheadRows(std::unique_ptr<TRowDecoder> decoder, std::int32_t width, std::int32_t height,
+                 bool aside = true);
+  // Stops the decoding thread (it finishes the row it is on) before the decoder goes.
+  ~TReadAheadRows() override;
+
+  std::int32_t Width() const override { return FWidth; }
+  std::int32_t Height() const override { return FHeight; }
+  // Waits until the band's rows are decoded. The first band's row count sets how many rows are
+  // held (three bands of it); a later band may not be longer, nor start above the band before.
+  // Raises EInvalidGraphicOperation for such a band, and the decoder's error when one of the
+  // band's rows could not be made.
+  void ReadBand(std::int32_t first, std::int32_t count) override;
+  const std::uint8_t* Row(std::int32_t y) const override;
+  int Handle() const override { return FDecoder->Handle(); }
+
+ private:
+  std::uint8_t* Slot(std::int32_t y);
+  // Decodes rows from FDecoded up to end (exclusive) on the calling thread; false when the
+  // decoder raised (its error kept in FError).
+  bool DecodeUpTo(std::int32_t end);
+  void DecodeAhead();
+  void Stop();
+
+  std::unique_ptr<TRowDecoder> FDecoder;
+  std::int32_t FWidth;
+  std::int32_t FHeight;
+  bool FAside;
+  std::size_t FRowBytes;
+  std::vector<std::uint8_t> FRing;
+  std::int32_t FBandRows = 0;  // the first band's rows; 0 before it
+  std::int32_t FCapacity = 0;  // rows the ring holds
+
+  std::mutex FLock;
+  std::condition_variable FChanged;
+  std::int32_t FDecoded = 0;   // rows 0 .. FDecoded - 1 are made
+  std::int32_t FReleased = 0;  // rows above this one may be overwritten
+  std::exception_ptr FError;   // the decoder's, after which nothing more is decoded
+  bool FStop = false;
+  // FStop, read between rows without the lock, so that a stop need not wait for the rows
+  // decoded ahead.
+  std::atomic<bool> FStopping = false;
+  std::thread FThread;  // last: stopped before anything else goes
+};
+
+}  // namespace penamo
