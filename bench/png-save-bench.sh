@@ -79,7 +79,8 @@ printf '  penamo-filter is %.1fx faster (target 15x): %s; its file is %.2fx the 
 echo "  load after: $(cut -d' ' -f1-3 /proc/loadavg)"
 
 echo
-echo "stages, each on its own (penamo_formats_bench):"
+echo "stages, each on its own (penamo_formats_bench; penamo-filter decodes a PNG while it filters"
+echo "and writes the bands before, so its save takes less than their sum):"
 printf '  read PNG:  '
 "$FORMATS_BENCH" --read "$ROUNDS" "$WORK/in.png"
 printf '  read JPEG: '
@@ -91,6 +92,6 @@ done
 
 if [ "${TABLE:-0}" = 1 ]; then
   echo
-  echo "PNG writer: zlib level x row filter over the pattern16 picture (CPU: one thread):"
+  echo "PNG writer: igzip level x row filter over the pattern16 picture (CPU: one thread):"
   "$FORMATS_BENCH" --table pattern16 "$WORK/in.png" "$WORK/table.png"
 fi
