@@ -149,14 +149,20 @@ TEST_F(PngWriting, EveryFiltersPngSaveHoldsTheBitmapSavesPixels) {
   }
 }
 
-TEST_F(PngWriting, AlphaAndProfileGoThroughAFilterUnchanged) {
+// An RGBA picture of varied samples and alpha, with a colour profile.
+test::TPngLayout RgbaWithProfile(int width, int height) {
   test::TPngLayout layout;
-  layout.Width = 31;
-  layout.Height = 9;
+  layout.Width = width;
+  layout.Height = height;
   layout.ColorType = PNG_COLOR_TYPE_RGB_ALPHA;
-  for (int i = 0; i < 31 * 9 * 4; ++i)
-    layout.Samples.push_back(static_cast<std::uint32_t>((i * 29) % 256));
+  for (int i = 0; i < width * height * 4; ++i)
+    layout.Samples.push_back(static_cast<std::uint32_t>((i * 29 + i / 268) % 256));
   layout.Profile = test::SmallProfile();
+  return layout;
+}
+
+TEST_F(PngWriting, AlphaAndProfileGoThroughAFilterUnchanged) {
+  const test::TPngLayout layout = RgbaWithProfile(31, 9);
   test::WriteFileBytes(PathOf("in.png"), test::MakePng(layout));
   TBitmap source, target;
   TPictureExtras extras;
@@ -176,13 +182,7 @@ TEST_F(PngWriting, AlphaAndProfileGoThroughAFilterUnchanged) {
 // filtered and written. Every filter's pixels are the whole picture's, and the alpha plane,
 // filled as the rows are decoded, arrives whole with the profile.
 TEST_F(PngWriting, ASaveReadingThePngBandByBandEqualsTheWholePictureSave) {
-  test::TPngLayout layout;
-  layout.Width = 67;
-  layout.Height = 45;
-  layout.ColorType = PNG_COLOR_TYPE_RGB_ALPHA;
-  for (int i = 0; i < 67 * 45 * 4; ++i)
-    layout.Samples.push_back(static_cast<std::uint32_t>((i * 29 + i / 268) % 256));
-  layout.Profile = test::SmallProfile();
+  const test::TPngLayout layout = RgbaWithProfile(67, 45);
   test::WriteFileBytes(PathOf("in.png"), test::MakePng(layout));
   TBitmap source;
   TPictureExtras sourceExtras;
