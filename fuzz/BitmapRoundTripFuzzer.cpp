@@ -52,22 +52,10 @@ TReference ReferenceOf(TFilterId id) {
 
 // Reads a bitmap file; false when it is refused with one of the reader's named errors.
 bool Read(TStream& stream, TBitmap& bitmap) {
-  try {
+  return !Refused([&] {
     bitmap.ReadBitmapStream(stream);
     bitmap.ConvertTo24Bits();
-  } catch (const EReadError& error) {
-    NoteRefusal(error);
-    return false;
-  } catch (const EInvalidGraphic& error) {
-    NoteRefusal(error);
-    return false;
-  } catch (const EOutOfMemory& error) {
-    NoteRefusal(error);
-    return false;
-  } catch (const std::exception& error) {
-    ReportUnexpected(error);
-  }
-  return true;
+  });
 }
 
 }  // namespace

@@ -54,22 +54,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   TBitmap picture;
   TPictureExtras extras;
   MakeEarlier(picture, extras);
-  try {
-    PENAMO_FUZZ_DECODER(data, size, picture, extras);
-  } catch (const EReadError& error) {
-    NoteRefusal(error);
+  if (Refused([&] { PENAMO_FUZZ_DECODER(data, size, picture, extras); })) {
     Check(IsEarlier(picture, extras), "a refused file changed the caller's picture");
     return 0;
-  } catch (const EInvalidGraphic& error) {
-    NoteRefusal(error);
-    Check(IsEarlier(picture, extras), "a refused file changed the caller's picture");
-    return 0;
-  } catch (const EOutOfMemory& error) {  // EOutOfResources too: larger than the limit
-    NoteRefusal(error);
-    Check(IsEarlier(picture, extras), "a refused file changed the caller's picture");
-    return 0;
-  } catch (const std::exception& error) {
-    ReportUnexpected(error);
   }
 
   Check(picture.ImageFormat() == TPixelFormat::pf24bit, "a read picture is not 24 bits");

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <string>
 
 #include "Exceptions.h"
 
@@ -36,6 +37,31 @@ inline void NoteRefusal(const Exception& error) {
   if (verbose)
     std::fprintf(stderr, "refused: %s (reason \"%s\")\n", error.ClassName(),
                  error.Reason().c_str());
+}
+
+// Runs read, which reads a picture file. A refusal the readers may make (EReadError,
+// EInvalidGraphic, or EOutOfMemory and so EOutOfResources, for a picture over the limit) is noted
+// and makes this return true, with "class: message" in refusal when asked for; any other error
+// is a finding. False when read returned.
+template <typename Read>
+bool Refused(Read read, std::string* refusal = nullptr) {
+  const auto refuse = [&](const Exception& error) {
+    NoteRefusal(error);
+    if (refusal != nullptr) *refusal = std::string(error.ClassName()) + ": " + error.Message();
+    return true;
+  };
+  try {
+    read();
+  } catch (const EReadError& error) {
+    return refuse(error);
+  } catch (const EInvalidGraphic& error) {
+    return refuse(error);
+  } catch (const EOutOfMemory& error) {
+    return refuse(error);
+  } catch (const std::exception& error) {
+    ReportUnexpected(error);
+  }
+  return false;
 }
 
 // A cheap sum over a block, so that every byte of it is read (the sanitizers see any byte that

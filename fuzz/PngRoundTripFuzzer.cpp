@@ -46,21 +46,7 @@ std::vector<std::uint8_t> Contents(const std::string& path) {
 }
 
 bool Read(const std::uint8_t* data, std::size_t size, TBitmap& picture, TPictureExtras& extras) {
-  try {
-    ReadPictureBytes(data, size, picture, extras);
-  } catch (const EReadError& error) {
-    NoteRefusal(error);
-    return false;
-  } catch (const EInvalidGraphic& error) {
-    NoteRefusal(error);
-    return false;
-  } catch (const EOutOfMemory& error) {
-    NoteRefusal(error);
-    return false;
-  } catch (const std::exception& error) {
-    ReportUnexpected(error);
-  }
-  return true;
+  return !Refused([&] { ReadPictureBytes(data, size, picture, extras); });
 }
 
 // Writes the picture's rows in bands of the given height, each band copied into a buffer whose

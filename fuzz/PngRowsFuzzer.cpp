@@ -35,27 +35,6 @@ struct TOutcome {
   TPictureExtras Extras;
 };
 
-std::string RefusalOf(const Exception& error) {
-  NoteRefusal(error);
-  return std::string(error.ClassName()) + ": " + error.Message();
-}
-
-// Allowed refusals become the outcome; anything else is a finding.
-template <typename Read>
-void Attempt(TOutcome& outcome, Read read) {
-  try {
-    read();
-  } catch (const EReadError& error) {
-    outcome.Refusal = RefusalOf(error);
-  } catch (const EInvalidGraphic& error) {
-    outcome.Refusal = RefusalOf(error);
-  } catch (const EOutOfMemory& error) {  // EOutOfResources too
-    outcome.Refusal = RefusalOf(error);
-  } catch (const std::exception& error) {
-    ReportUnexpected(error);
-  }
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -65,7 +44,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   TOutcome whole;
-  Attempt(whole, [&] { ReadPng(data, size, whole.Picture, whole.Extras); });
+  Refused([&] { ReadPng(data, size, whole.Picture, whole.Extras); }, &whole.Refusal);
 
   // The bytes as a file of their own, in memory.
   const int file = ::memfd_create("png", MFD_CLOEXEC);
@@ -77,26 +56,29 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   bool interlaced = false;
   const bool aside = (size & 1) != 0;
   std::size_t rowsEqual = 0;
-  Attempt(banded, [&] {
-    std::unique_ptr<TRowSource> rows = OpenPngRows(path, banded.Extras, aside);
-    if (!rows) {
-      interlaced = true;
-      return;
-    }
-    const std::int32_t height = rows->Height();
-    const auto bytes = 3 * static_cast<std::size_t>(rows->Width());
-    const bool comparable = whole.Refusal.empty() && whole.Picture.Height() == height &&
-                            whole.Picture.Width() == rows->Width();
-    for (std::int32_t first = 0; first < height; first += 3) {
-      const std::int32_t count = std::min(3, height - first);
-      rows->ReadBand(first, count);
-      for (std::int32_t y = first; y < first + count; ++y) {
-        gSink = gSink + TouchBytes(rows->Row(y), bytes);
-        if (comparable && std::memcmp(rows->Row(y), whole.Picture.ConstRowAddress(y), bytes) == 0)
-          ++rowsEqual;
-      }
-    }
-  });
+  Refused(
+      [&] {
+        std::unique_ptr<TRowSource> rows = OpenPngRows(path, banded.Extras, aside);
+        if (!rows) {
+          interlaced = true;
+          return;
+        }
+        const std::int32_t height = rows->Height();
+        const auto bytes = 3 * static_cast<std::size_t>(rows->Width());
+        const bool comparable = whole.Refusal.empty() && whole.Picture.Height() == height &&
+                                whole.Picture.Width() == rows->Width();
+        for (std::int32_t first = 0; first < height; first += 3) {
+          const std::int32_t count = std::min(3, height - first);
+          rows->ReadBand(first, count);
+          for (std::int32_t y = first; y < first + count; ++y) {
+            gSink = gSink + TouchBytes(rows->Row(y), bytes);
+            if (comparable &&
+                std::memcmp(rows->Row(y), whole.Picture.ConstRowAddress(y), bytes) == 0)
+              ++rowsEqual;
+          }
+        }
+      },
+      &banded.Refusal);
   ::close(file);
   if (interlaced) return 0;
 

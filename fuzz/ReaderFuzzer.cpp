@@ -34,20 +34,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   TMemoryStream stream(std::vector<std::uint8_t>(data, data + size));
   TBitmap bitmap;
-  try {
-    bitmap.ReadBitmapStream(stream);
-  } catch (const EReadError& error) {
-    NoteRefusal(error);
-    return 0;
-  } catch (const EInvalidGraphic& error) {
-    NoteRefusal(error);
-    return 0;
-  } catch (const EOutOfMemory& error) {  // EOutOfResources too: larger than the limit
-    NoteRefusal(error);
-    return 0;
-  } catch (const std::exception& error) {
-    ReportUnexpected(error);
-  }
+  if (Refused([&] { bitmap.ReadBitmapStream(stream); })) return 0;
 
   const std::int32_t width = bitmap.Width();
   const std::int32_t height = bitmap.Height();
