@@ -8,7 +8,6 @@
 
 #include <jpeglib.h>
 #include <chrono>
-#include <filesystem>
 #include <string>
 
 #include "Exceptions.h"
@@ -16,23 +15,18 @@
 #include "PictureMakers.h"
 #include "StorageLimitScope.h"
 #include "Stream.h"
+#include "TemporaryFolder.h"
 
 namespace penamo {
 namespace {
 
-namespace fs = std::filesystem;
 using test::TBytes;
 
 class PictureFiles : public testing::Test {
  protected:
-  void SetUp() override {
-    FFolder = fs::temp_directory_path() / ("penamo-formats-" + std::to_string(::getpid()));
-    fs::create_directories(FFolder);
-  }
-  void TearDown() override { fs::remove_all(FFolder); }
-  std::string PathOf(const std::string& name) const { return (FFolder / name).string(); }
+  std::string PathOf(const std::string& name) const { return FFolder / name; }
 
-  fs::path FFolder;
+  test::TTemporaryFolder FFolder;
   test::TStorageLimitScope FLimit{256u << 20};
 };
 

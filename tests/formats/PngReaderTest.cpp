@@ -1,10 +1,8 @@
 // PNG files of every colour type and depth, written by libpng, read back by our reader.
 #include <gtest/gtest.h>
 #include <png.h>
-#include <unistd.h>
 
 #include <cstring>
-#include <filesystem>
 #include <random>
 #include <string>
 
@@ -12,6 +10,7 @@
 #include "PictureFile.h"
 #include "PictureMakers.h"
 #include "PngReader.h"
+#include "TemporaryFolder.h"
 
 namespace penamo {
 namespace {
@@ -128,10 +127,8 @@ TEST_P(PngColourTypes, BandByBandFromTheFileTheRowsAreThoseOfTheWholeRead) {
   TPictureExtras whole;
   ReadPng(file.data(), file.size(), picture, whole);
 
-  const std::filesystem::path folder =
-      std::filesystem::temp_directory_path() / ("penamo-png-rows-" + std::to_string(::getpid()));
-  std::filesystem::create_directories(folder);
-  const std::string path = (folder / "case.png").string();
+  const test::TTemporaryFolder folder;
+  const std::string path = folder / "case.png";
   test::WriteFileBytes(path, file);
   for (const bool aside : {true, false}) {
     TPictureExtras extras;
@@ -157,7 +154,6 @@ TEST_P(PngColourTypes, BandByBandFromTheFileTheRowsAreThoseOfTheWholeRead) {
     }
     EXPECT_EQ(extras.Alpha, whole.Alpha) << "aside " << aside;
   }
-  std::filesystem::remove_all(folder);
 }
 
 std::vector<TPngCase> AllPngCases() {

@@ -2,7 +2,6 @@
 // bands are written. Either way the user gets a clear error, the earlier file stays byte for
 // byte, and no temporary file is left behind.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -15,6 +14,7 @@
 #include "FileSizeLimitScope.h"
 #include "PictureMakers.h"
 #include "PngWriter.h"
+#include "TemporaryFolder.h"
 
 namespace penamo {
 namespace {
@@ -23,23 +23,7 @@ namespace fs = std::filesystem;
 
 class PngSaveFault : public testing::Test {
  protected:
-  void SetUp() override {
-    char folder[] = "/tmp/penamo-pngfault-XXXXXX";
-    ASSERT_NE(::mkdtemp(folder), nullptr);
-    FFolder = folder;
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::remove_all(FFolder, ignored);
-  }
-  std::vector<std::string> Names(const fs::path& folder) const {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder))
-      names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-  }
-  fs::path FFolder;
+  test::TTemporaryFolder FFolder;
 };
 
 // Noise: deflate cannot make it much smaller, so the file is about as large as the pixels.
@@ -65,7 +49,7 @@ void Save(TBandWriter& writer, const std::vector<std::uint8_t>& pixels, std::int
 }
 
 TEST_F(PngSaveFault, ADiskThatFillsUpKeepsTheEarlierFileAndLeavesNothingElse) {
-  const std::string path = (FFolder / "picture.png").string();
+  const std::string path = FFolder / "picture.png";
   const test::TBytes earlier(5000, 0x42);
   test::WriteFileBytes(path, earlier);
   constexpr std::int32_t kWidth = 300, kHeight = 300;  // about 270 KB of noise
@@ -86,7 +70,7 @@ TEST_F(PngSaveFault, ADiskThatFillsUpKeepsTheEarlierFileAndLeavesNothingElse) {
     }
     EXPECT_TRUE(raised) << "a save larger than the disk was reported as done";
     EXPECT_EQ(test::ReadFileBytes(path), earlier);
-    EXPECT_EQ(Names(FFolder), std::vector<std::string>{"picture.png"});
+    EXPECT_EQ(FFolder.Names(), std::vector<std::string>{"picture.png"});
   }
 }
 
@@ -107,7 +91,7 @@ TEST_F(PngSaveFault, ASaveWhoseFolderIsRemovedMidwayRaisesAndLeavesNothing) {
     EXPECT_EQ(error.Message(), "ファイル " + path + " を作成できません");
   }
   EXPECT_FALSE(fs::exists(folder)) << "the removed folder came back";
-  EXPECT_TRUE(Names(FFolder).empty());
+  EXPECT_TRUE(FFolder.Names().empty());
 }
 
 }  // namespace

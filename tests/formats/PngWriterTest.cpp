@@ -3,7 +3,6 @@
 // carried; the earlier file untouched until the commit.
 #include <gtest/gtest.h>
 #include <png.h>
-#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
@@ -16,6 +15,7 @@
 #include "PictureMakers.h"
 #include "PngReader.h"
 #include "PngWriter.h"
+#include "TemporaryFolder.h"
 
 namespace penamo {
 namespace {
@@ -24,14 +24,9 @@ namespace fs = std::filesystem;
 
 class PngWriting : public testing::Test {
  protected:
-  void SetUp() override {
-    FFolder = fs::temp_directory_path() / ("penamo-pngwriter-" + std::to_string(::getpid()));
-    fs::create_directories(FFolder);
-  }
-  void TearDown() override { fs::remove_all(FFolder); }
-  std::string PathOf(const std::string& name) const { return (FFolder / name).string(); }
+  std::string PathOf(const std::string& name) const { return FFolder / name; }
 
-  fs::path FFolder;
+  test::TTemporaryFolder FFolder;
 };
 
 void MakeGradient(TBitmap& picture, int width, int height) {
@@ -219,7 +214,7 @@ TEST_F(PngWriting, AnUncommittedSaveLeavesTheEarlierFileAndNothingElse) {
       writer->WriteBand(y, 1, picture.ConstRowAddress(y), 60);
   }
   EXPECT_EQ(test::ReadFileBytes(PathOf("keep.png")), (test::TBytes{1, 2, 3}));
-  EXPECT_EQ(std::distance(fs::directory_iterator(FFolder), fs::directory_iterator()), 1);
+  EXPECT_EQ(FFolder.Names(), std::vector<std::string>{"keep.png"});
 }
 
 TEST_F(PngWriting, AnAlphaPlaneOfTheWrongSizeOrBandsOutOfOrderAreRefused) {

@@ -11,6 +11,7 @@
 #include "FileSizeLimitScope.h"
 #include "StorageLimitScope.h"
 #include "Stream.h"
+#include "TemporaryFolder.h"
 
 namespace penamo::test {
 
@@ -102,22 +103,6 @@ inline TBytes RowBytes(const TBitmap& bitmap, std::int32_t y) {
       static_cast<std::size_t>((std::int64_t{image.Width()} * image.BitsPerPixel() + 7) / 8);
   return TBytes(row, row + length);
 }
-
-// A folder of its own under the system's temporary folder, removed with everything in it.
-class TTemporaryFolder {
- public:
-  TTemporaryFolder();
-  ~TTemporaryFolder();
-  TTemporaryFolder(const TTemporaryFolder&) = delete;
-  TTemporaryFolder& operator=(const TTemporaryFolder&) = delete;
-  const std::string& Path() const { return FPath; }
-  std::string operator/(const std::string& name) const { return FPath + "/" + name; }
-  // The names in the folder, sorted.
-  std::vector<std::string> Names() const;
-
- private:
-  std::string FPath;
-};
 
 TBytes ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const TBytes& bytes);
