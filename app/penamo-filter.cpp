@@ -105,10 +105,10 @@ bool SameFile(int handle, const std::string& path) {
 }
 
 // The rows to save: read from the file a band at a time when it is an uncompressed 24-bit
-// bitmap or a non-interlaced PNG, so that memory stays small whatever the picture's size; any
-// other file is decoded whole into picture and converted to 24 bits, as the window reads it. So
-// is a file saved over itself: a file is never replaced while it is read (it stays locked for
-// reading), so it is read whole and closed first.
+// bitmap, a non-interlaced PNG or a JPEG that needs no turning (OpenPictureRows), so that memory
+// stays small whatever the picture's size; any other file is decoded whole into picture and
+// converted to 24 bits, as the window reads it. So is a file saved over itself: a file is never
+// replaced while it is read (it stays locked for reading), so it is read whole and closed first.
 std::unique_ptr<TRowSource> OpenInput(const std::string& path, const std::string& output,
                                       TBitmap& picture, TPictureExtras& extras) {
   if (std::unique_ptr<TRowSource> rows = OpenPictureRows(path, extras)) {

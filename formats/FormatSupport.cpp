@@ -61,4 +61,19 @@ void TPictureBuilder::Install(TBitmap& picture, TPictureExtras& extras) {
   extras = std::move(FExtras);
 }
 
+std::vector<std::uint8_t> ReadWholeFile(TStream& stream) {
+  if (stream.Seek(0, TSeekOrigin::Beginning) != 0) throw EReadError(Msg::ReadError, "seek-failed");
+  const std::int64_t size = stream.Size();
+  if (size < 0) throw EReadError(Msg::ReadError, "size-unknown");
+  CheckBufferSize(static_cast<std::uint64_t>(size), 1, "file-too-large");
+  std::vector<std::uint8_t> bytes;
+  try {
+    bytes.resize(static_cast<std::size_t>(size));
+  } catch (const std::bad_alloc&) {
+    RaiseOutOfMemory();
+  }
+  stream.ReadBuffer(bytes.data(), size);
+  return bytes;
+}
+
 }  // namespace penamo::formats

@@ -5,9 +5,11 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "Bitmap.h"
 #include "PictureExtras.h"
+#include "Stream.h"
 
 namespace penamo::formats {
 
@@ -25,6 +27,11 @@ void CheckPictureSize(std::int64_t width, std::int64_t height, const char* messa
                       const std::string& reasonPrefix);
 // Raises EOutOfResources when count × size bytes of working memory exceed the storage limit.
 void CheckBufferSize(std::uint64_t count, std::uint64_t size, const std::string& reason);
+
+// The whole of a compressed picture file, from its start, for a decoder that reads from memory:
+// the file counts against the same storage limit as the pixels it holds. Raises EReadError
+// when it cannot be read.
+std::vector<std::uint8_t> ReadWholeFile(TStream& stream);
 
 // A checked size's picture: 24-bit, explicit, bottom-up like every picture the bitmap reader
 // makes, so every filter, preview and save takes it unchanged. Row y (0 at the top) is written

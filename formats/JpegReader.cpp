@@ -1,12 +1,14 @@
 #include "JpegReader.h"
 
 // jpeglib.h needs size_t and FILE declared first.
+#include <algorithm>
 #include <climits>
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -15,6 +17,8 @@
 
 #include "Exceptions.h"
 #include "FormatSupport.h"
+#include "ReadAheadRows.h"
+#include "Stream.h"
 
 namespace penamo {
 
@@ -102,20 +106,26 @@ TJpegFailure ReadProfile(TJpegSession* session, JOCTET** profile, unsigned int* 
   return kNoFailure;
 }
 
-using TRowSink = void (*)(void* user, const JSAMPLE* row, JDIMENSION y);
-
-// Decodes every row into row, handing each to sink (which never throws).
-TJpegFailure DecodeRows(TJpegSession* session, JSAMPROW row, TRowSink sink, void* user) {
+// The three steps of decoding, each in a frame of its own that holds no object with a
+// destructor.
+TJpegFailure StartDecompress(TJpegSession* session) {
   if (setjmp(session->Jump) != 0) return session->Failure;
   jpeg_start_decompress(&session->Info);
-  while (session->Info.output_scanline < session->Info.output_height) {
-    const JDIMENSION y = session->Info.output_scanline;
-    if (jpeg_read_scanlines(&session->Info, &row, 1) != 1) {
-      session->Failure = kTruncated;
-      return kTruncated;
-    }
-    sink(user, row, y);
+  return kNoFailure;
+}
+
+// The next row into row.
+TJpegFailure DecodeNextRow(TJpegSession* session, JSAMPROW row) {
+  if (setjmp(session->Jump) != 0) return session->Failure;
+  if (jpeg_read_scanlines(&session->Info, &row, 1) != 1) {
+    session->Failure = kTruncated;
+    return kTruncated;
   }
+  return kNoFailure;
+}
+
+TJpegFailure FinishDecompress(TJpegSession* session) {
+  if (setjmp(session->Jump) != 0) return session->Failure;
   jpeg_finish_decompress(&session->Info);
   return kNoFailure;
 }
@@ -158,17 +168,6 @@ std::uint32_t Get(const std::uint8_t* p, int bytes, bool bigEndian) {
   return value;
 }
 
-// Where source pixel (x, y) of a width × height picture goes in the upright picture.
-struct TPlacement {
-  TPictureBuilder* Builder;
-  int Orientation;
-  std::int32_t Width;   // of the stored picture
-  std::int32_t Height;  // of the stored picture
-  bool Cmyk;
-  bool Inverted;  // Adobe's CMYK: 255 means no ink
-  std::vector<std::uint8_t> Bgr;
-};
-
 // CMYK to BGR: each channel is (255 - ink) × (255 - black) / 255, rounded.
 void CmykToBgr(const JSAMPLE* cmyk, std::int32_t width, bool inverted, std::uint8_t* bgr) {
   for (std::int32_t x = 0; x < width; ++x, cmyk += 4, bgr += 3) {
@@ -185,48 +184,69 @@ void CmykToBgr(const JSAMPLE* cmyk, std::int32_t width, bool inverted, std::uint
   }
 }
 
-void PlaceRow(void* user, const JSAMPLE* row, JDIMENSION sourceY) {
-  auto& p = *static_cast<TPlacement*>(user);
-  const std::uint8_t* bgr = row;
-  if (p.Cmyk) {
-    CmykToBgr(row, p.Width, p.Inverted, p.Bgr.data());
-    bgr = p.Bgr.data();
-  }
-  const auto y = static_cast<std::int32_t>(sourceY);
-  const std::int32_t w = p.Width, h = p.Height;
-  const auto bytes = static_cast<std::size_t>(w) * 3;
-  switch (p.Orientation) {
-    case 1:
-      std::memcpy(p.Builder->Row(y), bgr, bytes);
-      return;
-    case 4:  // upside down mirror
-      std::memcpy(p.Builder->Row(h - 1 - y), bgr, bytes);
-      return;
-    case 2:
-    case 3: {  // mirrored left to right; turned half round
-      std::uint8_t* out = p.Builder->Row(p.Orientation == 2 ? y : h - 1 - y);
-      for (std::int32_t x = 0; x < w; ++x)
-        std::memcpy(out + 3 * (w - 1 - x), bgr + 3 * x, 3);
-      return;
-    }
-    default: {
-      // 5..8: the stored rows are the upright picture's columns.
-      const std::int32_t column = p.Orientation == 5 || p.Orientation == 8 ? y : h - 1 - y;
-      const bool reversed = p.Orientation == 7 || p.Orientation == 8;
-      for (std::int32_t x = 0; x < w; ++x) {
-        std::memcpy(p.Builder->Row(reversed ? w - 1 - x : x) + 3 * column, bgr + 3 * x, 3);
-      }
-      return;
-    }
-  }
-}
+// How the stored rows become the upright picture's.
+struct TPlacement {
+  int Orientation = 1;
+  std::int32_t Width = 0;   // of the stored picture
+  std::int32_t Height = 0;  // of the stored picture
+  bool Cmyk = false;
+  bool Inverted = false;          // Adobe's CMYK: 255 means no ink
+  std::vector<std::uint8_t> Bgr;  // a CMYK row turned BGR
 
-struct TSessionEnd {
-  TJpegSession* Session;
-  ~TSessionEnd() {
-    if (Session->Created) jpeg_destroy_decompress(&Session->Info);
+  // Orientations 1 and 2 keep the stored rows' order: each stored row is the upright row of
+  // the same number.
+  bool RowsInOrder() const { return Orientation == 1 || Orientation == 2; }
+
+  // The stored row as BGR samples (converted into Bgr for CMYK).
+  const std::uint8_t* AsBgr(const JSAMPLE* row) {
+    if (!Cmyk) return row;
+    CmykToBgr(row, Width, Inverted, Bgr.data());
+    return Bgr.data();
+  }
+
+  // A stored row as an upright row, mirrored left to right or not.
+  void Upright(const JSAMPLE* row, bool mirrored, std::uint8_t* out) {
+    const std::uint8_t* bgr = AsBgr(row);
+    if (!mirrored) {
+      std::memcpy(out, bgr, static_cast<std::size_t>(Width) * 3);
+      return;
+    }
+    for (std::int32_t x = 0; x < Width; ++x)
+      std::memcpy(out + 3 * (Width - 1 - x), bgr + 3 * x, 3);
+  }
+
+  // Stored row y into its place in the upright picture, whatever the orientation.
+  void Place(const JSAMPLE* row, std::int32_t y, TPictureBuilder& builder) {
+    const std::int32_t w = Width, h = Height;
+    switch (Orientation) {
+      case 1:
+      case 2:  // mirrored left to right
+        Upright(row, Orientation == 2, builder.Row(y));
+        return;
+      case 3:  // turned half round
+      case 4:  // upside down mirror
+        Upright(row, Orientation == 3, builder.Row(h - 1 - y));
+        return;
+      default: {
+        // 5..8: the stored rows are the upright picture's columns.
+        const std::uint8_t* bgr = AsBgr(row);
+        const std::int32_t column = Orientation == 5 || Orientation == 8 ? y : h - 1 - y;
+        const bool reversed = Orientation == 7 || Orientation == 8;
+        for (std::int32_t x = 0; x < w; ++x)
+          std::memcpy(builder.Row(reversed ? w - 1 - x : x) + 3 * column, bgr + 3 * x, 3);
+        return;
+      }
+    }
   }
 };
+
+struct TSessionFree {
+  void operator()(TJpegSession* session) const {
+    if (session->Created) jpeg_destroy_decompress(&session->Info);
+    delete session;
+  }
+};
+using TSession = std::unique_ptr<TJpegSession, TSessionFree>;
 
 }  // namespace
 
@@ -260,60 +280,123 @@ int ExifOrientation(const std::uint8_t* segment, std::size_t size) {
   return 1;
 }
 
-void ReadJpeg(const std::uint8_t* data, std::size_t size, TBitmap& picture,
-              TPictureExtras& extras) {
-  auto session = std::make_unique<TJpegSession>();
-  std::memset(session.get(), 0, sizeof(TJpegSession));
+namespace {
+
+// A JPEG whose headers are read: the session ready to decode, how its rows are placed, and its
+// profile.
+struct TJpegStart {
+  TSession Session;
+  TPlacement Placement;
+  std::vector<std::uint8_t> Profile;
+  std::vector<JSAMPLE> Row;  // one decoded row
+};
+
+TJpegStart StartJpeg(const std::uint8_t* data, std::size_t size) {
+  TJpegStart start;
+  start.Session.reset(new TJpegSession{});
+  TJpegSession* session = start.Session.get();
+  std::memset(session, 0, sizeof(TJpegSession));
   session->Info.err = jpeg_std_error(&session->Errors);
   session->Errors.error_exit = ErrorExit;
   session->Errors.emit_message = EmitMessage;
   session->Progress.progress_monitor = MonitorProgress;
-  const TSessionEnd end{session.get()};
 
   const std::uint64_t limit = StorageLimit();
   const long memoryLimit =
       static_cast<long>(std::min<std::uint64_t>(limit, static_cast<std::uint64_t>(LONG_MAX)));
-  if (ReadHeader(session.get(), data, size, memoryLimit) != kNoFailure) Raise(*session);
+  if (ReadHeader(session, data, size, memoryLimit) != kNoFailure) Raise(*session);
   jpeg_decompress_struct& info = session->Info;
 
-  int orientation = 1;
+  TPlacement& placement = start.Placement;
   for (jpeg_saved_marker_ptr marker = info.marker_list; marker != nullptr; marker = marker->next) {
     if (marker->marker == JPEG_APP0 + 1) {
-      orientation = ExifOrientation(marker->data, marker->data_length);
-      if (orientation != 1) break;
+      placement.Orientation = ExifOrientation(marker->data, marker->data_length);
+      if (placement.Orientation != 1) break;
     }
   }
 
-  const bool cmyk = info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK;
-  info.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGR;
-  const std::int64_t width = info.image_width, height = info.image_height;
-  CheckPictureSize(width, height, Msg::InvalidJpeg, "jpeg");
+  placement.Cmyk = info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK;
+  placement.Inverted = info.saw_Adobe_marker != 0;
+  info.out_color_space = placement.Cmyk ? JCS_CMYK : JCS_EXT_BGR;
+  CheckPictureSize(info.image_width, info.image_height, Msg::InvalidJpeg, "jpeg");
+  placement.Width = static_cast<std::int32_t>(info.image_width);
+  placement.Height = static_cast<std::int32_t>(info.image_height);
 
   JOCTET* profile = nullptr;
   unsigned int profileLength = 0;
-  if (ReadProfile(session.get(), &profile, &profileLength) != kNoFailure) Raise(*session);
+  if (ReadProfile(session, &profile, &profileLength) != kNoFailure) Raise(*session);
   const std::unique_ptr<JOCTET, decltype(&std::free)> profileHolder(profile, &std::free);
-
-  const bool turned = orientation >= 5;
-  TPictureBuilder builder(static_cast<std::int32_t>(turned ? height : width),
-                          static_cast<std::int32_t>(turned ? width : height), false);
-  if (profile != nullptr) builder.Extras().ColorProfile.assign(profile, profile + profileLength);
-  TPlacement placement{&builder,
-                       orientation,
-                       static_cast<std::int32_t>(width),
-                       static_cast<std::int32_t>(height),
-                       cmyk,
-                       info.saw_Adobe_marker != 0,
-                       {}};
-  std::vector<JSAMPLE> row;
   try {
-    row.resize(static_cast<std::size_t>(width) * (cmyk ? 4 : 3));
-    if (cmyk) placement.Bgr.resize(static_cast<std::size_t>(width) * 3);
+    if (profile != nullptr) start.Profile.assign(profile, profile + profileLength);
+    start.Row.resize(static_cast<std::size_t>(placement.Width) * (placement.Cmyk ? 4 : 3));
+    if (placement.Cmyk) placement.Bgr.resize(static_cast<std::size_t>(placement.Width) * 3);
   } catch (const std::bad_alloc&) {
     RaiseOutOfMemory();
   }
-  if (DecodeRows(session.get(), row.data(), PlaceRow, &placement) != kNoFailure) Raise(*session);
+  return start;
+}
+
+// Decodes stored row y (the next one) into start.Row; the first row starts the decompression
+// and the last one finishes it, so that a file cut after the pixels is refused too.
+void DecodeStoredRow(TJpegStart& start, std::int32_t y) {
+  TJpegSession* session = start.Session.get();
+  if (y == 0 && StartDecompress(session) != kNoFailure) Raise(*session);
+  if (DecodeNextRow(session, start.Row.data()) != kNoFailure) Raise(*session);
+  if (y == start.Placement.Height - 1 && FinishDecompress(session) != kNoFailure) Raise(*session);
+}
+
+// The rows of a JPEG whose orientation keeps the stored rows' order, one at a time, for
+// TReadAheadRows.
+class TJpegRowDecoder final : public TRowDecoder {
+ public:
+  TJpegRowDecoder(std::unique_ptr<TFileStream> file, std::vector<std::uint8_t> bytes,
+                  TJpegStart start)
+      : FFile(std::move(file)), FBytes(std::move(bytes)), FStart(std::move(start)) {}
+
+  void DecodeRow(std::int32_t y, std::uint8_t* bgr) override {
+    DecodeStoredRow(FStart, y);
+    FStart.Placement.Upright(FStart.Row.data(), FStart.Placement.Orientation == 2, bgr);
+  }
+
+  int Handle() const override { return FFile->Handle(); }
+
+ private:
+  std::unique_ptr<TFileStream> FFile;
+  std::vector<std::uint8_t> FBytes;  // what the session decodes from
+  TJpegStart FStart;
+};
+
+}  // namespace
+
+void ReadJpeg(const std::uint8_t* data, std::size_t size, TBitmap& picture,
+              TPictureExtras& extras) {
+  TJpegStart start = StartJpeg(data, size);
+  TPlacement& placement = start.Placement;
+  const bool turned = placement.Orientation >= 5;
+  TPictureBuilder builder(turned ? placement.Height : placement.Width,
+                          turned ? placement.Width : placement.Height, false);
+  builder.Extras().ColorProfile = std::move(start.Profile);
+  for (std::int32_t y = 0; y < placement.Height; ++y) {
+    DecodeStoredRow(start, y);
+    placement.Place(start.Row.data(), y, builder);
+  }
   builder.Install(picture, extras);
+}
+
+std::unique_ptr<TRowSource> OpenJpegRows(const std::string& path, TPictureExtras& extras,
+                                         bool aside) {
+  auto file = std::make_unique<TFileStream>(path);
+  std::vector<std::uint8_t> bytes = ReadWholeFile(*file);
+  TJpegStart start = StartJpeg(bytes.data(), bytes.size());
+  if (!start.Placement.RowsInOrder()) return nullptr;
+  const std::int32_t width = start.Placement.Width;
+  const std::int32_t height = start.Placement.Height;
+  TPictureExtras read;
+  read.ColorProfile = std::move(start.Profile);
+  extras = std::move(read);
+  auto decoder =
+      std::make_unique<TJpegRowDecoder>(std::move(file), std::move(bytes), std::move(start));
+  return std::make_unique<TReadAheadRows>(std::move(decoder), width, height, aside);
 }
 
 }  // namespace penamo

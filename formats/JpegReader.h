@@ -5,9 +5,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <string>
 
 #include "Bitmap.h"
 #include "PictureExtras.h"
+#include "RowSource.h"
 
 namespace penamo {
 
@@ -20,6 +23,16 @@ inline constexpr int kJpegMaxScans = 500;
 // with "JPEG イメージが不正です"); a picture over the storage limit raises EOutOfResources
 // before its pixels are allocated.
 void ReadJpeg(const std::uint8_t* data, std::size_t size, TBitmap& picture, TPictureExtras& extras);
+
+// The rows of the JPEG file at path, decoded while they are used (ReadAheadRows.h: on a thread
+// of their own unless aside is false), so that a save from a JPEG file holds a few bands of rows
+// and the file's bytes rather than the picture. Null for a file whose orientation turns it
+// (3 to 8: its first upright row is not its first stored row): it is to be read whole with
+// ReadJpeg. The file is opened as ReadPicture opens it and its headers refused as ReadJpeg
+// refuses them; damage in the pixel data is raised, with ReadJpeg's errors, by the first band
+// that needs the rows it spoils. extras is replaced at once by the colour profile.
+std::unique_ptr<TRowSource> OpenJpegRows(const std::string& path, TPictureExtras& extras,
+                                         bool aside = true);
 
 // The EXIF orientation (1..8) in an APP1 segment's bytes, or 1 when it has none.
 int ExifOrientation(const std::uint8_t* segment, std::size_t size);

@@ -80,6 +80,8 @@ std::unique_ptr<TRowSource> OpenPictureRows(const std::string& path, TPictureExt
       return TBitmapFileRows::Open(path);
     case TPictureKind::Png:
       return OpenPngRows(path, extras);
+    case TPictureKind::Jpeg:
+      return OpenJpegRows(path, extras);
     default:
       return nullptr;
   }
@@ -93,18 +95,8 @@ TPictureKind ReadPicture(const std::string& path, TBitmap& picture, TPictureExtr
     ReadBitmap(stream, picture, extras);
     return kind;
   }
-  // The compressed formats are decoded from memory; the file itself counts against the same
-  // limit as the pixels it holds.
-  const std::int64_t size = stream.Size();
-  if (size < 0) throw EReadError(Msg::ReadError, "size-unknown");
-  formats::CheckBufferSize(static_cast<std::uint64_t>(size), 1, "file-too-large");
-  std::vector<std::uint8_t> bytes;
-  try {
-    bytes.resize(static_cast<std::size_t>(size));
-  } catch (const std::bad_alloc&) {
-    formats::RaiseOutOfMemory();
-  }
-  stream.ReadBuffer(bytes.data(), size);
+  // The compressed formats are decoded from memory.
+  const std::vector<std::uint8_t> bytes = formats::ReadWholeFile(stream);
   ReadCompressed(kind, bytes.data(), bytes.size(), picture, extras);
   return kind;
 }

@@ -22,8 +22,9 @@ TPictureKind ReadPicture(const std::string& path, TBitmap& picture, TPictureExtr
 
 // The rows of the picture file at path read band by band while they are used, for a save that
 // holds a few bands rather than the whole picture: an uncompressed 24-bit bitmap
-// (BitmapFileRows.h) or a non-interlaced PNG (OpenPngRows, which fills extras). Null for every
-// other file, which is to be read whole with ReadPicture; extras is then left as it was.
+// (BitmapFileRows.h), a non-interlaced PNG (OpenPngRows) or a JPEG whose orientation keeps its
+// rows in order (OpenJpegRows), the last two filling extras. Null for every other file, which
+// is to be read whole with ReadPicture; extras is then left as it was.
 std::unique_ptr<TRowSource> OpenPictureRows(const std::string& path, TPictureExtras& extras);
 
 // The kind of the picture file at path, by its first bytes; opened as ReadPicture opens it and

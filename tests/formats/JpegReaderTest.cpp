@@ -2,12 +2,15 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
+#include <memory>
 
 #include <jpeglib.h>
 
 #include "Exceptions.h"
 #include "JpegReader.h"
 #include "PictureMakers.h"
+#include "TemporaryFolder.h"
 
 namespace penamo {
 namespace {
@@ -78,6 +81,83 @@ INSTANTIATE_TEST_SUITE_P(AllEight, JpegOrientation,
                                          TOrientationCase{6, false, {kBlue, kRed, kWhite, kGreen}},
                                          TOrientationCase{7, false, {kWhite, kGreen, kBlue, kRed}},
                                          TOrientationCase{8, true, {kGreen, kWhite, kRed, kBlue}}));
+
+// Read band by band from the file, as a save reads it, (on the decoding thread or the reader's
+// own) the rows and the profile are those of the whole read. Only a file whose orientation
+// keeps its stored rows in order is read so; any other is left to the whole read.
+void ExpectBandsAsWholeRead(const test::TJpegLayout& layout, const std::string& what) {
+  const test::TBytes file = test::MakeJpeg(layout);
+  TBitmap picture;
+  TPictureExtras whole;
+  ReadJpeg(file.data(), file.size(), picture, whole);
+  const test::TTemporaryFolder folder;
+  test::WriteFileBytes(folder / "in.jpg", file);
+  for (const bool aside : {true, false}) {
+    TPictureExtras extras;
+    extras.Alpha = {1, 2};  // replaced: a JPEG has none
+    const std::unique_ptr<TRowSource> rows = OpenJpegRows(folder / "in.jpg", extras, aside);
+    ASSERT_NE(rows, nullptr) << what;
+    ASSERT_EQ(rows->Width(), picture.Width()) << what;
+    ASSERT_EQ(rows->Height(), picture.Height()) << what;
+    EXPECT_EQ(extras.ColorProfile, whole.ColorProfile) << what;
+    EXPECT_FALSE(extras.HasAlpha()) << what;
+    for (std::int32_t first = 0; first < rows->Height(); first += 5) {
+      const std::int32_t count = std::min(5, rows->Height() - first);
+      rows->ReadBand(first, count);
+      for (std::int32_t y = first; y < first + count; ++y) {
+        ASSERT_EQ(std::memcmp(rows->Row(y), picture.ConstRowAddress(y),
+                              3 * static_cast<std::size_t>(picture.Width())),
+                  0)
+            << what << ", row " << y << ", aside " << aside;
+      }
+    }
+  }
+}
+
+TEST_P(JpegOrientation, BandByBandOnlyWhenTheRowsStayInOrderAndThenAsTheWholeRead) {
+  const TOrientationCase& c = GetParam();
+  test::TJpegLayout layout = Quadrants();
+  layout.Exif = test::ExifWithOrientation(c.Orientation, c.BigEndian);
+  if (c.Orientation <= 2) {
+    ExpectBandsAsWholeRead(layout, "orientation " + std::to_string(c.Orientation));
+    return;
+  }
+  const test::TTemporaryFolder folder;
+  test::WriteFileBytes(folder / "in.jpg", test::MakeJpeg(layout));
+  TPictureExtras extras;
+  extras.Alpha = {1, 2};
+  EXPECT_EQ(OpenJpegRows(folder / "in.jpg", extras), nullptr);
+  EXPECT_EQ(extras.Alpha.size(), 2u) << "the extras were touched for a turned picture";
+}
+
+TEST(JpegReader, BandByBandEveryKindOfFileGivesTheWholeReadsRows) {
+  test::TJpegLayout progressive = Quadrants();
+  progressive.Progressive = true;
+  progressive.Profile = test::SmallProfile();
+  ExpectBandsAsWholeRead(progressive, "progressive with a profile");
+
+  test::TJpegLayout grey;
+  grey.Width = 9;
+  grey.Height = 23;
+  grey.Components = 1;
+  grey.InColorSpace = JCS_GRAYSCALE;
+  grey.FileColorSpace = JCS_GRAYSCALE;
+  for (int i = 0; i < 9 * 23; ++i)
+    grey.Samples.push_back(static_cast<std::uint8_t>(i * 7));
+  ExpectBandsAsWholeRead(grey, "grey");
+
+  for (const int space : {JCS_CMYK, JCS_YCCK}) {
+    test::TJpegLayout ink;
+    ink.Width = 17;
+    ink.Height = 12;
+    ink.Components = 4;
+    ink.InColorSpace = JCS_CMYK;
+    ink.FileColorSpace = space;
+    for (int i = 0; i < 17 * 12 * 4; ++i)
+      ink.Samples.push_back(static_cast<std::uint8_t>(i * 13));
+    ExpectBandsAsWholeRead(ink, space == JCS_CMYK ? "CMYK" : "YCCK");
+  }
+}
 
 TEST(JpegReader, AnOrientationOutsideOneToEightIsIgnored) {
   test::TJpegLayout layout = Quadrants();

@@ -1,8 +1,9 @@
-// Any bytes as a PNG file read two ways: whole, as the window reads it, and band by band on the
-// decoding thread, as a save reads it. Both must agree: the same rows, alpha plane and profile,
-// or the same refusal (class and message), and a refusal must be one of the named read errors.
-// An interlaced file is left to the whole read by design. Pictures are kept small by a low
-// storage limit.
+// Any bytes as a picture file of one format (chosen when the target is built: PNG or JPEG) read
+// two ways: whole, as the window reads it, and band by band on the decoding thread, as a save
+// reads it. Both must agree: the same rows, alpha plane and profile, or the same refusal (class
+// and message), and a refusal must be one of the named read errors. A file the band-by-band
+// read leaves to the whole read (an interlaced PNG, a turned JPEG) is only read whole. Pictures
+// are kept small by a low storage limit.
 
 #include <sys/mman.h>
 #include <unistd.h>
@@ -17,7 +18,7 @@
 #include "FuzzSupport.h"
 #include "Limits.h"
 #include "PictureExtras.h"
-#include "PngReader.h"
+#include PENAMO_FUZZ_DECODER_HEADER
 
 namespace {
 
@@ -44,23 +45,23 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   TOutcome whole;
-  Refused([&] { ReadPng(data, size, whole.Picture, whole.Extras); }, &whole.Refusal);
+  Refused([&] { PENAMO_FUZZ_DECODER(data, size, whole.Picture, whole.Extras); }, &whole.Refusal);
 
   // The bytes as a file of their own, in memory.
-  const int file = ::memfd_create("png", MFD_CLOEXEC);
+  const int file = ::memfd_create("picture", MFD_CLOEXEC);
   Check(file >= 0, "no memory file");
   Check(::write(file, data, size) == static_cast<ssize_t>(size), "memory file not written");
   const std::string path = "/proc/self/fd/" + std::to_string(file);
 
   TOutcome banded;
-  bool interlaced = false;
+  bool wholeOnly = false;
   const bool aside = (size & 1) != 0;
   std::size_t rowsEqual = 0;
   Refused(
       [&] {
-        std::unique_ptr<TRowSource> rows = OpenPngRows(path, banded.Extras, aside);
+        std::unique_ptr<TRowSource> rows = PENAMO_FUZZ_OPEN_ROWS(path, banded.Extras, aside);
         if (!rows) {
-          interlaced = true;
+          wholeOnly = true;
           return;
         }
         const std::int32_t height = rows->Height();
@@ -80,7 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       },
       &banded.Refusal);
   ::close(file);
-  if (interlaced) return 0;
+  if (wholeOnly) return 0;
 
   Check(banded.Refusal == whole.Refusal, "the banded read and the whole read end differently");
   if (whole.Refusal.empty()) {
