@@ -109,7 +109,7 @@ class TPngWriter final : public TBandWriter {
   void WriteFinished(bool wait, std::size_t keep);
   void Work();
   void Deflate(TSegment& segment, std::vector<std::uint8_t>& levelBuffer,
-               std::vector<std::uint8_t>& raw);
+               std::vector<std::uint8_t>& raw, std::vector<std::uint8_t>& deflated);
 
   TFileReplacement FReplacement;
   THandleStream FStream;
@@ -134,6 +134,9 @@ class TPngWriter final : public TBandWriter {
   std::deque<std::unique_ptr<TSegment>> FPending;  // in picture order
   std::deque<TSegment*> FQueue;                    // not yet taken by a worker
   bool FStop = false;
+  // The row buffers of deflated segments, taken again by the next segments, so that a save
+  // does not map fresh memory for every megabyte of rows.
+  std::vector<std::vector<std::uint8_t>> FSpareRows;
   std::vector<std::thread> FWorkers;
 };
 
@@ -225,6 +228,14 @@ void TPngWriter::WriteBand(std::int32_t first, std::int32_t count, const std::ui
         FAlpha != nullptr ? FAlpha + static_cast<std::size_t>(y) * width : nullptr;
     if (!FCurrent) {
       FCurrent = std::make_unique<TSegment>();
+      {
+        const std::lock_guard<std::mutex> guard(FLock);
+        if (!FSpareRows.empty()) {
+          FCurrent->Bgr = std::move(FSpareRows.back());
+          FSpareRows.pop_back();
+          FCurrent->Bgr.clear();
+        }
+      }
       FCurrent->Bgr.reserve(bgrBytes * static_cast<std::size_t>(FSegmentRows + 1));
       if (FHaveLast) {
         FCurrent->HasAbove = true;
@@ -303,6 +314,7 @@ std::size_t LevelBufferSize(int level) {
 void TPngWriter::Work() {
   std::vector<std::uint8_t> levelBuffer;
   std::vector<std::uint8_t> raw;
+  std::vector<std::uint8_t> deflated;  // a segment's bytes, before they are copied to it
   bool ready = true;
   try {
     levelBuffer.resize(LevelBufferSize(FOptions.Level));
@@ -321,7 +333,7 @@ void TPngWriter::Work() {
     bool failed = !ready;
     if (!failed) {
       try {
-        Deflate(*segment, levelBuffer, raw);
+        Deflate(*segment, levelBuffer, raw, deflated);
       } catch (const std::bad_alloc&) {
         failed = true;
       }
@@ -330,13 +342,18 @@ void TPngWriter::Work() {
       const std::lock_guard<std::mutex> guard(FLock);
       segment->Failed = failed || segment->Failed;
       segment->Done = true;
+      // The segment's rows are no longer needed; their buffer serves a later segment.
+      if (FSpareRows.size() < 2 * FWorkers.size() + 2)
+        FSpareRows.push_back(std::move(segment->Bgr));
+      std::vector<std::uint8_t>().swap(segment->Bgr);
+      std::vector<std::uint8_t>().swap(segment->Alpha);
     }
     FDone.notify_all();
   }
 }
 
 void TPngWriter::Deflate(TSegment& segment, std::vector<std::uint8_t>& levelBuffer,
-                         std::vector<std::uint8_t>& raw) {
+                         std::vector<std::uint8_t>& raw, std::vector<std::uint8_t>& deflated) {
   const std::size_t width = static_cast<std::size_t>(FWidth);
   const std::size_t line = FRowBytes + 1;
   raw.resize(line * static_cast<std::size_t>(segment.Rows));
@@ -392,26 +409,23 @@ void TPngWriter::Deflate(TSegment& segment, std::vector<std::uint8_t>& levelBuff
   stream.end_of_stream = segment.Last ? 1 : 0;
   stream.flush = segment.Last ? NO_FLUSH : SYNC_FLUSH;
   // Room for rows that do not compress; the output grows when even that is not enough.
-  segment.Compressed.resize(raw.size() + raw.size() / 8 + 1024);
+  deflated.resize(std::max(deflated.size(), raw.size() + raw.size() / 8 + 1024));
   std::size_t written = 0;
   for (;;) {
-    stream.next_out = segment.Compressed.data() + written;
-    stream.avail_out = static_cast<std::uint32_t>(segment.Compressed.size() - written);
+    stream.next_out = deflated.data() + written;
+    stream.avail_out = static_cast<std::uint32_t>(deflated.size() - written);
     if (isal_deflate(&stream) != COMP_OK) {
       segment.Failed = true;
       return;
     }
-    written = segment.Compressed.size() - stream.avail_out;
+    written = deflated.size() - stream.avail_out;
     // Output room left over means every byte given has been deflated and flushed.
     const bool finished = stream.avail_in == 0 && stream.avail_out > 0 &&
                           (!segment.Last || stream.internal_state.state == ZSTATE_END);
     if (finished) break;
-    segment.Compressed.resize(segment.Compressed.size() * 2);
+    deflated.resize(deflated.size() * 2);
   }
-  segment.Compressed.resize(written);
-  // The segment's rows are no longer needed.
-  std::vector<std::uint8_t>().swap(segment.Bgr);
-  std::vector<std::uint8_t>().swap(segment.Alpha);
+  segment.Compressed.assign(deflated.data(), deflated.data() + written);
 }
 
 void TPngWriter::Commit() {
