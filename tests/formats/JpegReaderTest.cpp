@@ -44,6 +44,18 @@ test::TJpegLayout Quadrants() {
   return layout;
 }
 
+// A greyscale picture, every sample value.
+test::TJpegLayout Grey(int width, int height, std::uint8_t value) {
+  test::TJpegLayout layout;
+  layout.Width = width;
+  layout.Height = height;
+  layout.Components = 1;
+  layout.InColorSpace = JCS_GRAYSCALE;
+  layout.FileColorSpace = JCS_GRAYSCALE;
+  layout.Samples.assign(static_cast<std::size_t>(width) * static_cast<std::size_t>(height), value);
+  return layout;
+}
+
 struct TOrientationCase {
   int Orientation;
   bool BigEndian;
@@ -136,14 +148,9 @@ TEST(JpegReader, BandByBandEveryKindOfFileGivesTheWholeReadsRows) {
   progressive.Profile = test::SmallProfile();
   ExpectBandsAsWholeRead(progressive, "progressive with a profile");
 
-  test::TJpegLayout grey;
-  grey.Width = 9;
-  grey.Height = 23;
-  grey.Components = 1;
-  grey.InColorSpace = JCS_GRAYSCALE;
-  grey.FileColorSpace = JCS_GRAYSCALE;
-  for (int i = 0; i < 9 * 23; ++i)
-    grey.Samples.push_back(static_cast<std::uint8_t>(i * 7));
+  test::TJpegLayout grey = Grey(9, 23, 0);
+  for (std::size_t i = 0; i < grey.Samples.size(); ++i)
+    grey.Samples[i] = static_cast<std::uint8_t>(i * 7);
   ExpectBandsAsWholeRead(grey, "grey");
 
   for (const int space : {JCS_CMYK, JCS_YCCK}) {
@@ -238,13 +245,7 @@ TEST(JpegReader, ProgressiveAndGreyscaleFilesDecodeLikeBaseline) {
   EXPECT_TRUE(Near(PixelAt(rgbPicture, 4, 4), kRed));
   EXPECT_TRUE(Near(PixelAt(rgbPicture, 28, 12), kWhite));
 
-  test::TJpegLayout grey;
-  grey.Width = 8;
-  grey.Height = 8;
-  grey.Components = 1;
-  grey.InColorSpace = JCS_GRAYSCALE;
-  grey.FileColorSpace = JCS_GRAYSCALE;
-  grey.Samples.assign(64, 200);
+  const test::TJpegLayout grey = Grey(8, 8, 200);
   const test::TBytes g = test::MakeJpeg(grey);
   TBitmap greyPicture;
   ReadJpeg(g.data(), g.size(), greyPicture, extras);
@@ -264,13 +265,7 @@ TEST(JpegReader, TheApp2ProfileIsKept) {
 }
 
 TEST(JpegReader, ThousandsOfScansAreRefusedAsTooMuchWork) {
-  test::TJpegLayout layout;
-  layout.Width = 64;
-  layout.Height = 64;
-  layout.Components = 1;
-  layout.InColorSpace = JCS_GRAYSCALE;
-  layout.FileColorSpace = JCS_GRAYSCALE;
-  layout.Samples.assign(64 * 64, 90);
+  test::TJpegLayout layout = Grey(64, 64, 90);
   layout.ManyScans = kJpegMaxScans + 100;
   const test::TBytes file = test::MakeJpeg(layout);
   TBitmap picture;
