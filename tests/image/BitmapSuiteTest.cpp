@@ -18,7 +18,7 @@
 #endif
 
 #include "Bitmap.h"
-#include "ErrorReport.h"
+#include "ExpectRefusal.h"
 
 namespace penamo::test {
 namespace {

@@ -8,7 +8,7 @@
 
 #include "Bitmap.h"
 #include "BitmapFileBuilder.h"
-#include "ErrorReport.h"
+#include "ExpectRefusal.h"
 
 namespace penamo::test {
 namespace {
