@@ -19,6 +19,28 @@ inline std::string Describe(const Exception& error) {
   return std::string(error.ClassName()) + ": " + error.Message() + " [" + error.Reason() + "]";
 }
 
+// Every refusal names the rule that refused: its reason is never empty.
+inline void ExpectSomeReason(const Exception& error) {
+  EXPECT_FALSE(error.Reason().empty()) << "a refusal without its reason: " << Describe(error);
+}
+
+// A refusal of a bitmap file: one of the reader's three named errors, with that error's message
+// and a reason. Anything else fails the test. True for one of the three.
+inline bool ExpectBitmapRefusal(const Exception& error) {
+  if (dynamic_cast<const EReadError*>(&error) != nullptr) {
+    EXPECT_EQ(error.Message(), Msg::ReadError);
+  } else if (dynamic_cast<const EInvalidGraphic*>(&error) != nullptr) {
+    EXPECT_EQ(error.Message(), Msg::InvalidBitmap);
+  } else if (dynamic_cast<const EOutOfResources*>(&error) != nullptr) {
+    EXPECT_EQ(error.Message(), Msg::OutOfResources);
+  } else {
+    ADD_FAILURE() << "refused with an error of another kind: " << Describe(error);
+    return false;
+  }
+  ExpectSomeReason(error);
+  return true;
+}
+
 // What a refusal raised, for checks beyond class, reason and message.
 struct TRaised {
   std::string ClassName;
@@ -49,7 +71,7 @@ std::optional<TRaised> ExpectRefusal(Call&& call, std::string_view reason,
       return std::nullopt;
     }
     if (reason == kSomeReason) {
-      EXPECT_FALSE(error->Reason().empty()) << "a refusal without its reason: " << Describe(raised);
+      ExpectSomeReason(raised);
     } else if (reason != kAnyReason) {
       EXPECT_EQ(error->Reason(), reason) << Describe(raised);
     }
