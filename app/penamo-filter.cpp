@@ -25,6 +25,7 @@
 #include "FilterTable.h"
 #include "PenamoVersion.h"
 #include "PictureFile.h"
+#include "PictureKind.h"
 #include "PngWriter.h"
 #include "RowSource.h"
 
@@ -86,13 +87,11 @@ bool ParseStrength(std::string_view text, int& strength) {
 
 enum class TOutputFormat { Bitmap, Png };
 
-// .png in any case gives PNG; every other name a 24-bit bitmap.
+// A name whose extension names PNG (in any case) gives PNG; every other name a 24-bit bitmap.
 TOutputFormat FormatOfName(const std::string& name) {
-  if (name.size() < 4) return TOutputFormat::Bitmap;
-  std::string extension = name.substr(name.size() - 4);
-  for (char& c : extension)
-    c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-  return extension == ".png" ? TOutputFormat::Png : TOutputFormat::Bitmap;
+  const TPictureFormat* format = FormatOfFileName(name);
+  return format != nullptr && format->Kind == TPictureKind::Png ? TOutputFormat::Png
+                                                                : TOutputFormat::Bitmap;
 }
 
 // Whether path names the file open at handle (through any link), so that saving there would

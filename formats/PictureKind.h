@@ -1,10 +1,14 @@
-// The kind of a picture file, told by its first bytes (never by its name), and the formats this
-// tool reads, for the open dialog's entries.
+// The picture formats this tool reads or writes, described once: the name the dialogs show, the
+// file-name extensions, the MIME types the desktop entry announces, the signature that tells a
+// file's kind by its first bytes (never by its name), and whether the tool writes it. The
+// command line, the dialogs and the desktop entry's check all read this one table; a new format
+// joins by adding a row.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace penamo {
@@ -14,17 +18,30 @@ enum class TPictureKind { Bitmap, Png, Jpeg, Tiff, WebP };
 // The bytes needed to tell every kind apart.
 inline constexpr std::size_t kPictureSignatureSize = 12;
 
+struct TPictureFormat {
+  TPictureKind Kind;
+  const char* Name;  // "PNG"
+  std::vector<std::string>
+      Extensions;  // lower case, without the dot: "png"; the first is the usual one
+  std::vector<std::string> MimeTypes;  // "image/png"
+  // Whether the first size bytes of a file carry this format's signature. Null for the bitmap,
+  // which takes whatever no other format claims.
+  bool (*HasSignature)(const std::uint8_t* head, std::size_t size);
+  bool Writable;  // a save can produce it
+};
+
+// Every format, the bitmap first.
+const std::vector<TPictureFormat>& PictureFormats();
+
 // The kind whose signature starts head. Anything unrecognised is taken for a bitmap, so the
 // bitmap reader refuses it with its own message as before.
 TPictureKind PictureKindOf(const std::uint8_t* head, std::size_t size);
 
-struct TPictureFormat {
-  TPictureKind Kind;
-  const char* Name;                     // "PNG"
-  std::vector<std::string> Extensions;  // lower case, without the dot: "png"
-};
+// The format an extension (without the dot, in any case) names, or null.
+const TPictureFormat* FormatOfExtension(std::string_view extension);
 
-// Every format read, the bitmap first.
-const std::vector<TPictureFormat>& PictureFormats();
+// The format the extension of a file name names (what follows its last dot, in any case), or
+// null for a name without one or with one no format has.
+const TPictureFormat* FormatOfFileName(std::string_view name);
 
 }  // namespace penamo

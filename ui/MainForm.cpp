@@ -9,12 +9,14 @@
 #include <QUrl>
 #include <algorithm>
 #include <optional>
+#include <stdexcept>
 
 #include "Application.h"
 #include "BandFilter.h"
 #include "BitmapBandWriter.h"
 #include "LayoutFont.h"
 #include "PictureFile.h"
+#include "PictureKind.h"
 #include "Pictures.h"
 #include "PngWriter.h"
 #include "RowSource.h"
@@ -26,35 +28,53 @@ TMainForm* MainForm = nullptr;
 
 namespace {
 
-constexpr const char* BitmapFilter = "Bitmap(*.bmp)|*.bmp";
-constexpr const char* PngFilter = "PNG(*.png)|*.png";
-// The save dialog's entries, 1-based as the dialog counts them.
-constexpr int PngFilterIndex = 2;
+// A dialog's entry for one format: "PNG(*.png)|*.png".
+QString FilterEntryOf(const TPictureFormat& format) {
+  QStringList patterns;
+  for (const std::string& extension : format.Extensions)
+    patterns.append(QStringLiteral("*.") + QString::fromStdString(extension));
+  const QString joined = patterns.join(QLatin1Char(';'));
+  return QString::fromUtf8(format.Name) + QLatin1Char('(') + joined + QStringLiteral(")|") + joined;
+}
 
-// The open dialog's entries: every picture the tool reads first, then the bitmap entry, then
-// one entry per other format.
+// The open dialog's entries: every picture the tool reads first, then one entry per format.
 QString OpenFilter() {
   QStringList all, entries;
   for (const TPictureFormat& format : PictureFormats()) {
-    QStringList patterns;
     for (const std::string& extension : format.Extensions)
-      patterns.append(QStringLiteral("*.") + QString::fromStdString(extension));
-    all.append(patterns);
-    if (format.Kind == TPictureKind::Bitmap) continue;
-    const QString joined = patterns.join(QLatin1Char(';'));
-    entries.append(QString::fromUtf8(format.Name) + QLatin1Char('(') + joined +
-                   QStringLiteral(")|") + joined);
+      all.append(QStringLiteral("*.") + QString::fromStdString(extension));
+    entries.append(FilterEntryOf(format));
   }
   const QString everything = all.join(QLatin1Char(';'));
   return QStringLiteral("画像ファイル(") + everything + QStringLiteral(")|") + everything +
-         QLatin1Char('|') + QString::fromUtf8(BitmapFilter) + QLatin1Char('|') +
-         entries.join(QLatin1Char('|'));
+         QLatin1Char('|') + entries.join(QLatin1Char('|'));
 }
 
-// The save writes PNG when its PNG entry was chosen or a .png name typed; a bitmap otherwise.
+// The formats a save writes, in the save dialog's order.
+std::vector<const TPictureFormat*> SaveFormats() {
+  std::vector<const TPictureFormat*> formats;
+  for (const TPictureFormat& format : PictureFormats())
+    if (format.Writable) formats.push_back(&format);
+  return formats;
+}
+
+// The save dialog's entries: one per format a save writes.
+QString SaveFilter() {
+  QStringList entries;
+  for (const TPictureFormat* format : SaveFormats())
+    entries.append(FilterEntryOf(*format));
+  return entries.join(QLatin1Char('|'));
+}
+
+// The save writes PNG when its PNG entry was chosen or a name whose extension names PNG typed;
+// a bitmap otherwise.
 bool SavesPng(const TSaveDialog& dialog) {
-  return dialog.FilterIndex() == PngFilterIndex ||
-         dialog.FileName().endsWith(QStringLiteral(".png"), Qt::CaseInsensitive);
+  const std::vector<const TPictureFormat*> formats = SaveFormats();
+  const int index = dialog.FilterIndex();  // 1-based, as the dialog counts its entries
+  const bool chosen = index >= 1 && static_cast<std::size_t>(index) <= formats.size() &&
+                      formats[static_cast<std::size_t>(index) - 1]->Kind == TPictureKind::Png;
+  const TPictureFormat* typed = FormatOfFileName(dialog.FileName().toStdString());
+  return chosen || (typed != nullptr && typed->Kind == TPictureKind::Png);
 }
 
 // The wait cursor for the length of one long operation, however it ends.
@@ -80,23 +100,51 @@ std::optional<QString> DraggedFile(const QMimeData* data) {
 
 }  // namespace
 
-std::vector<TMainForm::TFilterView> TMainForm::FilterViews() const {
-  // The sample groups in the table's order.
-  QGroupBox* const groups[] = {GroupBox1, GroupBox2, GroupBox6, GroupBox3, GroupBox4};
-  TImage* const previews[] = {PatternDither4, PatternDither16, DiffError64, DiffError32,
-                              DiffError16};
-  TFrameSpeedButton* const saves[] = {SavePatternDither4, SavePatternDither16, SaveDiffError64,
-                                      SaveDiffError32, SaveDiffError16};
+std::span<const TMainForm::TSampleGroup> TMainForm::SampleGroups() {
+  static const TSampleGroup groups[] = {
+      {TFilterId::PatternDither4, &Ui::MainForm::GroupBox1, &Ui::MainForm::PatternDither4,
+       &Ui::MainForm::SavePatternDither4, &TMainForm::SavePatternDither4Click},
+      {TFilterId::PatternDither16, &Ui::MainForm::GroupBox2, &Ui::MainForm::PatternDither16,
+       &Ui::MainForm::SavePatternDither16, &TMainForm::SavePatternDither16Click},
+      {TFilterId::DiffError64, &Ui::MainForm::GroupBox6, &Ui::MainForm::DiffError64,
+       &Ui::MainForm::SaveDiffError64, &TMainForm::SaveDiffError64Click},
+      {TFilterId::DiffError32, &Ui::MainForm::GroupBox3, &Ui::MainForm::DiffError32,
+       &Ui::MainForm::SaveDiffError32, &TMainForm::SaveDiffError32Click},
+      {TFilterId::DiffError16, &Ui::MainForm::GroupBox4, &Ui::MainForm::DiffError16,
+       &Ui::MainForm::SaveDiffError16, &TMainForm::SaveDiffError16Click},
+  };
+  return groups;
+}
+
+void TMainForm::CheckSampleGroups(std::span<const TSampleGroup> groups,
+                                  std::span<const TFilterEntry> filters) {
+  // Each group's row lies after the previous group's: every group names a row of its own, and
+  // the groups follow the table. Rows without a group are shown elsewhere.
+  std::size_t next = 0;
+  for (const TSampleGroup& group : groups) {
+    while (next < filters.size() && filters[next].Id != group.Filter)
+      ++next;
+    if (next == filters.size())
+      throw std::logic_error("a sample group has no filter of its own in the table's order");
+    ++next;
+  }
+}
+
+std::vector<TMainForm::TFilterView> TMainForm::FilterViews() {
+  Ui::MainForm& layout = *this;
   std::vector<TFilterView> views;
-  std::size_t i = 0;
   for (const TFilterEntry& filter : FilterTable()) {
-    views.push_back({&filter, groups[i], previews[i], saves[i]});
-    ++i;
+    for (const TSampleGroup& group : SampleGroups()) {
+      if (group.Filter != filter.Id) continue;
+      views.push_back({&filter, layout.*group.Group, layout.*group.Preview, layout.*group.Save,
+                       group.SaveClick});
+    }
   }
   return views;
 }
 
 TMainForm::TMainForm(QWidget* parent) : TForm(parent) {
+  CheckSampleGroups(SampleGroups(), FilterTable());
   setupUi(this);
   ApplyLayout();
   OnCreate = [this](TCustomForm& sender) { FormCreate(sender); };
@@ -108,11 +156,11 @@ TMainForm::TMainForm(QWidget* parent) : TForm(parent) {
   FrameSpeedButton1->OnClick = [this](TSpeedButton& sender) { FrameSpeedButton1Click(sender); };
   SampleImage->OnMouseUp = [this](TImage& sender, TMouseButton button, TShiftState shift, int x,
                                   int y) { SampleImageMouseUp(sender, button, shift, x, y); };
-  SavePatternDither4->OnClick = [this](TSpeedButton& sender) { SavePatternDither4Click(sender); };
-  SavePatternDither16->OnClick = [this](TSpeedButton& sender) { SavePatternDither16Click(sender); };
-  SaveDiffError64->OnClick = [this](TSpeedButton& sender) { SaveDiffError64Click(sender); };
-  SaveDiffError32->OnClick = [this](TSpeedButton& sender) { SaveDiffError32Click(sender); };
-  SaveDiffError16->OnClick = [this](TSpeedButton& sender) { SaveDiffError16Click(sender); };
+  for (const TFilterView& view : FilterViews()) {
+    view.Save->OnClick = [this, click = view.SaveClick](TSpeedButton& sender) {
+      (this->*click)(sender);
+    };
+  }
   VersionInfoButton->OnClick = [this](TSpeedButton& sender) { VersionInfoButtonClick(sender); };
   EditButton->OnClick = [this](TSpeedButton& sender) { EditButtonClick(sender); };
 }
@@ -171,8 +219,7 @@ void TMainForm::ApplyLayout() {
   }
 
   OpenDialog1.SetFilter(OpenFilter());
-  SaveDialog1.SetFilter(QString::fromUtf8(BitmapFilter) + QLatin1Char('|') +
-                        QString::fromUtf8(PngFilter));
+  SaveDialog1.SetFilter(SaveFilter());
   SaveDialog1.SetDefaultExt(QStringLiteral("bmp"));
 }
 
@@ -284,25 +331,13 @@ void TMainForm::SaveFile(TFilterId Filter, const QString& FileName, bool Png) {
   FilterInBands(&FilterEntry(Filter), kFullStrength, rows, *writer);
 }
 
-void TMainForm::SavePatternDither4Click(TSpeedButton&) {
-  SaveFiltered(TFilterId::PatternDither4);
-}
-
-void TMainForm::SavePatternDither16Click(TSpeedButton&) {
-  SaveFiltered(TFilterId::PatternDither16);
-}
-
-void TMainForm::SaveDiffError64Click(TSpeedButton&) {
-  SaveFiltered(TFilterId::DiffError64);
-}
-
-void TMainForm::SaveDiffError32Click(TSpeedButton&) {
-  SaveFiltered(TFilterId::DiffError32);
-}
-
-void TMainForm::SaveDiffError16Click(TSpeedButton&) {
-  SaveFiltered(TFilterId::DiffError16);
-}
+// clang-format off
+void TMainForm::SavePatternDither4Click(TSpeedButton&) { SaveFiltered(TFilterId::PatternDither4); }
+void TMainForm::SavePatternDither16Click(TSpeedButton&) { SaveFiltered(TFilterId::PatternDither16); }
+void TMainForm::SaveDiffError64Click(TSpeedButton&) { SaveFiltered(TFilterId::DiffError64); }
+void TMainForm::SaveDiffError32Click(TSpeedButton&) { SaveFiltered(TFilterId::DiffError32); }
+void TMainForm::SaveDiffError16Click(TSpeedButton&) { SaveFiltered(TFilterId::DiffError16); }
+// clang-format on
 
 void TMainForm::VersionInfoButtonClick(TSpeedButton&) {
   // Built anew for every press and destroyed however RunModal ends.

@@ -1,12 +1,12 @@
-// The main window: opens a bitmap, shows a sample of it through the five luma-reduction filters
-// side by side (or the whole picture, where a click picks the sample), and saves the whole
+// The main window: opens a picture file, shows a sample of it through the five luma-reduction
+// filters side by side (or the whole picture, where a click picks the sample), and saves the whole
 // picture through any one filter.
 #pragma once
 
 #include <QString>
 #include <cstdint>
-#include <functional>
 #include <memory>
+#include <span>
 #include <vector>
 
 #include "Bitmap.h"
@@ -30,22 +30,20 @@ inline constexpr const char* ProgramTitle = "グラデーション・スムー�
 // The largest sample the previews show, in each direction.
 inline constexpr std::int32_t SampleSize = 128;
 
-class TMainForm : public TForm, public Ui::MainForm {
+class TMainForm : public TForm, private Ui::MainForm {
   Q_OBJECT
 
  public:
   explicit TMainForm(QWidget* parent = nullptr);
   ~TMainForm() override;
 
-  TOpenDialog OpenDialog1;
-  TSaveDialog SaveDialog1;
-
   // Cuts a sample of at most SampleSize x SampleSize pixels from `Bitmap` at `Origin` and shows
   // it, unfiltered and through each filter, in the six previews. Nothing happens for an empty
   // picture. An origin outside the picture is taken as the nearest pixel inside it.
   void UpdateSamples(TBitmap& Bitmap, TPoint Origin);
 
-  // Opens a bitmap file the way the open command does once a name is chosen.
+  // Opens a picture file (any format the tool reads) the way the open command does once a name
+  // is chosen.
   void OpenFile(const QString& FileName);
   // The same, and the next open dialog starts where the file lies, as after choosing it; done
   // when the event loop comes to it, after whatever already waits (the window's first showing,
@@ -60,6 +58,48 @@ class TMainForm : public TForm, public Ui::MainForm {
   // The loaded picture (empty until a file was opened) and the sample's top-left pixel.
   const TBitmap& Bitmap() const { return *FBitmap; }
   TPoint SampleOrigin() const { return FSampleOrigin; }
+
+ protected:
+  // A picture file dropped on the window opens as if chosen in the open dialog.
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+
+ private:
+  // Tests reach the layout's widgets, the dialogs and the handlers through it.
+  friend struct TMainFormTestAccess;
+
+  // One filter's sample group as the layout has it: its widgets and its save button's handler.
+  struct TSampleGroup {
+    TFilterId Filter;
+    QGroupBox* Ui::MainForm::*Group;
+    TImage* Ui::MainForm::*Preview;
+    TFrameSpeedButton* Ui::MainForm::*Save;
+    void (TMainForm::*SaveClick)(TSpeedButton&);
+  };
+  // The layout's sample groups, in the order it shows them.
+  static std::span<const TSampleGroup> SampleGroups();
+  // Throws std::logic_error unless every group shows a filter of the table, each its own, in
+  // the table's order: a group wired to the wrong row would preview and save another filter
+  // under its caption.
+  static void CheckSampleGroups(std::span<const TSampleGroup> groups,
+                                std::span<const TFilterEntry> filters);
+
+  // One filter's sample group, resolved: its table entry, the group, its preview and its save
+  // button.
+  struct TFilterView {
+    const TFilterEntry* Filter;
+    QGroupBox* Group;
+    TImage* Preview;
+    TFrameSpeedButton* Save;
+    void (TMainForm::*SaveClick)(TSpeedButton&);
+  };
+  // The sample groups in the filter table's order.
+  std::vector<TFilterView> FilterViews();
+
+  // The parts of the stored layout that the layout file cannot say, and the handlers' wiring.
+  void ApplyLayout();
+  // Asks for a file name and saves the picture through the filter there.
+  void SaveFiltered(TFilterId Filter);
 
   // Handlers, named after the component and the event.
   void FormCreate(TCustomForm& Sender);
@@ -78,26 +118,8 @@ class TMainForm : public TForm, public Ui::MainForm {
   void VersionInfoButtonClick(TSpeedButton& Sender);
   void EditButtonClick(TSpeedButton& Sender);
 
- protected:
-  // A bitmap file dropped on the window opens as if chosen in the open dialog.
-  void dragEnterEvent(QDragEnterEvent* event) override;
-  void dropEvent(QDropEvent* event) override;
-
- private:
-  // One filter's sample group: its table entry, the group, its preview and its save button.
-  struct TFilterView {
-    const TFilterEntry* Filter;
-    QGroupBox* Group;
-    TImage* Preview;
-    TFrameSpeedButton* Save;
-  };
-  std::vector<TFilterView> FilterViews() const;
-
-  // The parts of the stored layout that the layout file cannot say.
-  void ApplyLayout();
-  // Asks for a file name and saves the picture through the filter there.
-  void SaveFiltered(TFilterId Filter);
-
+  TOpenDialog OpenDialog1;
+  TSaveDialog SaveDialog1;
   std::unique_ptr<TBitmap> FBitmap;
   // What the open picture carries beside its colours (alpha, colour profile), for PNG saves.
   std::unique_ptr<TPictureExtras> FExtras;

@@ -1,6 +1,6 @@
 // The pictures built into the program: the button glyph strips and the program icon. They are
 // stored as bitmap files among the program's resources and read through the program's own
-// bitmap reader, just like a file the user opens.
+// bitmap reader, the one that reads the bitmap files the user opens.
 #pragma once
 
 #include <QIcon>

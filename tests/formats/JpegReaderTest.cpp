@@ -8,12 +8,15 @@
 #include <jpeglib.h>
 
 #include "Exceptions.h"
+#include "ExpectRefusal.h"
 #include "JpegReader.h"
 #include "PictureMakers.h"
 #include "TemporaryFolder.h"
 
 namespace penamo {
 namespace {
+
+using test::ExpectRefusal;
 
 using test::PixelAt;
 
@@ -270,12 +273,8 @@ TEST(JpegReader, ThousandsOfScansAreRefusedAsTooMuchWork) {
   const test::TBytes file = test::MakeJpeg(layout);
   TBitmap picture;
   TPictureExtras extras;
-  try {
-    ReadJpeg(file.data(), file.size(), picture, extras);
-    FAIL() << "read";
-  } catch (const EOutOfResources& error) {
-    EXPECT_EQ(error.Reason(), "jpeg-too-many-scans");
-  }
+  ExpectRefusal<EOutOfResources>([&] { ReadJpeg(file.data(), file.size(), picture, extras); },
+                                 "jpeg-too-many-scans");
   EXPECT_TRUE(picture.Empty());
 }
 

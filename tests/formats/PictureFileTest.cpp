@@ -11,6 +11,7 @@
 #include <string>
 
 #include "Exceptions.h"
+#include "ExpectRefusal.h"
 #include "PictureFile.h"
 #include "PictureMakers.h"
 #include "StorageLimitScope.h"
@@ -19,6 +20,10 @@
 
 namespace penamo {
 namespace {
+
+using test::ExpectRefusal;
+using test::ExpectSomeReason;
+using test::kAnyReason;
 
 using test::TBytes;
 
@@ -126,9 +131,9 @@ TEST_P(Truncation, AFileCutAnywhereIsRefusedAndThePictureKept) {
       ADD_FAILURE() << GetParam().Format << " cut at " << size << " of " << whole.size()
                     << " was read";
     } catch (const EReadError& error) {
-      EXPECT_FALSE(error.Reason().empty());
+      ExpectSomeReason(error);
     } catch (const EInvalidGraphic& error) {
-      EXPECT_FALSE(error.Reason().empty());
+      ExpectSomeReason(error);
     }
     EXPECT_EQ(picture.Width(), 3);
     EXPECT_EQ(extras.Alpha.size(), 6u);
@@ -216,23 +221,14 @@ TEST_F(PictureFiles, ASmallPngClaimingAHugePictureIsRefusedAtOnce) {
   const auto start = std::chrono::steady_clock::now();
   TBitmap picture;
   TPictureExtras extras;
-  try {
-    ReadPictureBytes(png.data(), png.size(), picture, extras);
-    FAIL() << "read";
-  } catch (const EOutOfResources& error) {
-    EXPECT_EQ(error.Message(), Msg::OutOfResources);
-    EXPECT_EQ(error.Reason(), "png-too-large");
-  }
+  ExpectRefusal<EOutOfResources>([&] { ReadPictureBytes(png.data(), png.size(), picture, extras); },
+                                 "png-too-large", Msg::OutOfResources);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
   EXPECT_TRUE(picture.Empty());
   // So it is when a save reads it band by band.
   test::WriteFileBytes(PathOf("huge.png"), png);
-  try {
-    OpenPictureRows(PathOf("huge.png"), extras);
-    FAIL() << "opened";
-  } catch (const EOutOfResources& error) {
-    EXPECT_EQ(error.Reason(), "png-too-large");
-  }
+  ExpectRefusal<EOutOfResources>([&] { OpenPictureRows(PathOf("huge.png"), extras); },
+                                 "png-too-large");
 }
 
 // A little-endian TIFF of one grey strip, written by hand so that its fields can lie.
@@ -318,12 +314,8 @@ TEST_F(PictureFiles, AMissingFileOrAPipeIsAnOpenErrorNamingThePath) {
   TBitmap picture;
   TPictureExtras extras;
   const std::string missing = PathOf("none.png");
-  try {
-    ReadPicture(missing, picture, extras);
-    FAIL() << "read";
-  } catch (const EFOpenError& error) {
-    EXPECT_EQ(error.Message(), Msg::FOpenError(missing));
-  }
+  ExpectRefusal<EFOpenError>([&] { ReadPicture(missing, picture, extras); }, kAnyReason,
+                             Msg::FOpenError(missing));
   const std::string pipe = PathOf("pipe.png");
   ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
   EXPECT_THROW(ReadPicture(pipe, picture, extras), EFOpenError);

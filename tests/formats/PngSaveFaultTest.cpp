@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "Exceptions.h"
+#include "ExpectRefusal.h"
 #include "FileSizeLimitScope.h"
 #include "PictureMakers.h"
 #include "PngWriter.h"
@@ -18,6 +19,9 @@
 
 namespace penamo {
 namespace {
+
+using test::ExpectRefusal;
+using test::kAnyReason;
 
 namespace fs = std::filesystem;
 
@@ -59,16 +63,15 @@ TEST_F(PngSaveFault, ADiskThatFillsUpKeepsTheEarlierFileAndLeavesNothingElse) {
     SCOPED_TRACE(std::to_string(threads) + " deflating threads");
     TPngWriterOptions options = DefaultPngWriterOptions();
     options.Threads = threads;
-    bool raised = false;
-    try {
-      // The disk is "full" after 100 000 bytes: well into the picture's data.
-      const test::TFileSizeLimitScope full(100000);
-      auto writer = CreatePngWriter(path, kWidth, kHeight, {}, options);
-      Save(*writer, pixels, kWidth, kHeight, nullptr);
-    } catch (const EWriteError& error) {
-      raised = error.Message() == "ストリームへの書き込みエラー";
-    }
-    EXPECT_TRUE(raised) << "a save larger than the disk was reported as done";
+    // A save larger than the disk must not be reported as done.
+    ExpectRefusal<EWriteError>(
+        [&] {
+          // The disk is "full" after 100 000 bytes: well into the picture's data.
+          const test::TFileSizeLimitScope full(100000);
+          auto writer = CreatePngWriter(path, kWidth, kHeight, {}, options);
+          Save(*writer, pixels, kWidth, kHeight, nullptr);
+        },
+        kAnyReason, "ストリームへの書き込みエラー");
     EXPECT_EQ(test::ReadFileBytes(path), earlier);
     EXPECT_EQ(FFolder.Names(), std::vector<std::string>{"picture.png"});
   }
@@ -81,15 +84,14 @@ TEST_F(PngSaveFault, ASaveWhoseFolderIsRemovedMidwayRaisesAndLeavesNothing) {
   test::WriteFileBytes(path, test::TBytes(100, 1));
   constexpr std::int32_t kWidth = 64, kHeight = 64;
   const std::vector<std::uint8_t> pixels = Noise(3 * kWidth * kHeight);
-  try {
-    auto writer = CreatePngWriter(path, kWidth, kHeight, {});
-    Save(*writer, pixels, kWidth, kHeight, [&](std::int32_t first) {
-      if (first == 32) fs::remove_all(folder);
-    });
-    FAIL() << "a save into a removed folder was reported as done";
-  } catch (const EFCreateError& error) {
-    EXPECT_EQ(error.Message(), "ファイル " + path + " を作成できません");
-  }
+  ExpectRefusal<EFCreateError>(
+      [&] {
+        auto writer = CreatePngWriter(path, kWidth, kHeight, {});
+        Save(*writer, pixels, kWidth, kHeight, [&](std::int32_t first) {
+          if (first == 32) fs::remove_all(folder);
+        });
+      },
+      kAnyReason, "ファイル " + path + " を作成できません");
   EXPECT_FALSE(fs::exists(folder)) << "the removed folder came back";
   EXPECT_TRUE(FFolder.Names().empty());
 }

@@ -9,6 +9,7 @@
 #include "BitmapBandWriter.h"
 #include "BitmapFileBuilder.h"
 #include "BitmapFileRows.h"
+#include "ExpectRefusal.h"
 #include "Pictures24.h"
 
 namespace penamo::test {
@@ -106,12 +107,8 @@ TEST_F(BandedFile, OnlyUncompressed24BitFilesAreReadInBandsAndBadOnesAreRefusedA
   EXPECT_THROW(TBitmapFileRows::Open(Save("bad.bmp", bad)), EInvalidGraphic);
   WriteFileBytes(FFolder / "short.bmp", {'B', 'M'});
   EXPECT_THROW(TBitmapFileRows::Open(FFolder / "short.bmp"), EReadError);
-  try {
-    TBitmapFileRows::Open(FFolder / "missing.bmp");
-    ADD_FAILURE() << "a missing file opened";
-  } catch (const EFOpenError& error) {
-    EXPECT_EQ(error.Message(), "ファイル " + (FFolder / "missing.bmp") + " は開けません");
-  }
+  ExpectRefusal<EFOpenError>([&] { TBitmapFileRows::Open(FFolder / "missing.bmp"); }, kAnyReason,
+                             "ファイル " + (FFolder / "missing.bmp") + " は開けません");
 }
 
 TEST_F(BandedFile, AFileThatShrinksAfterItsHeadersWereReadIsRefusedWithAReadError) {
@@ -120,12 +117,8 @@ TEST_F(BandedFile, AFileThatShrinksAfterItsHeadersWereReadIsRefusedWithAReadErro
   ASSERT_NE(rows, nullptr);
   rows->ReadBand(0, 5);  // the top rows lie at the end of the file
   ASSERT_EQ(::truncate(path.c_str(), 54 + 32 * 10), 0);
-  try {
-    rows->ReadBand(5, 5);
-    ADD_FAILURE() << "rows read past the file's end";
-  } catch (const EReadError& error) {
-    EXPECT_EQ(error.Message(), "ストリームからの読み込みエラー");
-  }
+  ExpectRefusal<EReadError>([&] { rows->ReadBand(5, 5); }, kAnyReason,
+                            "ストリームからの読み込みエラー");
 }
 
 // Writing.
@@ -199,12 +192,9 @@ TEST_F(BandedWriting, AnUnfinishedSaveLeavesTheEarlierFileAndNoStrayFile) {
 }
 
 TEST_F(BandedWriting, APictureBeyondTheFormatsFourGibibytesIsRefusedBeforeAnyFileIsMade) {
-  try {
-    TBitmapBandWriter writer(FFolder / "big.bmp", 40000, 40000);
-    ADD_FAILURE() << "a bitmap of 4.8 GB was begun";
-  } catch (const EInvalidGraphic& error) {
-    EXPECT_EQ(error.Message(), Msg::BitmapTooLarge);
-  }
+  ExpectRefusal<EInvalidGraphic>(
+      [&] { TBitmapBandWriter writer(FFolder / "big.bmp", 40000, 40000); }, kAnyReason,
+      Msg::BitmapTooLarge);
   EXPECT_TRUE(FFolder.Names().empty());
   // The largest that fits: 54 + stride × height just below 2^32.
   EXPECT_LE(TBitmapBandWriter::FileSize(37837, 37837), std::uint64_t{UINT32_MAX});
@@ -216,14 +206,12 @@ TEST_F(BandedWriting, ADiskWithoutRoomFailsBeforeAnyBandAndKeepsTheEarlierFile) 
   const TBytes earlier(3000, 0x77);
   WriteFileBytes(path, earlier);
   // The disk is "full" after 1000 bytes: the file cannot be reserved.
-  bool raised = false;
-  try {
-    const TFileSizeLimitScope full(1000);
-    TBitmapBandWriter writer(path, 100, 100);
-  } catch (const EWriteError& error) {
-    raised = error.Message() == "ストリームへの書き込みエラー";
-  }
-  EXPECT_TRUE(raised);
+  ExpectRefusal<EWriteError>(
+      [&] {
+        const TFileSizeLimitScope full(1000);
+        TBitmapBandWriter writer(path, 100, 100);
+      },
+      kAnyReason, "ストリームへの書き込みエラー");
   EXPECT_EQ(ReadFileBytes(path), earlier);
   EXPECT_EQ(FFolder.Names(), (std::vector<std::string>{"kept.bmp"}));
 }

@@ -9,6 +9,7 @@
 #include "Bitmap.h"
 #include "BitmapFileBuilder.h"
 #include "BitmapLayout.h"
+#include "ExpectRefusal.h"
 #include "LittleEndian.h"
 #include "Pictures24.h"
 #include "Stream.h"
@@ -104,12 +105,8 @@ TEST(BitmapWriting, AShortWriteRaisesTheWriteErrorAndStopsThere) {
   MakePicture(bitmap, 5, 3);
   for (int failing = 0; failing < 3; ++failing) {
     TRecordingStream stream(failing);
-    try {
-      bitmap.WriteBitmapStream(stream);
-      ADD_FAILURE() << failing;
-    } catch (const EWriteError& error) {
-      EXPECT_EQ(error.Message(), "ストリームへの書き込みエラー");
-    }
+    ExpectRefusal<EWriteError>([&] { bitmap.WriteBitmapStream(stream); }, kAnyReason,
+                               "ストリームへの書き込みエラー");
     EXPECT_EQ(stream.Counts.size(), static_cast<std::size_t>(failing + 1));
   }
 }
@@ -131,13 +128,8 @@ TEST(BitmapWriting, APictureOfAnotherFormatIsRefusedBeforeAnyByte) {
   TBitmap bitmap;
   ReadBytes(bitmap, file.Build());
   TRecordingStream stream;
-  try {
-    bitmap.WriteBitmapStream(stream);
-    ADD_FAILURE();
-  } catch (const EInvalidGraphic& error) {
-    EXPECT_EQ(error.Message(), "画像フォーマットが不正です");
-    EXPECT_EQ(error.Reason(), "write-format-not-24-bit");
-  }
+  ExpectRefusal<EInvalidGraphic>([&] { bitmap.WriteBitmapStream(stream); },
+                                 "write-format-not-24-bit", "画像フォーマットが不正です");
   EXPECT_TRUE(stream.Counts.empty());
 }
 
@@ -210,13 +202,8 @@ class BitmapSaving : public ::testing::Test {
   // the folder as it was.
   void ExpectCreateError(const std::string& path) {
     const auto before = FFolder.Names();
-    try {
-      FPicture.WriteBitmapFile(path);
-      ADD_FAILURE() << path;
-    } catch (const EFCreateError& error) {
-      EXPECT_EQ(error.Message(), "ファイル " + path + " を作成できません");
-      EXPECT_FALSE(error.Reason().empty()) << "which step refused the save";
-    }
+    ExpectRefusal<EFCreateError>([&] { FPicture.WriteBitmapFile(path); }, kSomeReason,
+                                 "ファイル " + path + " を作成できません");
     EXPECT_EQ(FFolder.Names(), before);
   }
 
@@ -248,14 +235,12 @@ TEST_F(BitmapSaving, AWriteThatFailsPartWayLeavesTheEarlierFileAndNoStrayFile) {
   const TBytes earlier(3000, 0x77);
   WriteFileBytes(path, earlier);
   // The disk is "full" after 1000 bytes.
-  bool raised = false;
-  try {
-    const TFileSizeLimitScope full(1000);
-    FPicture.WriteBitmapFile(path);
-  } catch (const EWriteError& error) {
-    raised = error.Message() == "ストリームへの書き込みエラー";
-  }
-  EXPECT_TRUE(raised);
+  ExpectRefusal<EWriteError>(
+      [&] {
+        const TFileSizeLimitScope full(1000);
+        FPicture.WriteBitmapFile(path);
+      },
+      kAnyReason, "ストリームへの書き込みエラー");
   EXPECT_EQ(ReadFileBytes(path), earlier);
   EXPECT_EQ(FFolder.Names(), (std::vector<std::string>{"kept.bmp"}));
 }

@@ -3,22 +3,19 @@
 #include <gtest/gtest.h>
 
 #include "Exceptions.h"
+#include "ExpectRefusal.h"
 
 namespace penamo {
 namespace {
+
+using test::ExpectRefusal;
 
 using TBytes = std::vector<std::uint8_t>;
 
 // Raises the read error, and with it the reason the caller gave.
 template <class F>
 void ExpectShortRead(F action, const char* reason) {
-  try {
-    action();
-    ADD_FAILURE() << "no read error";
-  } catch (const EReadError& error) {
-    EXPECT_EQ(error.Message(), Msg::ReadError);
-    EXPECT_EQ(error.Reason(), reason);
-  }
+  ExpectRefusal<EReadError>([&] { action(); }, reason, Msg::ReadError);
 }
 
 TEST(BoundedReader, CountsFromTheStreamsPositionAndDownWithEveryReadAndSkip) {

@@ -20,6 +20,7 @@
 #include "Bitmap.h"
 #include "BitmapBandWriter.h"
 #include "BitmapFileRows.h"
+#include "ExpectRefusal.h"
 #include "FileReplacement.h"
 #include "Pictures24.h"
 #include "RowSource.h"
@@ -27,6 +28,9 @@
 
 namespace penamo {
 namespace {
+
+using test::ExpectRefusal;
+using test::kAnyReason;
 
 namespace fs = std::filesystem;
 
@@ -94,12 +98,8 @@ class FaultTest : public ::testing::Test {
   // never make the folder again, and leave nothing behind.
   void ExpectRefusedWhenTheFolderIsRemoved(const std::function<void()>& save,
                                            const fs::path& folder, const fs::path& path) {
-    try {
-      save();
-      ADD_FAILURE() << "a save into a removed folder was reported as done";
-    } catch (const EFCreateError& e) {
-      EXPECT_EQ(std::string(e.what()), "ファイル " + path.string() + " を作成できません");
-    }
+    ExpectRefusal<EFCreateError>([&] { save(); }, kAnyReason,
+                                 "ファイル " + path.string() + " を作成できません");
     EXPECT_FALSE(fs::exists(folder)) << "the removed folder came back";
     EXPECT_EQ(Names(FFolder), std::vector<std::string>{});
   }
@@ -124,12 +124,8 @@ TEST_F(FaultTest, AFileTruncatedWhileItsPixelsAreReadRaisesTheReadErrorAndKeepsT
     written.WriteBitmapFile(path);
     TChangingFileStream stream(path, kHeaders,
                                [&] { ASSERT_EQ(::truncate(path.c_str(), keep), 0); });
-    try {
-      earlier.ReadBitmapStream(stream);
-      FAIL() << "a truncated file was read as a whole picture";
-    } catch (const EReadError& e) {
-      EXPECT_STREQ(e.what(), "ストリームからの読み込みエラー");
-    }
+    ExpectRefusal<EReadError>([&] { earlier.ReadBitmapStream(stream); }, kAnyReason,
+                              "ストリームからの読み込みエラー");
     EXPECT_TRUE(SamePixels(earlier, kept)) << "a failed read changed the picture it was read into";
   }
 }
@@ -259,17 +255,16 @@ TEST_F(FaultTest, AnInputTruncatedDuringABandedSaveRaisesTheReadErrorAndKeepsThe
     picture.WriteBitmapFile(input);
     const auto rows = TBitmapFileRows::Open(input);
     ASSERT_NE(rows, nullptr);
-    try {
-      TBitmapBandWriter writer(output, rows->Width(), rows->Height());
-      CopyInBands(*rows, writer, 8, [&](std::int32_t first) {
-        if (first == 16) {
-          ASSERT_EQ(::truncate(input.c_str(), keep), 0);
-        }
-      });
-      FAIL() << "a save from a truncated file was completed";
-    } catch (const EReadError& e) {
-      EXPECT_STREQ(e.what(), "ストリームからの読み込みエラー");
-    }
+    ExpectRefusal<EReadError>(
+        [&] {
+          TBitmapBandWriter writer(output, rows->Width(), rows->Height());
+          CopyInBands(*rows, writer, 8, [&](std::int32_t first) {
+            if (first == 16) {
+              ASSERT_EQ(::truncate(input.c_str(), keep), 0);
+            }
+          });
+        },
+        kAnyReason, "ストリームからの読み込みエラー");
     EXPECT_EQ(Contents(output), before);
     EXPECT_EQ(Names(FFolder), (std::vector<std::string>{"input.bmp", "output.bmp"}));
   }

@@ -11,10 +11,14 @@
 #include "Bitmap.h"
 #include "BitmapFileBuilder.h"
 #include "Exceptions.h"
+#include "ExpectRefusal.h"
 #include "Stream.h"
 
 namespace penamo {
 namespace {
+
+using test::ExpectRefusal;
+using test::kAnyReason;
 
 using test::TBytes;
 
@@ -54,12 +58,8 @@ TEST_F(FileLocks, AFileOpenElsewhereForWritingIsRefusedAtOnceNamingThePath) {
   test::ReadBytes(bitmap, TwoPixelFile(9));
   const TOtherHolder writer(Path, LOCK_EX);
   const auto start = std::chrono::steady_clock::now();
-  try {
-    bitmap.ReadBitmapFile(Path);
-    ADD_FAILURE() << "a file held for writing was read";
-  } catch (const EFOpenError& error) {
-    EXPECT_EQ(error.Message(), "ファイル " + Path + " は開けません");
-  }
+  ExpectRefusal<EFOpenError>([&] { bitmap.ReadBitmapFile(Path); }, kAnyReason,
+                             "ファイル " + Path + " は開けません");
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1)) << "never waits";
   EXPECT_EQ(test::RowBytes(bitmap, 0), (TBytes{9, 2, 3, 4, 5, 6})) << "the picture stays";
   EXPECT_THROW(TFileStream{Path}, EFOpenError);

@@ -13,10 +13,14 @@
 
 #include "Bitmap.h"
 #include "BitmapBandWriter.h"
+#include "ExpectRefusal.h"
 #include "Pictures24.h"
 
 namespace penamo {
 namespace {
+
+using test::ExpectRefusal;
+using test::kAnyReason;
 
 std::vector<char> Contents(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -64,12 +68,8 @@ TEST_F(FullDiskTest, ASaveThatFillsTheDiskKeepsTheEarlierFileAndLeavesNothingEls
 
   TBitmap larger;  // 120 KiB of pixels on a 64 KiB file system
   Make24(larger, 200, 200, 1);
-  try {
-    larger.WriteBitmapFile(path);
-    FAIL() << "a file larger than the disk was saved";
-  } catch (const EWriteError& e) {
-    EXPECT_STREQ(e.what(), "ストリームへの書き込みエラー");
-  }
+  ExpectRefusal<EWriteError>([&] { larger.WriteBitmapFile(path); }, kAnyReason,
+                             "ストリームへの書き込みエラー");
   EXPECT_EQ(Contents(path), before);
   EXPECT_EQ(Names(), std::vector<std::string>{"picture.bmp"}) << "no temporary file is left";
 
@@ -86,12 +86,11 @@ TEST_F(FullDiskTest, ABandedSaveThatCannotFitFailsBeforeAnyBandAndKeepsTheEarlie
   Make24(earlier, 20, 10, 7);
   earlier.WriteBitmapFile(path);
   const std::vector<char> before = Contents(path);
-  try {
-    TBitmapBandWriter writer(path, 200, 200);  // 120 KiB on a 64 KiB file system
-    FAIL() << "room was found for a file larger than the disk";
-  } catch (const EWriteError& e) {
-    EXPECT_STREQ(e.what(), "ストリームへの書き込みエラー");
-  }
+  ExpectRefusal<EWriteError>(
+      [&] {
+        TBitmapBandWriter writer(path, 200, 200);  // 120 KiB on a 64 KiB file system
+      },
+      kAnyReason, "ストリームへの書き込みエラー");
   EXPECT_EQ(Contents(path), before);
   EXPECT_EQ(Names(), std::vector<std::string>{"picture.bmp"}) << "no temporary file is left";
 

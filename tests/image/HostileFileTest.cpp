@@ -8,15 +8,10 @@
 
 #include "Bitmap.h"
 #include "BitmapFileBuilder.h"
-#include "ErrorReport.h"
+#include "ExpectRefusal.h"
 
 namespace penamo::test {
 namespace {
-
-// Every refusal names the rule that refused the file.
-void ExpectReason(const Exception& error) {
-  EXPECT_FALSE(error.Reason().empty()) << "a refusal without its reason: " << Describe(error);
-}
 
 // Reads the bytes; true when they loaded and converted, false when refused by a named error.
 // Any other error fails the test, reported with its reason.
@@ -24,20 +19,8 @@ bool LoadsOrIsRefused(const TBytes& bytes) {
   TBitmap bitmap;
   try {
     ReadBytes(bitmap, bytes);
-  } catch (const EReadError& error) {
-    EXPECT_EQ(error.Message(), Msg::ReadError);
-    ExpectReason(error);
-    return false;
-  } catch (const EInvalidGraphic& error) {
-    EXPECT_EQ(error.Message(), Msg::InvalidBitmap);
-    ExpectReason(error);
-    return false;
-  } catch (const EOutOfResources& error) {
-    EXPECT_EQ(error.Message(), Msg::OutOfResources);
-    ExpectReason(error);
-    return false;
   } catch (const Exception& error) {
-    ADD_FAILURE() << "refused with an error of another kind: " << Describe(error);
+    ExpectBitmapRefusal(error);
     return false;
   }
   // Only an empty file gives an empty picture.

@@ -4,6 +4,7 @@
 
 #include "Bitmap.h"
 #include "BitmapFileBuilder.h"
+#include "ExpectRefusal.h"
 #include "StorageLimitScope.h"
 
 namespace penamo::test {
@@ -47,12 +48,7 @@ TEST(Limits, APictureOfExactlyTheLimitFitsAndOneByteMoreDoesNot) {
     TBitmap bitmap;
     bitmap.SetImageFormat(TPixelFormat::pf24bit);
     bitmap.SetWidth(kWidth);
-    try {
-      bitmap.SetHeight(kHeight);
-      ADD_FAILURE() << "a picture one byte over the limit was made";
-    } catch (const EOutOfResources& error) {
-      EXPECT_EQ(error.Reason(), "picture-too-large");
-    }
+    ExpectRefusal<EOutOfResources>([&] { bitmap.SetHeight(kHeight); }, "picture-too-large");
     EXPECT_EQ(bitmap.Height(), 0);
   }
 }

@@ -11,10 +11,13 @@
 #include <vector>
 
 #include "Exceptions.h"
+#include "ExpectRefusal.h"
 #include "ReadAheadRows.h"
 
 namespace penamo {
 namespace {
+
+using test::ExpectRefusal;
 
 constexpr std::int32_t kWidth = 5;
 
@@ -113,12 +116,7 @@ TEST(ReadAheadRows, ADecodersErrorReachesTheBandThatNeedsTheRowAndNoEarlierOne) 
     rows.ReadBand(10, 10);
     for (std::int32_t y = 10; y < 20; ++y)
       ASSERT_EQ(RowError(rows, y), "") << aside;
-    try {
-      rows.ReadBand(20, 10);
-      ADD_FAILURE() << "the band holding the failed row was read, aside " << aside;
-    } catch (const EReadError& error) {
-      EXPECT_EQ(error.Reason(), "test-decoder-failed");
-    }
+    ExpectRefusal<EReadError>([&] { rows.ReadBand(20, 10); }, "test-decoder-failed");
     // The error stays: the rows after it can never be had.
     EXPECT_THROW(rows.ReadBand(30, 10), EReadError);
   }

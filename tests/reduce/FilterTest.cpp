@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "Bitmap.h"
+#include "ExpectRefusal.h"
 #include "Pictures.h"
 #include "StorageLimitScope.h"
 #include "StraightforwardFilters.h"
@@ -14,6 +15,9 @@
 
 namespace penamo {
 namespace {
+
+using test::ExpectRefusal;
+using test::kAnyReason;
 
 using namespace testing_pictures;
 
@@ -193,12 +197,9 @@ TEST_P(EachImplementation, AnErrorBufferBeyondTheMemoryLimitRaisesOutOfMemoryBef
     // Room for the rows of 2 × 1000 pixels is gone, and for 2000 bytes.
     const test::TStorageLimitScope limit(1000);
     for (const int levels : {16, 32, 64}) {
-      try {
-        GetParam().DiffusionWithLevels(levels)(source, output, 100);
-        ADD_FAILURE() << "no out-of-memory error";
-      } catch (const EOutOfMemory& e) {
-        EXPECT_STREQ(e.what(), Msg::OutOfMemory);
-      }
+      ExpectRefusal<EOutOfMemory>(
+          [&] { GetParam().DiffusionWithLevels(levels)(source, output, 100); }, kAnyReason,
+          Msg::OutOfMemory);
     }
   }
   ASSERT_EQ(output.Width(), 3);

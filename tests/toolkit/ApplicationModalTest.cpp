@@ -5,10 +5,14 @@
 #include <QTest>
 
 #include "ApplicationTestSupport.h"
+#include "ExpectRefusal.h"
 #include "Form.h"
 
 namespace penamo {
 namespace {
+
+using test::ExpectRefusal;
+using test::kAnyReason;
 
 // A shown, active window with one button that counts its clicks.
 class ModalWindows : public ::testing::Test {
@@ -88,12 +92,8 @@ TEST_F(ModalWindows, ARefusedCloseKeepsTheWindowRunning) {
 TEST_F(ModalWindows, AShowingWindowCannotBeMadeModal) {
   TFormPtr<TCustomForm> dialog = MakeForm<TCustomForm>();
   dialog->show();
-  try {
-    Application->RunModal(*dialog);
-    ADD_FAILURE() << "no error raised";
-  } catch (const Exception& e) {
-    EXPECT_EQ(e.Message(), "表示されているウィンドウをモーダルにすることはできません");
-  }
+  ExpectRefusal<Exception>([&] { Application->RunModal(*dialog); }, kAnyReason,
+                           "表示されているウィンドウをモーダルにすることはできません");
   EXPECT_FALSE(dialog->IsModal());
   EXPECT_TRUE(dialog->isVisible());
 

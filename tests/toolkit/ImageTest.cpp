@@ -2,11 +2,15 @@
 
 #include <QPainter>
 
+#include "ExpectRefusal.h"
 #include "Image.h"
 #include "ImageTestSupport.h"
 
 namespace penamo {
 namespace {
+
+using test::ExpectRefusal;
+using test::kAnyReason;
 
 using namespace penamo::testing;
 
@@ -177,12 +181,9 @@ TEST(PictureTest, GraphicOfAnotherKindIsRefusedAndThePictureKept) {
   TPicture picture;
   picture.Assign(SolidBitmap(2, 2, qRgb(0, 0, 0)).get());
   TForeignGraphic foreign;
-  try {
-    picture.Assign(static_cast<const TGraphic*>(&foreign));
-    FAIL() << "no error raised";
-  } catch (const EConvertError& error) {
-    EXPECT_EQ(error.Message(), "TForeignGraphic を TPicture に代入することはできません");
-  }
+  ExpectRefusal<EConvertError>([&] { picture.Assign(static_cast<const TGraphic*>(&foreign)); },
+                               kAnyReason,
+                               "TForeignGraphic を TPicture に代入することはできません");
   EXPECT_NE(picture.Bitmap(), nullptr);
 }
 

@@ -15,10 +15,12 @@
 #include <functional>
 #include <memory>
 #include <ostream>
+#include <stdexcept>
 #include <string>
 
 #include "BitmapLayout.h"
 #include "MainForm.h"
+#include "MainFormAccess.h"
 #include "PictureFile.h"
 #include "PngWriter.h"
 #include "StorageLimitScope.h"
@@ -69,6 +71,7 @@ class MainFormTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(Dir.isValid());
     Form = MakeForm<TMainForm>();
+    Layout = &TMainFormTestAccess::Layout(*Form);
     Form->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(Form.get()));
   }
@@ -94,7 +97,7 @@ class MainFormTest : public ::testing::Test {
 
   void Open(const QString& path) {
     Seams.Answer(path);
-    Click(Form->OpenBuuton);
+    Click(Layout->OpenBuuton);
   }
 
   // What the previews must show for a sample at (left, top) of the picture in `path`.
@@ -105,7 +108,7 @@ class MainFormTest : public ::testing::Test {
     TBitmap sample;
     CopyPart(picture, left, top, std::min(picture.Width() - left, 128),
              std::min(picture.Height() - top, 128), sample);
-    const TBitmap* shown = Form->SourceImage->Picture().Bitmap();
+    const TBitmap* shown = Layout->SourceImage->Picture().Bitmap();
     ASSERT_NE(shown, nullptr);
     EXPECT_EQ(shown->Width(), sample.Width());
     EXPECT_EQ(shown->Height(), sample.Height());
@@ -113,7 +116,7 @@ class MainFormTest : public ::testing::Test {
     for (const TFilterCase& filter : kFilters) {
       TBitmap expected;
       ASSERT_TRUE(filter.Run(sample, expected));
-      const TBitmap* preview = ((*Form).*(filter.Preview))->Picture().Bitmap();
+      const TBitmap* preview = ((*Layout).*(filter.Preview))->Picture().Bitmap();
       ASSERT_NE(preview, nullptr) << filter.Name;
       EXPECT_EQ(PixelsOf(*preview), PixelsOf(expected)) << filter.Name;
     }
@@ -121,8 +124,8 @@ class MainFormTest : public ::testing::Test {
 
   std::vector<std::vector<std::uint8_t>> PreviewPixels() {
     std::vector<std::vector<std::uint8_t>> all;
-    for (TImage* image : {Form->SourceImage, Form->PatternDither4, Form->PatternDither16,
-                          Form->DiffError64, Form->DiffError32, Form->DiffError16}) {
+    for (TImage* image : {Layout->SourceImage, Layout->PatternDither4, Layout->PatternDither16,
+                          Layout->DiffError64, Layout->DiffError32, Layout->DiffError16}) {
       const TBitmap* bitmap = image->Picture().Bitmap();
       all.push_back(bitmap != nullptr ? PixelsOf(*bitmap) : std::vector<std::uint8_t>{});
     }
@@ -132,6 +135,7 @@ class MainFormTest : public ::testing::Test {
   QTemporaryDir Dir;
   testing::TDialogSeams Seams;
   TFormPtr<TMainForm> Form;
+  Ui::MainForm* Layout = nullptr;
 };
 
 TEST_F(MainFormTest, OpeningAPictureFillsTheFullViewAndTheSixPreviewsFromTheTopLeft) {
@@ -143,12 +147,12 @@ TEST_F(MainFormTest, OpeningAPictureFillsTheFullViewAndTheSixPreviewsFromTheTopL
 
   EXPECT_EQ(Form->Bitmap().ImageFormat(), TPixelFormat::pf24bit);
   EXPECT_EQ(Form->SampleOrigin(), (TPoint{0, 0}));
-  ASSERT_NE(Form->SampleImage->Picture().Bitmap(), nullptr);
-  EXPECT_EQ(PixelsOf(*Form->SampleImage->Picture().Bitmap()), PixelsOf(Form->Bitmap()));
-  EXPECT_EQ(Form->SampleImage->size(), QSize(300, 200));
+  ASSERT_NE(Layout->SampleImage->Picture().Bitmap(), nullptr);
+  EXPECT_EQ(PixelsOf(*Layout->SampleImage->Picture().Bitmap()), PixelsOf(Form->Bitmap()));
+  EXPECT_EQ(Layout->SampleImage->size(), QSize(300, 200));
   // The sample view stays the one shown.
-  EXPECT_TRUE(Form->SamplePanel->isVisible());
-  EXPECT_FALSE(Form->SampleImage->isVisible());
+  EXPECT_TRUE(Layout->SamplePanel->isVisible());
+  EXPECT_FALSE(Layout->SampleImage->isVisible());
   ExpectPreviewsOf(path, 0, 0);
 }
 
@@ -156,15 +160,15 @@ TEST_F(MainFormTest, APictureSmallerThanThePreviewsGivesASampleOfItsOwnSize) {
   const QString path = WritePicture("small.bmp", 100, 60);
   Open(path);
   ExpectPreviewsOf(path, 0, 0);
-  EXPECT_EQ(Form->SourceImage->size(), QSize(128, 128));
+  EXPECT_EQ(Layout->SourceImage->size(), QSize(128, 128));
 }
 
 TEST_F(MainFormTest, CancellingTheOpenDialogChangesNothing) {
   Seams.Answers.push_back(std::nullopt);
-  Click(Form->OpenBuuton);
+  Click(Layout->OpenBuuton);
   EXPECT_EQ(Seams.DialogsShown, 1);
   EXPECT_TRUE(Form->Bitmap().Empty());
-  EXPECT_EQ(Form->SourceImage->Picture().Graphic(), nullptr);
+  EXPECT_EQ(Layout->SourceImage->Picture().Graphic(), nullptr);
 }
 
 class SampleOriginTest : public MainFormTest,
@@ -173,13 +177,13 @@ class SampleOriginTest : public MainFormTest,
 TEST_P(SampleOriginTest, AReleaseInTheFullViewMovesTheSampleThereAndRefreshesThePreviews) {
   const QString path = WritePicture("picture.bmp", 300, 200);
   Open(path);
-  Click(Form->FrameSpeedButton1);
-  ASSERT_TRUE(Form->SampleImage->isVisible());
-  QTest::mouseClick(Form->SampleImage, GetParam(), {}, QPoint(150, 100));
+  Click(Layout->FrameSpeedButton1);
+  ASSERT_TRUE(Layout->SampleImage->isVisible());
+  QTest::mouseClick(Layout->SampleImage, GetParam(), {}, QPoint(150, 100));
   EXPECT_EQ(Form->SampleOrigin(), (TPoint{150, 100}));
   // 128 wide, and only the 100 rows left below the origin.
   ExpectPreviewsOf(path, 150, 100);
-  EXPECT_EQ(Form->SourceImage->Picture().Height(), 100);
+  EXPECT_EQ(Layout->SourceImage->Picture().Height(), 100);
 }
 
 INSTANTIATE_TEST_SUITE_P(AnyButton, SampleOriginTest,
@@ -193,18 +197,19 @@ INSTANTIATE_TEST_SUITE_P(AnyButton, SampleOriginTest,
 TEST_F(MainFormTest, ARightOrMiddlePressAnywhereReleasedOverTheFullViewMovesTheSampleThere) {
   const QString path = WritePicture("picture.bmp", 300, 200);
   Open(path);
-  Click(Form->FrameSpeedButton1);
+  Click(Layout->FrameSpeedButton1);
   QWindow* window = Form->windowHandle();
   const auto inWindow = [this](const QWidget* widget, QPoint point) {
     return widget->mapTo(Form.get(), point);
   };
   int x = 37;
-  const QWidget* const pressedOnes[] = {Form->OpenBuuton, Form->ToolBar1, Form->VersionInfoButton};
+  const QWidget* const pressedOnes[] = {Layout->OpenBuuton, Layout->ToolBar1,
+                                        Layout->VersionInfoButton};
   for (const QWidget* pressed : pressedOnes) {
     for (const Qt::MouseButton button : {Qt::RightButton, Qt::MiddleButton}) {
       QTest::mousePress(window, button, {}, inWindow(pressed, QPoint(3, 3)));
-      QCursor::setPos(Form->SampleImage->mapToGlobal(QPoint(x, 12)));
-      QTest::mouseRelease(window, button, {}, inWindow(Form->SampleImage, QPoint(x, 12)));
+      QCursor::setPos(Layout->SampleImage->mapToGlobal(QPoint(x, 12)));
+      QTest::mouseRelease(window, button, {}, inWindow(Layout->SampleImage, QPoint(x, 12)));
       EXPECT_EQ(Form->SampleOrigin(), (TPoint{x, 12}))
           << pressed->objectName().toStdString() << " " << button;
       ++x;
@@ -218,17 +223,17 @@ TEST_F(MainFormTest, ARightOrMiddlePressAnywhereReleasedOverTheFullViewMovesTheS
 TEST_F(MainFormTest, AReleaseDraggedOutsideThePictureTakesTheNearestPixelInside) {
   const QString path = WritePicture("picture.bmp", 300, 200);
   Open(path);
-  Click(Form->FrameSpeedButton1);
+  Click(Layout->FrameSpeedButton1);
   // The press inside holds the pointer; the release comes from beyond the bottom-left corner.
-  QTest::mousePress(Form->SampleImage, Qt::LeftButton, {}, QPoint(20, 20));
-  QTest::mouseRelease(Form->SampleImage, Qt::LeftButton, {}, QPoint(-40, 260));
+  QTest::mousePress(Layout->SampleImage, Qt::LeftButton, {}, QPoint(20, 20));
+  QTest::mouseRelease(Layout->SampleImage, Qt::LeftButton, {}, QPoint(-40, 260));
   ExpectPreviewsOf(path, 0, 199);
-  EXPECT_EQ(Form->SourceImage->Picture().Width(), 128);
-  EXPECT_EQ(Form->SourceImage->Picture().Height(), 1);
+  EXPECT_EQ(Layout->SourceImage->Picture().Width(), 128);
+  EXPECT_EQ(Layout->SourceImage->Picture().Height(), 1);
   EXPECT_TRUE(Seams.Boxes.empty());
 
-  QTest::mousePress(Form->SampleImage, Qt::LeftButton, {}, QPoint(20, 20));
-  QTest::mouseRelease(Form->SampleImage, Qt::LeftButton, {}, QPoint(900, -5));
+  QTest::mousePress(Layout->SampleImage, Qt::LeftButton, {}, QPoint(20, 20));
+  QTest::mouseRelease(Layout->SampleImage, Qt::LeftButton, {}, QPoint(900, -5));
   ExpectPreviewsOf(path, 299, 0);
 }
 
@@ -236,21 +241,21 @@ TEST_F(MainFormTest, SwitchingViewsShowsOneAtATimeAndKeepsThePreviews) {
   Open(WritePicture("picture.bmp", 300, 200));
   const auto before = PreviewPixels();
 
-  Click(Form->FrameSpeedButton1);
-  EXPECT_TRUE(Form->FrameSpeedButton1->Down());
-  EXPECT_FALSE(Form->FrameSpeedButton2->Down());
-  EXPECT_FALSE(Form->SamplePanel->isVisible());
-  EXPECT_TRUE(Form->SampleImage->isVisible());
+  Click(Layout->FrameSpeedButton1);
+  EXPECT_TRUE(Layout->FrameSpeedButton1->Down());
+  EXPECT_FALSE(Layout->FrameSpeedButton2->Down());
+  EXPECT_FALSE(Layout->SamplePanel->isVisible());
+  EXPECT_TRUE(Layout->SampleImage->isVisible());
 
   // The button already down changes nothing.
-  Click(Form->FrameSpeedButton1);
-  EXPECT_TRUE(Form->FrameSpeedButton1->Down());
-  EXPECT_TRUE(Form->SampleImage->isVisible());
+  Click(Layout->FrameSpeedButton1);
+  EXPECT_TRUE(Layout->FrameSpeedButton1->Down());
+  EXPECT_TRUE(Layout->SampleImage->isVisible());
 
-  Click(Form->FrameSpeedButton2);
-  EXPECT_TRUE(Form->FrameSpeedButton2->Down());
-  EXPECT_TRUE(Form->SamplePanel->isVisible());
-  EXPECT_FALSE(Form->SampleImage->isVisible());
+  Click(Layout->FrameSpeedButton2);
+  EXPECT_TRUE(Layout->FrameSpeedButton2->Down());
+  EXPECT_TRUE(Layout->SamplePanel->isVisible());
+  EXPECT_FALSE(Layout->SampleImage->isVisible());
   EXPECT_EQ(PreviewPixels(), before);
 }
 
@@ -258,11 +263,11 @@ TEST_F(MainFormTest, OpeningWhileTheFullViewShowsKeepsItAndResetsTheSample) {
   const QString first = WritePicture("first.bmp", 300, 200);
   const QString second = WritePicture("second.bmp", 160, 140);
   Open(first);
-  Click(Form->FrameSpeedButton1);
-  QTest::mouseClick(Form->SampleImage, Qt::LeftButton, {}, QPoint(150, 100));
+  Click(Layout->FrameSpeedButton1);
+  QTest::mouseClick(Layout->SampleImage, Qt::LeftButton, {}, QPoint(150, 100));
   Open(second);
-  EXPECT_TRUE(Form->SampleImage->isVisible());
-  EXPECT_EQ(Form->SampleImage->size(), QSize(160, 140));
+  EXPECT_TRUE(Layout->SampleImage->isVisible());
+  EXPECT_EQ(Layout->SampleImage->size(), QSize(160, 140));
   EXPECT_EQ(Form->SampleOrigin(), (TPoint{0, 0}));
   ExpectPreviewsOf(second, 0, 0);
 }
@@ -274,10 +279,10 @@ TEST_P(SaveTest, SavingWritesTheWholePictureThroughTheGroupsFilter) {
   // Wide enough that the window's and a straight run's work is split the same way or not.
   const QString path = WritePicture("picture.bmp", 301, 157);
   Open(path);
-  QTest::mouseClick(Form->SampleImage, Qt::LeftButton, {}, QPoint(33, 17));  // hidden: no-op
+  QTest::mouseClick(Layout->SampleImage, Qt::LeftButton, {}, QPoint(33, 17));  // hidden: no-op
   const QString saved = Dir.filePath("saved");  // the default extension is added
   Seams.Answer(saved);
-  Click((*Form).*(filter.SaveButton));
+  Click((*Layout).*(filter.SaveButton));
   EXPECT_TRUE(Seams.LastWasSave);
   EXPECT_TRUE(Seams.Boxes.empty());
 
@@ -297,14 +302,14 @@ TEST_P(SaveTest, SavingWritesTheWholePictureThroughTheGroupsFilter) {
 }
 
 TEST_P(SaveTest, SavingBeforeAnyPictureWasOpenedShowsNoDialog) {
-  Click((*Form).*(GetParam().SaveButton));
+  Click((*Layout).*(GetParam().SaveButton));
   EXPECT_EQ(Seams.DialogsShown, 0);
 }
 
 TEST_P(SaveTest, CancellingTheSaveDialogWritesNothing) {
   Open(WritePicture("picture.bmp", 40, 30));
   Seams.Answers.push_back(std::nullopt);
-  Click((*Form).*(GetParam().SaveButton));
+  Click((*Layout).*(GetParam().SaveButton));
   EXPECT_EQ(Seams.DialogsShown, 2);
   EXPECT_EQ(QDir(Dir.path()).entryList(QDir::Files), QStringList{"picture.bmp"});
 }
@@ -315,7 +320,7 @@ INSTANTIATE_TEST_SUITE_P(EachFilter, SaveTest, ::testing::ValuesIn(kFilters),
 TEST_F(MainFormTest, AFileThatCannotBeCreatedIsReportedAndTheWindowGoesOn) {
   Open(WritePicture("picture.bmp", 40, 30));
   Seams.Answer(Dir.filePath("no such folder/saved.bmp"));
-  Click(Form->SavePatternDither4);
+  Click(Layout->SavePatternDither4);
   ASSERT_EQ(Seams.Boxes.size(), 1u);
   EXPECT_TRUE(Seams.Boxes[0].Text.startsWith(QString::fromUtf8("ファイル ")));
   EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
@@ -333,11 +338,11 @@ TEST_F(MainFormTest, AnInvalidFileIsReportedInABoxAndEverythingShownStays) {
   EXPECT_EQ(Seams.Boxes[0].Icon, TMessageIcon::Stop);
   EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
   EXPECT_EQ(PreviewPixels(), before);
-  EXPECT_EQ(Form->SampleImage->size(), QSize(300, 200));
+  EXPECT_EQ(Layout->SampleImage->size(), QSize(300, 200));
 
   // The window goes on: the good picture saves, another one opens.
   Seams.Answer(Dir.filePath("saved.bmp"));
-  Click(Form->SaveDiffError16);
+  Click(Layout->SaveDiffError16);
   EXPECT_FALSE(FileBytes(Dir.filePath("saved.bmp")).isEmpty());
   const QString other = WritePicture("other.bmp", 50, 50);
   Open(other);
@@ -414,7 +419,7 @@ TEST_F(MainFormTest, AVanishedFileAndAnUnwritableTargetAreReportedAndTheWindowGo
     QFile::remove(vanished);
     return answer;
   };
-  Click(Form->OpenBuuton);
+  Click(Layout->OpenBuuton);
   ASSERT_EQ(Seams.Boxes.size(), 1u);
   EXPECT_EQ(Seams.Boxes[0].Text,
             QString::fromUtf8("ファイル ") + vanished + QString::fromUtf8(" は開けません."));
@@ -424,7 +429,7 @@ TEST_F(MainFormTest, AVanishedFileAndAnUnwritableTargetAreReportedAndTheWindowGo
   // A target whose folder turned into a file cannot be created.
   const QString blocked = WriteBytes("blocked", "a file, not a folder") + "/saved.bmp";
   Seams.Answer(blocked);
-  Click(Form->SaveDiffError16);
+  Click(Layout->SaveDiffError16);
   ASSERT_EQ(Seams.Boxes.size(), 2u);
   EXPECT_EQ(Seams.Boxes[1].Text,
             QString::fromUtf8("ファイル ") + blocked + QString::fromUtf8(" を作成できません."));
@@ -433,7 +438,7 @@ TEST_F(MainFormTest, AVanishedFileAndAnUnwritableTargetAreReportedAndTheWindowGo
   // And the window works on: the next save writes the file.
   const QString saved = Dir.filePath("saved.bmp");
   Seams.Answer(saved);
-  Click(Form->SaveDiffError16);
+  Click(Layout->SaveDiffError16);
   EXPECT_EQ(Seams.Boxes.size(), 2u);
   EXPECT_EQ(QFile(saved).size(), static_cast<qint64>(test::kAfterInfoHeader + 180 * 50));
 }
@@ -450,12 +455,12 @@ TEST_F(MainFormTest, AnEmptyFileOpensAsAnEmptyPictureAndLeavesTheViewsAsTheyWere
   Open(WriteBytes("empty.bmp", {}));
   EXPECT_TRUE(Seams.Boxes.empty());
   EXPECT_TRUE(Form->Bitmap().Empty());
-  EXPECT_EQ(Form->SampleImage->size(), QSize(300, 200));
+  EXPECT_EQ(Layout->SampleImage->size(), QSize(300, 200));
   EXPECT_EQ(PreviewPixels(), before);
 
   // From now on the save buttons do nothing.
   const int dialogs = Seams.DialogsShown;
-  Click(Form->SaveDiffError64);
+  Click(Layout->SaveDiffError64);
   EXPECT_EQ(Seams.DialogsShown, dialogs);
 }
 
@@ -471,7 +476,7 @@ TEST_F(MainFormTest, DroppingAFileOnTheWindowOpensIt) {
   EXPECT_TRUE(Form->Bitmap().Empty()) << "opened once the drop is over";
   QApplication::processEvents();
   EXPECT_EQ(Seams.DialogsShown, 0);
-  EXPECT_EQ(Form->SampleImage->size(), QSize(130, 90));
+  EXPECT_EQ(Layout->SampleImage->size(), QSize(130, 90));
   ExpectPreviewsOf(path, 0, 0);
 
   // Anything but one local file is not taken.
@@ -495,7 +500,7 @@ TEST_F(MainFormTest, DroppingAFileOnTheWindowOpensIt) {
   QApplication::processEvents();
   ASSERT_EQ(Seams.Boxes.size(), 1u);
   EXPECT_EQ(Seams.Boxes[0].Text, QString::fromUtf8("ビットマップイメージが不正です."));
-  EXPECT_EQ(Form->SampleImage->size(), QSize(130, 90));
+  EXPECT_EQ(Layout->SampleImage->size(), QSize(130, 90));
 }
 
 TEST_F(MainFormTest, APngWithAlphaOpensWhateverItsNameAndItsPngSaveKeepsAlphaAndProfile) {
@@ -524,9 +529,9 @@ TEST_F(MainFormTest, APngWithAlphaOpensWhateverItsNameAndItsPngSaveKeepsAlphaAnd
                {1, "typed.PNG", "typed.PNG", TPictureKind::Png},
                {1, "plain", "plain.bmp", TPictureKind::Bitmap}};
   for (const auto& save : saves) {
-    Form->SaveDialog1.SetFilterIndex(save.Entry);
+    TMainFormTestAccess::SaveDialog1(*Form).SetFilterIndex(save.Entry);
     Seams.Answer(Dir.filePath(QString::fromUtf8(save.Typed)));
-    Click(Form->SavePatternDither16);
+    Click(Layout->SavePatternDither16);
     ASSERT_TRUE(Seams.Boxes.empty()) << save.Typed;
     TBitmap written;
     TPictureExtras writtenExtras;
@@ -556,7 +561,7 @@ TEST_F(MainFormTest, DroppingAPngOpensIt) {
   QApplication::sendEvent(Form.get(), &drop);
   QApplication::processEvents();
   EXPECT_TRUE(Seams.Boxes.empty());
-  EXPECT_EQ(Form->SampleImage->size(), QSize(90, 60));
+  EXPECT_EQ(Layout->SampleImage->size(), QSize(90, 60));
   EXPECT_EQ(PixelsOf(Form->Bitmap()), PixelsOf(original));
 }
 
@@ -574,18 +579,18 @@ class ResizeTest : public MainFormTest, public ::testing::WithParamInterface<TWi
 TEST_P(ResizeTest, ThePanelIsCentredInTheScrollBoxAndTheToolbarFollowsTheWidth) {
   Form->resize(GetParam().Width, GetParam().Height);
   QApplication::processEvents();
-  const QSize box = Form->ScrollBox->size();
+  const QSize box = Layout->ScrollBox->size();
   ASSERT_EQ(box.width(), GetParam().Width);
   // Truncated toward zero: negative when the box is the smaller.
   const int left = (box.width() - 481) / 2;
   const int top = (box.height() - 409) / 2;
-  EXPECT_EQ(Form->SamplePanel->pos(), QPoint(left, top));
-  EXPECT_EQ(Form->SamplePanel->size(), QSize(481, 409));
+  EXPECT_EQ(Layout->SamplePanel->pos(), QPoint(left, top));
+  EXPECT_EQ(Layout->SamplePanel->size(), QSize(481, 409));
 
-  EXPECT_EQ(Form->ToolButton2->width(), Form->ToolBar1->width() - 135);
+  EXPECT_EQ(Layout->ToolButton2->width(), Layout->ToolBar1->width() - 135);
   // The five buttons after the separator stand against the toolbar's right end.
-  EXPECT_EQ(Form->FrameSpeedButton2->x(), 23 + Form->ToolButton2->width());
-  EXPECT_EQ(Form->EditButton->geometry().right() + 1, Form->ToolBar1->width() - 2);
+  EXPECT_EQ(Layout->FrameSpeedButton2->x(), 23 + Layout->ToolButton2->width());
+  EXPECT_EQ(Layout->EditButton->geometry().right() + 1, Layout->ToolBar1->width() - 2);
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, ResizeTest,
@@ -599,10 +604,10 @@ INSTANTIATE_TEST_SUITE_P(Sizes, ResizeTest,
 TEST_F(MainFormTest, TheStoredSizeGivesTheStoredToolbarAndACentredPanel) {
   Form->resize(569, 453);
   QApplication::processEvents();
-  EXPECT_EQ(Form->ToolBar1->geometry(), QRect(0, 0, 569, 29));
-  EXPECT_EQ(Form->ScrollBox->geometry(), QRect(0, 29, 569, 424));
-  EXPECT_EQ(Form->ToolButton2->width(), 434);
-  EXPECT_EQ(Form->SamplePanel->pos(), QPoint(44, 7));
+  EXPECT_EQ(Layout->ToolBar1->geometry(), QRect(0, 0, 569, 29));
+  EXPECT_EQ(Layout->ScrollBox->geometry(), QRect(0, 29, 569, 424));
+  EXPECT_EQ(Layout->ToolButton2->width(), 434);
+  EXPECT_EQ(Layout->SamplePanel->pos(), QPoint(44, 7));
 }
 
 TEST_F(MainFormTest, TheLayoutPlacesEveryGroupPreviewAndSaveButtonWithItsHint) {
@@ -615,41 +620,41 @@ TEST_F(MainFormTest, TheLayoutPlacesEveryGroupPreviewAndSaveButtonWithItsHint) {
     const char* Hint;
   };
   const TGroup groups[] = {
-      {Form->GroupBox5, {8, 8}, "元画像", Form->SourceImage, nullptr, ""},
-      {Form->GroupBox1,
+      {Layout->GroupBox5, {8, 8}, "元画像", Layout->SourceImage, nullptr, ""},
+      {Layout->GroupBox1,
        {168, 8},
        "4階調パターンディザ",
-       Form->PatternDither4,
-       Form->SavePatternDither4,
+       Layout->PatternDither4,
+       Layout->SavePatternDither4,
        "ビットマップを4階調パターンディザフィルターをかけ出力する"},
-      {Form->GroupBox2,
+      {Layout->GroupBox2,
        {328, 8},
        "16階調パターンディザ",
-       Form->PatternDither16,
-       Form->SavePatternDither16,
+       Layout->PatternDither16,
+       Layout->SavePatternDither16,
        "ビットマップを16階調パターンディザフィルターをかけ出力する"},
-      {Form->GroupBox6,
+      {Layout->GroupBox6,
        {8, 208},
        "64レベル誤差拡散",
-       Form->DiffError64,
-       Form->SaveDiffError64,
+       Layout->DiffError64,
+       Layout->SaveDiffError64,
        "ビットマップを64レベル誤差拡散フィルターをかけ出力する"},
-      {Form->GroupBox3,
+      {Layout->GroupBox3,
        {168, 208},
        "32レベル誤差拡散",
-       Form->DiffError32,
-       Form->SaveDiffError32,
+       Layout->DiffError32,
+       Layout->SaveDiffError32,
        "ビットマップを32レベル誤差拡散フィルターをかけ出力する"},
-      {Form->GroupBox4,
+      {Layout->GroupBox4,
        {328, 208},
        "16レベル誤差拡散",
-       Form->DiffError16,
-       Form->SaveDiffError16,
+       Layout->DiffError16,
+       Layout->SaveDiffError16,
        "ビットマップを16レベル誤差拡散フィルターをかけ出力する"},
   };
   for (const TGroup& group : groups) {
     SCOPED_TRACE(group.Caption);
-    EXPECT_EQ(group.Box->parentWidget(), Form->SamplePanel);
+    EXPECT_EQ(group.Box->parentWidget(), Layout->SamplePanel);
     EXPECT_EQ(group.Box->geometry(), QRect(group.At, QSize(145, 193)));
     EXPECT_EQ(group.Box->property("title").toString(), QString::fromUtf8(group.Caption));
     EXPECT_EQ(group.Preview->parentWidget(), group.Box);
@@ -662,36 +667,52 @@ TEST_F(MainFormTest, TheLayoutPlacesEveryGroupPreviewAndSaveButtonWithItsHint) {
     EXPECT_EQ(group.Save->NumGlyphs(), 2);
     EXPECT_EQ(group.Save->Glyph().Width(), 32);
   }
-  EXPECT_EQ(Form->Bevel5->size(), QSize(131, 131));
-  EXPECT_EQ(Form->Bevel1->size(), QSize(131, 132));
+  EXPECT_EQ(Layout->Bevel5->size(), QSize(131, 131));
+  EXPECT_EQ(Layout->Bevel1->size(), QSize(131, 132));
 
   const std::pair<TFrameSpeedButton*, const char*> toolbar[] = {
-      {Form->OpenBuuton, "ビットマップを読み込む"},
-      {Form->FrameSpeedButton2, "サンプルの表示"},
-      {Form->FrameSpeedButton1, "ビットマップの表示"},
-      {Form->VersionInfoButton, "バージョン情報を表示する"},
-      {Form->EditButton, "アプリケーションを終了する"},
+      {Layout->OpenBuuton, "ビットマップを読み込む"},
+      {Layout->FrameSpeedButton2, "サンプルの表示"},
+      {Layout->FrameSpeedButton1, "ビットマップの表示"},
+      {Layout->VersionInfoButton, "バージョン情報を表示する"},
+      {Layout->EditButton, "アプリケーションを終了する"},
   };
   for (const auto& [button, hint] : toolbar) {
-    EXPECT_EQ(button->parentWidget(), Form->ToolBar1);
+    EXPECT_EQ(button->parentWidget(), Layout->ToolBar1);
     EXPECT_EQ(button->Hint(), QString::fromUtf8(hint));
     EXPECT_TRUE(button->Flat());
     EXPECT_EQ(button->Glyph().Width(), 16);
   }
-  EXPECT_EQ(Form->FrameSpeedButton2->GroupIndex(), 1);
-  EXPECT_EQ(Form->FrameSpeedButton1->GroupIndex(), 1);
-  EXPECT_TRUE(Form->FrameSpeedButton2->Down());
-  EXPECT_EQ(Form->ScrollBox->Color(), clBackground);
+  EXPECT_EQ(Layout->FrameSpeedButton2->GroupIndex(), 1);
+  EXPECT_EQ(Layout->FrameSpeedButton1->GroupIndex(), 1);
+  EXPECT_TRUE(Layout->FrameSpeedButton2->Down());
+  EXPECT_EQ(Layout->ScrollBox->Color(), clBackground);
   EXPECT_EQ(Form->windowTitle(), QString::fromUtf8(ProgramTitle));
   const QString all = QStringLiteral("*.bmp;*.png;*.jpg;*.jpeg;*.jpe;*.jfif;*.tif;*.tiff;*.webp");
-  EXPECT_EQ(Form->OpenDialog1.Filter(),
+  EXPECT_EQ(TMainFormTestAccess::OpenDialog1(*Form).Filter(),
             QString::fromUtf8("画像ファイル(") + all + QStringLiteral(")|") + all +
                 QStringLiteral("|Bitmap(*.bmp)|*.bmp|PNG(*.png)|*.png"
                                "|JPEG(*.jpg;*.jpeg;*.jpe;*.jfif)|*.jpg;*.jpeg;*.jpe;*.jfif"
                                "|TIFF(*.tif;*.tiff)|*.tif;*.tiff|WebP(*.webp)|*.webp"));
-  EXPECT_EQ(Form->SaveDialog1.Filter(), QStringLiteral("Bitmap(*.bmp)|*.bmp|PNG(*.png)|*.png"));
-  EXPECT_EQ(Form->SaveDialog1.DefaultExt(), QStringLiteral("bmp"));
-  EXPECT_TRUE(Form->OpenDialog1.DefaultExt().isEmpty());
+  EXPECT_EQ(TMainFormTestAccess::SaveDialog1(*Form).Filter(),
+            QStringLiteral("Bitmap(*.bmp)|*.bmp|PNG(*.png)|*.png"));
+  EXPECT_EQ(TMainFormTestAccess::SaveDialog1(*Form).DefaultExt(), QStringLiteral("bmp"));
+  EXPECT_TRUE(TMainFormTestAccess::OpenDialog1(*Form).DefaultExt().isEmpty());
+}
+
+// The start-up check keeps every sample group on a filter of its own, in the table's order; the
+// table may hold rows no group shows.
+TEST(MainFormSampleGroups, EachGroupShowsItsOwnFilterInTheTablesOrder) {
+  using Id = TFilterId;
+  EXPECT_NO_THROW(
+      TMainFormTestAccess::CheckGroupsShowing({Id::PatternDither4, Id::PatternDither16,
+                                               Id::DiffError64, Id::DiffError32, Id::DiffError16}));
+  EXPECT_NO_THROW(TMainFormTestAccess::CheckGroupsShowing({Id::PatternDither16, Id::DiffError16}));
+  EXPECT_THROW(TMainFormTestAccess::CheckGroupsShowing({Id::DiffError64, Id::PatternDither16}),
+               std::logic_error);
+  EXPECT_THROW(TMainFormTestAccess::CheckGroupsShowing({Id::PatternDither4, Id::PatternDither4}),
+               std::logic_error);
+  EXPECT_THROW(TMainFormTestAccess::CheckGroupsShowing({static_cast<Id>(99)}), std::logic_error);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <cstdlib>
 
 #include "MainForm.h"
+#include "MainFormAccess.h"
 #include "Program.h"
 #include "WindowTestSupport.h"
 
@@ -25,7 +26,7 @@ void Say(const QString& text) {
 // start.
 QString State(const QString& folder) {
   const TBitmap& picture = MainForm->Bitmap();
-  const QString next = MainForm->OpenDialog1.FileName();
+  const QString next = TMainFormTestAccess::OpenDialog1(*MainForm).FileName();
   return QStringLiteral("window %1, picture %2 x %3 at %4 %5, next open %6")
       .arg(MainForm->isVisible() ? QStringLiteral("shown") : QStringLiteral("hidden"))
       .arg(picture.Width())

@@ -11,6 +11,7 @@
 
 #include "Application.h"
 #include "MainForm.h"
+#include "MainFormAccess.h"
 #include "VersionForm.h"
 
 namespace penamo {
@@ -59,7 +60,7 @@ class VersionFormTest : public ::testing::Test {
       whileOpen(*form);
     });
     Watchdog.start(3000);
-    QTest::mouseClick(Main->VersionInfoButton, Qt::LeftButton);
+    QTest::mouseClick(TMainFormTestAccess::Layout(*Main).VersionInfoButton, Qt::LeftButton);
     Watchdog.stop();
   }
 

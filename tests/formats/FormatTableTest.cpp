@@ -1,0 +1,80 @@
+// The table of formats: what a file name's extension names, and the desktop entry announcing
+// exactly the MIME types the table lists.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "PictureKind.h"
+
+namespace penamo {
+namespace {
+
+// The values of the desktop entry's MimeType line, in their order.
+std::vector<std::string> DesktopEntryMimeTypes() {
+  std::ifstream entry(PENAMO_SOURCE_DIR "/data/penamo.desktop");
+  std::string line;
+  const std::string key = "MimeType=";
+  while (std::getline(entry, line)) {
+    if (line.rfind(key, 0) != 0) continue;
+    std::vector<std::string> types;
+    std::istringstream values(line.substr(key.size()));
+    for (std::string type; std::getline(values, type, ';');)
+      if (!type.empty()) types.push_back(type);
+    return types;
+  }
+  return {};
+}
+
+TEST(FormatTable, TheDesktopEntryAnnouncesEveryMimeTypeOfTheTableAndNoOther) {
+  std::vector<std::string> table;
+  for (const TPictureFormat& format : PictureFormats())
+    table.insert(table.end(), format.MimeTypes.begin(), format.MimeTypes.end());
+  EXPECT_EQ(DesktopEntryMimeTypes(), table);
+}
+
+TEST(FormatTable, RowsAreOnePerKindWithLowerCaseExtensionsNoOtherRowClaims) {
+  std::set<TPictureKind> kinds;
+  std::set<std::string> extensions;
+  for (const TPictureFormat& format : PictureFormats()) {
+    SCOPED_TRACE(format.Name);
+    EXPECT_TRUE(kinds.insert(format.Kind).second);
+    EXPECT_FALSE(format.MimeTypes.empty());
+    // Only the bitmap, the kind of whatever nothing else claims, goes without a signature.
+    EXPECT_EQ(format.HasSignature == nullptr, format.Kind == TPictureKind::Bitmap);
+    for (const std::string& extension : format.Extensions) {
+      EXPECT_TRUE(extensions.insert(extension).second) << extension;
+      EXPECT_EQ(extension.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789"),
+                std::string::npos)
+          << extension;
+    }
+  }
+  EXPECT_EQ(PictureFormats().front().Kind, TPictureKind::Bitmap);
+}
+
+TEST(FormatTable, AFileNameNamesTheFormatOfItsLastExtensionInAnyCase) {
+  const struct {
+    const char* Name;
+    const char* Format;  // null: none
+  } cases[] = {
+      {"picture.png", "PNG"},    {"PICTURE.PNG", "PNG"},      {"dir/.png", "PNG"},
+      {"photo.JPEG", "JPEG"},    {"scan.tif", "TIFF"},        {"web.webp", "WebP"},
+      {"old.png.bmp", "Bitmap"}, {"archive.bmp.gz", nullptr}, {"plain", nullptr},
+      {"trailing.", nullptr},    {"my.png/file", nullptr},    {"picture.pngx", nullptr},
+  };
+  for (const auto& c : cases) {
+    const TPictureFormat* format = FormatOfFileName(c.Name);
+    if (c.Format == nullptr) {
+      EXPECT_EQ(format, nullptr) << c.Name;
+    } else {
+      ASSERT_NE(format, nullptr) << c.Name;
+      EXPECT_STREQ(format->Name, c.Format) << c.Name;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace penamo

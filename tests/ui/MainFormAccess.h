@@ -1,0 +1,31 @@
+// The main window's insides, for tests only: the layout's widgets, the dialogs and the check of
+// the sample groups, which the window otherwise keeps to itself.
+#pragma once
+
+#include <initializer_list>
+#include <vector>
+
+#include "MainForm.h"
+
+namespace penamo {
+
+struct TMainFormTestAccess {
+  static Ui::MainForm& Layout(TMainForm& form) { return form; }
+  static TOpenDialog& OpenDialog1(TMainForm& form) { return form.OpenDialog1; }
+  static TSaveDialog& SaveDialog1(TMainForm& form) { return form.SaveDialog1; }
+
+  // Runs the window's start-up check on its own sample groups, each given the filter of
+  // `filters` in turn instead of its own (the list no longer than the groups).
+  static void CheckGroupsShowing(std::initializer_list<TFilterId> filters) {
+    std::vector<TMainForm::TSampleGroup> groups;
+    auto layout = TMainForm::SampleGroups().begin();
+    for (TFilterId filter : filters) {
+      TMainForm::TSampleGroup group = *layout++;
+      group.Filter = filter;
+      groups.push_back(group);
+    }
+    TMainForm::CheckSampleGroups(groups, FilterTable());
+  }
+};
+
+}  // namespace penamo
