@@ -168,6 +168,9 @@ TPictureKind ReadPictureDeep(const std::string& path, TDeepPicture& deep, TPictu
     case TPictureKind::Png:
       ReadPngDeep(file.Bytes.data(), file.Bytes.size(), deep, extras);
       return file.Kind;
+    case TPictureKind::Tiff:
+      ReadTiffDeep(file.Bytes.data(), file.Bytes.size(), deep, extras);
+      return file.Kind;
     case TPictureKind::Bitmap:
       break;
     default:
@@ -185,6 +188,8 @@ bool ReadPictureWithDeep(const std::string& path, TBitmap& picture, TDeepPicture
   switch (file.Kind) {
     case TPictureKind::Png:
       return ReadPngWithDeep(file.Bytes.data(), file.Bytes.size(), picture, deep, extras);
+    case TPictureKind::Tiff:
+      return ReadTiffWithDeep(file.Bytes.data(), file.Bytes.size(), picture, deep, extras);
     case TPictureKind::Bitmap:
       break;
     default:
