@@ -89,25 +89,6 @@ std::unique_ptr<TRowSource> OpenPictureRows(const std::string& path, TPictureExt
 
 namespace {
 
-// Widened rows that own the 8-bit rows they widen.
-class TOwnedWidenedRows final : public TDeepRowSource {
- public:
-  explicit TOwnedWidenedRows(std::unique_ptr<TRowSource> source)
-      : FSource(std::move(source)), FWidened(*FSource) {}
-
-  std::int32_t Width() const override { return FWidened.Width(); }
-  std::int32_t Height() const override { return FWidened.Height(); }
-  void ReadBand(std::int32_t first, std::int32_t count) override {
-    FWidened.ReadBand(first, count);
-  }
-  const std::uint16_t* Row(std::int32_t y) const override { return FWidened.Row(y); }
-  int Handle() const override { return FWidened.Handle(); }
-
- private:
-  std::unique_ptr<TRowSource> FSource;
-  TWidenedRows FWidened;
-};
-
 // A 24-bit picture's samples widened into a deep picture of its size.
 TDeepPicture Widened(TBitmap& picture) {
   TBitmapRows rows(picture);
@@ -157,7 +138,7 @@ std::unique_ptr<TDeepRowSource> OpenPictureDeepRows(const std::string& path,
   if (PictureKindOfFile(path) == TPictureKind::Png) return OpenPngDeepRows(path, extras);
   std::unique_ptr<TRowSource> rows = OpenPictureRows(path, extras);
   if (!rows) return nullptr;
-  return std::make_unique<TOwnedWidenedRows>(std::move(rows));
+  return std::make_unique<TWidenedRows>(std::move(rows));
 }
 
 TPictureKind ReadPictureDeep(const std::string& path, TDeepPicture& deep, TPictureExtras& extras) {

@@ -246,7 +246,7 @@ class TPngRowDecoder final : public TRowDecoder {
   std::vector<std::uint8_t> FDecoded;
 };
 
-// The same rows as deep samples, for TDeepReadAheadRows.
+// The rows of a 16-bit file as deep samples, for TDeepReadAheadRows.
 class TPngDeepRowDecoder final : public TDeepRowDecoder {
  public:
   TPngDeepRowDecoder(std::unique_ptr<TFileStream> file, TContext ctx, TPngLayout layout,
@@ -438,6 +438,14 @@ std::unique_ptr<TDeepRowSource> OpenPngDeepRows(const std::string& path, TPictur
   if (!png.Context) return nullptr;
   const std::int32_t width = png.Layout.Width;
   const std::int32_t height = png.Layout.Height;
+  if (png.Layout.Format != SPNG_FMT_RGBA16) {
+    // 8 bits or fewer: the very rows of OpenPngRows, widened.
+    auto decoder = std::make_unique<TPngRowDecoder>(
+        std::move(png.File), std::move(png.Context), std::move(png.Layout),
+        extras.HasAlpha() ? extras.Alpha.data() : nullptr);
+    return std::make_unique<TWidenedRows>(
+        std::make_unique<TReadAheadRows>(std::move(decoder), width, height, aside));
+  }
   auto decoder = std::make_unique<TPngDeepRowDecoder>(
       std::move(png.File), std::move(png.Context), std::move(png.Layout),
       extras.HasAlpha() ? extras.Alpha.data() : nullptr);
