@@ -87,6 +87,100 @@ std::unique_ptr<TRowSource> OpenPictureRows(const std::string& path, TPictureExt
   }
 }
 
+namespace {
+
+// A 24-bit picture's samples widened into a deep picture of its size.
+TDeepPicture Widened(TBitmap& picture) {
+  TBitmapRows rows(picture);
+  TDeepPicture deep;
+  deep.Width = rows.Width();
+  deep.Height = rows.Height();
+  try {
+    deep.Samples.resize(3 * static_cast<std::size_t>(deep.Width) *
+                        static_cast<std::size_t>(deep.Height));
+  } catch (const std::bad_alloc&) {
+    formats::RaiseOutOfMemory();
+  }
+  const std::size_t samples = 3 * static_cast<std::size_t>(deep.Width);
+  for (std::int32_t y = 0; y < deep.Height; ++y) {
+    const std::uint8_t* in = rows.Row(y);
+    std::uint16_t* out = deep.Row(y);
+    for (std::size_t i = 0; i < samples; ++i)
+      out[i] = static_cast<std::uint16_t>(in[i] * 257u);
+  }
+  return deep;
+}
+
+// The file's kind and, for a compressed format, its bytes; a bitmap is read into picture at once.
+struct TOpenedFile {
+  TPictureKind Kind = TPictureKind::Bitmap;
+  std::vector<std::uint8_t> Bytes;
+};
+
+TOpenedFile OpenFile(const std::string& path, TBitmap& picture, TPictureExtras& extras) {
+  TFileStream stream(path);
+  TOpenedFile file;
+  file.Kind = KindOfStream(stream);
+  if (stream.Seek(0, TSeekOrigin::Beginning) != 0) throw EReadError(Msg::ReadError, "seek-failed");
+  if (file.Kind == TPictureKind::Bitmap) {
+    ReadBitmap(stream, picture, extras);
+    return file;
+  }
+  // The compressed formats are decoded from memory.
+  file.Bytes = formats::ReadWholeFile(stream);
+  return file;
+}
+
+}  // namespace
+
+std::unique_ptr<TDeepRowSource> OpenPictureDeepRows(const std::string& path,
+                                                    TPictureExtras& extras) {
+  if (PictureKindOfFile(path) == TPictureKind::Png) return OpenPngDeepRows(path, extras);
+  std::unique_ptr<TRowSource> rows = OpenPictureRows(path, extras);
+  if (!rows) return nullptr;
+  return std::make_unique<TWidenedRows>(std::move(rows));
+}
+
+TPictureKind ReadPictureDeep(const std::string& path, TDeepPicture& deep, TPictureExtras& extras) {
+  TBitmap picture;
+  TPictureExtras read;
+  TOpenedFile file = OpenFile(path, picture, read);
+  switch (file.Kind) {
+    case TPictureKind::Png:
+      ReadPngDeep(file.Bytes.data(), file.Bytes.size(), deep, extras);
+      return file.Kind;
+    case TPictureKind::Tiff:
+      ReadTiffDeep(file.Bytes.data(), file.Bytes.size(), deep, extras);
+      return file.Kind;
+    case TPictureKind::Bitmap:
+      break;
+    default:
+      ReadCompressed(file.Kind, file.Bytes.data(), file.Bytes.size(), picture, read);
+      break;
+  }
+  deep = Widened(picture);
+  extras = std::move(read);
+  return file.Kind;
+}
+
+bool ReadPictureWithDeep(const std::string& path, TBitmap& picture, TDeepPicture& deep,
+                         TPictureExtras& extras) {
+  TOpenedFile file = OpenFile(path, picture, extras);
+  switch (file.Kind) {
+    case TPictureKind::Png:
+      return ReadPngWithDeep(file.Bytes.data(), file.Bytes.size(), picture, deep, extras);
+    case TPictureKind::Tiff:
+      return ReadTiffWithDeep(file.Bytes.data(), file.Bytes.size(), picture, deep, extras);
+    case TPictureKind::Bitmap:
+      break;
+    default:
+      ReadCompressed(file.Kind, file.Bytes.data(), file.Bytes.size(), picture, extras);
+      break;
+  }
+  deep = TDeepPicture();
+  return false;
+}
+
 TPictureKind ReadPicture(const std::string& path, TBitmap& picture, TPictureExtras& extras) {
   TFileStream stream(path);
   const TPictureKind kind = KindOfStream(stream);

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "Bitmap.h"
+#include "DeepRowSource.h"
 #include "PictureExtras.h"
 #include "PictureKind.h"
 #include "RowSource.h"
@@ -26,6 +27,25 @@ TPictureKind ReadPicture(const std::string& path, TBitmap& picture, TPictureExtr
 // rows in order (OpenJpegRows), the last two filling extras. Null for every other file, which
 // is to be read whole with ReadPicture; extras is then left as it was.
 std::unique_ptr<TRowSource> OpenPictureRows(const std::string& path, TPictureExtras& extras);
+
+// The deep reads, for the filters made for depth: a 16-bit PNG or TIFF at its full precision,
+// every other picture as its 8-bit read widened (v × 257, as TWidenedRows widens it). Each
+// opens, limits and refuses a file exactly as its 8-bit twin above does, and fills extras as it
+// does (alpha rounded to 8 bits as the 8-bit read rounds it).
+//
+// The rows band by band, on the same terms as OpenPictureRows: null where that is null, for a
+// file to be read whole with ReadPictureDeep.
+std::unique_ptr<TDeepRowSource> OpenPictureDeepRows(const std::string& path,
+                                                    TPictureExtras& extras);
+// The whole deep picture; deep and extras are replaced only when everything has been read.
+TPictureKind ReadPictureDeep(const std::string& path, TDeepPicture& deep, TPictureExtras& extras);
+
+// For a window that shows the 8-bit picture and keeps the deep one beside it: one read making
+// picture exactly as ReadPicture does and, when the file holds more than 8 bits a sample (true
+// is returned), deep at full precision. Otherwise deep is emptied and false returned: the deep
+// picture is then picture itself seen through TWidenedRows, and costs nothing more.
+bool ReadPictureWithDeep(const std::string& path, TBitmap& picture, TDeepPicture& deep,
+                         TPictureExtras& extras);
 
 // The kind of the picture file at path, by its first bytes; opened as ReadPicture opens it and
 // raising the same EFOpenError.

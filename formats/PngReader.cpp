@@ -89,6 +89,30 @@ void StoreRow(const std::uint8_t* decoded, int format, std::int32_t width, std::
   }
 }
 
+// The same decoded row as deep samples: 16-bit samples whole, 8-bit ones widened (v × 257, as
+// TWidenedRows widens them); alpha rounded to 8 bits exactly as StoreRow rounds it, so both reads
+// of one file carry the same alpha plane.
+void StoreDeepRow(const std::uint8_t* decoded, int format, std::int32_t width, std::uint16_t* bgr,
+                  std::uint8_t* alpha) {
+  if (format == SPNG_FMT_RGBA16) {
+    const auto* samples = reinterpret_cast<const std::uint16_t*>(decoded);
+    for (std::int32_t x = 0; x < width; ++x, samples += 4, bgr += 3) {
+      bgr[0] = samples[2];
+      bgr[1] = samples[1];
+      bgr[2] = samples[0];
+      if (alpha != nullptr) alpha[x] = To8Bits(samples[3]);
+    }
+    return;
+  }
+  const std::size_t step = format == SPNG_FMT_RGBA8 ? 4 : 3;
+  for (std::int32_t x = 0; x < width; ++x, decoded += step, bgr += 3) {
+    bgr[0] = static_cast<std::uint16_t>(decoded[2] * 257u);
+    bgr[1] = static_cast<std::uint16_t>(decoded[1] * 257u);
+    bgr[2] = static_cast<std::uint16_t>(decoded[0] * 257u);
+    if (alpha != nullptr && step == 4) alpha[x] = decoded[3];
+  }
+}
+
 // A context with every limit set, before its input is given and its first byte decoded.
 TContext NewContext() {
   // The chunks' CRCs already guard every compressed byte; the stream's own checksum over the
@@ -154,17 +178,23 @@ std::vector<std::uint8_t> AllocateBytes(std::size_t size) {
   }
 }
 
-// Decodes row y of a non-interlaced picture (the next one) into target's BGR row; decoded is a
-// row of the decoded format, unused for RGB8, which is decoded in place.
-void DecodePngRow(spng_ctx* ctx, const TPngLayout& layout, std::int32_t y, std::uint8_t* target,
-                  std::vector<std::uint8_t>& decoded, std::uint8_t* alpha) {
-  const bool direct = layout.Format == SPNG_FMT_RGB8;
-  const int result = spng_decode_row(ctx, direct ? target : decoded.data(), layout.RowBytes);
+// Decodes row y of a non-interlaced picture (the next one) into row, as the decoded format lays
+// it out (layout.RowBytes).
+void DecodeNextRow(spng_ctx* ctx, const TPngLayout& layout, std::int32_t y, std::uint8_t* row) {
+  const int result = spng_decode_row(ctx, row, layout.RowBytes);
   // The last row reports the end of the image.
   if (result != 0 && !(result == SPNG_EOI && y == layout.Height - 1)) RaiseError(result);
   // After the last row the file is read to its end, so that a file cut after the pixels (in
   // the last chunk's checksum, or before IEND) is refused as any other cut file.
   if (y == layout.Height - 1) Check(spng_decode_chunks(ctx));
+}
+
+// Decodes row y of a non-interlaced picture (the next one) into target's BGR row; decoded is a
+// row of the decoded format, unused for RGB8, which is decoded in place.
+void DecodePngRow(spng_ctx* ctx, const TPngLayout& layout, std::int32_t y, std::uint8_t* target,
+                  std::vector<std::uint8_t>& decoded, std::uint8_t* alpha) {
+  const bool direct = layout.Format == SPNG_FMT_RGB8;
+  DecodeNextRow(ctx, layout, y, direct ? target : decoded.data());
   if (direct) {
     for (std::size_t i = 0; i < layout.RowBytes; i += 3)
       std::swap(target[i], target[i + 2]);
@@ -216,9 +246,51 @@ class TPngRowDecoder final : public TRowDecoder {
   std::vector<std::uint8_t> FDecoded;
 };
 
-}  // namespace
+// The rows of a 16-bit file as deep samples, for TDeepReadAheadRows.
+class TPngDeepRowDecoder final : public TDeepRowDecoder {
+ public:
+  TPngDeepRowDecoder(std::unique_ptr<TFileStream> file, TContext ctx, TPngLayout layout,
+                     std::uint8_t* alpha)
+      : FFile(std::move(file)),
+        FContext(std::move(ctx)),
+        FLayout(std::move(layout)),
+        FAlpha(alpha),
+        FDecoded(AllocateBytes(FLayout.RowBytes)) {}
 
-void ReadPng(const std::uint8_t* data, std::size_t size, TBitmap& picture, TPictureExtras& extras) {
+  void DecodeRow(std::int32_t y, std::uint16_t* bgr) override {
+    std::uint8_t* alpha = FAlpha != nullptr ? FAlpha + static_cast<std::size_t>(y) *
+                                                           static_cast<std::size_t>(FLayout.Width)
+                                            : nullptr;
+    DecodeNextRow(FContext.get(), FLayout, y, FDecoded.data());
+    StoreDeepRow(FDecoded.data(), FLayout.Format, FLayout.Width, bgr, alpha);
+  }
+
+  int Handle() const override { return FFile->Handle(); }
+
+ private:
+  std::unique_ptr<TFileStream> FFile;
+  TContext FContext;
+  TPngLayout FLayout;
+  std::uint8_t* FAlpha;
+  std::vector<std::uint8_t> FDecoded;
+};
+
+// A whole deep picture of a checked size; its storage is twice the 24-bit picture's, which the
+// size check has bounded.
+void AllocateDeep(TDeepPicture& deep, std::int32_t width, std::int32_t height) {
+  deep.Width = width;
+  deep.Height = height;
+  try {
+    deep.Samples.assign(3 * static_cast<std::size_t>(width) * static_cast<std::size_t>(height), 0);
+  } catch (const std::bad_alloc&) {
+    RaiseOutOfMemory();
+  }
+}
+
+// The whole PNG in data into picture (as ReadPng makes it, when not null) and into deep (when
+// not null). picture, deep and extras are replaced only when everything has been read.
+void ReadPngInto(const std::uint8_t* data, std::size_t size, TBitmap* picture, TDeepPicture* deep,
+                 TPictureExtras& extras) {
   TContext ctx = NewContext();
   Check(spng_set_png_buffer(ctx.get(), data, size));
   TPngLayout layout = ReadLayout(ctx.get());
@@ -228,9 +300,37 @@ void ReadPng(const std::uint8_t* data, std::size_t size, TBitmap& picture, TPict
   // picture row by row through one row buffer.
   if (layout.Interlaced)
     CheckBufferSize(static_cast<std::uint64_t>(height), layout.RowBytes, "png-too-large");
-  TPictureBuilder builder(layout.Width, height, layout.Alpha);
+  std::unique_ptr<TPictureBuilder> builder;
+  TPictureExtras read;
+  if (picture != nullptr) {
+    builder = std::make_unique<TPictureBuilder>(layout.Width, height, layout.Alpha);
+  } else if (layout.Alpha) {
+    try {
+      read.Alpha.assign(static_cast<std::size_t>(layout.Width) * static_cast<std::size_t>(height),
+                        255);
+    } catch (const std::bad_alloc&) {
+      RaiseOutOfMemory();
+    }
+  }
+  TPictureExtras& target = builder ? builder->Extras() : read;
+  const auto alphaRow = [&](std::int32_t y) -> std::uint8_t* {
+    if (!layout.Alpha) return nullptr;
+    return target.Alpha.data() +
+           static_cast<std::size_t>(y) * static_cast<std::size_t>(layout.Width);
+  };
+  TDeepPicture deepRead;
+  if (deep != nullptr) AllocateDeep(deepRead, layout.Width, height);
+  // Each row is stored once: the 8-bit picture keeps the alpha row, the deep one only when alone.
+  const auto store = [&](std::int32_t y, const std::uint8_t* row) {
+    if (builder) StoreRow(row, layout.Format, layout.Width, builder->Row(y), alphaRow(y));
+    if (deep != nullptr)
+      StoreDeepRow(row, layout.Format, layout.Width, deepRead.Row(y),
+                   builder ? nullptr : alphaRow(y));
+  };
+
   std::vector<std::uint8_t> decoded;
-  if (layout.Interlaced || layout.Format != SPNG_FMT_RGB8)
+  const bool direct = !layout.Interlaced && layout.Format == SPNG_FMT_RGB8 && deep == nullptr;
+  if (!direct)
     decoded = AllocateBytes(layout.Interlaced ? layout.RowBytes * static_cast<std::size_t>(height)
                                               : layout.RowBytes);
 
@@ -239,43 +339,117 @@ void ReadPng(const std::uint8_t* data, std::size_t size, TBitmap& picture, TPict
                             SPNG_DECODE_TRNS));
     Check(spng_decode_chunks(ctx.get()));  // to the file's end, as for any other picture
     for (std::int32_t y = 0; y < height; ++y)
-      StoreRow(decoded.data() + layout.RowBytes * static_cast<std::size_t>(y), layout.Format,
-               layout.Width, builder.Row(y), layout.Alpha ? builder.AlphaRow(y) : nullptr);
+      store(y, decoded.data() + layout.RowBytes * static_cast<std::size_t>(y));
   } else {
     Check(spng_decode_image(ctx.get(), nullptr, 0, layout.Format,
                             SPNG_DECODE_TRNS | SPNG_DECODE_PROGRESSIVE));
-    for (std::int32_t y = 0; y < height; ++y)
-      DecodePngRow(ctx.get(), layout, y, builder.Row(y), decoded,
-                   layout.Alpha ? builder.AlphaRow(y) : nullptr);
+    for (std::int32_t y = 0; y < height; ++y) {
+      if (direct) {
+        DecodePngRow(ctx.get(), layout, y, builder->Row(y), decoded, nullptr);
+      } else {
+        DecodeNextRow(ctx.get(), layout, y, decoded.data());
+        store(y, decoded.data());
+      }
+    }
   }
-  builder.Extras().ColorProfile = std::move(layout.Profile);
-  builder.Install(picture, extras);
+  target.ColorProfile = std::move(layout.Profile);
+  if (deep != nullptr) *deep = std::move(deepRead);
+  if (builder)
+    builder->Install(*picture, extras);
+  else
+    extras = std::move(read);
+}
+
+// A non-interlaced PNG file at path opened for progressive decoding, with extras filled (alpha
+// plane allocated, profile taken); a null context for an interlaced file, extras then untouched.
+struct TOpenedPng {
+  std::unique_ptr<TFileStream> File;
+  TContext Context;
+  TPngLayout Layout;
+};
+
+TOpenedPng OpenProgressive(const std::string& path, TPictureExtras& extras) {
+  TOpenedPng opened;
+  opened.File = std::make_unique<TFileStream>(path);
+  opened.Context = NewContext();
+  Check(spng_set_png_stream(opened.Context.get(), ReadFromStream, opened.File.get()));
+  opened.Layout = ReadLayout(opened.Context.get());
+  if (opened.Layout.Interlaced) {
+    opened.Context.reset();
+    return opened;
+  }
+  Check(spng_decode_image(opened.Context.get(), nullptr, 0, opened.Layout.Format,
+                          SPNG_DECODE_TRNS | SPNG_DECODE_PROGRESSIVE));
+  TPictureExtras read;
+  if (opened.Layout.Alpha) {
+    CheckBufferSize(static_cast<std::uint64_t>(opened.Layout.Width),
+                    static_cast<std::uint64_t>(opened.Layout.Height), "png-alpha-too-large");
+    read.Alpha = AllocateBytes(static_cast<std::size_t>(opened.Layout.Width) *
+                               static_cast<std::size_t>(opened.Layout.Height));
+  }
+  read.ColorProfile = std::move(opened.Layout.Profile);
+  extras = std::move(read);
+  return opened;
+}
+
+}  // namespace
+
+void ReadPng(const std::uint8_t* data, std::size_t size, TBitmap& picture, TPictureExtras& extras) {
+  ReadPngInto(data, size, &picture, nullptr, extras);
+}
+
+void ReadPngDeep(const std::uint8_t* data, std::size_t size, TDeepPicture& deep,
+                 TPictureExtras& extras) {
+  ReadPngInto(data, size, nullptr, &deep, extras);
+}
+
+bool ReadPngWithDeep(const std::uint8_t* data, std::size_t size, TBitmap& picture,
+                     TDeepPicture& deep, TPictureExtras& extras) {
+  spng_ihdr ihdr{};
+  {
+    TContext ctx = NewContext();
+    Check(spng_set_png_buffer(ctx.get(), data, size));
+    Check(spng_get_ihdr(ctx.get(), &ihdr));
+  }
+  if (ihdr.bit_depth != 16) {
+    ReadPngInto(data, size, &picture, nullptr, extras);
+    deep = TDeepPicture();
+    return false;
+  }
+  ReadPngInto(data, size, &picture, &deep, extras);
+  return true;
 }
 
 std::unique_ptr<TRowSource> OpenPngRows(const std::string& path, TPictureExtras& extras,
                                         bool aside) {
-  auto file = std::make_unique<TFileStream>(path);
-  TContext ctx = NewContext();
-  Check(spng_set_png_stream(ctx.get(), ReadFromStream, file.get()));
-  TPngLayout layout = ReadLayout(ctx.get());
-  if (layout.Interlaced) return nullptr;
-  Check(spng_decode_image(ctx.get(), nullptr, 0, layout.Format,
-                          SPNG_DECODE_TRNS | SPNG_DECODE_PROGRESSIVE));
-  TPictureExtras read;
-  if (layout.Alpha) {
-    CheckBufferSize(static_cast<std::uint64_t>(layout.Width),
-                    static_cast<std::uint64_t>(layout.Height), "png-alpha-too-large");
-    read.Alpha = AllocateBytes(static_cast<std::size_t>(layout.Width) *
-                               static_cast<std::size_t>(layout.Height));
-  }
-  read.ColorProfile = std::move(layout.Profile);
-  const std::int32_t width = layout.Width;
-  const std::int32_t height = layout.Height;
-  extras = std::move(read);
-  auto decoder =
-      std::make_unique<TPngRowDecoder>(std::move(file), std::move(ctx), std::move(layout),
-                                       extras.HasAlpha() ? extras.Alpha.data() : nullptr);
+  TOpenedPng png = OpenProgressive(path, extras);
+  if (!png.Context) return nullptr;
+  const std::int32_t width = png.Layout.Width;
+  const std::int32_t height = png.Layout.Height;
+  auto decoder = std::make_unique<TPngRowDecoder>(
+      std::move(png.File), std::move(png.Context), std::move(png.Layout),
+      extras.HasAlpha() ? extras.Alpha.data() : nullptr);
   return std::make_unique<TReadAheadRows>(std::move(decoder), width, height, aside);
+}
+
+std::unique_ptr<TDeepRowSource> OpenPngDeepRows(const std::string& path, TPictureExtras& extras,
+                                                bool aside) {
+  TOpenedPng png = OpenProgressive(path, extras);
+  if (!png.Context) return nullptr;
+  const std::int32_t width = png.Layout.Width;
+  const std::int32_t height = png.Layout.Height;
+  if (png.Layout.Format != SPNG_FMT_RGBA16) {
+    // 8 bits or fewer: the very rows of OpenPngRows, widened.
+    auto decoder = std::make_unique<TPngRowDecoder>(
+        std::move(png.File), std::move(png.Context), std::move(png.Layout),
+        extras.HasAlpha() ? extras.Alpha.data() : nullptr);
+    return std::make_unique<TWidenedRows>(
+        std::make_unique<TReadAheadRows>(std::move(decoder), width, height, aside));
+  }
+  auto decoder = std::make_unique<TPngDeepRowDecoder>(
+      std::move(png.File), std::move(png.Context), std::move(png.Layout),
+      extras.HasAlpha() ? extras.Alpha.data() : nullptr);
+  return std::make_unique<TDeepReadAheadRows>(std::move(decoder), width, height, aside);
 }
 
 }  // namespace penamo

@@ -1,5 +1,6 @@
 // PNG pictures through libspng: every colour type and bit depth, interlaced or not. Samples are
-// taken as stored (no gamma correction); 16-bit samples are rounded to 8 bits; transparency
+// taken as stored (no gamma correction); 16-bit samples are rounded to 8 bits, or kept whole by
+// the deep reads; transparency
 // (an alpha channel or a tRNS chunk) becomes the extras' alpha plane and an iCCP profile their
 // colour profile.
 #pragma once
@@ -10,6 +11,7 @@
 #include <string>
 
 #include "Bitmap.h"
+#include "DeepRowSource.h"
 #include "PictureExtras.h"
 #include "RowSource.h"
 
@@ -31,5 +33,20 @@ void ReadPng(const std::uint8_t* data, std::size_t size, TBitmap& picture, TPict
 // decoded (each row's alpha is there once its band has been read); extras must outlive the rows.
 std::unique_ptr<TRowSource> OpenPngRows(const std::string& path, TPictureExtras& extras,
                                         bool aside = true);
+
+// The deep reads: ReadPng and OpenPngRows with 16-bit samples kept whole and fewer bits widened
+// (v × 257) from the 8-bit values ReadPng gives; the alpha plane is ReadPng's, byte for byte.
+// The same limits and refusals as ReadPng and OpenPngRows: a file that one refuses the other
+// refuses with the same error.
+void ReadPngDeep(const std::uint8_t* data, std::size_t size, TDeepPicture& deep,
+                 TPictureExtras& extras);
+std::unique_ptr<TDeepRowSource> OpenPngDeepRows(const std::string& path, TPictureExtras& extras,
+                                                bool aside = true);
+
+// Both pictures from one decode: picture exactly as ReadPng makes it and, for a file of 16-bit
+// samples, deep at full precision (true is returned). For any other file deep is emptied and
+// false returned: its deep picture is the 8-bit one widened, so nothing more is held for it.
+bool ReadPngWithDeep(const std::uint8_t* data, std::size_t size, TBitmap& picture,
+                     TDeepPicture& deep, TPictureExtras& extras);
 
 }  // namespace penamo

@@ -76,6 +76,47 @@ std::uint64_t SumOfMagnitudes(const std::uint8_t* bytes, std::size_t count) {
   return sum;
 }
 
+// One row of BGR pixels (and its alpha, or null) as the PNG stores it: RGB or RGBA when
+// greyDepth is 0; else grey samples, packed high bits first at a depth under 8 (the rest of the
+// last byte zero), or grey and alpha at 8. Grey pixels are the depth's levels, checked as they
+// arrived.
+void ConvertRow(const std::uint8_t* bgr, const std::uint8_t* alpha, std::size_t width,
+                int greyDepth, std::uint8_t* out) {
+  if (greyDepth == 0) {
+    for (std::size_t x = 0; x < width; ++x, bgr += 3) {
+      *out++ = bgr[2];
+      *out++ = bgr[1];
+      *out++ = bgr[0];
+      if (alpha != nullptr) *out++ = alpha[x];
+    }
+    return;
+  }
+  if (greyDepth == 8) {
+    for (std::size_t x = 0; x < width; ++x, bgr += 3) {
+      *out++ = bgr[0];
+      if (alpha != nullptr) *out++ = alpha[x];
+    }
+    return;
+  }
+  const unsigned step = 255u / ((1u << greyDepth) - 1);
+  const auto depth = static_cast<unsigned>(greyDepth);
+  std::memset(out, 0, (width * depth + 7) / 8);
+  for (std::size_t x = 0; x < width; ++x, bgr += 3) {
+    const std::size_t bit = x * depth;
+    const unsigned shift = 8 - depth - static_cast<unsigned>(bit % 8);
+    out[bit / 8] = static_cast<std::uint8_t>(out[bit / 8] | ((bgr[0] / step) << shift));
+  }
+}
+
+// Whether every pixel of a BGR row is grey and one of the levels of greyDepth (1 to 8 bits).
+bool GreyLevelsOnly(const std::uint8_t* bgr, std::size_t width, int greyDepth) {
+  const unsigned step = 255u / ((1u << greyDepth) - 1);
+  for (std::size_t x = 0; x < width; ++x, bgr += 3) {
+    if (bgr[0] != bgr[1] || bgr[1] != bgr[2] || bgr[0] % step != 0) return false;
+  }
+  return true;
+}
+
 // One run of rows, deflated on its own by a worker.
 struct TSegment {
   std::int32_t Rows = 0;
@@ -117,7 +158,8 @@ class TPngWriter final : public TBandWriter {
   std::int32_t FHeight;
   const std::uint8_t* FAlpha;  // the extras' plane, or null
   TPngWriterOptions FOptions;
-  std::size_t FPixelBytes;  // 3 or 4
+  int FGreyDepth;           // 0: colour; else the grey depth written (8 with alpha)
+  std::size_t FPixelBytes;  // 3 or 4 in colour, 1 or 2 in grey: the filters' pixel distance
   std::size_t FRowBytes;    // without the filter byte
   std::int32_t FSegmentRows;
   std::int32_t FNextRow = 0;
@@ -148,13 +190,21 @@ TPngWriter::TPngWriter(const std::string& path, std::int32_t width, std::int32_t
       FHeight(height),
       FAlpha(extras.HasAlpha() ? extras.Alpha.data() : nullptr),
       FOptions(options),
-      FPixelBytes(extras.HasAlpha() ? 4 : 3),
-      FRowBytes(FPixelBytes * static_cast<std::size_t>(width)) {
+      FGreyDepth(options.GreyDepth != 0 && extras.HasAlpha() ? 8 : options.GreyDepth),
+      FPixelBytes(FGreyDepth == 0 ? (extras.HasAlpha() ? 4 : 3) : (extras.HasAlpha() ? 2 : 1)),
+      FRowBytes(FGreyDepth == 0 || FGreyDepth == 8
+                    ? FPixelBytes * static_cast<std::size_t>(std::max(0, width))
+                    : (static_cast<std::size_t>(std::max(0, width)) *
+                           static_cast<std::size_t>(FGreyDepth) +
+                       7) /
+                          8) {
   if (width <= 0 || height <= 0 ||
       (extras.HasAlpha() &&
        extras.Alpha.size() != static_cast<std::size_t>(width) * static_cast<std::size_t>(height))) {
     throw EInvalidGraphic(Msg::InvalidPixelFormat, "png-write-bad-size");
   }
+  if (FGreyDepth != 0 && FGreyDepth != 1 && FGreyDepth != 2 && FGreyDepth != 4 && FGreyDepth != 8)
+    throw EInvalidGraphic(Msg::InvalidPixelFormat, "png-write-bad-grey-depth");
   FOptions.Level = std::clamp(FOptions.Level, ISAL_DEF_MIN_LEVEL, ISAL_DEF_MAX_LEVEL);
   FSegmentRows = static_cast<std::int32_t>(
       std::clamp<std::size_t>(kSegmentBytes / FRowBytes, 1, static_cast<std::size_t>(height)));
@@ -195,8 +245,10 @@ void TPngWriter::WriteHeader(const TPictureExtras& extras) {
   std::uint8_t ihdr[13] = {};
   Put32(ihdr, static_cast<std::uint32_t>(FWidth));
   Put32(ihdr + 4, static_cast<std::uint32_t>(FHeight));
-  ihdr[8] = 8;                         // bits per sample
-  ihdr[9] = FPixelBytes == 4 ? 6 : 2;  // RGBA or RGB
+  const bool alpha = FAlpha != nullptr;
+  ihdr[8] = static_cast<std::uint8_t>(FGreyDepth == 0 ? 8 : FGreyDepth);  // bits per sample
+  // RGBA, RGB, grey and alpha, or grey.
+  ihdr[9] = FGreyDepth == 0 ? (alpha ? 6 : 2) : (alpha ? 4 : 0);
   WriteChunk("IHDR", ihdr, sizeof ihdr);
   if (!extras.ColorProfile.empty()) {
     static constexpr char kName[] = "ICC profile";  // the terminating zero is the separator
@@ -221,6 +273,12 @@ void TPngWriter::WriteBand(std::int32_t first, std::int32_t count, const std::ui
     throw EInvalidGraphicOperation(Msg::ScanLineOutOfRange, "png-write-band-order");
   const std::size_t bgrBytes = 3 * static_cast<std::size_t>(FWidth);
   const auto width = static_cast<std::size_t>(FWidth);
+  if (FGreyDepth != 0) {
+    for (std::int32_t i = 0; i < count; ++i) {
+      if (!GreyLevelsOnly(rows + static_cast<std::size_t>(i) * stride, width, FGreyDepth))
+        throw EInvalidGraphicOperation(Msg::InvalidPixelFormat, "png-write-not-grey-level");
+    }
+  }
   for (std::int32_t i = 0; i < count; ++i) {
     const std::int32_t y = first + i;
     const std::uint8_t* row = rows + static_cast<std::size_t>(i) * stride;
@@ -358,21 +416,10 @@ void TPngWriter::Deflate(TSegment& segment, std::vector<std::uint8_t>& levelBuff
   const std::size_t line = FRowBytes + 1;
   raw.resize(line * static_cast<std::size_t>(segment.Rows));
   std::vector<std::uint8_t> above(FRowBytes, 0), current(FRowBytes), trial(FRowBytes);
-  const bool alpha = FPixelBytes == 4;
+  const bool alpha = FAlpha != nullptr;
   const auto toRgb = [&](std::size_t index, std::uint8_t* out) {
-    const std::uint8_t* bgr = segment.Bgr.data() + index * 3 * width;
-    const std::uint8_t* a = alpha ? segment.Alpha.data() + index * width : nullptr;
-    for (std::size_t x = 0; x < width; ++x, bgr += 3) {
-      out[0] = bgr[2];
-      out[1] = bgr[1];
-      out[2] = bgr[0];
-      if (alpha) {
-        out[3] = a[x];
-        out += 4;
-      } else {
-        out += 3;
-      }
-    }
+    ConvertRow(segment.Bgr.data() + index * 3 * width,
+               alpha ? segment.Alpha.data() + index * width : nullptr, width, FGreyDepth, out);
   };
   std::size_t index = 0;
   if (segment.HasAbove) toRgb(index++, above.data());
@@ -443,6 +490,19 @@ void TPngWriter::Commit() {
 
 TPngWriterOptions DefaultPngWriterOptions() {
   return TPngWriterOptions();
+}
+
+int PngGreyDepthForLevels(int levels) {
+  switch (levels) {
+    case 2:
+      return 1;
+    case 4:
+      return 2;
+    case 16:
+      return 4;
+    default:
+      return 8;
+  }
 }
 
 std::unique_ptr<TBandWriter> CreatePngWriter(const std::string& path, std::int32_t width,

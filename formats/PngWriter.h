@@ -1,9 +1,10 @@
-// Writing PNG files in bands: 8-bit RGB, or RGBA when the picture carries alpha, with the colour
-// profile in an iCCP chunk. Rows are filtered and deflated by ISA-L's igzip on every core at
-// once: the picture is cut into segments of about a megabyte, each deflated on its own and ended
-// on a byte boundary (a sync flush), so the segments join into one zlib stream whose checksum is
-// combined from theirs. The file is replaced as FileReplacement.h describes: the earlier file
-// is untouched until Commit, and a writer destroyed without Commit leaves nothing behind.
+// Writing PNG files in bands: 8-bit RGB, or RGBA when the picture carries alpha, or grey at 1, 2,
+// 4 or 8 bits (grey and alpha at 8), with the colour profile in an iCCP chunk. Rows are filtered
+// and deflated by ISA-L's igzip on every core at once: the picture is cut into segments of about a
+// megabyte, each deflated on its own and ended on a byte boundary (a sync flush), so the segments
+// join into one zlib stream whose checksum is combined from theirs. The file is replaced as
+// FileReplacement.h describes: the earlier file is untouched until Commit, and a writer destroyed
+// without Commit leaves nothing behind.
 #pragma once
 
 #include <cstdint>
@@ -26,7 +27,15 @@ struct TPngWriterOptions {
   int Level = 2;
   TPngRowFilter Filter = TPngRowFilter::Up;
   int Threads = 0;  // deflating threads; 0: one per core
+  // 0: colour. 1, 2, 4 or 8: grey of that many bits a sample, for rows of grey pixels (blue =
+  // green = red), each one of the depth's levels round(k · 255 / (2^depth − 1)), written as k.
+  // A picture with alpha is written as grey and alpha at 8 bits, whatever the depth.
+  int GreyDepth = 0;
 };
+
+// The smallest grey depth that holds levels equally spaced levels exactly: 1, 2 or 4 bits for
+// 2, 4 or 16 levels, 8 for any other count.
+int PngGreyDepthForLevels(int levels);
 
 // The options chosen by measurement (bench/png-save-bench.sh with TABLE=1): see the defaults
 // above.
@@ -36,7 +45,9 @@ TPngWriterOptions DefaultPngWriterOptions();
 // is written unchanged beside the colours when present; its colour profile goes in iCCP. The
 // writer reads the alpha plane as the bands arrive: extras must outlive it.
 // Raises EFCreateError naming path when the file cannot be made, EInvalidGraphic when the
-// alpha plane does not match the size.
+// alpha plane does not match the size or the grey depth is none of the four. In grey, a band
+// with a pixel that is not grey or not one of the depth's levels raises
+// EInvalidGraphicOperation before any of its rows is taken: nothing wrong is ever written.
 std::unique_ptr<TBandWriter> CreatePngWriter(
     const std::string& path, std::int32_t width, std::int32_t height, const TPictureExtras& extras,
     const TPngWriterOptions& options = DefaultPngWriterOptions());

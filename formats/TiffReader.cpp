@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -387,6 +388,242 @@ void ReadTiff(const std::uint8_t* data, std::size_t size, TBitmap& picture,
     builder.Extras().ColorProfile.assign(bytes, bytes + profileLength);
   }
   builder.Install(picture, extras);
+}
+
+}  // namespace penamo
+
+// The deep read. It shares the header reading and the refusals above and walks the same bands,
+// so a file gives it the answer ReadTiff gives.
+namespace penamo {
+
+namespace {
+
+using namespace formats;
+
+// Calls row(y, samples) for every row top to bottom, samples interleaved (planar files too).
+// Every buffer is sized and checked before the first row; prepare() runs after that, before
+// any strip or tile is decoded, so the caller's pictures are made only once the bands fit.
+template <class Prepare, class Row>
+void ForEachSampleRow(TIFF* tif, const TFormat& f, const TMemoryFile& file, Prepare prepare,
+                      Row row) {
+  const bool planes = f.Planar == PLANARCONFIG_SEPARATE && f.SamplesPerPixel > 1;
+  const std::uint64_t planeCount = planes ? f.SamplesPerPixel : 1;
+  const std::uint64_t planeBits =
+      planes ? f.BitsPerSample : std::uint64_t{f.BitsPerSample} * f.SamplesPerPixel;
+  const std::uint64_t planeRowBytes = (planeBits * f.Width + 7) / 8;
+  const std::uint64_t rowBytes =
+      (std::uint64_t{f.BitsPerSample} * f.SamplesPerPixel * f.Width + 7) / 8;
+  const bool tiled = TIFFIsTiled(tif) != 0;
+  std::uint32_t bandRows = 0, tileWidth = 0;
+  if (tiled) {
+    std::uint32_t tileLength = 0;
+    if (!TIFFGetField(tif, TIFFTAG_TILEWIDTH, &tileWidth) ||
+        !TIFFGetField(tif, TIFFTAG_TILELENGTH, &tileLength) || tileWidth == 0 || tileLength == 0 ||
+        tileWidth % 16 != 0) {
+      RaiseTiff("tiff-bad-tile-size");
+    }
+    bandRows = tileLength;
+  } else {
+    std::uint32_t rowsPerStrip = 0;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
+    bandRows = rowsPerStrip == 0 ? f.Height : rowsPerStrip;
+  }
+  bandRows = std::min(bandRows, f.Height);
+  std::vector<std::vector<std::uint8_t>> planeBands(planeCount);
+  for (auto& band : planeBands)
+    Allocate(band, bandRows, planeRowBytes, "tiff-strip-too-large");
+  std::vector<std::uint8_t> tile, interleaved;
+  std::uint64_t tileRowBytes = 0;
+  if (tiled) {
+    tileRowBytes = (planeBits * tileWidth + 7) / 8;
+    Allocate(tile, bandRows, tileRowBytes, "tiff-tile-too-large");
+  }
+  if (planes) Allocate(interleaved, 1, rowBytes, "tiff-too-large");
+  prepare();
+
+  for (std::uint32_t top = 0; top < f.Height; top += bandRows) {
+    const std::uint32_t rows = std::min(bandRows, f.Height - top);
+    for (std::uint16_t plane = 0; plane < planeCount; ++plane) {
+      std::uint8_t* band = planeBands[plane].data();
+      if (!tiled) {
+        const std::uint32_t strip = TIFFComputeStrip(tif, top, plane);
+        const auto wanted = static_cast<tmsize_t>(rows * planeRowBytes);
+        if (TIFFReadEncodedStrip(tif, strip, band, wanted) != wanted || file.Failed)
+          RaiseReadFailure(tif, strip, file);
+        continue;
+      }
+      for (std::uint32_t left = 0; left < f.Width; left += tileWidth) {
+        const std::uint32_t index = TIFFComputeTile(tif, left, top, 0, plane);
+        if (TIFFReadEncodedTile(tif, index, tile.data(), static_cast<tmsize_t>(tile.size())) < 0 ||
+            file.Failed) {
+          RaiseReadFailure(tif, index, file);
+        }
+        const std::uint64_t columns = std::min<std::uint64_t>(tileWidth, f.Width - left);
+        const std::uint64_t offset = planeBits * left / 8;
+        const std::uint64_t bytes = (planeBits * columns + 7) / 8;
+        for (std::uint32_t r = 0; r < rows; ++r)
+          std::memcpy(band + r * planeRowBytes + offset, tile.data() + r * tileRowBytes, bytes);
+      }
+    }
+    for (std::uint32_t r = 0; r < rows; ++r) {
+      const std::uint8_t* samples = planeBands[0].data() + r * planeRowBytes;
+      if (planes) {
+        const std::size_t sampleBytes = f.BitsPerSample / 8u;
+        for (std::uint32_t x = 0; x < f.Width; ++x) {
+          for (std::uint16_t s = 0; s < planeCount; ++s) {
+            std::memcpy(interleaved.data() + (std::uint64_t{x} * planeCount + s) * sampleBytes,
+                        planeBands[s].data() + r * planeRowBytes + x * sampleBytes, sampleBytes);
+          }
+        }
+        samples = interleaved.data();
+      }
+      row(top + r, samples);
+    }
+  }
+}
+
+// Whether the deep samples of the format are its own: 16-bit grey or RGB. Every other layout
+// is its 8-bit conversion widened.
+bool KeepsDepth(const TFormat& f) {
+  return f.BitsPerSample == 16 && f.Photometric != PHOTOMETRIC_PALETTE;
+}
+
+// One row of 16-bit grey or RGB samples into deep BGR. Premultiplied colours are divided back
+// out at full precision.
+void ConvertDeepRow(const TFormat& f, const std::uint8_t* samples, std::uint16_t* bgr) {
+  const std::uint32_t spp = f.SamplesPerPixel;
+  for (std::uint32_t x = 0; x < f.Width; ++x, bgr += 3) {
+    const std::uint64_t first = std::uint64_t{x} * spp;
+    std::uint32_t r, g, b;
+    if (f.Photometric == PHOTOMETRIC_RGB) {
+      r = SampleAt(samples, first, 16);
+      g = SampleAt(samples, first + 1, 16);
+      b = SampleAt(samples, first + 2, 16);
+    } else {
+      std::uint32_t sample = SampleAt(samples, first, 16);
+      if (f.Photometric == PHOTOMETRIC_MINISWHITE) sample = 65535 - sample;
+      r = g = b = sample;
+    }
+    if (f.Alpha >= 0 && f.Associated) {
+      const std::uint32_t a = SampleAt(samples, first + f.Alpha, 16);
+      const auto straight = [a](std::uint32_t c) -> std::uint32_t {
+        if (a == 0) return 0;
+        return std::min<std::uint32_t>(65535, (c * 65535u + a / 2u) / a);
+      };
+      r = straight(r);
+      g = straight(g);
+      b = straight(b);
+    }
+    bgr[0] = static_cast<std::uint16_t>(b);
+    bgr[1] = static_cast<std::uint16_t>(g);
+    bgr[2] = static_cast<std::uint16_t>(r);
+  }
+}
+
+// The whole TIFF in data into picture (as ReadTiff makes it, when not null) and deep (when not
+// null; a deep picture is made only for a file that keeps depth when onlyDeepFiles). Returns
+// whether deep was made; picture, deep and extras are replaced only when all has been read.
+bool ReadTiffInto(const std::uint8_t* data, std::size_t size, TBitmap* picture, TDeepPicture* deep,
+                  bool onlyDeepFiles, TPictureExtras& extras) {
+  SilenceGlobalHandlers();
+  TMemoryFile file{data, size, 0, false};
+  const std::unique_ptr<TIFFOpenOptions, TOptionsFree> options(TIFFOpenOptionsAlloc());
+  if (!options) RaiseOutOfMemory();
+  TIFFOpenOptionsSetMaxSingleMemAlloc(
+      options.get(), static_cast<tmsize_t>(std::min<std::uint64_t>(StorageLimit(), INT64_MAX)));
+  TIFFOpenOptionsSetErrorHandlerExtR(options.get(), OnError, &file);
+  TIFFOpenOptionsSetWarningHandlerExtR(options.get(), OnWarning, &file);
+  const std::unique_ptr<TIFF, TTiffClose> tif(
+      TIFFClientOpenExt("picture", "rm", &file, ReadProc, WriteProc, SeekProc, CloseProc, SizeProc,
+                        MapProc, UnmapProc, options.get()));
+  if (!tif) {
+    if (size < 8) RaiseTruncated("tiff-truncated");
+    RaiseTiff("tiff-bad-header");
+  }
+  const TFormat f = ReadFormat(tif.get());
+  const bool keeps = KeepsDepth(f);
+  const bool makeDeep = deep != nullptr && (keeps || !onlyDeepFiles);
+  const auto width = static_cast<std::int32_t>(f.Width);
+  const auto height = static_cast<std::int32_t>(f.Height);
+
+  // The 8-bit rows are made for the picture; without one, a row at a time for the alpha plane
+  // and as the source of widened deep rows.
+  std::unique_ptr<TPictureBuilder> builder;
+  TPictureExtras read;
+  TDeepPicture deepRead;
+  std::vector<std::uint8_t> bgr8;
+  const std::size_t rowSamples = 3 * static_cast<std::size_t>(width);
+  ForEachSampleRow(
+      tif.get(), f, file,
+      [&] {
+        if (picture != nullptr) {
+          builder = std::make_unique<TPictureBuilder>(width, height, f.Alpha >= 0);
+          if (!makeDeep) return;
+        }
+        try {
+          if (!builder) {
+            bgr8.resize(rowSamples);
+            if (f.Alpha >= 0)
+              read.Alpha.assign(static_cast<std::size_t>(width) * static_cast<std::size_t>(height),
+                                255);
+          }
+          deepRead.Width = width;
+          deepRead.Height = height;
+          deepRead.Samples.resize(rowSamples * static_cast<std::size_t>(height));
+        } catch (const std::bad_alloc&) {
+          RaiseOutOfMemory();
+        }
+      },
+      [&](std::uint32_t y32, const std::uint8_t* samples) {
+        const auto y = static_cast<std::int32_t>(y32);
+        std::uint8_t* row8 = builder ? builder->Row(y) : bgr8.data();
+        std::uint8_t* alpha = nullptr;
+        if (f.Alpha >= 0) {
+          alpha = builder ? builder->AlphaRow(y)
+                          : read.Alpha.data() +
+                                static_cast<std::size_t>(y) * static_cast<std::size_t>(width);
+        }
+        if (builder || !keeps || alpha != nullptr) ConvertRow(f, samples, row8, alpha);
+        if (!makeDeep) return;
+        std::uint16_t* out = deepRead.Row(y);
+        if (keeps) {
+          ConvertDeepRow(f, samples, out);
+        } else {
+          for (std::size_t i = 0; i < rowSamples; ++i)
+            out[i] = static_cast<std::uint16_t>(row8[i] * 257u);
+        }
+      });
+
+  if (builder) read.Alpha = std::move(builder->Extras().Alpha);
+  std::uint32_t profileLength = 0;
+  void* profile = nullptr;
+  if (TIFFGetField(tif.get(), TIFFTAG_ICCPROFILE, &profileLength, &profile) && profile != nullptr) {
+    const auto* bytes = static_cast<const std::uint8_t*>(profile);
+    try {
+      read.ColorProfile.assign(bytes, bytes + profileLength);
+    } catch (const std::bad_alloc&) {
+      RaiseOutOfMemory();
+    }
+  }
+  if (picture != nullptr) {
+    TPictureExtras none;
+    builder->Install(*picture, none);
+  }
+  if (deep != nullptr) *deep = std::move(deepRead);
+  extras = std::move(read);
+  return makeDeep;
+}
+
+}  // namespace
+
+void ReadTiffDeep(const std::uint8_t* data, std::size_t size, TDeepPicture& deep,
+                  TPictureExtras& extras) {
+  ReadTiffInto(data, size, nullptr, &deep, false, extras);
+}
+
+bool ReadTiffWithDeep(const std::uint8_t* data, std::size_t size, TBitmap& picture,
+                      TDeepPicture& deep, TPictureExtras& extras) {
+  return ReadTiffInto(data, size, &picture, &deep, true, extras);
 }
 
 }  // namespace penamo

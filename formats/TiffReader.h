@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "Bitmap.h"
+#include "DeepRowSource.h"
 #include "PictureExtras.h"
 
 namespace penamo {
@@ -17,5 +18,15 @@ namespace penamo {
 // with "TIFF イメージが不正です"); a picture over the storage limit raises EOutOfResources
 // before its pixels are allocated.
 void ReadTiff(const std::uint8_t* data, std::size_t size, TBitmap& picture, TPictureExtras& extras);
+
+// The deep reads: ReadTiff with 16-bit grey and RGB samples kept whole (premultiplied colours
+// divided out at 16 bits) and every other layout widened (v × 257) from ReadTiff's 8-bit
+// colours; the alpha plane and the refusals are ReadTiff's.
+void ReadTiffDeep(const std::uint8_t* data, std::size_t size, TDeepPicture& deep,
+                  TPictureExtras& extras);
+// Both from one decode: picture exactly as ReadTiff makes it and, for 16-bit grey or RGB, deep
+// at full precision (true). For any other file deep is emptied and false returned.
+bool ReadTiffWithDeep(const std::uint8_t* data, std::size_t size, TBitmap& picture,
+                      TDeepPicture& deep, TPictureExtras& extras);
 
 }  // namespace penamo

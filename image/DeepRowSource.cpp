@@ -6,6 +6,11 @@ namespace penamo {
 
 TWidenedRows::TWidenedRows(TRowSource& source) : FSource(source) {}
 
+TWidenedRows::TWidenedRows(std::unique_ptr<TRowSource> source)
+    : FOwned(std::move(source)), FSource(*FOwned) {}
+
+TWidenedRows::~TWidenedRows() = default;
+
 std::int32_t TWidenedRows::Width() const {
   return FSource.Width();
 }

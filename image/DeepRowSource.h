@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace penamo {
@@ -75,6 +76,9 @@ class TWidenedRows final : public TDeepRowSource {
  public:
   // source must outlive these rows.
   explicit TWidenedRows(TRowSource& source);
+  // These rows own source.
+  explicit TWidenedRows(std::unique_ptr<TRowSource> source);
+  ~TWidenedRows() override;
 
   std::int32_t Width() const override;
   std::int32_t Height() const override;
@@ -83,6 +87,7 @@ class TWidenedRows final : public TDeepRowSource {
   int Handle() const override;
 
  private:
+  std::unique_ptr<TRowSource> FOwned;  // null when the source is the caller's
   TRowSource& FSource;
   std::int32_t FFirst = 0;
   std::vector<std::uint16_t> FBand;

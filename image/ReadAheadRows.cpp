@@ -16,19 +16,23 @@ constexpr std::int32_t kRowsPerReport = 8;
 
 }  // namespace
 
-TReadAheadRows::TReadAheadRows(std::unique_ptr<TRowDecoder> decoder, std::int32_t width,
-                               std::int32_t height, bool aside)
+template <class Source, typename Sample>
+TBasicReadAheadRows<Source, Sample>::TBasicReadAheadRows(
+    std::unique_ptr<TBasicRowDecoder<Sample>> decoder, std::int32_t width, std::int32_t height,
+    bool aside)
     : FDecoder(std::move(decoder)),
       FWidth(std::max(0, width)),
       FHeight(std::max(0, height)),
       FAside(aside),
-      FRowBytes(3 * static_cast<std::size_t>(FWidth)) {}
+      FRowSamples(3 * static_cast<std::size_t>(FWidth)) {}
 
-TReadAheadRows::~TReadAheadRows() {
+template <class Source, typename Sample>
+TBasicReadAheadRows<Source, Sample>::~TBasicReadAheadRows() {
   Stop();
 }
 
-void TReadAheadRows::Stop() {
+template <class Source, typename Sample>
+void TBasicReadAheadRows<Source, Sample>::Stop() {
   if (!FThread.joinable()) return;
   {
     const std::lock_guard<std::mutex> guard(FLock);
@@ -39,15 +43,18 @@ void TReadAheadRows::Stop() {
   FThread.join();
 }
 
-std::uint8_t* TReadAheadRows::Slot(std::int32_t y) {
-  return FRing.data() + static_cast<std::size_t>(y % FCapacity) * FRowBytes;
+template <class Source, typename Sample>
+Sample* TBasicReadAheadRows<Source, Sample>::Slot(std::int32_t y) {
+  return FRing.data() + static_cast<std::size_t>(y % FCapacity) * FRowSamples;
 }
 
-const std::uint8_t* TReadAheadRows::Row(std::int32_t y) const {
-  return FRing.data() + static_cast<std::size_t>(y % FCapacity) * FRowBytes;
+template <class Source, typename Sample>
+const Sample* TBasicReadAheadRows<Source, Sample>::Row(std::int32_t y) const {
+  return FRing.data() + static_cast<std::size_t>(y % FCapacity) * FRowSamples;
 }
 
-bool TReadAheadRows::DecodeUpTo(std::int32_t end) {
+template <class Source, typename Sample>
+bool TBasicReadAheadRows<Source, Sample>::DecodeUpTo(std::int32_t end) {
   try {
     for (; FDecoded < end; ++FDecoded)
       FDecoder->DecodeRow(FDecoded, Slot(FDecoded));
@@ -58,7 +65,8 @@ bool TReadAheadRows::DecodeUpTo(std::int32_t end) {
   return true;
 }
 
-void TReadAheadRows::ReadBand(std::int32_t first, std::int32_t count) {
+template <class Source, typename Sample>
+void TBasicReadAheadRows<Source, Sample>::ReadBand(std::int32_t first, std::int32_t count) {
   if (count <= 0 || first < FReleased || first > FHeight - count ||
       (FBandRows > 0 && count > FBandRows)) {
     throw EInvalidGraphicOperation(Msg::ScanLineOutOfRange, "read-ahead-band");
@@ -71,7 +79,7 @@ void TReadAheadRows::ReadBand(std::int32_t first, std::int32_t count) {
     const auto capacity =
         static_cast<std::int32_t>(std::min<std::int64_t>(std::int64_t{count} * 3, FHeight));
     try {
-      FRing.resize(static_cast<std::size_t>(capacity) * FRowBytes);
+      FRing.resize(static_cast<std::size_t>(capacity) * FRowSamples);
     } catch (const std::bad_alloc&) {
       throw EOutOfMemory(Msg::OutOfMemory, "read-ahead-rows");
     }
@@ -97,7 +105,8 @@ void TReadAheadRows::ReadBand(std::int32_t first, std::int32_t count) {
   if (FDecoded < end) std::rethrow_exception(FError);
 }
 
-void TReadAheadRows::DecodeAhead() {
+template <class Source, typename Sample>
+void TBasicReadAheadRows<Source, Sample>::DecodeAhead() {
   std::unique_lock<std::mutex> lock(FLock);
   for (;;) {
     FChanged.wait(
@@ -130,5 +139,8 @@ void TReadAheadRows::DecodeAhead() {
     if (FDecoded == FHeight) return;
   }
 }
+
+template class TBasicReadAheadRows<TRowSource, std::uint8_t>;
+template class TBasicReadAheadRows<TDeepRowSource, std::uint16_t>;
 
 }  // namespace penamo

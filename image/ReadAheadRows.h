@@ -1,6 +1,7 @@
 // Rows that a decoder makes one after another (a compressed file's rows), made on a thread of
 // their own ahead of the band asked for, so that decoding runs beside the filter and the writer
-// instead of before them. A few bands of rows are held, whatever the picture's size.
+// instead of before them. A few bands of rows are held, whatever the picture's size. The same
+// machinery serves the 24-bit rows of TRowSource and the 16-bit samples of TDeepRowSource.
 #pragma once
 
 #include <atomic>
@@ -12,34 +13,42 @@
 #include <thread>
 #include <vector>
 
+#include "DeepRowSource.h"
 #include "RowSource.h"
 
 namespace penamo {
 
-class TRowDecoder {
+// Sample: std::uint8_t for 24-bit rows, std::uint16_t for deep ones.
+template <typename Sample>
+class TBasicRowDecoder {
  public:
-  virtual ~TRowDecoder() = default;
-  TRowDecoder() = default;
-  TRowDecoder(const TRowDecoder&) = delete;
-  TRowDecoder& operator=(const TRowDecoder&) = delete;
+  virtual ~TBasicRowDecoder() = default;
+  TBasicRowDecoder() = default;
+  TBasicRowDecoder(const TBasicRowDecoder&) = delete;
+  TBasicRowDecoder& operator=(const TBasicRowDecoder&) = delete;
 
-  // Row y into bgr (3 × width bytes: blue, green, red). Rows are asked for once each, in order
+  // Row y into bgr (3 × width samples: blue, green, red). Rows are asked for once each, in order
   // from row 0, all on one thread (not always the reader's). May raise any error of ours; the
   // reader receives it at the first band that needs the row, and no row is asked for after it.
-  virtual void DecodeRow(std::int32_t y, std::uint8_t* bgr) = 0;
+  virtual void DecodeRow(std::int32_t y, Sample* bgr) = 0;
 
   // The open file the rows come from, or -1.
   virtual int Handle() const { return -1; }
 };
 
-class TReadAheadRows final : public TRowSource {
+using TRowDecoder = TBasicRowDecoder<std::uint8_t>;
+using TDeepRowDecoder = TBasicRowDecoder<std::uint16_t>;
+
+// Source: the row source served (TRowSource or TDeepRowSource), Sample its sample type.
+template <class Source, typename Sample>
+class TBasicReadAheadRows final : public Source {
  public:
   // aside false: every row is decoded on the reader's thread, in ReadBand. So it is too when no
   // thread can be started.
-  TReadAheadRows(std::unique_ptr<TRowDecoder> decoder, std::int32_t width, std::int32_t height,
-                 bool aside = true);
+  TBasicReadAheadRows(std::unique_ptr<TBasicRowDecoder<Sample>> decoder, std::int32_t width,
+                      std::int32_t height, bool aside = true);
   // Stops the decoding thread (it finishes the row it is on) before the decoder goes.
-  ~TReadAheadRows() override;
+  ~TBasicReadAheadRows() override;
 
   std::int32_t Width() const override { return FWidth; }
   std::int32_t Height() const override { return FHeight; }
@@ -48,23 +57,23 @@ class TReadAheadRows final : public TRowSource {
   // Raises EInvalidGraphicOperation for such a band, and the decoder's error when one of the
   // band's rows could not be made.
   void ReadBand(std::int32_t first, std::int32_t count) override;
-  const std::uint8_t* Row(std::int32_t y) const override;
+  const Sample* Row(std::int32_t y) const override;
   int Handle() const override { return FDecoder->Handle(); }
 
  private:
-  std::uint8_t* Slot(std::int32_t y);
+  Sample* Slot(std::int32_t y);
   // Decodes rows from FDecoded up to end (exclusive) on the calling thread; false when the
   // decoder raised (its error kept in FError).
   bool DecodeUpTo(std::int32_t end);
   void DecodeAhead();
   void Stop();
 
-  std::unique_ptr<TRowDecoder> FDecoder;
+  std::unique_ptr<TBasicRowDecoder<Sample>> FDecoder;
   std::int32_t FWidth;
   std::int32_t FHeight;
   bool FAside;
-  std::size_t FRowBytes;
-  std::vector<std::uint8_t> FRing;
+  std::size_t FRowSamples;
+  std::vector<Sample> FRing;
   std::int32_t FBandRows = 0;  // the first band's rows; 0 before it
   std::int32_t FCapacity = 0;  // rows the ring holds
 
@@ -79,5 +88,11 @@ class TReadAheadRows final : public TRowSource {
   std::atomic<bool> FStopping = false;
   std::thread FThread;  // last: stopped before anything else goes
 };
+
+extern template class TBasicReadAheadRows<TRowSource, std::uint8_t>;
+extern template class TBasicReadAheadRows<TDeepRowSource, std::uint16_t>;
+
+using TReadAheadRows = TBasicReadAheadRows<TRowSource, std::uint8_t>;
+using TDeepReadAheadRows = TBasicReadAheadRows<TDeepRowSource, std::uint16_t>;
 
 }  // namespace penamo

@@ -5,6 +5,10 @@
 //   penamo_formats_bench --read ROUNDS FILE          median and range of reading FILE
 //   penamo_formats_bench --stages FILTER IN OUT.png  read, filter and write times of one save
 //   penamo_formats_bench --table FILTER IN OUT.png   level × row filter → write time and size
+//   penamo_formats_bench --make-deep W H OUT.png     a W × H 16-bit RGB gradient (libspng)
+//   penamo_formats_bench --deep-rows ROWS FILE       the deep rows band by band: time, peak memory
+#include <spng.h>
+#include <sys/resource.h>
 #include <time.h>
 
 #include <algorithm>
@@ -14,10 +18,12 @@
 #include <cstring>
 #include <exception>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "Bitmap.h"
+#include "DeepRowSource.h"
 #include "FilterTable.h"
 #include "PictureFile.h"
 #include "PngWriter.h"
@@ -113,6 +119,76 @@ int Table(const char* filter, const char* in, const char* out) {
   return 0;
 }
 
+// The process's peak resident memory so far, in MiB.
+double PeakMiB() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return static_cast<double>(usage.ru_maxrss) / 1024.0;
+}
+
+// A smooth 16-bit gradient, the kind of picture a deep read is for, written row by row by
+// libspng at its fastest level.
+int MakeDeep(int width, int height, const char* out) {
+  FILE* file = std::fopen(out, "wb");
+  if (file == nullptr) return 1;
+  spng_ctx* ctx = spng_ctx_new(SPNG_CTX_ENCODER);
+  spng_ihdr ihdr{};
+  ihdr.width = static_cast<std::uint32_t>(width);
+  ihdr.height = static_cast<std::uint32_t>(height);
+  ihdr.bit_depth = 16;
+  ihdr.color_type = SPNG_COLOR_TYPE_TRUECOLOR;
+  int error = spng_set_png_file(ctx, file);
+  if (error == 0) error = spng_set_ihdr(ctx, &ihdr);
+  if (error == 0) error = spng_set_option(ctx, SPNG_IMG_COMPRESSION_LEVEL, 1);
+  if (error == 0)
+    error = spng_encode_image(ctx, nullptr, 0, SPNG_FMT_PNG,
+                              SPNG_ENCODE_PROGRESSIVE | SPNG_ENCODE_FINALIZE);
+  std::vector<std::uint8_t> row(6 * static_cast<std::size_t>(width));
+  for (int y = 0; y < height && error == 0; ++y) {
+    for (int x = 0; x < width; ++x) {
+      const auto values = {65535u * static_cast<unsigned>(x) / static_cast<unsigned>(width),
+                           65535u * static_cast<unsigned>(y) / static_cast<unsigned>(height),
+                           32768u};
+      std::size_t i = 6 * static_cast<std::size_t>(x);
+      for (const unsigned v : values) {  // big-endian, as PNG stores it
+        row[i++] = static_cast<std::uint8_t>(v >> 8);
+        row[i++] = static_cast<std::uint8_t>(v);
+      }
+    }
+    error = spng_encode_row(ctx, row.data(), row.size());
+  }
+  if (error == SPNG_EOI) error = 0;
+  spng_ctx_free(ctx);
+  std::fclose(file);
+  if (error != 0) std::fprintf(stderr, "spng: %s\n", spng_strerror(error));
+  return error == 0 ? 0 : 1;
+}
+
+int DeepRows(int bandRows, const char* path) {
+  const double before = PeakMiB();
+  const double start = Now();
+  TPictureExtras extras;
+  const std::unique_ptr<TDeepRowSource> rows = OpenPictureDeepRows(path, extras);
+  if (!rows) {
+    std::fprintf(stderr, "%s is read whole\n", path);
+    return 1;
+  }
+  std::uint64_t sum = 0;
+  for (std::int32_t first = 0; first < rows->Height(); first += bandRows) {
+    const std::int32_t count = std::min(bandRows, rows->Height() - first);
+    rows->ReadBand(first, count);
+    for (std::int32_t y = first; y < first + count; ++y)
+      sum += rows->Row(y)[3 * static_cast<std::size_t>(y % rows->Width())];
+  }
+  const double deepMiB = 6.0 * rows->Width() * rows->Height() / (1024.0 * 1024.0);
+  std::printf(
+      "%d x %d, bands of %d rows: %.0f ms; peak memory %.1f MiB before, %.1f MiB after "
+      "(the whole deep picture: %.0f MiB) [%ju]\n",
+      rows->Width(), rows->Height(), bandRows, Now() - start, before, PeakMiB(), deepMiB,
+      static_cast<std::uintmax_t>(sum));
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -121,12 +197,17 @@ int main(int argc, char** argv) {
     if (argc == 5 && std::strcmp(argv[1], "--stages") == 0)
       return Stages(argv[2], argv[3], argv[4]);
     if (argc == 5 && std::strcmp(argv[1], "--table") == 0) return Table(argv[2], argv[3], argv[4]);
+    if (argc == 5 && std::strcmp(argv[1], "--make-deep") == 0)
+      return MakeDeep(std::atoi(argv[2]), std::atoi(argv[3]), argv[4]);
+    if (argc == 4 && std::strcmp(argv[1], "--deep-rows") == 0)
+      return DeepRows(std::max(1, std::atoi(argv[2])), argv[3]);
   } catch (const std::exception& error) {
     std::fprintf(stderr, "%s\n", error.what());
     return 1;
   }
   std::fprintf(stderr,
                "usage: penamo_formats_bench --read ROUNDS FILE | --stages FILTER IN OUT.png |\n"
-               "       --table FILTER IN OUT.png\n");
+               "       --table FILTER IN OUT.png | --make-deep W H OUT.png |\n"
+               "       --deep-rows ROWS FILE\n");
   return 2;
 }

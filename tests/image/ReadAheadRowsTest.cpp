@@ -145,5 +145,33 @@ TEST(ReadAheadRows, AReaderThatDwellsOrStopsEarlyHoldsAFewBandsOnly) {
   EXPECT_LE(decoder.Next.load(), 48);
 }
 
+// Deep rows go through the same ring: every 16-bit sample, high byte included, arrives as made,
+// aside or on the reader's thread, and a band beyond the first band's length is refused.
+class TDeepDecoder final : public TDeepRowDecoder {
+ public:
+  void DecodeRow(std::int32_t y, std::uint16_t* bgr) override {
+    for (std::int32_t i = 0; i < 3 * kWidth; ++i)
+      bgr[i] = static_cast<std::uint16_t>(y * 4099 + i * 257 + 1);
+  }
+};
+
+TEST(ReadAheadRows, DeepSamplesArriveWhole) {
+  for (const bool aside : {true, false}) {
+    TDeepReadAheadRows rows(std::make_unique<TDeepDecoder>(), kWidth, 50, aside);
+    for (std::int32_t first = 0; first < 50; first += 6) {
+      const std::int32_t count = std::min(6, 50 - first);
+      rows.ReadBand(first, count);
+      for (std::int32_t y = first; y < first + count; ++y) {
+        for (std::int32_t i = 0; i < 3 * kWidth; ++i)
+          ASSERT_EQ(rows.Row(y)[i], static_cast<std::uint16_t>(y * 4099 + i * 257 + 1))
+              << "row " << y << " sample " << i << (aside ? " aside" : "");
+      }
+    }
+    TDeepReadAheadRows longer(std::make_unique<TDeepDecoder>(), kWidth, 50, aside);
+    longer.ReadBand(0, 4);
+    EXPECT_THROW(longer.ReadBand(4, 5), EInvalidGraphicOperation);
+  }
+}
+
 }  // namespace
 }  // namespace penamo
