@@ -90,6 +90,8 @@ std::vector<TMainForm::TFilterView> TMainForm::FilterViews() const {
   std::vector<TFilterView> views;
   std::size_t i = 0;
   for (const TFilterEntry& filter : FilterTable()) {
+    // The filters for deep pictures have no sample group.
+    if (filter.TakesLevels) continue;
     views.push_back({&filter, groups[i], previews[i], saves[i]});
     ++i;
   }
