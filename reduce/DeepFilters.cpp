@@ -73,10 +73,6 @@ inline void Store(std::uint8_t* out, const TPixel& pixel) {
   out[2] = pixel.Red;
 }
 
-std::int64_t Distance(std::int64_t a, std::int64_t b) {
-  return a > b ? a - b : b - a;
-}
-
 std::vector<std::int64_t> AllocateErrorRow(std::int32_t width) {
   try {
     // One column of padding on either side takes the shares that fall off the picture.
@@ -100,6 +96,31 @@ struct TDeepBandFilter::TState {
   // The ordered dither shares its rows between the parts.
   std::unique_ptr<TPartPool> Pool;
 
+  // The pixel of levels m − 1 .. m + 2 (m the level at or below wanted) whose luma is nearest
+  // wanted, as the definition chooses, but looking at two or three of them: the written luma
+  // never falls as the level rises (each channel is a floor of the level's luma plus a constant,
+  // clamped), so the nearest lies next to where wanted falls among them. Where two levels write
+  // the same luma they write the same bytes, so which of them counts as chosen does not matter.
+  TPixel Nearest(const TSource& source, std::int64_t wanted) const {
+    const std::int32_t m = Levels.LevelAtOrBelow(wanted);
+    const TPixel at = source.At(Levels, m, Grey);
+    const auto closer = [wanted](const TPixel& low, const TPixel& high) {
+      // low.Luma <= wanted < high.Luma; a tie goes to the lower level.
+      return high.Luma - wanted < wanted - low.Luma ? high : low;
+    };
+    if (at.Luma > wanted) {
+      if (m == 0) return at;
+      const TPixel down = source.At(Levels, m - 1, Grey);
+      return down.Luma <= wanted ? closer(down, at) : down;
+    }
+    if (m + 1 >= Levels.Count) return at;
+    const TPixel up = source.At(Levels, m + 1, Grey);
+    if (up.Luma > wanted) return closer(at, up);
+    if (m + 2 >= Levels.Count) return up;
+    const TPixel further = source.At(Levels, m + 2, Grey);
+    return further.Luma > wanted ? closer(up, further) : further;
+  }
+
   void DiffuseRow(std::int32_t y, const std::uint16_t* in, std::uint8_t* out) {
     // Floyd–Steinberg, serpentine: 7/16 on along the row, 3/16, 5/16 and 1/16 below (behind,
     // under, ahead), each share rounded to the nearest unit, halves up, the last the rest.
@@ -112,19 +133,7 @@ struct TDeepBandFilter::TState {
       const TSource source(in + 3 * static_cast<std::size_t>(x));
       const std::int64_t wanted =
           std::clamp<std::int64_t>(source.Luma + current[x], 0, kDeepLumaFull);
-      const std::int32_t below = Levels.LevelAtOrBelow(wanted);
-      const std::int32_t lowest = std::max(below - 1, 0);
-      const std::int32_t highest = std::min(below + 2, Levels.Count - 1);
-      TPixel best = source.At(Levels, lowest, Grey);
-      std::int64_t bestDistance = Distance(wanted, best.Luma);
-      for (std::int32_t k = lowest + 1; k <= highest; ++k) {
-        const TPixel candidate = source.At(Levels, k, Grey);
-        const std::int64_t distance = Distance(wanted, candidate.Luma);
-        if (distance < bestDistance) {
-          best = candidate;
-          bestDistance = distance;
-        }
-      }
+      const TPixel best = Nearest(source, wanted);
       Store(out + 3 * static_cast<std::size_t>(x), best);
       const std::int64_t e = wanted - best.Luma;
       // Arithmetic shifts: floors, as the definition's.
