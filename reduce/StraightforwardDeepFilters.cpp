@@ -81,17 +81,22 @@ TWritten WrittenPixel(const std::uint16_t* pixel, long double sourceLuma, const 
   return out;
 }
 
-// The highest level whose luma is at most wanted; level 0 when none is. The levels rise, so the
-// search stops at the first one above.
+// The highest level whose luma is at most wanted; level 0 when none is. The levels rise, so
+// halving the range of levels keeps it between one at or below wanted and one above it.
 std::int32_t LevelAtOrBelow(const TDeepLevels& levels, long double wanted) {
-  std::int32_t k = 0;
-  for (std::int32_t i = 1; i < levels.Count; ++i) {
+  std::int32_t low = 0;              // at or below wanted, or level 0
+  std::int32_t high = levels.Count;  // above wanted, or one past the last level
+  while (high - low > 1) {
+    const std::int32_t middle = low + (high - low) / 2;
     const long double luma =
-        static_cast<long double>(levels.Grey[static_cast<std::size_t>(i)]) * kChannelUnits;
-    if (luma > wanted) break;
-    k = i;
+        static_cast<long double>(levels.Grey[static_cast<std::size_t>(middle)]) * kChannelUnits;
+    if (luma <= wanted) {
+      low = middle;
+    } else {
+      high = middle;
+    }
   }
-  return k;
+  return low;
 }
 
 void Store(std::uint8_t* out, const TWritten& written) {
