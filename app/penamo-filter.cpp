@@ -56,7 +56,7 @@ void PrintUsage(std::ostream& out) {
     out << "  " << column << caption << '\n';
   };
   for (const TFilterEntry& filter : FilterTable())
-    line(filter.Name, filter.Caption);
+    if (!filter.TakesLevels) line(filter.Name, filter.Caption);
   line(kNoFilterName, kNoFilterCaption);
   out << "\n"
          "オプション:\n"
@@ -195,6 +195,8 @@ int Main(int argc, char** argv) {
   }
   if (operands.size() != 3) return UsageError("FILTER, INPUT, OUTPUT の三つを指定してください");
   const TFilterEntry* filter = FindFilter(operands[0]);
+  // The filters for deep pictures are not offered here yet.
+  if (filter != nullptr && filter->TakesLevels) filter = nullptr;
   if (filter == nullptr && operands[0] != kNoFilterName)
     return UsageError("不明なフィルタです: " + operands[0]);
 

@@ -12,6 +12,8 @@
 
 #include "BandWriter.h"
 #include "Cores.h"
+#include "DeepFilters.h"
+#include "DeepRowSource.h"
 #include "Exceptions.h"
 #include "FilterKernels.h"
 #include "FilterSteps.h"
@@ -126,6 +128,70 @@ class TAsideWriter {
   std::thread FThread;
 };
 
+// A band of 8-bit rows seen at 16 bits, for the filters that read deep rows.
+class TWidenedBand final : public TDeepRowSource {
+ public:
+  TWidenedBand(std::int32_t width, std::int32_t height) : FWidth(width), FHeight(height) {}
+
+  void Widen(std::int32_t first, std::int32_t count, const TRowSource& source) {
+    const std::size_t samples = 3 * static_cast<std::size_t>(FWidth);
+    FRows.resize(samples * static_cast<std::size_t>(count));
+    FFirst = first;
+    for (std::int32_t i = 0; i < count; ++i) {
+      const std::uint8_t* in = source.Row(first + i);
+      std::uint16_t* out = FRows.data() + samples * static_cast<std::size_t>(i);
+      for (std::size_t s = 0; s < samples; ++s)
+        out[s] = static_cast<std::uint16_t>(in[s] * 257u);
+    }
+  }
+
+  std::int32_t Width() const override { return FWidth; }
+  std::int32_t Height() const override { return FHeight; }
+  void ReadBand(std::int32_t, std::int32_t) override {}
+  const std::uint16_t* Row(std::int32_t y) const override {
+    return FRows.data() +
+           3 * static_cast<std::size_t>(FWidth) * static_cast<std::size_t>(y - FFirst);
+  }
+
+ private:
+  std::int32_t FWidth;
+  std::int32_t FHeight;
+  std::int32_t FFirst = 0;
+  std::vector<std::uint16_t> FRows;
+};
+
+// Every row of a source of width × height pixels through filterBand(first, count, out, stride)
+// into writer, band by band, then writer.Commit(); readBand(first, count) makes each band's
+// source rows ready first.
+template <typename ReadBand, typename FilterBand>
+void WriteInBands(std::int32_t width, std::int32_t height, TBandWriter& writer,
+                  const TBandOptions& options, ReadBand&& readBand, FilterBand&& filterBand) {
+  const std::size_t stride = 3 * static_cast<std::size_t>(width);
+  const std::int32_t bandRows =
+      options.BandRows > 0
+          ? std::min(options.BandRows, height)
+          : static_cast<std::int32_t>(std::clamp<std::size_t>(kBandBytes / stride, 1, height));
+  const std::size_t bandBytes = stride * static_cast<std::size_t>(bandRows);
+  // Two buffers when writing aside: one is filtered while the other is written.
+  std::vector<std::uint8_t> buffers[2] = {
+      AllocateBand(bandBytes),
+      options.WriteAside ? AllocateBand(bandBytes) : std::vector<std::uint8_t>()};
+  // Declared after the buffers: however this function is left, the band being written is
+  // finished before they go.
+  TAsideWriter aside(writer, options.WriteAside);
+  int current = 0;
+  for (std::int32_t first = 0; first < height; first += bandRows) {
+    const std::int32_t count = std::min(bandRows, height - first);
+    readBand(first, count);
+    std::uint8_t* band = buffers[current].data();
+    filterBand(first, count, band, stride);
+    aside.Write(first, count, band, stride);
+    if (options.WriteAside) current = 1 - current;
+  }
+  aside.Finish();
+  writer.Commit();
+}
+
 }  // namespace
 
 struct TBandFilter::TState {
@@ -142,6 +208,9 @@ struct TBandFilter::TState {
   std::unique_ptr<TDiffusionRun> Run;
   // The helpers, kept from band to band.
   std::unique_ptr<TPartPool> Pool;
+  // The filters for deep pictures, at their default options, over the rows widened.
+  std::unique_ptr<TDeepBandFilter> Deep;
+  std::unique_ptr<TWidenedBand> Widened;
 
   void StartParts(int wanted) {
     if (wanted > 1) Pool = std::make_unique<TPartPool>(wanted);
@@ -213,6 +282,12 @@ TBandFilter::TBandFilter(const TFilterEntry* filter, std::uint8_t strength, std:
     case TFilterId::DiffError32:
     case TFilterId::DiffError16:
       break;
+    case TFilterId::Diffusion:
+    case TFilterId::Ordered:
+      state.Deep =
+          std::make_unique<TDeepBandFilter>(filter->Id, TDeepOptions{}, width, height, parts);
+      state.Widened = std::make_unique<TWidenedBand>(width, height);
+      return;
   }
   // As the whole-picture diffusion: the error row first (its failure reaches the caller), then
   // the refusal of a strength above 100.
@@ -253,6 +328,11 @@ void TBandFilter::Filter(std::int32_t first, std::int32_t count, const TRowSourc
     case TFilterId::DiffError16:
       state.Diffuse(first, count, source, out, stride);
       return;
+    case TFilterId::Diffusion:
+    case TFilterId::Ordered:
+      state.Widened->Widen(first, count, source);
+      state.Deep->Filter(first, count, *state.Widened, out, stride);
+      return;
   }
 }
 
@@ -264,30 +344,28 @@ bool FilterInBands(const TFilterEntry* filter, std::uint8_t strength, TRowSource
   TBandFilter bandFilter(filter, strength, width, height, options.Parts);
   if (bandFilter.Refused()) return false;
 
-  const std::size_t stride = 3 * static_cast<std::size_t>(width);
-  const std::int32_t bandRows =
-      options.BandRows > 0
-          ? std::min(options.BandRows, height)
-          : static_cast<std::int32_t>(std::clamp<std::size_t>(kBandBytes / stride, 1, height));
-  const std::size_t bandBytes = stride * static_cast<std::size_t>(bandRows);
-  // Two buffers when writing aside: one is filtered while the other is written.
-  std::vector<std::uint8_t> buffers[2] = {
-      AllocateBand(bandBytes),
-      options.WriteAside ? AllocateBand(bandBytes) : std::vector<std::uint8_t>()};
-  // Declared after the buffers: however this function is left, the band being written is
-  // finished before they go.
-  TAsideWriter aside(writer, options.WriteAside);
-  int current = 0;
-  for (std::int32_t first = 0; first < height; first += bandRows) {
-    const std::int32_t count = std::min(bandRows, height - first);
-    source.ReadBand(first, count);
-    std::uint8_t* band = buffers[current].data();
-    bandFilter.Filter(first, count, source, band, stride);
-    aside.Write(first, count, band, stride);
-    if (options.WriteAside) current = 1 - current;
-  }
-  aside.Finish();
-  writer.Commit();
+  WriteInBands(
+      width, height, writer, options,
+      [&](std::int32_t first, std::int32_t count) { source.ReadBand(first, count); },
+      [&](std::int32_t first, std::int32_t count, std::uint8_t* out, std::size_t stride) {
+        bandFilter.Filter(first, count, source, out, stride);
+      });
+  return true;
+}
+
+bool FilterDeepInBands(const TFilterEntry& filter, const TDeepOptions& deepOptions,
+                       TDeepRowSource& source, TBandWriter& writer, const TBandOptions& options) {
+  if (!filter.TakesLevels || !ValidDeepOptions(deepOptions)) return false;
+  const std::int32_t width = source.Width();
+  const std::int32_t height = source.Height();
+  if (width <= 0 || height <= 0) return false;
+  TDeepBandFilter bandFilter(filter.Id, deepOptions, width, height, options.Parts);
+  WriteInBands(
+      width, height, writer, options,
+      [&](std::int32_t first, std::int32_t count) { source.ReadBand(first, count); },
+      [&](std::int32_t first, std::int32_t count, std::uint8_t* out, std::size_t stride) {
+        bandFilter.Filter(first, count, source, out, stride);
+      });
   return true;
 }
 

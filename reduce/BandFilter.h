@@ -14,7 +14,9 @@
 namespace penamo {
 
 class TBandWriter;
+class TDeepRowSource;
 class TRowSource;
+struct TDeepOptions;
 struct TFilterEntry;
 
 // A band of about this many bytes of output rows (at least one row): small enough that the
@@ -65,5 +67,14 @@ class TBandFilter {
 // (and EOutOfMemory) reach the caller; the writer is then never committed.
 bool FilterInBands(const TFilterEntry* filter, std::uint8_t strength, TRowSource& source,
                    TBandWriter& writer, const TBandOptions& options = {});
+
+// The same for a filter that reads deep rows (TFilterEntry::TakesLevels): every row of source
+// through filter at deepOptions into writer, band by band, then writer.Commit(). Returns false,
+// having written and committed nothing, when the picture is empty, the options are not valid or
+// the filter does not read deep rows. Errors reach the caller as FilterInBands's do. The bands
+// are byte for byte the rows of FilterDeepPicture.
+bool FilterDeepInBands(const TFilterEntry& filter, const TDeepOptions& deepOptions,
+                       TDeepRowSource& source, TBandWriter& writer,
+                       const TBandOptions& options = {});
 
 }  // namespace penamo

@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "DeepFilters.h"
 #include "YReduce.h"
 
 namespace penamo {
@@ -16,17 +17,30 @@ bool RunPatternDither16(TBitmap& Src, TBitmap& Dst, std::uint8_t) {
   return YPatternDither16(Src, Dst);
 }
 
-constexpr std::array<TFilterEntry, 5> kFilters = {{
+bool RunDiffusion(TBitmap& Src, TBitmap& Dst, std::uint8_t) {
+  return RunDeepOnBitmap(TFilterId::Diffusion, Src, Dst);
+}
+
+bool RunOrdered(TBitmap& Src, TBitmap& Dst, std::uint8_t) {
+  return RunDeepOnBitmap(TFilterId::Ordered, Src, Dst);
+}
+
+constexpr std::array<TFilterEntry, 7> kFilters = {{
     {TFilterId::PatternDither4, "pattern4", "4階調パターンディザ",
-     "ビットマップを4階調パターンディザフィルターをかけ出力する", false, RunPatternDither4},
+     "ビットマップを4階調パターンディザフィルターをかけ出力する", false, false, RunPatternDither4},
     {TFilterId::PatternDither16, "pattern16", "16階調パターンディザ",
-     "ビットマップを16階調パターンディザフィルターをかけ出力する", false, RunPatternDither16},
+     "ビットマップを16階調パターンディザフィルターをかけ出力する", false, false,
+     RunPatternDither16},
     {TFilterId::DiffError64, "diffusion64", "64レベル誤差拡散",
-     "ビットマップを64レベル誤差拡散フィルターをかけ出力する", true, YDiffError64},
+     "ビットマップを64レベル誤差拡散フィルターをかけ出力する", true, false, YDiffError64},
     {TFilterId::DiffError32, "diffusion32", "32レベル誤差拡散",
-     "ビットマップを32レベル誤差拡散フィルターをかけ出力する", true, YDiffError32},
+     "ビットマップを32レベル誤差拡散フィルターをかけ出力する", true, false, YDiffError32},
     {TFilterId::DiffError16, "diffusion16", "16レベル誤差拡散",
-     "ビットマップを16レベル誤差拡散フィルターをかけ出力する", true, YDiffError16},
+     "ビットマップを16レベル誤差拡散フィルターをかけ出力する", true, false, YDiffError16},
+    {TFilterId::Diffusion, "diffusion", "高精度誤差拡散",
+     "ビットマップを高精度誤差拡散フィルターをかけ出力する", false, true, RunDiffusion},
+    {TFilterId::Ordered, "ordered", "ブルーノイズディザ",
+     "ビットマップをブルーノイズディザフィルターをかけ出力する", false, true, RunOrdered},
 }};
 
 static_assert([] {

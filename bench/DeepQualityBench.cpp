@@ -1,0 +1,293 @@
+// How well the filters for deep pictures keep a smooth 16-bit gradation when it is cut to 8 bits,
+// beside plain rounding and a plain luma-only Floyd–Steinberg, on three pictures made here (a
+// sky, a dark ramp, a grey ramp; 2048 × 1536 each):
+//
+//   block luma error: the mean, over the picture's 8 × 8 blocks, of the distance between the
+//     block's mean written luma and its mean source luma, in 8-bit levels (luma
+//     0.299 R + 0.587 G + 0.114 B with 16-bit samples taken as v / 257);
+//   chroma error: the mean, over the pixels, of the distance in the (Cb, Cr) plane between the
+//     written pixel and its 16-bit source (Cb = −0.168736 R − 0.331264 G + 0.5 B,
+//     Cr = 0.5 R − 0.418688 G − 0.081312 B), in 8-bit levels, and the same as a ratio to
+//     rounding's.
+//
+//   penamo_deep_quality_bench                 the table for rounding and the filters
+//   penamo_deep_quality_bench --write DIR     also writes DIR/<picture>.png, 16 bits a sample
+//   penamo_deep_quality_bench --compare DIR   also measures DIR/<picture>-other.png (8 or 16
+//                                             bits), the same pictures through another tool
+//   penamo_deep_quality_bench --kernels       also every candidate diffusion kernel
+//
+// bench/deep-quality-bench.sh runs GEGL's Floyd–Steinberg dither through --write and --compare.
+#include <spng.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Bitmap.h"
+#include "DeepFilters.h"
+#include "DeepRowSource.h"
+#include "StraightforwardDeepFilters.h"
+
+namespace {
+
+using namespace penamo;
+
+constexpr int kWidth = 2048;
+constexpr int kHeight = 1536;
+
+struct TNamedPicture {
+  std::string Name;
+  TDeepPicture Picture;
+};
+
+TDeepPicture Make(const std::function<void(double u, double v, double* rgb)>& colour) {
+  TDeepPicture picture;
+  picture.Width = kWidth;
+  picture.Height = kHeight;
+  picture.Samples.resize(3 * static_cast<std::size_t>(kWidth) * kHeight);
+  for (int y = 0; y < kHeight; ++y) {
+    for (int x = 0; x < kWidth; ++x) {
+      double rgb[3];
+      colour(x / (kWidth - 1.0), y / (kHeight - 1.0), rgb);
+      std::uint16_t* pixel = picture.Row(y) + 3 * static_cast<std::size_t>(x);
+      for (int c = 0; c < 3; ++c)
+        pixel[2 - c] =
+            static_cast<std::uint16_t>(std::lround(std::clamp(rgb[c], 0.0, 1.0) * 65535));
+    }
+  }
+  return picture;
+}
+
+std::vector<TNamedPicture> MakePictures() {
+  std::vector<TNamedPicture> pictures;
+  // A clear sky: deep blue at the top to a pale haze at the horizon, a little warmer to one side.
+  pictures.push_back({"sky", Make([](double u, double v, double* rgb) {
+                        rgb[0] = 0.20 + 0.55 * v + 0.05 * u;
+                        rgb[1] = 0.38 + 0.42 * v + 0.02 * u;
+                        rgb[2] = 0.78 + 0.17 * v - 0.03 * u;
+                      })});
+  // A dark, slightly warm ramp: the shadows where banding shows most.
+  pictures.push_back({"dark-ramp", Make([](double u, double v, double* rgb) {
+                        rgb[0] = 0.10 * u + 0.004 * v;
+                        rgb[1] = 0.085 * u + 0.004 * v;
+                        rgb[2] = 0.07 * u + 0.004 * v;
+                      })});
+  // Black to white.
+  pictures.push_back({"grey-ramp", Make([](double u, double v, double* rgb) {
+                        rgb[0] = rgb[1] = rgb[2] = u * 0.98 + 0.02 * v;
+                      })});
+  return pictures;
+}
+
+struct TYCC {
+  double Y, Cb, Cr;
+};
+
+TYCC Convert(double b, double g, double r) {
+  return {0.299 * r + 0.587 * g + 0.114 * b, -0.168736 * r - 0.331264 * g + 0.5 * b,
+          0.5 * r - 0.418688 * g - 0.081312 * b};
+}
+
+struct TScore {
+  double BlockLuma = 0;
+  double Chroma = 0;
+};
+
+// out: packed 8-bit rows (blue, green, red).
+TScore Score(const TDeepPicture& source, const std::vector<std::uint8_t>& out) {
+  TScore score;
+  double chroma = 0;
+  double blocks = 0, blockError = 0;
+  for (int by = 0; by + 8 <= source.Height; by += 8) {
+    for (int bx = 0; bx + 8 <= source.Width; bx += 8) {
+      double sourceY = 0, writtenY = 0;
+      for (int y = by; y < by + 8; ++y) {
+        for (int x = bx; x < bx + 8; ++x) {
+          const std::uint16_t* in = source.Row(y) + 3 * static_cast<std::size_t>(x);
+          const std::uint8_t* o = out.data() + 3 * (static_cast<std::size_t>(y) * source.Width + x);
+          const TYCC s = Convert(in[0] / 257.0, in[1] / 257.0, in[2] / 257.0);
+          const TYCC w = Convert(o[0], o[1], o[2]);
+          sourceY += s.Y;
+          writtenY += w.Y;
+          chroma += std::hypot(s.Cb - w.Cb, s.Cr - w.Cr);
+        }
+      }
+      blockError += std::fabs(sourceY - writtenY) / 64;
+      ++blocks;
+    }
+  }
+  score.BlockLuma = blockError / blocks;
+  score.Chroma = chroma / (blocks * 64);
+  return score;
+}
+
+std::vector<std::uint8_t> Rounded(const TDeepPicture& picture) {
+  std::vector<std::uint8_t> out(picture.Samples.size());
+  for (std::size_t i = 0; i < out.size(); ++i)
+    out[i] = static_cast<std::uint8_t>((picture.Samples[i] * 2u + 257u) / 514u);
+  return out;
+}
+
+// The plain way: luma error diffusion (Floyd–Steinberg, left to right) to the nearest whole
+// 8-bit level of luma, each pixel rebuilt by adding the level's offset to its channels and
+// rounding them, the error carried against the luma of the pixel so written.
+std::vector<std::uint8_t> PlainDiffusion(const TDeepPicture& picture) {
+  const int w = picture.Width;
+  std::vector<std::uint8_t> out(picture.Samples.size());
+  std::vector<double> current(w + 2, 0.0), next(w + 2, 0.0);
+  for (int y = 0; y < picture.Height; ++y) {
+    for (int x = 0; x < w; ++x) {
+      const std::uint16_t* in = picture.Row(y) + 3 * static_cast<std::size_t>(x);
+      const double luma = Convert(in[0] / 257.0, in[1] / 257.0, in[2] / 257.0).Y;
+      const double wanted = luma + current[x + 1];
+      const double level = std::clamp(std::round(wanted), 0.0, 255.0);
+      std::uint8_t* o = out.data() + 3 * (static_cast<std::size_t>(y) * w + x);
+      for (int c = 0; c < 3; ++c)
+        o[c] = static_cast<std::uint8_t>(
+            std::clamp(std::round(in[c] / 257.0 + level - luma), 0.0, 255.0));
+      const double e = wanted - Convert(o[0], o[1], o[2]).Y;
+      current[x + 2] += e * 7 / 16;
+      next[x] += e * 3 / 16;
+      next[x + 1] += e * 5 / 16;
+      next[x + 2] += e / 16;
+    }
+    current.swap(next);
+    std::fill(next.begin(), next.end(), 0.0);
+  }
+  return out;
+}
+
+std::vector<std::uint8_t> Filtered(TFilterId filter, const TDeepPicture& picture) {
+  TBitmap out;
+  if (!FilterDeepPicture(filter, picture, out, {})) return {};
+  std::vector<std::uint8_t> bytes;
+  bytes.reserve(picture.Samples.size());
+  for (int y = 0; y < out.Height(); ++y) {
+    const std::uint8_t* row = out.ConstRowAddress(y);
+    bytes.insert(bytes.end(), row, row + 3 * static_cast<std::size_t>(out.Width()));
+  }
+  return bytes;
+}
+
+bool WritePng16(const std::string& path, const TDeepPicture& picture) {
+  // Red, green, blue samples in the host's byte order: libspng stores them big-endian itself.
+  std::vector<std::uint16_t> rows(picture.Samples.size());
+  for (std::size_t p = 0; p < picture.Samples.size(); p += 3)
+    for (int c = 0; c < 3; ++c)
+      rows[p + c] = picture.Samples[p + 2 - c];
+  FILE* file = std::fopen(path.c_str(), "wb");
+  if (file == nullptr) return false;
+  spng_ctx* ctx = spng_ctx_new(SPNG_CTX_ENCODER);
+  spng_ihdr ihdr{};
+  ihdr.width = static_cast<std::uint32_t>(picture.Width);
+  ihdr.height = static_cast<std::uint32_t>(picture.Height);
+  ihdr.bit_depth = 16;
+  ihdr.color_type = SPNG_COLOR_TYPE_TRUECOLOR;
+  bool ok =
+      spng_set_png_file(ctx, file) == 0 && spng_set_ihdr(ctx, &ihdr) == 0 &&
+      spng_encode_image(ctx, rows.data(), rows.size() * 2, SPNG_FMT_PNG, SPNG_ENCODE_FINALIZE) == 0;
+  spng_ctx_free(ctx);
+  ok = std::fclose(file) == 0 && ok;
+  return ok;
+}
+
+// An RGB or RGBA PNG of 8 or 16 bits as packed 8-bit blue, green, red (16-bit samples rounded).
+std::vector<std::uint8_t> ReadPng(const std::string& path, int width, int height) {
+  FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) return {};
+  spng_ctx* ctx = spng_ctx_new(0);
+  spng_ihdr ihdr{};
+  std::vector<std::uint8_t> out;
+  std::size_t size = 0;
+  if (spng_set_png_file(ctx, file) == 0 && spng_get_ihdr(ctx, &ihdr) == 0 &&
+      static_cast<int>(ihdr.width) == width && static_cast<int>(ihdr.height) == height &&
+      spng_decoded_image_size(ctx, SPNG_FMT_RGBA16, &size) == 0) {
+    std::vector<std::uint8_t> rgba(size);
+    if (spng_decode_image(ctx, rgba.data(), size, SPNG_FMT_RGBA16, 0) == 0) {
+      out.resize(3 * static_cast<std::size_t>(width) * height);
+      for (std::size_t p = 0; p < out.size() / 3; ++p) {
+        for (int c = 0; c < 3; ++c) {
+          std::uint16_t v;
+          std::memcpy(&v, rgba.data() + 8 * p + 2 * c, 2);  // host order
+          out[3 * p + 2 - c] = static_cast<std::uint8_t>((v * 2u + 257u) / 514u);
+        }
+      }
+    }
+  }
+  spng_ctx_free(ctx);
+  std::fclose(file);
+  return out;
+}
+
+void Print(const std::string& picture, const std::string& method, const TScore& score,
+           const TScore& rounding) {
+  // A grey picture rounds without any chroma error: there is no ratio then.
+  if (rounding.Chroma < 1e-9) {
+    std::printf("%-10s %-40s %8.4f %8.4f %7s\n", picture.c_str(), method.c_str(), score.BlockLuma,
+                score.Chroma, "-");
+    return;
+  }
+  std::printf("%-10s %-40s %8.4f %8.4f %6.3fx\n", picture.c_str(), method.c_str(), score.BlockLuma,
+              score.Chroma, score.Chroma / rounding.Chroma);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string writeDir, compareDir;
+  bool kernels = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--write" && i + 1 < argc) {
+      writeDir = argv[++i];
+    } else if (arg == "--compare" && i + 1 < argc) {
+      compareDir = argv[++i];
+    } else if (arg == "--kernels") {
+      kernels = true;
+    } else {
+      std::fprintf(stderr, "usage: %s [--write DIR] [--compare DIR] [--kernels]\n", argv[0]);
+      return 2;
+    }
+  }
+  const std::vector<TNamedPicture> pictures = MakePictures();
+  if (!writeDir.empty()) {
+    for (const TNamedPicture& p : pictures) {
+      if (!WritePng16(writeDir + "/" + p.Name + ".png", p.Picture)) {
+        std::fprintf(stderr, "cannot write %s/%s.png\n", writeDir.c_str(), p.Name.c_str());
+        return 1;
+      }
+    }
+    if (compareDir.empty()) return 0;
+  }
+  std::printf("%-10s %-40s %8s %8s %7s\n", "picture", "method", "block-Y", "chroma", "ratio");
+  for (const TNamedPicture& p : pictures) {
+    const TScore rounding = Score(p.Picture, Rounded(p.Picture));
+    Print(p.Name, "rounding to 8 bits", rounding, rounding);
+    Print(p.Name, "plain luma Floyd-Steinberg", Score(p.Picture, PlainDiffusion(p.Picture)),
+          rounding);
+    Print(p.Name, "diffusion, 256 levels",
+          Score(p.Picture, Filtered(TFilterId::Diffusion, p.Picture)), rounding);
+    Print(p.Name, "ordered, 256 levels", Score(p.Picture, Filtered(TFilterId::Ordered, p.Picture)),
+          rounding);
+    if (kernels) {
+      for (const auto& kernel : straightforward::CandidateKernels())
+        Print(p.Name, "definition, " + std::string(kernel.Name),
+              Score(p.Picture, straightforward::DeepDiffusion(p.Picture, {}, kernel)), rounding);
+    }
+    if (!compareDir.empty()) {
+      const std::vector<std::uint8_t> other =
+          ReadPng(compareDir + "/" + p.Name + "-other.png", kWidth, kHeight);
+      if (other.empty()) {
+        std::fprintf(stderr, "cannot read %s/%s-other.png\n", compareDir.c_str(), p.Name.c_str());
+        return 1;
+      }
+      Print(p.Name, "other tool", Score(p.Picture, other), rounding);
+    }
+  }
+  return 0;
+}

@@ -1,0 +1,244 @@
+#include "StraightforwardDeepFilters.h"
+
+#include <cmath>
+
+#include "BlueNoise.h"
+#include "DeepRowSource.h"
+#include "YCbCr.h"
+
+namespace penamo::straightforward {
+
+namespace {
+
+constexpr long double kFull = static_cast<long double>(kDeepLumaFull);
+constexpr long double kChannelUnits = static_cast<long double>(kByteLevelUnits);
+
+struct TWritten {
+  std::uint8_t Blue = 0;
+  std::uint8_t Green = 0;
+  std::uint8_t Red = 0;
+  long double Luma = 0;
+};
+
+long double SourceLuma(const std::uint16_t* pixel) {
+  const long double blue = pixel[0];
+  const long double green = pixel[1];
+  const long double red = pixel[2];
+  long double sum = red * 299.0L;
+  long double term = green * 587.0L;
+  sum = sum + term;
+  term = blue * 114.0L;
+  sum = sum + term;
+  return sum;
+}
+
+// One channel shifted by the luma offset and rounded to 8 bits, halves up, then clamped:
+// floor((1000 × channel + offset + 128500) / 257000). The numerator is a whole number below
+// 2^40, so the quotient's error is far below the 1/257000 by which a fraction lies from a whole
+// number, and the floor is the exact integer floor.
+std::uint8_t ShiftedChannel(std::uint16_t channel, long double offset) {
+  const long double c = channel;
+  long double n = c * 1000.0L;
+  n = n + offset;
+  n = n + kChannelUnits / 2.0L;
+  long double q = n / kChannelUnits;
+  q = std::floor(q);
+  if (q < 0.0L) return 0;
+  if (q > 255.0L) return 255;
+  return static_cast<std::uint8_t>(q);
+}
+
+long double WrittenLuma(std::uint8_t blue, std::uint8_t green, std::uint8_t red) {
+  const long double b = blue;
+  const long double g = green;
+  const long double r = red;
+  long double sum = r * 299.0L;
+  long double term = g * 587.0L;
+  sum = sum + term;
+  term = b * 114.0L;
+  sum = sum + term;
+  return sum * 257.0L;
+}
+
+// The pixel written for level k: in grey mode the level's grey; otherwise the source with the
+// same luma offset added to all three channels (which leaves Cb and Cr as they are, the weights
+// summing to one and each chroma's summing to zero), rounded and clamped.
+TWritten WrittenPixel(const std::uint16_t* pixel, long double sourceLuma, const TDeepLevels& levels,
+                      std::int32_t k, bool grey) {
+  TWritten out;
+  if (grey) {
+    const auto g = static_cast<std::uint8_t>(levels.Grey[static_cast<std::size_t>(k)]);
+    out.Blue = out.Green = out.Red = g;
+  } else {
+    const long double target =
+        static_cast<long double>(levels.Grey[static_cast<std::size_t>(k)]) * kChannelUnits;
+    const long double offset = target - sourceLuma;
+    out.Blue = ShiftedChannel(pixel[0], offset);
+    out.Green = ShiftedChannel(pixel[1], offset);
+    out.Red = ShiftedChannel(pixel[2], offset);
+  }
+  out.Luma = WrittenLuma(out.Blue, out.Green, out.Red);
+  return out;
+}
+
+// The highest level whose luma is at most wanted; level 0 when none is. The levels rise, so
+// halving the range of levels keeps it between one at or below wanted and one above it.
+std::int32_t LevelAtOrBelow(const TDeepLevels& levels, long double wanted) {
+  std::int32_t low = 0;              // at or below wanted, or level 0
+  std::int32_t high = levels.Count;  // above wanted, or one past the last level
+  while (high - low > 1) {
+    const std::int32_t middle = low + (high - low) / 2;
+    const long double luma =
+        static_cast<long double>(levels.Grey[static_cast<std::size_t>(middle)]) * kChannelUnits;
+    if (luma <= wanted) {
+      low = middle;
+    } else {
+      high = middle;
+    }
+  }
+  return low;
+}
+
+void Store(std::uint8_t* out, const TWritten& written) {
+  out[0] = written.Blue;
+  out[1] = written.Green;
+  out[2] = written.Red;
+}
+
+std::vector<TDiffusionKernel> MakeKernels() {
+  return {
+      {"floyd-steinberg, serpentine", 16, {{1, 0, 7}, {-1, 1, 3}, {0, 1, 5}, {1, 1, 1}}, true},
+      {"floyd-steinberg", 16, {{1, 0, 7}, {-1, 1, 3}, {0, 1, 5}, {1, 1, 1}}, false},
+      {"jarvis-judice-ninke, serpentine",
+       48,
+       {{1, 0, 7},
+        {2, 0, 5},
+        {-2, 1, 3},
+        {-1, 1, 5},
+        {0, 1, 7},
+        {1, 1, 5},
+        {2, 1, 3},
+        {-2, 2, 1},
+        {-1, 2, 3},
+        {0, 2, 5},
+        {1, 2, 3},
+        {2, 2, 1}},
+       true},
+      {"sierra-lite, serpentine", 4, {{1, 0, 2}, {-1, 1, 1}, {0, 1, 1}}, true},
+  };
+}
+
+}  // namespace
+
+const std::vector<TDiffusionKernel>& CandidateKernels() {
+  static const std::vector<TDiffusionKernel> kernels = MakeKernels();
+  return kernels;
+}
+
+const TDiffusionKernel& DiffusionKernel() {
+  return CandidateKernels().front();
+}
+
+std::vector<std::uint8_t> DeepDiffusion(const TDeepPicture& picture, const TDeepOptions& options,
+                                        const TDiffusionKernel& kernel) {
+  const std::int32_t width = picture.Width;
+  const std::int32_t height = picture.Height;
+  const TDeepLevels levels = MakeDeepLevels(options.Levels);
+  std::int32_t reach = 0;
+  for (const TDiffusionTap& tap : kernel.Taps)
+    reach = tap.DY > reach ? tap.DY : reach;
+  const auto w = static_cast<std::size_t>(width);
+  std::vector<std::uint8_t> out(3 * w * static_cast<std::size_t>(height));
+  // The error each pixel receives, for every row of the picture.
+  std::vector<long double> error(w * static_cast<std::size_t>(height + reach), 0.0L);
+  const long double denominator = kernel.Denominator;
+  for (std::int32_t y = 0; y < height; ++y) {
+    const bool backwards = kernel.Serpentine && y % 2 == 1;
+    for (std::int32_t i = 0; i < width; ++i) {
+      const std::int32_t x = backwards ? width - 1 - i : i;
+      const std::uint16_t* pixel = picture.Row(y) + 3 * static_cast<std::size_t>(x);
+      const long double source = SourceLuma(pixel);
+      long double wanted = source + error[static_cast<std::size_t>(y) * w + x];
+      if (wanted < 0.0L) wanted = 0.0L;
+      if (wanted > kFull) wanted = kFull;
+
+      // The candidates: the levels on either side of the wanted luma and one more each way;
+      // the nearest written luma wins, the lower level on a tie.
+      const std::int32_t below = LevelAtOrBelow(levels, wanted);
+      TWritten best;
+      long double bestDistance = 0.0L;
+      bool found = false;
+      for (std::int32_t k = below - 1; k <= below + 2; ++k) {
+        if (k < 0 || k >= levels.Count) continue;
+        const TWritten candidate = WrittenPixel(pixel, source, levels, k, options.Grey);
+        const long double distance = std::fabs(wanted - candidate.Luma);
+        if (!found || distance < bestDistance) {
+          best = candidate;
+          bestDistance = distance;
+          found = true;
+        }
+      }
+      Store(out.data() + 3 * (static_cast<std::size_t>(y) * w + x), best);
+
+      // The error is handed on in shares rounded to the nearest whole unit (halves up), the
+      // last tap taking the rest; shares falling outside the picture are dropped.
+      const long double e = wanted - best.Luma;
+      long double handed = 0.0L;
+      for (std::size_t t = 0; t < kernel.Taps.size(); ++t) {
+        const TDiffusionTap& tap = kernel.Taps[t];
+        long double share = 0.0L;
+        if (t + 1 < kernel.Taps.size()) {
+          const long double weight = tap.Weight;
+          share = e * weight;
+          share = share + denominator / 2.0L;
+          share = share / denominator;
+          share = std::floor(share);
+          handed = handed + share;
+        } else {
+          share = e - handed;
+        }
+        const std::int32_t tx = backwards ? x - tap.DX : x + tap.DX;
+        if (tx < 0 || tx >= width) continue;
+        long double& slot = error[static_cast<std::size_t>(y + tap.DY) * w + tx];
+        slot = slot + share;
+      }
+    }
+  }
+  return out;
+}
+
+std::vector<std::uint8_t> DeepOrdered(const TDeepPicture& picture, const TDeepOptions& options) {
+  const std::int32_t width = picture.Width;
+  const std::int32_t height = picture.Height;
+  const TDeepLevels levels = MakeDeepLevels(options.Levels);
+  const auto w = static_cast<std::size_t>(width);
+  std::vector<std::uint8_t> out(3 * w * static_cast<std::size_t>(height));
+  for (std::int32_t y = 0; y < height; ++y) {
+    for (std::int32_t x = 0; x < width; ++x) {
+      const std::uint16_t* pixel = picture.Row(y) + 3 * static_cast<std::size_t>(x);
+      const long double source = SourceLuma(pixel);
+      const std::int32_t below = LevelAtOrBelow(levels, source);
+      TWritten chosen = WrittenPixel(pixel, source, levels, below, options.Grey);
+      if (below + 1 < levels.Count) {
+        // The upper level is taken with the chance that puts the mean written luma on the
+        // source's: where (source − low) / (high − low) exceeds the cell's threshold
+        // (rank + 1/2) / 4096.
+        const TWritten upper = WrittenPixel(pixel, source, levels, below + 1, options.Grey);
+        const long double span = upper.Luma - chosen.Luma;
+        if (span > 0.0L) {
+          const long double rank = kBlueNoise64[y % kBlueNoiseSize][x % kBlueNoiseSize];
+          long double left = source - chosen.Luma;
+          left = left * 8192.0L;
+          long double right = rank * 2.0L;
+          right = right + 1.0L;
+          right = right * span;
+          if (left > right) chosen = upper;
+        }
+      }
+      Store(out.data() + 3 * (static_cast<std::size_t>(y) * w + x), chosen);
+    }
+  }
+  return out;
+}
+
+}  // namespace penamo::straightforward

@@ -1,0 +1,328 @@
+// The filters for deep pictures: the fast filters give exactly what their straightforward
+// definition gives, over every 8-bit colour and over structured and random 16-bit pictures; the
+// levels, the grey output, the widened 8-bit rows and the banded save behave as promised.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "BandFilter.h"
+#include "BandWriter.h"
+#include "Bitmap.h"
+#include "BlueNoise.h"
+#include "DeepFilters.h"
+#include "DeepLevels.h"
+#include "DeepRowSource.h"
+#include "FilterTable.h"
+#include "Pictures.h"
+#include "RowSource.h"
+#include "StraightforwardDeepFilters.h"
+
+namespace penamo {
+namespace {
+
+using testing_pictures::MakeRandom;
+using testing_pictures::PixelBytes;
+
+constexpr TFilterId kDeepFilters[] = {TFilterId::Diffusion, TFilterId::Ordered};
+
+std::string NameOf(TFilterId filter) {
+  return std::string(FilterEntry(filter).Name);
+}
+
+TDeepPicture MakeDeep(
+    std::int32_t width, std::int32_t height,
+    const std::function<void(std::int32_t x, std::int32_t y, std::uint16_t*)>& fill) {
+  TDeepPicture picture;
+  picture.Width = width;
+  picture.Height = height;
+  picture.Samples.resize(3 * static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
+  for (std::int32_t y = 0; y < height; ++y)
+    for (std::int32_t x = 0; x < width; ++x)
+      fill(x, y, picture.Row(y) + 3 * static_cast<std::size_t>(x));
+  return picture;
+}
+
+// Random samples, with runs of the extremes and of saturated colours, where clamping decides.
+TDeepPicture MakeRandomDeep(std::int32_t width, std::int32_t height, std::uint32_t seed) {
+  std::mt19937 random(seed);
+  return MakeDeep(width, height, [&](std::int32_t, std::int32_t, std::uint16_t* pixel) {
+    const std::uint32_t kind = random() % 8;
+    for (int c = 0; c < 3; ++c) {
+      const auto value = static_cast<std::uint16_t>(random());
+      pixel[c] = kind == 0 ? 0 : kind == 1 ? 65535 : kind == 2 ? (value & 1 ? 65535 : 0) : value;
+    }
+  });
+}
+
+// A smooth sky-like gradient: blue rising across, red and green slowly down.
+TDeepPicture MakeGradient(std::int32_t width, std::int32_t height) {
+  return MakeDeep(width, height, [&](std::int32_t x, std::int32_t y, std::uint16_t* pixel) {
+    pixel[0] = static_cast<std::uint16_t>(30000 + 30000 * x / std::max(1, width - 1));
+    pixel[1] = static_cast<std::uint16_t>(20000 + 9000 * y / std::max(1, height - 1));
+    pixel[2] = static_cast<std::uint16_t>(12000 + 5000 * (x + y) / std::max(1, width + height - 2));
+  });
+}
+
+std::vector<std::uint8_t> Reference(TFilterId filter, const TDeepPicture& picture,
+                                    const TDeepOptions& options) {
+  return filter == TFilterId::Diffusion ? straightforward::DeepDiffusion(picture, options)
+                                        : straightforward::DeepOrdered(picture, options);
+}
+
+std::vector<std::uint8_t> Fast(TFilterId filter, const TDeepPicture& picture,
+                               const TDeepOptions& options) {
+  TBitmap out;
+  EXPECT_TRUE(FilterDeepPicture(filter, picture, out, options));
+  return PixelBytes(out);
+}
+
+// ---- Exactness ----
+
+// All 2^24 colours, one picture of 256 × 256 per red value; the diffusion's error runs over each
+// picture, so the colours also meet a wide spread of carried errors.
+void ExpectEveryEightBitColourExact(TFilterId filter) {
+  for (int red = 0; red < 256; ++red) {
+    const TDeepPicture picture =
+        MakeDeep(256, 256, [red](std::int32_t x, std::int32_t y, std::uint16_t* pixel) {
+          pixel[0] = static_cast<std::uint16_t>(x * 257);
+          pixel[1] = static_cast<std::uint16_t>(y * 257);
+          pixel[2] = static_cast<std::uint16_t>(red * 257);
+        });
+    const TDeepOptions options{red % 2 == 0 ? 256 : 2 + red % 97, red % 3 == 0};
+    ASSERT_EQ(Fast(filter, picture, options), Reference(filter, picture, options))
+        << "red " << red << ", " << options.Levels << " levels, grey " << options.Grey;
+  }
+}
+
+TEST(DeepFilterExactness, EveryEightBitColourDiffusesAsDefined) {
+  ExpectEveryEightBitColourExact(TFilterId::Diffusion);
+}
+
+TEST(DeepFilterExactness, EveryEightBitColourDithersAsDefined) {
+  ExpectEveryEightBitColourExact(TFilterId::Ordered);
+}
+
+TEST(DeepFilterExactness, RandomAndStructuredDeepPicturesGiveTheDefinitionsBytes) {
+  const std::int32_t levelCounts[] = {2, 3, 4, 5, 16, 17, 64, 100, 255, 256};
+  std::vector<TDeepPicture> pictures = {
+      MakeRandomDeep(67, 23, 1), MakeRandomDeep(1, 40, 2), MakeRandomDeep(40, 1, 3),
+      MakeRandomDeep(129, 64, 4), MakeGradient(300, 20),
+      // Saturated colours at every level of luma, and all-black and all-white rows.
+      MakeDeep(64, 32,
+               [](std::int32_t x, std::int32_t y, std::uint16_t* pixel) {
+                 const auto v = static_cast<std::uint16_t>(x * 1040);
+                 pixel[0] = y % 3 == 0 ? v : 0;
+                 pixel[1] = y % 3 == 1 ? v : 65535 * (y % 5 == 0);
+                 pixel[2] = y % 3 == 2 ? v : 0;
+               }),
+      MakeDeep(20, 6, [](std::int32_t, std::int32_t y, std::uint16_t* pixel) {
+        pixel[0] = pixel[1] = pixel[2] = y % 2 ? 65535 : 0;
+      })};
+  for (std::uint32_t seed = 10; seed < 30; ++seed)
+    pictures.push_back(MakeRandomDeep(5 + seed % 13, 3 + seed % 7, seed));
+  for (TFilterId filter : kDeepFilters) {
+    for (std::size_t p = 0; p < pictures.size(); ++p) {
+      for (std::int32_t levels : levelCounts) {
+        for (bool grey : {false, true}) {
+          const TDeepOptions options{levels, grey};
+          ASSERT_EQ(Fast(filter, pictures[p], options), Reference(filter, pictures[p], options))
+              << NameOf(filter) << ", picture " << p << ", " << levels << " levels, grey " << grey;
+        }
+      }
+    }
+  }
+}
+
+// ---- Levels and grey output ----
+
+TEST(DeepFilterLevels, GreyOutputHoldsOnlyTheLevelsAndEveryCountKeepsBlackAndWhite) {
+  const TDeepPicture picture = MakeRandomDeep(24, 16, 77);
+  const TDeepPicture ends = MakeDeep(8, 2, [](std::int32_t, std::int32_t y, std::uint16_t* pixel) {
+    pixel[0] = pixel[1] = pixel[2] = y == 0 ? 0 : 65535;
+  });
+  for (TFilterId filter : kDeepFilters) {
+    for (std::int32_t n = kMinDeepLevels; n <= kMaxDeepLevels; ++n) {
+      SCOPED_TRACE(NameOf(filter) + ", " + std::to_string(n) + " levels");
+      std::set<int> allowed;
+      for (std::int32_t k = 0; k < n; ++k)
+        allowed.insert(static_cast<int>(std::lround(k * 255.0 / (n - 1) + 1e-9)));
+      ASSERT_EQ(allowed.size(), static_cast<std::size_t>(n));
+      const std::vector<std::uint8_t> out = Fast(filter, picture, {n, true});
+      for (std::size_t i = 0; i < out.size(); i += 3) {
+        ASSERT_EQ(out[i], out[i + 1]);
+        ASSERT_EQ(out[i], out[i + 2]);
+        ASSERT_TRUE(allowed.count(out[i])) << int{out[i]} << " is no level";
+      }
+      for (bool grey : {false, true}) {
+        const std::vector<std::uint8_t> bw = Fast(filter, ends, {n, grey});
+        EXPECT_EQ(std::count(bw.begin(), bw.begin() + 24, 0), 24) << "black stays black";
+        EXPECT_EQ(std::count(bw.begin() + 24, bw.end(), 255), 24) << "white stays white";
+      }
+    }
+  }
+}
+
+TEST(DeepFilterLevels, PowerOfTwoCountsFitTheirBitsExactly) {
+  // For 2, 4, 16 and 256 levels, level k is k × 255 / (N − 1) exactly: a grey panel's own levels.
+  for (std::int32_t bits : {1, 2, 4, 8}) {
+    const std::int32_t n = 1 << bits;
+    for (std::int32_t k = 0; k < n; ++k)
+      EXPECT_EQ(LevelGrey(k, n) * (n - 1), k * 255) << n << " levels, level " << k;
+  }
+  EXPECT_EQ(LevelGrey(1, 3), 128) << "a half rounds up";
+}
+
+TEST(DeepFilterLevels, ColourOutputKeepsChromaAndFollowsTheSourceLuma) {
+  // A 16-bit gradient at 256 levels: the written pixels' block means follow the source's luma
+  // far closer than one level, and no pixel's chroma moves by more than 8-bit rounding allows.
+  const TDeepPicture picture = MakeGradient(256, 128);
+  for (TFilterId filter : kDeepFilters) {
+    SCOPED_TRACE(NameOf(filter));
+    const std::vector<std::uint8_t> out = Fast(filter, picture, {});
+    double worstBlock = 0;
+    double worstChroma = 0;
+    for (std::int32_t by = 0; by < 128; by += 8) {
+      for (std::int32_t bx = 0; bx < 256; bx += 8) {
+        double sourceSum = 0, writtenSum = 0;
+        for (std::int32_t y = by; y < by + 8; ++y) {
+          for (std::int32_t x = bx; x < bx + 8; ++x) {
+            const std::uint16_t* in = picture.Row(y) + 3 * x;
+            const std::uint8_t* o = out.data() + 3 * (256 * y + x);
+            sourceSum += static_cast<double>(DeepLuma(in[0], in[1], in[2])) / kByteLevelUnits;
+            writtenSum += static_cast<double>(ByteLuma(o[0], o[1], o[2])) / kByteLevelUnits;
+            const double cb = (in[0] - in[2]) / 257.0 - (o[0] - o[2]);
+            const double cr = (in[2] - in[1]) / 257.0 - (o[2] - o[1]);
+            worstChroma = std::max({worstChroma, std::fabs(cb), std::fabs(cr)});
+          }
+        }
+        worstBlock = std::max(worstBlock, std::fabs(sourceSum - writtenSum) / 64);
+      }
+    }
+    EXPECT_LT(worstBlock, 0.25) << "block means follow the source";
+    EXPECT_LE(worstChroma, 1.0 + 1e-9) << "chroma only as rounding moves it";
+  }
+}
+
+// ---- Sources and bands ----
+
+TEST(DeepFilterSources, AnEightBitPictureWidenedGivesWhatItsDeepCopyGives) {
+  TBitmap bitmap;
+  MakeRandom(bitmap, 45, 17, 5);
+  const TDeepPicture deep =
+      MakeDeep(45, 17, [&](std::int32_t x, std::int32_t y, std::uint16_t* pixel) {
+        const std::uint8_t* in = bitmap.RowAddress(y) + 3 * x;
+        for (int c = 0; c < 3; ++c)
+          pixel[c] = static_cast<std::uint16_t>(in[c] * 257);
+      });
+  for (TFilterId filter : kDeepFilters) {
+    for (const TDeepOptions options :
+         {TDeepOptions{}, TDeepOptions{4, true}, TDeepOptions{7, false}}) {
+      TBitmapRows rows(bitmap);
+      TWidenedRows widened(rows);
+      TBitmap out;
+      ASSERT_TRUE(FilterDeepPicture(filter, widened, out, options));
+      EXPECT_EQ(PixelBytes(out), Fast(filter, deep, options)) << NameOf(filter);
+    }
+    // The table's Run is the default options over the widened picture.
+    TBitmap out;
+    ASSERT_TRUE(FilterEntry(filter).Run(bitmap, out, kFullStrength));
+    EXPECT_EQ(PixelBytes(out), Fast(filter, deep, {}));
+  }
+}
+
+class TMemoryWriter final : public TBandWriter {
+ public:
+  explicit TMemoryWriter(std::int32_t width) : FWidth(width) {}
+  void WriteBand(std::int32_t first, std::int32_t count, const std::uint8_t* rows,
+                 std::size_t stride) override {
+    EXPECT_EQ(first, FNext);
+    for (std::int32_t i = 0; i < count; ++i)
+      Pixels.insert(Pixels.end(), rows + i * stride, rows + i * stride + 3 * FWidth);
+    FNext = first + count;
+  }
+  void Commit() override { ++Commits; }
+  std::vector<std::uint8_t> Pixels;
+  int Commits = 0;
+
+ private:
+  std::int32_t FWidth;
+  std::int32_t FNext = 0;
+};
+
+TEST(DeepFilterBands, BandsOfAnyHeightAndPartsGiveTheWholePicturesRows) {
+  const TDeepPicture picture = MakeRandomDeep(300, 37, 9);
+  for (TFilterId filter : kDeepFilters) {
+    for (const TDeepOptions options : {TDeepOptions{}, TDeepOptions{16, true}}) {
+      const std::vector<std::uint8_t> whole = Fast(filter, picture, options);
+      for (std::int32_t bandRows : {1, 2, 5, 36, 37, 100}) {
+        for (int parts : {1, 2, 3}) {
+          for (bool aside : {false, true}) {
+            TDeepPictureRows rows(picture);
+            TMemoryWriter writer(picture.Width);
+            ASSERT_TRUE(FilterDeepInBands(FilterEntry(filter), options, rows, writer,
+                                          {bandRows, parts, aside}));
+            EXPECT_EQ(writer.Commits, 1);
+            EXPECT_EQ(writer.Pixels, whole)
+                << NameOf(filter) << ", bands of " << bandRows << ", " << parts << " parts";
+          }
+        }
+      }
+    }
+  }
+}
+
+TEST(DeepFilterBands, RefusalsWriteNothingAndLeaveThePictureAlone) {
+  const TDeepPicture picture = MakeRandomDeep(4, 4, 3);
+  const TDeepPicture empty;
+  for (TFilterId filter : kDeepFilters) {
+    for (std::int32_t levels : {-1, 0, 1, 257, 1000}) {
+      TDeepPictureRows rows(picture);
+      TMemoryWriter writer(4);
+      EXPECT_FALSE(FilterDeepInBands(FilterEntry(filter), {levels, false}, rows, writer));
+      EXPECT_EQ(writer.Commits, 0);
+      TBitmap out;
+      MakeRandom(out, 3, 2, 1);
+      const std::vector<std::uint8_t> before = PixelBytes(out);
+      EXPECT_FALSE(FilterDeepPicture(filter, picture, out, {levels, false}));
+      EXPECT_EQ(PixelBytes(out), before);
+    }
+    TDeepPictureRows rows(empty);
+    TMemoryWriter writer(0);
+    EXPECT_FALSE(FilterDeepInBands(FilterEntry(filter), {}, rows, writer));
+    EXPECT_EQ(writer.Commits, 0);
+  }
+  TDeepPictureRows rows(picture);
+  TMemoryWriter writer(4);
+  EXPECT_FALSE(FilterDeepInBands(FilterEntry(TFilterId::DiffError16), {}, rows, writer))
+      << "the five do not read deep rows";
+}
+
+// ---- The threshold tile ----
+
+TEST(BlueNoiseTile, HoldsEveryRankOnceAndSpreadsEachLevelEvenly) {
+  std::vector<int> seen(kBlueNoiseSize * kBlueNoiseSize, 0);
+  for (const auto& row : kBlueNoise64)
+    for (std::uint16_t rank : row)
+      ++seen.at(rank);
+  EXPECT_EQ(std::count(seen.begin(), seen.end(), 1), kBlueNoiseSize * kBlueNoiseSize);
+  // Blue noise has no clumps: the lowest 1/16 of the ranks put about one point in every 4 × 4
+  // cell, never four.
+  for (int cy = 0; cy < kBlueNoiseSize; cy += 4) {
+    for (int cx = 0; cx < kBlueNoiseSize; cx += 4) {
+      int points = 0;
+      for (int y = cy; y < cy + 4; ++y)
+        for (int x = cx; x < cx + 4; ++x)
+          points += kBlueNoise64[y][x] < 256;
+      EXPECT_LE(points, 3) << "cell " << cx << ", " << cy;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace penamo
