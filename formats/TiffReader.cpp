@@ -11,6 +11,7 @@
 
 #include "Exceptions.h"
 #include "FormatSupport.h"
+#include "Machine.h"
 
 namespace penamo {
 
@@ -266,11 +267,7 @@ TFormat ReadFormat(TIFF* tif) {
 std::uint8_t* Allocate(std::vector<std::uint8_t>& buffer, std::uint64_t rows, std::uint64_t bytes,
                        const char* reason) {
   CheckBufferSize(rows, bytes, reason);
-  try {
-    buffer.resize(static_cast<std::size_t>(rows * bytes));
-  } catch (const std::bad_alloc&) {
-    RaiseOutOfMemory();
-  }
+  WithMemory("out-of-memory", [&] { buffer.resize(static_cast<std::size_t>(rows * bytes)); });
   return buffer.data();
 }
 

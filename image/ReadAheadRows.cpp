@@ -1,10 +1,10 @@
 #include "ReadAheadRows.h"
 
 #include <algorithm>
-#include <new>
 #include <system_error>
 
 #include "Exceptions.h"
+#include "Machine.h"
 
 namespace penamo {
 
@@ -70,11 +70,8 @@ void TReadAheadRows::ReadBand(std::int32_t first, std::int32_t count) {
     FBandRows = count;
     const auto capacity =
         static_cast<std::int32_t>(std::min<std::int64_t>(std::int64_t{count} * 3, FHeight));
-    try {
-      FRing.resize(static_cast<std::size_t>(capacity) * FRowBytes);
-    } catch (const std::bad_alloc&) {
-      throw EOutOfMemory(Msg::OutOfMemory, "read-ahead-rows");
-    }
+    WithMemory("read-ahead-rows",
+               [&] { FRing.resize(static_cast<std::size_t>(capacity) * FRowBytes); });
     FCapacity = capacity;
     if (FAside) {
       try {
