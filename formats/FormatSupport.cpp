@@ -1,9 +1,8 @@
 #include "FormatSupport.h"
 
-#include <new>
-
 #include "Exceptions.h"
 #include "Limits.h"
+#include "Machine.h"
 
 namespace penamo::formats {
 
@@ -43,11 +42,9 @@ TPictureBuilder::TPictureBuilder(std::int32_t width, std::int32_t height, bool a
   FPicture.SetHeight(height);
   FPicture.ConvertTo24Bits();
   if (alpha) {
-    try {
+    WithMemory("out-of-memory", [&] {
       FExtras.Alpha.assign(static_cast<std::size_t>(width) * static_cast<std::size_t>(height), 255);
-    } catch (const std::bad_alloc&) {
-      RaiseOutOfMemory();
-    }
+    });
   }
 }
 
@@ -67,11 +64,7 @@ std::vector<std::uint8_t> ReadWholeFile(TStream& stream) {
   if (size < 0) throw EReadError(Msg::ReadError, "size-unknown");
   CheckBufferSize(static_cast<std::uint64_t>(size), 1, "file-too-large");
   std::vector<std::uint8_t> bytes;
-  try {
-    bytes.resize(static_cast<std::size_t>(size));
-  } catch (const std::bad_alloc&) {
-    RaiseOutOfMemory();
-  }
+  WithMemory("out-of-memory", [&] { bytes.resize(static_cast<std::size_t>(size)); });
   stream.ReadBuffer(bytes.data(), size);
   return bytes;
 }

@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <new>
 #include <string>
 #include <vector>
 
@@ -17,6 +16,7 @@
 
 #include "Exceptions.h"
 #include "FormatSupport.h"
+#include "Machine.h"
 #include "ReadAheadRows.h"
 #include "Stream.h"
 
@@ -326,13 +326,11 @@ TJpegStart StartJpeg(const std::uint8_t* data, std::size_t size) {
   unsigned int profileLength = 0;
   if (ReadProfile(session, &profile, &profileLength) != kNoFailure) Raise(*session);
   const std::unique_ptr<JOCTET, decltype(&std::free)> profileHolder(profile, &std::free);
-  try {
+  WithMemory("out-of-memory", [&] {
     if (profile != nullptr) start.Profile.assign(profile, profile + profileLength);
     start.Row.resize(static_cast<std::size_t>(placement.Width) * (placement.Cmyk ? 4 : 3));
     if (placement.Cmyk) placement.Bgr.resize(static_cast<std::size_t>(placement.Width) * 3);
-  } catch (const std::bad_alloc&) {
-    RaiseOutOfMemory();
-  }
+  });
   return start;
 }
 

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <memory>
-#include <new>
 #include <string>
 #include <utility>
 #include <vector>
@@ -12,6 +11,7 @@
 #include "Exceptions.h"
 #include "FormatSupport.h"
 #include "Limits.h"
+#include "Machine.h"
 #include "ReadAheadRows.h"
 #include "Stream.h"
 
@@ -171,11 +171,7 @@ TPngLayout ReadLayout(spng_ctx* ctx) {
 }
 
 std::vector<std::uint8_t> AllocateBytes(std::size_t size) {
-  try {
-    return std::vector<std::uint8_t>(size);
-  } catch (const std::bad_alloc&) {
-    RaiseOutOfMemory();
-  }
+  return WithMemory("out-of-memory", [&] { return std::vector<std::uint8_t>(size); });
 }
 
 // Decodes row y of a non-interlaced picture (the next one) into row, as the decoded format lays

@@ -1,20 +1,23 @@
 #include "PngWriter.h"
 
-#include <isa-l/igzip_lib.h>
 #include <zlib.h>
 
 #include <algorithm>
+#include <array>
 #include <condition_variable>
-#include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <exception>
 #include <mutex>
-#include <new>
+#include <optional>
+#include <span>
 #include <thread>
 #include <vector>
 
 #include "Exceptions.h"
 #include "FileReplacement.h"
+#include "Machine.h"
+#include "PngDeflater.h"
 #include "Stream.h"
 
 namespace penamo {
@@ -29,51 +32,6 @@ void Put32(std::uint8_t* p, std::uint32_t value) {
   p[1] = static_cast<std::uint8_t>(value >> 16);
   p[2] = static_cast<std::uint8_t>(value >> 8);
   p[3] = static_cast<std::uint8_t>(value);
-}
-
-std::uint8_t Paeth(int a, int b, int c) {
-  const int p = a + b - c;
-  const int pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
-  if (pa <= pb && pa <= pc) return static_cast<std::uint8_t>(a);
-  return static_cast<std::uint8_t>(pb <= pc ? b : c);
-}
-
-// Filters row (bytes long, bpp bytes a pixel) against the row above into out.
-void FilterRow(int type, const std::uint8_t* row, const std::uint8_t* above, std::size_t bytes,
-               std::size_t bpp, std::uint8_t* out) {
-  switch (type) {
-    case 0:
-      std::memcpy(out, row, bytes);
-      return;
-    case 1:
-      for (std::size_t i = 0; i < bytes; ++i)
-        out[i] = static_cast<std::uint8_t>(row[i] - (i >= bpp ? row[i - bpp] : 0));
-      return;
-    case 2:
-      for (std::size_t i = 0; i < bytes; ++i)
-        out[i] = static_cast<std::uint8_t>(row[i] - above[i]);
-      return;
-    case 3:
-      for (std::size_t i = 0; i < bytes; ++i) {
-        const unsigned left = i >= bpp ? row[i - bpp] : 0;
-        out[i] = static_cast<std::uint8_t>(row[i] - ((left + above[i]) >> 1));
-      }
-      return;
-    default:
-      for (std::size_t i = 0; i < bytes; ++i) {
-        const int left = i >= bpp ? row[i - bpp] : 0;
-        const int corner = i >= bpp ? above[i - bpp] : 0;
-        out[i] = static_cast<std::uint8_t>(row[i] - Paeth(left, above[i], corner));
-      }
-      return;
-  }
-}
-
-std::uint64_t SumOfMagnitudes(const std::uint8_t* bytes, std::size_t count) {
-  std::uint64_t sum = 0;
-  for (std::size_t i = 0; i < count; ++i)
-    sum += bytes[i] < 128 ? bytes[i] : 256 - bytes[i];
-  return sum;
 }
 
 // One row of BGR pixels (and its alpha, or null) as the PNG stores it: RGB or RGBA when
@@ -129,7 +87,7 @@ struct TSegment {
   uLong Adler = 1;
   uLong RawLength = 0;
   bool Done = false;
-  bool Failed = false;
+  std::exception_ptr Error;  // why it could not be deflated
 };
 
 class TPngWriter final : public TBandWriter {
@@ -149,8 +107,9 @@ class TPngWriter final : public TBandWriter {
   void Submit(bool last);
   void WriteFinished(bool wait, std::size_t keep);
   void Work();
-  void Deflate(TSegment& segment, std::vector<std::uint8_t>& levelBuffer,
-               std::vector<std::uint8_t>& raw, std::vector<std::uint8_t>& deflated);
+  // The segment's rows as PNG samples, each row filtered behind its filter type byte.
+  void FilterRows(const TSegment& segment, std::vector<std::uint8_t>& raw) const;
+  void Deflate(TSegment& segment, TPngDeflater& deflater, std::vector<std::uint8_t>& raw) const;
 
   TFileReplacement FReplacement;
   THandleStream FStream;
@@ -205,13 +164,12 @@ TPngWriter::TPngWriter(const std::string& path, std::int32_t width, std::int32_t
   }
   if (FGreyDepth != 0 && FGreyDepth != 1 && FGreyDepth != 2 && FGreyDepth != 4 && FGreyDepth != 8)
     throw EInvalidGraphic(Msg::InvalidPixelFormat, "png-write-bad-grey-depth");
-  FOptions.Level = std::clamp(FOptions.Level, ISAL_DEF_MIN_LEVEL, ISAL_DEF_MAX_LEVEL);
+  FOptions.Level = DeflateLevel(FOptions.Level);
   FSegmentRows = static_cast<std::int32_t>(
       std::clamp<std::size_t>(kSegmentBytes / FRowBytes, 1, static_cast<std::size_t>(height)));
   WriteHeader(extras);
-  const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-  const unsigned threads = options.Threads > 0 ? static_cast<unsigned>(options.Threads) : cores;
-  for (unsigned i = 0; i < threads; ++i)
+  const int threads = options.Threads > 0 ? options.Threads : UsableCores();
+  for (int i = 0; i < threads; ++i)
     FWorkers.emplace_back([this] { Work(); });
 }
 
@@ -339,15 +297,10 @@ void TPngWriter::WriteFinished(bool wait, std::size_t keep) {
       segment = std::move(FPending.front());
       FPending.pop_front();
     }
-    if (segment->Failed) throw EOutOfMemory(Msg::OutOfMemory, "png-write-deflate");
+    if (segment->Error) std::rethrow_exception(segment->Error);
     if (!FStarted) {
-      // The zlib header, for a 32 KiB window, with the level class the segments used.
-      const int level = FOptions.Level;
-      const unsigned levelClass = level <= 1 ? 0 : 1;
-      unsigned flags = levelClass << 6;
-      flags += 31 - ((0x78u * 256u + flags) % 31);
-      const std::uint8_t header[2] = {0x78, static_cast<std::uint8_t>(flags)};
-      WriteChunk("IDAT", header, 2);
+      const std::array<std::uint8_t, 2> header = ZlibHeader(FOptions.Level);
+      WriteChunk("IDAT", header.data(), header.size());
       FStarted = true;
     }
     FAdler = adler32_combine(FAdler, segment->Adler, static_cast<z_off_t>(segment->RawLength));
@@ -355,30 +308,15 @@ void TPngWriter::WriteFinished(bool wait, std::size_t keep) {
   }
 }
 
-// The working memory ISA-L wants for a level: larger buffers for the levels that search more.
-std::size_t LevelBufferSize(int level) {
-  switch (level) {
-    case 0:
-      return ISAL_DEF_LVL0_DEFAULT;
-    case 1:
-      return ISAL_DEF_LVL1_DEFAULT;
-    case 2:
-      return ISAL_DEF_LVL2_DEFAULT;
-    default:
-      return ISAL_DEF_LVL3_DEFAULT;
-  }
-}
-
 void TPngWriter::Work() {
-  std::vector<std::uint8_t> levelBuffer;
-  std::vector<std::uint8_t> raw;
-  std::vector<std::uint8_t> deflated;  // a segment's bytes, before they are copied to it
-  bool ready = true;
+  std::optional<TPngDeflater> deflater;
+  std::exception_ptr unready;  // the deflater's memory could not be had: every segment fails
   try {
-    levelBuffer.resize(LevelBufferSize(FOptions.Level));
-  } catch (const std::bad_alloc&) {
-    ready = false;
+    deflater.emplace(FOptions.Level);
+  } catch (...) {
+    unready = std::current_exception();
   }
+  std::vector<std::uint8_t> raw;
   for (;;) {
     TSegment* segment = nullptr;
     {
@@ -388,17 +326,17 @@ void TPngWriter::Work() {
       segment = FQueue.front();
       FQueue.pop_front();
     }
-    bool failed = !ready;
-    if (!failed) {
+    std::exception_ptr error = unready;
+    if (!error) {
       try {
-        Deflate(*segment, levelBuffer, raw, deflated);
-      } catch (const std::bad_alloc&) {
-        failed = true;
+        Deflate(*segment, *deflater, raw);
+      } catch (...) {
+        error = std::current_exception();
       }
     }
     {
       const std::lock_guard<std::mutex> guard(FLock);
-      segment->Failed = failed || segment->Failed;
+      segment->Error = error;
       segment->Done = true;
       // The segment's rows are no longer needed; their buffer serves a later segment.
       if (FSpareRows.size() < 2 * FWorkers.size() + 2)
@@ -410,69 +348,35 @@ void TPngWriter::Work() {
   }
 }
 
-void TPngWriter::Deflate(TSegment& segment, std::vector<std::uint8_t>& levelBuffer,
-                         std::vector<std::uint8_t>& raw, std::vector<std::uint8_t>& deflated) {
+void TPngWriter::FilterRows(const TSegment& segment, std::vector<std::uint8_t>& raw) const {
   const std::size_t width = static_cast<std::size_t>(FWidth);
   const std::size_t line = FRowBytes + 1;
   raw.resize(line * static_cast<std::size_t>(segment.Rows));
   std::vector<std::uint8_t> above(FRowBytes, 0), current(FRowBytes), trial(FRowBytes);
   const bool alpha = FAlpha != nullptr;
-  const auto toRgb = [&](std::size_t index, std::uint8_t* out) {
+  const auto samples = [&](std::size_t index, std::uint8_t* out) {
     ConvertRow(segment.Bgr.data() + index * 3 * width,
                alpha ? segment.Alpha.data() + index * width : nullptr, width, FGreyDepth, out);
   };
   std::size_t index = 0;
-  if (segment.HasAbove) toRgb(index++, above.data());
+  if (segment.HasAbove) samples(index++, above.data());
   for (std::int32_t r = 0; r < segment.Rows; ++r, ++index) {
-    toRgb(index, current.data());
-    std::uint8_t* out = raw.data() + line * static_cast<std::size_t>(r);
-    int type = static_cast<int>(FOptions.Filter);
-    if (FOptions.Filter == TPngRowFilter::Adaptive) {
-      std::uint64_t best = UINT64_MAX;
-      for (int candidate = 0; candidate <= 4; ++candidate) {
-        FilterRow(candidate, current.data(), above.data(), FRowBytes, FPixelBytes, trial.data());
-        const std::uint64_t sum = SumOfMagnitudes(trial.data(), FRowBytes);
-        if (sum < best) {
-          best = sum;
-          type = candidate;
-        }
-      }
-    }
-    out[0] = static_cast<std::uint8_t>(type);
-    FilterRow(type, current.data(), above.data(), FRowBytes, FPixelBytes, out + 1);
+    samples(index, current.data());
+    FilterPngRow(FOptions.Filter, current.data(), above.data(), FRowBytes, FPixelBytes,
+                 raw.data() + line * static_cast<std::size_t>(r), trial.data());
     std::swap(above, current);
   }
+}
+
+void TPngWriter::Deflate(TSegment& segment, TPngDeflater& deflater,
+                         std::vector<std::uint8_t>& raw) const {
+  WithMemory("png-write-deflate", [&] { FilterRows(segment, raw); });
   segment.RawLength = static_cast<uLong>(raw.size());
-  segment.Adler = isal_adler32(1, raw.data(), raw.size());
-  isal_zstream stream;
-  isal_deflate_init(&stream);
-  stream.level = static_cast<std::uint32_t>(FOptions.Level);
-  stream.level_buf = levelBuffer.data();
-  stream.level_buf_size = static_cast<std::uint32_t>(levelBuffer.size());
-  stream.gzip_flag = IGZIP_DEFLATE;
-  stream.next_in = raw.data();
-  stream.avail_in = static_cast<std::uint32_t>(raw.size());
-  // Every segment but the last ends on a byte boundary without ending the stream.
-  stream.end_of_stream = segment.Last ? 1 : 0;
-  stream.flush = segment.Last ? NO_FLUSH : SYNC_FLUSH;
-  // Room for rows that do not compress; the output grows when even that is not enough.
-  deflated.resize(std::max(deflated.size(), raw.size() + raw.size() / 8 + 1024));
-  std::size_t written = 0;
-  for (;;) {
-    stream.next_out = deflated.data() + written;
-    stream.avail_out = static_cast<std::uint32_t>(deflated.size() - written);
-    if (isal_deflate(&stream) != COMP_OK) {
-      segment.Failed = true;
-      return;
-    }
-    written = deflated.size() - stream.avail_out;
-    // Output room left over means every byte given has been deflated and flushed.
-    const bool finished = stream.avail_in == 0 && stream.avail_out > 0 &&
-                          (!segment.Last || stream.internal_state.state == ZSTATE_END);
-    if (finished) break;
-    deflated.resize(deflated.size() * 2);
-  }
-  segment.Compressed.assign(deflated.data(), deflated.data() + written);
+  segment.Adler = SegmentAdler32(raw.data(), raw.size());
+  const std::span<const std::uint8_t> deflated =
+      deflater.Deflate(raw.data(), raw.size(), segment.Last);
+  WithMemory("png-write-deflate",
+             [&] { segment.Compressed.assign(deflated.begin(), deflated.end()); });
 }
 
 void TPngWriter::Commit() {

@@ -14,12 +14,9 @@
 #include "BandWriter.h"
 #include "Bitmap.h"
 #include "PictureExtras.h"
+#include "PngRowFilter.h"
 
 namespace penamo {
-
-// The PNG row filters, and Adaptive: per row the filter whose output has the smallest sum of
-// absolute values, as most encoders choose.
-enum class TPngRowFilter { None = 0, Sub = 1, Up = 2, Average = 3, Paeth = 4, Adaptive = 5 };
 
 struct TPngWriterOptions {
   // igzip's level, 0 to 3 (others are taken as the nearest): 0 matches little, 3 searches

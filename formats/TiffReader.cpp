@@ -12,6 +12,7 @@
 
 #include "Exceptions.h"
 #include "FormatSupport.h"
+#include "Machine.h"
 
 namespace penamo {
 
@@ -267,20 +268,13 @@ TFormat ReadFormat(TIFF* tif) {
 std::uint8_t* Allocate(std::vector<std::uint8_t>& buffer, std::uint64_t rows, std::uint64_t bytes,
                        const char* reason) {
   CheckBufferSize(rows, bytes, reason);
-  try {
-    buffer.resize(static_cast<std::size_t>(rows * bytes));
-  } catch (const std::bad_alloc&) {
-    RaiseOutOfMemory();
-  }
+  WithMemory("out-of-memory", [&] { buffer.resize(static_cast<std::size_t>(rows * bytes)); });
   return buffer.data();
 }
 
-}  // namespace
-
-void ReadTiff(const std::uint8_t* data, std::size_t size, TBitmap& picture,
-              TPictureExtras& extras) {
-  SilenceGlobalHandlers();
-  TMemoryFile file{data, size, 0, false};
+// Opens the file's first directory, every block the library allocates held to the storage
+// limit and its messages kept for the read alone.
+std::unique_ptr<TIFF, TTiffClose> OpenTiff(TMemoryFile& file) {
   const std::unique_ptr<TIFFOpenOptions, TOptionsFree> options(TIFFOpenOptionsAlloc());
   if (!options) RaiseOutOfMemory();
   // No single block the library allocates may exceed the limit on our own pictures.
@@ -289,104 +283,164 @@ void ReadTiff(const std::uint8_t* data, std::size_t size, TBitmap& picture,
   TIFFOpenOptionsSetErrorHandlerExtR(options.get(), OnError, &file);
   TIFFOpenOptionsSetWarningHandlerExtR(options.get(), OnWarning, &file);
   // "m": no memory mapping (the bytes are ours already); "h": the first directory only.
-  const std::unique_ptr<TIFF, TTiffClose> tif(
-      TIFFClientOpenExt("picture", "rm", &file, ReadProc, WriteProc, SeekProc, CloseProc, SizeProc,
-                        MapProc, UnmapProc, options.get()));
+  std::unique_ptr<TIFF, TTiffClose> tif(TIFFClientOpenExt("picture", "rm", &file, ReadProc,
+                                                          WriteProc, SeekProc, CloseProc, SizeProc,
+                                                          MapProc, UnmapProc, options.get()));
   if (!tif) {
-    if (size < 8) RaiseTruncated("tiff-truncated");
+    if (file.Size < 8) RaiseTruncated("tiff-truncated");
     RaiseTiff("tiff-bad-header");
   }
-  TFormat f = ReadFormat(tif.get());
-  const bool planes = f.Planar == PLANARCONFIG_SEPARATE && f.SamplesPerPixel > 1;
-  const std::uint64_t planeCount = planes ? f.SamplesPerPixel : 1;
-  // Bits of one pixel in one plane, and the bytes of one row in one plane.
-  const std::uint64_t planeBits =
-      planes ? f.BitsPerSample : std::uint64_t{f.BitsPerSample} * f.SamplesPerPixel;
-  const std::uint64_t planeRowBytes = (planeBits * f.Width + 7) / 8;
-  const std::uint64_t rowBytes =
-      (std::uint64_t{f.BitsPerSample} * f.SamplesPerPixel * f.Width + 7) / 8;
-  const bool tiled = TIFFIsTiled(tif.get()) != 0;
+  return tif;
+}
 
-  std::uint32_t bandRows = 0, tileWidth = 0;
-  if (tiled) {
+// The picture's rows a band at a time, a band being the rows of one strip or one row of tiles;
+// planar samples come out interleaved, as contiguous ones are stored. Every buffer is sized and
+// checked when made, before the picture is.
+class TBands {
+ public:
+  TBands(TIFF* tif, const TFormat& f, const TMemoryFile& file);
+
+  std::uint32_t Rows() const { return FBandRows; }
+  // Reads the band of rows rows from row top.
+  void Read(std::uint32_t top, std::uint32_t rows);
+  // Row r of the band read last: every sample of every pixel, in order.
+  const std::uint8_t* Samples(std::uint32_t r);
+
+ private:
+  void ReadStrip(std::uint32_t top, std::uint32_t rows, std::uint16_t plane);
+  void ReadTiles(std::uint32_t top, std::uint32_t rows, std::uint16_t plane);
+
+  TIFF* FTiff;
+  const TFormat& FFormat;
+  const TMemoryFile& FFile;
+  bool FPlanes;  // one plane a sample
+  std::uint64_t FPlaneCount;
+  std::uint64_t FPlaneBits;      // bits of one pixel in one plane
+  std::uint64_t FPlaneRowBytes;  // bytes of one row in one plane
+  bool FTiled;
+  std::uint32_t FBandRows = 0;
+  std::uint32_t FTileWidth = 0;
+  std::uint64_t FTileRowBytes = 0;
+  std::vector<std::vector<std::uint8_t>> FPlaneBands;
+  std::vector<std::uint8_t> FTile;
+  std::vector<std::uint8_t> FInterleaved;
+};
+
+TBands::TBands(TIFF* tif, const TFormat& f, const TMemoryFile& file)
+    : FTiff(tif),
+      FFormat(f),
+      FFile(file),
+      FPlanes(f.Planar == PLANARCONFIG_SEPARATE && f.SamplesPerPixel > 1),
+      FPlaneCount(FPlanes ? f.SamplesPerPixel : 1),
+      FPlaneBits(FPlanes ? f.BitsPerSample : std::uint64_t{f.BitsPerSample} * f.SamplesPerPixel),
+      FPlaneRowBytes((FPlaneBits * f.Width + 7) / 8),
+      FTiled(TIFFIsTiled(tif) != 0) {
+  if (FTiled) {
     std::uint32_t tileLength = 0;
-    if (!TIFFGetField(tif.get(), TIFFTAG_TILEWIDTH, &tileWidth) ||
-        !TIFFGetField(tif.get(), TIFFTAG_TILELENGTH, &tileLength) || tileWidth == 0 ||
-        tileLength == 0 || tileWidth % 16 != 0) {
+    if (!TIFFGetField(tif, TIFFTAG_TILEWIDTH, &FTileWidth) ||
+        !TIFFGetField(tif, TIFFTAG_TILELENGTH, &tileLength) || FTileWidth == 0 || tileLength == 0 ||
+        FTileWidth % 16 != 0) {
       RaiseTiff("tiff-bad-tile-size");
     }
-    bandRows = tileLength;
+    FBandRows = tileLength;
   } else {
     std::uint32_t rowsPerStrip = 0;
-    TIFFGetFieldDefaulted(tif.get(), TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
-    bandRows = rowsPerStrip == 0 ? f.Height : rowsPerStrip;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
+    FBandRows = rowsPerStrip == 0 ? f.Height : rowsPerStrip;
   }
-  bandRows = std::min(bandRows, f.Height);
+  FBandRows = std::min(FBandRows, f.Height);
 
-  // Everything is sized and checked before the picture is made.
-  std::vector<std::vector<std::uint8_t>> planeBands(planeCount);
-  for (auto& band : planeBands)
-    Allocate(band, bandRows, planeRowBytes, "tiff-strip-too-large");
-  std::vector<std::uint8_t> tile, interleaved;
-  std::uint64_t tileRowBytes = 0;
-  if (tiled) {
-    tileRowBytes = (planeBits * tileWidth + 7) / 8;
-    Allocate(tile, std::min<std::uint64_t>(bandRows, f.Height), tileRowBytes,
+  FPlaneBands.resize(static_cast<std::size_t>(FPlaneCount));
+  for (auto& band : FPlaneBands)
+    Allocate(band, FBandRows, FPlaneRowBytes, "tiff-strip-too-large");
+  if (FTiled) {
+    FTileRowBytes = (FPlaneBits * FTileWidth + 7) / 8;
+    Allocate(FTile, std::min<std::uint64_t>(FBandRows, f.Height), FTileRowBytes,
              "tiff-tile-too-large");
   }
-  if (planes) Allocate(interleaved, 1, rowBytes, "tiff-too-large");
+  const std::uint64_t rowBytes =
+      (std::uint64_t{f.BitsPerSample} * f.SamplesPerPixel * f.Width + 7) / 8;
+  if (FPlanes) Allocate(FInterleaved, 1, rowBytes, "tiff-too-large");
+}
 
-  TPictureBuilder builder(static_cast<std::int32_t>(f.Width), static_cast<std::int32_t>(f.Height),
-                          f.Alpha >= 0);
-  for (std::uint32_t top = 0; top < f.Height; top += bandRows) {
-    const std::uint32_t rows = std::min(bandRows, f.Height - top);
-    for (std::uint16_t plane = 0; plane < planeCount; ++plane) {
-      std::uint8_t* band = planeBands[plane].data();
-      if (!tiled) {
-        const std::uint32_t strip = TIFFComputeStrip(tif.get(), top, plane);
-        const auto wanted = static_cast<tmsize_t>(rows * planeRowBytes);
-        if (TIFFReadEncodedStrip(tif.get(), strip, band, wanted) != wanted || file.Failed)
-          RaiseReadFailure(tif.get(), strip, file);
-        continue;
-      }
-      for (std::uint32_t left = 0; left < f.Width; left += tileWidth) {
-        const std::uint32_t index = TIFFComputeTile(tif.get(), left, top, 0, plane);
-        if (TIFFReadEncodedTile(tif.get(), index, tile.data(), static_cast<tmsize_t>(tile.size())) <
-                0 ||
-            file.Failed) {
-          RaiseReadFailure(tif.get(), index, file);
-        }
-        const std::uint64_t columns = std::min<std::uint64_t>(tileWidth, f.Width - left);
-        const std::uint64_t offset = planeBits * left / 8;
-        const std::uint64_t bytes = (planeBits * columns + 7) / 8;
-        for (std::uint32_t r = 0; r < rows; ++r)
-          std::memcpy(band + r * planeRowBytes + offset, tile.data() + r * tileRowBytes, bytes);
-      }
-    }
-    for (std::uint32_t r = 0; r < rows; ++r) {
-      const std::uint8_t* samples = planeBands[0].data() + r * planeRowBytes;
-      if (planes) {
-        // Planar samples (8 or 16 bits each) interleaved into one row.
-        const std::size_t sampleBytes = f.BitsPerSample / 8u;
-        for (std::uint32_t x = 0; x < f.Width; ++x) {
-          for (std::uint16_t s = 0; s < planeCount; ++s) {
-            std::memcpy(interleaved.data() + (std::uint64_t{x} * planeCount + s) * sampleBytes,
-                        planeBands[s].data() + r * planeRowBytes + x * sampleBytes, sampleBytes);
-          }
-        }
-        samples = interleaved.data();
-      }
-      const auto y = static_cast<std::int32_t>(top + r);
-      ConvertRow(f, samples, builder.Row(y), f.Alpha >= 0 ? builder.AlphaRow(y) : nullptr);
+void TBands::Read(std::uint32_t top, std::uint32_t rows) {
+  for (std::uint16_t plane = 0; plane < FPlaneCount; ++plane) {
+    if (FTiled) {
+      ReadTiles(top, rows, plane);
+    } else {
+      ReadStrip(top, rows, plane);
     }
   }
+}
 
+void TBands::ReadStrip(std::uint32_t top, std::uint32_t rows, std::uint16_t plane) {
+  const std::uint32_t strip = TIFFComputeStrip(FTiff, top, plane);
+  const auto wanted = static_cast<tmsize_t>(rows * FPlaneRowBytes);
+  if (TIFFReadEncodedStrip(FTiff, strip, FPlaneBands[plane].data(), wanted) != wanted ||
+      FFile.Failed) {
+    RaiseReadFailure(FTiff, strip, FFile);
+  }
+}
+
+void TBands::ReadTiles(std::uint32_t top, std::uint32_t rows, std::uint16_t plane) {
+  std::uint8_t* band = FPlaneBands[plane].data();
+  for (std::uint32_t left = 0; left < FFormat.Width; left += FTileWidth) {
+    const std::uint32_t index = TIFFComputeTile(FTiff, left, top, 0, plane);
+    if (TIFFReadEncodedTile(FTiff, index, FTile.data(), static_cast<tmsize_t>(FTile.size())) < 0 ||
+        FFile.Failed) {
+      RaiseReadFailure(FTiff, index, FFile);
+    }
+    const std::uint64_t columns = std::min<std::uint64_t>(FTileWidth, FFormat.Width - left);
+    const std::uint64_t offset = FPlaneBits * left / 8;
+    const std::uint64_t bytes = (FPlaneBits * columns + 7) / 8;
+    for (std::uint32_t r = 0; r < rows; ++r)
+      std::memcpy(band + r * FPlaneRowBytes + offset, FTile.data() + r * FTileRowBytes, bytes);
+  }
+}
+
+const std::uint8_t* TBands::Samples(std::uint32_t r) {
+  if (!FPlanes) return FPlaneBands[0].data() + r * FPlaneRowBytes;
+  // Planar samples (8 or 16 bits each) interleaved into one row.
+  const std::size_t sampleBytes = FFormat.BitsPerSample / 8u;
+  for (std::uint32_t x = 0; x < FFormat.Width; ++x) {
+    for (std::uint16_t s = 0; s < FPlaneCount; ++s) {
+      std::memcpy(FInterleaved.data() + (std::uint64_t{x} * FPlaneCount + s) * sampleBytes,
+                  FPlaneBands[s].data() + r * FPlaneRowBytes + x * sampleBytes, sampleBytes);
+    }
+  }
+  return FInterleaved.data();
+}
+
+// The colour profile, when the file has one.
+void TakeProfile(TIFF* tif, TPictureExtras& extras) {
   std::uint32_t profileLength = 0;
   void* profile = nullptr;
-  if (TIFFGetField(tif.get(), TIFFTAG_ICCPROFILE, &profileLength, &profile) && profile != nullptr) {
+  if (TIFFGetField(tif, TIFFTAG_ICCPROFILE, &profileLength, &profile) && profile != nullptr) {
     const auto* bytes = static_cast<const std::uint8_t*>(profile);
-    builder.Extras().ColorProfile.assign(bytes, bytes + profileLength);
+    WithMemory("out-of-memory", [&] { extras.ColorProfile.assign(bytes, bytes + profileLength); });
   }
+}
+
+}  // namespace
+
+void ReadTiff(const std::uint8_t* data, std::size_t size, TBitmap& picture,
+              TPictureExtras& extras) {
+  SilenceGlobalHandlers();
+  TMemoryFile file{data, size, 0, false};
+  const std::unique_ptr<TIFF, TTiffClose> tif = OpenTiff(file);
+  const TFormat f = ReadFormat(tif.get());
+  TBands bands(tif.get(), f, file);
+  TPictureBuilder builder(static_cast<std::int32_t>(f.Width), static_cast<std::int32_t>(f.Height),
+                          f.Alpha >= 0);
+  for (std::uint32_t top = 0; top < f.Height; top += bands.Rows()) {
+    const std::uint32_t rows = std::min(bands.Rows(), f.Height - top);
+    bands.Read(top, rows);
+    for (std::uint32_t r = 0; r < rows; ++r) {
+      const auto y = static_cast<std::int32_t>(top + r);
+      ConvertRow(f, bands.Samples(r), builder.Row(y), f.Alpha >= 0 ? builder.AlphaRow(y) : nullptr);
+    }
+  }
+  TakeProfile(tif.get(), builder.Extras());
   builder.Install(picture, extras);
 }
 

@@ -10,6 +10,7 @@
 
 #include "Exceptions.h"
 #include "FormatSupport.h"
+#include "Machine.h"
 
 namespace penamo {
 
@@ -60,11 +61,8 @@ void DecodeStill(const std::uint8_t* data, std::size_t size, bool alpha, TPictur
   if (alpha) {
     const auto stride = static_cast<std::size_t>(builder.Width()) * 4;
     CheckBufferSize(static_cast<std::uint64_t>(builder.Height()), stride, "webp-too-large");
-    try {
-      bgra.resize(stride * static_cast<std::size_t>(builder.Height()));
-    } catch (const std::bad_alloc&) {
-      RaiseOutOfMemory();
-    }
+    WithMemory("out-of-memory",
+               [&] { bgra.resize(stride * static_cast<std::size_t>(builder.Height())); });
     config.output.colorspace = MODE_BGRA;
     config.output.u.RGBA.rgba = bgra.data();
     config.output.u.RGBA.stride = static_cast<int>(stride);

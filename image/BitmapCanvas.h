@@ -23,9 +23,6 @@ class TBitmapCanvas {
   void CopyRectangle(const TRect& dest, const TBitmapCanvas& sourceCanvas, const TRect& source);
 
   std::uint32_t CopyMode = cmSrcCopy;
-  std::uint32_t BrushColor = 0x00FFFFFF;  // white, as 0x00BBGGRR
-
-  TBitmap& Owner() const { return FOwner; }
 
  private:
   TBitmap& FOwner;

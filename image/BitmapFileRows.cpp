@@ -6,9 +6,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <new>
 
 #include "Exceptions.h"
+#include "Machine.h"
 
 namespace penamo {
 
@@ -53,13 +53,11 @@ void TBitmapFileRows::ReadBand(std::int32_t first, std::int32_t count) {
   if (FBuffer.size() < bytes) {
     // A band is a few rows; only a row wider than any memory could hold comes near the limit.
     if (bytes > StorageLimit()) throw EOutOfMemory(Msg::OutOfMemory, "band-rows-beyond-limit");
-    try {
+    WithMemory("band-rows-allocation-failed", [&] {
       FBuffer.clear();
       FBuffer.shrink_to_fit();
       FBuffer.resize(static_cast<std::size_t>(bytes));
-    } catch (const std::bad_alloc&) {
-      throw EOutOfMemory(Msg::OutOfMemory, "band-rows-allocation-failed");
-    }
+    });
   }
   // The band's rows lie together in the file: in reverse order when the file stands bottom-up.
   const std::int32_t fileRow = FBottomUp ? FHeight - first - count : first;

@@ -7,13 +7,13 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
-#include <new>
 #include <vector>
 
 #include "Bitmap.h"
 #include "BitmapFileLayout.h"
 #include "BoundedReader.h"
 #include "LittleEndian.h"
+#include "Machine.h"
 #include "RunLength.h"
 #include "Stream.h"
 
@@ -256,11 +256,8 @@ std::unique_ptr<TBitmapImage> TBitmapReader::ReadRunLength(TBoundedReader& reade
   image->MakePixels(true);
 
   std::vector<std::uint8_t> data;
-  try {
-    data.resize(static_cast<std::size_t>(pixelBytes));
-  } catch (const std::bad_alloc&) {
-    throw EOutOfMemory(Msg::OutOfMemory, "run-length-data-out-of-memory");
-  }
+  WithMemory("run-length-data-out-of-memory",
+             [&] { data.resize(static_cast<std::size_t>(pixelBytes)); });
   reader.Read(data.data(), data.size(), "run-length-data-truncated");
   DecodeRunLength(data.data(), data.size(), fileHeader.biBitCount, headers.ColorTable, *image);
   image->ColorTable = headers.ColorTable;

@@ -1,10 +1,10 @@
 #include "ReadAheadRows.h"
 
 #include <algorithm>
-#include <new>
 #include <system_error>
 
 #include "Exceptions.h"
+#include "Machine.h"
 
 namespace penamo {
 
@@ -78,11 +78,8 @@ void TBasicReadAheadRows<Source, Sample>::ReadBand(std::int32_t first, std::int3
     FBandRows = count;
     const auto capacity =
         static_cast<std::int32_t>(std::min<std::int64_t>(std::int64_t{count} * 3, FHeight));
-    try {
-      FRing.resize(static_cast<std::size_t>(capacity) * FRowSamples);
-    } catch (const std::bad_alloc&) {
-      throw EOutOfMemory(Msg::OutOfMemory, "read-ahead-rows");
-    }
+    WithMemory("read-ahead-rows",
+               [&] { FRing.resize(static_cast<std::size_t>(capacity) * FRowSamples); });
     FCapacity = capacity;
     if (FAside) {
       try {

@@ -5,7 +5,6 @@
 #include <cstring>
 #include <exception>
 #include <mutex>
-#include <new>
 #include <optional>
 #include <system_error>
 #include <thread>
@@ -18,6 +17,7 @@
 #include "FilterKernels.h"
 #include "FilterSteps.h"
 #include "FilterTable.h"
+#include "Machine.h"
 #include "RowSource.h"
 
 namespace penamo {
@@ -25,11 +25,7 @@ namespace penamo {
 namespace {
 
 std::vector<std::uint8_t> AllocateBand(std::size_t bytes) {
-  try {
-    return std::vector<std::uint8_t>(bytes);
-  } catch (const std::bad_alloc&) {
-    throw EOutOfMemory(Msg::OutOfMemory, "band-allocation-failed");
-  }
+  return WithMemory("band-allocation-failed", [&] { return std::vector<std::uint8_t>(bytes); });
 }
 
 // Hands each band to the writer on a thread of its own, so that the next band is filtered while

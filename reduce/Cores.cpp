@@ -5,14 +5,16 @@
 #include <thread>
 #include <vector>
 
+#include "Machine.h"
+
 namespace penamo {
 
 int PartsWorthRunning(std::size_t pixels) {
   constexpr std::size_t kPixelsPerThread = 1 << 17;
-  constexpr unsigned kMostParts = 8;
-  const unsigned cores = std::max(1u, std::min(std::thread::hardware_concurrency(), kMostParts));
+  constexpr int kMostParts = 8;
+  const auto cores = static_cast<std::size_t>(std::min(UsableCores(), kMostParts));
   const std::size_t worth = std::max<std::size_t>(1, pixels / kPixelsPerThread);
-  return static_cast<int>(std::min<std::size_t>(cores, worth));
+  return static_cast<int>(std::min(cores, worth));
 }
 
 void RunInParts(int wanted, const std::function<void(int part, int parts)>& work) {

@@ -1,9 +1,8 @@
 #include "FilterSteps.h"
 
-#include <new>
-
 #include "Bitmap.h"
 #include "Exceptions.h"
+#include "Machine.h"
 #include "YCbCr.h"
 
 namespace penamo {
@@ -46,11 +45,8 @@ std::vector<std::int16_t> AllocateColumnError(std::int32_t width) {
   // picture only claims, and must not take the machine's memory.
   if (columns * sizeof(std::int16_t) > StorageLimit())
     throw EOutOfMemory(Msg::OutOfMemory, "error-buffer-beyond-limit");
-  try {
-    return std::vector<std::int16_t>(columns, 0);
-  } catch (const std::bad_alloc&) {
-    throw EOutOfMemory(Msg::OutOfMemory, "error-buffer-allocation-failed");
-  }
+  return WithMemory("error-buffer-allocation-failed",
+                    [&] { return std::vector<std::int16_t>(columns, 0); });
 }
 
 double DiffusionWeight(std::uint8_t strength) {

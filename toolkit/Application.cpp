@@ -216,12 +216,6 @@ void TApplication::DestroyWindows() {
 }
 
 void TApplication::RunEventLoop() {
-  FRunning = true;
-  struct ClearRunning {
-    bool& flag;
-    ~ClearRunning() { flag = false; }
-  } clearRunning{FRunning};
-
   if (FMainForm == nullptr) return;
   Guarded(this, [this] {
     if (FMainForm->windowState() & Qt::WindowMinimized) {

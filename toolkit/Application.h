@@ -70,8 +70,6 @@ class TApplication : public QApplication {
   TCustomForm* MainForm() const { return FMainForm; }
   // True from the moment the quit request was taken from the queue; never cleared.
   bool Terminated() const { return FTerminated; }
-  // True while RunEventLoop runs.
-  bool Running() const { return FRunning; }
 
   // Builds a window owned by the application. `reference` points at the window's storage
   // before the window's constructor runs, so handlers running during construction reach it
@@ -151,7 +149,6 @@ class TApplication : public QApplication {
   std::unique_ptr<THintService> FHints;
   QTranslator FQtTranslator;
   bool FTerminated = false;
-  bool FRunning = false;
 };
 
 // The application object; null when none exists.

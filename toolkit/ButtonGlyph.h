@@ -29,10 +29,9 @@ class TButtonGlyph {
   // Discards the images and shares the new strip (null empties it). A strip whose width is an
   // exact multiple k of its height sets NumGlyphs to k (1 when k exceeds 4).
   void SetGlyph(const TBitmap* strip);
-  // For a strip drawn in place through GlyphForEditing: takes its transparent colour and
-  // discards the images, leaving NumGlyphs as it is.
+  // For a strip changed in place: takes its transparent colour and discards the images,
+  // leaving NumGlyphs as it is.
   void GlyphChanged();
-  TBitmap& GlyphForEditing() { return FGlyph; }
 
   int NumGlyphs() const { return FNumGlyphs; }
   // Above 4 counts as 4; 0 and below are ignored.

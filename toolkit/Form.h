@@ -90,7 +90,6 @@ class TCustomForm : public QWidget {
   friend class TApplication;
 
   void ApplyPosition();
-  void ApplyBorderStyle();
   // Centring on the screen again once a window manager has framed the window: looked for every
   // FrameWatchInterval ms, at most FrameWatchCount times after the first showing.
   void WatchForFrame();

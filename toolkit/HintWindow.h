@@ -78,7 +78,6 @@ class THintService : public QObject {
 
   // State, for tests and for the application.
   QWidget* HintControl() const { return FHintControl; }
-  bool HintActive() const { return FHintActive; }
   bool TimerRunning() const { return FTimer.isActive(); }
   TTimerMode TimerMode() const { return FTimerMode; }
   int TimerInterval() const { return FTimer.interval(); }

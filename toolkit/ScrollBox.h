@@ -128,7 +128,6 @@ class TScrollBox : public QFrame {
   std::int32_t ContentExtent(TScrollBarKind kind) const;
   // Moves the children (and what is painted of them) by -delta along one axis.
   void ScrollContent(TScrollBarKind kind, std::int32_t delta);
-  void ApplyColor();
 
   QWidget* FClient;
   QWidget* FCorner;

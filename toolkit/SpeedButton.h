@@ -87,7 +87,6 @@ class TSpeedButton : public QWidget, public THintControl {
   TButtonFace Face() const { return FFace; }
   bool MouseInside() const { return FMouseInside; }
   bool Pressing() const { return FPressing; }
-  TButtonGlyph& ButtonGlyph() { return FGlyph; }
 
  protected:
   // Paints the button as a speed button does (from step 2 on); derived buttons draw first.

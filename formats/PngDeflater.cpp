@@ -1,0 +1,80 @@
+#include "PngDeflater.h"
+
+#include <isa-l/igzip_lib.h>
+
+#include <algorithm>
+
+#include "Exceptions.h"
+#include "Machine.h"
+
+namespace penamo {
+
+namespace {
+
+// The working memory ISA-L wants for a level: larger buffers for the levels that search more.
+std::size_t LevelBufferSize(int level) {
+  switch (level) {
+    case 0:
+      return ISAL_DEF_LVL0_DEFAULT;
+    case 1:
+      return ISAL_DEF_LVL1_DEFAULT;
+    case 2:
+      return ISAL_DEF_LVL2_DEFAULT;
+    default:
+      return ISAL_DEF_LVL3_DEFAULT;
+  }
+}
+
+}  // namespace
+
+TPngDeflater::TPngDeflater(int level, std::size_t levelBufferBytes) : FLevel(level) {
+  const std::size_t bytes = levelBufferBytes > 0 ? levelBufferBytes : LevelBufferSize(level);
+  WithMemory("png-write-deflate", [&] { FLevelBuffer.resize(bytes); });
+}
+
+std::span<const std::uint8_t> TPngDeflater::Deflate(const std::uint8_t* raw, std::size_t size,
+                                                    bool last) {
+  isal_zstream stream;
+  isal_deflate_init(&stream);
+  stream.level = static_cast<std::uint32_t>(FLevel);
+  stream.level_buf = FLevelBuffer.data();
+  stream.level_buf_size = static_cast<std::uint32_t>(FLevelBuffer.size());
+  stream.gzip_flag = IGZIP_DEFLATE;
+  stream.next_in = const_cast<std::uint8_t*>(raw);  // igzip only reads it
+  stream.avail_in = static_cast<std::uint32_t>(size);
+  stream.end_of_stream = last ? 1 : 0;
+  stream.flush = last ? NO_FLUSH : SYNC_FLUSH;
+  // Room for rows that do not compress; the output grows when even that is not enough.
+  WithMemory("png-write-deflate",
+             [&] { FOutput.resize(std::max(FOutput.size(), size + size / 8 + 1024)); });
+  std::size_t written = 0;
+  for (;;) {
+    stream.next_out = FOutput.data() + written;
+    stream.avail_out = static_cast<std::uint32_t>(FOutput.size() - written);
+    if (isal_deflate(&stream) != COMP_OK) throw EWriteError(Msg::WriteError, "png-write-deflate");
+    written = FOutput.size() - stream.avail_out;
+    // Output room left over means every byte given has been deflated and flushed.
+    const bool finished = stream.avail_in == 0 && stream.avail_out > 0 &&
+                          (!last || stream.internal_state.state == ZSTATE_END);
+    if (finished) break;
+    WithMemory("png-write-deflate", [&] { FOutput.resize(FOutput.size() * 2); });
+  }
+  return {FOutput.data(), written};
+}
+
+int DeflateLevel(int wanted) {
+  return std::clamp(wanted, ISAL_DEF_MIN_LEVEL, ISAL_DEF_MAX_LEVEL);
+}
+
+std::array<std::uint8_t, 2> ZlibHeader(int level) {
+  const unsigned levelClass = level <= 1 ? 0 : 1;
+  unsigned flags = levelClass << 6;
+  flags += 31 - ((0x78u * 256u + flags) % 31);
+  return {0x78, static_cast<std::uint8_t>(flags)};
+}
+
+std::uint32_t SegmentAdler32(const std::uint8_t* raw, std::size_t size) {
+  return isal_adler32(1, raw, size);
+}
+
+}  // namespace penamo

@@ -1,0 +1,30 @@
+// What the machine gives the program, asked for in one place by every layer: memory, whose
+// refusal becomes the program's own EOutOfMemory, and the number of cores.
+#pragma once
+
+#include <new>
+#include <type_traits>
+#include <utility>
+
+#include "Exceptions.h"
+
+namespace penamo {
+
+// Runs allocate and returns what it returns. A std::bad_alloc from it is raised as
+// EOutOfMemory(Msg::OutOfMemory, reason), so a refused allocation reaches the user in the same
+// words wherever it happens; every other error passes through unchanged. What allocate
+// changed before running out is for it to leave sound (a std::vector's resize leaves the vector
+// as it was).
+template <class Allocate>
+decltype(auto) WithMemory(const char* reason, Allocate&& allocate) {
+  try {
+    return std::forward<Allocate>(allocate)();
+  } catch (const std::bad_alloc&) {
+    throw EOutOfMemory(Msg::OutOfMemory, reason);
+  }
+}
+
+// The cores this machine has, at least 1 even where the count is unknown.
+int UsableCores();
+
+}  // namespace penamo

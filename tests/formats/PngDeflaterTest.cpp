@@ -1,0 +1,74 @@
+// Segments deflated apart join into one zlib stream that inflates to the bytes given, at every
+// level; a deflate that fails is a write error, never a file that cannot be read.
+#include "PngDeflater.h"
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <array>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "Exceptions.h"
+
+namespace penamo {
+namespace {
+
+using TBytes = std::vector<std::uint8_t>;
+
+TBytes Inflate(const TBytes& stream, std::size_t expected) {
+  TBytes out(expected + 1);  // one more: a stream that holds too much is seen
+  uLongf length = static_cast<uLongf>(out.size());
+  if (uncompress(out.data(), &length, stream.data(), static_cast<uLong>(stream.size())) != Z_OK)
+    return {};
+  out.resize(length);
+  return out;
+}
+
+TEST(PngDeflater, SegmentsJoinIntoOneStreamThatInflatesToTheirBytesAtEveryLevel) {
+  // Half compressible, half noise, in segments of uneven length, one of them empty.
+  TBytes raw(300000);
+  std::mt19937 random(11);
+  for (std::size_t i = 0; i < raw.size(); ++i)
+    raw[i] = i < raw.size() / 2 ? static_cast<std::uint8_t>(i / 64)
+                                : static_cast<std::uint8_t>(random());
+  const std::size_t cuts[] = {0, 1000, 1000, 150001, 300000};
+  for (int wanted = -1; wanted <= 4; ++wanted) {
+    const int level = DeflateLevel(wanted);
+    SCOPED_TRACE("level " + std::to_string(wanted) + " taken as " + std::to_string(level));
+    EXPECT_GE(level, 0);
+    EXPECT_LE(level, 3);
+    TPngDeflater deflater(level);
+    const std::array<std::uint8_t, 2> header = ZlibHeader(level);
+    TBytes stream(header.begin(), header.end());
+    uLong adler = adler32(0, nullptr, 0);
+    for (std::size_t i = 0; i + 1 < std::size(cuts); ++i) {
+      const std::uint8_t* part = raw.data() + cuts[i];
+      const std::size_t size = cuts[i + 1] - cuts[i];
+      const auto bytes = deflater.Deflate(part, size, i + 2 == std::size(cuts));
+      stream.insert(stream.end(), bytes.begin(), bytes.end());
+      adler = adler32_combine(adler, SegmentAdler32(part, size), static_cast<z_off_t>(size));
+    }
+    EXPECT_EQ(adler, adler32(adler32(0, nullptr, 0), raw.data(), static_cast<uInt>(raw.size())));
+    for (int shift = 24; shift >= 0; shift -= 8)
+      stream.push_back(static_cast<std::uint8_t>(adler >> shift));
+    EXPECT_EQ(Inflate(stream, raw.size()), raw);
+  }
+}
+
+TEST(PngDeflater, AFailedDeflateRaisesAWriteErrorWithItsReason) {
+  // Working memory too small for the level: igzip refuses the segment.
+  TPngDeflater deflater(2, 16);
+  const TBytes raw(1000, 7);
+  try {
+    deflater.Deflate(raw.data(), raw.size(), true);
+    FAIL() << "a segment that was not deflated was taken as done";
+  } catch (const EWriteError& error) {
+    EXPECT_EQ(error.Message(), "ストリームへの書き込みエラー");
+    EXPECT_EQ(error.Reason(), "png-write-deflate");
+  }
+}
+
+}  // namespace
+}  // namespace penamo

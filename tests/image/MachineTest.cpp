@@ -1,0 +1,42 @@
+// The one place a refused allocation becomes the program's own error, and the core count.
+#include "Machine.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <stdexcept>
+
+namespace penamo {
+namespace {
+
+TEST(WithMemory, ARefusedAllocationRaisesOutOfMemoryWithTheSitesReason) {
+  try {
+    WithMemory("band-allocation-failed", []() -> int { throw std::bad_alloc(); });
+    FAIL() << "the refusal was swallowed";
+  } catch (const EOutOfMemory& error) {
+    EXPECT_EQ(error.Message(), "メモリが足りません");
+    EXPECT_EQ(error.Reason(), "band-allocation-failed");
+    EXPECT_STREQ(error.ClassName(), "EOutOfMemory");
+  }
+  // Any kind of refused allocation, an array's length among them.
+  EXPECT_THROW(WithMemory("rows", [] { throw std::bad_array_new_length(); }), EOutOfMemory);
+}
+
+TEST(WithMemory, OtherErrorsPassThroughAndResultsComeBackUnchanged) {
+  EXPECT_THROW(WithMemory("x", []() -> int { throw EReadError(Msg::ReadError, "r"); }), EReadError);
+  EXPECT_THROW(WithMemory("x", [] { throw std::length_error("l"); }), std::length_error);
+  // Moved out, not copied: a result that cannot be copied comes back whole.
+  const std::unique_ptr<int> made = WithMemory("x", [] { return std::make_unique<int>(7); });
+  ASSERT_NE(made, nullptr);
+  EXPECT_EQ(*made, 7);
+  int value = 1;
+  int& same = WithMemory("x", [&]() -> int& { return value; });
+  EXPECT_EQ(&same, &value) << "a reference stays a reference";
+}
+
+TEST(UsableCores, AtLeastOneWhateverTheMachineSays) {
+  EXPECT_GE(UsableCores(), 1);
+}
+
+}  // namespace
+}  // namespace penamo
