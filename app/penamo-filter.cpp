@@ -27,6 +27,7 @@
 #include "PictureFile.h"
 #include "PngWriter.h"
 #include "RowSource.h"
+#include "SaveInterruption.h"
 
 namespace penamo {
 namespace {
@@ -220,5 +221,8 @@ int Main(int argc, char** argv) {
 }  // namespace penamo
 
 int main(int argc, char** argv) {
+  // Ctrl+C, kill or a closed terminal end a save by removing what it wrote; a file-size limit
+  // ends it with the write error rather than a silent death.
+  penamo::HandleInterruptions(penamo::TInterruptionPolicy::Abandon);
   return penamo::Main(argc, argv);
 }

@@ -25,8 +25,10 @@ void TStream::ReadBuffer(void* buffer, std::int64_t count) {
 }
 
 void TStream::WriteBuffer(const void* buffer, std::int64_t count) {
-  if (count != 0 && Write(buffer, count) != count)
-    throw EWriteError(Msg::WriteError, "short-write");
+  if (count == 0) return;
+  // A stream that fails leaves the system's reason in errno; one that merely stops short, none.
+  errno = 0;
+  if (Write(buffer, count) != count) throw EWriteError(Msg::WriteError, "short-write", errno);
 }
 
 std::int64_t TMemoryStream::Read(void* buffer, std::int64_t count) {
