@@ -141,7 +141,7 @@ void TFileReplacement::Create(TTemporaryNaming naming) {
     // this program's reader does while it reads) keeps it from being replaced.
     FLock = ::open(FTarget.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (FLock >= 0 && ::flock(FLock, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK)
-      RaiseCreateError("target-locked", 0);
+      RaiseCreateError("target-locked", EWOULDBLOCK);
     mode = st.st_mode & 0777;
     FOwner = st.st_uid;
     FGroup = st.st_gid;

@@ -5,6 +5,7 @@
 #include <sys/mount.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -69,6 +70,7 @@ TEST_F(FullDiskTest, ASaveThatFillsTheDiskKeepsTheEarlierFileAndLeavesNothingEls
     FAIL() << "a file larger than the disk was saved";
   } catch (const EWriteError& e) {
     EXPECT_STREQ(e.what(), "ストリームへの書き込みエラー");
+    EXPECT_EQ(e.SystemError(), ENOSPC) << "the cause is kept for the message";
   }
   EXPECT_EQ(Contents(path), before);
   EXPECT_EQ(Names(), std::vector<std::string>{"picture.bmp"}) << "no temporary file is left";
@@ -91,6 +93,7 @@ TEST_F(FullDiskTest, ABandedSaveThatCannotFitFailsBeforeAnyBandAndKeepsTheEarlie
     FAIL() << "room was found for a file larger than the disk";
   } catch (const EWriteError& e) {
     EXPECT_STREQ(e.what(), "ストリームへの書き込みエラー");
+    EXPECT_EQ(e.SystemError(), ENOSPC) << "the cause is kept for the message";
   }
   EXPECT_EQ(Contents(path), before);
   EXPECT_EQ(Names(), std::vector<std::string>{"picture.bmp"}) << "no temporary file is left";
