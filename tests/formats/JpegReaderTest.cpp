@@ -264,19 +264,39 @@ TEST(JpegReader, TheApp2ProfileIsKept) {
   EXPECT_EQ(extras.ColorProfile, layout.Profile);
 }
 
-TEST(JpegReader, ThousandsOfScansAreRefusedAsTooMuchWork) {
-  test::TJpegLayout layout = Grey(64, 64, 90);
-  layout.ManyScans = kJpegMaxScans + 100;
-  const test::TBytes file = test::MakeJpeg(layout);
-  TBitmap picture;
-  TPictureExtras extras;
-  try {
-    ReadJpeg(file.data(), file.size(), picture, extras);
-    FAIL() << "read";
-  } catch (const EOutOfResources& error) {
-    EXPECT_EQ(error.Reason(), "jpeg-too-many-scans");
+TEST(JpegReader, ScansUpToTheLimitAreReadAndOneMoreIsRefusedBeforeAnyRowIsDecoded) {
+  test::TTemporaryFolder folder;
+  for (const int scans : {kJpegMaxScans, kJpegMaxScans + 1, kJpegMaxScans + 100}) {
+    SCOPED_TRACE(std::to_string(scans) + " scans");
+    test::TJpegLayout layout = Grey(64, 64, 90);
+    layout.ManyScans = scans;
+    const test::TBytes file = test::MakeJpeg(layout);
+    const std::string path = folder / "scans.jpg";
+    test::WriteFileBytes(path, file);
+    TBitmap picture;
+    TPictureExtras extras;
+    if (scans <= kJpegMaxScans) {
+      ReadJpeg(file.data(), file.size(), picture, extras);
+      ASSERT_EQ(picture.Width(), 64);
+      EXPECT_EQ(test::PixelAt(picture, 10, 10), 0x5A5A5Au) << "all scans were decoded";
+      EXPECT_NE(OpenJpegRows(path, extras, false), nullptr);
+      continue;
+    }
+    try {
+      ReadJpeg(file.data(), file.size(), picture, extras);
+      FAIL() << "read";
+    } catch (const EOutOfResources& error) {
+      EXPECT_EQ(error.Reason(), "jpeg-too-many-scans");
+    }
+    EXPECT_TRUE(picture.Empty());
+    // The band-by-band read refuses it as it opens, before a row is asked for.
+    try {
+      OpenJpegRows(path, extras, false);
+      FAIL() << "opened";
+    } catch (const EOutOfResources& error) {
+      EXPECT_EQ(error.Reason(), "jpeg-too-many-scans");
+    }
   }
-  EXPECT_TRUE(picture.Empty());
 }
 
 }  // namespace

@@ -178,6 +178,9 @@ TBytes MakeJpeg(const TJpegLayout& layout) {
       for (int al = 8; al >= 0; --al)
         script.push_back({1, {0, 0, 0, 0}, k, k, al + 1, al});
     }
+    if (static_cast<int>(script.size()) < layout.ManyScans)
+      throw std::runtime_error("more scans asked than a greyscale script has");
+    script.resize(static_cast<std::size_t>(layout.ManyScans));  // exactly as many as asked
   }
   unsigned char* buffer = nullptr;
   unsigned long size = 0;
