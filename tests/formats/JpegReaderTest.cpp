@@ -264,6 +264,20 @@ TEST(JpegReader, TheApp2ProfileIsKept) {
   EXPECT_EQ(extras.ColorProfile, layout.Profile);
 }
 
+// The orientation entry may end at the very last byte of the segment (a writer that leaves out
+// the next-IFD offset); one byte less and the entry is cut, and the picture stays as stored.
+TEST(JpegReader, AnExifEntryEndingExactlyAtTheSegmentsEndIsRead) {
+  for (const bool big : {false, true}) {
+    SCOPED_TRACE(big ? "big-endian" : "little-endian");
+    test::TBytes segment = test::ExifWithOrientation(6, big);
+    ASSERT_EQ(ExifOrientation(segment.data(), segment.size()), 6);
+    segment.resize(segment.size() - 4);  // the next-IFD offset
+    EXPECT_EQ(ExifOrientation(segment.data(), segment.size()), 6);
+    segment.pop_back();
+    EXPECT_EQ(ExifOrientation(segment.data(), segment.size()), 1);
+  }
+}
+
 TEST(JpegReader, ScansUpToTheLimitAreReadAndOneMoreIsRefusedBeforeAnyRowIsDecoded) {
   test::TTemporaryFolder folder;
   for (const int scans : {kJpegMaxScans, kJpegMaxScans + 1, kJpegMaxScans + 100}) {

@@ -236,7 +236,7 @@ TBytes MakeTiff(const TTiffLayout& layout) {
   const int fd = mkstemp(path);
   if (fd < 0) throw std::runtime_error("no temporary file");
   close(fd);
-  TIFF* tif = TIFFOpen(path, "w");
+  TIFF* tif = TIFFOpen(path, layout.BigEndian ? "wb" : "wl");
   if (tif == nullptr) throw std::runtime_error("libtiff could not open");
   TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, static_cast<std::uint32_t>(layout.Width));
   TIFFSetField(tif, TIFFTAG_IMAGELENGTH, static_cast<std::uint32_t>(layout.Height));
