@@ -173,7 +173,7 @@ TEST(JpegReader, AnOrientationOutsideOneToEightIsIgnored) {
   TBitmap picture;
   TPictureExtras extras;
   ReadJpeg(file.data(), file.size(), picture, extras);
-  EXPECT_EQ(picture.Width(), 32);
+  ASSERT_EQ(picture.Width(), 32);
   EXPECT_TRUE(Near(PixelAt(picture, 1, 1), kRed));
 }
 

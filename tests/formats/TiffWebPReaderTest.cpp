@@ -57,7 +57,11 @@ TEST_P(TiffLayouts, EverySampleComesBack) {
   ReadTiff(file.data(), file.size(), picture, extras);
   ASSERT_EQ(picture.Width(), layout.Width);
   ASSERT_EQ(picture.Height(), layout.Height);
-  EXPECT_EQ(extras.HasAlpha(), c.Extra == EXTRASAMPLE_UNASSALPHA);
+  // Asserted: the loop below indexes the alpha plane.
+  ASSERT_EQ(extras.HasAlpha(), c.Extra == EXTRASAMPLE_UNASSALPHA);
+  if (extras.HasAlpha()) {
+    ASSERT_EQ(extras.Alpha.size(), std::size_t(layout.Width) * layout.Height);
+  }
   for (int y = 0; y < layout.Height; ++y) {
     for (int x = 0; x < layout.Width; ++x) {
       const std::uint32_t* s =
@@ -207,7 +211,11 @@ TEST(WebPReader, LosslessPicturesComeBackExactlyWithOrWithoutAlpha) {
     ReadWebP(file.data(), file.size(), picture, extras);
     ASSERT_EQ(picture.Width(), w);
     ASSERT_EQ(picture.Height(), h);
-    EXPECT_EQ(extras.HasAlpha(), alpha);
+    // Asserted: the loop below indexes the alpha plane.
+    ASSERT_EQ(extras.HasAlpha(), alpha);
+    if (alpha) {
+      ASSERT_EQ(extras.Alpha.size(), std::size_t(w) * h);
+    }
     for (int y = 0; y < h; ++y) {
       for (int x = 0; x < w; ++x) {
         const std::uint8_t* p = &bgra[static_cast<std::size_t>((y * w + x) * 4)];
