@@ -7,6 +7,7 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <exception>
@@ -28,6 +29,7 @@
 #include "PictureKind.h"
 #include "PngWriter.h"
 #include "RowSource.h"
+#include "SaveInterruption.h"
 
 namespace penamo {
 namespace {
@@ -130,6 +132,51 @@ std::unique_ptr<TBandWriter> CreateOutput(const std::string& path, const TRowSou
                                              unfiltered ? rows.YPelsPerMeter() : 0);
 }
 
+// Why a file could not be read or written, in the user's words.
+std::string CauseOf(int error) {
+  switch (error) {
+    case ENOSPC:
+      return "ディスクの空き容量が足りません";
+    case EDQUOT:
+      return "ディスクの使用量の上限を超えました";
+    case EFBIG:
+      return "ファイルが大きすぎます (ファイル サイズの上限を超えました)";
+    case EACCES:
+    case EPERM:
+      return "アクセス権がありません";
+    case EROFS:
+      return "読み取り専用のファイル システムです";
+    case ENOENT:
+      return "ファイルまたはフォルダーがありません";
+    case ENOTDIR:
+      return "パスの途中にフォルダーでないものがあります";
+    case EISDIR:
+      return "フォルダーです";
+    case ELOOP:
+      return "シンボリック リンクが循環しています";
+    case ENAMETOOLONG:
+      return "名前が長すぎます";
+    case EWOULDBLOCK:
+      return "ほかのプログラムが使用中です";
+    case EIO:
+      return "入出力エラーが起きました";
+    case EMFILE:
+    case ENFILE:
+      return "開いているファイルが多すぎます";
+    default:
+      return "システム エラー (コード " + std::to_string(error) + ")";
+  }
+}
+
+// The line after the message that names the file and what the system said of it; empty when
+// no system call failed (a damaged picture says all in its message).
+std::string CauseLine(const Exception& error, const std::string& input, const std::string& output) {
+  if (error.SystemError() == 0) return {};
+  const bool writing = dynamic_cast<const EWriteError*>(&error) != nullptr ||
+                       dynamic_cast<const EFCreateError*>(&error) != nullptr;
+  return "ファイル " + (writing ? output : input) + ": " + CauseOf(error.SystemError());
+}
+
 // filter is null for the unfiltered copy.
 int Run(const TFilterEntry* filter, const std::string& input, const std::string& output,
         TOutputFormat format, int strength) {
@@ -205,6 +252,8 @@ int Main(int argc, char** argv) {
                strength);
   } catch (const Exception& error) {
     std::cerr << MessageWithFullStop(error.Message()) << '\n';
+    if (const std::string cause = CauseLine(error, operands[1], operands[2]); !cause.empty())
+      std::cerr << cause << '\n';
     if (verbose) std::cerr << error.ClassName() << ": " << error.Reason() << '\n';
   } catch (const std::bad_alloc&) {
     std::cerr << MessageWithFullStop(Msg::OutOfMemory) << '\n';
@@ -221,5 +270,8 @@ int Main(int argc, char** argv) {
 }  // namespace penamo
 
 int main(int argc, char** argv) {
+  // Ctrl+C, kill or a closed terminal end a save by removing what it wrote; a file-size limit
+  // ends it with the write error rather than a silent death.
+  penamo::HandleInterruptions(penamo::TInterruptionPolicy::Abandon);
   return penamo::Main(argc, argv);
 }

@@ -39,7 +39,7 @@ void WriteAt(int handle, std::vector<iovec>& pieces, std::uint64_t offset) {
     const int count = static_cast<int>(std::min<std::size_t>(pieces.size() - next, IOV_MAX));
     const ssize_t n = ::pwritev(handle, pieces.data() + next, count, static_cast<off_t>(offset));
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) throw EWriteError(Msg::WriteError, "band-write-failed");
+    if (n <= 0) throw EWriteError(Msg::WriteError, "band-write-failed", n < 0 ? errno : ENOSPC);
     offset += static_cast<std::uint64_t>(n);
     // Skip what went out; a piece written in part continues where it stopped.
     auto left = static_cast<std::size_t>(n);
@@ -76,9 +76,9 @@ void TBitmapBandWriter::Reserve() {
   // A file system that cannot reserve space still takes the bytes; a full one then fails at the
   // first band that does not fit.
   if (result != EOPNOTSUPP && result != EINVAL)
-    throw EWriteError(Msg::WriteError, "file-space-not-reserved");
+    throw EWriteError(Msg::WriteError, "file-space-not-reserved", result);
   if (::ftruncate(FFile.Handle(), static_cast<off_t>(FFileSize)) != 0)
-    throw EWriteError(Msg::WriteError, "file-size-not-set");
+    throw EWriteError(Msg::WriteError, "file-size-not-set", errno);
 }
 
 void TBitmapBandWriter::WriteHeaders(std::int32_t xPelsPerMeter, std::int32_t yPelsPerMeter) {

@@ -13,10 +13,13 @@ class Exception : public std::exception {
   // reason: a short English tag saying which refusal this is ("rle-run-past-row"), for tests,
   // the fuzzer and `penamo-filter --verbose`; many reasons share one message. Never shown in a
   // message box.
-  explicit Exception(std::string message, std::string reason = {})
-      : FMessage(std::move(message)), FReason(std::move(reason)) {}
+  // systemError: the errno of the system call that failed, when one did (0: none), so that the
+  // command line can say why a file could not be written or read.
+  explicit Exception(std::string message, std::string reason = {}, int systemError = 0)
+      : FMessage(std::move(message)), FReason(std::move(reason)), FSystemError(systemError) {}
   const std::string& Message() const noexcept { return FMessage; }
   const std::string& Reason() const noexcept { return FReason; }
+  int SystemError() const noexcept { return FSystemError; }
   const char* what() const noexcept override { return FMessage.c_str(); }
   // The class name as a user-facing diagnostic would print it ("EReadError").
   virtual const char* ClassName() const noexcept { return "Exception"; }
@@ -24,6 +27,7 @@ class Exception : public std::exception {
  private:
   std::string FMessage;
   std::string FReason;
+  int FSystemError;
 };
 
 #define PENAMO_ERROR_CLASS(Name, Base)                                \

@@ -29,8 +29,11 @@ std::string NameOf(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// Creates a new file of a fresh hidden name in the folder; the name is returned through name.
-int CreateTemporary(int folder, std::string& name) {
+// Makes a fresh hidden name in the folder by make(candidate), which returns false with errno
+// EEXIST when the name is taken. The name is returned through name; false (errno set) when no
+// name could be made.
+template <typename Make>
+bool MakeTemporaryName(std::string& name, Make make) {
   static constexpr char kLetters[] =
       "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
   std::random_device random;
@@ -38,14 +41,31 @@ int CreateTemporary(int folder, std::string& name) {
     std::string candidate = ".penamo-";
     for (int i = 0; i < 6; ++i)
       candidate += kLetters[random() % (sizeof kLetters - 1)];
-    const int handle =
-        ::openat(folder, candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (handle >= 0) {
+    if (make(candidate)) {
       name = candidate;
-      return handle;
+      return true;
     }
-    if (errno != EEXIST) return -1;
+    if (errno != EEXIST) return false;
   }
+  return false;
+}
+
+// The path through which an open file can be linked into a folder by an unprivileged user.
+std::string DescriptorPath(int handle) {
+  return "/proc/self/fd/" + std::to_string(handle);
+}
+
+// A new file in the folder with no name, or -1 where the file system (or the kernel) makes none,
+// or where it could never be named (no /proc to link it through).
+int CreateUnnamed(int folder) {
+#if defined(O_TMPFILE)
+  const int handle = ::openat(folder, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (handle < 0) return -1;
+  if (::access(DescriptorPath(handle).c_str(), F_OK) == 0) return handle;
+  ::close(handle);
+#else
+  static_cast<void>(folder);
+#endif
   return -1;
 }
 
@@ -78,12 +98,12 @@ mode_t NewFileMode() {
 
 }  // namespace
 
-TFileReplacement::TFileReplacement(const std::string& path)
+TFileReplacement::TFileReplacement(const std::string& path, TTemporaryNaming naming)
     : FPath(path), FTarget(ResolveLinks(path)) {
-  if (FTarget.empty()) RaiseCreateError("target-unresolvable");
+  if (FTarget.empty()) RaiseCreateError("target-unresolvable", ELOOP);
   // A constructor that raises runs no destructor: undo here what Create got done.
   try {
-    Create();
+    Create(naming);
   } catch (...) {
     Undo();
     throw;
@@ -97,8 +117,10 @@ TFileReplacement::~TFileReplacement() {
 void TFileReplacement::Undo() noexcept {
   if (FHandle >= 0) ::close(FHandle);
   FHandle = -1;
+  FUnnamed = false;
   if (!FTemporary.empty()) ::unlinkat(FFolder, FTemporary.c_str(), 0);
   FTemporary.clear();
+  FSave.Unnamed();
   if (FFolder >= 0) ::close(FFolder);
   FFolder = -1;
   if (FLock >= 0) ::close(FLock);
@@ -106,31 +128,40 @@ void TFileReplacement::Undo() noexcept {
 }
 
 // Checks that the target may be replaced and makes the temporary file beside it.
-void TFileReplacement::Create() {
+void TFileReplacement::Create(TTemporaryNaming naming) {
   mode_t mode = NewFileMode();
   struct stat st {};
   if (::stat(FTarget.c_str(), &st) == 0) {
     // Only a file we may write is replaced: never a folder or a device, never a read-only
     // file.
-    if (!S_ISREG(st.st_mode) || ::access(FTarget.c_str(), W_OK) != 0)
-      RaiseCreateError("target-not-a-writable-file");
+    if (!S_ISREG(st.st_mode))
+      RaiseCreateError("target-not-a-writable-file", S_ISDIR(st.st_mode) ? EISDIR : 0);
+    if (::access(FTarget.c_str(), W_OK) != 0) RaiseCreateError("target-not-a-writable-file", errno);
     // POSIX has no share modes; another program that holds an advisory lock on the file (as
     // this program's reader does while it reads) keeps it from being replaced.
     FLock = ::open(FTarget.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (FLock >= 0 && ::flock(FLock, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK)
-      RaiseCreateError("target-locked");
+      RaiseCreateError("target-locked", EWOULDBLOCK);
     mode = st.st_mode & 0777;
     FOwner = st.st_uid;
     FGroup = st.st_gid;
     FKeepOwner = true;
   } else if (errno != ENOENT) {
-    RaiseCreateError("target-not-inspectable");
+    RaiseCreateError("target-not-inspectable", errno);
   }
   FFolder = ::open(FolderOf(FTarget).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (FFolder < 0) RaiseCreateError("folder-not-opened");
-  FHandle = CreateTemporary(FFolder, FTemporary);
-  if (FHandle < 0) RaiseCreateError("temporary-not-created");
-  if (::fchmod(FHandle, mode) != 0) RaiseCreateError("temporary-mode-not-set");
+  if (FFolder < 0) RaiseCreateError("folder-not-opened", errno);
+  if (naming == TTemporaryNaming::UnnamedWherePossible) FHandle = CreateUnnamed(FFolder);
+  FUnnamed = FHandle >= 0;
+  if (!FUnnamed) {
+    const bool made = MakeTemporaryName(FTemporary, [&](const std::string& name) {
+      FHandle = ::openat(FFolder, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+      return FHandle >= 0;
+    });
+    if (!made) RaiseCreateError("temporary-not-created", errno);
+    FSave.Named(FFolder, FTemporary);
+  }
+  if (::fchmod(FHandle, mode) != 0) RaiseCreateError("temporary-mode-not-set", errno);
   // Keeping the owner works only for a privileged user or within one's own groups; elsewhere
   // the new file belongs to whoever saves it, as a newly created file would.
   if (FKeepOwner) {
@@ -140,22 +171,38 @@ void TFileReplacement::Create() {
 
 // Makes the written bytes durable, then puts the file in the target's place.
 void TFileReplacement::Commit() {
-  if (::fsync(FHandle) != 0) throw EWriteError(Msg::WriteError, "sync-failed");
+  if (::fsync(FHandle) != 0) throw EWriteError(Msg::WriteError, "sync-failed", errno);
+  if (FUnnamed) Link();
   const int handle = FHandle;
   FHandle = -1;
-  if (::close(handle) != 0) throw EWriteError(Msg::WriteError, "close-failed");
+  if (::close(handle) != 0) throw EWriteError(Msg::WriteError, "close-failed", errno);
   // A folder removed meanwhile refuses the rename (and took the temporary file with it); a
   // folder moved meanwhile still holds both files, and the save completes there.
   if (::renameat(FFolder, FTemporary.c_str(), FFolder, NameOf(FTarget).c_str()) != 0)
-    RaiseCreateError("rename-failed");
+    RaiseCreateError("rename-failed", errno);
   FTemporary.clear();
+  FSave.Unnamed();
   // The rename itself lasts only once the folder is on the disk too; the file is already
   // complete, so a failure here loses nothing the user could act on.
   ::fsync(FFolder);
 }
 
-void TFileReplacement::RaiseCreateError(const char* reason) const {
-  throw EFCreateError(Msg::FCreateError(FPath), reason);
+// The complete file gets a hidden name only now, for the moment until the rename. A link
+// straight to the target's name would refuse an existing target, and the rename is what replaces
+// it in one step.
+void TFileReplacement::Link() {
+  const std::string source = DescriptorPath(FHandle);
+  const bool linked = MakeTemporaryName(FTemporary, [&](const std::string& name) {
+    return ::linkat(AT_FDCWD, source.c_str(), FFolder, name.c_str(), AT_SYMLINK_FOLLOW) == 0;
+  });
+  // A folder removed meanwhile takes no new name.
+  if (!linked) RaiseCreateError("link-failed", errno);
+  FUnnamed = false;
+  FSave.Named(FFolder, FTemporary);
+}
+
+void TFileReplacement::RaiseCreateError(const char* reason, int error) const {
+  throw EFCreateError(Msg::FCreateError(FPath), reason, error);
 }
 
 }  // namespace penamo

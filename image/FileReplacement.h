@@ -1,14 +1,24 @@
-// Replacing a file without ever destroying what the user had: every save writes beside the
-// target under a temporary name, flushes to the disk, and only then renames the file into the
-// target's place. Until that rename the earlier file is untouched; after it, the new file is
-// complete. Every writer (whatever the format) saves through this one class.
+// Replacing a file without ever destroying what the user had: every save writes a new file in
+// the target's folder, flushes it to the disk, and only then renames it into the target's place.
+// Until that rename the earlier file is untouched; after it, the new file is complete. Where the
+// file system allows (Linux's O_TMPFILE), the new file has no name at all until it is complete,
+// so a save ended by anything (SIGKILL, a power cut) leaves nothing behind; elsewhere it is
+// written under a hidden temporary name that an interrupting signal removes
+// (SaveInterruption.h). Every writer (whatever the format) saves through this one class.
 #pragma once
 
 #include <sys/types.h>
 
 #include <string>
 
+#include "SaveInterruption.h"
+
 namespace penamo {
+
+enum class TTemporaryNaming {
+  UnnamedWherePossible,  // named only once complete, where the file system allows
+  Named,                 // a hidden temporary name from the start, on every file system
+};
 
 class TFileReplacement {
  public:
@@ -16,7 +26,8 @@ class TFileReplacement {
   // link), checks the target may be replaced (a regular file we may write, not locked by another
   // program), and makes the temporary file beside it with the target's permission bits (a new
   // file: 0666 less the umask). Raises EFCreateError naming path exactly as passed.
-  explicit TFileReplacement(const std::string& path);
+  explicit TFileReplacement(const std::string& path,
+                            TTemporaryNaming naming = TTemporaryNaming::UnnamedWherePossible);
   TFileReplacement(const TFileReplacement&) = delete;
   TFileReplacement& operator=(const TFileReplacement&) = delete;
   // Whatever has not been committed is undone: the temporary file is closed and removed.
@@ -24,6 +35,8 @@ class TFileReplacement {
 
   // The temporary file, open for writing (and reading, and positioned writes).
   int Handle() const { return FHandle; }
+  // Whether the file being written has no name yet (until Commit).
+  bool Unnamed() const { return FUnnamed; }
 
   // Makes the written bytes durable, then puts the file in the target's place. Raises
   // EWriteError when the bytes cannot be flushed, EFCreateError when the rename fails; the
@@ -31,10 +44,13 @@ class TFileReplacement {
   void Commit();
 
  private:
-  void Create();
+  void Create(TTemporaryNaming naming);
+  // Gives the unnamed file a temporary name, so that it can be renamed over the target.
+  void Link();
   // Closes and removes the temporary file and drops the lock.
   void Undo() noexcept;
-  [[noreturn]] void RaiseCreateError(const char* reason) const;
+  // error: the errno of the call that failed.
+  [[noreturn]] void RaiseCreateError(const char* reason, int error) const;
 
   std::string FPath;  // as the caller passed it, for the message
   std::string FTarget;
@@ -42,8 +58,12 @@ class TFileReplacement {
   // removed through it, so a folder moved or removed while the file is written never strands
   // the temporary file under a path that no longer leads to it.
   int FFolder = -1;
-  std::string FTemporary;  // the temporary file's name within FFolder
+  std::string FTemporary;  // the temporary file's name within FFolder (empty: none)
   int FHandle = -1;
+  bool FUnnamed = false;
+  // Ends after the destructor's Undo: a signal deferred during the save is delivered only once
+  // the save is committed or undone.
+  TSaveInProgress FSave;
   int FLock = -1;
   bool FKeepOwner = false;
   uid_t FOwner = 0;

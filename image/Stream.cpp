@@ -21,12 +21,17 @@ std::int64_t TStream::Size() {
 }
 
 void TStream::ReadBuffer(void* buffer, std::int64_t count) {
-  if (count != 0 && Read(buffer, count) != count) throw EReadError(Msg::ReadError, "short-read");
+  if (count == 0) return;
+  // A stream that fails leaves the system's reason in errno; one that merely ends early, none.
+  errno = 0;
+  if (Read(buffer, count) != count) throw EReadError(Msg::ReadError, "short-read", errno);
 }
 
 void TStream::WriteBuffer(const void* buffer, std::int64_t count) {
-  if (count != 0 && Write(buffer, count) != count)
-    throw EWriteError(Msg::WriteError, "short-write");
+  if (count == 0) return;
+  // A stream that fails leaves the system's reason in errno; one that merely stops short, none.
+  errno = 0;
+  if (Write(buffer, count) != count) throw EWriteError(Msg::WriteError, "short-write", errno);
 }
 
 std::int64_t TMemoryStream::Read(void* buffer, std::int64_t count) {
@@ -97,13 +102,14 @@ std::int64_t THandleStream::Seek(std::int64_t offset, TSeekOrigin origin) {
 TFileStream::TFileStream(const std::string& path) : THandleStream(-1), FFileName(path) {
   // Without O_NONBLOCK, opening a named pipe would wait for a writer that may never come.
   FHandle = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (FHandle < 0) throw EFOpenError(Msg::FOpenError(path), "open-failed");
+  if (FHandle < 0) throw EFOpenError(Msg::FOpenError(path), "open-failed", errno);
   struct stat st {};
   // Folders, pipes and devices open on POSIX, but none of them is a file that can be read as
   // a picture (a pipe or a terminal would make the reader wait forever).
   if (::fstat(FHandle, &st) != 0 || !S_ISREG(st.st_mode)) {
+    const int error = S_ISDIR(st.st_mode) ? EISDIR : 0;
     ::close(FHandle);
-    throw EFOpenError(Msg::FOpenError(path), "not-a-regular-file");
+    throw EFOpenError(Msg::FOpenError(path), "not-a-regular-file", error);
   }
   ::fcntl(FHandle, F_SETFL, ::fcntl(FHandle, F_GETFL) & ~O_NONBLOCK);
   // Others may read while we read; a cooperating writer that takes an exclusive lock waits. A
@@ -115,7 +121,7 @@ TFileStream::TFileStream(const std::string& path) : THandleStream(-1), FFileName
   } while (locked != 0 && errno == EINTR);
   if (locked != 0 && LockHeldElsewhere(errno)) {
     ::close(FHandle);
-    throw EFOpenError(Msg::FOpenError(path), "locked-for-writing");
+    throw EFOpenError(Msg::FOpenError(path), "locked-for-writing", EWOULDBLOCK);
   }
 }
 

@@ -176,7 +176,7 @@ TEST(JpegReader, AnOrientationOutsideOneToEightIsIgnored) {
   TBitmap picture;
   TPictureExtras extras;
   ReadJpeg(file.data(), file.size(), picture, extras);
-  EXPECT_EQ(picture.Width(), 32);
+  ASSERT_EQ(picture.Width(), 32);
   EXPECT_TRUE(Near(PixelAt(picture, 1, 1), kRed));
 }
 
@@ -267,15 +267,53 @@ TEST(JpegReader, TheApp2ProfileIsKept) {
   EXPECT_EQ(extras.ColorProfile, layout.Profile);
 }
 
-TEST(JpegReader, ThousandsOfScansAreRefusedAsTooMuchWork) {
-  test::TJpegLayout layout = Grey(64, 64, 90);
-  layout.ManyScans = kJpegMaxScans + 100;
-  const test::TBytes file = test::MakeJpeg(layout);
-  TBitmap picture;
-  TPictureExtras extras;
-  ExpectRefusal<EOutOfResources>([&] { ReadJpeg(file.data(), file.size(), picture, extras); },
-                                 "jpeg-too-many-scans");
-  EXPECT_TRUE(picture.Empty());
+// The orientation entry may end at the very last byte of the segment (a writer that leaves out
+// the next-IFD offset); one byte less and the entry is cut, and the picture stays as stored.
+TEST(JpegReader, AnExifEntryEndingExactlyAtTheSegmentsEndIsRead) {
+  for (const bool big : {false, true}) {
+    SCOPED_TRACE(big ? "big-endian" : "little-endian");
+    test::TBytes segment = test::ExifWithOrientation(6, big);
+    ASSERT_EQ(ExifOrientation(segment.data(), segment.size()), 6);
+    segment.resize(segment.size() - 4);  // the next-IFD offset
+    EXPECT_EQ(ExifOrientation(segment.data(), segment.size()), 6);
+    segment.pop_back();
+    EXPECT_EQ(ExifOrientation(segment.data(), segment.size()), 1);
+  }
+}
+
+TEST(JpegReader, ScansUpToTheLimitAreReadAndOneMoreIsRefusedBeforeAnyRowIsDecoded) {
+  test::TTemporaryFolder folder;
+  for (const int scans : {kJpegMaxScans, kJpegMaxScans + 1, kJpegMaxScans + 100}) {
+    SCOPED_TRACE(std::to_string(scans) + " scans");
+    test::TJpegLayout layout = Grey(64, 64, 90);
+    layout.ManyScans = scans;
+    const test::TBytes file = test::MakeJpeg(layout);
+    const std::string path = folder / "scans.jpg";
+    test::WriteFileBytes(path, file);
+    TBitmap picture;
+    TPictureExtras extras;
+    if (scans <= kJpegMaxScans) {
+      ReadJpeg(file.data(), file.size(), picture, extras);
+      ASSERT_EQ(picture.Width(), 64);
+      EXPECT_EQ(test::PixelAt(picture, 10, 10), 0x5A5A5Au) << "all scans were decoded";
+      EXPECT_NE(OpenJpegRows(path, extras, false), nullptr);
+      continue;
+    }
+    try {
+      ReadJpeg(file.data(), file.size(), picture, extras);
+      FAIL() << "read";
+    } catch (const EOutOfResources& error) {
+      EXPECT_EQ(error.Reason(), "jpeg-too-many-scans");
+    }
+    EXPECT_TRUE(picture.Empty());
+    // The band-by-band read refuses it as it opens, before a row is asked for.
+    try {
+      OpenJpegRows(path, extras, false);
+      FAIL() << "opened";
+    } catch (const EOutOfResources& error) {
+      EXPECT_EQ(error.Reason(), "jpeg-too-many-scans");
+    }
+  }
 }
 
 }  // namespace

@@ -45,6 +45,27 @@ TBytes SmallPng() {
   return test::MakePng(layout);
 }
 
+// A palette PNG with transparency: the decoder expands it to RGBA, by another path than RGB's.
+TBytes SmallPalettePng() {
+  test::TPngLayout layout;
+  layout.Width = 300;
+  layout.Height = 200;
+  layout.ColorType = PNG_COLOR_TYPE_PALETTE;
+  layout.BitDepth = 8;
+  for (int i = 0; i < 16; ++i) {
+    layout.Palette.insert(layout.Palette.end(), {static_cast<std::uint8_t>(i * 16),
+                                                 static_cast<std::uint8_t>(255 - i * 9),
+                                                 static_cast<std::uint8_t>(i * 5)});
+    layout.PaletteAlpha.push_back(static_cast<std::uint8_t>(255 - i * 3));
+  }
+  std::uint32_t noise = 1;
+  for (int i = 0; i < 300 * 200; ++i) {
+    noise = noise * 1103515245u + 12345u;
+    layout.Samples.push_back((noise >> 16) % 16);
+  }
+  return test::MakePng(layout);
+}
+
 TBytes SmallJpeg() {
   test::TJpegLayout layout;
   layout.Width = 40;
@@ -145,16 +166,17 @@ TEST_P(Truncation, AFileCutAnywhereIsRefusedAndThePictureKept) {
 TEST_P(Truncation, ReadBandByBandACutFileIsRefusedAsTheWholeReadRefusesIt) {
   const std::string format = GetParam().Format;
   const TBytes whole = GetParam().Make();
-  if (format != "Png" && format != "Jpeg") {
+  if (format != "Png" && format != "PalettePng" && format != "Jpeg") {
     // The other formats are only ever read whole.
     test::WriteFileBytes(PathOf("whole"), whole);
     TPictureExtras extras;
     EXPECT_EQ(OpenPictureRows(PathOf("whole"), extras), nullptr);
     return;
   }
-  for (double fraction : {0.1, 0.3, 0.5, 0.8, 0.97}) {
-    const auto size = std::max<std::size_t>(
-        16, static_cast<std::size_t>(static_cast<double>(whole.size()) * fraction));
+  // Cut at some 300 lengths from the signature on (every length of a small file): in the
+  // headers, in each chunk's or segment's length, type, data and checksum, after the last row.
+  const std::size_t step = std::max<std::size_t>(1, whole.size() / 300);
+  for (std::size_t size = 8; size < whole.size(); size += step) {
     test::WriteFileBytes(PathOf("cut"),
                          TBytes(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(size)));
     std::string wholeError;
@@ -163,9 +185,8 @@ TEST_P(Truncation, ReadBandByBandACutFileIsRefusedAsTheWholeReadRefusesIt) {
       TPictureExtras extras;
       ReadPicture(PathOf("cut"), picture, extras);
     } catch (const Exception& error) {
-      wholeError = std::string(error.ClassName()) + ": " + error.Message();
+      wholeError = std::string(error.ClassName()) + ": " + error.Message() + " " + error.Reason();
     }
-    ASSERT_NE(wholeError, "") << "cut at " << size;
     std::string bandError;
     try {
       TPictureExtras extras;
@@ -174,16 +195,16 @@ TEST_P(Truncation, ReadBandByBandACutFileIsRefusedAsTheWholeReadRefusesIt) {
       for (std::int32_t first = 0; first < rows->Height(); first += 7)
         rows->ReadBand(first, std::min(7, rows->Height() - first));
     } catch (const Exception& error) {
-      bandError = std::string(error.ClassName()) + ": " + error.Message();
+      bandError = std::string(error.ClassName()) + ": " + error.Message() + " " + error.Reason();
     }
-    EXPECT_EQ(bandError, wholeError) << "cut at " << size << " of " << whole.size();
+    ASSERT_EQ(bandError, wholeError) << "cut at " << size << " of " << whole.size();
   }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     EveryFormat, Truncation,
-    testing::Values(TTruncation{"Png", SmallPng}, TTruncation{"Jpeg", SmallJpeg},
-                    TTruncation{"Tiff", SmallTiff},
+    testing::Values(TTruncation{"Png", SmallPng}, TTruncation{"PalettePng", SmallPalettePng},
+                    TTruncation{"Jpeg", SmallJpeg}, TTruncation{"Tiff", SmallTiff},
                     TTruncation{"WebPLossless", [] { return SmallWebP(true); }},
                     TTruncation{"WebPLossy", [] { return SmallWebP(false); }}),
     [](const auto& param) { return std::string(param.param.Format); });
@@ -200,6 +221,66 @@ void Chunk(TBytes& out, const char* type, const TBytes& data) {
   out.insert(out.end(), data.begin(), data.end());
   Put32(out, static_cast<std::uint32_t>(
                  crc32(0, out.data() + start, static_cast<uInt>(out.size() - start))));
+}
+
+// How a read of path ends: the error's class, message and reason, or "" for a picture.
+std::string WholeReadEnd(const std::string& path) {
+  try {
+    TBitmap picture;
+    TPictureExtras extras;
+    ReadPicture(path, picture, extras);
+  } catch (const Exception& error) {
+    return std::string(error.ClassName()) + ": " + error.Message() + " " + error.Reason();
+  }
+  return {};
+}
+std::string BandReadEnd(const std::string& path) {
+  try {
+    TPictureExtras extras;
+    const std::unique_ptr<TRowSource> rows = OpenPictureRows(path, extras);
+    if (rows == nullptr) return "read whole";
+    for (std::int32_t first = 0; first < rows->Height(); first += 7)
+      rows->ReadBand(first, std::min(7, rows->Height() - first));
+  } catch (const Exception& error) {
+    return std::string(error.ClassName()) + ": " + error.Message() + " " + error.Reason();
+  }
+  return {};
+}
+
+// An IDAT chunk whose length runs past the file's end, the pixels all there or not.
+TEST_F(PictureFiles, APngWhoseImageDataRunsPastTheFileEndEndsTheSameThroughBothReads) {
+  for (const bool transparency : {false, true}) {
+    test::TPngLayout layout;
+    layout.Width = 40;
+    layout.Height = 30;
+    layout.ColorType = PNG_COLOR_TYPE_PALETTE;
+    for (int i = 0; i < 16; ++i) {
+      layout.Palette.insert(layout.Palette.end(), {static_cast<std::uint8_t>(i * 16), 7, 9});
+      if (transparency) layout.PaletteAlpha.push_back(static_cast<std::uint8_t>(i * 15));
+    }
+    for (int i = 0; i < 40 * 30; ++i)
+      layout.Samples.push_back(static_cast<std::uint32_t>((i * 7 + i / 40) % 16));
+    const TBytes png = test::MakePng(layout);
+    const auto idat = std::search(png.begin(), png.end(), std::begin("IDAT"), std::end("IDAT") - 1);
+    ASSERT_NE(idat, png.end());
+    const auto at = static_cast<std::size_t>(idat - png.begin()) - 4;
+    const std::uint32_t length = std::uint32_t{png[at]} << 24 | std::uint32_t{png[at + 1]} << 16 |
+                                 std::uint32_t{png[at + 2]} << 8 | png[at + 3];
+    for (const std::uint32_t claimed : {length + 1, length + 13, length + 4096, 0x7FFFFFFFu}) {
+      for (const std::size_t keep : {png.size(), at + 8 + length, at + 8 + length / 2}) {
+        SCOPED_TRACE("IDAT of " + std::to_string(claimed) + " bytes in " + std::to_string(keep) +
+                     (transparency ? ", with tRNS" : ""));
+        TBytes file(png.begin(), png.begin() + static_cast<std::ptrdiff_t>(keep));
+        for (int i = 0; i < 4; ++i)
+          file[at + static_cast<std::size_t>(i)] =
+              static_cast<std::uint8_t>(claimed >> (24 - 8 * i));
+        test::WriteFileBytes(PathOf("long.png"), file);
+        const std::string whole = WholeReadEnd(PathOf("long.png"));
+        EXPECT_NE(whole, "") << "a file cut inside its image data was read";
+        EXPECT_EQ(BandReadEnd(PathOf("long.png")), whole);
+      }
+    }
+  }
 }
 
 TEST_F(PictureFiles, ASmallPngClaimingAHugePictureIsRefusedAtOnce) {

@@ -178,6 +178,9 @@ TBytes MakeJpeg(const TJpegLayout& layout) {
       for (int al = 8; al >= 0; --al)
         script.push_back({1, {0, 0, 0, 0}, k, k, al + 1, al});
     }
+    if (static_cast<int>(script.size()) < layout.ManyScans)
+      throw std::runtime_error("more scans asked than a greyscale script has");
+    script.resize(static_cast<std::size_t>(layout.ManyScans));  // exactly as many as asked
   }
   unsigned char* buffer = nullptr;
   unsigned long size = 0;
@@ -233,7 +236,7 @@ TBytes MakeTiff(const TTiffLayout& layout) {
   const int fd = mkstemp(path);
   if (fd < 0) throw std::runtime_error("no temporary file");
   close(fd);
-  TIFF* tif = TIFFOpen(path, "w");
+  TIFF* tif = TIFFOpen(path, layout.BigEndian ? "wb" : "wl");
   if (tif == nullptr) throw std::runtime_error("libtiff could not open");
   TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, static_cast<std::uint32_t>(layout.Width));
   TIFFSetField(tif, TIFFTAG_IMAGELENGTH, static_cast<std::uint32_t>(layout.Height));

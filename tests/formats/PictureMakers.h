@@ -67,6 +67,7 @@ struct TTiffLayout {
   std::vector<std::uint32_t> Samples;
   std::vector<std::uint16_t> ColorMap;  // 3 × 2^bits entries: reds, greens, blues
   TBytes Profile;
+  bool BigEndian = false;  // "MM": the most significant byte first
 };
 TBytes MakeTiff(const TTiffLayout& layout);
 

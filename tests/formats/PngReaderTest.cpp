@@ -79,7 +79,11 @@ TEST_P(PngColourTypes, EverySampleComesBackAsEightBitsWithItsTransparency) {
   ASSERT_EQ(picture.Height(), layout.Height);
   EXPECT_EQ(picture.ImageFormat(), TPixelFormat::pf24bit);
   const bool alpha = (c.ColorType & 4) != 0 || c.Transparency;
-  EXPECT_EQ(extras.HasAlpha(), alpha);
+  // Asserted: the loop below indexes the alpha plane.
+  ASSERT_EQ(extras.HasAlpha(), alpha);
+  if (alpha) {
+    ASSERT_EQ(extras.Alpha.size(), std::size_t(layout.Width) * layout.Height);
+  }
   for (int y = 0; y < layout.Height; ++y) {
     for (int x = 0; x < layout.Width; ++x) {
       const std::uint32_t* s =

@@ -3,6 +3,7 @@
 // carried; the earlier file untouched until the commit.
 #include <gtest/gtest.h>
 #include <png.h>
+#include <zlib.h>
 
 #include <cstring>
 #include <filesystem>
@@ -43,6 +44,61 @@ void MakeGradient(TBitmap& picture, int width, int height) {
   }
 }
 
+// What a strict decoder would find wrong in the PNG file at path, or nothing: every chunk's CRC,
+// IHDR first and IEND last, and the IDAT chunks' stream inflated by zlib, whose Adler-32 it
+// checks, to exactly the rows the header promises with no byte left over. libspng and libpng
+// as the tests use them skip or merely warn about a wrong Adler-32.
+std::string StrictPngProblem(const std::string& path) {
+  const test::TBytes file = test::ReadFileBytes(path);
+  static constexpr std::uint8_t kSignature[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  if (file.size() < 8 || std::memcmp(file.data(), kSignature, 8) != 0) return "no signature";
+  const auto get32 = [&](std::size_t at) {
+    return std::uint32_t{file[at]} << 24 | std::uint32_t{file[at + 1]} << 16 |
+           std::uint32_t{file[at + 2]} << 8 | file[at + 3];
+  };
+  std::vector<std::string> types;
+  test::TBytes stream;
+  std::uint64_t rawBytes = 0;
+  std::size_t at = 8;
+  while (at < file.size()) {
+    if (file.size() - at < 12) return "a chunk cut short at " + std::to_string(at);
+    const std::uint32_t length = get32(at);
+    if (file.size() - at - 12 < length) return "a chunk longer than the file";
+    const std::string type(reinterpret_cast<const char*>(&file[at + 4]), 4);
+    const uLong crc = crc32(0, &file[at + 4], 4 + length);
+    if (crc != get32(at + 8 + length)) return "the CRC of " + type + " is wrong";
+    const std::uint8_t* data = &file[at + 8];
+    if (type == "IHDR") {
+      if (length != 13) return "IHDR of " + std::to_string(length) + " bytes";
+      const std::uint64_t width = get32(at + 8), height = get32(at + 12);
+      const int channels = data[9] == 6 ? 4 : data[9] == 2 ? 3 : 0;
+      if (data[8] != 8 || channels == 0) return "not 8-bit RGB or RGBA";
+      rawBytes = height * (1 + width * static_cast<std::uint64_t>(channels));
+    }
+    if (type == "IDAT") stream.insert(stream.end(), data, data + length);
+    types.push_back(type);
+    at += 12 + length;
+  }
+  if (types.empty() || types.front() != "IHDR") return "IHDR is not first";
+  if (types.back() != "IEND") return "IEND is not last";
+  test::TBytes raw(rawBytes + 1);  // one byte more, to see a stream that holds too much
+  z_stream z{};
+  if (inflateInit(&z) != Z_OK) return "zlib would not start";
+  z.next_in = stream.data();
+  z.avail_in = static_cast<uInt>(stream.size());
+  z.next_out = raw.data();
+  z.avail_out = static_cast<uInt>(raw.size());
+  const int result = inflate(&z, Z_FINISH);
+  const std::uint64_t inflated = z.total_out;
+  const uInt left = z.avail_in;
+  const std::string message = z.msg != nullptr ? z.msg : "";
+  inflateEnd(&z);
+  if (result != Z_STREAM_END) return "zlib: " + std::to_string(result) + " " + message;
+  if (inflated != rawBytes) return "inflated to " + std::to_string(inflated) + " bytes";
+  if (left != 0) return std::to_string(left) + " bytes after the stream's end";
+  return {};
+}
+
 // Writes picture through the PNG writer in bands of band rows.
 void SavePng(const TBitmap& picture, const std::string& path, const TPictureExtras& extras,
              const TPngWriterOptions& options = DefaultPngWriterOptions(), int band = 7) {
@@ -57,6 +113,8 @@ void SavePng(const TBitmap& picture, const std::string& path, const TPictureExtr
     writer->WriteBand(top, count, rows.data(), bytes);
   }
   writer->Commit();
+  const std::string problem = StrictPngProblem(path);
+  if (!problem.empty()) ADD_FAILURE() << path << ": " << problem;
 }
 
 // Decoded by libpng's simplified interface: RGBA, 8 bits.
@@ -192,6 +250,7 @@ TEST_F(PngWriting, ASaveReadingThePngBandByBandEqualsTheWholePictureSave) {
     TBandOptions options;
     options.BandRows = 4;
     ASSERT_TRUE(FilterInBands(&filter, kFullStrength, *rows, *writer, options)) << filter.Name;
+    EXPECT_EQ(StrictPngProblem(PathOf("out.png")), "") << filter.Name;
     TBitmap back;
     TPictureExtras backExtras;
     ReadPicture(PathOf("out.png"), back, backExtras);
@@ -201,6 +260,16 @@ TEST_F(PngWriting, ASaveReadingThePngBandByBandEqualsTheWholePictureSave) {
       ASSERT_EQ(0, std::memcmp(back.ConstRowAddress(y), target.ConstRowAddress(y), 67 * 3))
           << filter.Name << " row " << y;
     }
+  }
+}
+
+TEST_F(PngWriting, APictureOfManySegmentsIsOneStreamAStrictDecoderAccepts) {
+  // Over 4 MiB of rows: the stream is joined from several separately deflated segments.
+  TBitmap picture;
+  MakeGradient(picture, 1500, 1000);
+  for (const int threads : {1, 3}) {
+    SavePng(picture, PathOf("many.png"), {}, Options(1, TPngRowFilter::Sub, threads), 64);
+    EXPECT_EQ(StrictPngProblem(PathOf("many.png")), "") << threads << " threads";
   }
 }
 

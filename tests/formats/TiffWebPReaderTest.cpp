@@ -6,6 +6,7 @@
 #include <string>
 
 #include "Exceptions.h"
+#include "PictureKind.h"
 #include "PictureMakers.h"
 #include "TiffReader.h"
 #include "WebPReader.h"
@@ -56,7 +57,11 @@ TEST_P(TiffLayouts, EverySampleComesBack) {
   ReadTiff(file.data(), file.size(), picture, extras);
   ASSERT_EQ(picture.Width(), layout.Width);
   ASSERT_EQ(picture.Height(), layout.Height);
-  EXPECT_EQ(extras.HasAlpha(), c.Extra == EXTRASAMPLE_UNASSALPHA);
+  // Asserted: the loop below indexes the alpha plane.
+  ASSERT_EQ(extras.HasAlpha(), c.Extra == EXTRASAMPLE_UNASSALPHA);
+  if (extras.HasAlpha()) {
+    ASSERT_EQ(extras.Alpha.size(), std::size_t(layout.Width) * layout.Height);
+  }
   for (int y = 0; y < layout.Height; ++y) {
     for (int x = 0; x < layout.Width; ++x) {
       const std::uint32_t* s =
@@ -112,6 +117,50 @@ INSTANTIATE_TEST_SUITE_P(
                   false, EXTRASAMPLE_UNSPECIFIED}),
     [](const auto& param) { return std::string(param.param.Name); });
 
+// Files of either byte order are told TIFF by their signature and read to the same pixels.
+TEST(TiffReader, BigEndianFilesAreReadAsTheirLittleEndianTwins) {
+  struct TOrderCase {
+    int Photometric, Bits, Samples, Compression;
+    bool Tiled;
+  };
+  for (const TOrderCase c : {TOrderCase{PHOTOMETRIC_RGB, 16, 3, COMPRESSION_ADOBE_DEFLATE, false},
+                             TOrderCase{PHOTOMETRIC_MINISBLACK, 16, 1, COMPRESSION_NONE, true},
+                             TOrderCase{PHOTOMETRIC_RGB, 8, 4, COMPRESSION_LZW, false}}) {
+    SCOPED_TRACE(std::to_string(c.Bits) + " bits × " + std::to_string(c.Samples));
+    test::TTiffLayout layout;
+    layout.Width = 19;
+    layout.Height = 11;
+    layout.SamplesPerPixel = c.Samples;
+    layout.BitsPerSample = c.Bits;
+    layout.Photometric = c.Photometric;
+    layout.Compression = c.Compression;
+    layout.Tiled = c.Tiled;
+    layout.ExtraSample = c.Samples == 4 ? EXTRASAMPLE_UNASSALPHA : -1;
+    std::mt19937 random(11);
+    for (int i = 0; i < layout.Width * layout.Height * c.Samples; ++i)
+      layout.Samples.push_back(std::uniform_int_distribution<std::uint32_t>(0, 65535)(random) &
+                               ((1u << c.Bits) - 1));
+    const test::TBytes little = test::MakeTiff(layout);
+    layout.BigEndian = true;
+    const test::TBytes big = test::MakeTiff(layout);
+    ASSERT_EQ(big.at(0), 'M') << "libtiff wrote a big-endian file";
+    ASSERT_EQ(PictureKindOf(big.data(), big.size()), TPictureKind::Tiff);
+    TBitmap fromLittle, fromBig;
+    TPictureExtras littleExtras, bigExtras;
+    ReadTiff(little.data(), little.size(), fromLittle, littleExtras);
+    ReadTiff(big.data(), big.size(), fromBig, bigExtras);
+    ASSERT_EQ(fromBig.Width(), layout.Width);
+    ASSERT_EQ(fromBig.Height(), layout.Height);
+    for (int y = 0; y < layout.Height; ++y) {
+      for (int x = 0; x < layout.Width; ++x)
+        ASSERT_EQ(PixelAt(fromBig, x, y), PixelAt(fromLittle, x, y)) << x << "," << y;
+    }
+    const std::uint32_t* first = &layout.Samples[0];
+    EXPECT_EQ(PixelAt(fromBig, 0, 0) >> 16, test::Expected8(first[0], c.Bits));
+    EXPECT_EQ(bigExtras.Alpha, littleExtras.Alpha);
+  }
+}
+
 TEST(TiffReader, PremultipliedColoursAreDividedByTheirAlpha) {
   test::TTiffLayout layout;
   layout.Width = 2;
@@ -162,7 +211,11 @@ TEST(WebPReader, LosslessPicturesComeBackExactlyWithOrWithoutAlpha) {
     ReadWebP(file.data(), file.size(), picture, extras);
     ASSERT_EQ(picture.Width(), w);
     ASSERT_EQ(picture.Height(), h);
-    EXPECT_EQ(extras.HasAlpha(), alpha);
+    // Asserted: the loop below indexes the alpha plane.
+    ASSERT_EQ(extras.HasAlpha(), alpha);
+    if (alpha) {
+      ASSERT_EQ(extras.Alpha.size(), std::size_t(w) * h);
+    }
     for (int y = 0; y < h; ++y) {
       for (int x = 0; x < w; ++x) {
         const std::uint8_t* p = &bgra[static_cast<std::size_t>((y * w + x) * 4)];

@@ -2,6 +2,7 @@
 // however the bands fall; a decoder's error reaches the band that needs the row; the rows held
 // stay a few bands, and a reader that stops early is never kept waiting.
 #include <gtest/gtest.h>
+#include <time.h>
 
 #include <atomic>
 #include <chrono>
@@ -171,6 +172,31 @@ TEST(ReadAheadRows, DeepSamplesArriveWhole) {
     longer.ReadBand(0, 4);
     EXPECT_THROW(longer.ReadBand(4, 5), EInvalidGraphicOperation);
   }
+}
+
+// CPU milliseconds of the whole process, every thread.
+double ProcessCpuMilliseconds() {
+  timespec t{};
+  ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
+}
+
+TEST(ReadAheadRows, ADecoderWithEverySlotFullSleepsUntilTheReaderMovesOn) {
+  auto owned = std::make_unique<TCountingDecoder>();
+  TCountingDecoder& decoder = *owned;
+  TReadAheadRows rows(std::move(owned), kWidth, 1000, true);
+  rows.ReadBand(0, 16);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (decoder.Next.load() < 48 && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::yield();
+  ASSERT_EQ(decoder.Next.load(), 48) << "the decoder filled the three bands' slots";
+  // A decoder that polled instead of waiting would burn the whole dwell on its core.
+  const double cpuBefore = ProcessCpuMilliseconds();
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  const double cpu = ProcessCpuMilliseconds() - cpuBefore;
+  EXPECT_LT(cpu, 30.0) << "CPU milliseconds spent while the reader dwelt 300 ms";
+  rows.ReadBand(16, 16);
+  EXPECT_EQ(RowError(rows, 31), "");
 }
 
 }  // namespace
