@@ -45,9 +45,9 @@ struct TFlavour {
 
 // Maps a libheif error to our refusals; the library's own text never reaches the user.
 [[noreturn]] void RaiseError(const heif_error& error, const TFlavour& flavour) {
-  if (error.code == heif_error_Memory_allocation_error) RaiseOutOfMemory();
   if (error.subcode == heif_suberror_Security_limit_exceeded)
     RaiseTooLarge(flavour.Prefix + "-over-limits");
+  if (error.code == heif_error_Memory_allocation_error) RaiseOutOfMemory();
   if (error.subcode == heif_suberror_End_of_data) RaiseTruncated(flavour.Prefix + "-truncated");
   switch (error.code) {
     case heif_error_Unsupported_filetype:
