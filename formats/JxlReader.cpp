@@ -165,7 +165,7 @@ TDecoded Decode(const std::uint8_t* data, std::size_t size) {
   }
 }
 
-// Sample c of pixel x of row y, as a 16-bit value.
+// Sample index of a decoded row as a full-scale 16-bit value.
 std::uint16_t Sample16(const TDecoded& decoded, const std::uint8_t* row, std::size_t index) {
   if (!decoded.Deep) return static_cast<std::uint16_t>(row[index] * 257u);
   std::uint16_t value;
