@@ -5,6 +5,9 @@
 //   penamo_formats_bench --read ROUNDS FILE          median and range of reading FILE
 //   penamo_formats_bench --stages FILTER IN OUT.png  read, filter and write times of one save
 //   penamo_formats_bench --table FILTER IN OUT.png   level × row filter → write time and size
+//   penamo_formats_bench --decode ROUNDS FILE [deep] a GIF, HEIC, AVIF or JPEG XL file read by
+//                                                   its reader (by the name's suffix), 8-bit
+//                                                   or (deep) 16-bit: median and range
 #include <time.h>
 
 #include <algorithm>
@@ -14,11 +17,15 @@
 #include <cstring>
 #include <exception>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "Bitmap.h"
 #include "FilterTable.h"
+#include "GifReader.h"
+#include "HeifReader.h"
+#include "JxlReader.h"
 #include "PictureFile.h"
 #include "PngWriter.h"
 
@@ -113,6 +120,43 @@ int Table(const char* filter, const char* in, const char* out) {
   return 0;
 }
 
+// The file's bytes are read once, before the rounds: only the decoding is timed.
+int Decode(int rounds, const char* path, bool deep) {
+  std::ifstream in(path, std::ios::binary);
+  const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                                        std::istreambuf_iterator<char>());
+  const std::string name = path;
+  const auto endsWith = [&](const char* suffix) {
+    const std::size_t n = std::strlen(suffix);
+    return name.size() >= n && name.compare(name.size() - n, n, suffix) == 0;
+  };
+  std::vector<double> times;
+  for (int i = 0; i < rounds; ++i) {
+    TBitmap picture;
+    TDeepPicture deepPicture;
+    TPictureExtras extras;
+    const double start = Now();
+    if (endsWith(".gif")) {
+      ReadGif(bytes.data(), bytes.size(), picture, extras);
+    } else if (endsWith(".jxl")) {
+      if (deep) {
+        ReadJxlDeep(bytes.data(), bytes.size(), deepPicture, extras);
+      } else {
+        ReadJxl(bytes.data(), bytes.size(), picture, extras);
+      }
+    } else if (deep) {
+      ReadHeifDeep(bytes.data(), bytes.size(), deepPicture, extras);
+    } else {
+      ReadHeif(bytes.data(), bytes.size(), picture, extras);
+    }
+    times.push_back(Now() - start);
+  }
+  std::sort(times.begin(), times.end());
+  std::printf("%.1f ms median (%.1f .. %.1f)\n", times[times.size() / 2], times.front(),
+              times.back());
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -121,12 +165,15 @@ int main(int argc, char** argv) {
     if (argc == 5 && std::strcmp(argv[1], "--stages") == 0)
       return Stages(argv[2], argv[3], argv[4]);
     if (argc == 5 && std::strcmp(argv[1], "--table") == 0) return Table(argv[2], argv[3], argv[4]);
+    if ((argc == 4 || (argc == 5 && std::strcmp(argv[4], "deep") == 0)) &&
+        std::strcmp(argv[1], "--decode") == 0)
+      return Decode(std::atoi(argv[2]), argv[3], argc == 5);
   } catch (const std::exception& error) {
     std::fprintf(stderr, "%s\n", error.what());
     return 1;
   }
   std::fprintf(stderr,
                "usage: penamo_formats_bench --read ROUNDS FILE | --stages FILTER IN OUT.png |\n"
-               "       --table FILTER IN OUT.png\n");
+               "       --table FILTER IN OUT.png | --decode ROUNDS FILE [deep]\n");
   return 2;
 }
