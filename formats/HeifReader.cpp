@@ -79,6 +79,37 @@ struct TDecoded {
   std::vector<std::uint8_t> Profile;
 };
 
+// Divides each colour sample of interleaved RGBA rows by its alpha, rounded to nearest; a
+// colour brighter than its alpha (which premultiplied colour cannot be) is held at full scale,
+// and a fully transparent pixel keeps its samples.
+void Unpremultiply(std::uint8_t* pixels, std::size_t stride, std::int32_t width,
+                   std::int32_t height, int bits, bool deep) {
+  const std::uint32_t top = (1u << bits) - 1;
+  for (std::int32_t y = 0; y < height; ++y) {
+    std::uint8_t* row = pixels + static_cast<std::size_t>(y) * stride;
+    for (std::int32_t x = 0; x < width; ++x) {
+      const std::size_t i = static_cast<std::size_t>(x) * 4;
+      const auto get = [&](std::size_t c) -> std::uint32_t {
+        if (!deep) return row[i + c];
+        return static_cast<std::uint32_t>(row[2 * (i + c)]) |
+               static_cast<std::uint32_t>(row[2 * (i + c) + 1]) << 8;
+      };
+      const auto put = [&](std::size_t c, std::uint32_t v) {
+        if (!deep) {
+          row[i + c] = static_cast<std::uint8_t>(v);
+        } else {
+          row[2 * (i + c)] = static_cast<std::uint8_t>(v & 0xFF);
+          row[2 * (i + c) + 1] = static_cast<std::uint8_t>(v >> 8);
+        }
+      };
+      const std::uint32_t alpha = get(3);
+      if (alpha == 0 || alpha >= top) continue;
+      for (std::size_t c = 0; c < 3; ++c)
+        put(c, std::min(top, (get(c) * top + alpha / 2) / alpha));
+    }
+  }
+}
+
 void InitialiseOnce() {
   // Registers the decoders built into the library; kept for the life of the program.
   static const bool initialised = [] {
@@ -88,7 +119,7 @@ void InitialiseOnce() {
   (void)initialised;
 }
 
-TDecoded Decode(const std::uint8_t* data, std::size_t size, const TFlavour& flavour) {
+TDecoded DecodeUnguarded(const std::uint8_t* data, std::size_t size, const TFlavour& flavour) {
   InitialiseOnce();
   TContext ctx(heif_context_alloc());
   if (!ctx) RaiseOutOfMemory();
@@ -143,11 +174,16 @@ TDecoded Decode(const std::uint8_t* data, std::size_t size, const TFlavour& flav
   if (decoded.Bits < 1 || decoded.Bits > 16)
     RaiseInvalid(flavour.Message, flavour.Prefix + "-bad-depth");
   int stride = 0;
-  decoded.Pixels = heif_image_get_plane_readonly(rawImage, heif_channel_interleaved, &stride);
+  std::uint8_t* pixels = heif_image_get_plane(rawImage, heif_channel_interleaved, &stride);
   const std::size_t rowBytes = static_cast<std::size_t>(decodedWidth) * pixelBytes;
-  if (decoded.Pixels == nullptr || stride < 0 || static_cast<std::size_t>(stride) < rowBytes)
+  if (pixels == nullptr || stride < 0 || static_cast<std::size_t>(stride) < rowBytes)
     RaiseInvalid(flavour.Message, flavour.Prefix + "-bad-decoded-image");
+  decoded.Pixels = pixels;
   decoded.Stride = static_cast<std::size_t>(stride);
+  // The alpha plane stays with colours that are not multiplied by it, as every other reader
+  // gives them.
+  if (decoded.Alpha && heif_image_is_premultiplied_alpha(rawImage) != 0)
+    Unpremultiply(pixels, decoded.Stride, decoded.Width, decoded.Height, decoded.Bits, deep);
 
   const std::size_t profileSize = heif_image_handle_get_raw_color_profile_size(handle.get());
   if (profileSize > 0) {
@@ -161,6 +197,15 @@ TDecoded Decode(const std::uint8_t* data, std::size_t size, const TFlavour& flav
   }
   // The image keeps what it needs of the context: the context may go.
   return decoded;
+}
+
+// The library is C++ inside: an allocation it cannot make may leave it as std::bad_alloc.
+TDecoded Decode(const std::uint8_t* data, std::size_t size, const TFlavour& flavour) {
+  try {
+    return DecodeUnguarded(data, size, flavour);
+  } catch (const std::bad_alloc&) {
+    RaiseOutOfMemory();
+  }
 }
 
 TFlavour FlavourOf(const std::uint8_t* data, std::size_t size) {

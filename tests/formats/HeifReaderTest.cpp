@@ -49,7 +49,7 @@ void Expect(const heif_error& error) {
 }
 
 TBytes EncodeHeif(const THeifPicture& p, heif_compression_format format, bool lossless,
-                  int orientation = 1, const TBytes& profile = {}) {
+                  int orientation = 1, const TBytes& profile = {}, bool premultiplied = false) {
   heif_image* image = nullptr;
   const bool deep = p.Bits > 8;
   const int channels = ChannelsOf(p.Layout);
@@ -93,6 +93,7 @@ TBytes EncodeHeif(const THeifPicture& p, heif_compression_format format, bool lo
       }
     }
   }
+  if (premultiplied) heif_image_set_premultiplied_alpha(image, 1);
   if (!profile.empty())
     Expect(heif_image_set_raw_color_profile(image, "prof", profile.data(), profile.size()));
 
@@ -257,6 +258,31 @@ TEST(HeifReader, EveryOrientationComesUpright) {
       shown.Samples = test::Oriented(stored.Samples, shown.Width, shown.Height, 3, orientation);
       ExpectPicture(file, shown, 0);
     }
+  }
+}
+
+TEST(HeifReader, PremultipliedColoursComeBackDividedByAlpha) {
+  // Colours stored multiplied by their alpha: v · a / 255 for a few alphas.
+  THeifPicture stored{8, 4, 8, TLayout::Rgba, {}};
+  THeifPicture expected = stored;
+  const int alphas[] = {255, 128, 51, 0};
+  for (int y = 0; y < 4; ++y) {
+    for (int x = 0; x < 8; ++x) {
+      const int a = alphas[y];
+      for (const int v : {x * 36, 255 - x * 30, 200}) {
+        const int multiplied = (v * a + 127) / 255;
+        stored.Samples.push_back(static_cast<std::uint16_t>(multiplied));
+        expected.Samples.push_back(
+            static_cast<std::uint16_t>(a == 0 ? 0 : std::min(255, (multiplied * 255 + a / 2) / a)));
+      }
+      stored.Samples.push_back(static_cast<std::uint16_t>(a));
+      expected.Samples.push_back(static_cast<std::uint16_t>(a));
+    }
+  }
+  for (const heif_compression_format format : {heif_compression_HEVC, heif_compression_AV1}) {
+    SCOPED_TRACE(testing::Message() << "format " << format);
+    const TBytes file = EncodeHeif(stored, format, true, 1, {}, true);
+    ExpectPicture(file, expected, 0);
   }
 }
 
