@@ -132,6 +132,12 @@ TBytes EncodeJxl(const TJxlPicture& p, const TJxlOptions& options = {}) {
   return bytes;
 }
 
+TJxlOptions Lossy() {
+  TJxlOptions options;
+  options.Lossless = false;
+  return options;
+}
+
 TJxlPicture RandomPicture(int width, int height, int bits, bool grey, bool alpha, unsigned seed) {
   TJxlPicture p{width, height, bits, grey, alpha, {}};
   std::mt19937 random(seed);
@@ -298,7 +304,7 @@ TEST(JxlReader, ColourProfileComesWithItsSamplesAndSrgbNeedsNone) {
 }
 
 TEST(JxlReader, TruncatedAndDamagedFilesAreRefused) {
-  const TBytes file = EncodeJxl(GradientPicture(40, 30, 8, false, true), {false, 1, false, {}});
+  const TBytes file = EncodeJxl(GradientPicture(40, 30, 8, false, true), Lossy());
   const auto expectRefusedOrRead = [](const TBytes& bytes, std::size_t size, bool mustRefuse) {
     TBitmap picture;
     TPictureExtras extras;
@@ -339,7 +345,7 @@ TEST(JxlReader, TruncatedAndDamagedFilesAreRefused) {
 }
 
 TEST(JxlReader, PictureOverTheStorageLimitIsRefusedBeforeDecoding) {
-  const TBytes file = EncodeJxl(GradientPicture(64, 48, 8, false, false), {false, 1, false, {}});
+  const TBytes file = EncodeJxl(GradientPicture(64, 48, 8, false, false), Lossy());
   test::TStorageLimitScope limit(64 * 48 * 3 - 1);
   TBitmap picture;
   TPictureExtras extras;
