@@ -21,6 +21,9 @@ namespace {
 
 using namespace formats;
 
+// The largest coding block of the codecs inside HEIF: AV1's superblock.
+constexpr std::int64_t kCodingBlock = 128;
+
 struct TContextFree {
   void operator()(heif_context* ctx) const { heif_context_free(ctx); }
 };
@@ -141,6 +144,14 @@ TDecoded DecodeUnguarded(const std::uint8_t* data, std::size_t size, const TFlav
   const std::int64_t width = heif_image_handle_get_width(handle.get());
   const std::int64_t height = heif_image_handle_get_height(handle.get());
   CheckPictureSize(width, height, flavour.Message, flavour.Prefix);
+  // The coded stream states its own size, which the decoder would allocate for; a stream larger
+  // than the size the file declares is refused before that. Coded sides may be padded up to a
+  // whole coding block (64 pixels for HEVC, 128 for AV1), so that much more is let through.
+  const std::int64_t declared =
+      std::max<std::int64_t>({width, height, heif_image_handle_get_ispe_width(handle.get()),
+                              heif_image_handle_get_ispe_height(handle.get())});
+  heif_context_set_maximum_image_size_limit(
+      ctx.get(), static_cast<int>(std::min<std::int64_t>(declared + kCodingBlock, INT_MAX)));
 
   TDecoded decoded;
   decoded.Alpha = heif_image_handle_has_alpha_channel(handle.get()) != 0;
@@ -161,8 +172,11 @@ TDecoded DecodeUnguarded(const std::uint8_t* data, std::size_t size, const TFlav
                             : heif_chroma_interleaved_RRGGBB_LE)
            : (decoded.Alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB);
   heif_image* rawImage = nullptr;
-  Check(heif_decode_image(handle.get(), &rawImage, heif_colorspace_RGB, chroma, options.get()),
-        flavour);
+  const heif_error decodeError =
+      heif_decode_image(handle.get(), &rawImage, heif_colorspace_RGB, chroma, options.get());
+  if (decodeError.subcode == heif_suberror_Security_limit_exceeded)
+    RaiseInvalid(flavour.Message, flavour.Prefix + "-coded-size-mismatch");
+  Check(decodeError, flavour);
   decoded.Image.reset(rawImage);
 
   const int decodedWidth = heif_image_get_width(rawImage, heif_channel_interleaved);

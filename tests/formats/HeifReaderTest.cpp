@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <libheif/heif.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <random>
 #include <string>
@@ -348,6 +349,31 @@ TEST(HeifReader, TruncatedAndDamagedFilesAreRefused) {
   TBitmap picture;
   TPictureExtras extras;
   EXPECT_THROW(ReadHeif(notHeif.data(), notHeif.size(), picture, extras), EInvalidGraphic);
+}
+
+TEST(HeifReader, CodedStreamLargerThanTheDeclaredSizeIsRefused) {
+  // A file that declares a small picture while its coded stream holds a large one: the decoder
+  // would allocate for the stream's size, which no check of the declared size bounds.
+  for (const heif_compression_format format : {heif_compression_HEVC, heif_compression_AV1}) {
+    SCOPED_TRACE(testing::Message() << "format " << format);
+    TBytes file = EncodeHeif(GradientPicture(320, 200, 8, TLayout::Rgb), format, false);
+    const std::string bytes(file.begin(), file.end());
+    const std::size_t at = bytes.find("ispe");
+    ASSERT_NE(at, std::string::npos);
+    // Version and flags, then the width and height, big-endian.
+    const std::uint8_t small[] = {0, 0, 0, 16, 0, 0, 0, 12};
+    std::copy(std::begin(small), std::end(small), file.begin() + static_cast<long>(at + 8));
+    TBitmap picture;
+    TPictureExtras extras;
+    try {
+      ReadHeif(file.data(), file.size(), picture, extras);
+      FAIL() << "a stream larger than its declared size was read";
+    } catch (const EInvalidGraphic& error) {
+      EXPECT_EQ(error.Reason(), std::string(format == heif_compression_AV1 ? "avif" : "heif") +
+                                    "-coded-size-mismatch");
+    }
+    EXPECT_EQ(picture.Width(), 0);
+  }
 }
 
 TEST(HeifReader, PictureOverTheStorageLimitIsRefusedBeforeDecoding) {
