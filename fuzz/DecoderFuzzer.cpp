@@ -1,8 +1,8 @@
 // Any bytes through one picture decoder's glue (chosen when the target is built: PNG, JPEG,
-// TIFF or WebP), on pictures kept small by a low storage limit. A file may be refused only with
-// one of the named read errors, and a refused file leaves the caller's picture and extras as
-// they were; a read picture is 24 bits, every row lies inside its block, and an alpha plane has
-// exactly one byte per pixel. Anything else, a crash or a sanitizer report included, is a
+// TIFF, WebP, GIF, HEIF or JPEG XL), on pictures kept small by a low storage limit. A file may be
+// refused only with one of the named read errors, and a refused file leaves the caller's picture
+// and extras as they were; a read picture is 24 bits, every row lies inside its block, and an alpha
+// plane has exactly one byte per pixel. Anything else, a crash or a sanitizer report included, is a
 // finding.
 
 #include <cstddef>

@@ -4,11 +4,11 @@
 #
 #   fuzz/make-seeds.sh FOLDER
 #
-# Uses ImageMagick (installed by scripts/setup.sh). Each picture is a few dozen pixels, so the
+# Uses ImageMagick, heif-enc, avifenc and cjxl (installed by scripts/setup.sh). Each picture is a few dozen pixels, so the
 # decoders' glue, not the pixel loops, gets the fuzzer's time.
 set -euo pipefail
 out=${1:?folder}
-mkdir -p "$out"/png "$out"/jpeg "$out"/tiff "$out"/webp
+mkdir -p "$out"/png "$out"/jpeg "$out"/tiff "$out"/webp "$out"/gif "$out"/heif "$out"/jxl
 icc=/usr/share/color/icc/ghostscript/srgb.icc
 src=$(mktemp --suffix=.ppm)
 alpha=$(mktemp --suffix=.png)
@@ -84,3 +84,25 @@ convert "$src" -define webp:lossless=true "$out/webp/lossless.webp"
 convert "$alpha" -quality 60 "$out/webp/lossy-alpha.webp"
 convert "$alpha" -define webp:lossless=true "$out/webp/lossless-alpha.webp"
 convert "$src" -profile "$icc" -quality 60 "$out/webp/lossy-icc.webp"
+
+# GIF: a palette, transparency, interlacing, an animation whose frames do not cover the screen.
+convert "$src" -colors 16 "$out/gif/palette.gif"
+convert "$alpha" -channel A -threshold 50% +channel -colors 8 "$out/gif/transparent.gif"
+convert "$src" -colors 16 -interlace GIF "$out/gif/interlaced.gif"
+convert -size 13x7 xc:none \( "$src" -crop 5x4+2+1 \) -geometry +2+1 -composite \
+  \( "$src" -colors 4 \) -loop 0 -set dispose previous "$out/gif/animated.gif"
+
+# HEIF: HEIC (heif-enc) and AVIF (avifenc), 8 bits and deeper, alpha.
+png16=$(mktemp --suffix=.png)
+trap 'rm -f "$src" "$alpha" "$png16"' EXIT
+convert "$src" PNG48:"$png16"
+heif-enc -q 40 -o "$out/heif/rgb8.heic" "$alpha" >/dev/null
+heif-enc -q 40 -b 10 -o "$out/heif/rgb10.heic" "$png16" >/dev/null
+avifenc -s 8 --min 20 --max 40 "$alpha" "$out/heif/rgba8.avif" >/dev/null
+avifenc -s 8 -d 12 --min 20 --max 40 "$png16" "$out/heif/rgb12.avif" >/dev/null
+
+# JPEG XL: lossy and lossless, alpha, 16 bits, the bare codestream and the container.
+cjxl -q 70 -e 3 "$alpha" "$out/jxl/rgba8-lossy.jxl" >/dev/null 2>&1
+cjxl -d 0 -e 3 "$src" "$out/jxl/rgb8-lossless.jxl" >/dev/null 2>&1
+cjxl -d 0 -e 3 "$png16" "$out/jxl/rgb16-lossless.jxl" >/dev/null 2>&1
+cjxl -q 70 -e 3 --container=1 "$src" "$out/jxl/container.jxl" >/dev/null 2>&1

@@ -75,6 +75,10 @@ inline constexpr const char* InvalidPng = "PNG イメージが不正です";
 inline constexpr const char* InvalidJpeg = "JPEG イメージが不正です";
 inline constexpr const char* InvalidTiff = "TIFF イメージが不正です";
 inline constexpr const char* InvalidWebP = "WebP イメージが不正です";
+inline constexpr const char* InvalidGif = "GIF イメージが不正です";
+inline constexpr const char* InvalidHeif = "HEIF イメージが不正です";
+inline constexpr const char* InvalidAvif = "AVIF イメージが不正です";
+inline constexpr const char* InvalidJxl = "JPEG XL イメージが不正です";
 
 std::string FOpenError(const std::string& path);    // "ファイル %s は開けません"
 std::string FCreateError(const std::string& path);  // "ファイル %s を作成できません"

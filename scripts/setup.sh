@@ -10,6 +10,9 @@ PENAMO_PACKAGES+=(scdoc desktop-file-utils appstream lintian dpkg-dev file)
 # deflates the PNG writer's output; libpng writes the tests' own PNG files.
 PENAMO_PACKAGES+=(pkg-config libspng-dev libpng-dev libjpeg62-turbo-dev libtiff-dev libwebp-dev
   zlib1g-dev libisal-dev)
+# GIF, HEIC/AVIF and JPEG XL (the HEVC and AV1 decoders come with libheif); the command-line
+# encoders and decoders make the fuzz seeds and are the read-time benchmark's yardstick.
+PENAMO_PACKAGES+=(libgif-dev libheif-dev libjxl-dev libheif-examples libavif-bin libjxl-tools)
 
 penamo_install_deps() {
   local missing=()

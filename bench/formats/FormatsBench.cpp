@@ -9,6 +9,9 @@
 //   penamo_formats_bench --deep-rows ROWS FILE       the deep rows band by band: time, peak memory
 #include <spng.h>
 #include <sys/resource.h>
+//   penamo_formats_bench --decode ROUNDS FILE [deep] a GIF, HEIC, AVIF or JPEG XL file read by
+//                                                   its reader (by the name's suffix), 8-bit
+//                                                   or (deep) 16-bit: median and range
 #include <time.h>
 
 #include <algorithm>
@@ -19,12 +22,16 @@
 #include <exception>
 #include <filesystem>
 #include <memory>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "Bitmap.h"
 #include "DeepRowSource.h"
 #include "FilterTable.h"
+#include "GifReader.h"
+#include "HeifReader.h"
+#include "JxlReader.h"
 #include "PictureFile.h"
 #include "PngWriter.h"
 
@@ -186,6 +193,40 @@ int DeepRows(int bandRows, const char* path) {
       "(the whole deep picture: %.0f MiB) [%ju]\n",
       rows->Width(), rows->Height(), bandRows, Now() - start, before, PeakMiB(), deepMiB,
       static_cast<std::uintmax_t>(sum));
+// The file's bytes are read once, before the rounds: only the decoding is timed.
+int Decode(int rounds, const char* path, bool deep) {
+  std::ifstream in(path, std::ios::binary);
+  const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                                        std::istreambuf_iterator<char>());
+  const std::string name = path;
+  const auto endsWith = [&](const char* suffix) {
+    const std::size_t n = std::strlen(suffix);
+    return name.size() >= n && name.compare(name.size() - n, n, suffix) == 0;
+  };
+  std::vector<double> times;
+  for (int i = 0; i < rounds; ++i) {
+    TBitmap picture;
+    TDeepPicture deepPicture;
+    TPictureExtras extras;
+    const double start = Now();
+    if (endsWith(".gif")) {
+      ReadGif(bytes.data(), bytes.size(), picture, extras);
+    } else if (endsWith(".jxl")) {
+      if (deep) {
+        ReadJxlDeep(bytes.data(), bytes.size(), deepPicture, extras);
+      } else {
+        ReadJxl(bytes.data(), bytes.size(), picture, extras);
+      }
+    } else if (deep) {
+      ReadHeifDeep(bytes.data(), bytes.size(), deepPicture, extras);
+    } else {
+      ReadHeif(bytes.data(), bytes.size(), picture, extras);
+    }
+    times.push_back(Now() - start);
+  }
+  std::sort(times.begin(), times.end());
+  std::printf("%.1f ms median (%.1f .. %.1f)\n", times[times.size() / 2], times.front(),
+              times.back());
   return 0;
 }
 
@@ -201,6 +242,9 @@ int main(int argc, char** argv) {
       return MakeDeep(std::atoi(argv[2]), std::atoi(argv[3]), argv[4]);
     if (argc == 4 && std::strcmp(argv[1], "--deep-rows") == 0)
       return DeepRows(std::max(1, std::atoi(argv[2])), argv[3]);
+    if ((argc == 4 || (argc == 5 && std::strcmp(argv[4], "deep") == 0)) &&
+        std::strcmp(argv[1], "--decode") == 0)
+      return Decode(std::atoi(argv[2]), argv[3], argc == 5);
   } catch (const std::exception& error) {
     std::fprintf(stderr, "%s\n", error.what());
     return 1;
@@ -208,6 +252,6 @@ int main(int argc, char** argv) {
   std::fprintf(stderr,
                "usage: penamo_formats_bench --read ROUNDS FILE | --stages FILTER IN OUT.png |\n"
                "       --table FILTER IN OUT.png | --make-deep W H OUT.png |\n"
-               "       --deep-rows ROWS FILE\n");
+               "       --deep-rows ROWS FILE | --decode ROUNDS FILE [deep]\n");
   return 2;
 }

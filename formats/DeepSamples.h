@@ -1,0 +1,26 @@
+// Samples of more than eight bits, made full-scale sixteen-bit values: the common ground on which
+// a deep reader's 16-bit picture and its 8-bit picture agree, so that one file gives one 8-bit
+// answer whichever way it is read and whatever its stored depth.
+#pragma once
+
+#include <cstdint>
+
+#include "FormatSupport.h"
+
+namespace penamo::formats {
+
+// A bits-deep sample (1..16 bits) as the same fraction of 65535, rounded to nearest.
+inline std::uint16_t To16Bits(std::uint32_t sample, int bits) {
+  if (bits >= 16) return static_cast<std::uint16_t>(sample);
+  const std::uint32_t top = (1u << bits) - 1;
+  if (sample > top) sample = top;
+  return static_cast<std::uint16_t>((sample * 65535u + top / 2) / top);
+}
+
+// The 8-bit sample a bits-deep sample becomes: through its 16-bit value, rounded as a 16-bit
+// PNG sample is.
+inline std::uint8_t DeepTo8Bits(std::uint32_t sample, int bits) {
+  return To8Bits(To16Bits(sample, bits));
+}
+
+}  // namespace penamo::formats

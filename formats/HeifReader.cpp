@@ -1,0 +1,321 @@
+#include "HeifReader.h"
+
+#include <libheif/heif.h>
+
+#include <algorithm>
+#include <climits>
+#include <memory>
+#include <new>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "DeepSamples.h"
+#include "Exceptions.h"
+#include "FormatSupport.h"
+#include "Limits.h"
+
+namespace penamo {
+
+namespace {
+
+using namespace formats;
+
+// The largest coding block of the codecs inside HEIF: AV1's superblock.
+constexpr std::int64_t kCodingBlock = 128;
+
+struct TContextFree {
+  void operator()(heif_context* ctx) const { heif_context_free(ctx); }
+};
+struct THandleRelease {
+  void operator()(heif_image_handle* handle) const { heif_image_handle_release(handle); }
+};
+struct TImageRelease {
+  void operator()(heif_image* image) const { heif_image_release(image); }
+};
+struct TOptionsFree {
+  void operator()(heif_decoding_options* options) const { heif_decoding_options_free(options); }
+};
+using TContext = std::unique_ptr<heif_context, TContextFree>;
+using THandle = std::unique_ptr<heif_image_handle, THandleRelease>;
+using TImage = std::unique_ptr<heif_image, TImageRelease>;
+
+// Which of the two names the user knows the file by: the refusals' text and reason tags.
+struct TFlavour {
+  const char* Message;
+  std::string Prefix;
+};
+
+// Maps a libheif error to our refusals; the library's own text never reaches the user.
+[[noreturn]] void RaiseError(const heif_error& error, const TFlavour& flavour) {
+  if (error.subcode == heif_suberror_Security_limit_exceeded)
+    RaiseTooLarge(flavour.Prefix + "-over-limits");
+  if (error.code == heif_error_Memory_allocation_error) RaiseOutOfMemory();
+  if (error.subcode == heif_suberror_End_of_data) RaiseTruncated(flavour.Prefix + "-truncated");
+  switch (error.code) {
+    case heif_error_Unsupported_filetype:
+      RaiseInvalid(flavour.Message, flavour.Prefix + "-bad-file-type");
+    case heif_error_Unsupported_feature:
+      RaiseInvalid(flavour.Message, flavour.Prefix + "-unsupported-feature");
+    case heif_error_Decoder_plugin_error:
+      RaiseInvalid(flavour.Message, flavour.Prefix + "-bad-image-data");
+    default:
+      RaiseInvalid(flavour.Message, flavour.Prefix + "-invalid-" + std::to_string(error.code) +
+                                        "-" + std::to_string(error.subcode));
+  }
+}
+
+void Check(const heif_error& error, const TFlavour& flavour) {
+  if (error.code != heif_error_Ok) RaiseError(error, flavour);
+}
+
+// The primary picture decoded to interleaved RGB(A): 8-bit bytes, or for a deeper source
+// little-endian 16-bit words holding Bits-bit samples.
+struct TDecoded {
+  TImage Image;
+  std::int32_t Width = 0;
+  std::int32_t Height = 0;
+  bool Alpha = false;
+  int Bits = 8;
+  const std::uint8_t* Pixels = nullptr;
+  std::size_t Stride = 0;
+  std::vector<std::uint8_t> Profile;
+};
+
+// Divides each colour sample of interleaved RGBA rows by its alpha, rounded to nearest; a
+// colour brighter than its alpha (which premultiplied colour cannot be) is held at full scale,
+// and a fully transparent pixel keeps its samples.
+void Unpremultiply(std::uint8_t* pixels, std::size_t stride, std::int32_t width,
+                   std::int32_t height, int bits, bool deep) {
+  const std::uint32_t top = (1u << bits) - 1;
+  for (std::int32_t y = 0; y < height; ++y) {
+    std::uint8_t* row = pixels + static_cast<std::size_t>(y) * stride;
+    for (std::int32_t x = 0; x < width; ++x) {
+      const std::size_t i = static_cast<std::size_t>(x) * 4;
+      const auto get = [&](std::size_t c) -> std::uint32_t {
+        if (!deep) return row[i + c];
+        return static_cast<std::uint32_t>(row[2 * (i + c)]) |
+               static_cast<std::uint32_t>(row[2 * (i + c) + 1]) << 8;
+      };
+      const auto put = [&](std::size_t c, std::uint32_t v) {
+        if (!deep) {
+          row[i + c] = static_cast<std::uint8_t>(v);
+        } else {
+          row[2 * (i + c)] = static_cast<std::uint8_t>(v & 0xFF);
+          row[2 * (i + c) + 1] = static_cast<std::uint8_t>(v >> 8);
+        }
+      };
+      const std::uint32_t alpha = get(3);
+      if (alpha == 0 || alpha >= top) continue;
+      for (std::size_t c = 0; c < 3; ++c)
+        put(c, std::min(top, (get(c) * top + alpha / 2) / alpha));
+    }
+  }
+}
+
+void InitialiseOnce() {
+  // Registers the decoders built into the library; kept for the life of the program.
+  static const bool initialised = [] {
+    heif_init(nullptr);
+    return true;
+  }();
+  (void)initialised;
+}
+
+TDecoded DecodeUnguarded(const std::uint8_t* data, std::size_t size, const TFlavour& flavour) {
+  InitialiseOnce();
+  TContext ctx(heif_context_alloc());
+  if (!ctx) RaiseOutOfMemory();
+  // The library refuses larger sides itself, before it allocates anything for them: no picture
+  // a row of which would not fit the storage limit can be held.
+  const std::uint64_t side = std::clamp<std::uint64_t>(StorageLimit() / 3, 1, INT_MAX);
+  heif_context_set_maximum_image_size_limit(ctx.get(), static_cast<int>(side));
+  Check(heif_context_read_from_memory_without_copy(ctx.get(), data, size, nullptr), flavour);
+
+  heif_image_handle* rawHandle = nullptr;
+  Check(heif_context_get_primary_image_handle(ctx.get(), &rawHandle), flavour);
+  const THandle handle(rawHandle);
+
+  // Both the stored size and the size after the crop and rotation are checked before decoding:
+  // the decoder works at the stored size.
+  CheckPictureSize(heif_image_handle_get_ispe_width(handle.get()),
+                   heif_image_handle_get_ispe_height(handle.get()), flavour.Message,
+                   flavour.Prefix);
+  const std::int64_t width = heif_image_handle_get_width(handle.get());
+  const std::int64_t height = heif_image_handle_get_height(handle.get());
+  CheckPictureSize(width, height, flavour.Message, flavour.Prefix);
+  // The coded stream states its own size, which the decoder would allocate for; a stream larger
+  // than the size the file declares is refused before that. Coded sides may be padded up to a
+  // whole coding block (64 pixels for HEVC, 128 for AV1), so that much more is let through.
+  const std::int64_t declared =
+      std::max<std::int64_t>({width, height, heif_image_handle_get_ispe_width(handle.get()),
+                              heif_image_handle_get_ispe_height(handle.get())});
+  heif_context_set_maximum_image_size_limit(
+      ctx.get(), static_cast<int>(std::min<std::int64_t>(declared + kCodingBlock, INT_MAX)));
+
+  TDecoded decoded;
+  decoded.Alpha = heif_image_handle_has_alpha_channel(handle.get()) != 0;
+  const int lumaBits = heif_image_handle_get_luma_bits_per_pixel(handle.get());
+  const bool deep = lumaBits > 8;
+  const int channels = decoded.Alpha ? 4 : 3;
+  // The decoder's planes and the interleaved copy it makes of them, each at most this size.
+  const std::uint64_t pixelBytes = static_cast<std::uint64_t>(channels) * (deep ? 2 : 1);
+  CheckBufferSize(static_cast<std::uint64_t>(height) * 2,
+                  static_cast<std::uint64_t>(width) * pixelBytes, flavour.Prefix + "-too-large");
+
+  const std::unique_ptr<heif_decoding_options, TOptionsFree> options(heif_decoding_options_alloc());
+  if (!options) RaiseOutOfMemory();
+  options->ignore_transformations = 0;
+  options->convert_hdr_to_8bit = 0;
+  const heif_chroma chroma =
+      deep ? (decoded.Alpha ? heif_chroma_interleaved_RRGGBBAA_LE
+                            : heif_chroma_interleaved_RRGGBB_LE)
+           : (decoded.Alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB);
+  heif_image* rawImage = nullptr;
+  const heif_error decodeError =
+      heif_decode_image(handle.get(), &rawImage, heif_colorspace_RGB, chroma, options.get());
+  if (decodeError.subcode == heif_suberror_Security_limit_exceeded)
+    RaiseInvalid(flavour.Message, flavour.Prefix + "-coded-size-mismatch");
+  Check(decodeError, flavour);
+  decoded.Image.reset(rawImage);
+
+  const int decodedWidth = heif_image_get_width(rawImage, heif_channel_interleaved);
+  const int decodedHeight = heif_image_get_height(rawImage, heif_channel_interleaved);
+  CheckPictureSize(decodedWidth, decodedHeight, flavour.Message, flavour.Prefix);
+  decoded.Width = decodedWidth;
+  decoded.Height = decodedHeight;
+  decoded.Bits = deep ? heif_image_get_bits_per_pixel_range(rawImage, heif_channel_interleaved) : 8;
+  if (decoded.Bits < 1 || decoded.Bits > 16)
+    RaiseInvalid(flavour.Message, flavour.Prefix + "-bad-depth");
+  int stride = 0;
+  std::uint8_t* pixels = heif_image_get_plane(rawImage, heif_channel_interleaved, &stride);
+  const std::size_t rowBytes = static_cast<std::size_t>(decodedWidth) * pixelBytes;
+  if (pixels == nullptr || stride < 0 || static_cast<std::size_t>(stride) < rowBytes)
+    RaiseInvalid(flavour.Message, flavour.Prefix + "-bad-decoded-image");
+  decoded.Pixels = pixels;
+  decoded.Stride = static_cast<std::size_t>(stride);
+  // The alpha plane stays with colours that are not multiplied by it, as every other reader
+  // gives them.
+  if (decoded.Alpha && heif_image_is_premultiplied_alpha(rawImage) != 0)
+    Unpremultiply(pixels, decoded.Stride, decoded.Width, decoded.Height, decoded.Bits, deep);
+
+  const std::size_t profileSize = heif_image_handle_get_raw_color_profile_size(handle.get());
+  if (profileSize > 0) {
+    CheckBufferSize(profileSize, 1, flavour.Prefix + "-profile-too-large");
+    try {
+      decoded.Profile.resize(profileSize);
+    } catch (const std::bad_alloc&) {
+      RaiseOutOfMemory();
+    }
+    Check(heif_image_handle_get_raw_color_profile(handle.get(), decoded.Profile.data()), flavour);
+  }
+  // The image keeps what it needs of the context: the context may go.
+  return decoded;
+}
+
+// The library is C++ inside: an allocation it cannot make may leave it as std::bad_alloc.
+TDecoded Decode(const std::uint8_t* data, std::size_t size, const TFlavour& flavour) {
+  try {
+    return DecodeUnguarded(data, size, flavour);
+  } catch (const std::bad_alloc&) {
+    RaiseOutOfMemory();
+  }
+}
+
+TFlavour FlavourOf(const std::uint8_t* data, std::size_t size) {
+  if (IsAvif(data, size)) return {Msg::InvalidAvif, "avif"};
+  return {Msg::InvalidHeif, "heif"};
+}
+
+// Little-endian 16-bit word i of a decoded row.
+std::uint32_t Word(const std::uint8_t* row, std::size_t i) {
+  return static_cast<std::uint32_t>(row[2 * i]) | static_cast<std::uint32_t>(row[2 * i + 1]) << 8;
+}
+
+}  // namespace
+
+bool IsAvif(const std::uint8_t* data, std::size_t size) {
+  const int length = static_cast<int>(std::min<std::size_t>(size, INT_MAX));
+  const heif_brand brand = heif_main_brand(data, length);
+  if (brand == heif_avif || brand == heif_avis) return true;
+  if (brand == heif_heic || brand == heif_heix || brand == heif_hevc || brand == heif_hevx ||
+      brand == heif_heim || brand == heif_heis || brand == heif_hevm || brand == heif_hevs)
+    return false;
+  return heif_has_compatible_brand(data, length, "avif") == 1;
+}
+
+void ReadHeif(const std::uint8_t* data, std::size_t size, TBitmap& picture,
+              TPictureExtras& extras) {
+  const TFlavour flavour = FlavourOf(data, size);
+  TDecoded decoded = Decode(data, size, flavour);
+  TPictureBuilder builder(decoded.Width, decoded.Height, decoded.Alpha);
+  const std::size_t channels = decoded.Alpha ? 4 : 3;
+  for (std::int32_t y = 0; y < decoded.Height; ++y) {
+    const std::uint8_t* in = decoded.Pixels + static_cast<std::size_t>(y) * decoded.Stride;
+    std::uint8_t* bgr = builder.Row(y);
+    std::uint8_t* alpha = decoded.Alpha ? builder.AlphaRow(y) : nullptr;
+    if (decoded.Bits == 8) {
+      for (std::int32_t x = 0; x < decoded.Width; ++x, in += channels, bgr += 3) {
+        bgr[0] = in[2];
+        bgr[1] = in[1];
+        bgr[2] = in[0];
+        if (alpha != nullptr) alpha[x] = in[3];
+      }
+    } else {
+      for (std::int32_t x = 0; x < decoded.Width; ++x, bgr += 3) {
+        const std::size_t i = static_cast<std::size_t>(x) * channels;
+        bgr[0] = DeepTo8Bits(Word(in, i + 2), decoded.Bits);
+        bgr[1] = DeepTo8Bits(Word(in, i + 1), decoded.Bits);
+        bgr[2] = DeepTo8Bits(Word(in, i), decoded.Bits);
+        if (alpha != nullptr) alpha[x] = DeepTo8Bits(Word(in, i + 3), decoded.Bits);
+      }
+    }
+  }
+  builder.Extras().ColorProfile = std::move(decoded.Profile);
+  builder.Install(picture, extras);
+}
+
+void ReadHeifDeep(const std::uint8_t* data, std::size_t size, TDeepPicture& picture,
+                  TPictureExtras& extras) {
+  const TFlavour flavour = FlavourOf(data, size);
+  TDecoded decoded = Decode(data, size, flavour);
+  const auto width = static_cast<std::size_t>(decoded.Width);
+  const auto height = static_cast<std::size_t>(decoded.Height);
+  CheckBufferSize(height, width * 6, flavour.Prefix + "-too-large");
+  TDeepPicture read;
+  TPictureExtras readExtras;
+  try {
+    read.Samples.resize(3 * width * height);
+    if (decoded.Alpha) readExtras.Alpha.resize(width * height);
+  } catch (const std::bad_alloc&) {
+    RaiseOutOfMemory();
+  }
+  read.Width = decoded.Width;
+  read.Height = decoded.Height;
+  const std::size_t channels = decoded.Alpha ? 4 : 3;
+  for (std::int32_t y = 0; y < decoded.Height; ++y) {
+    const std::uint8_t* in = decoded.Pixels + static_cast<std::size_t>(y) * decoded.Stride;
+    std::uint16_t* out = read.Row(y);
+    std::uint8_t* alpha =
+        decoded.Alpha ? readExtras.Alpha.data() + static_cast<std::size_t>(y) * width : nullptr;
+    for (std::size_t x = 0; x < width; ++x, out += 3) {
+      const std::size_t i = x * channels;
+      if (decoded.Bits == 8) {
+        out[0] = static_cast<std::uint16_t>(in[i + 2] * 257u);
+        out[1] = static_cast<std::uint16_t>(in[i + 1] * 257u);
+        out[2] = static_cast<std::uint16_t>(in[i] * 257u);
+        if (alpha != nullptr) alpha[x] = in[i + 3];
+      } else {
+        out[0] = To16Bits(Word(in, i + 2), decoded.Bits);
+        out[1] = To16Bits(Word(in, i + 1), decoded.Bits);
+        out[2] = To16Bits(Word(in, i), decoded.Bits);
+        if (alpha != nullptr) alpha[x] = DeepTo8Bits(Word(in, i + 3), decoded.Bits);
+      }
+    }
+  }
+  readExtras.ColorProfile = std::move(decoded.Profile);
+  picture = std::move(read);
+  extras = std::move(readExtras);
+}
+
+}  // namespace penamo

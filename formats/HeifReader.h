@@ -1,0 +1,31 @@
+// HEIF pictures through libheif: HEIC (HEVC through libde265) and AVIF (AV1 through dav1d or
+// aom), 8 bits or deeper, colour or grey. Of a file with several pictures, the primary one;
+// its crop, rotation and mirroring are applied, so the picture comes upright. An alpha picture
+// becomes the extras' alpha plane and an ICC profile their colour profile.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "Bitmap.h"
+#include "DeepRowSource.h"
+#include "PictureExtras.h"
+
+namespace penamo {
+
+// Reads the HEIF file held in data. The picture and extras are replaced only when the whole
+// picture has been read. A truncated or damaged file is refused (EReadError, EInvalidGraphic
+// with "HEIF イメージが不正です", or "AVIF イメージが不正です" for an AVIF file); a picture
+// over the storage limit raises EOutOfResources before its pixels are decoded. Samples deeper
+// than 8 bits are rounded as ReadHeifDeep's 16-bit samples would be by the PNG reader.
+void ReadHeif(const std::uint8_t* data, std::size_t size, TBitmap& picture, TPictureExtras& extras);
+
+// The same picture at full precision: every sample scaled to 0..65535 (an 8-bit sample v as
+// v × 257). Refuses as ReadHeif does; picture and extras are replaced only at the end.
+void ReadHeifDeep(const std::uint8_t* data, std::size_t size, TDeepPicture& picture,
+                  TPictureExtras& extras);
+
+// Whether the file held in data is an AVIF file (AV1 inside HEIF): its refusals say so.
+bool IsAvif(const std::uint8_t* data, std::size_t size);
+
+}  // namespace penamo

@@ -1,0 +1,242 @@
+#include "JxlReader.h"
+
+#include <jxl/decode.h>
+#include <jxl/thread_parallel_runner.h>
+
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "Exceptions.h"
+#include "FormatSupport.h"
+
+namespace penamo {
+
+namespace {
+
+using namespace formats;
+
+struct TDecoderDestroy {
+  void operator()(JxlDecoder* decoder) const { JxlDecoderDestroy(decoder); }
+};
+struct TRunnerDestroy {
+  void operator()(void* runner) const { JxlThreadParallelRunnerDestroy(runner); }
+};
+
+[[noreturn]] void RaiseBad(const char* what) {
+  RaiseInvalid(Msg::InvalidJxl, std::string("jxl-") + what);
+}
+
+void Check(JxlDecoderStatus status, const char* what) {
+  if (status != JXL_DEC_SUCCESS) RaiseBad(what);
+}
+
+// The first frame as the decoder hands it over: interleaved samples, 8-bit or native-endian
+// 16-bit, one (grey) or three colour channels and perhaps alpha, rows top to bottom.
+struct TDecoded {
+  std::int32_t Width = 0;
+  std::int32_t Height = 0;
+  bool Grey = false;
+  bool Alpha = false;
+  bool Deep = false;
+  std::size_t Channels = 3;
+  std::vector<std::uint8_t> Pixels;
+  std::vector<std::uint8_t> Profile;
+};
+
+// Whether the samples are plain sRGB, which needs no profile to be understood.
+bool IsSrgb(const JxlColorEncoding& encoding) {
+  if (encoding.white_point != JXL_WHITE_POINT_D65 ||
+      encoding.transfer_function != JXL_TRANSFER_FUNCTION_SRGB)
+    return false;
+  if (encoding.color_space == JXL_COLOR_SPACE_GRAY) return true;
+  return encoding.color_space == JXL_COLOR_SPACE_RGB && encoding.primaries == JXL_PRIMARIES_SRGB;
+}
+
+std::vector<std::uint8_t> DataProfile(const JxlDecoder* decoder) {
+  JxlColorEncoding encoding{};
+  if (JxlDecoderGetColorAsEncodedProfile(decoder, nullptr, JXL_COLOR_PROFILE_TARGET_DATA,
+                                         &encoding) == JXL_DEC_SUCCESS &&
+      IsSrgb(encoding))
+    return {};
+  std::size_t size = 0;
+  if (JxlDecoderGetICCProfileSize(decoder, nullptr, JXL_COLOR_PROFILE_TARGET_DATA, &size) !=
+          JXL_DEC_SUCCESS ||
+      size == 0)
+    return {};
+  CheckBufferSize(size, 1, "jxl-profile-too-large");
+  std::vector<std::uint8_t> profile;
+  try {
+    profile.resize(size);
+  } catch (const std::bad_alloc&) {
+    RaiseOutOfMemory();
+  }
+  Check(JxlDecoderGetColorAsICCProfile(decoder, nullptr, JXL_COLOR_PROFILE_TARGET_DATA,
+                                       profile.data(), size),
+        "bad-profile");
+  return profile;
+}
+
+TDecoded Decode(const std::uint8_t* data, std::size_t size) {
+  const JxlSignature signature = JxlSignatureCheck(data, size);
+  if (signature == JXL_SIG_NOT_ENOUGH_BYTES) RaiseTruncated("jxl-truncated");
+  if (signature != JXL_SIG_CODESTREAM && signature != JXL_SIG_CONTAINER) RaiseBad("bad-signature");
+
+  const std::unique_ptr<JxlDecoder, TDecoderDestroy> decoder(JxlDecoderCreate(nullptr));
+  if (!decoder) RaiseOutOfMemory();
+  JxlDecoder* dec = decoder.get();
+  const std::unique_ptr<void, TRunnerDestroy> runner(
+      JxlThreadParallelRunnerCreate(nullptr, JxlThreadParallelRunnerDefaultNumWorkerThreads()));
+  if (!runner) RaiseOutOfMemory();
+  Check(JxlDecoderSetParallelRunner(dec, JxlThreadParallelRunner, runner.get()), "runner");
+  Check(JxlDecoderSubscribeEvents(dec,
+                                  JXL_DEC_BASIC_INFO | JXL_DEC_COLOR_ENCODING | JXL_DEC_FULL_IMAGE),
+        "events");
+  Check(JxlDecoderSetKeepOrientation(dec, JXL_FALSE), "orientation");
+  Check(JxlDecoderSetUnpremultiplyAlpha(dec, JXL_TRUE), "unpremultiply");
+  Check(JxlDecoderSetInput(dec, data, size), "input");
+  JxlDecoderCloseInput(dec);
+
+  TDecoded decoded;
+  JxlPixelFormat format{3, JXL_TYPE_UINT8, JXL_NATIVE_ENDIAN, 0};
+  bool haveInfo = false;
+  for (;;) {
+    const JxlDecoderStatus status = JxlDecoderProcessInput(dec);
+    switch (status) {
+      case JXL_DEC_ERROR:
+        RaiseBad("bad-codestream");
+      case JXL_DEC_NEED_MORE_INPUT:
+        RaiseTruncated("jxl-truncated");
+      case JXL_DEC_BASIC_INFO: {
+        JxlBasicInfo info{};
+        Check(JxlDecoderGetBasicInfo(dec, &info), "bad-header");
+        // The sizes are stored before the orientation turns them; 5..8 swap them.
+        const bool swapped = info.orientation >= JXL_ORIENT_TRANSPOSE;
+        const std::int64_t width = swapped ? info.ysize : info.xsize;
+        const std::int64_t height = swapped ? info.xsize : info.ysize;
+        CheckPictureSize(width, height, Msg::InvalidJxl, "jxl");
+        decoded.Width = static_cast<std::int32_t>(width);
+        decoded.Height = static_cast<std::int32_t>(height);
+        decoded.Grey = info.num_color_channels == 1;
+        decoded.Alpha = info.alpha_bits > 0;
+        decoded.Deep = info.bits_per_sample > 8 || info.exponent_bits_per_sample > 0;
+        decoded.Channels = (decoded.Grey ? 1u : 3u) + (decoded.Alpha ? 1u : 0u);
+        format.num_channels = static_cast<std::uint32_t>(decoded.Channels);
+        format.data_type = decoded.Deep ? JXL_TYPE_UINT16 : JXL_TYPE_UINT8;
+        // The decoder's own planes are 32-bit floats per channel; refused before any is made.
+        CheckBufferSize(static_cast<std::uint64_t>(height),
+                        static_cast<std::uint64_t>(width) * 4 * decoded.Channels, "jxl-too-large");
+        haveInfo = true;
+        break;
+      }
+      case JXL_DEC_COLOR_ENCODING:
+        decoded.Profile = DataProfile(dec);
+        break;
+      case JXL_DEC_NEED_IMAGE_OUT_BUFFER: {
+        if (!haveInfo) RaiseBad("no-header");
+        std::size_t bytes = 0;
+        Check(JxlDecoderImageOutBufferSize(dec, &format, &bytes), "bad-buffer");
+        const std::size_t expected = static_cast<std::size_t>(decoded.Width) *
+                                     static_cast<std::size_t>(decoded.Height) * decoded.Channels *
+                                     (decoded.Deep ? 2 : 1);
+        if (bytes != expected) RaiseBad("bad-buffer-size");
+        CheckBufferSize(bytes, 1, "jxl-too-large");
+        try {
+          decoded.Pixels.resize(bytes);
+        } catch (const std::bad_alloc&) {
+          RaiseOutOfMemory();
+        }
+        Check(JxlDecoderSetImageOutBuffer(dec, &format, decoded.Pixels.data(), bytes),
+              "bad-buffer");
+        break;
+      }
+      case JXL_DEC_FULL_IMAGE:
+        // The first frame is the picture; an animation's later frames are not decoded.
+        if (decoded.Pixels.empty()) RaiseBad("no-pixels");
+        return decoded;
+      case JXL_DEC_SUCCESS:
+        RaiseBad("no-frame");
+      default:
+        RaiseBad("unexpected-event");
+    }
+  }
+}
+
+// Sample index of a decoded row as a full-scale 16-bit value.
+std::uint16_t Sample16(const TDecoded& decoded, const std::uint8_t* row, std::size_t index) {
+  if (!decoded.Deep) return static_cast<std::uint16_t>(row[index] * 257u);
+  std::uint16_t value;
+  std::memcpy(&value, row + 2 * index, 2);
+  return value;
+}
+
+const std::uint8_t* DecodedRow(const TDecoded& decoded, std::int32_t y) {
+  return decoded.Pixels.data() + static_cast<std::size_t>(y) *
+                                     static_cast<std::size_t>(decoded.Width) * decoded.Channels *
+                                     (decoded.Deep ? 2 : 1);
+}
+
+}  // namespace
+
+void ReadJxl(const std::uint8_t* data, std::size_t size, TBitmap& picture, TPictureExtras& extras) {
+  TDecoded decoded = Decode(data, size);
+  TPictureBuilder builder(decoded.Width, decoded.Height, decoded.Alpha);
+  const std::size_t colour = decoded.Grey ? 1 : 3;
+  for (std::int32_t y = 0; y < decoded.Height; ++y) {
+    const std::uint8_t* in = DecodedRow(decoded, y);
+    std::uint8_t* bgr = builder.Row(y);
+    std::uint8_t* alpha = decoded.Alpha ? builder.AlphaRow(y) : nullptr;
+    for (std::int32_t x = 0; x < decoded.Width; ++x, bgr += 3) {
+      const std::size_t i = static_cast<std::size_t>(x) * decoded.Channels;
+      const auto at = [&](std::size_t c) -> std::uint8_t {
+        return decoded.Deep ? To8Bits(Sample16(decoded, in, i + c)) : in[i + c];
+      };
+      bgr[2] = at(0);
+      bgr[1] = decoded.Grey ? bgr[2] : at(1);
+      bgr[0] = decoded.Grey ? bgr[2] : at(2);
+      if (alpha != nullptr) alpha[x] = at(colour);
+    }
+  }
+  builder.Extras().ColorProfile = std::move(decoded.Profile);
+  builder.Install(picture, extras);
+}
+
+void ReadJxlDeep(const std::uint8_t* data, std::size_t size, TDeepPicture& picture,
+                 TPictureExtras& extras) {
+  TDecoded decoded = Decode(data, size);
+  const auto width = static_cast<std::size_t>(decoded.Width);
+  const auto height = static_cast<std::size_t>(decoded.Height);
+  CheckBufferSize(height, width * 6, "jxl-too-large");
+  TDeepPicture read;
+  TPictureExtras readExtras;
+  try {
+    read.Samples.resize(3 * width * height);
+    if (decoded.Alpha) readExtras.Alpha.resize(width * height);
+  } catch (const std::bad_alloc&) {
+    RaiseOutOfMemory();
+  }
+  read.Width = decoded.Width;
+  read.Height = decoded.Height;
+  const std::size_t colour = decoded.Grey ? 1 : 3;
+  for (std::int32_t y = 0; y < decoded.Height; ++y) {
+    const std::uint8_t* in = DecodedRow(decoded, y);
+    std::uint16_t* out = read.Row(y);
+    std::uint8_t* alpha =
+        decoded.Alpha ? readExtras.Alpha.data() + static_cast<std::size_t>(y) * width : nullptr;
+    for (std::size_t x = 0; x < width; ++x, out += 3) {
+      const std::size_t i = x * decoded.Channels;
+      out[2] = Sample16(decoded, in, i);
+      out[1] = decoded.Grey ? out[2] : Sample16(decoded, in, i + 1);
+      out[0] = decoded.Grey ? out[2] : Sample16(decoded, in, i + 2);
+      if (alpha != nullptr) alpha[x] = To8Bits(Sample16(decoded, in, i + colour));
+    }
+  }
+  readExtras.ColorProfile = std::move(decoded.Profile);
+  picture = std::move(read);
+  extras = std::move(readExtras);
+}
+
+}  // namespace penamo

@@ -1,0 +1,399 @@
+// HEIC and AVIF files written by libheif's own encoders (x265, aom), read back by our reader:
+// 8-, 10- and 12-bit colour, grey and alpha, lossless where pixels must match exactly, every
+// orientation, profiles, damage and the storage limit.
+#include <gtest/gtest.h>
+#include <libheif/heif.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "DeepSamples.h"
+#include "ErrorReport.h"
+#include "Exceptions.h"
+#include "HeifReader.h"
+#include "Orientation.h"
+#include "PictureMakers.h"
+#include "StorageLimitScope.h"
+
+namespace penamo {
+namespace {
+
+using test::TBytes;
+
+enum class TLayout { Grey, Rgb, Rgba };
+
+int ChannelsOf(TLayout layout) {
+  return layout == TLayout::Grey ? 1 : layout == TLayout::Rgb ? 3 : 4;
+}
+
+struct THeifPicture {
+  int Width = 0;
+  int Height = 0;
+  int Bits = 8;
+  TLayout Layout = TLayout::Rgb;
+  std::vector<std::uint16_t> Samples;  // interleaved, ChannelsOf(Layout) per pixel
+};
+
+heif_error WriteToBytes(heif_context*, const void* data, size_t size, void* user) {
+  auto* bytes = static_cast<TBytes*>(user);
+  const auto* begin = static_cast<const std::uint8_t*>(data);
+  bytes->insert(bytes->end(), begin, begin + size);
+  return heif_error{heif_error_Ok, heif_suberror_Unspecified, "ok"};
+}
+
+void Expect(const heif_error& error) {
+  ASSERT_EQ(error.code, heif_error_Ok) << error.message;
+}
+
+TBytes EncodeHeif(const THeifPicture& p, heif_compression_format format, bool lossless,
+                  int orientation = 1, const TBytes& profile = {}, bool premultiplied = false) {
+  heif_image* image = nullptr;
+  const bool deep = p.Bits > 8;
+  const int channels = ChannelsOf(p.Layout);
+  // Lossless colour goes in as 4:4:4 planes coded as they are (green, blue, red in the luma and
+  // chroma planes, which the identity matrix names), so no conversion rounds a sample.
+  const bool planes = lossless && p.Layout != TLayout::Grey;
+  std::vector<std::pair<heif_channel, int>> targets;  // plane, channel of the samples
+  if (p.Layout == TLayout::Grey) {
+    Expect(heif_image_create(p.Width, p.Height, heif_colorspace_monochrome, heif_chroma_monochrome,
+                             &image));
+    targets = {{heif_channel_Y, 0}};
+  } else if (planes) {
+    Expect(heif_image_create(p.Width, p.Height, heif_colorspace_YCbCr, heif_chroma_444, &image));
+    targets = {{heif_channel_Y, 1}, {heif_channel_Cb, 2}, {heif_channel_Cr, 0}};
+    if (p.Layout == TLayout::Rgba) targets.push_back({heif_channel_Alpha, 3});
+  } else {
+    const heif_chroma chroma =
+        p.Layout == TLayout::Rgba
+            ? (deep ? heif_chroma_interleaved_RRGGBBAA_LE : heif_chroma_interleaved_RGBA)
+            : (deep ? heif_chroma_interleaved_RRGGBB_LE : heif_chroma_interleaved_RGB);
+    Expect(heif_image_create(p.Width, p.Height, heif_colorspace_RGB, chroma, &image));
+    targets = {{heif_channel_interleaved, -1}};
+  }
+  for (const auto& [channel, source] : targets) {
+    Expect(heif_image_add_plane(image, channel, p.Width, p.Height, p.Bits));
+    int stride = 0;
+    std::uint8_t* plane = heif_image_get_plane(image, channel, &stride);
+    const int perPixel = source < 0 ? channels : 1;
+    for (int y = 0; y < p.Height; ++y) {
+      for (int i = 0; i < p.Width * perPixel; ++i) {
+        const std::size_t at =
+            source < 0 ? static_cast<std::size_t>(y * p.Width * channels + i)
+                       : static_cast<std::size_t>((y * p.Width + i) * channels + source);
+        const std::uint16_t v = p.Samples[at];
+        if (deep) {
+          plane[y * stride + 2 * i] = static_cast<std::uint8_t>(v & 0xFF);
+          plane[y * stride + 2 * i + 1] = static_cast<std::uint8_t>(v >> 8);
+        } else {
+          plane[y * stride + i] = static_cast<std::uint8_t>(v);
+        }
+      }
+    }
+  }
+  if (premultiplied) heif_image_set_premultiplied_alpha(image, 1);
+  if (!profile.empty())
+    Expect(heif_image_set_raw_color_profile(image, "prof", profile.data(), profile.size()));
+
+  heif_context* ctx = heif_context_alloc();
+  heif_encoder* encoder = nullptr;
+  Expect(heif_context_get_encoder_for_format(ctx, format, &encoder));
+  heif_encoding_options* options = heif_encoding_options_alloc();
+  heif_color_profile_nclx* nclx = heif_nclx_color_profile_alloc();
+  if (lossless) {
+    // Lossless only when nothing is subsampled and the colours are coded as they are.
+    Expect(heif_encoder_set_lossless(encoder, 1));
+    if (planes) {
+      Expect(heif_encoder_set_parameter(encoder, "chroma", "444"));
+      nclx->matrix_coefficients = heif_matrix_coefficients_RGB_GBR;
+      nclx->full_range_flag = 1;
+      Expect(heif_image_set_nclx_color_profile(image, nclx));
+      options->output_nclx_profile = nclx;
+    }
+  } else {
+    Expect(heif_encoder_set_lossy_quality(encoder, 90));
+    // As cameras write them.
+    if (p.Layout != TLayout::Grey) Expect(heif_encoder_set_parameter(encoder, "chroma", "420"));
+  }
+  options->image_orientation = static_cast<heif_orientation>(orientation);
+  Expect(heif_context_encode_image(ctx, image, encoder, options, nullptr));
+  TBytes bytes;
+  heif_writer writer{1, WriteToBytes};
+  Expect(heif_context_write(ctx, &writer, &bytes));
+  heif_nclx_color_profile_free(nclx);
+  heif_encoding_options_free(options);
+  heif_encoder_release(encoder);
+  heif_context_free(ctx);
+  heif_image_release(image);
+  return bytes;
+}
+
+THeifPicture RandomPicture(int width, int height, int bits, TLayout layout, unsigned seed) {
+  THeifPicture p{width, height, bits, layout, {}};
+  std::mt19937 random(seed);
+  std::uniform_int_distribution<int> sample(0, (1 << bits) - 1);
+  const int channels = ChannelsOf(layout);
+  for (int i = 0; i < width * height * channels; ++i)
+    p.Samples.push_back(static_cast<std::uint16_t>(sample(random)));
+  return p;
+}
+
+// A smooth picture that lossy coding keeps close.
+THeifPicture GradientPicture(int width, int height, int bits, TLayout layout) {
+  THeifPicture p{width, height, bits, layout, {}};
+  const int top = (1 << bits) - 1;
+  const int channels = ChannelsOf(layout);
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x)
+      for (int c = 0; c < channels; ++c)
+        p.Samples.push_back(static_cast<std::uint16_t>(c == 0   ? top * x / (width - 1)
+                                                       : c == 1 ? top * y / (height - 1)
+                                                       : c == 2
+                                                           ? top * (x + y) / (width + height - 2)
+                                                           : top - top * x / (width - 1)));
+  return p;
+}
+
+// The picture read both ways against the samples: the 8-bit read rounds each sample through
+// its 16-bit value; tolerance is in 8-bit steps (0 for lossless files).
+void ExpectPicture(const TBytes& file, const THeifPicture& p, int tolerance) {
+  TBitmap picture;
+  TPictureExtras extras;
+  try {
+    ReadHeif(file.data(), file.size(), picture, extras);
+  } catch (const Exception& error) {
+    FAIL() << test::Describe(error);
+  }
+  TDeepPicture deep;
+  TPictureExtras deepExtras;
+  ReadHeifDeep(file.data(), file.size(), deep, deepExtras);
+  ASSERT_EQ(picture.Width(), p.Width);
+  ASSERT_EQ(picture.Height(), p.Height);
+  ASSERT_EQ(deep.Width, p.Width);
+  ASSERT_EQ(deep.Height, p.Height);
+  const bool alpha = p.Layout == TLayout::Rgba;
+  ASSERT_EQ(extras.HasAlpha(), alpha);
+  ASSERT_EQ(deepExtras.Alpha, extras.Alpha);
+  const int channels = ChannelsOf(p.Layout);
+  const int deepTolerance = tolerance * 257;
+  int worst = 0;
+  for (int y = 0; y < p.Height; ++y) {
+    const std::uint8_t* row = picture.ConstRowAddress(y);
+    const std::uint16_t* deepRow = deep.Row(y);
+    for (int x = 0; x < p.Width; ++x) {
+      const std::uint16_t* s = &p.Samples[static_cast<std::size_t>((y * p.Width + x) * channels)];
+      for (int c = 0; c < 3; ++c) {
+        const std::uint16_t stored = s[p.Layout == TLayout::Grey ? 0 : c];
+        const int expected8 = formats::DeepTo8Bits(stored, p.Bits);
+        const int expected16 = formats::To16Bits(stored, p.Bits);
+        // The rows hold blue, green, red.
+        const int got8 = row[3 * x + 2 - c];
+        const int got16 = deepRow[3 * x + 2 - c];
+        worst = std::max(worst, std::abs(got8 - expected8));
+        ASSERT_LE(std::abs(got8 - expected8), tolerance) << x << "," << y << " channel " << c;
+        ASSERT_LE(std::abs(got16 - expected16), deepTolerance) << x << "," << y;
+        // One picture, one 8-bit answer: the 8-bit read is the 16-bit read rounded.
+        ASSERT_EQ(got8, formats::To8Bits(static_cast<std::uint32_t>(got16))) << x << "," << y;
+      }
+      if (alpha) {
+        const int expected = formats::DeepTo8Bits(s[3], p.Bits);
+        ASSERT_LE(std::abs(extras.Alpha[static_cast<std::size_t>(y * p.Width + x)] - expected),
+                  tolerance)
+            << x << "," << y;
+      }
+    }
+  }
+  testing::Test::RecordProperty("worst", worst);
+}
+
+struct THeifCase {
+  const char* Name;
+  heif_compression_format Format;
+  int Bits;
+  TLayout Layout;
+  bool Lossless;
+};
+
+class HeifLayouts : public testing::TestWithParam<THeifCase> {};
+
+TEST_P(HeifLayouts, EverySampleComesBack) {
+  const THeifCase& c = GetParam();
+  const THeifPicture p = c.Lossless ? RandomPicture(21, 13, c.Bits, c.Layout, 5)
+                                    : GradientPicture(64, 48, c.Bits, c.Layout);
+  const TBytes file = EncodeHeif(p, c.Format, c.Lossless);
+  ASSERT_FALSE(file.empty());
+  EXPECT_EQ(IsAvif(file.data(), file.size()), c.Format == heif_compression_AV1);
+  ExpectPicture(file, p, c.Lossless ? 0 : 10);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Formats, HeifLayouts,
+    testing::Values(THeifCase{"HeicRgb8Lossless", heif_compression_HEVC, 8, TLayout::Rgb, true},
+                    THeifCase{"HeicRgba8Lossless", heif_compression_HEVC, 8, TLayout::Rgba, true},
+                    THeifCase{"HeicGrey8Lossless", heif_compression_HEVC, 8, TLayout::Grey, true},
+                    THeifCase{"HeicRgb10Lossless", heif_compression_HEVC, 10, TLayout::Rgb, true},
+                    THeifCase{"HeicRgb8Lossy", heif_compression_HEVC, 8, TLayout::Rgb, false},
+                    THeifCase{"HeicRgba10Lossy", heif_compression_HEVC, 10, TLayout::Rgba, false},
+                    THeifCase{"HeicGrey10Lossy", heif_compression_HEVC, 10, TLayout::Grey, false},
+                    THeifCase{"AvifRgb8Lossless", heif_compression_AV1, 8, TLayout::Rgb, true},
+                    THeifCase{"AvifRgba8Lossless", heif_compression_AV1, 8, TLayout::Rgba, true},
+                    // aom cannot code monochrome losslessly.
+                    THeifCase{"AvifGrey8Lossy", heif_compression_AV1, 8, TLayout::Grey, false},
+                    // Debian's aom encodes no 10-bit colour; 12 bits take the same deep path.
+                    THeifCase{"AvifRgba12Lossless", heif_compression_AV1, 12, TLayout::Rgba, true},
+                    THeifCase{"AvifRgb8Lossy", heif_compression_AV1, 8, TLayout::Rgb, false},
+                    THeifCase{"AvifRgb12Lossy", heif_compression_AV1, 12, TLayout::Rgb, false},
+                    THeifCase{"AvifGrey12Lossy", heif_compression_AV1, 12, TLayout::Grey, false}),
+    [](const testing::TestParamInfo<THeifCase>& param) { return std::string(param.param.Name); });
+
+TEST(HeifReader, EveryOrientationComesUpright) {
+  for (const heif_compression_format format : {heif_compression_HEVC, heif_compression_AV1}) {
+    for (int orientation = 1; orientation <= 8; ++orientation) {
+      SCOPED_TRACE(testing::Message() << "format " << format << " orientation " << orientation);
+      const THeifPicture stored = RandomPicture(11, 6, 8, TLayout::Rgb, 9);
+      const TBytes file = EncodeHeif(stored, format, true, orientation);
+      THeifPicture shown = stored;
+      shown.Samples = test::Oriented(stored.Samples, shown.Width, shown.Height, 3, orientation);
+      ExpectPicture(file, shown, 0);
+    }
+  }
+}
+
+TEST(HeifReader, PremultipliedColoursComeBackDividedByAlpha) {
+  // Colours stored multiplied by their alpha: v · a / 255 for a few alphas.
+  THeifPicture stored{8, 4, 8, TLayout::Rgba, {}};
+  THeifPicture expected = stored;
+  const int alphas[] = {255, 128, 51, 0};
+  for (int y = 0; y < 4; ++y) {
+    for (int x = 0; x < 8; ++x) {
+      const int a = alphas[y];
+      for (const int v : {x * 36, 255 - x * 30, 200}) {
+        const int multiplied = (v * a + 127) / 255;
+        stored.Samples.push_back(static_cast<std::uint16_t>(multiplied));
+        expected.Samples.push_back(
+            static_cast<std::uint16_t>(a == 0 ? 0 : std::min(255, (multiplied * 255 + a / 2) / a)));
+      }
+      stored.Samples.push_back(static_cast<std::uint16_t>(a));
+      expected.Samples.push_back(static_cast<std::uint16_t>(a));
+    }
+  }
+  for (const heif_compression_format format : {heif_compression_HEVC, heif_compression_AV1}) {
+    SCOPED_TRACE(testing::Message() << "format " << format);
+    const TBytes file = EncodeHeif(stored, format, true, 1, {}, true);
+    ExpectPicture(file, expected, 0);
+  }
+}
+
+TEST(HeifReader, ColourProfileIsKeptByteForByte) {
+  const TBytes profile = test::SmallProfile();
+  for (const heif_compression_format format : {heif_compression_HEVC, heif_compression_AV1}) {
+    const TBytes file =
+        EncodeHeif(GradientPicture(16, 16, 8, TLayout::Rgb), format, false, 1, profile);
+    TBitmap picture;
+    TPictureExtras extras;
+    ReadHeif(file.data(), file.size(), picture, extras);
+    EXPECT_EQ(extras.ColorProfile, profile);
+    TDeepPicture deep;
+    TPictureExtras deepExtras;
+    ReadHeifDeep(file.data(), file.size(), deep, deepExtras);
+    EXPECT_EQ(deepExtras.ColorProfile, profile);
+  }
+}
+
+// A refusal is one of our errors with the file's own name for its format, and leaves the
+// caller's picture as it was.
+void ExpectRefusedOrRead(const TBytes& bytes, std::size_t size, const char* message,
+                         bool mustRefuse) {
+  TBitmap picture;
+  TPictureExtras extras;
+  extras.ColorProfile = {4, 5};
+  try {
+    ReadHeif(bytes.data(), size, picture, extras);
+    EXPECT_FALSE(mustRefuse) << "a file cut to " << size << " of " << bytes.size() << " was read";
+    EXPECT_GT(picture.Width(), 0);
+    return;
+  } catch (const EReadError&) {
+  } catch (const EOutOfResources&) {
+    // A damaged size may claim more than the limits allow.
+  } catch (const EOutOfMemory& error) {
+    ADD_FAILURE() << "damage reported as a lack of memory: " << test::Describe(error);
+  } catch (const EInvalidGraphic& error) {
+    if (size >= 32) {
+      EXPECT_EQ(error.Message(), message) << error.Reason();
+    }
+  }
+  EXPECT_EQ(picture.Width(), 0);
+  EXPECT_EQ(extras.ColorProfile, (std::vector<std::uint8_t>{4, 5}));
+}
+
+TEST(HeifReader, TruncatedAndDamagedFilesAreRefused) {
+  for (const heif_compression_format format : {heif_compression_HEVC, heif_compression_AV1}) {
+    const char* message =
+        format == heif_compression_AV1 ? "AVIF イメージが不正です" : "HEIF イメージが不正です";
+    const TBytes file = EncodeHeif(GradientPicture(40, 30, 8, TLayout::Rgba), format, false);
+    for (std::size_t size = 0; size < file.size(); size += 1 + file.size() / 97)
+      ExpectRefusedOrRead(file, size, message, true);
+    std::mt19937 random(3);
+    for (int round = 0; round < 60; ++round) {
+      TBytes damaged = file;
+      for (int i = 0; i < 4; ++i)
+        damaged[std::uniform_int_distribution<std::size_t>(0, file.size() - 1)(random)] ^=
+            static_cast<std::uint8_t>(1 + random() % 255);
+      ExpectRefusedOrRead(damaged, damaged.size(), message, false);
+    }
+  }
+  const TBytes notHeif(100, 0x42);
+  TBitmap picture;
+  TPictureExtras extras;
+  EXPECT_THROW(ReadHeif(notHeif.data(), notHeif.size(), picture, extras), EInvalidGraphic);
+}
+
+TEST(HeifReader, CodedStreamLargerThanTheDeclaredSizeIsRefused) {
+  // A file that declares a small picture while its coded stream holds a large one: the decoder
+  // would allocate for the stream's size, which no check of the declared size bounds.
+  for (const heif_compression_format format : {heif_compression_HEVC, heif_compression_AV1}) {
+    SCOPED_TRACE(testing::Message() << "format " << format);
+    TBytes file = EncodeHeif(GradientPicture(320, 200, 8, TLayout::Rgb), format, false);
+    const std::string bytes(file.begin(), file.end());
+    const std::size_t at = bytes.find("ispe");
+    ASSERT_NE(at, std::string::npos);
+    // Version and flags, then the width and height, big-endian.
+    const std::uint8_t small[] = {0, 0, 0, 16, 0, 0, 0, 12};
+    std::copy(std::begin(small), std::end(small), file.begin() + static_cast<long>(at + 8));
+    TBitmap picture;
+    TPictureExtras extras;
+    try {
+      ReadHeif(file.data(), file.size(), picture, extras);
+      FAIL() << "a stream larger than its declared size was read";
+    } catch (const EInvalidGraphic& error) {
+      EXPECT_EQ(error.Reason(), std::string(format == heif_compression_AV1 ? "avif" : "heif") +
+                                    "-coded-size-mismatch");
+    }
+    EXPECT_EQ(picture.Width(), 0);
+  }
+}
+
+TEST(HeifReader, PictureOverTheStorageLimitIsRefusedBeforeDecoding) {
+  for (const heif_compression_format format : {heif_compression_HEVC, heif_compression_AV1}) {
+    const TBytes file = EncodeHeif(GradientPicture(64, 48, 8, TLayout::Rgb), format, false);
+    test::TStorageLimitScope limit(64 * 48 * 3 - 1);
+    TBitmap picture;
+    TPictureExtras extras;
+    try {
+      ReadHeif(file.data(), file.size(), picture, extras);
+      FAIL() << "a picture over the storage limit was read";
+    } catch (const EOutOfResources& error) {
+      const std::string prefix = format == heif_compression_AV1 ? "avif" : "heif";
+      EXPECT_TRUE(error.Reason() == prefix + "-too-large" ||
+                  error.Reason() == prefix + "-over-limits")
+          << error.Reason();
+    }
+    EXPECT_EQ(picture.Width(), 0);
+  }
+}
+
+}  // namespace
+}  // namespace penamo

@@ -1,0 +1,362 @@
+// JPEG XL files written by libjxl's own encoder, read back by our reader: 8- and 16-bit colour,
+// grey and alpha, lossless where pixels must match exactly, every orientation, animations,
+// profiles, damage and the storage limit.
+#include <gtest/gtest.h>
+#include <jxl/encode.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "DeepSamples.h"
+#include "ErrorReport.h"
+#include "Exceptions.h"
+#include "JxlReader.h"
+#include "Orientation.h"
+#include "PictureMakers.h"
+#include "StorageLimitScope.h"
+
+namespace penamo {
+namespace {
+
+using test::TBytes;
+
+struct TJxlPicture {
+  int Width = 0;
+  int Height = 0;
+  int Bits = 8;
+  bool Grey = false;
+  bool Alpha = false;
+  std::vector<std::uint16_t> Samples;  // interleaved, Channels() per pixel
+
+  int Channels() const { return (Grey ? 1 : 3) + (Alpha ? 1 : 0); }
+};
+
+struct TJxlOptions {
+  bool Lossless = true;
+  int Orientation = 1;
+  bool P3 = false;  // Display P3 primaries rather than sRGB's
+  // Further frames of an animation, each of the first frame's size.
+  std::vector<std::vector<std::uint16_t>> LaterFrames;
+};
+
+void Expect(JxlEncoderStatus status) {
+  ASSERT_EQ(status, JXL_ENC_SUCCESS);
+}
+
+void AddFrame(JxlEncoderFrameSettings* settings, const TJxlPicture& p,
+              const std::vector<std::uint16_t>& samples, bool animated) {
+  if (animated) {
+    JxlFrameHeader header;
+    JxlEncoderInitFrameHeader(&header);
+    header.duration = 1;
+    Expect(JxlEncoderSetFrameHeader(settings, &header));
+  }
+  const bool deep = p.Bits > 8;
+  const JxlPixelFormat format{static_cast<std::uint32_t>(p.Channels()),
+                              deep ? JXL_TYPE_UINT16 : JXL_TYPE_UINT8, JXL_NATIVE_ENDIAN, 0};
+  std::vector<std::uint8_t> bytes;
+  for (const std::uint16_t v : samples) {
+    // 16-bit buffers hold full-scale values; a sample of fewer bits is stretched.
+    if (deep) {
+      const std::uint16_t full = formats::To16Bits(v, p.Bits);
+      const auto* b = reinterpret_cast<const std::uint8_t*>(&full);
+      bytes.insert(bytes.end(), b, b + 2);
+    } else {
+      bytes.push_back(static_cast<std::uint8_t>(v));
+    }
+  }
+  Expect(JxlEncoderAddImageFrame(settings, &format, bytes.data(), bytes.size()));
+}
+
+TBytes EncodeJxl(const TJxlPicture& p, const TJxlOptions& options = {}) {
+  JxlEncoder* encoder = JxlEncoderCreate(nullptr);
+  JxlBasicInfo info;
+  JxlEncoderInitBasicInfo(&info);
+  info.xsize = static_cast<std::uint32_t>(p.Width);
+  info.ysize = static_cast<std::uint32_t>(p.Height);
+  info.bits_per_sample = static_cast<std::uint32_t>(p.Bits);
+  info.num_color_channels = p.Grey ? 1 : 3;
+  info.alpha_bits = p.Alpha ? static_cast<std::uint32_t>(p.Bits) : 0;
+  info.num_extra_channels = p.Alpha ? 1 : 0;
+  info.uses_original_profile = options.Lossless ? JXL_TRUE : JXL_FALSE;
+  info.orientation = static_cast<JxlOrientation>(options.Orientation);
+  const bool animated = !options.LaterFrames.empty();
+  if (animated) {
+    info.have_animation = JXL_TRUE;
+    info.animation.tps_numerator = 10;
+    info.animation.tps_denominator = 1;
+  }
+  EXPECT_EQ(JxlEncoderSetBasicInfo(encoder, &info), JXL_ENC_SUCCESS);
+  if (p.Alpha) {
+    JxlExtraChannelInfo alpha;
+    JxlEncoderInitExtraChannelInfo(JXL_CHANNEL_ALPHA, &alpha);
+    alpha.bits_per_sample = static_cast<std::uint32_t>(p.Bits);
+    EXPECT_EQ(JxlEncoderSetExtraChannelInfo(encoder, 0, &alpha), JXL_ENC_SUCCESS);
+  }
+  JxlColorEncoding colour;
+  JxlColorEncodingSetToSRGB(&colour, p.Grey ? JXL_TRUE : JXL_FALSE);
+  if (options.P3) colour.primaries = JXL_PRIMARIES_P3;
+  EXPECT_EQ(JxlEncoderSetColorEncoding(encoder, &colour), JXL_ENC_SUCCESS);
+  JxlEncoderFrameSettings* settings = JxlEncoderFrameSettingsCreate(encoder, nullptr);
+  EXPECT_EQ(JxlEncoderFrameSettingsSetOption(settings, JXL_ENC_FRAME_SETTING_EFFORT, 3),
+            JXL_ENC_SUCCESS);
+  if (options.Lossless) {
+    EXPECT_EQ(JxlEncoderSetFrameLossless(settings, JXL_TRUE), JXL_ENC_SUCCESS);
+  } else {
+    EXPECT_EQ(JxlEncoderSetFrameDistance(settings, 0.5f), JXL_ENC_SUCCESS);
+  }
+  AddFrame(settings, p, p.Samples, animated);
+  for (const auto& frame : options.LaterFrames)
+    AddFrame(settings, p, frame, animated);
+  JxlEncoderCloseInput(encoder);
+
+  TBytes bytes(4096);
+  std::size_t used = 0;
+  for (;;) {
+    std::uint8_t* next = bytes.data() + used;
+    std::size_t avail = bytes.size() - used;
+    const JxlEncoderStatus status = JxlEncoderProcessOutput(encoder, &next, &avail);
+    used = static_cast<std::size_t>(next - bytes.data());
+    if (status == JXL_ENC_NEED_MORE_OUTPUT) {
+      bytes.resize(bytes.size() * 2);
+      continue;
+    }
+    EXPECT_EQ(status, JXL_ENC_SUCCESS);
+    break;
+  }
+  bytes.resize(used);
+  JxlEncoderDestroy(encoder);
+  return bytes;
+}
+
+TJxlOptions Lossy() {
+  TJxlOptions options;
+  options.Lossless = false;
+  return options;
+}
+
+TJxlPicture RandomPicture(int width, int height, int bits, bool grey, bool alpha, unsigned seed) {
+  TJxlPicture p{width, height, bits, grey, alpha, {}};
+  std::mt19937 random(seed);
+  std::uniform_int_distribution<int> sample(0, (1 << bits) - 1);
+  for (int i = 0; i < width * height * p.Channels(); ++i)
+    p.Samples.push_back(static_cast<std::uint16_t>(sample(random)));
+  return p;
+}
+
+TJxlPicture GradientPicture(int width, int height, int bits, bool grey, bool alpha) {
+  TJxlPicture p{width, height, bits, grey, alpha, {}};
+  const int top = (1 << bits) - 1;
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x)
+      for (int c = 0; c < p.Channels(); ++c)
+        p.Samples.push_back(static_cast<std::uint16_t>(c == 0   ? top * x / (width - 1)
+                                                       : c == 1 ? top * y / (height - 1)
+                                                       : c == 2
+                                                           ? top * (x + y) / (width + height - 2)
+                                                           : top - top * x / (width - 1)));
+  if (alpha && grey) {
+    // The grey picture's second channel is its alpha: a ramp down.
+    for (int i = 0; i < width * height; ++i)
+      p.Samples[static_cast<std::size_t>(2 * i + 1)] =
+          static_cast<std::uint16_t>(top - top * (i % width) / (width - 1));
+  }
+  return p;
+}
+
+// Both reads against the samples: the 8-bit read is the 16-bit read rounded as the PNG reader
+// rounds; tolerance in 8-bit steps (0 for lossless files).
+void ExpectPicture(const TBytes& file, const TJxlPicture& p, int tolerance) {
+  TBitmap picture;
+  TPictureExtras extras;
+  try {
+    ReadJxl(file.data(), file.size(), picture, extras);
+  } catch (const Exception& error) {
+    FAIL() << test::Describe(error);
+  }
+  TDeepPicture deep;
+  TPictureExtras deepExtras;
+  ReadJxlDeep(file.data(), file.size(), deep, deepExtras);
+  ASSERT_EQ(picture.Width(), p.Width);
+  ASSERT_EQ(picture.Height(), p.Height);
+  ASSERT_EQ(deep.Width, p.Width);
+  ASSERT_EQ(deep.Height, p.Height);
+  ASSERT_EQ(extras.HasAlpha(), p.Alpha);
+  ASSERT_EQ(deepExtras.Alpha, extras.Alpha);
+  const int channels = p.Channels();
+  // A depth between 8 and 16 bits is stretched to 16 by the decoder, which may round a step
+  // apart from exact rounding.
+  const int deepTolerance = std::max(tolerance * 257, p.Bits == 8 || p.Bits == 16 ? 0 : 1);
+  long long totalError = 0;
+  for (int y = 0; y < p.Height; ++y) {
+    const std::uint8_t* row = picture.ConstRowAddress(y);
+    const std::uint16_t* deepRow = deep.Row(y);
+    for (int x = 0; x < p.Width; ++x) {
+      const std::uint16_t* s = &p.Samples[static_cast<std::size_t>((y * p.Width + x) * channels)];
+      for (int c = 0; c < 3; ++c) {
+        const std::uint16_t stored = s[p.Grey ? 0 : c];
+        const int got8 = row[3 * x + 2 - c];  // blue, green, red
+        const int got16 = deepRow[3 * x + 2 - c];
+        totalError += std::abs(got8 - formats::DeepTo8Bits(stored, p.Bits));
+        ASSERT_LE(std::abs(got8 - formats::DeepTo8Bits(stored, p.Bits)), tolerance)
+            << x << "," << y << " channel " << c;
+        ASSERT_LE(std::abs(got16 - formats::To16Bits(stored, p.Bits)), deepTolerance)
+            << x << "," << y << " channel " << c;
+        ASSERT_EQ(got8, formats::To8Bits(static_cast<std::uint32_t>(got16))) << x << "," << y;
+      }
+      if (p.Alpha) {
+        const int expected = formats::DeepTo8Bits(s[p.Grey ? 1 : 3], p.Bits);
+        ASSERT_LE(std::abs(extras.Alpha[static_cast<std::size_t>(y * p.Width + x)] - expected),
+                  tolerance)
+            << x << "," << y;
+      }
+    }
+  }
+  // Lossy coding strays most at the edges; on the whole it stays close.
+  EXPECT_LE(totalError, 2LL * p.Width * p.Height * 3);
+}
+
+struct TJxlCase {
+  const char* Name;
+  int Bits;
+  bool Grey;
+  bool Alpha;
+  bool Lossless;
+};
+
+class JxlLayouts : public testing::TestWithParam<TJxlCase> {};
+
+TEST_P(JxlLayouts, EverySampleComesBack) {
+  const TJxlCase& c = GetParam();
+  const TJxlPicture p = c.Lossless ? RandomPicture(37, 21, c.Bits, c.Grey, c.Alpha, 11)
+                                   : GradientPicture(64, 48, c.Bits, c.Grey, c.Alpha);
+  TJxlOptions options;
+  options.Lossless = c.Lossless;
+  ExpectPicture(EncodeJxl(p, options), p, c.Lossless ? 0 : 32);
+}
+
+INSTANTIATE_TEST_SUITE_P(Layouts, JxlLayouts,
+                         testing::Values(TJxlCase{"Rgb8Lossless", 8, false, false, true},
+                                         TJxlCase{"Rgba8Lossless", 8, false, true, true},
+                                         TJxlCase{"Grey8Lossless", 8, true, false, true},
+                                         TJxlCase{"GreyAlpha8Lossless", 8, true, true, true},
+                                         TJxlCase{"Rgb16Lossless", 16, false, false, true},
+                                         TJxlCase{"Rgba16Lossless", 16, false, true, true},
+                                         TJxlCase{"Grey16Lossless", 16, true, false, true},
+                                         TJxlCase{"Rgb12Lossless", 12, false, false, true},
+                                         TJxlCase{"Rgb8Lossy", 8, false, false, false},
+                                         TJxlCase{"Rgba8Lossy", 8, false, true, false},
+                                         TJxlCase{"Grey8Lossy", 8, true, false, false},
+                                         TJxlCase{"Rgb16Lossy", 16, false, false, false}),
+                         [](const testing::TestParamInfo<TJxlCase>& param) {
+                           return std::string(param.param.Name);
+                         });
+
+TEST(JxlReader, EveryOrientationComesUpright) {
+  for (int orientation = 1; orientation <= 8; ++orientation) {
+    SCOPED_TRACE(testing::Message() << "orientation " << orientation);
+    for (const int bits : {8, 16}) {
+      const TJxlPicture stored = RandomPicture(11, 6, bits, false, true, 9);
+      TJxlOptions options;
+      options.Orientation = orientation;
+      const TBytes file = EncodeJxl(stored, options);
+      TJxlPicture shown = stored;
+      shown.Samples = test::Oriented(stored.Samples, shown.Width, shown.Height, 4, orientation);
+      ExpectPicture(file, shown, 0);
+    }
+  }
+}
+
+TEST(JxlReader, AnimationShowsItsFirstFrame) {
+  const TJxlPicture first = RandomPicture(9, 7, 8, false, false, 1);
+  TJxlOptions options;
+  options.LaterFrames.push_back(RandomPicture(9, 7, 8, false, false, 2).Samples);
+  ExpectPicture(EncodeJxl(first, options), first, 0);
+}
+
+TEST(JxlReader, ColourProfileComesWithItsSamplesAndSrgbNeedsNone) {
+  TBitmap picture;
+  TPictureExtras extras;
+  const TJxlPicture p = RandomPicture(8, 8, 8, false, false, 4);
+  const TBytes srgb = EncodeJxl(p);
+  extras.ColorProfile = {1};
+  ReadJxl(srgb.data(), srgb.size(), picture, extras);
+  EXPECT_TRUE(extras.ColorProfile.empty());
+
+  // Samples in another space (Display P3, as cameras write) come with the profile of that
+  // space, an ICC profile made by the decoder, in both reads.
+  TJxlOptions options;
+  options.P3 = true;
+  const TBytes p3 = EncodeJxl(p, options);
+  ReadJxl(p3.data(), p3.size(), picture, extras);
+  ASSERT_GT(extras.ColorProfile.size(), 128u);
+  EXPECT_EQ(std::string(extras.ColorProfile.begin() + 36, extras.ColorProfile.begin() + 40),
+            "acsp");
+  TDeepPicture deep;
+  TPictureExtras deepExtras;
+  ReadJxlDeep(p3.data(), p3.size(), deep, deepExtras);
+  EXPECT_EQ(deepExtras.ColorProfile, extras.ColorProfile);
+  // Lossless samples stay as stored, whatever their space.
+  ExpectPicture(p3, p, 0);
+}
+
+TEST(JxlReader, TruncatedAndDamagedFilesAreRefused) {
+  const TBytes file = EncodeJxl(GradientPicture(40, 30, 8, false, true), Lossy());
+  const auto expectRefusedOrRead = [](const TBytes& bytes, std::size_t size, bool mustRefuse) {
+    TBitmap picture;
+    TPictureExtras extras;
+    extras.ColorProfile = {4, 5};
+    try {
+      ReadJxl(bytes.data(), size, picture, extras);
+      EXPECT_FALSE(mustRefuse) << "a file cut to " << size << " of " << bytes.size() << " was read";
+      EXPECT_GT(picture.Width(), 0);
+      return;
+    } catch (const EReadError&) {
+    } catch (const EOutOfResources&) {
+      // A damaged size may claim more than the storage limit allows.
+    } catch (const EInvalidGraphic& error) {
+      EXPECT_EQ(error.Message(), "JPEG XL イメージが不正です") << error.Reason();
+    }
+    EXPECT_EQ(picture.Width(), 0);
+    EXPECT_EQ(extras.ColorProfile, (std::vector<std::uint8_t>{4, 5}));
+  };
+  for (std::size_t size = 0; size < file.size(); size += 1 + file.size() / 97)
+    expectRefusedOrRead(file, size, true);
+  std::mt19937 random(3);
+  for (int round = 0; round < 60; ++round) {
+    TBytes damaged = file;
+    for (int i = 0; i < 4; ++i)
+      damaged[std::uniform_int_distribution<std::size_t>(2, file.size() - 1)(random)] ^=
+          static_cast<std::uint8_t>(1 + random() % 255);
+    expectRefusedOrRead(damaged, damaged.size(), false);
+  }
+  const TBytes notJxl(100, 0x42);
+  TBitmap picture;
+  TPictureExtras extras;
+  try {
+    ReadJxl(notJxl.data(), notJxl.size(), picture, extras);
+    FAIL() << "a file that is no JPEG XL was read";
+  } catch (const EInvalidGraphic& error) {
+    EXPECT_EQ(error.Reason(), "jxl-bad-signature");
+  }
+}
+
+TEST(JxlReader, PictureOverTheStorageLimitIsRefusedBeforeDecoding) {
+  const TBytes file = EncodeJxl(GradientPicture(64, 48, 8, false, false), Lossy());
+  test::TStorageLimitScope limit(64 * 48 * 3 - 1);
+  TBitmap picture;
+  TPictureExtras extras;
+  try {
+    ReadJxl(file.data(), file.size(), picture, extras);
+    FAIL() << "a picture over the storage limit was read";
+  } catch (const EOutOfResources& error) {
+    EXPECT_EQ(error.Reason(), "jxl-too-large");
+  }
+  EXPECT_EQ(picture.Width(), 0);
+}
+
+}  // namespace
+}  // namespace penamo
