@@ -193,6 +193,9 @@ int DeepRows(int bandRows, const char* path) {
       "(the whole deep picture: %.0f MiB) [%ju]\n",
       rows->Width(), rows->Height(), bandRows, Now() - start, before, PeakMiB(), deepMiB,
       static_cast<std::uintmax_t>(sum));
+  return 0;
+}
+
 // The file's bytes are read once, before the rounds: only the decoding is timed.
 int Decode(int rounds, const char* path, bool deep) {
   std::ifstream in(path, std::ios::binary);

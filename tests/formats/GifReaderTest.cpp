@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#include "ErrorReport.h"
+#include "ExpectRefusal.h"
 #include "Exceptions.h"
 #include "GifReader.h"
 #include "PictureMakers.h"

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "DeepSamples.h"
-#include "ErrorReport.h"
+#include "ExpectRefusal.h"
 #include "Exceptions.h"
 #include "HeifReader.h"
 #include "Orientation.h"

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "DeepSamples.h"
-#include "ErrorReport.h"
+#include "ExpectRefusal.h"
 #include "Exceptions.h"
 #include "JxlReader.h"
 #include "Orientation.h"
