@@ -455,84 +455,18 @@ namespace {
 using namespace formats;
 
 // Calls row(y, samples) for every row top to bottom, samples interleaved (planar files too).
-// Every buffer is sized and checked before the first row; prepare() runs after that, before
-// any strip or tile is decoded, so the caller's pictures are made only once the bands fit.
+// Every band buffer is sized and checked before the first row; prepare() runs after that,
+// before any strip or tile is decoded, so the caller's pictures are made only once the bands fit.
 template <class Prepare, class Row>
 void ForEachSampleRow(TIFF* tif, const TFormat& f, const TMemoryFile& file, Prepare prepare,
                       Row row) {
-  const bool planes = f.Planar == PLANARCONFIG_SEPARATE && f.SamplesPerPixel > 1;
-  const std::uint64_t planeCount = planes ? f.SamplesPerPixel : 1;
-  const std::uint64_t planeBits =
-      planes ? f.BitsPerSample : std::uint64_t{f.BitsPerSample} * f.SamplesPerPixel;
-  const std::uint64_t planeRowBytes = (planeBits * f.Width + 7) / 8;
-  const std::uint64_t rowBytes =
-      (std::uint64_t{f.BitsPerSample} * f.SamplesPerPixel * f.Width + 7) / 8;
-  const bool tiled = TIFFIsTiled(tif) != 0;
-  std::uint32_t bandRows = 0, tileWidth = 0;
-  if (tiled) {
-    std::uint32_t tileLength = 0;
-    if (!TIFFGetField(tif, TIFFTAG_TILEWIDTH, &tileWidth) ||
-        !TIFFGetField(tif, TIFFTAG_TILELENGTH, &tileLength) || tileWidth == 0 || tileLength == 0 ||
-        tileWidth % 16 != 0) {
-      RaiseTiff("tiff-bad-tile-size");
-    }
-    bandRows = tileLength;
-  } else {
-    std::uint32_t rowsPerStrip = 0;
-    TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
-    bandRows = rowsPerStrip == 0 ? f.Height : rowsPerStrip;
-  }
-  bandRows = std::min(bandRows, f.Height);
-  std::vector<std::vector<std::uint8_t>> planeBands(planeCount);
-  for (auto& band : planeBands)
-    Allocate(band, bandRows, planeRowBytes, "tiff-strip-too-large");
-  std::vector<std::uint8_t> tile, interleaved;
-  std::uint64_t tileRowBytes = 0;
-  if (tiled) {
-    tileRowBytes = (planeBits * tileWidth + 7) / 8;
-    Allocate(tile, bandRows, tileRowBytes, "tiff-tile-too-large");
-  }
-  if (planes) Allocate(interleaved, 1, rowBytes, "tiff-too-large");
+  TBands bands(tif, f, file);
   prepare();
-
-  for (std::uint32_t top = 0; top < f.Height; top += bandRows) {
-    const std::uint32_t rows = std::min(bandRows, f.Height - top);
-    for (std::uint16_t plane = 0; plane < planeCount; ++plane) {
-      std::uint8_t* band = planeBands[plane].data();
-      if (!tiled) {
-        const std::uint32_t strip = TIFFComputeStrip(tif, top, plane);
-        const auto wanted = static_cast<tmsize_t>(rows * planeRowBytes);
-        if (TIFFReadEncodedStrip(tif, strip, band, wanted) != wanted || file.Failed)
-          RaiseReadFailure(tif, strip, file);
-        continue;
-      }
-      for (std::uint32_t left = 0; left < f.Width; left += tileWidth) {
-        const std::uint32_t index = TIFFComputeTile(tif, left, top, 0, plane);
-        if (TIFFReadEncodedTile(tif, index, tile.data(), static_cast<tmsize_t>(tile.size())) < 0 ||
-            file.Failed) {
-          RaiseReadFailure(tif, index, file);
-        }
-        const std::uint64_t columns = std::min<std::uint64_t>(tileWidth, f.Width - left);
-        const std::uint64_t offset = planeBits * left / 8;
-        const std::uint64_t bytes = (planeBits * columns + 7) / 8;
-        for (std::uint32_t r = 0; r < rows; ++r)
-          std::memcpy(band + r * planeRowBytes + offset, tile.data() + r * tileRowBytes, bytes);
-      }
-    }
-    for (std::uint32_t r = 0; r < rows; ++r) {
-      const std::uint8_t* samples = planeBands[0].data() + r * planeRowBytes;
-      if (planes) {
-        const std::size_t sampleBytes = f.BitsPerSample / 8u;
-        for (std::uint32_t x = 0; x < f.Width; ++x) {
-          for (std::uint16_t s = 0; s < planeCount; ++s) {
-            std::memcpy(interleaved.data() + (std::uint64_t{x} * planeCount + s) * sampleBytes,
-                        planeBands[s].data() + r * planeRowBytes + x * sampleBytes, sampleBytes);
-          }
-        }
-        samples = interleaved.data();
-      }
-      row(top + r, samples);
-    }
+  for (std::uint32_t top = 0; top < f.Height; top += bands.Rows()) {
+    const std::uint32_t rows = std::min(bands.Rows(), f.Height - top);
+    bands.Read(top, rows);
+    for (std::uint32_t r = 0; r < rows; ++r)
+      row(top + r, bands.Samples(r));
   }
 }
 
@@ -581,19 +515,7 @@ bool ReadTiffInto(const std::uint8_t* data, std::size_t size, TBitmap* picture, 
                   bool onlyDeepFiles, TPictureExtras& extras) {
   SilenceGlobalHandlers();
   TMemoryFile file{data, size, 0, false};
-  const std::unique_ptr<TIFFOpenOptions, TOptionsFree> options(TIFFOpenOptionsAlloc());
-  if (!options) RaiseOutOfMemory();
-  TIFFOpenOptionsSetMaxSingleMemAlloc(
-      options.get(), static_cast<tmsize_t>(std::min<std::uint64_t>(StorageLimit(), INT64_MAX)));
-  TIFFOpenOptionsSetErrorHandlerExtR(options.get(), OnError, &file);
-  TIFFOpenOptionsSetWarningHandlerExtR(options.get(), OnWarning, &file);
-  const std::unique_ptr<TIFF, TTiffClose> tif(
-      TIFFClientOpenExt("picture", "rm", &file, ReadProc, WriteProc, SeekProc, CloseProc, SizeProc,
-                        MapProc, UnmapProc, options.get()));
-  if (!tif) {
-    if (size < 8) RaiseTruncated("tiff-truncated");
-    RaiseTiff("tiff-bad-header");
-  }
+  const std::unique_ptr<TIFF, TTiffClose> tif = OpenTiff(file);
   const TFormat f = ReadFormat(tif.get());
   const bool keeps = KeepsDepth(f);
   const bool makeDeep = deep != nullptr && (keeps || !onlyDeepFiles);
@@ -614,7 +536,7 @@ bool ReadTiffInto(const std::uint8_t* data, std::size_t size, TBitmap* picture, 
           builder = std::make_unique<TPictureBuilder>(width, height, f.Alpha >= 0);
           if (!makeDeep) return;
         }
-        try {
+        WithMemory("out-of-memory", [&] {
           if (!builder) {
             bgr8.resize(rowSamples);
             if (f.Alpha >= 0)
@@ -624,9 +546,7 @@ bool ReadTiffInto(const std::uint8_t* data, std::size_t size, TBitmap* picture, 
           deepRead.Width = width;
           deepRead.Height = height;
           deepRead.Samples.resize(rowSamples * static_cast<std::size_t>(height));
-        } catch (const std::bad_alloc&) {
-          RaiseOutOfMemory();
-        }
+        });
       },
       [&](std::uint32_t y32, const std::uint8_t* samples) {
         const auto y = static_cast<std::int32_t>(y32);
@@ -649,16 +569,7 @@ bool ReadTiffInto(const std::uint8_t* data, std::size_t size, TBitmap* picture, 
       });
 
   if (builder) read.Alpha = std::move(builder->Extras().Alpha);
-  std::uint32_t profileLength = 0;
-  void* profile = nullptr;
-  if (TIFFGetField(tif.get(), TIFFTAG_ICCPROFILE, &profileLength, &profile) && profile != nullptr) {
-    const auto* bytes = static_cast<const std::uint8_t*>(profile);
-    try {
-      read.ColorProfile.assign(bytes, bytes + profileLength);
-    } catch (const std::bad_alloc&) {
-      RaiseOutOfMemory();
-    }
-  }
+  TakeProfile(tif.get(), read);
   if (picture != nullptr) {
     TPictureExtras none;
     builder->Install(*picture, none);
