@@ -274,7 +274,8 @@ TEST(JpegReader, AnExifEntryEndingExactlyAtTheSegmentsEndIsRead) {
     SCOPED_TRACE(big ? "big-endian" : "little-endian");
     test::TBytes segment = test::ExifWithOrientation(6, big);
     ASSERT_EQ(ExifOrientation(segment.data(), segment.size()), 6);
-    segment.resize(segment.size() - 4);  // the next-IFD offset
+    ASSERT_GT(segment.size(), 4u);
+    segment.erase(segment.end() - 4, segment.end());  // the next-IFD offset
     EXPECT_EQ(ExifOrientation(segment.data(), segment.size()), 6);
     segment.pop_back();
     EXPECT_EQ(ExifOrientation(segment.data(), segment.size()), 1);
