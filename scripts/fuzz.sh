@@ -26,8 +26,8 @@ targets() {
 # The options every run shares: a slow input is a finding after 25 s (the machine is shared),
 # and no input may take more than 2 GiB.
 common=(-timeout=25 -rss_limit_mb=2048)
-# Leaks inside the codec libraries themselves are not ours to mend (fuzz/lsan-suppressions.txt).
-export LSAN_OPTIONS=suppressions=$PWD/fuzz/lsan-suppressions.txt${LSAN_OPTIONS:+:$LSAN_OPTIONS}
+# Leaks inside the codec libraries themselves are not ours to mend (scripts/lsan-suppressions.txt).
+export LSAN_OPTIONS=suppressions=$PWD/scripts/lsan-suppressions.txt${LSAN_OPTIONS:+:$LSAN_OPTIONS}
 
 case ${1:-} in
   build)

@@ -12,6 +12,7 @@ ctest --test-dir build/test --output-on-failure -j2
 penamo_build build/sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPENAMO_WERROR=ON \
   -DPENAMO_SANITIZE=ON -DPENAMO_GUI=OFF -DPENAMO_BENCH=OFF
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  LSAN_OPTIONS=suppressions=$PWD/scripts/lsan-suppressions.txt \
   ctest --test-dir build/sanitize --output-on-failure -j2
 
 # Every kept corpus replayed (a regression test of past findings), then each target fuzzed.
