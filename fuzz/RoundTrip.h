@@ -76,10 +76,18 @@ inline void Crop(const TChoices& choices, TBitmap& picture, const TPictureExtras
   }
 }
 
+// The filters that read 8-bit rows and have a straightforward 8-bit reference: the table's
+// first rows, before those that take a level count (which have a fuzz target of their own).
+inline std::size_t EightBitFilterCount() {
+  std::size_t count = 0;
+  while (count < FilterTable().size() && !FilterTable()[count].TakesLevels) ++count;
+  return count;
+}
+
 // The filter the choices name, with the strength they give (past 100 for some: refused by the
 // diffusions, ignored by the pattern dithers).
 inline const TFilterEntry& ChosenFilter(const TChoices& choices) {
-  return FilterTable()[(choices.Filter & 0x7F) % FilterTable().size()];
+  return FilterTable()[(choices.Filter & 0x7F) % EightBitFilterCount()];
 }
 inline std::uint8_t ChosenStrength(const TChoices& choices) {
   return static_cast<std::uint8_t>(choices.Strength % 128);
