@@ -80,7 +80,8 @@ inline void Crop(const TChoices& choices, TBitmap& picture, const TPictureExtras
 // first rows, before those that take a level count (which have a fuzz target of their own).
 inline std::size_t EightBitFilterCount() {
   std::size_t count = 0;
-  while (count < FilterTable().size() && !FilterTable()[count].TakesLevels) ++count;
+  while (count < FilterTable().size() && !FilterTable()[count].TakesLevels)
+    ++count;
   return count;
 }
 

@@ -21,8 +21,8 @@
 #include <cstring>
 #include <exception>
 #include <filesystem>
-#include <memory>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 

@@ -7,8 +7,8 @@
 #include <cstring>
 #include <vector>
 
-#include "ExpectRefusal.h"
 #include "Exceptions.h"
+#include "ExpectRefusal.h"
 #include "GifReader.h"
 #include "PictureMakers.h"
 #include "StorageLimitScope.h"

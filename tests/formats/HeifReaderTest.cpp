@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "DeepSamples.h"
-#include "ExpectRefusal.h"
 #include "Exceptions.h"
+#include "ExpectRefusal.h"
 #include "HeifReader.h"
 #include "Orientation.h"
 #include "PictureMakers.h"

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "DeepSamples.h"
-#include "ExpectRefusal.h"
 #include "Exceptions.h"
+#include "ExpectRefusal.h"
 #include "JxlReader.h"
 #include "Orientation.h"
 #include "PictureMakers.h"
