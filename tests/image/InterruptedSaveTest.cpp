@@ -138,6 +138,11 @@ struct TInterruption {
 class SaveInterruptionTest : public ::testing::Test {
  protected:
   void SetUp() override {
+#if defined(__SANITIZE_THREAD__)
+    // ThreadSanitizer's runtime holds a signal back until the thread next enters it, so a
+    // child blocked in a write never sees the signal these tests send; the other builds run them.
+    GTEST_SKIP() << "signals are deferred under ThreadSanitizer";
+#endif
     FTarget = FFolder / "picture.bmp";
     const std::vector<std::uint8_t> earlier = BitmapBytes(20, 10, 7);
     std::ofstream(FTarget, std::ios::binary)
