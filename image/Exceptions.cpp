@@ -22,6 +22,10 @@ std::string FCreateError(const std::string& path) {
   return "ファイル " + path + " を作成できません";
 }
 
+std::string UnsupportedVariant(const std::string& format) {
+  return format + " イメージのこの形式には対応していません";
+}
+
 std::string OSError(int code, const std::string& text) {
   return "システムエラー。コード：" + std::to_string(code) + ".\r\n" + text;
 }

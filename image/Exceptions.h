@@ -48,6 +48,9 @@ PENAMO_ERROR_CLASS(EFilerError, EStreamError);
 PENAMO_ERROR_CLASS(EReadError, EFilerError);
 PENAMO_ERROR_CLASS(EWriteError, EFilerError);
 PENAMO_ERROR_CLASS(EInvalidGraphic, Exception);
+// A picture that is sound as far as it was read, but of a kind or variant this tool does not
+// read (a file of no known format, a 12-bit JPEG, a float TIFF): "unsupported", not "damaged".
+PENAMO_ERROR_CLASS(EUnsupportedGraphic, EInvalidGraphic);
 PENAMO_ERROR_CLASS(EInvalidGraphicOperation, Exception);
 PENAMO_ERROR_CLASS(EOSError, Exception);
 PENAMO_ERROR_CLASS(EInvalidOperation, Exception);  // a control cannot do what it is asked
@@ -79,9 +82,14 @@ inline constexpr const char* InvalidGif = "GIF イメージが不正です";
 inline constexpr const char* InvalidHeif = "HEIF イメージが不正です";
 inline constexpr const char* InvalidAvif = "AVIF イメージが不正です";
 inline constexpr const char* InvalidJxl = "JPEG XL イメージが不正です";
+// A file of no kind the tool reads.
+inline constexpr const char* UnsupportedPicture = "対応していない形式の画像ファイルです";
 
 std::string FOpenError(const std::string& path);    // "ファイル %s は開けません"
 std::string FCreateError(const std::string& path);  // "ファイル %s を作成できません"
+// A known format's variant the tool does not read: "%s イメージのこの形式には対応していません",
+// format as the format table names it ("TIFF").
+std::string UnsupportedVariant(const std::string& format);
 // "システムエラー。コード：%d." CR LF "%s"
 std::string OSError(int code, const std::string& text);
 }  // namespace Msg

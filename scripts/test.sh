@@ -22,5 +22,5 @@ scripts/fuzz.sh run "${PENAMO_FUZZ_SECONDS:-30}"
 
 penamo_build build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPENAMO_WERROR=ON \
   -DPENAMO_SANITIZE_THREAD=ON -DPENAMO_GUI=OFF -DPENAMO_BENCH=OFF
-TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$PWD/scripts/tsan-suppressions.txt \
   ctest --test-dir build/tsan -L '^(image|reduce|formats)$' --output-on-failure -j2
