@@ -1,7 +1,9 @@
-// penamo-filter: one picture through one of the five luma-reduction filters, from a picture file
+// penamo-filter: one picture through one of the luma-reduction filters, from a picture file
 // (bitmap, PNG, JPEG, TIFF or WebP) to a 24-bit bitmap file or a PNG file, without the window.
 // The same reading, conversion, filters and writing as the window's save commands, so a script
-// can do what a user does there.
+// can do what a user does there. The two filters made for depth read the picture at its full
+// precision (a 16-bit PNG or TIFF is never rounded to 8 bits first) and take a level count and
+// grey output.
 // The save runs in one pass, band by band (BandFilter.h): input side and output side are one
 // call each.
 
@@ -22,6 +24,8 @@
 #include "BandFilter.h"
 #include "Bitmap.h"
 #include "BitmapBandWriter.h"
+#include "DeepLevels.h"
+#include "DeepRowSource.h"
 #include "Exceptions.h"
 #include "FilterTable.h"
 #include "PenamoVersion.h"
@@ -43,13 +47,14 @@ constexpr std::string_view kNoFilterName = "none";
 constexpr std::string_view kNoFilterCaption = "フィルタなし (24ビットに変換するだけ)";
 
 void PrintUsage(std::ostream& out) {
-  out << "使い方: penamo-filter [--strength N] [--format bmp|png] [--verbose] FILTER INPUT "
-         "OUTPUT\n"
+  out << "使い方: penamo-filter [--strength N] [--levels N] [--grey] [--format bmp|png] "
+         "[--verbose] FILTER INPUT OUTPUT\n"
          "\n"
          "画像ファイル INPUT (ビットマップ, PNG, JPEG, TIFF, WebP) を 24 ビットに変換し、\n"
          "FILTER を通して OUTPUT に書き込みます。OUTPUT の拡張子が .png なら PNG\n"
          "(透明度と ICC プロファイルはそのまま)、それ以外は 24 ビットのビットマップ\n"
-         "ファイルになります。\n"
+         "ファイルになります。diffusion と ordered は 16 ビットの PNG と TIFF を\n"
+         "元の精度のまま読み込みます。\n"
          "\n"
          "FILTER:\n";
   const auto line = [&](std::string_view name, std::string_view caption) {
@@ -58,11 +63,14 @@ void PrintUsage(std::ostream& out) {
     out << "  " << column << caption << '\n';
   };
   for (const TFilterEntry& filter : FilterTable())
-    if (!filter.TakesLevels) line(filter.Name, filter.Caption);
+    line(filter.Name, filter.Caption);
   line(kNoFilterName, kNoFilterCaption);
   out << "\n"
          "オプション:\n"
          "  --strength N  誤差拡散の強さ (0 から 100 まで、既定値 100)\n"
+         "  --levels N    diffusion と ordered の輝度の階調数 (2 から 256 まで、既定値 256)\n"
+         "  --grey        diffusion と ordered で輝度だけのグレー画像にします (PNG は\n"
+         "                2, 4, 16 階調なら 1, 2, 4 ビット)\n"
          "  --format F    出力形式 bmp または png (拡張子より優先します)\n"
          "  --verbose     失敗したとき、メッセージの後にエラーの種類と理由を表示します\n"
          "  --help        この説明を表示して終了します\n"
@@ -84,6 +92,18 @@ bool ParseStrength(std::string_view text, int& strength) {
   }
   if (value > 100) return false;
   strength = value;
+  return true;
+}
+
+bool ParseLevels(std::string_view text, std::int32_t& levels) {
+  if (text.empty() || text.size() > 3) return false;
+  std::int32_t value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + (c - '0');
+  }
+  if (value < kMinDeepLevels || value > kMaxDeepLevels) return false;
+  levels = value;
   return true;
 }
 
@@ -117,6 +137,18 @@ std::unique_ptr<TRowSource> OpenInput(const std::string& path, const std::string
   }
   ReadPicture(path, picture, extras);
   return std::make_unique<TBitmapRows>(picture);
+}
+
+// The deep rows to save, on the same terms as OpenInput: band by band from the file where it
+// allows (a 16-bit PNG at its full precision, the 8-bit band-by-band files widened), else the
+// whole picture read into picture at its full precision.
+std::unique_ptr<TDeepRowSource> OpenDeepInput(const std::string& path, const std::string& output,
+                                              TDeepPicture& picture, TPictureExtras& extras) {
+  if (std::unique_ptr<TDeepRowSource> rows = OpenPictureDeepRows(path, extras)) {
+    if (!SameFile(rows->Handle(), output)) return rows;
+  }
+  ReadPictureDeep(path, picture, extras);
+  return std::make_unique<TDeepPictureRows>(picture);
 }
 
 // Where the bands go. An unfiltered copy keeps the picture's resolution, as the picture itself
@@ -177,6 +209,33 @@ std::string CauseLine(const Exception& error, const std::string& input, const st
   return "ファイル " + (writing ? output : input) + ": " + CauseOf(error.SystemError());
 }
 
+// Grey output: a PNG at the smallest depth that holds the levels (grey and alpha at 8 bits when
+// the picture has transparency); a bitmap stays 24-bit, its pixels grey.
+std::unique_ptr<TBandWriter> CreateDeepOutput(const std::string& path, std::int32_t width,
+                                              std::int32_t height, TOutputFormat format,
+                                              const TDeepOptions& deep,
+                                              const TPictureExtras& extras) {
+  if (format == TOutputFormat::Png) {
+    TPngWriterOptions options = DefaultPngWriterOptions();
+    if (deep.Grey) options.GreyDepth = PngGreyDepthForLevels(deep.Levels);
+    return CreatePngWriter(path, width, height, extras, options);
+  }
+  return std::make_unique<TBitmapBandWriter>(path, width, height);
+}
+
+int RunDeep(const TFilterEntry& filter, const TDeepOptions& deep, const std::string& input,
+            const std::string& output, TOutputFormat format) {
+  TDeepPicture picture;  // only for a file that is read whole
+  TPictureExtras extras;
+  const std::unique_ptr<TDeepRowSource> rows = OpenDeepInput(input, output, picture, extras);
+  if (rows->Width() <= 0 || rows->Height() <= 0) throw Exception("画像が空です", "empty-picture");
+  const std::unique_ptr<TBandWriter> writer =
+      CreateDeepOutput(output, rows->Width(), rows->Height(), format, deep, extras);
+  if (!FilterDeepInBands(filter, deep, *rows, *writer))
+    throw Exception(std::string(filter.Caption) + "を実行できませんでした", "filter-failed");
+  return kSuccess;
+}
+
 // filter is null for the unfiltered copy.
 int Run(const TFilterEntry* filter, const std::string& input, const std::string& output,
         TOutputFormat format, int strength) {
@@ -194,6 +253,8 @@ int Run(const TFilterEntry* filter, const std::string& input, const std::string&
 int Main(int argc, char** argv) {
   std::vector<std::string> operands;
   int strength = kDefaultStrength;
+  TDeepOptions deep;
+  bool deepOptionGiven = false;
   std::optional<TOutputFormat> format;
   bool verbose = false;
   bool options = true;
@@ -219,6 +280,20 @@ int Main(int argc, char** argv) {
       }
       if (!ParseStrength(value, strength))
         return UsageError("--strength は 0 から 100 までの整数です: " + std::string(value));
+    } else if (options && (arg == "--levels" || arg.starts_with("--levels="))) {
+      std::string_view value;
+      if (arg == "--levels") {
+        if (i + 1 == argc) return UsageError("--levels に値がありません");
+        value = argv[++i];
+      } else {
+        value = arg.substr(std::string_view("--levels=").size());
+      }
+      if (!ParseLevels(value, deep.Levels))
+        return UsageError("--levels は 2 から 256 までの整数です: " + std::string(value));
+      deepOptionGiven = true;
+    } else if (options && arg == "--grey") {
+      deep.Grey = true;
+      deepOptionGiven = true;
     } else if (options && (arg == "--format" || arg.starts_with("--format="))) {
       std::string_view value;
       if (arg == "--format") {
@@ -242,14 +317,17 @@ int Main(int argc, char** argv) {
   }
   if (operands.size() != 3) return UsageError("FILTER, INPUT, OUTPUT の三つを指定してください");
   const TFilterEntry* filter = FindFilter(operands[0]);
-  // The filters for deep pictures are not offered here yet.
-  if (filter != nullptr && filter->TakesLevels) filter = nullptr;
   if (filter == nullptr && operands[0] != kNoFilterName)
     return UsageError("不明なフィルタです: " + operands[0]);
+  if (deepOptionGiven && (filter == nullptr || !filter->TakesLevels))
+    return UsageError("--levels と --grey は diffusion と ordered にだけ指定できます: " +
+                      operands[0]);
 
   try {
-    return Run(filter, operands[1], operands[2], format.value_or(FormatOfName(operands[2])),
-               strength);
+    const TOutputFormat outputFormat = format.value_or(FormatOfName(operands[2]));
+    if (filter != nullptr && filter->TakesLevels)
+      return RunDeep(*filter, deep, operands[1], operands[2], outputFormat);
+    return Run(filter, operands[1], operands[2], outputFormat, strength);
   } catch (const Exception& error) {
     std::cerr << MessageWithFullStop(error.Message()) << '\n';
     if (const std::string cause = CauseLine(error, operands[1], operands[2]); !cause.empty())

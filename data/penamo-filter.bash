@@ -1,4 +1,4 @@
-# bash completion for penamo-filter: options, filters, --format values and file names.
+# bash completion for penamo-filter: options, filters, option values and file names.
 #
 # The options and filters are read from the program's own --help, so the completion offers
 # exactly what the installed program accepts.
@@ -25,6 +25,10 @@ _penamo_filter() {
       COMPREPLY=($(compgen -W 'bmp png' -- "$cur"))
       return
       ;;
+    --levels)
+      COMPREPLY=($(compgen -W '2 4 16 64 256' -- "$cur"))
+      return
+      ;;
   esac
 
   # Which operand the cursor is on: options and their values do not count, and after "--"
@@ -34,7 +38,7 @@ _penamo_filter() {
     word=${COMP_WORDS[i]}
     if ((options)) && [[ $word == -- ]]; then
       options=0
-    elif ((options)) && [[ $word == --strength || $word == --format ]]; then
+    elif ((options)) && [[ $word == --strength || $word == --format || $word == --levels ]]; then
       [[ ${COMP_WORDS[i + 1]} == = ]] && ((i++))
       ((i++))
     elif ((options)) && [[ $word == -* ]]; then

@@ -34,6 +34,15 @@ void Put32(std::uint8_t* p, std::uint32_t value) {
   p[3] = static_cast<std::uint8_t>(value);
 }
 
+// Whether an ICC profile may describe the pixels as stored: its colour space (header bytes 16 to
+// 19) must be grey for a grey PNG and RGB for a colour one, or a decoder takes the file's colours
+// as something else (libpng drops such a profile with a warning). A profile too short to say is
+// kept as stored.
+bool ProfileFitsPixels(const std::vector<std::uint8_t>& profile, bool grey) {
+  if (profile.size() < 20) return true;
+  return std::memcmp(profile.data() + 16, grey ? "GRAY" : "RGB ", 4) == 0;
+}
+
 // One row of BGR pixels (and its alpha, or null) as the PNG stores it: RGB or RGBA when
 // greyDepth is 0; else grey samples, packed high bits first at a depth under 8 (the rest of the
 // last byte zero), or grey and alpha at 8. Grey pixels are the depth's levels, checked as they
@@ -208,7 +217,7 @@ void TPngWriter::WriteHeader(const TPictureExtras& extras) {
   // RGBA, RGB, grey and alpha, or grey.
   ihdr[9] = FGreyDepth == 0 ? (alpha ? 6 : 2) : (alpha ? 4 : 0);
   WriteChunk("IHDR", ihdr, sizeof ihdr);
-  if (!extras.ColorProfile.empty()) {
+  if (!extras.ColorProfile.empty() && ProfileFitsPixels(extras.ColorProfile, FGreyDepth != 0)) {
     static constexpr char kName[] = "ICC profile";  // the terminating zero is the separator
     std::vector<std::uint8_t> iccp(sizeof kName + 1);
     std::memcpy(iccp.data(), kName, sizeof kName);

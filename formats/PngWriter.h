@@ -1,5 +1,6 @@
 // Writing PNG files in bands: 8-bit RGB, or RGBA when the picture carries alpha, or grey at 1, 2,
-// 4 or 8 bits (grey and alpha at 8), with the colour profile in an iCCP chunk. Rows are filtered
+// 4 or 8 bits (grey and alpha at 8), with the colour profile in an iCCP chunk when its colour
+// space is the one stored (grey or RGB). Rows are filtered
 // and deflated by ISA-L's igzip on every core at once: the picture is cut into segments of about a
 // megabyte, each deflated on its own and ended on a byte boundary (a sync flush), so the segments
 // join into one zlib stream whose checksum is combined from theirs. The file is replaced as
@@ -39,11 +40,11 @@ int PngGreyDepthForLevels(int levels);
 TPngWriterOptions DefaultPngWriterOptions();
 
 // A writer for a width × height picture. extras' alpha (Width × Height bytes, top row first)
-// is written unchanged beside the colours when present; its colour profile goes in iCCP. The
-// writer reads the alpha plane as the bands arrive: extras must outlive it.
-// Raises EFCreateError naming path when the file cannot be made, EInvalidGraphic when the
-// alpha plane does not match the size or the grey depth is none of the four. In grey, a band
-// with a pixel that is not grey or not one of the depth's levels raises
+// is written unchanged beside the colours when present; its colour profile goes in iCCP (left out
+// when its colour space is not the one stored). The writer reads the alpha plane as the bands
+// arrive: extras must outlive it. Raises EFCreateError naming path when the file cannot be made,
+// EInvalidGraphic when the alpha plane does not match the size or the grey depth is none of the
+// four. In grey, a band with a pixel that is not grey or not one of the depth's levels raises
 // EInvalidGraphicOperation before any of its rows is taken: nothing wrong is ever written.
 std::unique_ptr<TBandWriter> CreatePngWriter(
     const std::string& path, std::int32_t width, std::int32_t height, const TPictureExtras& extras,

@@ -156,6 +156,43 @@ INSTANTIATE_TEST_SUITE_P(Levels, GreyPng,
                                   std::to_string(param.param.Height);
                          });
 
+// The small profile, its colour space made grey.
+test::TBytes GreyProfile() {
+  test::TBytes profile = test::SmallProfile();
+  std::memcpy(&profile[16], "GRAY", 4);
+  return profile;
+}
+
+// A profile travels only into a PNG that stores its colour space: an RGB one describes no grey
+// PNG (decoders drop it, or take the file's colours amiss), nor a grey one an RGB PNG.
+TEST(GreyPngWriter, AProfileIsKeptOnlyWhereItsColourSpaceIsTheOneStored) {
+  const test::TTemporaryFolder folder;
+  const int width = 5, height = 3;
+  const std::vector<std::uint8_t> rows = GreyRows(width, height, 16);
+  const struct {
+    test::TBytes Profile;
+    int Depth;
+    bool Kept;
+  } cases[] = {{test::SmallProfile(), 4, false},
+               {GreyProfile(), 4, true},
+               {GreyProfile(), 8, true},
+               {GreyProfile(), 0, false},
+               {test::SmallProfile(), 0, true}};
+  for (const auto& c : cases) {
+    TPictureExtras extras;
+    extras.ColorProfile = c.Profile;
+    TPngWriterOptions options = DefaultPngWriterOptions();
+    options.GreyDepth = c.Depth;
+    const std::string path = folder / "profile.png";
+    SaveRows(path, rows, width, height, extras, options, 2);
+    const test::TBytes bytes = test::ReadFileBytes(path);
+    TBitmap back;
+    TPictureExtras read;
+    ReadPng(bytes.data(), bytes.size(), back, read);
+    EXPECT_EQ(read.ColorProfile, c.Kept ? c.Profile : test::TBytes()) << "depth " << c.Depth;
+  }
+}
+
 // With alpha the grey is written beside it at 8 bits, whatever depth was asked for.
 TEST(GreyPngWriter, AlphaMakesGreyAndAlphaAtEightBits) {
   const test::TTemporaryFolder folder;
@@ -164,7 +201,7 @@ TEST(GreyPngWriter, AlphaMakesGreyAndAlphaAtEightBits) {
   TPictureExtras extras;
   for (int i = 0; i < width * height; ++i)
     extras.Alpha.push_back(static_cast<std::uint8_t>(i * 37));
-  extras.ColorProfile = test::SmallProfile();
+  extras.ColorProfile = GreyProfile();
   TPngWriterOptions options = DefaultPngWriterOptions();
   options.GreyDepth = 2;
   const std::string path = folder / "alpha.png";

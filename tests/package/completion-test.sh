@@ -50,19 +50,23 @@ options=$("$program" --help | grep -o -- '--[a-z][a-z0-9-]*' | sort -u)
 [ -n "$filters" ] && [ -n "$options" ] || { echo "the help names no filters or options"; exit 1; }
 expect "penamo-filter " "$(echo $filters)"
 expect "penamo-filter --" "$(echo $options)"
-expect "penamo-filter diff" "diffusion64 diffusion32 diffusion16"
+expect "penamo-filter diff" "diffusion diffusion64 diffusion32 diffusion16"
 # Option values, in both spellings.
 expect "penamo-filter --strength " "0 25 50 75 100"
 expect "penamo-filter --strength = 1" "100"
 expect "penamo-filter --format " "bmp png"
 expect "penamo-filter --format = p" "png"
+expect "penamo-filter --levels " "2 4 16 64 256"
+expect "penamo-filter --levels = 1" "16"
 # An option and its value do not count as the filter; after "--" nothing is an option.
 expect "penamo-filter --strength 50 pat" "pattern4 pattern16"
 expect "penamo-filter --strength = 50 no" "none"
+expect "penamo-filter --levels 4 --grey ord" "ordered"
 expect "penamo-filter -- --str" ""
 # INPUT and OUTPUT are file names, spaces and all; nothing comes after OUTPUT.
 expect_files none "$folder/with space/sky t" "$folder/with space/sky two.png|"
 expect_files --strength 10 diffusion16 "$folder/with space/sky o" "$folder/with space/sky one.bmp|"
+expect_files --levels=4 --grey ordered "$folder/with space/sky o" "$folder/with space/sky one.bmp|"
 expect_files none "$folder/with space/sky one.bmp" "$folder/with space/sky one.bmp" "" "|"
 
 if [ $failures -ne 0 ]; then
