@@ -5,20 +5,30 @@
 // precision (a 16-bit PNG or TIFF is never rounded to 8 bits first) and take a level count and
 // grey output.
 // The save runs in one pass, band by band (BandFilter.h): input side and output side are one
-// call each.
+// call each. Many pictures go at once into one folder (-o FOLDER), several saved side by side;
+// one picture's failure is reported with its name and the others go on.
 
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <exception>
+#include <filesystem>
 #include <iostream>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "BandFilter.h"
@@ -28,6 +38,7 @@
 #include "DeepRowSource.h"
 #include "Exceptions.h"
 #include "FilterTable.h"
+#include "Machine.h"
 #include "PenamoVersion.h"
 #include "PictureFile.h"
 #include "PictureKind.h"
@@ -49,12 +60,15 @@ constexpr std::string_view kNoFilterCaption = "フィルタなし (24ビット�
 void PrintUsage(std::ostream& out) {
   out << "使い方: penamo-filter [--strength N] [--levels N] [--grey] [--format bmp|png] "
          "[--verbose] FILTER INPUT OUTPUT\n"
+         "       penamo-filter [オプション] FILTER INPUT... -o FOLDER\n"
          "\n"
          "画像ファイル INPUT (ビットマップ, PNG, JPEG, TIFF, WebP) を 24 ビットに変換し、\n"
          "FILTER を通して OUTPUT に書き込みます。OUTPUT の拡張子が .png なら PNG\n"
          "(透明度と ICC プロファイルはそのまま)、それ以外は 24 ビットのビットマップ\n"
          "ファイルになります。diffusion と ordered は 16 ビットの PNG と TIFF を\n"
          "元の精度のまま読み込みます。\n"
+         "-o FOLDER を付けると、すべての INPUT をフォルダー FOLDER に、それぞれの\n"
+         "名前の拡張子を .png (--format bmp なら .bmp) にして書き込みます。\n"
          "\n"
          "FILTER:\n";
   const auto line = [&](std::string_view name, std::string_view caption) {
@@ -72,6 +86,8 @@ void PrintUsage(std::ostream& out) {
          "  --grey        diffusion と ordered で輝度だけのグレー画像にします (PNG は\n"
          "                2, 4, 16 階調なら 1, 2, 4 ビット)\n"
          "  --format F    出力形式 bmp または png (拡張子より優先します)\n"
+         "  -o FOLDER, --output-folder FOLDER\n"
+         "                出力先のフォルダー (INPUT をいくつでも指定できます)\n"
          "  --verbose     失敗したとき、メッセージの後にエラーの種類と理由を表示します\n"
          "  --help        この説明を表示して終了します\n"
          "  --version     バージョンを表示して終了します\n";
@@ -250,12 +266,225 @@ int Run(const TFilterEntry* filter, const std::string& input, const std::string&
   return kSuccess;
 }
 
+// What every save of one run shares: the filter (null for the unfiltered copy) and its options.
+struct TSettings {
+  const TFilterEntry* Filter = nullptr;
+  int Strength = kDefaultStrength;
+  TDeepOptions Deep;
+  bool Verbose = false;
+};
+
+// One picture from input to output; errors reach the caller.
+void Save(const TSettings& settings, const std::string& input, const std::string& output,
+          TOutputFormat format) {
+  if (settings.Filter != nullptr && settings.Filter->TakesLevels)
+    RunDeep(*settings.Filter, settings.Deep, input, output, format);
+  else
+    Run(settings.Filter, input, output, format, settings.Strength);
+}
+
+// The lines that tell the user why the save of input to output failed, each ending in a line
+// break: the message in the window's words, the system's cause when a call failed, and with
+// verbose the error's class and reason. Called from a handler, for the error being handled.
+std::string FailureLines(const std::string& input, const std::string& output, bool verbose) {
+  std::string lines;
+  try {
+    throw;
+  } catch (const Exception& error) {
+    lines = MessageWithFullStop(error.Message()) + '\n';
+    if (const std::string cause = CauseLine(error, input, output); !cause.empty())
+      lines += cause + '\n';
+    if (verbose) lines += std::string(error.ClassName()) + ": " + error.Reason() + '\n';
+  } catch (const std::bad_alloc&) {
+    lines = MessageWithFullStop(Msg::OutOfMemory) + '\n';
+    if (verbose) lines += "std::bad_alloc: out-of-memory\n";
+  } catch (const std::exception& error) {
+    // Not one of ours, but still a message rather than an abort.
+    lines = MessageWithFullStop(error.what()) + '\n';
+    if (verbose) lines += "std::exception: unexpected\n";
+  }
+  return lines;
+}
+
+// One picture of a batch: where it goes, or why it is not saved at all.
+struct TBatchItem {
+  std::string Input;
+  std::string Output;
+  std::string Refusal;  // non-empty: not saved, for this reason
+};
+
+// Each input's output in folder: its base name without its extension, then .png or .bmp. An
+// output name that an earlier input already takes is refused rather than numbered or written
+// twice, so a run never overwrites one of its own results and every name can be foretold.
+std::vector<TBatchItem> PlanBatch(const std::vector<std::string>& inputs, const std::string& folder,
+                                  TOutputFormat format) {
+  std::vector<TBatchItem> items;
+  std::map<std::string, std::string> taken;  // output name → the input that has it
+  const char* extension = format == TOutputFormat::Png ? ".png" : ".bmp";
+  for (const std::string& input : inputs) {
+    TBatchItem item;
+    item.Input = input;
+    const std::string stem = std::filesystem::path(input).stem().string();
+    if (stem.empty() || stem == "." || stem == "..") {
+      item.Refusal = "出力ファイルの名前を決められません";
+    } else {
+      item.Output = (folder == "/" ? "" : folder) + "/" + stem + extension;
+      const auto [earlier, added] = taken.emplace(item.Output, input);
+      if (!added)
+        item.Refusal = "出力ファイル " + item.Output + " は " + earlier->second +
+                       " の出力と同じ名前なので、保存しません";
+    }
+    items.push_back(std::move(item));
+  }
+  return items;
+}
+
+// "1 分 5 秒" or "12 秒".
+std::string DurationText(std::chrono::seconds duration) {
+  const auto total = std::max<std::int64_t>(0, duration.count());
+  if (total < 60) return std::to_string(total) + " 秒";
+  if (total < 3600) return std::to_string(total / 60) + " 分 " + std::to_string(total % 60) + " 秒";
+  return std::to_string(total / 3600) + " 時間 " + std::to_string(total / 60 % 60) + " 分";
+}
+
+// The batch's progress and messages on standard error. Messages may come from several saves at
+// once and are written whole, one at a time; on a terminal a progress line (files done of all,
+// time left) stays below them, redrawn in place. Off a terminal there is no progress line at all,
+// only the messages.
+class TBatchReport {
+ public:
+  TBatchReport(std::size_t total, bool terminal)
+      : FTotal(total), FTerminal(terminal), FStart(std::chrono::steady_clock::now()) {}
+
+  void Done(bool saved, const std::string& input, const std::string& lines) {
+    const std::lock_guard<std::mutex> guard(FLock);
+    ++FDone;
+    if (!saved) {
+      ++FFailed;
+      ClearLine();
+      std::cerr << input << ": " << lines << std::flush;
+    }
+    DrawLine();
+    FChanged.notify_all();
+  }
+
+  // Redraws the progress line every second (so the time left counts down) until every picture
+  // is done; then leaves the last counts on their own line.
+  void Follow() {
+    std::unique_lock<std::mutex> lock(FLock);
+    DrawLine();
+    while (FDone < FTotal) {
+      FChanged.wait_for(lock, std::chrono::seconds(1));
+      DrawLine();
+    }
+    if (FTerminal) {
+      ClearLine();
+      std::cerr << FDone - FFailed << " / " << FTotal << " ファイルを保存しました ("
+                << DurationText(Elapsed()) << ")\n";
+    }
+    if (FFailed > 0)
+      std::cerr << FTotal << " 個のファイルのうち " << FFailed << " 個を保存できませんでした\n";
+    std::cerr << std::flush;
+  }
+
+  std::size_t Failed() const {
+    const std::lock_guard<std::mutex> guard(FLock);
+    return FFailed;
+  }
+
+ private:
+  std::chrono::seconds Elapsed() const {
+    return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() -
+                                                            FStart);
+  }
+
+  void ClearLine() {
+    if (FTerminal) std::cerr << "\r\033[K";
+  }
+
+  void DrawLine() {
+    if (!FTerminal) return;
+    std::string line = std::to_string(FDone) + " / " + std::to_string(FTotal) + " ファイル完了";
+    if (FDone > 0 && FDone < FTotal) {
+      const auto elapsed = std::chrono::steady_clock::now() - FStart;
+      const auto left =
+          elapsed * static_cast<std::int64_t>(FTotal - FDone) / static_cast<std::int64_t>(FDone);
+      line += "、残り約 " + DurationText(std::chrono::ceil<std::chrono::seconds>(left));
+    }
+    std::cerr << "\r" << line << "\033[K" << std::flush;
+  }
+
+  const std::size_t FTotal;
+  const bool FTerminal;
+  const std::chrono::steady_clock::time_point FStart;
+  mutable std::mutex FLock;
+  std::condition_variable FChanged;
+  std::size_t FDone = 0;
+  std::size_t FFailed = 0;
+};
+
+// How many pictures are saved side by side: one per core (measured by bench/batch-bench.sh: the
+// filters and the PNG writer share one picture between the cores only in part, so pictures side
+// by side keep every core busier), never more than there are pictures.
+std::size_t PicturesAtOnce(std::size_t pictures) {
+  return std::clamp<std::size_t>(static_cast<std::size_t>(UsableCores()), 1, pictures);
+}
+
+// Every input into folder. Returns kSuccess when every picture was saved, else kFailure; a
+// folder that cannot be used fails before any picture is read.
+int RunBatch(const TSettings& settings, const std::vector<std::string>& inputs, std::string folder,
+             TOutputFormat format) {
+  while (folder.size() > 1 && folder.back() == '/')
+    folder.pop_back();
+  struct stat info {};
+  if (::stat(folder.c_str(), &info) != 0) {
+    std::cerr << "出力フォルダー " << folder << " を使えません: " << CauseOf(errno) << '\n';
+    return kFailure;
+  }
+  if (!S_ISDIR(info.st_mode)) {
+    std::cerr << "出力フォルダー " << folder << " を使えません: フォルダーではありません\n";
+    return kFailure;
+  }
+  const std::vector<TBatchItem> items = PlanBatch(inputs, folder, format);
+  TBatchReport report(items.size(), ::isatty(STDERR_FILENO) == 1);
+  std::atomic<std::size_t> next{0};
+  const auto work = [&] {
+    for (std::size_t i = next++; i < items.size(); i = next++) {
+      const TBatchItem& item = items[i];
+      if (!item.Refusal.empty()) {
+        report.Done(false, item.Input, MessageWithFullStop(item.Refusal) + '\n');
+        continue;
+      }
+      try {
+        Save(settings, item.Input, item.Output, format);
+        report.Done(true, item.Input, {});
+      } catch (...) {
+        report.Done(false, item.Input, FailureLines(item.Input, item.Output, settings.Verbose));
+      }
+    }
+  };
+  std::vector<std::thread> workers;
+  for (std::size_t i = 0; i < PicturesAtOnce(items.size()); ++i) {
+    try {
+      workers.emplace_back(work);
+    } catch (const std::system_error&) {
+      break;  // the pictures go through the workers already running, or this thread's
+    }
+  }
+  if (workers.empty()) work();
+  report.Follow();
+  for (std::thread& worker : workers)
+    worker.join();
+  return report.Failed() == 0 ? kSuccess : kFailure;
+}
+
 int Main(int argc, char** argv) {
   std::vector<std::string> operands;
   int strength = kDefaultStrength;
   TDeepOptions deep;
   bool deepOptionGiven = false;
   std::optional<TOutputFormat> format;
+  std::optional<std::string> outputFolder;
   bool verbose = false;
   bool options = true;
   for (int i = 1; i < argc; ++i) {
@@ -309,37 +538,48 @@ int Main(int argc, char** argv) {
       } else {
         return UsageError("--format は bmp または png です: " + std::string(value));
       }
+    } else if (options &&
+               (arg == "-o" || arg == "--output-folder" || arg.starts_with("--output-folder="))) {
+      std::string_view value;
+      if (arg == "-o" || arg == "--output-folder") {
+        if (i + 1 == argc) return UsageError(std::string(arg) + " に値がありません");
+        value = argv[++i];
+      } else {
+        value = arg.substr(std::string_view("--output-folder=").size());
+      }
+      if (outputFolder) return UsageError("出力フォルダーは一つだけ指定してください");
+      if (value.empty()) return UsageError("出力フォルダーの名前が空です");
+      outputFolder = std::string(value);
     } else if (options && arg.size() > 1 && arg.front() == '-') {
       return UsageError("不明なオプションです: " + std::string(arg));
     } else {
       operands.emplace_back(arg);
     }
   }
-  if (operands.size() != 3) return UsageError("FILTER, INPUT, OUTPUT の三つを指定してください");
-  const TFilterEntry* filter = FindFilter(operands[0]);
-  if (filter == nullptr && operands[0] != kNoFilterName)
+  if (outputFolder && operands.size() < 2)
+    return UsageError("FILTER と、一つ以上の INPUT を指定してください");
+  if (!outputFolder && operands.size() != 3)
+    return UsageError("FILTER, INPUT, OUTPUT の三つを指定してください");
+  TSettings settings;
+  settings.Filter = FindFilter(operands[0]);
+  settings.Strength = strength;
+  settings.Deep = deep;
+  settings.Verbose = verbose;
+  if (settings.Filter == nullptr && operands[0] != kNoFilterName)
     return UsageError("不明なフィルタです: " + operands[0]);
-  if (deepOptionGiven && (filter == nullptr || !filter->TakesLevels))
+  if (deepOptionGiven && (settings.Filter == nullptr || !settings.Filter->TakesLevels))
     return UsageError("--levels と --grey は diffusion と ordered にだけ指定できます: " +
                       operands[0]);
 
+  if (outputFolder) {
+    const std::vector<std::string> inputs(operands.begin() + 1, operands.end());
+    return RunBatch(settings, inputs, *outputFolder, format.value_or(TOutputFormat::Png));
+  }
   try {
-    const TOutputFormat outputFormat = format.value_or(FormatOfName(operands[2]));
-    if (filter != nullptr && filter->TakesLevels)
-      return RunDeep(*filter, deep, operands[1], operands[2], outputFormat);
-    return Run(filter, operands[1], operands[2], outputFormat, strength);
-  } catch (const Exception& error) {
-    std::cerr << MessageWithFullStop(error.Message()) << '\n';
-    if (const std::string cause = CauseLine(error, operands[1], operands[2]); !cause.empty())
-      std::cerr << cause << '\n';
-    if (verbose) std::cerr << error.ClassName() << ": " << error.Reason() << '\n';
-  } catch (const std::bad_alloc&) {
-    std::cerr << MessageWithFullStop(Msg::OutOfMemory) << '\n';
-    if (verbose) std::cerr << "std::bad_alloc: out-of-memory\n";
-  } catch (const std::exception& error) {
-    // Not one of ours, but still a message rather than an abort.
-    std::cerr << MessageWithFullStop(error.what()) << '\n';
-    if (verbose) std::cerr << "std::exception: unexpected\n";
+    Save(settings, operands[1], operands[2], format.value_or(FormatOfName(operands[2])));
+    return kSuccess;
+  } catch (...) {
+    std::cerr << FailureLines(operands[1], operands[2], verbose);
   }
   return kFailure;
 }

@@ -29,16 +29,26 @@ _penamo_filter() {
       COMPREPLY=($(compgen -W '2 4 16 64 256' -- "$cur"))
       return
       ;;
+    -o | --output-folder)
+      compopt -o filenames 2>/dev/null
+      mapfile -t COMPREPLY < <(compgen -d -- "$cur")
+      return
+      ;;
   esac
 
   # Which operand the cursor is on: options and their values do not count, and after "--"
   # every word is an operand.
-  local i word operand=0 options=1
+  # With -o FOLDER anywhere on the line, any number of INPUTs follow the filter.
+  local i word operand=0 options=1 batch=0
+  for word in "${COMP_WORDS[@]}"; do
+    [[ $word == -o || $word == --output-folder ]] && batch=1
+  done
   for ((i = 1; i < COMP_CWORD; i++)); do
     word=${COMP_WORDS[i]}
     if ((options)) && [[ $word == -- ]]; then
       options=0
-    elif ((options)) && [[ $word == --strength || $word == --format || $word == --levels ]]; then
+    elif ((options)) && [[ $word == --strength || $word == --format || $word == --levels ||
+      $word == -o || $word == --output-folder ]]; then
       [[ ${COMP_WORDS[i + 1]} == = ]] && ((i++))
       ((i++))
     elif ((options)) && [[ $word == -* ]]; then
@@ -59,7 +69,7 @@ _penamo_filter() {
     local filters
     filters=$(sed -n '/^FILTER:/,/^$/{s/^  \([a-z0-9]\{1,\}\) .*/\1/p}' <<<"$help")
     COMPREPLY=($(compgen -W "$filters" -- "$cur"))
-  elif ((operand <= 2)); then
+  elif ((operand <= 2 || batch)); then
     compopt -o filenames 2>/dev/null
     mapfile -t COMPREPLY < <(compgen -f -- "$cur")
   fi

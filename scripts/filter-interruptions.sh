@@ -92,5 +92,38 @@ for signal in INT TERM HUP; do
   only_output_left "SIG$signal"
 done
 
+# SIGINT during a batch ends it at once by the signal: the pictures already saved are whole, the
+# one under way leaves nothing, and no temporary file stays in the folder.
+mkdir "$work/batch"
+for i in 1 2 3 4 5 6; do ln -s large.bmp "$work/large$i.bmp"; done
+caught=
+for attempt in 1 2 3; do
+  rm -f "$work/batch/"*
+  env --default-signal=INT "$filter" --format bmp diffusion16 "$work"/large[1-6].bmp -o "$work/batch" 2>/dev/null &
+  pid=$!
+  while kill -0 $pid 2>/dev/null; do
+    if ls -l "/proc/$pid/fd" 2>/dev/null | grep -q -e "$work/batch/#" -e "$work/batch/\.penamo-"; then
+      kill -s INT $pid
+      caught=yes
+      break
+    fi
+  done
+  wait $pid 2>/dev/null
+  rc=$?
+  if [ -n "$caught" ]; then
+    [ $rc -eq 130 ] || fail "batch SIGINT: exit $rc, not 130"
+    break
+  fi
+done
+[ -n "$caught" ] || fail "batch SIGINT: three batches ended before they could be interrupted"
+whole=$(stat -c %s "$work/large.bmp")
+for file in "$work/batch"/* "$work/batch"/.[!.]*; do
+  [ -e "$file" ] || continue
+  case $(basename "$file") in
+    large[1-6].bmp) [ "$(stat -c %s "$file")" -eq "$whole" ] || fail "batch SIGINT: $file is not whole" ;;
+    *) fail "batch SIGINT: $(basename "$file") was left in the folder" ;;
+  esac
+done
+
 echo "interruptions: $failures failures"
 [ $failures -eq 0 ]

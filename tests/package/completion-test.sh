@@ -68,6 +68,10 @@ expect_files none "$folder/with space/sky t" "$folder/with space/sky two.png|"
 expect_files --strength 10 diffusion16 "$folder/with space/sky o" "$folder/with space/sky one.bmp|"
 expect_files --levels=4 --grey ordered "$folder/with space/sky o" "$folder/with space/sky one.bmp|"
 expect_files none "$folder/with space/sky one.bmp" "$folder/with space/sky one.bmp" "" "|"
+# The batch form: -o takes a folder, and with it any number of INPUTs follow.
+expect_files -o "$folder/with" "$folder/with space|"
+expect_files none -o "$folder/with space" "$folder/with space/sky one.bmp" "$folder/with space/sky one.bmp" "$folder/with space/sky t" "$folder/with space/sky two.png|"
+expect "penamo-filter -o out pat" "pattern4 pattern16"
 
 if [ $failures -ne 0 ]; then
   echo "$failures completion checks failed"
