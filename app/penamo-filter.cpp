@@ -302,6 +302,9 @@ std::string FailureLines(const std::string& input, const std::string& output, bo
     // Not one of ours, but still a message rather than an abort.
     lines = MessageWithFullStop(error.what()) + '\n';
     if (verbose) lines += "std::exception: unexpected\n";
+  } catch (...) {
+    lines = "予期しないエラーが起きました.\n";
+    if (verbose) lines += "unknown: unexpected\n";
   }
   return lines;
 }
