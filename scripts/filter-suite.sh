@@ -69,7 +69,7 @@ fi
 rm -f "$work/o.bmp" "$work/self.bmp" "$work/link.bmp"
 for file in "$suite"/{g,q,b,x}/*.bmp; do
   [ -e "$file" ] || continue
-  for name in none pattern4 pattern16 diffusion64 diffusion32 diffusion16; do
+  for name in none pattern4 pattern16 diffusion64 diffusion32 diffusion16 diffusion ordered; do
     out="$work/out.bmp"
     rm -f "$out"
     timeout 60 "$filter" --verbose "$name" "$file" "$out" >/dev/null 2>"$work/err"
@@ -103,7 +103,28 @@ for file in "$suite"/{g,q,b,x}/*.bmp; do
       echo "FAIL $name ${file#"$suite"/}: a temporary file was left behind" >&2
       find "$work" -name '.penamo-*' -delete
     fi
+    # What the batch form must write for this file (kept for the ordered dither).
+    if [ "$name" = ordered ] && [ $rc -eq 0 ]; then
+      mkdir -p "$work/single/$(basename "$(dirname "$file")")"
+      mv "$out" "$work/single/$(basename "$(dirname "$file")")/$(basename "$file")"
+    fi
   done
+done
+# The batch form over each folder of the suite writes, file for file, what the single form
+# wrote, and exits 1 exactly when some file was refused.
+for folder in "$suite"/{g,q,b,x}; do
+  [ -d "$folder" ] || continue
+  sub=$(basename "$folder")
+  mkdir -p "$work/batch/$sub" "$work/single/$sub"
+  timeout 300 "$filter" --format bmp ordered "$folder"/*.bmp -o "$work/batch/$sub" >/dev/null 2>"$work/err"
+  rc=$?
+  singles=$(ls "$work/single/$sub" | wc -l)
+  inputs=$(ls "$folder"/*.bmp | wc -l)
+  expected_rc=$([ "$singles" -eq "$inputs" ] && echo 0 || echo 1)
+  if [ $rc -ne "$expected_rc" ] || ! diff -r "$work/single/$sub" "$work/batch/$sub" >/dev/null; then
+    failures=$((failures + 1))
+    echo "FAIL batch $sub: exit $rc (expected $expected_rc), or its files differ from the single form's" >&2
+  fi
 done
 echo "$runs runs: $written written, $refused refused, $failures failures"
 if [ -s "$work/reasons" ]; then
