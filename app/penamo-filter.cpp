@@ -428,6 +428,11 @@ class TBatchReport {
   std::size_t FFailed = 0;
 };
 
+// At most kMostPicturesAtOnce, however many cores: each picture under way holds its own bands
+// (or, for a file read whole, its whole picture), and the interruption handlers keep track of
+// 16 temporary files at once (SaveInterruption.cpp), which the saves under way must not outnumber.
+constexpr std::size_t kMostPicturesAtOnce = 8;
+
 // How many pictures are saved side by side: one per core, never more than there are pictures.
 // The filters and the PNG writer share one picture between the cores only in part (reading, the
 // deep diffusion and the small pictures' filters run on one core), so pictures side by side keep
@@ -435,7 +440,8 @@ class TBatchReport {
 // to 2.8 times faster than one at a time (the deep diffusion least: 1.05 to 1.4 times), and
 // 12-megapixel ones about as fast, within the noise of a busy machine.
 std::size_t PicturesAtOnce(std::size_t pictures) {
-  return std::clamp<std::size_t>(static_cast<std::size_t>(UsableCores()), 1, pictures);
+  return std::clamp<std::size_t>(static_cast<std::size_t>(UsableCores()), 1,
+                                 std::min(pictures, kMostPicturesAtOnce));
 }
 
 // Every input into folder. Returns kSuccess when every picture was saved, else kFailure; a
