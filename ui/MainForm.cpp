@@ -1,11 +1,13 @@
 #include "MainForm.h"
 
+#include <QCheckBox>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QMimeData>
+#include <QSpinBox>
 #include <QUrl>
 #include <algorithm>
 #include <optional>
@@ -14,6 +16,7 @@
 #include "Application.h"
 #include "BandFilter.h"
 #include "BitmapBandWriter.h"
+#include "DeepFilters.h"
 #include "LayoutFont.h"
 #include "PictureFile.h"
 #include "PictureKind.h"
@@ -112,6 +115,10 @@ std::span<const TMainForm::TSampleGroup> TMainForm::SampleGroups() {
        &Ui::MainForm::SaveDiffError32, &TMainForm::SaveDiffError32Click},
       {TFilterId::DiffError16, &Ui::MainForm::GroupBox4, &Ui::MainForm::DiffError16,
        &Ui::MainForm::SaveDiffError16, &TMainForm::SaveDiffError16Click},
+      {TFilterId::Diffusion, &Ui::MainForm::GroupBox7, &Ui::MainForm::Diffusion,
+       &Ui::MainForm::SaveDiffusion, &TMainForm::SaveDiffusionClick},
+      {TFilterId::Ordered, &Ui::MainForm::GroupBox8, &Ui::MainForm::Ordered,
+       &Ui::MainForm::SaveOrdered, &TMainForm::SaveOrderedClick},
   };
   return groups;
 }
@@ -147,6 +154,7 @@ TMainForm::TMainForm(QWidget* parent) : TForm(parent) {
   CheckSampleGroups(SampleGroups(), FilterTable());
   setupUi(this);
   ApplyLayout();
+  ApplyDeepLayout();
   OnCreate = [this](TCustomForm& sender) { FormCreate(sender); };
   OnDestroy = [this](TCustomForm& sender) { FormDestroy(sender); };
   OnResize = [this](TCustomForm& sender) { FormResize(sender); };
@@ -226,11 +234,13 @@ void TMainForm::ApplyLayout() {
 void TMainForm::FormCreate(TCustomForm&) {
   FBitmap = std::make_unique<TBitmap>();
   FExtras = std::make_unique<TPictureExtras>();
+  FDeep = std::make_unique<TDeepPicture>();
 }
 
 void TMainForm::FormDestroy(TCustomForm&) {
   FBitmap.reset();
   FExtras.reset();
+  FDeep.reset();
 }
 
 void TMainForm::FormResize(TCustomForm&) {
@@ -239,6 +249,7 @@ void TMainForm::FormResize(TCustomForm&) {
   const int left = (ScrollBox->width() - SamplePanel->width()) / 2;
   const int top = (ScrollBox->height() - SamplePanel->height()) / 2;
   SamplePanel->move(left, top);
+  PlaceDeepSamples();
 }
 
 void TMainForm::ToolBar1Resize(TToolBar& Sender) {
@@ -258,9 +269,11 @@ void TMainForm::OpenFile(const QString& FileName) {
   // the previews expect. The alpha plane and colour profile stay beside it for a PNG save.
   TBitmap loaded;
   TPictureExtras extras;
-  ReadPicture(FileSystemName(FileName), loaded, extras);
+  TDeepPicture deep;
+  ReadPictureWithDeep(FileSystemName(FileName), loaded, deep, extras);
   FBitmap->ShareFrom(&loaded);
   *FExtras = std::move(extras);
+  *FDeep = std::move(deep);
   SampleImage->Picture().Assign(FBitmap.get());
   FSampleOrigin = TPoint{0, 0};
   UpdateSamples(*FBitmap, FSampleOrigin);
@@ -302,9 +315,11 @@ void TMainForm::UpdateSamples(TBitmap& Bitmap, TPoint Origin) {
 
   // Out is reused; each preview keeps its own copy of what Out held when it was handed over.
   for (const TFilterView& view : FilterViews()) {
+    if (view.Filter->TakesLevels) continue;  // shown from the deep sample below
     view.Filter->Run(Sample, Out, kFullStrength);
     view.Preview->Picture().Assign(&Out);
   }
+  UpdateDeepSamples(Bitmap, x, y, w, h);
   SourceImage->Picture().Assign(&Sample);
 }
 
@@ -317,6 +332,10 @@ void TMainForm::SaveFiltered(TFilterId Filter) {
 void TMainForm::SaveFile(TFilterId Filter, const QString& FileName, bool Png) {
   if (FBitmap->Empty()) return;
   const TBusyCursor busy;
+  if (FilterEntry(Filter).TakesLevels) {
+    SaveDeepFile(FilterEntry(Filter), FileName, Png);
+    return;
+  }
   // One pass, band by band, from the picture held (read in place, never copied) straight into
   // the file: the save adds a few MiB, never a second picture. The file is replaced only once
   // every band is written; a filter that refuses has nothing worth writing, and says nothing.
@@ -337,7 +356,102 @@ void TMainForm::SavePatternDither16Click(TSpeedButton&) { SaveFiltered(TFilterId
 void TMainForm::SaveDiffError64Click(TSpeedButton&) { SaveFiltered(TFilterId::DiffError64); }
 void TMainForm::SaveDiffError32Click(TSpeedButton&) { SaveFiltered(TFilterId::DiffError32); }
 void TMainForm::SaveDiffError16Click(TSpeedButton&) { SaveFiltered(TFilterId::DiffError16); }
+void TMainForm::SaveDiffusionClick(TSpeedButton&) { SaveFiltered(TFilterId::Diffusion); }
+void TMainForm::SaveOrderedClick(TSpeedButton&) { SaveFiltered(TFilterId::Ordered); }
 // clang-format on
+
+void TMainForm::ApplyDeepLayout() {
+  // Each hint says what the control changes; both change the two deep groups alone.
+  LevelsLabel->setBuddy(LevelsEdit);
+  LevelsEdit->setRange(kMinDeepLevels, kMaxDeepLevels);
+  LevelsEdit->setValue(TDeepOptions{}.Levels);
+  LevelsEdit->setToolTip(QString::fromUtf8("高精度誤差拡散とブルーノイズディザの階調数 (2～256)"));
+  GreyCheck->setToolTip(QString::fromUtf8("高精度誤差拡散とブルーノイズディザをグレーで出力する"));
+  // Every keystroke that makes a valid count shows its result at once.
+  LevelsEdit->setKeyboardTracking(true);
+  connect(LevelsEdit, &QSpinBox::valueChanged, this,
+          [this] { Guarded(this, [this] { RefreshDeepSamples(); }); });
+  connect(GreyCheck, &QCheckBox::toggled, this,
+          [this] { Guarded(this, [this] { RefreshDeepSamples(); }); });
+}
+
+TDeepOptions TMainForm::DeepOptions() const {
+  TDeepOptions options;
+  options.Levels = LevelsEdit->value();
+  options.Grey = GreyCheck->isChecked();
+  return options;
+}
+
+void TMainForm::PlaceDeepSamples() {
+  // Level with the sample panel, wherever its centring (and the scroll box's frame) puts it, so
+  // that the two rows of groups line up with its two rows; never over the controls above.
+  const int top =
+      SamplePanel->mapTo(this, QPoint(0, 0)).y() - DeepPanel->mapTo(this, QPoint(0, 0)).y();
+  DeepSamplePanel->move(0, std::max(top, ToolBar1->height()));
+}
+
+void TMainForm::UpdateDeepSamples(const TBitmap& Bitmap, std::int32_t x, std::int32_t y,
+                                  std::int32_t w, std::int32_t h) {
+  // The deep picture belongs to the loaded picture only; any other picture (and an 8-bit file)
+  // is widened exactly, v as v x 257, as the deep filters see every 8-bit picture.
+  const bool deep = &Bitmap == FBitmap.get() && FDeep != nullptr && !FDeep->Empty() &&
+                    FDeep->Width == Bitmap.Width() && FDeep->Height == Bitmap.Height();
+  TDeepPicture sample;
+  sample.Width = w;
+  sample.Height = h;
+  sample.Samples.resize(3 * static_cast<std::size_t>(w) * static_cast<std::size_t>(h));
+  const std::size_t rowSamples = 3 * static_cast<std::size_t>(w);
+  for (std::int32_t row = 0; row < h; ++row) {
+    std::uint16_t* to = sample.Row(row);
+    if (deep) {
+      const std::uint16_t* from = FDeep->Row(y + row) + 3 * static_cast<std::size_t>(x);
+      std::copy(from, from + rowSamples, to);
+    } else {
+      const std::uint8_t* from = Bitmap.ConstRowAddress(y + row) + 3 * static_cast<std::size_t>(x);
+      for (std::size_t i = 0; i < rowSamples; ++i)
+        to[i] = static_cast<std::uint16_t>(from[i] * 257);
+    }
+  }
+  const TDeepOptions options = DeepOptions();
+  TBitmap Out;
+  for (const TFilterView& view : FilterViews()) {
+    if (!view.Filter->TakesLevels) continue;
+    if (FilterDeepPicture(view.Filter->Id, sample, Out, options))
+      view.Preview->Picture().Assign(&Out);
+  }
+}
+
+void TMainForm::RefreshDeepSamples() {
+  if (FBitmap == nullptr || FBitmap->Empty()) return;
+  // The sample UpdateSamples cut last, cut again: the origin clamped the same way.
+  const std::int32_t x = std::clamp(FSampleOrigin.X, 0, FBitmap->Width() - 1);
+  const std::int32_t y = std::clamp(FSampleOrigin.Y, 0, FBitmap->Height() - 1);
+  UpdateDeepSamples(*FBitmap, x, y, std::min(FBitmap->Width() - x, SampleSize),
+                    std::min(FBitmap->Height() - y, SampleSize));
+}
+
+void TMainForm::SaveDeepFile(const TFilterEntry& Filter, const QString& FileName, bool Png) {
+  // Band by band from the picture held, at the precision its file had, as SaveFile does for
+  // the five: the save adds a few MiB and the file is replaced only once every band is written.
+  const TDeepOptions options = DeepOptions();
+  TBitmapRows rows(*FBitmap);
+  std::unique_ptr<TDeepRowSource> deepRows;
+  if (!FDeep->Empty())
+    deepRows = std::make_unique<TDeepPictureRows>(*FDeep);
+  else
+    deepRows = std::make_unique<TWidenedRows>(rows);
+  const std::string name = FileSystemName(FileName);
+  std::unique_ptr<TBandWriter> writer;
+  if (Png) {
+    // Grey output is written at the smallest depth that holds the levels exactly.
+    TPngWriterOptions png = DefaultPngWriterOptions();
+    if (options.Grey) png.GreyDepth = PngGreyDepthForLevels(options.Levels);
+    writer = CreatePngWriter(name, deepRows->Width(), deepRows->Height(), *FExtras, png);
+  } else {
+    writer = std::make_unique<TBitmapBandWriter>(name, deepRows->Width(), deepRows->Height());
+  }
+  FilterDeepInBands(Filter, options, *deepRows, *writer);
+}
 
 void TMainForm::VersionInfoButtonClick(TSpeedButton&) {
   // Built anew for every press and destroyed however RunModal ends.

@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "Bitmap.h"
+#include "DeepLevels.h"
+#include "DeepRowSource.h"
 #include "Dialogs.h"
 #include "FilterTable.h"
 #include "Form.h"
@@ -55,8 +57,15 @@ class TMainForm : public TForm, private Ui::MainForm {
   // 24-bit bitmap.
   void SaveFile(TFilterId Filter, const QString& FileName, bool Png = false);
 
+  // The level count and grey output the deep filters' previews and saves use, as the window's
+  // controls have them.
+  TDeepOptions DeepOptions() const;
+
   // The loaded picture (empty until a file was opened) and the sample's top-left pixel.
   const TBitmap& Bitmap() const { return *FBitmap; }
+  // The loaded picture at its full precision when its file holds more than 8 bits a sample;
+  // empty otherwise (the deep filters then see Bitmap widened exactly).
+  const TDeepPicture& DeepBitmap() const { return *FDeep; }
   TPoint SampleOrigin() const { return FSampleOrigin; }
 
  protected:
@@ -115,14 +124,32 @@ class TMainForm : public TForm, private Ui::MainForm {
   void SaveDiffError64Click(TSpeedButton& Sender);
   void SaveDiffError32Click(TSpeedButton& Sender);
   void SaveDiffError16Click(TSpeedButton& Sender);
+  void SaveDiffusionClick(TSpeedButton& Sender);
+  void SaveOrderedClick(TSpeedButton& Sender);
   void VersionInfoButtonClick(TSpeedButton& Sender);
   void EditButtonClick(TSpeedButton& Sender);
+
+  // The deep filters' column: its controls' wiring and hints, its previews, its saves.
+  void ApplyDeepLayout();
+  // Keeps the deep previews' row level with the sample groups' rows.
+  void PlaceDeepSamples();
+  // The deep previews of the sample w x h at (x, y) of Bitmap, from the picture's full precision
+  // when Bitmap is the loaded picture and its file was deeper than 8 bits.
+  void UpdateDeepSamples(const TBitmap& Bitmap, std::int32_t x, std::int32_t y, std::int32_t w,
+                         std::int32_t h);
+  // The deep previews again at the current sample, after the level count or grey changed.
+  void RefreshDeepSamples();
+  // The whole picture through a deep filter at DeepOptions, band by band into the file.
+  void SaveDeepFile(const TFilterEntry& Filter, const QString& FileName, bool Png);
 
   TOpenDialog OpenDialog1;
   TSaveDialog SaveDialog1;
   std::unique_ptr<TBitmap> FBitmap;
   // What the open picture carries beside its colours (alpha, colour profile), for PNG saves.
   std::unique_ptr<TPictureExtras> FExtras;
+  // The loaded picture at full precision, kept beside FBitmap for a file deeper than 8 bits
+  // (see DeepBitmap), so that every sample and every save sees the precision the file had.
+  std::unique_ptr<TDeepPicture> FDeep;
   TPoint FSampleOrigin;
 };
 
