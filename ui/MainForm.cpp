@@ -1,9 +1,11 @@
 #include "MainForm.h"
 
 #include <QCheckBox>
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QMimeData>
@@ -17,7 +19,9 @@
 #include "BandFilter.h"
 #include "BitmapBandWriter.h"
 #include "DeepFilters.h"
+#include "Exceptions.h"
 #include "LayoutFont.h"
+#include "OnWhiteRows.h"
 #include "PictureFile.h"
 #include "PictureKind.h"
 #include "Pictures.h"
@@ -69,15 +73,67 @@ QString SaveFilter() {
   return entries.join(QLatin1Char('|'));
 }
 
-// The save writes PNG when its PNG entry was chosen or a name whose extension names PNG typed;
-// a bitmap otherwise.
-bool SavesPng(const TSaveDialog& dialog) {
+// The format of the save dialog's entry chosen last (the first one if none is).
+const TPictureFormat& ChosenSaveFormat(const TSaveDialog& dialog) {
   const std::vector<const TPictureFormat*> formats = SaveFormats();
   const int index = dialog.FilterIndex();  // 1-based, as the dialog counts its entries
-  const bool chosen = index >= 1 && static_cast<std::size_t>(index) <= formats.size() &&
-                      formats[static_cast<std::size_t>(index) - 1]->Kind == TPictureKind::Png;
-  const TPictureFormat* typed = FormatOfFileName(dialog.FileName().toStdString());
-  return chosen || (typed != nullptr && typed->Kind == TPictureKind::Png);
+  if (index >= 1 && static_cast<std::size_t>(index) <= formats.size())
+    return *formats[static_cast<std::size_t>(index) - 1];
+  return *formats.front();
+}
+
+// Whether the save writes PNG (else a bitmap). The name's extension decides when it names a
+// format the tool writes, so that a file's content never contradicts its name; the entry
+// chosen decides only for a name whose extension names no picture format (the dialog has
+// already given a bare name the entry's extension). A name of a format the tool reads but
+// does not write is refused before anything is written.
+bool SavesPng(const TSaveDialog& dialog) {
+  const QString name = QFileInfo(dialog.FileName()).fileName();
+  if (const TPictureFormat* typed = FormatOfFileName(name.toStdString())) {
+    if (!typed->Writable) {
+      throw Exception(
+          std::string(typed->Name) +
+              " 形式では保存できません。ビットマップ (.bmp) か PNG (.png) の名前を付けて"
+              "ください",
+          "format-not-written");
+    }
+    return typed->Kind == TPictureKind::Png;
+  }
+  return ChosenSaveFormat(dialog).Kind == TPictureKind::Png;
+}
+
+// The name a PNG save takes instead of a bitmap's: the bitmap's extension replaced, any other
+// name extended.
+QString PngNameFor(const QString& fileName) {
+  const TPictureFormat* typed = FormatOfFileName(QFileInfo(fileName).fileName().toStdString());
+  if (typed != nullptr && typed->Kind == TPictureKind::Bitmap) {
+    const QString suffix = QFileInfo(fileName).suffix();
+    return fileName.left(fileName.size() - suffix.size()) + QStringLiteral("png");
+  }
+  return fileName + QStringLiteral(".png");
+}
+
+// What a bitmap save of a picture with transparency does, as the user answers.
+enum class TTransparentSave { AsPng, OnWhite, Cancel };
+
+TTransparentSave AskTransparentSave(const QString& pngName) {
+  const QString text = QString::fromUtf8(
+                           "透明な部分があります。ビットマップには透明度を保存できません。\n"
+                           "PNG 形式 (%1) で保存するか、白い背景に重ねてビットマップで保存して"
+                           "ください。")
+                           .arg(QFileInfo(pngName).fileName());
+  const QStringList buttons = {QString::fromUtf8("PNG で保存"),
+                               QString::fromUtf8("白い背景に重ねて保存"),
+                               QString::fromUtf8("キャンセル")};
+  switch (Application->AskMessageBox({text, Application->Title(), TMessageIcon::Warning}, buttons,
+                                     0, 2)) {
+    case 0:
+      return TTransparentSave::AsPng;
+    case 1:
+      return TTransparentSave::OnWhite;
+    default:
+      return TTransparentSave::Cancel;
+  }
 }
 
 // The wait cursor for the length of one long operation, however it ends.
@@ -274,6 +330,7 @@ void TMainForm::OpenFile(const QString& FileName) {
   FBitmap->ShareFrom(&loaded);
   *FExtras = std::move(extras);
   *FDeep = std::move(deep);
+  FPictureName = FileName;
   SampleImage->Picture().Assign(FBitmap.get());
   FSampleOrigin = TPoint{0, 0};
   UpdateSamples(*FBitmap, FSampleOrigin);
@@ -325,21 +382,69 @@ void TMainForm::UpdateSamples(TBitmap& Bitmap, TPoint Origin) {
 
 void TMainForm::SaveFiltered(TFilterId Filter) {
   if (FBitmap->Empty()) return;
+  if (const QString suggested = SuggestedSaveName(FilterEntry(Filter)); !suggested.isEmpty())
+    SaveDialog1.SetFileName(suggested);
   if (!SaveDialog1.Execute()) return;
-  SaveFile(Filter, SaveDialog1.FileName(), SavesPng(SaveDialog1));
+  QString fileName = SaveDialog1.FileName();
+  bool png = SavesPng(SaveDialog1);
+  bool onWhite = false;
+  // A bitmap keeps no alpha: the colours under transparent pixels, which the user never saw,
+  // would land in the file. The user decides what the file holds instead.
+  if (!png && HasTransparency()) {
+    switch (AskTransparentSave(PngNameFor(fileName))) {
+      case TTransparentSave::AsPng:
+        fileName = PngNameFor(fileName);
+        png = true;
+        break;
+      case TTransparentSave::OnWhite:
+        onWhite = true;
+        break;
+      case TTransparentSave::Cancel:
+        return;
+    }
+  }
+  SaveFile(Filter, fileName, png, onWhite);
 }
 
-void TMainForm::SaveFile(TFilterId Filter, const QString& FileName, bool Png) {
+QString TMainForm::SuggestedSaveName(const TFilterEntry& Filter) const {
+  if (FPictureName.isEmpty()) return {};
+  const QFileInfo picture(FPictureName);
+  const QString last = SaveDialog1.FileName();
+  const QString folder =
+      last.contains(QLatin1Char('/')) ? QFileInfo(last).absolutePath() : picture.absolutePath();
+  const TPictureFormat& format = ChosenSaveFormat(SaveDialog1);
+  const QString name =
+      picture.completeBaseName() + QLatin1Char('-') +
+      QString::fromUtf8(Filter.Name.data(), static_cast<qsizetype>(Filter.Name.size())) +
+      QLatin1Char('.') + QString::fromStdString(format.Extensions.front());
+  return QDir(folder).filePath(name);
+}
+
+bool TMainForm::HasTransparency() const {
+  const std::vector<std::uint8_t>& alpha = FExtras->Alpha;
+  return std::any_of(alpha.begin(), alpha.end(), [](std::uint8_t a) { return a < 255; });
+}
+
+void TMainForm::SaveFile(TFilterId Filter, const QString& FileName, bool Png, bool OnWhite) {
   if (FBitmap->Empty()) return;
   const TBusyCursor busy;
+  // Blending needs one alpha value for every pixel; a picture without them has nothing to
+  // blend. A PNG keeps its alpha and is never blended.
+  const std::size_t pixels =
+      static_cast<std::size_t>(FBitmap->Width()) * static_cast<std::size_t>(FBitmap->Height());
+  const std::uint8_t* onWhite =
+      OnWhite && !Png && FExtras->Alpha.size() == pixels ? FExtras->Alpha.data() : nullptr;
   if (FilterEntry(Filter).TakesLevels) {
-    SaveDeepFile(FilterEntry(Filter), FileName, Png);
+    SaveDeepFile(FilterEntry(Filter), FileName, Png, onWhite);
     return;
   }
   // One pass, band by band, from the picture held (read in place, never copied) straight into
   // the file: the save adds a few MiB, never a second picture. The file is replaced only once
   // every band is written; a filter that refuses has nothing worth writing, and says nothing.
   TBitmapRows rows(*FBitmap);
+  std::optional<TOnWhiteRows> whiteRows;
+  if (onWhite != nullptr) whiteRows.emplace(rows, onWhite);
+  TRowSource& source = whiteRows ? static_cast<TRowSource&>(*whiteRows) : rows;
   const std::string name = FileSystemName(FileName);
   std::unique_ptr<TBandWriter> writer;
   if (Png) {
@@ -347,7 +452,7 @@ void TMainForm::SaveFile(TFilterId Filter, const QString& FileName, bool Png) {
   } else {
     writer = std::make_unique<TBitmapBandWriter>(name, rows.Width(), rows.Height());
   }
-  FilterInBands(&FilterEntry(Filter), kFullStrength, rows, *writer);
+  FilterInBands(&FilterEntry(Filter), kFullStrength, source, *writer);
 }
 
 // clang-format off
@@ -430,7 +535,8 @@ void TMainForm::RefreshDeepSamples() {
                     std::min(FBitmap->Height() - y, SampleSize));
 }
 
-void TMainForm::SaveDeepFile(const TFilterEntry& Filter, const QString& FileName, bool Png) {
+void TMainForm::SaveDeepFile(const TFilterEntry& Filter, const QString& FileName, bool Png,
+                             const std::uint8_t* OnWhite) {
   // Band by band from the picture held, at the precision its file had, as SaveFile does for
   // the five: the save adds a few MiB and the file is replaced only once every band is written.
   const TDeepOptions options = DeepOptions();
@@ -440,6 +546,9 @@ void TMainForm::SaveDeepFile(const TFilterEntry& Filter, const QString& FileName
     deepRows = std::make_unique<TDeepPictureRows>(*FDeep);
   else
     deepRows = std::make_unique<TWidenedRows>(rows);
+  std::optional<TDeepOnWhiteRows> whiteRows;
+  if (OnWhite != nullptr) whiteRows.emplace(*deepRows, OnWhite);
+  TDeepRowSource& source = whiteRows ? static_cast<TDeepRowSource&>(*whiteRows) : *deepRows;
   const std::string name = FileSystemName(FileName);
   std::unique_ptr<TBandWriter> writer;
   if (Png) {
@@ -450,7 +559,7 @@ void TMainForm::SaveDeepFile(const TFilterEntry& Filter, const QString& FileName
   } else {
     writer = std::make_unique<TBitmapBandWriter>(name, deepRows->Width(), deepRows->Height());
   }
-  FilterDeepInBands(Filter, options, *deepRows, *writer);
+  FilterDeepInBands(Filter, options, source, *writer);
 }
 
 void TMainForm::VersionInfoButtonClick(TSpeedButton&) {

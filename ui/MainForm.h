@@ -54,8 +54,9 @@ class TMainForm : public TForm, private Ui::MainForm {
   // Saves the loaded picture through one filter the way a save command does once a name is
   // chosen: band by band, adding a few MiB to what the window holds. Nothing happens for an
   // empty picture. Png: a PNG file keeping the picture's alpha and colour profile, else a
-  // 24-bit bitmap.
-  void SaveFile(TFilterId Filter, const QString& FileName, bool Png = false);
+  // 24-bit bitmap. OnWhite (bitmaps only): the picture is filtered as it looks over white, its
+  // alpha blended away, instead of from the colours its transparent pixels hide.
+  void SaveFile(TFilterId Filter, const QString& FileName, bool Png = false, bool OnWhite = false);
 
   // The level count and grey output the deep filters' previews and saves use, as the window's
   // controls have them.
@@ -109,6 +110,12 @@ class TMainForm : public TForm, private Ui::MainForm {
   void ApplyLayout();
   // Asks for a file name and saves the picture through the filter there.
   void SaveFiltered(TFilterId Filter);
+  // The name the save dialog offers: the picture's own base name, a dash, the filter's
+  // command-line name and the extension of the dialog's entry, in the folder of the last save
+  // (the picture's own before any). Empty when the picture came from no file.
+  QString SuggestedSaveName(const TFilterEntry& Filter) const;
+  // Whether the loaded picture has a pixel of alpha below 255.
+  bool HasTransparency() const;
 
   // Handlers, named after the component and the event.
   void FormCreate(TCustomForm& Sender);
@@ -139,8 +146,10 @@ class TMainForm : public TForm, private Ui::MainForm {
                          std::int32_t h);
   // The deep previews again at the current sample, after the level count or grey changed.
   void RefreshDeepSamples();
-  // The whole picture through a deep filter at DeepOptions, band by band into the file.
-  void SaveDeepFile(const TFilterEntry& Filter, const QString& FileName, bool Png);
+  // The whole picture through a deep filter at DeepOptions, band by band into the file; OnWhite
+  // (an alpha plane, or null) blends the picture over white first.
+  void SaveDeepFile(const TFilterEntry& Filter, const QString& FileName, bool Png,
+                    const std::uint8_t* OnWhite);
 
   TOpenDialog OpenDialog1;
   TSaveDialog SaveDialog1;
@@ -150,6 +159,8 @@ class TMainForm : public TForm, private Ui::MainForm {
   // The loaded picture at full precision, kept beside FBitmap for a file deeper than 8 bits
   // (see DeepBitmap), so that every sample and every save sees the precision the file had.
   std::unique_ptr<TDeepPicture> FDeep;
+  // The file the loaded picture was opened from.
+  QString FPictureName;
   TPoint FSampleOrigin;
 };
 
