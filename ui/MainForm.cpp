@@ -119,8 +119,8 @@ enum class TTransparentSave { AsPng, OnWhite, Cancel };
 TTransparentSave AskTransparentSave(const QString& pngName) {
   const QString text = QString::fromUtf8(
                            "透明な部分があります。ビットマップには透明度を保存できません。\n"
-                           "PNG 形式 (%1) で保存するか、白い背景に重ねてビットマップで保存して"
-                           "ください。")
+                           "PNG 形式 (%1) で保存するか、\n"
+                           "白い背景に重ねてビットマップで保存してください。")
                            .arg(QFileInfo(pngName).fileName());
   const QStringList buttons = {QString::fromUtf8("PNG で保存"),
                                QString::fromUtf8("白い背景に重ねて保存"),
