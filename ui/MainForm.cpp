@@ -182,7 +182,7 @@ std::span<const TMainForm::TSampleGroup> TMainForm::SampleGroups() {
 void TMainForm::CheckSampleGroups(std::span<const TSampleGroup> groups,
                                   std::span<const TFilterEntry> filters) {
   // Each group's row lies after the previous group's: every group names a row of its own, and
-  // the groups follow the table. Rows without a group are shown elsewhere.
+  // the groups follow the table. A row without a group is simply not shown.
   std::size_t next = 0;
   for (const TSampleGroup& group : groups) {
     while (next < filters.size() && filters[next].Id != group.Filter)
