@@ -326,7 +326,16 @@ void TMainForm::OpenFile(const QString& FileName) {
   TBitmap loaded;
   TPictureExtras extras;
   TDeepPicture deep;
-  ReadPictureWithDeep(FileSystemName(FileName), loaded, deep, extras);
+  bool precisionDropped = false;
+  try {
+    ReadPictureWithDeep(FileSystemName(FileName), loaded, deep, extras);
+  } catch (const EOutOfMemory&) {
+    // The deep picture (six bytes a pixel) did not fit beside the 8-bit one: the picture opens
+    // as the 8-bit read alone makes it, and the user is told what the deep filters then see.
+    deep = TDeepPicture();
+    ReadPicture(FileSystemName(FileName), loaded, extras);
+    precisionDropped = true;
+  }
   FBitmap->ShareFrom(&loaded);
   *FExtras = std::move(extras);
   *FDeep = std::move(deep);
@@ -334,6 +343,13 @@ void TMainForm::OpenFile(const QString& FileName) {
   SampleImage->Picture().Assign(FBitmap.get());
   FSampleOrigin = TPoint{0, 0};
   UpdateSamples(*FBitmap, FSampleOrigin);
+  if (precisionDropped) {
+    Application->ShowMessageBox(
+        {QString::fromUtf8("メモリが足りないため、16 ビットの精度を保たずに開きました。"
+                           "高精度誤差拡散とブルーノイズディザは 8 ビットに丸めた画像から計算"
+                           "します"),
+         Application->Title(), TMessageIcon::Warning});
+  }
 }
 
 void TMainForm::FrameSpeedButton2Click(TSpeedButton& Sender) {

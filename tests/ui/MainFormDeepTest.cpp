@@ -7,12 +7,18 @@
 #include <QCheckBox>
 #include <QColor>
 #include <QFile>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QImage>
 #include <QSpinBox>
 #include <QTest>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <string>
 #include <vector>
+
+#include <sys/resource.h>
 
 #include "BitmapLayout.h"
 #include "DeepFilters.h"
@@ -305,6 +311,65 @@ TEST_F(MainFormDeepTest, TheDeepColumnStandsBesideTheSixGroupsLevelWithTheirRows
       EXPECT_EQ(Layout->DeepSamplePanel->y(), Layout->ToolBar1->height());
     }
   }
+}
+
+// The address space the process holds now, in bytes (0 when it cannot be told).
+std::uint64_t AddressSpaceInUse() {
+  std::ifstream status("/proc/self/status");
+  std::string key;
+  while (status >> key) {
+    if (key == "VmSize:") {
+      std::uint64_t kib = 0;
+      status >> kib;
+      return kib << 10;
+    }
+  }
+  return 0;
+}
+
+// Opens path in a new window with the address space capped `room` bytes above what the
+// process holds, says what the window then holds, and ends the process.
+[[noreturn]] void OpenUnderAddressSpaceCap(const QString& path, std::uint64_t room) {
+  testing::TDialogSeams seams;
+  TFormPtr<TMainForm> form = MakeForm<TMainForm>();
+  const rlimit limit{AddressSpaceInUse() + room, RLIM_INFINITY};
+  ::setrlimit(RLIMIT_AS, &limit);
+  form->OpenFile(path);
+  const bool told = seams.Boxes.size() == 1 &&
+                    seams.Boxes[0].Text.startsWith(QString::fromUtf8("メモリが足りないため"));
+  std::fprintf(stderr, "opened %d x %d, deep %s, %s\n", form->Bitmap().Width(),
+               form->Bitmap().Height(), form->DeepBitmap().Empty() ? "dropped" : "kept",
+               told ? "told" : "not told");
+  std::exit(0);
+}
+
+// A child whose address space is capped a little above what the 8-bit picture needs opens a
+// 16-bit picture whose deep copy does not fit: it opens at 8 bits and the user is told.
+TEST(MainFormDeepMemory, APictureWhoseDeepCopyDoesNotFitOpensAtEightBitsAndSaysSo) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "the sanitizers' shadow memory does not live under an address-space cap";
+#endif
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  constexpr int kWidth = 3000;
+  constexpr int kHeight = 2000;
+  QImage image(kWidth, kHeight, QImage::Format_RGBX64);
+  for (int y = 0; y < kHeight; ++y)
+    for (int x = 0; x < kWidth; ++x)
+      image.setPixelColor(
+          x, y,
+          QColor::fromRgba64(static_cast<quint16>(x * 21), static_cast<quint16>(y * 31), 40000));
+  const QString path = dir.filePath("deep.png");
+  ASSERT_TRUE(image.save(path, "PNG", 0));
+  image = QImage();
+  const auto fileSize = static_cast<std::uint64_t>(QFileInfo(path).size());
+
+  // Room for the 8-bit picture (3 bytes a pixel), the file's bytes and some working space, not
+  // for the deep copy's 6 bytes a pixel besides.
+  const std::uint64_t room = 3ull * kWidth * kHeight + fileSize + (16ull << 20);
+  EXPECT_EXIT(OpenUnderAddressSpaceCap(path, room), ::testing::ExitedWithCode(0),
+              "opened 3000 x 2000, deep dropped, told");
 }
 
 }  // namespace
