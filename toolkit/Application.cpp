@@ -12,6 +12,7 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPointer>
+#include <QPushButton>
 #include <QScreen>
 #include <QSettings>
 #include <QTimer>
@@ -19,6 +20,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <typeinfo>
+#include <vector>
 
 #include "HintWindow.h"
 #include "Image.h"
@@ -113,8 +115,9 @@ QMessageBox::Icon ToQtIcon(TMessageIcon icon) {
 // window without a parent.
 class TMonitorMessageBox : public QMessageBox {
  public:
-  TMonitorMessageBox(const TMessageBoxRequest& request, const QRect& monitor)
-      : QMessageBox(ToQtIcon(request.Icon), request.Caption, request.Text, QMessageBox::Ok),
+  TMonitorMessageBox(const TMessageBoxRequest& request, const QRect& monitor,
+                     QMessageBox::StandardButtons buttons = QMessageBox::Ok)
+      : QMessageBox(ToQtIcon(request.Icon), request.Caption, request.Text, buttons),
         FMonitor(monitor) {
     setTextFormat(Qt::PlainText);
   }
@@ -359,6 +362,43 @@ void TApplication::ShowMessageBox(const TMessageBoxRequest& request) {
     box.exec();
   }
   RestoreActivation(active, focus);
+}
+
+int TApplication::AskMessageBox(const TMessageBoxRequest& request, const QStringList& buttons,
+                                int defaultButton, int cancelButton) {
+  if (QuestionBoxAnswerer) {
+    const int answer = QuestionBoxAnswerer(request, buttons);
+    return answer >= 0 && answer < buttons.size() ? answer : cancelButton;
+  }
+  FHints->Cancel();
+  const QPointer<QWidget> active = activeWindow();
+  const QPointer<QWidget> focus = focusWidget();
+  QWidget* reference = active != nullptr ? active.data() : FMainForm;
+  const QList<QRect> monitors = MonitorRects();
+  const int monitor =
+      reference != nullptr ? MonitorIndexOf(reference->frameGeometry(), monitors) : -1;
+  int answer = cancelButton;
+  {
+    TMonitorMessageBox box(request, monitor >= 0 ? monitors[monitor] : QRect(),
+                           QMessageBox::NoButton);
+    std::vector<QPushButton*> pushButtons;
+    for (const QString& text : buttons)
+      pushButtons.push_back(box.addButton(text, QMessageBox::ActionRole));
+    if (defaultButton >= 0 && defaultButton < buttons.size())
+      box.setDefaultButton(pushButtons[static_cast<std::size_t>(defaultButton)]);
+    if (cancelButton >= 0 && cancelButton < buttons.size())
+      box.setEscapeButton(pushButtons[static_cast<std::size_t>(cancelButton)]);
+    // A busy cursor set by the caller would otherwise stay over the box.
+    const bool cursorOverridden = overrideCursor() != nullptr;
+    if (cursorOverridden) setOverrideCursor(Qt::ArrowCursor);
+    box.setWindowModality(Qt::ApplicationModal);
+    box.exec();
+    if (cursorOverridden) restoreOverrideCursor();
+    const auto pressed = std::find(pushButtons.begin(), pushButtons.end(), box.clickedButton());
+    if (pressed != pushButtons.end()) answer = static_cast<int>(pressed - pushButtons.begin());
+  }
+  RestoreActivation(active, focus);
+  return answer;
 }
 
 int TApplication::RunModal(TCustomForm& form) {

@@ -16,6 +16,7 @@
 #include <QIcon>
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 #include <QTranslator>
 #include <exception>
 #include <functional>
@@ -108,6 +109,16 @@ class TApplication : public QApplication {
 
   // Replaces the real message box, for tests: receives what the box would show.
   std::function<void(const TMessageBoxRequest&)> MessageBoxShower;
+
+  // A message box modal for the whole program that asks: one button per text of `buttons`,
+  // left to right; returns the index of the one pressed. Return presses defaultButton; Escape
+  // and the close box give cancelButton. Activation and focus go back as for ShowMessageBox.
+  int AskMessageBox(const TMessageBoxRequest& request, const QStringList& buttons,
+                    int defaultButton, int cancelButton);
+
+  // Replaces the real asking box, for tests: receives what the box would show and its buttons
+  // and answers with a button's index (one outside the buttons counts as cancelButton).
+  std::function<int(const TMessageBoxRequest&, const QStringList&)> QuestionBoxAnswerer;
 
   // The tooltip service; its timing can be read and changed there.
   THintService& Hints() { return *FHints; }

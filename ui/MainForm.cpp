@@ -1,11 +1,15 @@
 #include "MainForm.h"
 
+#include <QCheckBox>
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QMimeData>
+#include <QSpinBox>
 #include <QUrl>
 #include <algorithm>
 #include <optional>
@@ -14,7 +18,10 @@
 #include "Application.h"
 #include "BandFilter.h"
 #include "BitmapBandWriter.h"
+#include "DeepFilters.h"
+#include "Exceptions.h"
 #include "LayoutFont.h"
+#include "OnWhiteRows.h"
 #include "PictureFile.h"
 #include "PictureKind.h"
 #include "Pictures.h"
@@ -66,15 +73,67 @@ QString SaveFilter() {
   return entries.join(QLatin1Char('|'));
 }
 
-// The save writes PNG when its PNG entry was chosen or a name whose extension names PNG typed;
-// a bitmap otherwise.
-bool SavesPng(const TSaveDialog& dialog) {
+// The format of the save dialog's entry chosen last (the first one if none is).
+const TPictureFormat& ChosenSaveFormat(const TSaveDialog& dialog) {
   const std::vector<const TPictureFormat*> formats = SaveFormats();
   const int index = dialog.FilterIndex();  // 1-based, as the dialog counts its entries
-  const bool chosen = index >= 1 && static_cast<std::size_t>(index) <= formats.size() &&
-                      formats[static_cast<std::size_t>(index) - 1]->Kind == TPictureKind::Png;
-  const TPictureFormat* typed = FormatOfFileName(dialog.FileName().toStdString());
-  return chosen || (typed != nullptr && typed->Kind == TPictureKind::Png);
+  if (index >= 1 && static_cast<std::size_t>(index) <= formats.size())
+    return *formats[static_cast<std::size_t>(index) - 1];
+  return *formats.front();
+}
+
+// Whether the save writes PNG (else a bitmap). The name's extension decides when it names a
+// format the tool writes, so that a file's content never contradicts its name; the entry
+// chosen decides only for a name whose extension names no picture format (the dialog has
+// already given a bare name the entry's extension). A name of a format the tool reads but
+// does not write is refused before anything is written.
+bool SavesPng(const TSaveDialog& dialog) {
+  const QString name = QFileInfo(dialog.FileName()).fileName();
+  if (const TPictureFormat* typed = FormatOfFileName(name.toStdString())) {
+    if (!typed->Writable) {
+      throw Exception(
+          std::string(typed->Name) +
+              " 形式では保存できません。ビットマップ (.bmp) か PNG (.png) の名前を付けて"
+              "ください",
+          "format-not-written");
+    }
+    return typed->Kind == TPictureKind::Png;
+  }
+  return ChosenSaveFormat(dialog).Kind == TPictureKind::Png;
+}
+
+// The name a PNG save takes instead of a bitmap's: the bitmap's extension replaced, any other
+// name extended.
+QString PngNameFor(const QString& fileName) {
+  const TPictureFormat* typed = FormatOfFileName(QFileInfo(fileName).fileName().toStdString());
+  if (typed != nullptr && typed->Kind == TPictureKind::Bitmap) {
+    const QString suffix = QFileInfo(fileName).suffix();
+    return fileName.left(fileName.size() - suffix.size()) + QStringLiteral("png");
+  }
+  return fileName + QStringLiteral(".png");
+}
+
+// What a bitmap save of a picture with transparency does, as the user answers.
+enum class TTransparentSave { AsPng, OnWhite, Cancel };
+
+TTransparentSave AskTransparentSave(const QString& pngName) {
+  const QString text = QString::fromUtf8(
+                           "透明な部分があります。ビットマップには透明度を保存できません。\n"
+                           "PNG 形式 (%1) で保存するか、\n"
+                           "白い背景に重ねてビットマップで保存してください。")
+                           .arg(QFileInfo(pngName).fileName());
+  const QStringList buttons = {QString::fromUtf8("PNG で保存"),
+                               QString::fromUtf8("白い背景に重ねて保存"),
+                               QString::fromUtf8("キャンセル")};
+  switch (Application->AskMessageBox({text, Application->Title(), TMessageIcon::Warning}, buttons,
+                                     0, 2)) {
+    case 0:
+      return TTransparentSave::AsPng;
+    case 1:
+      return TTransparentSave::OnWhite;
+    default:
+      return TTransparentSave::Cancel;
+  }
 }
 
 // The wait cursor for the length of one long operation, however it ends.
@@ -112,6 +171,10 @@ std::span<const TMainForm::TSampleGroup> TMainForm::SampleGroups() {
        &Ui::MainForm::SaveDiffError32, &TMainForm::SaveDiffError32Click},
       {TFilterId::DiffError16, &Ui::MainForm::GroupBox4, &Ui::MainForm::DiffError16,
        &Ui::MainForm::SaveDiffError16, &TMainForm::SaveDiffError16Click},
+      {TFilterId::Diffusion, &Ui::MainForm::GroupBox7, &Ui::MainForm::Diffusion,
+       &Ui::MainForm::SaveDiffusion, &TMainForm::SaveDiffusionClick},
+      {TFilterId::Ordered, &Ui::MainForm::GroupBox8, &Ui::MainForm::Ordered,
+       &Ui::MainForm::SaveOrdered, &TMainForm::SaveOrderedClick},
   };
   return groups;
 }
@@ -119,7 +182,7 @@ std::span<const TMainForm::TSampleGroup> TMainForm::SampleGroups() {
 void TMainForm::CheckSampleGroups(std::span<const TSampleGroup> groups,
                                   std::span<const TFilterEntry> filters) {
   // Each group's row lies after the previous group's: every group names a row of its own, and
-  // the groups follow the table. Rows without a group are shown elsewhere.
+  // the groups follow the table. A row without a group is simply not shown.
   std::size_t next = 0;
   for (const TSampleGroup& group : groups) {
     while (next < filters.size() && filters[next].Id != group.Filter)
@@ -147,6 +210,7 @@ TMainForm::TMainForm(QWidget* parent) : TForm(parent) {
   CheckSampleGroups(SampleGroups(), FilterTable());
   setupUi(this);
   ApplyLayout();
+  ApplyDeepLayout();
   OnCreate = [this](TCustomForm& sender) { FormCreate(sender); };
   OnDestroy = [this](TCustomForm& sender) { FormDestroy(sender); };
   OnResize = [this](TCustomForm& sender) { FormResize(sender); };
@@ -226,11 +290,13 @@ void TMainForm::ApplyLayout() {
 void TMainForm::FormCreate(TCustomForm&) {
   FBitmap = std::make_unique<TBitmap>();
   FExtras = std::make_unique<TPictureExtras>();
+  FDeep = std::make_unique<TDeepPicture>();
 }
 
 void TMainForm::FormDestroy(TCustomForm&) {
   FBitmap.reset();
   FExtras.reset();
+  FDeep.reset();
 }
 
 void TMainForm::FormResize(TCustomForm&) {
@@ -239,6 +305,7 @@ void TMainForm::FormResize(TCustomForm&) {
   const int left = (ScrollBox->width() - SamplePanel->width()) / 2;
   const int top = (ScrollBox->height() - SamplePanel->height()) / 2;
   SamplePanel->move(left, top);
+  PlaceDeepSamples();
 }
 
 void TMainForm::ToolBar1Resize(TToolBar& Sender) {
@@ -258,12 +325,31 @@ void TMainForm::OpenFile(const QString& FileName) {
   // the previews expect. The alpha plane and colour profile stay beside it for a PNG save.
   TBitmap loaded;
   TPictureExtras extras;
-  ReadPicture(FileSystemName(FileName), loaded, extras);
+  TDeepPicture deep;
+  bool precisionDropped = false;
+  try {
+    ReadPictureWithDeep(FileSystemName(FileName), loaded, deep, extras);
+  } catch (const EOutOfMemory&) {
+    // The deep picture (six bytes a pixel) did not fit beside the 8-bit one: the picture opens
+    // as the 8-bit read alone makes it, and the user is told what the deep filters then see.
+    deep = TDeepPicture();
+    ReadPicture(FileSystemName(FileName), loaded, extras);
+    precisionDropped = true;
+  }
   FBitmap->ShareFrom(&loaded);
   *FExtras = std::move(extras);
+  *FDeep = std::move(deep);
+  FPictureName = FileName;
   SampleImage->Picture().Assign(FBitmap.get());
   FSampleOrigin = TPoint{0, 0};
   UpdateSamples(*FBitmap, FSampleOrigin);
+  if (precisionDropped) {
+    Application->ShowMessageBox(
+        {QString::fromUtf8("メモリが足りないため、16 ビットの精度を保たずに開きました。"
+                           "高精度誤差拡散とブルーノイズディザは 8 ビットに丸めた画像から計算"
+                           "します"),
+         Application->Title(), TMessageIcon::Warning});
+  }
 }
 
 void TMainForm::FrameSpeedButton2Click(TSpeedButton& Sender) {
@@ -302,25 +388,79 @@ void TMainForm::UpdateSamples(TBitmap& Bitmap, TPoint Origin) {
 
   // Out is reused; each preview keeps its own copy of what Out held when it was handed over.
   for (const TFilterView& view : FilterViews()) {
+    if (view.Filter->TakesLevels) continue;  // shown from the deep sample below
     view.Filter->Run(Sample, Out, kFullStrength);
     view.Preview->Picture().Assign(&Out);
   }
+  UpdateDeepSamples(Bitmap, x, y, w, h);
   SourceImage->Picture().Assign(&Sample);
 }
 
 void TMainForm::SaveFiltered(TFilterId Filter) {
   if (FBitmap->Empty()) return;
+  if (const QString suggested = SuggestedSaveName(FilterEntry(Filter)); !suggested.isEmpty())
+    SaveDialog1.SetFileName(suggested);
   if (!SaveDialog1.Execute()) return;
-  SaveFile(Filter, SaveDialog1.FileName(), SavesPng(SaveDialog1));
+  QString fileName = SaveDialog1.FileName();
+  bool png = SavesPng(SaveDialog1);
+  bool onWhite = false;
+  // A bitmap keeps no alpha: the colours under transparent pixels, which the user never saw,
+  // would land in the file. The user decides what the file holds instead.
+  if (!png && HasTransparency()) {
+    switch (AskTransparentSave(PngNameFor(fileName))) {
+      case TTransparentSave::AsPng:
+        fileName = PngNameFor(fileName);
+        png = true;
+        break;
+      case TTransparentSave::OnWhite:
+        onWhite = true;
+        break;
+      case TTransparentSave::Cancel:
+        return;
+    }
+  }
+  SaveFile(Filter, fileName, png, onWhite);
 }
 
-void TMainForm::SaveFile(TFilterId Filter, const QString& FileName, bool Png) {
+QString TMainForm::SuggestedSaveName(const TFilterEntry& Filter) const {
+  if (FPictureName.isEmpty()) return {};
+  const QFileInfo picture(FPictureName);
+  const QString last = SaveDialog1.FileName();
+  const QString folder =
+      last.contains(QLatin1Char('/')) ? QFileInfo(last).absolutePath() : picture.absolutePath();
+  const TPictureFormat& format = ChosenSaveFormat(SaveDialog1);
+  const QString name =
+      picture.completeBaseName() + QLatin1Char('-') +
+      QString::fromUtf8(Filter.Name.data(), static_cast<qsizetype>(Filter.Name.size())) +
+      QLatin1Char('.') + QString::fromStdString(format.Extensions.front());
+  return QDir(folder).filePath(name);
+}
+
+bool TMainForm::HasTransparency() const {
+  const std::vector<std::uint8_t>& alpha = FExtras->Alpha;
+  return std::any_of(alpha.begin(), alpha.end(), [](std::uint8_t a) { return a < 255; });
+}
+
+void TMainForm::SaveFile(TFilterId Filter, const QString& FileName, bool Png, bool OnWhite) {
   if (FBitmap->Empty()) return;
   const TBusyCursor busy;
+  // Blending needs one alpha value for every pixel; a picture without them has nothing to
+  // blend. A PNG keeps its alpha and is never blended.
+  const std::size_t pixels =
+      static_cast<std::size_t>(FBitmap->Width()) * static_cast<std::size_t>(FBitmap->Height());
+  const std::uint8_t* onWhite =
+      OnWhite && !Png && FExtras->Alpha.size() == pixels ? FExtras->Alpha.data() : nullptr;
+  if (FilterEntry(Filter).TakesLevels) {
+    SaveDeepFile(FilterEntry(Filter), FileName, Png, onWhite);
+    return;
+  }
   // One pass, band by band, from the picture held (read in place, never copied) straight into
   // the file: the save adds a few MiB, never a second picture. The file is replaced only once
   // every band is written; a filter that refuses has nothing worth writing, and says nothing.
   TBitmapRows rows(*FBitmap);
+  std::optional<TOnWhiteRows> whiteRows;
+  if (onWhite != nullptr) whiteRows.emplace(rows, onWhite);
+  TRowSource& source = whiteRows ? static_cast<TRowSource&>(*whiteRows) : rows;
   const std::string name = FileSystemName(FileName);
   std::unique_ptr<TBandWriter> writer;
   if (Png) {
@@ -328,7 +468,7 @@ void TMainForm::SaveFile(TFilterId Filter, const QString& FileName, bool Png) {
   } else {
     writer = std::make_unique<TBitmapBandWriter>(name, rows.Width(), rows.Height());
   }
-  FilterInBands(&FilterEntry(Filter), kFullStrength, rows, *writer);
+  FilterInBands(&FilterEntry(Filter), kFullStrength, source, *writer);
 }
 
 // clang-format off
@@ -337,7 +477,106 @@ void TMainForm::SavePatternDither16Click(TSpeedButton&) { SaveFiltered(TFilterId
 void TMainForm::SaveDiffError64Click(TSpeedButton&) { SaveFiltered(TFilterId::DiffError64); }
 void TMainForm::SaveDiffError32Click(TSpeedButton&) { SaveFiltered(TFilterId::DiffError32); }
 void TMainForm::SaveDiffError16Click(TSpeedButton&) { SaveFiltered(TFilterId::DiffError16); }
+void TMainForm::SaveDiffusionClick(TSpeedButton&) { SaveFiltered(TFilterId::Diffusion); }
+void TMainForm::SaveOrderedClick(TSpeedButton&) { SaveFiltered(TFilterId::Ordered); }
 // clang-format on
+
+void TMainForm::ApplyDeepLayout() {
+  // Each hint says what the control changes; both change the two deep groups alone.
+  LevelsLabel->setBuddy(LevelsEdit);
+  LevelsEdit->setRange(kMinDeepLevels, kMaxDeepLevels);
+  LevelsEdit->setValue(TDeepOptions{}.Levels);
+  LevelsEdit->setToolTip(QString::fromUtf8("高精度誤差拡散とブルーノイズディザの階調数 (2～256)"));
+  GreyCheck->setToolTip(QString::fromUtf8("高精度誤差拡散とブルーノイズディザをグレーで出力する"));
+  // Every keystroke that makes a valid count shows its result at once.
+  LevelsEdit->setKeyboardTracking(true);
+  connect(LevelsEdit, &QSpinBox::valueChanged, this,
+          [this] { Guarded(this, [this] { RefreshDeepSamples(); }); });
+  connect(GreyCheck, &QCheckBox::toggled, this,
+          [this] { Guarded(this, [this] { RefreshDeepSamples(); }); });
+}
+
+TDeepOptions TMainForm::DeepOptions() const {
+  TDeepOptions options;
+  options.Levels = LevelsEdit->value();
+  options.Grey = GreyCheck->isChecked();
+  return options;
+}
+
+void TMainForm::PlaceDeepSamples() {
+  // Level with the sample panel, wherever its centring (and the scroll box's frame) puts it, so
+  // that the two rows of groups line up with its two rows; never over the controls above.
+  const int top =
+      SamplePanel->mapTo(this, QPoint(0, 0)).y() - DeepPanel->mapTo(this, QPoint(0, 0)).y();
+  DeepSamplePanel->move(0, std::max(top, ToolBar1->height()));
+}
+
+void TMainForm::UpdateDeepSamples(const TBitmap& Bitmap, std::int32_t x, std::int32_t y,
+                                  std::int32_t w, std::int32_t h) {
+  // The deep picture belongs to the loaded picture only; any other picture (and an 8-bit file)
+  // is widened exactly, v as v x 257, as the deep filters see every 8-bit picture.
+  const bool deep = &Bitmap == FBitmap.get() && FDeep != nullptr && !FDeep->Empty() &&
+                    FDeep->Width == Bitmap.Width() && FDeep->Height == Bitmap.Height();
+  TDeepPicture sample;
+  sample.Width = w;
+  sample.Height = h;
+  sample.Samples.resize(3 * static_cast<std::size_t>(w) * static_cast<std::size_t>(h));
+  const std::size_t rowSamples = 3 * static_cast<std::size_t>(w);
+  for (std::int32_t row = 0; row < h; ++row) {
+    std::uint16_t* to = sample.Row(row);
+    if (deep) {
+      const std::uint16_t* from = FDeep->Row(y + row) + 3 * static_cast<std::size_t>(x);
+      std::copy(from, from + rowSamples, to);
+    } else {
+      const std::uint8_t* from = Bitmap.ConstRowAddress(y + row) + 3 * static_cast<std::size_t>(x);
+      for (std::size_t i = 0; i < rowSamples; ++i)
+        to[i] = static_cast<std::uint16_t>(from[i] * 257);
+    }
+  }
+  const TDeepOptions options = DeepOptions();
+  TBitmap Out;
+  for (const TFilterView& view : FilterViews()) {
+    if (!view.Filter->TakesLevels) continue;
+    if (FilterDeepPicture(view.Filter->Id, sample, Out, options))
+      view.Preview->Picture().Assign(&Out);
+  }
+}
+
+void TMainForm::RefreshDeepSamples() {
+  if (FBitmap == nullptr || FBitmap->Empty()) return;
+  // The sample UpdateSamples cut last, cut again: the origin clamped the same way.
+  const std::int32_t x = std::clamp(FSampleOrigin.X, 0, FBitmap->Width() - 1);
+  const std::int32_t y = std::clamp(FSampleOrigin.Y, 0, FBitmap->Height() - 1);
+  UpdateDeepSamples(*FBitmap, x, y, std::min(FBitmap->Width() - x, SampleSize),
+                    std::min(FBitmap->Height() - y, SampleSize));
+}
+
+void TMainForm::SaveDeepFile(const TFilterEntry& Filter, const QString& FileName, bool Png,
+                             const std::uint8_t* OnWhite) {
+  // Band by band from the picture held, at the precision its file had, as SaveFile does for
+  // the five: the save adds a few MiB and the file is replaced only once every band is written.
+  const TDeepOptions options = DeepOptions();
+  TBitmapRows rows(*FBitmap);
+  std::unique_ptr<TDeepRowSource> deepRows;
+  if (!FDeep->Empty())
+    deepRows = std::make_unique<TDeepPictureRows>(*FDeep);
+  else
+    deepRows = std::make_unique<TWidenedRows>(rows);
+  std::optional<TDeepOnWhiteRows> whiteRows;
+  if (OnWhite != nullptr) whiteRows.emplace(*deepRows, OnWhite);
+  TDeepRowSource& source = whiteRows ? static_cast<TDeepRowSource&>(*whiteRows) : *deepRows;
+  const std::string name = FileSystemName(FileName);
+  std::unique_ptr<TBandWriter> writer;
+  if (Png) {
+    // Grey output is written at the smallest depth that holds the levels exactly.
+    TPngWriterOptions png = DefaultPngWriterOptions();
+    if (options.Grey) png.GreyDepth = PngGreyDepthForLevels(options.Levels);
+    writer = CreatePngWriter(name, deepRows->Width(), deepRows->Height(), *FExtras, png);
+  } else {
+    writer = std::make_unique<TBitmapBandWriter>(name, deepRows->Width(), deepRows->Height());
+  }
+  FilterDeepInBands(Filter, options, source, *writer);
+}
 
 void TMainForm::VersionInfoButtonClick(TSpeedButton&) {
   // Built anew for every press and destroyed however RunModal ends.

@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "Bitmap.h"
+#include "DeepLevels.h"
+#include "DeepRowSource.h"
 #include "Dialogs.h"
 #include "FilterTable.h"
 #include "Form.h"
@@ -52,11 +54,19 @@ class TMainForm : public TForm, private Ui::MainForm {
   // Saves the loaded picture through one filter the way a save command does once a name is
   // chosen: band by band, adding a few MiB to what the window holds. Nothing happens for an
   // empty picture. Png: a PNG file keeping the picture's alpha and colour profile, else a
-  // 24-bit bitmap.
-  void SaveFile(TFilterId Filter, const QString& FileName, bool Png = false);
+  // 24-bit bitmap. OnWhite (bitmaps only): the picture is filtered as it looks over white, its
+  // alpha blended away, instead of from the colours its transparent pixels hide.
+  void SaveFile(TFilterId Filter, const QString& FileName, bool Png = false, bool OnWhite = false);
+
+  // The level count and grey output the deep filters' previews and saves use, as the window's
+  // controls have them.
+  TDeepOptions DeepOptions() const;
 
   // The loaded picture (empty until a file was opened) and the sample's top-left pixel.
   const TBitmap& Bitmap() const { return *FBitmap; }
+  // The loaded picture at its full precision when its file holds more than 8 bits a sample;
+  // empty otherwise (the deep filters then see Bitmap widened exactly).
+  const TDeepPicture& DeepBitmap() const { return *FDeep; }
   TPoint SampleOrigin() const { return FSampleOrigin; }
 
  protected:
@@ -100,6 +110,12 @@ class TMainForm : public TForm, private Ui::MainForm {
   void ApplyLayout();
   // Asks for a file name and saves the picture through the filter there.
   void SaveFiltered(TFilterId Filter);
+  // The name the save dialog offers: the picture's own base name, a dash, the filter's
+  // command-line name and the extension of the dialog's entry, in the folder of the last save
+  // (the picture's own before any). Empty when the picture came from no file.
+  QString SuggestedSaveName(const TFilterEntry& Filter) const;
+  // Whether the loaded picture has a pixel of alpha below 255.
+  bool HasTransparency() const;
 
   // Handlers, named after the component and the event.
   void FormCreate(TCustomForm& Sender);
@@ -115,14 +131,36 @@ class TMainForm : public TForm, private Ui::MainForm {
   void SaveDiffError64Click(TSpeedButton& Sender);
   void SaveDiffError32Click(TSpeedButton& Sender);
   void SaveDiffError16Click(TSpeedButton& Sender);
+  void SaveDiffusionClick(TSpeedButton& Sender);
+  void SaveOrderedClick(TSpeedButton& Sender);
   void VersionInfoButtonClick(TSpeedButton& Sender);
   void EditButtonClick(TSpeedButton& Sender);
+
+  // The deep filters' column: its controls' wiring and hints, its previews, its saves.
+  void ApplyDeepLayout();
+  // Keeps the deep previews' row level with the sample groups' rows.
+  void PlaceDeepSamples();
+  // The deep previews of the sample w x h at (x, y) of Bitmap, from the picture's full precision
+  // when Bitmap is the loaded picture and its file was deeper than 8 bits.
+  void UpdateDeepSamples(const TBitmap& Bitmap, std::int32_t x, std::int32_t y, std::int32_t w,
+                         std::int32_t h);
+  // The deep previews again at the current sample, after the level count or grey changed.
+  void RefreshDeepSamples();
+  // The whole picture through a deep filter at DeepOptions, band by band into the file; OnWhite
+  // (an alpha plane, or null) blends the picture over white first.
+  void SaveDeepFile(const TFilterEntry& Filter, const QString& FileName, bool Png,
+                    const std::uint8_t* OnWhite);
 
   TOpenDialog OpenDialog1;
   TSaveDialog SaveDialog1;
   std::unique_ptr<TBitmap> FBitmap;
   // What the open picture carries beside its colours (alpha, colour profile), for PNG saves.
   std::unique_ptr<TPictureExtras> FExtras;
+  // The loaded picture at full precision, kept beside FBitmap for a file deeper than 8 bits
+  // (see DeepBitmap), so that every sample and every save sees the precision the file had.
+  std::unique_ptr<TDeepPicture> FDeep;
+  // The file the loaded picture was opened from.
+  QString FPictureName;
   TPoint FSampleOrigin;
 };
 

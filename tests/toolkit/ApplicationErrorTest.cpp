@@ -143,6 +143,45 @@ TEST(ApplicationMessageBox, IsAStopBoxWithOneOkButtonCaptionedAsAsked) {
   EXPECT_EQ(buttons, 1);
 }
 
+TEST(ApplicationAskingBox, ShowsItsButtonsAndAnswersTheIndexOfTheOnePressedEscapeCancelling) {
+  const QStringList buttons = {"一", "二", "三"};
+  QStringList seenButtons;
+  QString seenText;
+  QString defaultText;
+  // Pressing the middle button, then Escape, then the default with Return.
+  test::WhenModal([&](QWidget& modal) {
+    auto* box = qobject_cast<QMessageBox*>(&modal);
+    ASSERT_NE(box, nullptr);
+    seenText = box->text();
+    for (QAbstractButton* button : box->buttons())
+      seenButtons.append(button->text());
+    if (box->defaultButton() != nullptr) defaultText = box->defaultButton()->text();
+    box->buttons().at(1)->click();
+  });
+  const TMessageBoxRequest request{"本文", "見出し", TMessageIcon::Question};
+  EXPECT_EQ(Application->AskMessageBox(request, buttons, 0, 2), 1);
+  EXPECT_EQ(seenText, QStringLiteral("本文"));
+  // The order Qt lays the buttons out in is not the order they were added in; the answer is
+  // the index in `buttons` whatever the layout.
+  seenButtons.sort();
+  QStringList sorted = buttons;
+  sorted.sort();
+  EXPECT_EQ(seenButtons, sorted);
+  EXPECT_EQ(defaultText, QStringLiteral("一"));
+
+  test::WhenModal([](QWidget& modal) { QTest::keyClick(&modal, Qt::Key_Escape); });
+  EXPECT_EQ(Application->AskMessageBox(request, buttons, 0, 2), 2);
+  test::WhenModal([](QWidget& modal) { QTest::keyClick(&modal, Qt::Key_Return); });
+  EXPECT_EQ(Application->AskMessageBox(request, buttons, 0, 2), 0);
+
+  // A test's answerer stands in for the box; an answer outside the buttons cancels.
+  Application->QuestionBoxAnswerer = [](const TMessageBoxRequest&, const QStringList&) {
+    return 7;
+  };
+  EXPECT_EQ(Application->AskMessageBox(request, buttons, 0, 2), 2);
+  Application->QuestionBoxAnswerer = nullptr;
+}
+
 TEST(ApplicationMessageBox, OpensCentredOnTheActiveWindowsMonitorBlockingTheOtherWindows) {
   QWidget main;
   main.resize(200, 100);

@@ -527,7 +527,9 @@ TEST_F(MainFormTest, APngWithAlphaOpensWhateverItsNameAndItsPngSaveKeepsAlphaAnd
     TPictureKind Kind;
   } saves[] = {{2, "chosen.png", "chosen.png", TPictureKind::Png},
                {1, "typed.PNG", "typed.PNG", TPictureKind::Png},
-               {1, "plain", "plain.bmp", TPictureKind::Bitmap}};
+               {1, "plain", "plain.png", TPictureKind::Png}};
+  // A bitmap would lose the alpha: the window asks, and is told to write PNG instead.
+  Seams.ButtonAnswers = {0};
   for (const auto& save : saves) {
     TMainFormTestAccess::SaveDialog1(*Form).SetFilterIndex(save.Entry);
     Seams.Answer(Dir.filePath(QString::fromUtf8(save.Typed)));
@@ -576,8 +578,11 @@ void PrintTo(const TWindowSize& size, std::ostream* os) {
 
 class ResizeTest : public MainFormTest, public ::testing::WithParamInterface<TWindowSize> {};
 
+// The deep filters' column stands at the window's right, beside the toolbar and the scroll box.
+constexpr int kDeepColumnWidth = 161;
+
 TEST_P(ResizeTest, ThePanelIsCentredInTheScrollBoxAndTheToolbarFollowsTheWidth) {
-  Form->resize(GetParam().Width, GetParam().Height);
+  Form->resize(GetParam().Width + kDeepColumnWidth, GetParam().Height);
   QApplication::processEvents();
   const QSize box = Layout->ScrollBox->size();
   ASSERT_EQ(box.width(), GetParam().Width);
@@ -602,7 +607,8 @@ INSTANTIATE_TEST_SUITE_P(Sizes, ResizeTest,
                          });
 
 TEST_F(MainFormTest, TheStoredSizeGivesTheStoredToolbarAndACentredPanel) {
-  Form->resize(569, 453);
+  EXPECT_EQ(Form->size(), QSize(569 + kDeepColumnWidth, 453));
+  Form->resize(569 + kDeepColumnWidth, 453);
   QApplication::processEvents();
   EXPECT_EQ(Layout->ToolBar1->geometry(), QRect(0, 0, 569, 29));
   EXPECT_EQ(Layout->ScrollBox->geometry(), QRect(0, 29, 569, 424));
@@ -713,6 +719,14 @@ TEST(MainFormSampleGroups, EachGroupShowsItsOwnFilterInTheTablesOrder) {
   EXPECT_THROW(TMainFormTestAccess::CheckGroupsShowing({Id::PatternDither4, Id::PatternDither4}),
                std::logic_error);
   EXPECT_THROW(TMainFormTestAccess::CheckGroupsShowing({static_cast<Id>(99)}), std::logic_error);
+  // The deep filters' groups are wired through the same check.
+  EXPECT_NO_THROW(TMainFormTestAccess::CheckGroupsShowing(
+      {Id::PatternDither4, Id::PatternDither16, Id::DiffError64, Id::DiffError32, Id::DiffError16,
+       Id::Diffusion, Id::Ordered}));
+  EXPECT_THROW(TMainFormTestAccess::CheckGroupsShowing(
+                   {Id::PatternDither4, Id::PatternDither16, Id::DiffError64, Id::DiffError32,
+                    Id::DiffError16, Id::Ordered, Id::Diffusion}),
+               std::logic_error);
 }
 
 }  // namespace

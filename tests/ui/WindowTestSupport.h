@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 #include <cstdint>
 #include <optional>
@@ -56,13 +57,16 @@ inline void CopyPart(const TBitmap& source, std::int32_t left, std::int32_t top,
 }
 
 // Answers every file dialog with the queued names (std::nullopt: cancel) and counts the
-// dialogs; catches every message box. Both seams are put back when the test ends.
+// dialogs, keeping the name each offered; catches every message box, and answers every asking
+// box with the queued button indexes (none left: cancel). The seams are put back when the test
+// ends.
 class TDialogSeams {
  public:
   TDialogSeams() {
     TOpenDialog::TestResponder = [this](TOpenDialog& dialog) -> std::optional<QString> {
       ++DialogsShown;
       LastWasSave = dialog.IsSaveDialog();
+      OfferedNames.push_back(dialog.FileName());
       if (Answers.empty()) return std::nullopt;
       std::optional<QString> answer = Answers.front();
       Answers.erase(Answers.begin());
@@ -71,10 +75,19 @@ class TDialogSeams {
     Application->MessageBoxShower = [this](const TMessageBoxRequest& request) {
       Boxes.push_back(request);
     };
+    Application->QuestionBoxAnswerer = [this](const TMessageBoxRequest& request,
+                                              const QStringList& buttons) {
+      Questions.push_back({request, buttons});
+      if (ButtonAnswers.empty()) return -1;
+      const int answer = ButtonAnswers.front();
+      ButtonAnswers.erase(ButtonAnswers.begin());
+      return answer;
+    };
   }
   ~TDialogSeams() {
     TOpenDialog::TestResponder = nullptr;
     Application->MessageBoxShower = nullptr;
+    Application->QuestionBoxAnswerer = nullptr;
   }
   TDialogSeams(const TDialogSeams&) = delete;
   TDialogSeams& operator=(const TDialogSeams&) = delete;
@@ -85,6 +98,13 @@ class TDialogSeams {
   int DialogsShown = 0;
   bool LastWasSave = false;
   std::vector<TMessageBoxRequest> Boxes;
+  std::vector<QString> OfferedNames;
+  struct TQuestion {
+    TMessageBoxRequest Request;
+    QStringList Buttons;
+  };
+  std::vector<TQuestion> Questions;
+  std::vector<int> ButtonAnswers;
 };
 
 }  // namespace penamo::testing
