@@ -1,5 +1,6 @@
 // penamo-filter: one picture through one of the five luma-reduction filters, from a picture file
-// (bitmap, PNG, JPEG, TIFF or WebP) to a 24-bit bitmap file or a PNG file, without the window.
+// (bitmap, PNG, JPEG, TIFF, WebP, GIF, HEIF, AVIF or JPEG XL) to a 24-bit bitmap file or a PNG
+// file, without the window.
 // The same reading, conversion, filters and writing as the window's save commands, so a script
 // can do what a user does there.
 // The save runs in one pass, band by band (BandFilter.h): input side and output side are one
@@ -46,7 +47,8 @@ void PrintUsage(std::ostream& out) {
   out << "使い方: penamo-filter [--strength N] [--format bmp|png] [--verbose] FILTER INPUT "
          "OUTPUT\n"
          "\n"
-         "画像ファイル INPUT (ビットマップ, PNG, JPEG, TIFF, WebP) を 24 ビットに変換し、\n"
+         "画像ファイル INPUT (ビットマップ, PNG, JPEG, TIFF, WebP, GIF, HEIF, AVIF, JPEG XL)\n"
+         "を 24 ビットに変換し、"
          "FILTER を通して OUTPUT に書き込みます。OUTPUT の拡張子が .png なら PNG\n"
          "(透明度と ICC プロファイルはそのまま)、それ以外は 24 ビットのビットマップ\n"
          "ファイルになります。\n"

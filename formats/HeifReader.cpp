@@ -244,10 +244,10 @@ bool IsAvif(const std::uint8_t* data, std::size_t size) {
   return heif_has_compatible_brand(data, length, "avif") == 1;
 }
 
-void ReadHeif(const std::uint8_t* data, std::size_t size, TBitmap& picture,
-              TPictureExtras& extras) {
-  const TFlavour flavour = FlavourOf(data, size);
-  TDecoded decoded = Decode(data, size, flavour);
+namespace {
+
+// The decoded picture as the 8-bit picture: deeper samples rounded through their 16-bit values.
+void Install8Bits(TDecoded& decoded, TBitmap& picture, TPictureExtras& extras) {
   TPictureBuilder builder(decoded.Width, decoded.Height, decoded.Alpha);
   const std::size_t channels = decoded.Alpha ? 4 : 3;
   for (std::int32_t y = 0; y < decoded.Height; ++y) {
@@ -271,14 +271,13 @@ void ReadHeif(const std::uint8_t* data, std::size_t size, TBitmap& picture,
       }
     }
   }
-  builder.Extras().ColorProfile = std::move(decoded.Profile);
+  builder.Extras().ColorProfile = decoded.Profile;
   builder.Install(picture, extras);
 }
 
-void ReadHeifDeep(const std::uint8_t* data, std::size_t size, TDeepPicture& picture,
-                  TPictureExtras& extras) {
-  const TFlavour flavour = FlavourOf(data, size);
-  TDecoded decoded = Decode(data, size, flavour);
+// The decoded picture at full precision, with its extras apart.
+void InstallDeep(TDecoded& decoded, const TFlavour& flavour, TDeepPicture& picture,
+                 TPictureExtras& extras) {
   const auto width = static_cast<std::size_t>(decoded.Width);
   const auto height = static_cast<std::size_t>(decoded.Height);
   CheckBufferSize(height, width * 6, flavour.Prefix + "-too-large");
@@ -287,6 +286,7 @@ void ReadHeifDeep(const std::uint8_t* data, std::size_t size, TDeepPicture& pict
   try {
     read.Samples.resize(3 * width * height);
     if (decoded.Alpha) readExtras.Alpha.resize(width * height);
+    readExtras.ColorProfile = decoded.Profile;
   } catch (const std::bad_alloc&) {
     RaiseOutOfMemory();
   }
@@ -313,9 +313,39 @@ void ReadHeifDeep(const std::uint8_t* data, std::size_t size, TDeepPicture& pict
       }
     }
   }
-  readExtras.ColorProfile = std::move(decoded.Profile);
   picture = std::move(read);
   extras = std::move(readExtras);
+}
+
+}  // namespace
+
+void ReadHeif(const std::uint8_t* data, std::size_t size, TBitmap& picture,
+              TPictureExtras& extras) {
+  TDecoded decoded = Decode(data, size, FlavourOf(data, size));
+  Install8Bits(decoded, picture, extras);
+}
+
+void ReadHeifDeep(const std::uint8_t* data, std::size_t size, TDeepPicture& picture,
+                  TPictureExtras& extras) {
+  const TFlavour flavour = FlavourOf(data, size);
+  TDecoded decoded = Decode(data, size, flavour);
+  InstallDeep(decoded, flavour, picture, extras);
+}
+
+bool ReadHeifWithDeep(const std::uint8_t* data, std::size_t size, TBitmap& picture,
+                      TDeepPicture& deep, TPictureExtras& extras) {
+  const TFlavour flavour = FlavourOf(data, size);
+  TDecoded decoded = Decode(data, size, flavour);
+  const bool deeper = decoded.Bits > 8;
+  TDeepPicture readDeep;
+  if (deeper) {
+    TPictureExtras deepExtras;
+    InstallDeep(decoded, flavour, readDeep, deepExtras);
+  }
+  // The last step that may fail: deep is replaced only once picture has been.
+  Install8Bits(decoded, picture, extras);
+  deep = std::move(readDeep);
+  return deeper;
 }
 
 }  // namespace penamo

@@ -181,8 +181,9 @@ const std::uint8_t* DecodedRow(const TDecoded& decoded, std::int32_t y) {
 
 }  // namespace
 
-void ReadJxl(const std::uint8_t* data, std::size_t size, TBitmap& picture, TPictureExtras& extras) {
-  TDecoded decoded = Decode(data, size);
+namespace {
+
+void Install8Bits(TDecoded& decoded, TBitmap& picture, TPictureExtras& extras) {
   TPictureBuilder builder(decoded.Width, decoded.Height, decoded.Alpha);
   const std::size_t colour = decoded.Grey ? 1 : 3;
   for (std::int32_t y = 0; y < decoded.Height; ++y) {
@@ -200,13 +201,11 @@ void ReadJxl(const std::uint8_t* data, std::size_t size, TBitmap& picture, TPict
       if (alpha != nullptr) alpha[x] = at(colour);
     }
   }
-  builder.Extras().ColorProfile = std::move(decoded.Profile);
+  builder.Extras().ColorProfile = decoded.Profile;
   builder.Install(picture, extras);
 }
 
-void ReadJxlDeep(const std::uint8_t* data, std::size_t size, TDeepPicture& picture,
-                 TPictureExtras& extras) {
-  TDecoded decoded = Decode(data, size);
+void InstallDeep(TDecoded& decoded, TDeepPicture& picture, TPictureExtras& extras) {
   const auto width = static_cast<std::size_t>(decoded.Width);
   const auto height = static_cast<std::size_t>(decoded.Height);
   CheckBufferSize(height, width * 6, "jxl-too-large");
@@ -215,6 +214,7 @@ void ReadJxlDeep(const std::uint8_t* data, std::size_t size, TDeepPicture& pictu
   try {
     read.Samples.resize(3 * width * height);
     if (decoded.Alpha) readExtras.Alpha.resize(width * height);
+    readExtras.ColorProfile = decoded.Profile;
   } catch (const std::bad_alloc&) {
     RaiseOutOfMemory();
   }
@@ -234,9 +234,34 @@ void ReadJxlDeep(const std::uint8_t* data, std::size_t size, TDeepPicture& pictu
       if (alpha != nullptr) alpha[x] = To8Bits(Sample16(decoded, in, i + colour));
     }
   }
-  readExtras.ColorProfile = std::move(decoded.Profile);
   picture = std::move(read);
   extras = std::move(readExtras);
+}
+
+}  // namespace
+
+void ReadJxl(const std::uint8_t* data, std::size_t size, TBitmap& picture, TPictureExtras& extras) {
+  TDecoded decoded = Decode(data, size);
+  Install8Bits(decoded, picture, extras);
+}
+
+void ReadJxlDeep(const std::uint8_t* data, std::size_t size, TDeepPicture& picture,
+                 TPictureExtras& extras) {
+  TDecoded decoded = Decode(data, size);
+  InstallDeep(decoded, picture, extras);
+}
+
+bool ReadJxlWithDeep(const std::uint8_t* data, std::size_t size, TBitmap& picture,
+                     TDeepPicture& deep, TPictureExtras& extras) {
+  TDecoded decoded = Decode(data, size);
+  TDeepPicture readDeep;
+  if (decoded.Deep) {
+    TPictureExtras deepExtras;
+    InstallDeep(decoded, readDeep, deepExtras);
+  }
+  Install8Bits(decoded, picture, extras);
+  deep = std::move(readDeep);
+  return decoded.Deep;
 }
 
 }  // namespace penamo

@@ -688,12 +688,15 @@ TEST_F(MainFormTest, TheLayoutPlacesEveryGroupPreviewAndSaveButtonWithItsHint) {
   EXPECT_TRUE(Layout->FrameSpeedButton2->Down());
   EXPECT_EQ(Layout->ScrollBox->Color(), clBackground);
   EXPECT_EQ(Form->windowTitle(), QString::fromUtf8(ProgramTitle));
-  const QString all = QStringLiteral("*.bmp;*.png;*.jpg;*.jpeg;*.jpe;*.jfif;*.tif;*.tiff;*.webp");
+  const QString all = QStringLiteral(
+      "*.bmp;*.png;*.jpg;*.jpeg;*.jpe;*.jfif;*.tif;*.tiff;*.webp;*.gif;*.heic;*.heif;*.avif;*.jxl");
   EXPECT_EQ(TMainFormTestAccess::OpenDialog1(*Form).Filter(),
             QString::fromUtf8("画像ファイル(") + all + QStringLiteral(")|") + all +
                 QStringLiteral("|Bitmap(*.bmp)|*.bmp|PNG(*.png)|*.png"
                                "|JPEG(*.jpg;*.jpeg;*.jpe;*.jfif)|*.jpg;*.jpeg;*.jpe;*.jfif"
-                               "|TIFF(*.tif;*.tiff)|*.tif;*.tiff|WebP(*.webp)|*.webp"));
+                               "|TIFF(*.tif;*.tiff)|*.tif;*.tiff|WebP(*.webp)|*.webp"
+                               "|GIF(*.gif)|*.gif|HEIF(*.heic;*.heif)|*.heic;*.heif"
+                               "|AVIF(*.avif)|*.avif|JPEG XL(*.jxl)|*.jxl"));
   EXPECT_EQ(TMainFormTestAccess::SaveDialog1(*Form).Filter(),
             QStringLiteral("Bitmap(*.bmp)|*.bmp|PNG(*.png)|*.png"));
   EXPECT_EQ(TMainFormTestAccess::SaveDialog1(*Form).DefaultExt(), QStringLiteral("bmp"));
