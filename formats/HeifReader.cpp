@@ -44,6 +44,7 @@ using TImage = std::unique_ptr<heif_image, TImageRelease>;
 struct TFlavour {
   const char* Message;
   std::string Prefix;
+  const char* Name;  // as the format table names it
 };
 
 // Maps a libheif error to our refusals; the library's own text never reaches the user.
@@ -56,7 +57,8 @@ struct TFlavour {
     case heif_error_Unsupported_filetype:
       RaiseInvalid(flavour.Message, flavour.Prefix + "-bad-file-type");
     case heif_error_Unsupported_feature:
-      RaiseInvalid(flavour.Message, flavour.Prefix + "-unsupported-feature");
+      // A sound file coded in a way (a codec, a layout) no decoder here reads.
+      RaiseUnsupported(flavour.Name, flavour.Prefix + "-unsupported-feature");
     case heif_error_Decoder_plugin_error:
       RaiseInvalid(flavour.Message, flavour.Prefix + "-bad-image-data");
     default:
@@ -223,8 +225,8 @@ TDecoded Decode(const std::uint8_t* data, std::size_t size, const TFlavour& flav
 }
 
 TFlavour FlavourOf(const std::uint8_t* data, std::size_t size) {
-  if (IsAvif(data, size)) return {Msg::InvalidAvif, "avif"};
-  return {Msg::InvalidHeif, "heif"};
+  if (IsAvif(data, size)) return {Msg::InvalidAvif, "avif", "AVIF"};
+  return {Msg::InvalidHeif, "heif", "HEIF"};
 }
 
 // Little-endian 16-bit word i of a decoded row.

@@ -184,6 +184,15 @@ TJpegFailure FinishDecompress(TJpegSession* session) {
     case JERR_IMAGE_TOO_BIG:
     case JERR_WIDTH_OVERFLOW:
       RaiseTooLarge("jpeg-too-large");
+    case JERR_SOF_UNSUPPORTED:
+      // Lossless and hierarchical coding, which the library does not decode.
+      RaiseUnsupported("JPEG", "jpeg-error-" + std::to_string(session.MessageCode));
+    case JERR_BAD_PRECISION:
+      // 12-bit samples are a variant the library is not built for; any other precision is no
+      // JPEG at all.
+      if (session.Info.data_precision == 12 || session.Info.data_precision == 16)
+        RaiseUnsupported("JPEG", "jpeg-error-" + std::to_string(session.MessageCode));
+      RaiseInvalid(Msg::InvalidJpeg, "jpeg-error-" + std::to_string(session.MessageCode));
     default:
       RaiseInvalid(Msg::InvalidJpeg, "jpeg-error-" + std::to_string(session.MessageCode));
   }

@@ -25,7 +25,7 @@ using namespace formats;
     case VP8_STATUS_OUT_OF_MEMORY:
       RaiseOutOfMemory();
     case VP8_STATUS_UNSUPPORTED_FEATURE:
-      RaiseInvalid(Msg::InvalidWebP, "webp-unsupported-feature");
+      RaiseUnsupported("WebP", "webp-unsupported-feature");
     default:
       RaiseInvalid(Msg::InvalidWebP, "webp-bad-bitstream");
   }
