@@ -14,6 +14,7 @@
 #include "Exceptions.h"
 #include "FormatSupport.h"
 #include "Limits.h"
+#include "Upright.h"
 
 namespace penamo {
 
@@ -82,7 +83,50 @@ struct TDecoded {
   const std::uint8_t* Pixels = nullptr;
   std::size_t Stride = 0;
   std::vector<std::uint8_t> Profile;
+  std::vector<std::uint8_t> Exif;
+  std::vector<std::uint8_t> Xmp;
 };
+
+// The first metadata block of the picture of type ("Exif", "mime") and, for "mime", of content
+// type; empty when there is none. A block the storage limit cannot hold is refused.
+std::vector<std::uint8_t> MetadataOf(const heif_image_handle* handle, const char* type,
+                                     const char* contentType, const TFlavour& flavour) {
+  const int count = heif_image_handle_get_number_of_metadata_blocks(handle, type);
+  if (count <= 0) return {};
+  std::vector<heif_item_id> ids(static_cast<std::size_t>(count));
+  const int listed =
+      heif_image_handle_get_list_of_metadata_block_IDs(handle, type, ids.data(), count);
+  for (int i = 0; i < listed; ++i) {
+    const heif_item_id id = ids[static_cast<std::size_t>(i)];
+    if (contentType != nullptr &&
+        std::string(heif_image_handle_get_metadata_content_type(handle, id)) != contentType)
+      continue;
+    const std::size_t size = heif_image_handle_get_metadata_size(handle, id);
+    CheckBufferSize(size, 1, flavour.Prefix + "-metadata-too-large");
+    std::vector<std::uint8_t> data;
+    try {
+      data.resize(size);
+    } catch (const std::bad_alloc&) {
+      RaiseOutOfMemory();
+    }
+    Check(heif_image_handle_get_metadata(handle, id, data.data()), flavour);
+    return data;
+  }
+  return {};
+}
+
+// The EXIF block of the picture: HEIF puts the offset of its TIFF header before it. Its
+// orientation is reset: the file's own transforms have turned the pixels as they show.
+std::vector<std::uint8_t> ExifOf(const heif_image_handle* handle, const TFlavour& flavour) {
+  const std::vector<std::uint8_t> data = MetadataOf(handle, "Exif", nullptr, flavour);
+  if (data.size() < 4) return {};
+  const std::uint32_t offset = std::uint32_t{data[0]} << 24 | std::uint32_t{data[1]} << 16 |
+                               std::uint32_t{data[2]} << 8 | std::uint32_t{data[3]};
+  if (offset > data.size() - 4) return {};
+  std::vector<std::uint8_t> block = ExifBlockOf(data.data() + 4 + offset, data.size() - 4 - offset);
+  ResetExifOrientation(block);
+  return block;
+}
 
 // Divides each colour sample of interleaved RGBA rows by its alpha, rounded to nearest; a
 // colour brighter than its alpha (which premultiplied colour cannot be) is held at full scale,
@@ -211,6 +255,8 @@ TDecoded DecodeUnguarded(const std::uint8_t* data, std::size_t size, const TFlav
     }
     Check(heif_image_handle_get_raw_color_profile(handle.get(), decoded.Profile.data()), flavour);
   }
+  decoded.Exif = ExifOf(handle.get(), flavour);
+  decoded.Xmp = MetadataOf(handle.get(), "mime", "application/rdf+xml", flavour);
   // The image keeps what it needs of the context: the context may go.
   return decoded;
 }
@@ -274,6 +320,8 @@ void Install8Bits(TDecoded& decoded, TBitmap& picture, TPictureExtras& extras) {
     }
   }
   builder.Extras().ColorProfile = decoded.Profile;
+  builder.Extras().Exif = decoded.Exif;
+  builder.Extras().Xmp = decoded.Xmp;
   builder.Install(picture, extras);
 }
 
@@ -289,6 +337,8 @@ void InstallDeep(TDecoded& decoded, const TFlavour& flavour, TDeepPicture& pictu
     read.Samples.resize(3 * width * height);
     if (decoded.Alpha) readExtras.Alpha.resize(width * height);
     readExtras.ColorProfile = decoded.Profile;
+    readExtras.Exif = decoded.Exif;
+    readExtras.Xmp = decoded.Xmp;
   } catch (const std::bad_alloc&) {
     RaiseOutOfMemory();
   }
