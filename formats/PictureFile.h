@@ -26,8 +26,8 @@ TPictureKind ReadPicture(const std::string& path, TBitmap& picture, TPictureExtr
 
 // The rows of the picture file at path read band by band while they are used, for a save that
 // holds a few bands rather than the whole picture: an uncompressed 24-bit bitmap
-// (BitmapFileRows.h), a non-interlaced PNG (OpenPngRows) or a JPEG whose orientation keeps its
-// rows in order (OpenJpegRows), the last two filling extras. Null for every other file, which
+// (BitmapFileRows.h), a non-interlaced PNG that its EXIF block does not turn (OpenPngRows) or a
+// JPEG whose orientation keeps its rows in order (OpenJpegRows), the last two filling extras. Null for every other file, which
 // is to be read whole with ReadPicture; extras is then left as it was.
 std::unique_ptr<TRowSource> OpenPictureRows(const std::string& path, TPictureExtras& extras);
 
