@@ -27,8 +27,9 @@ TPictureKind ReadPicture(const std::string& path, TBitmap& picture, TPictureExtr
 // The rows of the picture file at path read band by band while they are used, for a save that
 // holds a few bands rather than the whole picture: an uncompressed 24-bit bitmap
 // (BitmapFileRows.h), a non-interlaced PNG that its EXIF block does not turn (OpenPngRows) or a
-// JPEG whose orientation keeps its rows in order (OpenJpegRows), the last two filling extras. Null for every other file, which
-// is to be read whole with ReadPicture; extras is then left as it was.
+// JPEG whose orientation keeps its rows in order (OpenJpegRows), the last two filling extras.
+// Null for every other file, which is to be read whole with ReadPicture; extras is then left as
+// it was.
 std::unique_ptr<TRowSource> OpenPictureRows(const std::string& path, TPictureExtras& extras);
 
 // The deep reads, for the filters made for depth: a 16-bit PNG or TIFF, a HEIF or AVIF deeper

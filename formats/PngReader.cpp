@@ -1,6 +1,7 @@
 #include "PngReader.h"
 
 #include <spng.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cstring>
@@ -205,9 +206,10 @@ std::vector<std::uint8_t> AllocateBytes(std::size_t size) {
   return WithMemory("out-of-memory", [&] { return std::vector<std::uint8_t>(size); });
 }
 
-// The data of the eXIf chunk of the PNG file in stream, wherever it lies (the decoder takes one
-// after the pixels as well), found by walking the chunks' headers; empty when there is none. The
-// stream is left at the file's start.
+// The data of the eXIf chunk of the PNG file in stream that the decoder keeps, wherever it lies
+// (the decoder takes one after the pixels as well), found by walking the chunks' headers; empty
+// when there is none. A chunk whose checksum fails is passed over, as the decoder discards it.
+// The stream is left at the file's start.
 std::vector<std::uint8_t> ExifChunkOf(TStream& stream) {
   std::vector<std::uint8_t> data;
   std::int64_t at = 8;  // past the signature
@@ -216,15 +218,26 @@ std::vector<std::uint8_t> ExifChunkOf(TStream& stream) {
     const std::uint32_t length = std::uint32_t{header[0]} << 24 | std::uint32_t{header[1]} << 16 |
                                  std::uint32_t{header[2]} << 8 | std::uint32_t{header[3]};
     if (std::memcmp(header + 4, "IEND", 4) == 0) break;
-    if (std::memcmp(header + 4, "eXIf", 4) == 0) {
-      // The decoder refuses a larger chunk itself.
-      if (length <= kChunkSizeLimit) {
-        data = AllocateBytes(length);
-        if (stream.Read(data.data(), length) != static_cast<std::int64_t>(length)) data.clear();
-      }
+    at += 12 + static_cast<std::int64_t>(length);
+    if (std::memcmp(header + 4, "eXIf", 4) != 0) continue;
+    // The decoder refuses a larger chunk itself.
+    if (length > kChunkSizeLimit) break;
+    data = AllocateBytes(std::size_t{length} + 4);
+    if (stream.Read(data.data(), static_cast<std::int64_t>(data.size())) !=
+        static_cast<std::int64_t>(data.size())) {
+      data.clear();
       break;
     }
-    at += 12 + static_cast<std::int64_t>(length);
+    const std::uint8_t* stored = data.data() + length;
+    const std::uint32_t expected = std::uint32_t{stored[0]} << 24 | std::uint32_t{stored[1]} << 16 |
+                                   std::uint32_t{stored[2]} << 8 | std::uint32_t{stored[3]};
+    uLong crc = crc32(0, header + 4, 4);
+    crc = crc32_z(crc, data.data(), length);
+    if (static_cast<std::uint32_t>(crc) == expected) {
+      data.resize(length);
+      break;
+    }
+    data.clear();
   }
   if (stream.Seek(0, TSeekOrigin::Beginning) != 0) throw EReadError(Msg::ReadError, "seek-failed");
   return data;

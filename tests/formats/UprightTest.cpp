@@ -248,6 +248,16 @@ TEST(Metadata, PngAndJpegHandOnTheirExifAndXmp) {
   EXPECT_EQ(rowExtras.Xmp, extras.Xmp);
   EXPECT_EQ(rowExtras.Exif, extras.Exif);
 
+  // A block whose checksum fails is discarded by every read alike: nothing turns.
+  TBytes damaged = OrientedPng(6, true, true, 8);
+  damaged[damaged.size() - 12 - 1] ^= 0x55;  // the eXIf chunk's checksum, before IEND
+  test::WriteFileBytes(png, damaged);
+  ReadPicture(png, picture, extras);
+  EXPECT_EQ(picture.Width(), kWidth);
+  EXPECT_TRUE(extras.Exif.empty());
+  ASSERT_NE(OpenPictureRows(png, rowExtras), nullptr);
+  EXPECT_TRUE(rowExtras.Exif.empty());
+
   // A JPEG turned by its block hands it on saying 1; XMP comes out of its APP1 segment.
   test::TJpegLayout layout;
   layout.Width = 8;
