@@ -1,5 +1,6 @@
 // penamo-filter: one picture through one of the luma-reduction filters, from a picture file
-// (bitmap, PNG, JPEG, TIFF or WebP) to a 24-bit bitmap file or a PNG file, without the window.
+// (bitmap, PNG, JPEG, TIFF, WebP, GIF, HEIF, AVIF or JPEG XL) to a 24-bit bitmap file or a PNG
+// file, without the window.
 // The same reading, conversion, filters and writing as the window's save commands, so a script
 // can do what a user does there. The two filters made for depth read the picture at its full
 // precision (a 16-bit PNG or TIFF is never rounded to 8 bits first) and take a level count and
@@ -62,7 +63,8 @@ void PrintUsage(std::ostream& out) {
          "[--verbose] FILTER INPUT OUTPUT\n"
          "       penamo-filter [オプション] FILTER INPUT... -o FOLDER\n"
          "\n"
-         "画像ファイル INPUT (ビットマップ, PNG, JPEG, TIFF, WebP) を 24 ビットに変換し、\n"
+         "画像ファイル INPUT (ビットマップ, PNG, JPEG, TIFF, WebP, GIF, HEIF, AVIF, JPEG XL)\n"
+         "を 24 ビットに変換し、"
          "FILTER を通して OUTPUT に書き込みます。OUTPUT の拡張子が .png なら PNG\n"
          "(透明度と ICC プロファイルはそのまま)、それ以外は 24 ビットのビットマップ\n"
          "ファイルになります。diffusion と ordered は 16 ビットの PNG と TIFF を\n"

@@ -10,6 +10,10 @@ void RaiseInvalid(const char* message, const std::string& reason) {
   throw EInvalidGraphic(message, reason);
 }
 
+void RaiseUnsupported(const char* format, const std::string& reason) {
+  throw EUnsupportedGraphic(Msg::UnsupportedVariant(format), reason);
+}
+
 void RaiseTruncated(const std::string& reason) {
   throw EReadError(Msg::ReadError, reason);
 }

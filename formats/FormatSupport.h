@@ -15,6 +15,9 @@ namespace penamo::formats {
 
 // Refusals. message is one of Msg's texts, reason a short English tag ("png-bad-crc").
 [[noreturn]] void RaiseInvalid(const char* message, const std::string& reason);
+// A sound file of a variant this tool does not read: format as the format table names it
+// ("JPEG").
+[[noreturn]] void RaiseUnsupported(const char* format, const std::string& reason);
 // The data ended before the picture did.
 [[noreturn]] void RaiseTruncated(const std::string& reason);
 // The picture (or a buffer the library asks for) is larger than the storage limit.

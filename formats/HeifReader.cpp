@@ -14,6 +14,7 @@
 #include "Exceptions.h"
 #include "FormatSupport.h"
 #include "Limits.h"
+#include "Upright.h"
 
 namespace penamo {
 
@@ -44,6 +45,7 @@ using TImage = std::unique_ptr<heif_image, TImageRelease>;
 struct TFlavour {
   const char* Message;
   std::string Prefix;
+  const char* Name;  // as the format table names it
 };
 
 // Maps a libheif error to our refusals; the library's own text never reaches the user.
@@ -56,7 +58,8 @@ struct TFlavour {
     case heif_error_Unsupported_filetype:
       RaiseInvalid(flavour.Message, flavour.Prefix + "-bad-file-type");
     case heif_error_Unsupported_feature:
-      RaiseInvalid(flavour.Message, flavour.Prefix + "-unsupported-feature");
+      // A sound file coded in a way (a codec, a layout) no decoder here reads.
+      RaiseUnsupported(flavour.Name, flavour.Prefix + "-unsupported-feature");
     case heif_error_Decoder_plugin_error:
       RaiseInvalid(flavour.Message, flavour.Prefix + "-bad-image-data");
     default:
@@ -80,7 +83,50 @@ struct TDecoded {
   const std::uint8_t* Pixels = nullptr;
   std::size_t Stride = 0;
   std::vector<std::uint8_t> Profile;
+  std::vector<std::uint8_t> Exif;
+  std::vector<std::uint8_t> Xmp;
 };
+
+// The first metadata block of the picture of type ("Exif", "mime") and, for "mime", of content
+// type; empty when there is none. A block the storage limit cannot hold is refused.
+std::vector<std::uint8_t> MetadataOf(const heif_image_handle* handle, const char* type,
+                                     const char* contentType, const TFlavour& flavour) {
+  const int count = heif_image_handle_get_number_of_metadata_blocks(handle, type);
+  if (count <= 0) return {};
+  std::vector<heif_item_id> ids(static_cast<std::size_t>(count));
+  const int listed =
+      heif_image_handle_get_list_of_metadata_block_IDs(handle, type, ids.data(), count);
+  for (int i = 0; i < listed; ++i) {
+    const heif_item_id id = ids[static_cast<std::size_t>(i)];
+    if (contentType != nullptr &&
+        std::string(heif_image_handle_get_metadata_content_type(handle, id)) != contentType)
+      continue;
+    const std::size_t size = heif_image_handle_get_metadata_size(handle, id);
+    CheckBufferSize(size, 1, flavour.Prefix + "-metadata-too-large");
+    std::vector<std::uint8_t> data;
+    try {
+      data.resize(size);
+    } catch (const std::bad_alloc&) {
+      RaiseOutOfMemory();
+    }
+    Check(heif_image_handle_get_metadata(handle, id, data.data()), flavour);
+    return data;
+  }
+  return {};
+}
+
+// The EXIF block of the picture: HEIF puts the offset of its TIFF header before it. Its
+// orientation is reset: the file's own transforms have turned the pixels as they show.
+std::vector<std::uint8_t> ExifOf(const heif_image_handle* handle, const TFlavour& flavour) {
+  const std::vector<std::uint8_t> data = MetadataOf(handle, "Exif", nullptr, flavour);
+  if (data.size() < 4) return {};
+  const std::uint32_t offset = std::uint32_t{data[0]} << 24 | std::uint32_t{data[1]} << 16 |
+                               std::uint32_t{data[2]} << 8 | std::uint32_t{data[3]};
+  if (offset > data.size() - 4) return {};
+  std::vector<std::uint8_t> block = ExifBlockOf(data.data() + 4 + offset, data.size() - 4 - offset);
+  ResetExifOrientation(block);
+  return block;
+}
 
 // Divides each colour sample of interleaved RGBA rows by its alpha, rounded to nearest; a
 // colour brighter than its alpha (which premultiplied colour cannot be) is held at full scale,
@@ -209,6 +255,8 @@ TDecoded DecodeUnguarded(const std::uint8_t* data, std::size_t size, const TFlav
     }
     Check(heif_image_handle_get_raw_color_profile(handle.get(), decoded.Profile.data()), flavour);
   }
+  decoded.Exif = ExifOf(handle.get(), flavour);
+  decoded.Xmp = MetadataOf(handle.get(), "mime", "application/rdf+xml", flavour);
   // The image keeps what it needs of the context: the context may go.
   return decoded;
 }
@@ -223,8 +271,8 @@ TDecoded Decode(const std::uint8_t* data, std::size_t size, const TFlavour& flav
 }
 
 TFlavour FlavourOf(const std::uint8_t* data, std::size_t size) {
-  if (IsAvif(data, size)) return {Msg::InvalidAvif, "avif"};
-  return {Msg::InvalidHeif, "heif"};
+  if (IsAvif(data, size)) return {Msg::InvalidAvif, "avif", "AVIF"};
+  return {Msg::InvalidHeif, "heif", "HEIF"};
 }
 
 // Little-endian 16-bit word i of a decoded row.
@@ -244,10 +292,10 @@ bool IsAvif(const std::uint8_t* data, std::size_t size) {
   return heif_has_compatible_brand(data, length, "avif") == 1;
 }
 
-void ReadHeif(const std::uint8_t* data, std::size_t size, TBitmap& picture,
-              TPictureExtras& extras) {
-  const TFlavour flavour = FlavourOf(data, size);
-  TDecoded decoded = Decode(data, size, flavour);
+namespace {
+
+// The decoded picture as the 8-bit picture: deeper samples rounded through their 16-bit values.
+void Install8Bits(TDecoded& decoded, TBitmap& picture, TPictureExtras& extras) {
   TPictureBuilder builder(decoded.Width, decoded.Height, decoded.Alpha);
   const std::size_t channels = decoded.Alpha ? 4 : 3;
   for (std::int32_t y = 0; y < decoded.Height; ++y) {
@@ -271,14 +319,15 @@ void ReadHeif(const std::uint8_t* data, std::size_t size, TBitmap& picture,
       }
     }
   }
-  builder.Extras().ColorProfile = std::move(decoded.Profile);
+  builder.Extras().ColorProfile = decoded.Profile;
+  builder.Extras().Exif = decoded.Exif;
+  builder.Extras().Xmp = decoded.Xmp;
   builder.Install(picture, extras);
 }
 
-void ReadHeifDeep(const std::uint8_t* data, std::size_t size, TDeepPicture& picture,
-                  TPictureExtras& extras) {
-  const TFlavour flavour = FlavourOf(data, size);
-  TDecoded decoded = Decode(data, size, flavour);
+// The decoded picture at full precision, with its extras apart.
+void InstallDeep(TDecoded& decoded, const TFlavour& flavour, TDeepPicture& picture,
+                 TPictureExtras& extras) {
   const auto width = static_cast<std::size_t>(decoded.Width);
   const auto height = static_cast<std::size_t>(decoded.Height);
   CheckBufferSize(height, width * 6, flavour.Prefix + "-too-large");
@@ -287,6 +336,9 @@ void ReadHeifDeep(const std::uint8_t* data, std::size_t size, TDeepPicture& pict
   try {
     read.Samples.resize(3 * width * height);
     if (decoded.Alpha) readExtras.Alpha.resize(width * height);
+    readExtras.ColorProfile = decoded.Profile;
+    readExtras.Exif = decoded.Exif;
+    readExtras.Xmp = decoded.Xmp;
   } catch (const std::bad_alloc&) {
     RaiseOutOfMemory();
   }
@@ -313,9 +365,39 @@ void ReadHeifDeep(const std::uint8_t* data, std::size_t size, TDeepPicture& pict
       }
     }
   }
-  readExtras.ColorProfile = std::move(decoded.Profile);
   picture = std::move(read);
   extras = std::move(readExtras);
+}
+
+}  // namespace
+
+void ReadHeif(const std::uint8_t* data, std::size_t size, TBitmap& picture,
+              TPictureExtras& extras) {
+  TDecoded decoded = Decode(data, size, FlavourOf(data, size));
+  Install8Bits(decoded, picture, extras);
+}
+
+void ReadHeifDeep(const std::uint8_t* data, std::size_t size, TDeepPicture& picture,
+                  TPictureExtras& extras) {
+  const TFlavour flavour = FlavourOf(data, size);
+  TDecoded decoded = Decode(data, size, flavour);
+  InstallDeep(decoded, flavour, picture, extras);
+}
+
+bool ReadHeifWithDeep(const std::uint8_t* data, std::size_t size, TBitmap& picture,
+                      TDeepPicture& deep, TPictureExtras& extras) {
+  const TFlavour flavour = FlavourOf(data, size);
+  TDecoded decoded = Decode(data, size, flavour);
+  const bool deeper = decoded.Bits > 8;
+  TDeepPicture readDeep;
+  if (deeper) {
+    TPictureExtras deepExtras;
+    InstallDeep(decoded, flavour, readDeep, deepExtras);
+  }
+  // The last step that may fail: deep is replaced only once picture has been.
+  Install8Bits(decoded, picture, extras);
+  deep = std::move(readDeep);
+  return deeper;
 }
 
 }  // namespace penamo

@@ -25,6 +25,12 @@ void ReadHeif(const std::uint8_t* data, std::size_t size, TBitmap& picture, TPic
 void ReadHeifDeep(const std::uint8_t* data, std::size_t size, TDeepPicture& picture,
                   TPictureExtras& extras);
 
+// Both pictures from one decode: picture exactly as ReadHeif makes it and, for samples deeper
+// than 8 bits (true is returned), deep as ReadHeifDeep makes it. Otherwise deep is emptied and
+// false returned. Everything is replaced only at the end.
+bool ReadHeifWithDeep(const std::uint8_t* data, std::size_t size, TBitmap& picture,
+                      TDeepPicture& deep, TPictureExtras& extras);
+
 // Whether the file held in data is an AVIF file (AV1 inside HEIF): its refusals say so.
 bool IsAvif(const std::uint8_t* data, std::size_t size);
 

@@ -19,6 +19,7 @@
 #include "Machine.h"
 #include "ReadAheadRows.h"
 #include "Stream.h"
+#include "Upright.h"
 
 namespace penamo {
 
@@ -184,18 +185,18 @@ TJpegFailure FinishDecompress(TJpegSession* session) {
     case JERR_IMAGE_TOO_BIG:
     case JERR_WIDTH_OVERFLOW:
       RaiseTooLarge("jpeg-too-large");
+    case JERR_SOF_UNSUPPORTED:
+      // Lossless and hierarchical coding, which the library does not decode.
+      RaiseUnsupported("JPEG", "jpeg-error-" + std::to_string(session.MessageCode));
+    case JERR_BAD_PRECISION:
+      // 12-bit samples are a variant the library is not built for; any other precision is no
+      // JPEG at all.
+      if (session.Info.data_precision == 12 || session.Info.data_precision == 16)
+        RaiseUnsupported("JPEG", "jpeg-error-" + std::to_string(session.MessageCode));
+      RaiseInvalid(Msg::InvalidJpeg, "jpeg-error-" + std::to_string(session.MessageCode));
     default:
       RaiseInvalid(Msg::InvalidJpeg, "jpeg-error-" + std::to_string(session.MessageCode));
   }
-}
-
-std::uint32_t Get(const std::uint8_t* p, int bytes, bool bigEndian) {
-  std::uint32_t value = 0;
-  for (int i = 0; i < bytes; ++i) {
-    const std::uint32_t b = p[bigEndian ? i : bytes - 1 - i];
-    value = (value << 8) | b;
-  }
-  return value;
 }
 
 // CMYK to BGR: each channel is (255 - ink) × (255 - black) / 255, rounded.
@@ -283,34 +284,19 @@ using TSession = std::unique_ptr<TJpegSession, TSessionFree>;
 int ExifOrientation(const std::uint8_t* segment, std::size_t size) {
   static constexpr std::uint8_t kExif[] = {'E', 'x', 'i', 'f', 0, 0};
   if (size < 6 + 8 || std::memcmp(segment, kExif, 6) != 0) return 1;
-  const std::uint8_t* tiff = segment + 6;
-  const std::size_t length = size - 6;
-  bool big;
-  if (tiff[0] == 'M' && tiff[1] == 'M') {
-    big = true;
-  } else if (tiff[0] == 'I' && tiff[1] == 'I') {
-    big = false;
-  } else {
-    return 1;
-  }
-  if (Get(tiff + 2, 2, big) != 42) return 1;
-  const std::uint32_t ifd = Get(tiff + 4, 4, big);
-  if (ifd > length || length - ifd < 2) return 1;
-  const std::uint32_t entries = Get(tiff + ifd, 2, big);
-  for (std::uint32_t i = 0; i < entries; ++i) {
-    const std::uint64_t at = std::uint64_t{ifd} + 2 + 12 * std::uint64_t{i};
-    if (at + 12 > length) return 1;
-    const std::uint8_t* entry = tiff + at;
-    if (Get(entry, 2, big) != 0x0112) continue;
-    // A SHORT with one value, held in the entry itself.
-    if (Get(entry + 2, 2, big) != 3 || Get(entry + 4, 4, big) != 1) return 1;
-    const std::uint32_t value = Get(entry + 8, 2, big);
-    return value >= 1 && value <= 8 ? static_cast<int>(value) : 1;
-  }
-  return 1;
+  return ExifBlockOrientation(segment + 6, size - 6);
 }
 
 namespace {
+
+// The EXIF block of an APP1 segment, its orientation reset; empty for any other segment.
+std::vector<std::uint8_t> ExifOrientationReset(const std::uint8_t* segment, std::size_t size) {
+  static constexpr std::uint8_t kExif[] = {'E', 'x', 'i', 'f', 0, 0};
+  if (size < 6 || std::memcmp(segment, kExif, 6) != 0) return {};
+  std::vector<std::uint8_t> block = ExifBlockOf(segment, size);
+  ResetExifOrientation(block);
+  return block;
+}
 
 // A JPEG whose headers are read: the session ready to decode, how its rows are placed, and its
 // profile.
@@ -318,6 +304,8 @@ struct TJpegStart {
   TSession Session;
   TPlacement Placement;
   std::vector<std::uint8_t> Profile;
+  std::vector<std::uint8_t> Exif;  // orientation reset: the rows are placed upright
+  std::vector<std::uint8_t> Xmp;
   std::vector<JSAMPLE> Row;  // one decoded row
 };
 
@@ -340,11 +328,17 @@ TJpegStart StartJpeg(const std::uint8_t* data, std::size_t size) {
   if (CountScans(data, size) > kJpegMaxScans) RaiseTooLarge("jpeg-too-many-scans");
 
   TPlacement& placement = start.Placement;
+  static constexpr char kXmp[] = "http://ns.adobe.com/xap/1.0/";  // with its terminating zero
   for (jpeg_saved_marker_ptr marker = info.marker_list; marker != nullptr; marker = marker->next) {
-    if (marker->marker == JPEG_APP0 + 1) {
+    if (marker->marker != JPEG_APP0 + 1) continue;
+    if (placement.Orientation == 1)
       placement.Orientation = ExifOrientation(marker->data, marker->data_length);
-      if (placement.Orientation != 1) break;
-    }
+    if (start.Exif.empty()) start.Exif = ExifOrientationReset(marker->data, marker->data_length);
+    if (start.Xmp.empty() && marker->data_length > sizeof kXmp &&
+        std::memcmp(marker->data, kXmp, sizeof kXmp) == 0)
+      WithMemory("out-of-memory", [&] {
+        start.Xmp.assign(marker->data + sizeof kXmp, marker->data + marker->data_length);
+      });
   }
 
   placement.Cmyk = info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK;
@@ -406,6 +400,8 @@ void ReadJpeg(const std::uint8_t* data, std::size_t size, TBitmap& picture,
   TPictureBuilder builder(turned ? placement.Height : placement.Width,
                           turned ? placement.Width : placement.Height, false);
   builder.Extras().ColorProfile = std::move(start.Profile);
+  builder.Extras().Exif = std::move(start.Exif);
+  builder.Extras().Xmp = std::move(start.Xmp);
   for (std::int32_t y = 0; y < placement.Height; ++y) {
     DecodeStoredRow(start, y);
     placement.Place(start.Row.data(), y, builder);
@@ -423,6 +419,8 @@ std::unique_ptr<TRowSource> OpenJpegRows(const std::string& path, TPictureExtras
   const std::int32_t height = start.Placement.Height;
   TPictureExtras read;
   read.ColorProfile = std::move(start.Profile);
+  read.Exif = std::move(start.Exif);
+  read.Xmp = std::move(start.Xmp);
   extras = std::move(read);
   auto decoder =
       std::make_unique<TJpegRowDecoder>(std::move(file), std::move(bytes), std::move(start));

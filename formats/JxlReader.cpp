@@ -12,6 +12,8 @@
 
 #include "Exceptions.h"
 #include "FormatSupport.h"
+#include "Machine.h"
+#include "Upright.h"
 
 namespace penamo {
 
@@ -45,7 +47,51 @@ struct TDecoded {
   std::size_t Channels = 3;
   std::vector<std::uint8_t> Pixels;
   std::vector<std::uint8_t> Profile;
+  std::vector<std::uint8_t> Exif;
+  std::vector<std::uint8_t> Xmp;
 };
+
+std::uint64_t BigEndian(const std::uint8_t* p, int bytes) {
+  std::uint64_t value = 0;
+  for (int i = 0; i < bytes; ++i)
+    value = (value << 8) | p[i];
+  return value;
+}
+
+// The EXIF block (its orientation reset: the codestream's own orientation turns the picture)
+// and the XMP packet of a container's "Exif" and "xml " boxes, found by walking the boxes. A
+// bare codestream has none; boxes stored compressed ("brob") are not unpacked.
+void TakeMetadata(const std::uint8_t* data, std::size_t size, TDecoded& decoded) {
+  std::size_t at = 0;
+  while (size - at >= 8) {
+    std::uint64_t length = BigEndian(data + at, 4);
+    std::size_t header = 8;
+    if (length == 1) {
+      if (size - at < 16) return;
+      length = BigEndian(data + at + 8, 8);
+      header = 16;
+    } else if (length == 0) {
+      length = size - at;  // to the end of the file
+    }
+    if (length < header || length > size - at) return;
+    const std::uint8_t* type = data + at + 4;
+    const std::uint8_t* body = data + at + header;
+    const auto bodySize = static_cast<std::size_t>(length) - header;
+    if (std::memcmp(type, "Exif", 4) == 0 && decoded.Exif.empty() && bodySize >= 4) {
+      // The offset of the TIFF header within what follows.
+      const std::uint64_t offset = BigEndian(body, 4);
+      if (offset <= bodySize - 4) {
+        decoded.Exif =
+            ExifBlockOf(body + 4 + offset, bodySize - 4 - static_cast<std::size_t>(offset));
+        ResetExifOrientation(decoded.Exif);
+      }
+    } else if (std::memcmp(type, "xml ", 4) == 0 && decoded.Xmp.empty()) {
+      decoded.Xmp = WithMemory("out-of-memory",
+                               [&] { return std::vector<std::uint8_t>(body, body + bodySize); });
+    }
+    at += static_cast<std::size_t>(length);
+  }
+}
 
 // Whether the samples are plain sRGB, which needs no profile to be understood.
 bool IsSrgb(const JxlColorEncoding& encoding) {
@@ -156,6 +202,7 @@ TDecoded Decode(const std::uint8_t* data, std::size_t size) {
       case JXL_DEC_FULL_IMAGE:
         // The first frame is the picture; an animation's later frames are not decoded.
         if (decoded.Pixels.empty()) RaiseBad("no-pixels");
+        if (signature == JXL_SIG_CONTAINER) TakeMetadata(data, size, decoded);
         return decoded;
       case JXL_DEC_SUCCESS:
         RaiseBad("no-frame");
@@ -181,8 +228,9 @@ const std::uint8_t* DecodedRow(const TDecoded& decoded, std::int32_t y) {
 
 }  // namespace
 
-void ReadJxl(const std::uint8_t* data, std::size_t size, TBitmap& picture, TPictureExtras& extras) {
-  TDecoded decoded = Decode(data, size);
+namespace {
+
+void Install8Bits(TDecoded& decoded, TBitmap& picture, TPictureExtras& extras) {
   TPictureBuilder builder(decoded.Width, decoded.Height, decoded.Alpha);
   const std::size_t colour = decoded.Grey ? 1 : 3;
   for (std::int32_t y = 0; y < decoded.Height; ++y) {
@@ -200,13 +248,13 @@ void ReadJxl(const std::uint8_t* data, std::size_t size, TBitmap& picture, TPict
       if (alpha != nullptr) alpha[x] = at(colour);
     }
   }
-  builder.Extras().ColorProfile = std::move(decoded.Profile);
+  builder.Extras().ColorProfile = decoded.Profile;
+  builder.Extras().Exif = decoded.Exif;
+  builder.Extras().Xmp = decoded.Xmp;
   builder.Install(picture, extras);
 }
 
-void ReadJxlDeep(const std::uint8_t* data, std::size_t size, TDeepPicture& picture,
-                 TPictureExtras& extras) {
-  TDecoded decoded = Decode(data, size);
+void InstallDeep(TDecoded& decoded, TDeepPicture& picture, TPictureExtras& extras) {
   const auto width = static_cast<std::size_t>(decoded.Width);
   const auto height = static_cast<std::size_t>(decoded.Height);
   CheckBufferSize(height, width * 6, "jxl-too-large");
@@ -215,6 +263,9 @@ void ReadJxlDeep(const std::uint8_t* data, std::size_t size, TDeepPicture& pictu
   try {
     read.Samples.resize(3 * width * height);
     if (decoded.Alpha) readExtras.Alpha.resize(width * height);
+    readExtras.ColorProfile = decoded.Profile;
+    readExtras.Exif = decoded.Exif;
+    readExtras.Xmp = decoded.Xmp;
   } catch (const std::bad_alloc&) {
     RaiseOutOfMemory();
   }
@@ -234,9 +285,34 @@ void ReadJxlDeep(const std::uint8_t* data, std::size_t size, TDeepPicture& pictu
       if (alpha != nullptr) alpha[x] = To8Bits(Sample16(decoded, in, i + colour));
     }
   }
-  readExtras.ColorProfile = std::move(decoded.Profile);
   picture = std::move(read);
   extras = std::move(readExtras);
+}
+
+}  // namespace
+
+void ReadJxl(const std::uint8_t* data, std::size_t size, TBitmap& picture, TPictureExtras& extras) {
+  TDecoded decoded = Decode(data, size);
+  Install8Bits(decoded, picture, extras);
+}
+
+void ReadJxlDeep(const std::uint8_t* data, std::size_t size, TDeepPicture& picture,
+                 TPictureExtras& extras) {
+  TDecoded decoded = Decode(data, size);
+  InstallDeep(decoded, picture, extras);
+}
+
+bool ReadJxlWithDeep(const std::uint8_t* data, std::size_t size, TBitmap& picture,
+                     TDeepPicture& deep, TPictureExtras& extras) {
+  TDecoded decoded = Decode(data, size);
+  TDeepPicture readDeep;
+  if (decoded.Deep) {
+    TPictureExtras deepExtras;
+    InstallDeep(decoded, readDeep, deepExtras);
+  }
+  Install8Bits(decoded, picture, extras);
+  deep = std::move(readDeep);
+  return decoded.Deep;
 }
 
 }  // namespace penamo

@@ -6,7 +6,10 @@
 #include "BitmapFileRows.h"
 #include "Exceptions.h"
 #include "FormatSupport.h"
+#include "GifReader.h"
+#include "HeifReader.h"
 #include "JpegReader.h"
+#include "JxlReader.h"
 #include "PngReader.h"
 #include "Stream.h"
 #include "TiffReader.h"
@@ -40,9 +43,26 @@ void ReadCompressed(TPictureKind kind, const std::uint8_t* data, std::size_t siz
     case TPictureKind::WebP:
       ReadWebP(data, size, picture, extras);
       return;
+    case TPictureKind::Gif:
+      ReadGif(data, size, picture, extras);
+      return;
+    case TPictureKind::Heif:
+    case TPictureKind::Avif:
+      ReadHeif(data, size, picture, extras);
+      return;
+    case TPictureKind::Jxl:
+      ReadJxl(data, size, picture, extras);
+      return;
     case TPictureKind::Bitmap:
       break;
   }
+}
+
+// A file no other format claims goes to the bitmap reader only when it may be a bitmap, so that
+// a bitmap's refusals stay as they always were and any other file is told it is of no kind read.
+void CheckBitmapCandidate(const std::uint8_t* head, std::size_t size, const std::string& name) {
+  if (!IsBitmapCandidate(head, size, name))
+    throw EUnsupportedGraphic(Msg::UnsupportedPicture, "unknown-format");
 }
 
 }  // namespace
@@ -51,6 +71,7 @@ TPictureKind ReadPictureBytes(const std::uint8_t* data, std::size_t size, TBitma
                               TPictureExtras& extras) {
   const TPictureKind kind = PictureKindOf(data, size);
   if (kind == TPictureKind::Bitmap) {
+    CheckBitmapCandidate(data, size, {});
     TMemoryStream stream(std::vector<std::uint8_t>(data, data + size));
     ReadBitmap(stream, picture, extras);
   } else {
@@ -67,6 +88,21 @@ TPictureKind KindOfStream(TStream& stream) {
   return PictureKindOf(head, headSize);
 }
 
+// The kind of the file at path open in stream, a file that is neither a known kind nor a bitmap
+// refused.
+TPictureKind ReadableKindOfStream(TStream& stream, const std::string& path) {
+  std::uint8_t head[kPictureSignatureSize] = {};
+  const auto headSize = static_cast<std::size_t>(stream.Read(head, sizeof head));
+  const TPictureKind kind = PictureKindOf(head, headSize);
+  if (kind == TPictureKind::Bitmap) CheckBitmapCandidate(head, headSize, path);
+  return kind;
+}
+
+TPictureKind ReadableKindOfFile(const std::string& path) {
+  TFileStream stream(path);
+  return ReadableKindOfStream(stream, path);
+}
+
 }  // namespace
 
 TPictureKind PictureKindOfFile(const std::string& path) {
@@ -75,7 +111,7 @@ TPictureKind PictureKindOfFile(const std::string& path) {
 }
 
 std::unique_ptr<TRowSource> OpenPictureRows(const std::string& path, TPictureExtras& extras) {
-  switch (PictureKindOfFile(path)) {
+  switch (ReadableKindOfFile(path)) {
     case TPictureKind::Bitmap:
       return TBitmapFileRows::Open(path);
     case TPictureKind::Png:
@@ -120,7 +156,7 @@ struct TOpenedFile {
 TOpenedFile OpenFile(const std::string& path, TBitmap& picture, TPictureExtras& extras) {
   TFileStream stream(path);
   TOpenedFile file;
-  file.Kind = KindOfStream(stream);
+  file.Kind = ReadableKindOfStream(stream, path);
   if (stream.Seek(0, TSeekOrigin::Beginning) != 0) throw EReadError(Msg::ReadError, "seek-failed");
   if (file.Kind == TPictureKind::Bitmap) {
     ReadBitmap(stream, picture, extras);
@@ -135,7 +171,7 @@ TOpenedFile OpenFile(const std::string& path, TBitmap& picture, TPictureExtras& 
 
 std::unique_ptr<TDeepRowSource> OpenPictureDeepRows(const std::string& path,
                                                     TPictureExtras& extras) {
-  if (PictureKindOfFile(path) == TPictureKind::Png) return OpenPngDeepRows(path, extras);
+  if (ReadableKindOfFile(path) == TPictureKind::Png) return OpenPngDeepRows(path, extras);
   std::unique_ptr<TRowSource> rows = OpenPictureRows(path, extras);
   if (!rows) return nullptr;
   return std::make_unique<TWidenedRows>(std::move(rows));
@@ -151,6 +187,13 @@ TPictureKind ReadPictureDeep(const std::string& path, TDeepPicture& deep, TPictu
       return file.Kind;
     case TPictureKind::Tiff:
       ReadTiffDeep(file.Bytes.data(), file.Bytes.size(), deep, extras);
+      return file.Kind;
+    case TPictureKind::Heif:
+    case TPictureKind::Avif:
+      ReadHeifDeep(file.Bytes.data(), file.Bytes.size(), deep, extras);
+      return file.Kind;
+    case TPictureKind::Jxl:
+      ReadJxlDeep(file.Bytes.data(), file.Bytes.size(), deep, extras);
       return file.Kind;
     case TPictureKind::Bitmap:
       break;
@@ -171,6 +214,11 @@ bool ReadPictureWithDeep(const std::string& path, TBitmap& picture, TDeepPicture
       return ReadPngWithDeep(file.Bytes.data(), file.Bytes.size(), picture, deep, extras);
     case TPictureKind::Tiff:
       return ReadTiffWithDeep(file.Bytes.data(), file.Bytes.size(), picture, deep, extras);
+    case TPictureKind::Heif:
+    case TPictureKind::Avif:
+      return ReadHeifWithDeep(file.Bytes.data(), file.Bytes.size(), picture, deep, extras);
+    case TPictureKind::Jxl:
+      return ReadJxlWithDeep(file.Bytes.data(), file.Bytes.size(), picture, deep, extras);
     case TPictureKind::Bitmap:
       break;
     default:
@@ -183,7 +231,7 @@ bool ReadPictureWithDeep(const std::string& path, TBitmap& picture, TDeepPicture
 
 TPictureKind ReadPicture(const std::string& path, TBitmap& picture, TPictureExtras& extras) {
   TFileStream stream(path);
-  const TPictureKind kind = KindOfStream(stream);
+  const TPictureKind kind = ReadableKindOfStream(stream, path);
   if (stream.Seek(0, TSeekOrigin::Beginning) != 0) throw EReadError(Msg::ReadError, "seek-failed");
   if (kind == TPictureKind::Bitmap) {
     ReadBitmap(stream, picture, extras);

@@ -17,18 +17,23 @@ namespace penamo {
 
 // Reads the picture file at path into picture (24 bits, as ConvertTo24Bits makes it) and
 // extras (alpha and colour profile; empty for a bitmap). The file is opened read-only under a
-// shared lock; pipes and devices are refused; EFOpenError names the path. picture and extras
-// are replaced only when everything has been read. Returns the kind that was read.
+// shared lock; pipes and devices are refused; EFOpenError names the path. A file of no kind this
+// tool reads raises EUnsupportedGraphic (Msg::UnsupportedPicture, "unknown-format"), except one
+// that starts with "BM" or is named .bmp, which the bitmap reader refuses with its own messages.
+// picture and extras are replaced only when everything has been read. Returns the kind that was
+// read.
 TPictureKind ReadPicture(const std::string& path, TBitmap& picture, TPictureExtras& extras);
 
 // The rows of the picture file at path read band by band while they are used, for a save that
 // holds a few bands rather than the whole picture: an uncompressed 24-bit bitmap
-// (BitmapFileRows.h), a non-interlaced PNG (OpenPngRows) or a JPEG whose orientation keeps its
-// rows in order (OpenJpegRows), the last two filling extras. Null for every other file, which
-// is to be read whole with ReadPicture; extras is then left as it was.
+// (BitmapFileRows.h), a non-interlaced PNG that its EXIF block does not turn (OpenPngRows) or a
+// JPEG whose orientation keeps its rows in order (OpenJpegRows), the last two filling extras.
+// Null for every other file, which is to be read whole with ReadPicture; extras is then left as
+// it was.
 std::unique_ptr<TRowSource> OpenPictureRows(const std::string& path, TPictureExtras& extras);
 
-// The deep reads, for the filters made for depth: a 16-bit PNG or TIFF at its full precision,
+// The deep reads, for the filters made for depth: a 16-bit PNG or TIFF, a HEIF or AVIF deeper
+// than 8 bits and a JPEG XL of more than 8 bits (decoded at 16) at their full precision,
 // every other picture as its 8-bit read widened (v × 257, as TWidenedRows widens it). Each
 // opens, limits and refuses a file exactly as its 8-bit twin above does, and fills extras as it
 // does (alpha rounded to 8 bits as the 8-bit read rounds it).
@@ -51,7 +56,8 @@ bool ReadPictureWithDeep(const std::string& path, TBitmap& picture, TDeepPicture
 // raising the same EFOpenError.
 TPictureKind PictureKindOfFile(const std::string& path);
 
-// The same for a file's bytes held in memory.
+// The same for a file's bytes held in memory; with no name to go by, only bytes starting with
+// "BM" are taken for a bitmap.
 TPictureKind ReadPictureBytes(const std::uint8_t* data, std::size_t size, TBitmap& picture,
                               TPictureExtras& extras);
 

@@ -1,6 +1,8 @@
 #include "PictureKind.h"
 
+#include <algorithm>
 #include <cstring>
+#include <initializer_list>
 
 namespace penamo {
 
@@ -29,6 +31,80 @@ bool IsWebP(const std::uint8_t* head, std::size_t size) {
   return StartsWith(head, size, "RIFF", 4) && size >= 12 && std::memcmp(head + 8, "WEBP", 4) == 0;
 }
 
+bool IsGif(const std::uint8_t* head, std::size_t size) {
+  return StartsWith(head, size, "GIF87a", 6) || StartsWith(head, size, "GIF89a", 6);
+}
+
+// The brands of an ISO base media file's leading `ftyp` box within head: the major brand and
+// the compatible ones, as far as head holds them.
+struct TBrands {
+  bool IsFileType = false;
+  const std::uint8_t* Major = nullptr;
+  std::vector<const std::uint8_t*> Compatible;
+
+  bool MajorIs(const char* brand) const {
+    return Major != nullptr && std::memcmp(Major, brand, 4) == 0;
+  }
+  bool MajorIsAnyOf(std::initializer_list<const char*> brands) const {
+    for (const char* brand : brands)
+      if (MajorIs(brand)) return true;
+    return false;
+  }
+  bool Lists(std::initializer_list<const char*> brands) const {
+    for (const std::uint8_t* compatible : Compatible)
+      for (const char* brand : brands)
+        if (std::memcmp(compatible, brand, 4) == 0) return true;
+    return false;
+  }
+};
+
+TBrands BrandsOf(const std::uint8_t* head, std::size_t size) {
+  TBrands brands;
+  if (size < 12 || std::memcmp(head + 4, "ftyp", 4) != 0) return brands;
+  const std::uint32_t boxSize = std::uint32_t{head[0]} << 24 | std::uint32_t{head[1]} << 16 |
+                                std::uint32_t{head[2]} << 8 | std::uint32_t{head[3]};
+  // A box of its header, major brand and minor version at least; 1 (a 64-bit size) and 0 (to
+  // the end of the file) are no sizes an `ftyp` box has.
+  if (boxSize < 16) return brands;
+  brands.IsFileType = true;
+  brands.Major = head + 8;
+  const std::size_t end = std::min<std::size_t>(boxSize, size);
+  for (std::size_t at = 16; at + 4 <= end; at += 4)
+    brands.Compatible.push_back(head + at);
+  return brands;
+}
+
+// The brands of the HEVC coded pictures and sequences.
+constexpr std::initializer_list<const char*> kHevcBrands = {"heic", "heix", "hevc", "hevx",
+                                                            "heim", "heis", "hevm", "hevs"};
+
+// AV1 inside HEIF: named so by its major brand, or, under a major brand that names no HEVC,
+// by a compatible one.
+bool IsAvifBrands(const TBrands& brands) {
+  if (!brands.IsFileType) return false;
+  if (brands.MajorIsAnyOf({"avif", "avis"})) return true;
+  if (brands.MajorIsAnyOf(kHevcBrands)) return false;
+  return brands.Lists({"avif", "avis"});
+}
+
+bool HasAvifSignature(const std::uint8_t* head, std::size_t size) {
+  return IsAvifBrands(BrandsOf(head, size));
+}
+
+// Every other HEIF: HEVC pictures, and the structural brands of any image file of the family.
+bool IsHeif(const std::uint8_t* head, std::size_t size) {
+  const TBrands brands = BrandsOf(head, size);
+  if (!brands.IsFileType || IsAvifBrands(brands)) return false;
+  if (brands.MajorIsAnyOf(kHevcBrands) || brands.MajorIsAnyOf({"mif1", "msf1"})) return true;
+  return brands.Lists(kHevcBrands) || brands.Lists({"mif1", "msf1"});
+}
+
+bool IsJxl(const std::uint8_t* head, std::size_t size) {
+  // The bare codestream, or the container's signature box.
+  return StartsWith(head, size, "\xFF\x0A", 2) ||
+         StartsWith(head, size, "\0\0\0\x0CJXL \r\n\x87\n", 12);
+}
+
 char LowerAscii(char c) {
   return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
@@ -54,6 +130,10 @@ const std::vector<TPictureFormat>& PictureFormats() {
       {TPictureKind::Jpeg, "JPEG", {"jpg", "jpeg", "jpe", "jfif"}, {"image/jpeg"}, IsJpeg, false},
       {TPictureKind::Tiff, "TIFF", {"tif", "tiff"}, {"image/tiff"}, IsTiff, false},
       {TPictureKind::WebP, "WebP", {"webp"}, {"image/webp"}, IsWebP, false},
+      {TPictureKind::Gif, "GIF", {"gif"}, {"image/gif"}, IsGif, false},
+      {TPictureKind::Heif, "HEIF", {"heic", "heif"}, {"image/heic", "image/heif"}, IsHeif, false},
+      {TPictureKind::Avif, "AVIF", {"avif"}, {"image/avif"}, HasAvifSignature, false},
+      {TPictureKind::Jxl, "JPEG XL", {"jxl"}, {"image/jxl"}, IsJxl, false},
   };
   return formats;
 }
@@ -62,6 +142,12 @@ TPictureKind PictureKindOf(const std::uint8_t* head, std::size_t size) {
   for (const TPictureFormat& format : PictureFormats())
     if (format.HasSignature != nullptr && format.HasSignature(head, size)) return format.Kind;
   return TPictureKind::Bitmap;
+}
+
+bool IsBitmapCandidate(const std::uint8_t* head, std::size_t size, std::string_view name) {
+  if (StartsWith(head, size, "BM", 2)) return true;
+  const TPictureFormat* named = FormatOfFileName(name);
+  return named != nullptr && named->Kind == TPictureKind::Bitmap;
 }
 
 const TPictureFormat* FormatOfExtension(std::string_view extension) {

@@ -13,10 +13,11 @@
 
 namespace penamo {
 
-enum class TPictureKind { Bitmap, Png, Jpeg, Tiff, WebP };
+enum class TPictureKind { Bitmap, Png, Jpeg, Tiff, WebP, Gif, Heif, Avif, Jxl };
 
-// The bytes needed to tell every kind apart.
-inline constexpr std::size_t kPictureSignatureSize = 12;
+// The bytes needed to tell every kind apart: HEIF and AVIF are told by the brands of their
+// leading `ftyp` box, which lists its compatible brands after the first sixteen bytes.
+inline constexpr std::size_t kPictureSignatureSize = 64;
 
 struct TPictureFormat {
   TPictureKind Kind;
@@ -33,9 +34,14 @@ struct TPictureFormat {
 // Every format, the bitmap first.
 const std::vector<TPictureFormat>& PictureFormats();
 
-// The kind whose signature starts head. Anything unrecognised is taken for a bitmap, so the
-// bitmap reader refuses it with its own message as before.
+// The kind whose signature starts head. Anything unrecognised is taken for a bitmap; whether
+// it is to be refused as a bitmap or as a file of no known kind is IsBitmapCandidate's call.
 TPictureKind PictureKindOf(const std::uint8_t* head, std::size_t size);
+
+// Whether a file that no other format claims goes to the bitmap reader, so that its refusals
+// stay the bitmap reader's own: it starts with the bitmap's "BM", or its name (empty when not
+// known) ends in .bmp in any case. Any other such file is of no kind this tool reads.
+bool IsBitmapCandidate(const std::uint8_t* head, std::size_t size, std::string_view name);
 
 // The format an extension (without the dot, in any case) names, or null.
 const TPictureFormat* FormatOfExtension(std::string_view extension);

@@ -1,8 +1,10 @@
 #include "PngReader.h"
 
 #include <spng.h>
+#include <zlib.h>
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <utility>
@@ -14,6 +16,7 @@
 #include "Machine.h"
 #include "ReadAheadRows.h"
 #include "Stream.h"
+#include "Upright.h"
 
 namespace penamo {
 
@@ -170,8 +173,74 @@ TPngLayout ReadLayout(spng_ctx* ctx) {
   return layout;
 }
 
+// The XMP packet of the iTXt chunks the decoder has read so far, or empty.
+std::vector<std::uint8_t> XmpOf(spng_ctx* ctx) {
+  std::uint32_t count = 0;
+  if (spng_get_text(ctx, nullptr, &count) != 0 || count == 0) return {};
+  std::vector<spng_text> texts(count);
+  if (spng_get_text(ctx, texts.data(), &count) != 0) return {};
+  for (const spng_text& text : texts) {
+    if (text.type != SPNG_ITXT || std::strcmp(text.keyword, "XML:com.adobe.xmp") != 0) continue;
+    return WithMemory("out-of-memory", [&] {
+      return std::vector<std::uint8_t>(text.text, text.text + text.length);
+    });
+  }
+  return {};
+}
+
+// Takes the EXIF block (its orientation reset, as the picture is to be turned by it) and the
+// XMP packet the decoder has read into target; returns the orientation the block recorded.
+int TakeMetadata(spng_ctx* ctx, TPictureExtras& target) {
+  int orientation = 1;
+  spng_exif exif{};
+  if (spng_get_exif(ctx, &exif) == 0 && exif.length > 0) {
+    target.Exif = ExifBlockOf(reinterpret_cast<const std::uint8_t*>(exif.data), exif.length);
+    orientation = ExifBlockOrientation(target.Exif.data(), target.Exif.size());
+    ResetExifOrientation(target.Exif);
+  }
+  target.Xmp = XmpOf(ctx);
+  return orientation;
+}
+
 std::vector<std::uint8_t> AllocateBytes(std::size_t size) {
   return WithMemory("out-of-memory", [&] { return std::vector<std::uint8_t>(size); });
+}
+
+// The data of the eXIf chunk of the PNG file in stream that the decoder keeps, wherever it lies
+// (the decoder takes one after the pixels as well), found by walking the chunks' headers; empty
+// when there is none. A chunk whose checksum fails is passed over, as the decoder discards it.
+// The stream is left at the file's start.
+std::vector<std::uint8_t> ExifChunkOf(TStream& stream) {
+  std::vector<std::uint8_t> data;
+  std::int64_t at = 8;  // past the signature
+  std::uint8_t header[8];
+  while (stream.Seek(at, TSeekOrigin::Beginning) == at && stream.Read(header, 8) == 8) {
+    const std::uint32_t length = std::uint32_t{header[0]} << 24 | std::uint32_t{header[1]} << 16 |
+                                 std::uint32_t{header[2]} << 8 | std::uint32_t{header[3]};
+    if (std::memcmp(header + 4, "IEND", 4) == 0) break;
+    at += 12 + static_cast<std::int64_t>(length);
+    if (std::memcmp(header + 4, "eXIf", 4) != 0) continue;
+    // The decoder refuses a larger chunk itself.
+    if (length > kChunkSizeLimit) break;
+    data = AllocateBytes(std::size_t{length} + 4);
+    if (stream.Read(data.data(), static_cast<std::int64_t>(data.size())) !=
+        static_cast<std::int64_t>(data.size())) {
+      data.clear();
+      break;
+    }
+    const std::uint8_t* stored = data.data() + length;
+    const std::uint32_t expected = std::uint32_t{stored[0]} << 24 | std::uint32_t{stored[1]} << 16 |
+                                   std::uint32_t{stored[2]} << 8 | std::uint32_t{stored[3]};
+    uLong crc = crc32(0, header + 4, 4);
+    crc = crc32_z(crc, data.data(), length);
+    if (static_cast<std::uint32_t>(crc) == expected) {
+      data.resize(length);
+      break;
+    }
+    data.clear();
+  }
+  if (stream.Seek(0, TSeekOrigin::Beginning) != 0) throw EReadError(Msg::ReadError, "seek-failed");
+  return data;
 }
 
 // Decodes row y of a non-interlaced picture (the next one) into row, as the decoded format lays
@@ -349,15 +418,23 @@ void ReadPngInto(const std::uint8_t* data, std::size_t size, TBitmap* picture, T
     }
   }
   target.ColorProfile = std::move(layout.Profile);
-  if (deep != nullptr) *deep = std::move(deepRead);
+  const int orientation = TakeMetadata(ctx.get(), target);
+  if (deep != nullptr) {
+    // The alpha plane turns with the 8-bit picture when there is one.
+    std::vector<std::uint8_t> none;
+    TurnUpright(deepRead, builder ? none : read.Alpha, orientation);
+  }
   if (builder)
-    builder->Install(*picture, extras);
+    InstallUpright(*builder, orientation, *picture, extras);
   else
     extras = std::move(read);
+  if (deep != nullptr) *deep = std::move(deepRead);
 }
 
 // A non-interlaced PNG file at path opened for progressive decoding, with extras filled (alpha
-// plane allocated, profile taken); a null context for an interlaced file, extras then untouched.
+// plane allocated, profile and metadata taken); a null context for an interlaced file or one
+// whose EXIF orientation turns it (its first upright row is not its first stored one), extras
+// then untouched.
 struct TOpenedPng {
   std::unique_ptr<TFileStream> File;
   TContext Context;
@@ -367,10 +444,12 @@ struct TOpenedPng {
 TOpenedPng OpenProgressive(const std::string& path, TPictureExtras& extras) {
   TOpenedPng opened;
   opened.File = std::make_unique<TFileStream>(path);
+  std::vector<std::uint8_t> exif = ExifChunkOf(*opened.File);
+  exif = ExifBlockOf(exif.data(), exif.size());
   opened.Context = NewContext();
   Check(spng_set_png_stream(opened.Context.get(), ReadFromStream, opened.File.get()));
   opened.Layout = ReadLayout(opened.Context.get());
-  if (opened.Layout.Interlaced) {
+  if (opened.Layout.Interlaced || ExifBlockOrientation(exif.data(), exif.size()) != 1) {
     opened.Context.reset();
     return opened;
   }
@@ -384,6 +463,9 @@ TOpenedPng OpenProgressive(const std::string& path, TPictureExtras& extras) {
                                static_cast<std::size_t>(opened.Layout.Height));
   }
   read.ColorProfile = std::move(opened.Layout.Profile);
+  read.Exif = std::move(exif);
+  // The packets stored before the pixels: the rows are handed on before the rest is read.
+  read.Xmp = XmpOf(opened.Context.get());
   extras = std::move(read);
   return opened;
 }

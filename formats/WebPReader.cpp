@@ -11,6 +11,7 @@
 #include "Exceptions.h"
 #include "FormatSupport.h"
 #include "Machine.h"
+#include "Upright.h"
 
 namespace penamo {
 
@@ -25,7 +26,7 @@ using namespace formats;
     case VP8_STATUS_OUT_OF_MEMORY:
       RaiseOutOfMemory();
     case VP8_STATUS_UNSUPPORTED_FEATURE:
-      RaiseInvalid(Msg::InvalidWebP, "webp-unsupported-feature");
+      RaiseUnsupported("WebP", "webp-unsupported-feature");
     default:
       RaiseInvalid(Msg::InvalidWebP, "webp-bad-bitstream");
   }
@@ -128,12 +129,25 @@ void ReadWebP(const std::uint8_t* data, std::size_t size, TBitmap& picture,
     DecodeStill(data, size, alpha, builder);
   }
 
+  TPictureExtras& kept = builder.Extras();
   WebPChunkIterator chunk;
-  if (WebPDemuxGetChunk(demux.get(), "ICCP", 1, &chunk)) {
-    builder.Extras().ColorProfile.assign(chunk.chunk.bytes, chunk.chunk.bytes + chunk.chunk.size);
-    WebPDemuxReleaseChunkIterator(&chunk);
-  }
-  builder.Install(picture, extras);
+  const auto take = [&](const char* name) {
+    std::vector<std::uint8_t> bytes;
+    if (WebPDemuxGetChunk(demux.get(), name, 1, &chunk)) {
+      WithMemory("out-of-memory",
+                 [&] { bytes.assign(chunk.chunk.bytes, chunk.chunk.bytes + chunk.chunk.size); });
+      WebPDemuxReleaseChunkIterator(&chunk);
+    }
+    return bytes;
+  };
+  kept.ColorProfile = take("ICCP");
+  const std::vector<std::uint8_t> exif = take("EXIF");
+  kept.Exif = ExifBlockOf(exif.data(), exif.size());
+  kept.Xmp = take("XMP ");
+  // Turned upright as the EXIF block says, which then says so no longer.
+  const int orientation = ExifBlockOrientation(kept.Exif.data(), kept.Exif.size());
+  ResetExifOrientation(kept.Exif);
+  InstallUpright(builder, orientation, picture, extras);
 }
 
 }  // namespace penamo

@@ -89,6 +89,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
           "a banded row differs from the whole read's");
     Check(banded.Extras.Alpha == whole.Extras.Alpha, "the alpha planes differ");
     Check(banded.Extras.ColorProfile == whole.Extras.ColorProfile, "the profiles differ");
+    Check(banded.Extras.Exif == whole.Extras.Exif, "the EXIF blocks differ");
   }
   return 0;
 }

@@ -50,7 +50,8 @@ void Expect(const heif_error& error) {
 }
 
 TBytes EncodeHeif(const THeifPicture& p, heif_compression_format format, bool lossless,
-                  int orientation = 1, const TBytes& profile = {}, bool premultiplied = false) {
+                  int orientation = 1, const TBytes& profile = {}, bool premultiplied = false,
+                  const TBytes& exif = {}, const std::string& xmp = {}) {
   heif_image* image = nullptr;
   const bool deep = p.Bits > 8;
   const int channels = ChannelsOf(p.Layout);
@@ -119,7 +120,13 @@ TBytes EncodeHeif(const THeifPicture& p, heif_compression_format format, bool lo
     if (p.Layout != TLayout::Grey) Expect(heif_encoder_set_parameter(encoder, "chroma", "420"));
   }
   options->image_orientation = static_cast<heif_orientation>(orientation);
-  Expect(heif_context_encode_image(ctx, image, encoder, options, nullptr));
+  heif_image_handle* handle = nullptr;
+  Expect(heif_context_encode_image(ctx, image, encoder, options, &handle));
+  if (!exif.empty())
+    Expect(heif_context_add_exif_metadata(ctx, handle, exif.data(), static_cast<int>(exif.size())));
+  if (!xmp.empty())
+    Expect(heif_context_add_XMP_metadata(ctx, handle, xmp.data(), static_cast<int>(xmp.size())));
+  heif_image_handle_release(handle);
   TBytes bytes;
   heif_writer writer{1, WriteToBytes};
   Expect(heif_context_write(ctx, &writer, &bytes));
@@ -320,6 +327,10 @@ void ExpectRefusedOrRead(const TBytes& bytes, std::size_t size, const char* mess
     // A damaged size may claim more than the limits allow.
   } catch (const EOutOfMemory& error) {
     ADD_FAILURE() << "damage reported as a lack of memory: " << test::Describe(error);
+  } catch (const EUnsupportedGraphic& error) {
+    // Damage may name a coding no decoder reads: told so, in the format's own name.
+    const bool avif = std::string(message) == Msg::InvalidAvif;
+    EXPECT_EQ(error.Message(), Msg::UnsupportedVariant(avif ? "AVIF" : "HEIF")) << error.Reason();
   } catch (const EInvalidGraphic& error) {
     if (size >= 32) {
       EXPECT_EQ(error.Message(), message) << error.Reason();
@@ -349,6 +360,29 @@ TEST(HeifReader, TruncatedAndDamagedFilesAreRefused) {
   TBitmap picture;
   TPictureExtras extras;
   EXPECT_THROW(ReadHeif(notHeif.data(), notHeif.size(), picture, extras), EInvalidGraphic);
+}
+
+// The EXIF block and XMP packet come with the picture, the block's orientation reset: the
+// file's own transforms turn a HEIF picture, never its EXIF block.
+TEST(HeifReader, ExifAndXmpAreHandedOnAndTheExifOrientationTurnsNothing) {
+  const TBytes segment = test::ExifWithOrientation(6, true);
+  const TBytes upright = test::ExifWithOrientation(1, true);
+  const std::string xmp = "<x:xmpmeta xmlns:x='adobe:ns:meta/'/>";
+  for (const heif_compression_format format : {heif_compression_HEVC, heif_compression_AV1}) {
+    const TBytes file = EncodeHeif(GradientPicture(24, 16, 8, TLayout::Rgb), format, false, 1, {},
+                                   false, segment, xmp);
+    TBitmap picture;
+    TPictureExtras extras;
+    ReadHeif(file.data(), file.size(), picture, extras);
+    EXPECT_EQ(picture.Width(), 24);
+    EXPECT_EQ(extras.Exif, TBytes(upright.begin() + 6, upright.end()));
+    EXPECT_EQ(std::string(extras.Xmp.begin(), extras.Xmp.end()), xmp);
+    TDeepPicture deep;
+    TPictureExtras deepExtras;
+    ReadHeifDeep(file.data(), file.size(), deep, deepExtras);
+    EXPECT_EQ(deepExtras.Exif, extras.Exif);
+    EXPECT_EQ(deepExtras.Xmp, extras.Xmp);
+  }
 }
 
 TEST(HeifReader, CodedStreamLargerThanTheDeclaredSizeIsRefused) {

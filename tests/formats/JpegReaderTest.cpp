@@ -317,5 +317,46 @@ TEST(JpegReader, ScansUpToTheLimitAreReadAndOneMoreIsRefusedBeforeAnyRowIsDecode
   }
 }
 
+// Sound files of a coding the library does not decode (12-bit samples, lossless) are called
+// unsupported, not damaged; a precision no JPEG has is damage.
+TEST(JpegReader, TwelveBitAndLosslessFilesAreUnsupportedAndOtherPrecisionsInvalid) {
+  const test::TBytes file = test::MakeJpeg(Grey(16, 16, 90));
+  std::size_t frame = 0;
+  for (std::size_t i = 2; i + 4 < file.size(); ++i)
+    if (file[i] == 0xFF && file[i + 1] == 0xC0) frame = i;
+  ASSERT_NE(frame, 0u);
+  const auto changed = [&](std::size_t at, std::uint8_t value) {
+    test::TBytes bytes = file;
+    bytes[at] = value;
+    return bytes;
+  };
+  const std::string variant = Msg::UnsupportedVariant("JPEG");
+  const struct {
+    test::TBytes Bytes;
+    bool Unsupported;
+  } cases[] = {{changed(frame + 4, 12), true},
+               {changed(frame + 1, 0xC3), true},
+               {changed(frame + 1, 0xC5), true},
+               {changed(frame + 4, 9), false}};
+  for (const auto& c : cases) {
+    TBitmap picture;
+    TPictureExtras extras;
+    const auto read = [&] { ReadJpeg(c.Bytes.data(), c.Bytes.size(), picture, extras); };
+    if (c.Unsupported) {
+      ExpectRefusal<EUnsupportedGraphic>(read, test::kSomeReason, variant);
+    } else {
+      try {
+        read();
+        ADD_FAILURE() << "read";
+      } catch (const EUnsupportedGraphic& error) {
+        ADD_FAILURE() << test::Describe(error);
+      } catch (const EInvalidGraphic& error) {
+        EXPECT_EQ(error.Message(), Msg::InvalidJpeg);
+      }
+    }
+    EXPECT_TRUE(picture.Empty());
+  }
+}
+
 }  // namespace
 }  // namespace penamo

@@ -40,6 +40,8 @@ struct TJxlOptions {
   bool P3 = false;  // Display P3 primaries rather than sRGB's
   // Further frames of an animation, each of the first frame's size.
   std::vector<std::vector<std::uint16_t>> LaterFrames;
+  TBytes Exif;      // an "Exif" box's content (offset of the TIFF header, then the block)
+  std::string Xmp;  // an "xml " box's
 };
 
 void Expect(JxlEncoderStatus status) {
@@ -90,6 +92,21 @@ TBytes EncodeJxl(const TJxlPicture& p, const TJxlOptions& options = {}) {
     info.animation.tps_denominator = 1;
   }
   EXPECT_EQ(JxlEncoderSetBasicInfo(encoder, &info), JXL_ENC_SUCCESS);
+  if (!options.Exif.empty() || !options.Xmp.empty()) {
+    EXPECT_EQ(JxlEncoderUseBoxes(encoder), JXL_ENC_SUCCESS);
+    if (!options.Exif.empty()) {
+      EXPECT_EQ(
+          JxlEncoderAddBox(encoder, "Exif", options.Exif.data(), options.Exif.size(), JXL_FALSE),
+          JXL_ENC_SUCCESS);
+    }
+    if (!options.Xmp.empty()) {
+      EXPECT_EQ(JxlEncoderAddBox(encoder, "xml ",
+                                 reinterpret_cast<const std::uint8_t*>(options.Xmp.data()),
+                                 options.Xmp.size(), JXL_FALSE),
+                JXL_ENC_SUCCESS);
+    }
+    JxlEncoderCloseBoxes(encoder);
+  }
   if (p.Alpha) {
     JxlExtraChannelInfo alpha;
     JxlEncoderInitExtraChannelInfo(JXL_CHANNEL_ALPHA, &alpha);
@@ -268,6 +285,30 @@ TEST(JxlReader, EveryOrientationComesUpright) {
       ExpectPicture(file, shown, 0);
     }
   }
+}
+
+// The container's EXIF block and XMP packet come with the picture, the block saying 1: the
+// codestream's orientation has turned the pixels.
+TEST(JxlReader, ExifAndXmpBoxesAreHandedOn) {
+  TJxlOptions options;
+  options.Orientation = 6;
+  const TBytes segment = test::ExifWithOrientation(6, false);
+  options.Exif = {0, 0, 0, 0};
+  options.Exif.insert(options.Exif.end(), segment.begin() + 6, segment.end());
+  options.Xmp = "<x:xmpmeta xmlns:x='adobe:ns:meta/'/>";
+  const TBytes file = EncodeJxl(GradientPicture(6, 4, 8, false, false), options);
+  TBitmap picture;
+  TPictureExtras extras;
+  ReadJxl(file.data(), file.size(), picture, extras);
+  EXPECT_EQ(picture.Width(), 4);
+  const TBytes upright = test::ExifWithOrientation(1, false);
+  EXPECT_EQ(extras.Exif, TBytes(upright.begin() + 6, upright.end()));
+  EXPECT_EQ(std::string(extras.Xmp.begin(), extras.Xmp.end()), options.Xmp);
+  TDeepPicture deep;
+  TPictureExtras deepExtras;
+  ReadJxlDeep(file.data(), file.size(), deep, deepExtras);
+  EXPECT_EQ(deepExtras.Exif, extras.Exif);
+  EXPECT_EQ(deepExtras.Xmp, extras.Xmp);
 }
 
 TEST(JxlReader, AnimationShowsItsFirstFrame) {

@@ -567,6 +567,35 @@ TEST_F(MainFormTest, DroppingAPngOpensIt) {
   EXPECT_EQ(PixelsOf(Form->Bitmap()), PixelsOf(original));
 }
 
+// A dropped file of one of the kinds read through a library opens like any other, and one of
+// no kind is told so, not called a damaged bitmap; the picture shown stays.
+TEST_F(MainFormTest, DroppingAGifOpensItAndAFileOfNoKindIsUnsupported) {
+  const auto dropFile = [&](const QString& path) {
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(path)});
+    QDragEnterEvent enter(QPoint(100, 100), Qt::CopyAction, &data, Qt::LeftButton, {});
+    QApplication::sendEvent(Form.get(), &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(100, 100), Qt::CopyAction, &data, Qt::LeftButton, {});
+    QApplication::sendEvent(Form.get(), &drop);
+    QApplication::processEvents();
+  };
+  // Two pixels, red and blue, of a two-colour palette.
+  static const char kGif[] =
+      "GIF89a\x02\x00\x01\x00\x80\x00\x00\xff\x00\x00\x00\x00\xff"
+      "\x2c\x00\x00\x00\x00\x02\x00\x01\x00\x00\x02\x02\x44\x0a\x00\x3b";
+  dropFile(WriteBytes("tiny.gif", QByteArray(kGif, sizeof kGif - 1)));
+  EXPECT_TRUE(Seams.Boxes.empty());
+  EXPECT_EQ(Layout->SampleImage->size(), QSize(2, 1));
+  const auto shown = PixelsOf(Form->Bitmap());
+
+  dropFile(WriteBytes("notes.txt", QByteArray("just text\n")));
+  ASSERT_EQ(Seams.Boxes.size(), 1u);
+  EXPECT_EQ(Seams.Boxes[0].Text, QString::fromUtf8("対応していない形式の画像ファイルです."));
+  EXPECT_EQ(Layout->SampleImage->size(), QSize(2, 1));
+  EXPECT_EQ(PixelsOf(Form->Bitmap()), shown);
+}
+
 struct TWindowSize {
   int Width;
   int Height;
@@ -694,12 +723,15 @@ TEST_F(MainFormTest, TheLayoutPlacesEveryGroupPreviewAndSaveButtonWithItsHint) {
   EXPECT_TRUE(Layout->FrameSpeedButton2->Down());
   EXPECT_EQ(Layout->ScrollBox->Color(), clBackground);
   EXPECT_EQ(Form->windowTitle(), QString::fromUtf8(ProgramTitle));
-  const QString all = QStringLiteral("*.bmp;*.png;*.jpg;*.jpeg;*.jpe;*.jfif;*.tif;*.tiff;*.webp");
+  const QString all = QStringLiteral(
+      "*.bmp;*.png;*.jpg;*.jpeg;*.jpe;*.jfif;*.tif;*.tiff;*.webp;*.gif;*.heic;*.heif;*.avif;*.jxl");
   EXPECT_EQ(TMainFormTestAccess::OpenDialog1(*Form).Filter(),
             QString::fromUtf8("画像ファイル(") + all + QStringLiteral(")|") + all +
                 QStringLiteral("|Bitmap(*.bmp)|*.bmp|PNG(*.png)|*.png"
                                "|JPEG(*.jpg;*.jpeg;*.jpe;*.jfif)|*.jpg;*.jpeg;*.jpe;*.jfif"
-                               "|TIFF(*.tif;*.tiff)|*.tif;*.tiff|WebP(*.webp)|*.webp"));
+                               "|TIFF(*.tif;*.tiff)|*.tif;*.tiff|WebP(*.webp)|*.webp"
+                               "|GIF(*.gif)|*.gif|HEIF(*.heic;*.heif)|*.heic;*.heif"
+                               "|AVIF(*.avif)|*.avif|JPEG XL(*.jxl)|*.jxl"));
   EXPECT_EQ(TMainFormTestAccess::SaveDialog1(*Form).Filter(),
             QStringLiteral("Bitmap(*.bmp)|*.bmp|PNG(*.png)|*.png"));
   EXPECT_EQ(TMainFormTestAccess::SaveDialog1(*Form).DefaultExt(), QStringLiteral("bmp"));
