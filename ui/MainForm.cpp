@@ -8,6 +8,7 @@
 #include <QMimeData>
 #include <QUrl>
 #include <algorithm>
+#include <functional>
 #include <optional>
 #include <stdexcept>
 
@@ -163,6 +164,7 @@ TMainForm::TMainForm(QWidget* parent) : TForm(parent) {
   }
   VersionInfoButton->OnClick = [this](TSpeedButton& sender) { VersionInfoButtonClick(sender); };
   EditButton->OnClick = [this](TSpeedButton& sender) { EditButtonClick(sender); };
+  SetUpKeyboard();
 }
 
 TMainForm::~TMainForm() = default;
@@ -221,6 +223,49 @@ void TMainForm::ApplyLayout() {
   OpenDialog1.SetFilter(OpenFilter());
   SaveDialog1.SetFilter(SaveFilter());
   SaveDialog1.SetDefaultExt(QStringLiteral("bmp"));
+}
+
+void TMainForm::SetUpKeyboard() {
+  struct TKeyedButton {
+    TFrameSpeedButton* Button;
+    QString Name;  // what a screen reader announces; the hint is the description
+    QKeySequence Keys;
+    std::function<void()> Command;
+  };
+  std::vector<TKeyedButton> buttons = {
+      {OpenBuuton, QStringLiteral("開く"), QKeySequence(Qt::CTRL | Qt::Key_O),
+       [this] { OpenBuutonClick(*OpenBuuton); }},
+      {FrameSpeedButton2, QStringLiteral("サンプル"), {}, {}},
+      {FrameSpeedButton1, QStringLiteral("ビットマップ"), {}, {}},
+      {VersionInfoButton, QStringLiteral("バージョン情報"), QKeySequence(Qt::Key_F1),
+       [this] { VersionInfoButtonClick(*VersionInfoButton); }},
+      {EditButton, QStringLiteral("終了"), QKeySequence(Qt::CTRL | Qt::Key_Q),
+       [this] { EditButtonClick(*EditButton); }},
+  };
+  // Ctrl+1 to Ctrl+5 save through the groups' filters in the order the groups stand.
+  int digit = 0;
+  for (const TFilterView& view : FilterViews()) {
+    const TFilterId filter = view.Filter->Id;
+    buttons.push_back({view.Save,
+                       QString::fromUtf8(view.Filter->Caption) + QStringLiteral("で保存"),
+                       QKeySequence(Qt::CTRL | static_cast<Qt::Key>(Qt::Key_1 + digit++)),
+                       [this, filter] { SaveFiltered(filter); }});
+  }
+
+  QWidget* previous = nullptr;
+  for (TKeyedButton& keyed : buttons) {
+    TFrameSpeedButton& button = *keyed.Button;
+    button.SetTabStop(true);
+    button.setAccessibleName(keyed.Name);
+    button.setAccessibleDescription(button.Hint());
+    if (!keyed.Keys.isEmpty()) {
+      button.SetHintShortcut(keyed.Keys.toString(QKeySequence::NativeText));
+      AddShortcut(keyed.Keys, std::move(keyed.Command));
+    }
+    // Tab follows the buttons as they stand: the toolbar from the left, then the groups.
+    if (previous != nullptr) setTabOrder(previous, &button);
+    previous = &button;
+  }
 }
 
 void TMainForm::FormCreate(TCustomForm&) {

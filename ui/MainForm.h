@@ -101,6 +101,10 @@ class TMainForm : public TForm, private Ui::MainForm {
   // Asks for a file name and saves the picture through the filter there.
   void SaveFiltered(TFilterId Filter);
 
+  // The keyboard: Tab stops with a visible focus on every button, the window's shortcuts
+  // (shown in the buttons' tooltips) and the buttons' accessible names and descriptions.
+  void SetUpKeyboard();
+
   // Handlers, named after the component and the event.
   void FormCreate(TCustomForm& Sender);
   void FormDestroy(TCustomForm& Sender);
