@@ -7,8 +7,12 @@
 #include <QGuiApplication>
 #include <QMimeData>
 #include <QUrl>
+#include <QWheelEvent>
 #include <algorithm>
+#include <cmath>
+#include <cstdlib>
 #include <functional>
+#include <iterator>
 #include <optional>
 #include <stdexcept>
 
@@ -165,6 +169,7 @@ TMainForm::TMainForm(QWidget* parent) : TForm(parent) {
   VersionInfoButton->OnClick = [this](TSpeedButton& sender) { VersionInfoButtonClick(sender); };
   EditButton->OnClick = [this](TSpeedButton& sender) { EditButtonClick(sender); };
   SetUpKeyboard();
+  SetUpViewControls();
 }
 
 TMainForm::~TMainForm() = default;
@@ -274,6 +279,7 @@ void TMainForm::FormCreate(TCustomForm&) {
 }
 
 void TMainForm::FormDestroy(TCustomForm&) {
+  SampleImage->SetAlpha(nullptr);  // it refers to the plane about to go
   FBitmap.reset();
   FExtras.reset();
 }
@@ -307,6 +313,7 @@ void TMainForm::OpenFile(const QString& FileName) {
   FBitmap->ShareFrom(&loaded);
   *FExtras = std::move(extras);
   SampleImage->Picture().Assign(FBitmap.get());
+  ShowTransparency();
   FSampleOrigin = TPoint{0, 0};
   UpdateSamples(*FBitmap, FSampleOrigin);
 }
@@ -339,18 +346,26 @@ void TMainForm::UpdateSamples(TBitmap& Bitmap, TPoint Origin) {
   TBitmap Out;
   Sample.SetImageFormat(TPixelFormat::pf24bit);
   Out.SetImageFormat(TPixelFormat::pf24bit);
-  Sample.SetWidth(std::min(Bitmap.Width() - x, SampleSize));
-  Sample.SetHeight(std::min(Bitmap.Height() - y, SampleSize));
+  // Magnified previews show a smaller sample from the same origin, in the same space.
+  const std::int32_t side = SampleSize / FZoom;
+  Sample.SetWidth(std::min(Bitmap.Width() - x, side));
+  Sample.SetHeight(std::min(Bitmap.Height() - y, side));
   const std::int32_t w = Sample.Width();
   const std::int32_t h = Sample.Height();
   Sample.Canvas().CopyRectangle(TRect{0, 0, w, h}, Bitmap.Canvas(), TRect{x, y, x + w, y + h});
 
+  const TImage::TAlphaPlane alpha = SampleAlpha(Bitmap, QRect(x, y, w, h));
+
   // Out is reused; each preview keeps its own copy of what Out held when it was handed over.
   for (const TFilterView& view : FilterViews()) {
-    view.Filter->Run(Sample, Out, kFullStrength);
+    view.Filter->Run(Sample, Out, FStrength);
     view.Preview->Picture().Assign(&Out);
+    view.Preview->SetAlpha(alpha);
   }
   SourceImage->Picture().Assign(&Sample);
+  SourceImage->SetAlpha(alpha);
+  // The full view outlines where the sample comes from.
+  SampleImage->SetMarkedRect(QRect(x, y, w, h));
 }
 
 void TMainForm::SaveFiltered(TFilterId Filter) {
@@ -373,7 +388,7 @@ void TMainForm::SaveFile(TFilterId Filter, const QString& FileName, bool Png) {
   } else {
     writer = std::make_unique<TBitmapBandWriter>(name, rows.Width(), rows.Height());
   }
-  FilterInBands(&FilterEntry(Filter), kFullStrength, rows, *writer);
+  FilterInBands(&FilterEntry(Filter), FStrength, rows, *writer);
 }
 
 // clang-format off
@@ -392,6 +407,142 @@ void TMainForm::VersionInfoButtonClick(TSpeedButton&) {
 
 void TMainForm::EditButtonClick(TSpeedButton&) {
   Application->RequestQuit();
+}
+
+void TMainForm::SetUpViewControls() {
+  // Both stand over the wide separator's left end, so the buttons keep their places.
+  FZoomBox = new TChoiceBox(ToolButton2);
+  FZoomBox->setObjectName(QStringLiteral("ZoomBox"));
+  FZoomBox->SetItems({QStringLiteral("等倍"), QStringLiteral("2倍"), QStringLiteral("4倍")});
+  FZoomBox->SetItemIndex(0);
+  FZoomBox->setGeometry(8, 0, 64, 22);
+  FZoomBox->SetHint(QStringLiteral("サンプルを拡大して表示する"));
+  FZoomBox->SetShowHint(true);
+  FZoomBox->OnChange = [this](TChoiceBox& sender) { SetZoom(ZoomSteps[sender.ItemIndex()]); };
+
+  FStrengthEdit = new TSpinEdit(ToolButton2);
+  FStrengthEdit->setObjectName(QStringLiteral("StrengthEdit"));
+  FStrengthEdit->SetBounds(0, 100);
+  FStrengthEdit->SetValue(kFullStrength);
+  FStrengthEdit->setPrefix(QStringLiteral("強さ "));
+  FStrengthEdit->setGeometry(78, 0, 80, 22);
+  FStrengthEdit->SetHint(QStringLiteral("誤差拡散フィルターの強さ (0～100)"));
+  FStrengthEdit->SetShowHint(true);
+  FStrengthEdit->OnChange = [this](TSpinEdit& sender) { SetStrength(sender.Value()); };
+
+  for (QWidget* control : {static_cast<QWidget*>(FZoomBox), static_cast<QWidget*>(FStrengthEdit)})
+    control->setFont(LayoutFont());
+  FZoomBox->setAccessibleName(QStringLiteral("拡大率"));
+  FZoomBox->setAccessibleDescription(FZoomBox->Hint());
+  FStrengthEdit->setAccessibleName(QStringLiteral("強さ"));
+  FStrengthEdit->setAccessibleDescription(FStrengthEdit->Hint());
+
+  // As browsers take them: Ctrl++ (and Ctrl+=, the same key unshifted) and Ctrl+-, and the
+  // keypad's + and -.
+  const QKeySequence larger[] = {QKeySequence(Qt::CTRL | Qt::Key_Plus),
+                                 QKeySequence(Qt::CTRL | Qt::Key_Equal),
+                                 QKeySequence(Qt::KeypadModifier | Qt::Key_Plus)};
+  const QKeySequence smaller[] = {QKeySequence(Qt::CTRL | Qt::Key_Minus),
+                                  QKeySequence(Qt::KeypadModifier | Qt::Key_Minus)};
+  for (const QKeySequence& keys : larger)
+    AddShortcut(keys, [this] { ZoomBy(1); });
+  for (const QKeySequence& keys : smaller)
+    AddShortcut(keys, [this] { ZoomBy(-1); });
+  FZoomBox->SetHintShortcut(larger[0].toString(QKeySequence::NativeText) + QStringLiteral(", ") +
+                            smaller[0].toString(QKeySequence::NativeText));
+
+  // Tab reaches them where they stand: after the open button.
+  setTabOrder(OpenBuuton, FZoomBox);
+  setTabOrder(FZoomBox, FStrengthEdit);
+  setTabOrder(FStrengthEdit, FrameSpeedButton2);
+}
+
+void TMainForm::ZoomBy(int steps, std::optional<QPoint> anchor) {
+  const auto* const begin = std::begin(ZoomSteps);
+  const auto* const end = std::end(ZoomSteps);
+  const auto* step = std::find(begin, end, FZoom);
+  const long index =
+      std::clamp<long>((step - begin) + steps, 0, static_cast<long>(std::size(ZoomSteps)) - 1);
+  SetZoom(ZoomSteps[index], anchor);
+}
+
+void TMainForm::SetZoom(int zoom, std::optional<QPoint> anchor) {
+  const auto* nearest =
+      std::min_element(std::begin(ZoomSteps), std::end(ZoomSteps),
+                       [zoom](int a, int b) { return std::abs(a - zoom) < std::abs(b - zoom); });
+  const int old = FZoom;
+  if (*nearest == old) return;
+  FZoom = *nearest;
+  FZoomBox->SetItemIndex(static_cast<int>(nearest - std::begin(ZoomSteps)));
+
+  // The full view: the picture pixel under the anchor stays there.
+  TControlScrollBar& horz = ScrollBox->HorzScrollBar();
+  TControlScrollBar& vert = ScrollBox->VertScrollBar();
+  const QPoint at = anchor.value_or(ScrollBox->Client()->rect().center());
+  const bool full = SampleImage->isVisibleTo(ScrollBox->Client());
+  const double pictureX = static_cast<double>(at.x() - SampleImage->x()) / old;
+  const double pictureY = static_cast<double>(at.y() - SampleImage->y()) / old;
+  SampleImage->SetZoom(FZoom);
+  if (full) {
+    horz.SetPosition(static_cast<std::int32_t>(std::lround(pictureX * FZoom)) - at.x());
+    vert.SetPosition(static_cast<std::int32_t>(std::lround(pictureY * FZoom)) - at.y());
+  }
+  for (TImage* preview :
+       {SourceImage, PatternDither4, PatternDither16, DiffError64, DiffError32, DiffError16})
+    preview->SetZoom(FZoom);
+  UpdateSamples(*FBitmap, FSampleOrigin);
+}
+
+void TMainForm::SetStrength(int strength) {
+  const auto clamped = static_cast<std::uint8_t>(std::clamp(strength, 0, 100));
+  if (FStrengthEdit->Value() != clamped) FStrengthEdit->SetValue(clamped);
+  if (clamped == FStrength) return;
+  FStrength = clamped;
+  UpdateSamples(*FBitmap, FSampleOrigin);
+}
+
+void TMainForm::wheelEvent(QWheelEvent* event) {
+  if (!event->modifiers().testFlag(Qt::ControlModifier)) {
+    TForm::wheelEvent(event);
+    return;
+  }
+  event->accept();
+  FWheelRest += event->angleDelta().y();
+  const int steps = FWheelRest / 120;
+  if (steps == 0) return;
+  FWheelRest -= steps * 120;
+  const QPoint at = ScrollBox->Client()->mapFrom(this, event->position().toPoint());
+  ZoomBy(steps, at);
+}
+
+void TMainForm::ShowTransparency() {
+  // Shares the plane the picture came with: it lives in FExtras as long as this picture shows.
+  const std::vector<std::uint8_t>& alpha = FExtras->Alpha;
+  if (FBitmap->Empty() || alpha.size() != static_cast<std::size_t>(FBitmap->Width()) *
+                                              static_cast<std::size_t>(FBitmap->Height())) {
+    SampleImage->SetAlpha(nullptr);
+    return;
+  }
+  SampleImage->SetAlpha(TImage::TAlphaPlane(std::shared_ptr<void>(), &alpha));
+}
+
+TImage::TAlphaPlane TMainForm::SampleAlpha(const TBitmap& Bitmap, QRect sample) const {
+  const std::vector<std::uint8_t>& alpha = FExtras->Alpha;
+  const auto width = static_cast<std::size_t>(Bitmap.Width());
+  if (alpha.size() != width * static_cast<std::size_t>(Bitmap.Height())) return nullptr;
+  auto part = std::make_shared<std::vector<std::uint8_t>>();
+  part->reserve(static_cast<std::size_t>(sample.width()) *
+                static_cast<std::size_t>(sample.height()));
+  bool opaque = true;
+  for (int y = sample.top(); y <= sample.bottom(); ++y) {
+    const auto* row = alpha.data() + static_cast<std::size_t>(y) * width;
+    for (int x = sample.left(); x <= sample.right(); ++x) {
+      part->push_back(row[x]);
+      opaque = opaque && row[x] == 255;
+    }
+  }
+  if (opaque) return nullptr;
+  return part;
 }
 
 void TMainForm::dragEnterEvent(QDragEnterEvent* event) {

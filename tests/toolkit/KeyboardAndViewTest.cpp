@@ -99,5 +99,162 @@ TEST_F(KeyboardButtonTest, ATabStopTakesTheFocusOnlyFromTheKeyboardAndItsKeysPre
   EXPECT_EQ(clicks.size(), 3u);
 }
 
+// Every pixel of a different colour, so a shifted block shows.
+QRgb Pattern(int x, int y) {
+  return qRgb((x * 37) % 256, (y * 53) % 256, (x * 7 + y * 13) % 256);
+}
+
+class ZoomedImageTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    host = MakeHost(300, 240);
+    image = new TImage(host.get());
+    image->move(5, 7);
+    ShowAndWait(host.get());
+  }
+  QImage Shot() const { return image->grab().toImage(); }
+
+  std::unique_ptr<QWidget> host;
+  TImage* image = nullptr;
+};
+
+TEST_F(ZoomedImageTest, EachPixelIsAnExactBlockAndPointerPositionsArePicturePixels) {
+  const auto picture = MakeBitmap(30, 20, Pattern);
+  image->SetAutoSize(true);
+  image->Picture().Assign(picture.get());
+  std::vector<QPoint> released;
+  image->OnMouseUp = [&](TImage&, TMouseButton, TShiftState, int x, int y) {
+    released.emplace_back(x, y);
+  };
+  for (const int zoom : {1, 2, 3, 4}) {
+    SCOPED_TRACE(zoom);
+    image->SetZoom(zoom);
+    EXPECT_EQ(image->size(), QSize(30 * zoom, 20 * zoom));
+    const QImage shot = Shot();
+    for (int y = 0; y < 20 * zoom; ++y)
+      for (int x = 0; x < 30 * zoom; ++x)
+        ASSERT_EQ(shot.pixel(x, y) | 0xFF000000u, Pattern(x / zoom, y / zoom)) << x << ", " << y;
+    Click(image, QPoint(7 * zoom + zoom - 1, 5 * zoom));
+    ASSERT_FALSE(released.empty());
+    EXPECT_EQ(released.back(), QPoint(7, 5)) << "the last screen pixel of a block is that pixel";
+  }
+  // Dragged out past the top-left: floor, never toward zero.
+  Press(image, QPoint(10, 10));
+  Release(image, QPoint(-1, -5));
+  EXPECT_EQ(released.back(), QPoint(-1, -2));
+  image->SetZoom(0);
+  EXPECT_EQ(image->Zoom(), 1);
+}
+
+TEST_F(ZoomedImageTest, OnlyPixelsBelowFullOpacityShowTheCheckerboardAndANewPictureDropsThePlane) {
+  const auto picture = SolidBitmap(40, 24, qRgb(200, 0, 0));
+  image->Picture().Assign(picture.get());
+  auto alpha = std::make_shared<std::vector<std::uint8_t>>(40 * 24, 255);
+  for (int y = 0; y < 24; ++y) {
+    for (int x = 0; x < 40; ++x) {
+      if (x >= 20) (*alpha)[static_cast<std::size_t>(y * 40 + x)] = x >= 30 ? 0 : 128;
+    }
+  }
+  image->SetAlpha(alpha);
+  for (const int zoom : {1, 2}) {
+    SCOPED_TRACE(zoom);
+    image->SetZoom(zoom);
+    const QImage shot = Shot();
+    for (int y = 0; y < 24 * zoom; ++y) {
+      for (int x = 0; x < 40 * zoom; ++x) {
+        const int px = x / zoom;
+        const QRgb under = CheckerColor(x, y);
+        const QRgb expected =
+            px < 20   ? qRgb(200, 0, 0)
+            : px < 30 ? qRgb((200 * 128 + qRed(under) * 127 + 127) / 255,
+                             (qGreen(under) * 127 + 127) / 255, (qBlue(under) * 127 + 127) / 255)
+                      : under;
+        ASSERT_EQ(shot.pixel(x, y) | 0xFF000000u, expected) << x << ", " << y;
+      }
+    }
+  }
+  EXPECT_NE(CheckerColor(0, 0), CheckerColor(kCheckerSquare, 0)) << "two colours";
+
+  // A plane of another size is not used; a new picture drops the plane.
+  image->SetZoom(1);
+  image->SetAlpha(std::make_shared<std::vector<std::uint8_t>>(10, 0));
+  EXPECT_EQ(Shot().pixel(35, 3) | 0xFF000000u, qRgb(200, 0, 0));
+  image->SetAlpha(alpha);
+  image->Picture().Assign(picture.get());
+  EXPECT_EQ(image->Alpha(), nullptr);
+  EXPECT_EQ(Shot().pixel(35, 3) | 0xFF000000u, qRgb(200, 0, 0));
+}
+
+TEST_F(ZoomedImageTest, TheMarkedRectangleIsFramedInPicturePixelsAtEveryZoom) {
+  const auto picture = SolidBitmap(60, 50, qRgb(90, 90, 90));
+  image->SetAutoSize(true);
+  image->Picture().Assign(picture.get());
+  image->SetMarkedRect(QRect(10, 5, 20, 15));
+  for (const int zoom : {1, 2, 4}) {
+    SCOPED_TRACE(zoom);
+    image->SetZoom(zoom);
+    const QImage shot = Shot();
+    const QRect outer(10 * zoom, 5 * zoom, 20 * zoom, 15 * zoom);
+    const auto at = [&](int x, int y) { return shot.pixel(x, y) | 0xFF000000u; };
+    for (int x = outer.left(); x <= outer.right(); ++x) {
+      ASSERT_EQ(at(x, outer.top()), TImage::MarkOuterColor()) << x;
+      ASSERT_EQ(at(x, outer.bottom()), TImage::MarkOuterColor()) << x;
+    }
+    for (int y = outer.top(); y <= outer.bottom(); ++y) {
+      ASSERT_EQ(at(outer.left(), y), TImage::MarkOuterColor()) << y;
+      ASSERT_EQ(at(outer.right(), y), TImage::MarkOuterColor()) << y;
+    }
+    EXPECT_EQ(at(outer.left() + 1, outer.top() + 5), TImage::MarkInnerColor());
+    EXPECT_EQ(at(outer.right() - 1, outer.bottom() - 1), TImage::MarkInnerColor());
+    // Just outside and inside the two rings the picture shows.
+    EXPECT_EQ(at(outer.left() - 1, outer.top() + 5), qRgb(90, 90, 90));
+    EXPECT_EQ(at(outer.left() + 2, outer.top() + 5), qRgb(90, 90, 90));
+  }
+  image->SetMarkedRect(QRect());
+  EXPECT_EQ(Shot().pixel(40, 20) | 0xFF000000u, qRgb(90, 90, 90)) << "no frame any more";
+}
+
+// Whether the box took the event; one it leaves goes on to its parent.
+bool Wheel(QWidget* widget, QPoint angle, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+  const QPointF at(10, 10);
+  QWheelEvent event(at, widget->mapToGlobal(at), QPoint(), angle, Qt::NoButton, modifiers,
+                    Qt::NoScrollPhase, false);
+  QApplication::sendEvent(widget, &event);
+  return event.isAccepted();
+}
+
+TEST(ScrollBoxWheel, TheWheelScrollsDownAndUpShiftAcrossAndCtrlIsLeftToTheParent) {
+  QWidget parent;
+  parent.resize(300, 200);
+  auto* box = new TScrollBox(&parent);
+  box->setGeometry(0, 0, 300, 200);
+  auto* content = new QWidget(box->Client());
+  content->setGeometry(0, 0, 2000, 1500);
+  parent.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&parent));
+  box->UpdateScrollBars();
+  const int notch = std::max(1, QApplication::wheelScrollLines()) * 2 * 8;
+
+  Wheel(box, QPoint(0, -120));  // towards the user: further down
+  EXPECT_EQ(box->VertScrollBar().Position(), notch);
+  EXPECT_EQ(content->y(), -notch);
+  Wheel(box, QPoint(0, -240));
+  EXPECT_EQ(box->VertScrollBar().Position(), 3 * notch);
+  Wheel(box, QPoint(0, 120));
+  EXPECT_EQ(box->VertScrollBar().Position(), 2 * notch);
+  Wheel(box, QPoint(0, 1200));
+  EXPECT_EQ(box->VertScrollBar().Position(), 0) << "never above the top";
+
+  Wheel(box, QPoint(0, -120), Qt::ShiftModifier);
+  EXPECT_EQ(box->HorzScrollBar().Position(), notch);
+  EXPECT_EQ(box->VertScrollBar().Position(), 0);
+  EXPECT_TRUE(Wheel(box, QPoint(-120, 0)));  // a sideways wheel
+  EXPECT_EQ(box->HorzScrollBar().Position(), 2 * notch);
+
+  EXPECT_FALSE(Wheel(box, QPoint(0, -120), Qt::ControlModifier));
+  EXPECT_EQ(box->VertScrollBar().Position(), 0);
+  EXPECT_EQ(box->HorzScrollBar().Position(), 2 * notch);
+}
+
 }  // namespace
 }  // namespace penamo
