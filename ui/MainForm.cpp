@@ -6,6 +6,7 @@
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QMimeData>
+#include <QTimer>
 #include <QUrl>
 #include <QWheelEvent>
 #include <algorithm>
@@ -309,7 +310,8 @@ void TMainForm::OpenFile(const QString& FileName) {
   // the previews expect. The alpha plane and colour profile stay beside it for a PNG save.
   TBitmap loaded;
   TPictureExtras extras;
-  ReadPicture(FileSystemName(FileName), loaded, extras);
+  const std::string name = FileSystemName(FileName);
+  RunLongWork([&] { ReadPicture(name, loaded, extras); });
   FBitmap->ShareFrom(&loaded);
   *FExtras = std::move(extras);
   SampleImage->Picture().Assign(FBitmap.get());
@@ -382,13 +384,16 @@ void TMainForm::SaveFile(TFilterId Filter, const QString& FileName, bool Png) {
   // every band is written; a filter that refuses has nothing worth writing, and says nothing.
   TBitmapRows rows(*FBitmap);
   const std::string name = FileSystemName(FileName);
-  std::unique_ptr<TBandWriter> writer;
-  if (Png) {
-    writer = CreatePngWriter(name, rows.Width(), rows.Height(), *FExtras);
-  } else {
-    writer = std::make_unique<TBitmapBandWriter>(name, rows.Width(), rows.Height());
-  }
-  FilterInBands(&FilterEntry(Filter), FStrength, rows, *writer);
+  const std::uint8_t strength = FStrength;
+  RunLongWork([&] {
+    std::unique_ptr<TBandWriter> writer;
+    if (Png) {
+      writer = CreatePngWriter(name, rows.Width(), rows.Height(), *FExtras);
+    } else {
+      writer = std::make_unique<TBitmapBandWriter>(name, rows.Width(), rows.Height());
+    }
+    FilterInBands(&FilterEntry(Filter), strength, rows, *writer);
+  });
 }
 
 // clang-format off
@@ -407,6 +412,17 @@ void TMainForm::VersionInfoButtonClick(TSpeedButton&) {
 
 void TMainForm::EditButtonClick(TSpeedButton&) {
   Application->RequestQuit();
+}
+
+void TMainForm::RunLongWork(const std::function<void()>& work) {
+  // One at a time: nothing starts another while the window waits for this one.
+  if (FWorking) throw EAbort(std::string());
+  FWorking = true;
+  struct TDone {
+    bool& Working;
+    ~TDone() { Working = false; }
+  } done{FWorking};
+  Application->RunWhilePainting(work);
 }
 
 void TMainForm::SetUpViewControls() {
@@ -562,6 +578,11 @@ void TMainForm::OpenFileLater(const QString& FileName) {
   QMetaObject::invokeMethod(
       this,
       [this, FileName] {
+        // An open or save under way finishes first.
+        if (FWorking) {
+          QTimer::singleShot(50, this, [this, FileName] { OpenFileLater(FileName); });
+          return;
+        }
         Guarded(this, [&] {
           OpenDialog1.SetFileName(FileName);
           OpenFile(FileName);

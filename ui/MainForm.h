@@ -5,6 +5,7 @@
 
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -126,6 +127,12 @@ class TMainForm : public TForm, private Ui::MainForm {
   // The keyboard: Tab stops with a visible focus on every button, the window's shortcuts
   // (shown in the buttons' tooltips) and the buttons' accessible names and descriptions.
   void SetUpKeyboard();
+
+  // Reads or writes a file on a thread of its own while the window goes on painting (the busy
+  // cursor stays, keys and clicks wait); an error in it is raised here. Work already under
+  // way makes this a silent EAbort.
+  void RunLongWork(const std::function<void()>& work);
+  bool FWorking = false;
 
   // The toolbar's zoom and strength controls, and the zoom keys.
   void SetUpViewControls();

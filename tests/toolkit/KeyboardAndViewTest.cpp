@@ -5,7 +5,10 @@
 
 #include <QTest>
 #include <QWheelEvent>
+#include <atomic>
+#include <chrono>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "ApplicationTestSupport.h"
@@ -254,6 +257,45 @@ TEST(ScrollBoxWheel, TheWheelScrollsDownAndUpShiftAcrossAndCtrlIsLeftToTheParent
   EXPECT_FALSE(Wheel(box, QPoint(0, -120), Qt::ControlModifier));
   EXPECT_EQ(box->VertScrollBar().Position(), 0);
   EXPECT_EQ(box->HorzScrollBar().Position(), 2 * notch);
+}
+
+// Counts its paints, from whichever thread asks.
+class TPaintCounter : public QWidget {
+ public:
+  std::atomic<int> Paints{0};
+
+ protected:
+  void paintEvent(QPaintEvent*) override { ++Paints; }
+};
+
+TEST(RunWhilePainting, TheWindowsRepaintWhileTheWorkRunsAndItsErrorComesBackHere) {
+  TPaintCounter window;
+  window.resize(100, 80);
+  window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  QApplication::processEvents();
+  const int before = window.Paints.load();
+  window.update();  // as a dialog closing over it asks
+  bool paintedMeanwhile = false;
+  Application->RunWhilePainting([&] {
+    // The work waits for the paint; without it, it would give up after five seconds.
+    for (int i = 0; i < 500 && window.Paints.load() == before; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    paintedMeanwhile = window.Paints.load() > before;
+  });
+  EXPECT_TRUE(paintedMeanwhile);
+
+  try {
+    Application->RunWhilePainting([] { throw EWriteError("ストリームの書き込みエラー"); });
+    ADD_FAILURE() << "the error did not come back";
+  } catch (const EWriteError& error) {
+    EXPECT_EQ(error.Message(), "ストリームの書き込みエラー");
+  }
+  // Quick work ends at once, again and again.
+  int runs = 0;
+  for (int i = 0; i < 50; ++i)
+    Application->RunWhilePainting([&] { ++runs; });
+  EXPECT_EQ(runs, 50);
 }
 
 }  // namespace
