@@ -198,12 +198,16 @@ void TSpeedButton::keyPressEvent(QKeyEvent* event) {
     return;
   }
   event->accept();
+  FFocusShown = true;
   // Holding the key down presses once.
   if (!event->isAutoRepeat()) Press();
 }
 
 void TSpeedButton::focusInEvent(QFocusEvent* event) {
   QWidget::focusInEvent(event);
+  // The focus shows once the keyboard is in use, not where a window merely starts with it.
+  const Qt::FocusReason reason = event->reason();
+  if (reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason) FFocusShown = true;
   update();
 }
 
@@ -438,7 +442,7 @@ void TSpeedButton::Paint(QPainter& painter) {
   }
   FGlyph.Draw(painter, r, offset, FCaption, FLayout, FMargin, FSpacing, FFace, FTransparent,
               buttonFace);
-  if (hasFocus()) {
+  if (hasFocus() && FFocusShown) {
     // The focus shows as the platform's dotted rectangle one pixel inside the edge, clear of
     // the glyph's 16 x 16 cell on a 23 x 22 button.
     QPen dotted(ColorToQColor(clWindowText), 1, Qt::DotLine);

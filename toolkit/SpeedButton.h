@@ -76,7 +76,8 @@ class TSpeedButton : public QWidget, public THintControl {
   void SetCaption(const QString& caption);
 
   // Whether Tab and Shift+Tab stop at the button (off by default: a speed button is worked
-  // with the mouse). A button with the focus shows a dotted rectangle inside its edge, and
+  // with the mouse). A button that took the focus from the keyboard shows a dotted rectangle
+  // inside its edge (not one that a window merely starts with), and
   // Space, Return and Enter press it as a click does.
   bool TabStop() const { return focusPolicy() != Qt::NoFocus; }
   void SetTabStop(bool tabStop);
@@ -140,6 +141,7 @@ class TSpeedButton : public QWidget, public THintControl {
   TColor FColor = clBtnFace;
   QString FCaption;
   bool FLastEnabled = true;
+  bool FFocusShown = false;  // the focus came by the keyboard: it is drawn
 };
 
 }  // namespace penamo

@@ -82,7 +82,20 @@ TEST_F(KeyboardButtonTest, ATabStopTakesTheFocusOnlyFromTheKeyboardAndItsKeysPre
   second->SetTabStop(true);
   EXPECT_TRUE(second->TabStop());
   EXPECT_EQ(second->focusPolicy(), Qt::TabFocus) << "a click leaves the focus where it was";
+  // The dotted focus shows once the keyboard brought it, not where a window starts with it.
+  const auto dots = [this] {
+    const QImage shot = second->grab().toImage();
+    int count = 0;
+    for (int y = 2; y < 20; ++y)
+      count += shot.pixel(2, y) == Rgb(clWindowText) ? 1 : 0;
+    return count;
+  };
+  second->setFocus(Qt::ActiveWindowFocusReason);
+  ASSERT_TRUE(second->hasFocus());
+  EXPECT_EQ(dots(), 0);
+  second->clearFocus();
   second->setFocus(Qt::TabFocusReason);
+  EXPECT_GT(dots(), 0);
   QTest::keyClick(second, Qt::Key_Space);
   EXPECT_TRUE(second->Down());
   EXPECT_FALSE(first->Down()) << "the group's other member comes up";
