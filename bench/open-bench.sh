@@ -7,7 +7,8 @@
 #
 #   bench/open-bench.sh [ROUNDS]    (default 5)
 #
-# Environment: BUILD (default build/dev, a Release build with the window), WIDTH and HEIGHT
+# Environment: BUILD (default build/dev, a Release build with the window), BEFORE (optional: the
+# penamo_open_bench of another build, timed in the same rounds as "before"), WIDTH and HEIGHT
 # (default 10000 x 8000), WORK (scratch folder). The window runs offscreen unless DISPLAY is
 # set and QT_QPA_PLATFORM says xcb.
 set -euo pipefail
@@ -47,12 +48,24 @@ timed() {
 
 echo "Opening a ${WIDTH} x ${HEIGHT} PNG ($(stat -c %s "$PICTURE") bytes), $ROUNDS rounds;" \
   "load before: $(cut -d' ' -f1-3 /proc/loadavg)"
-for ((round = 1; round <= ROUNDS; round++)); do
-  timed tool "$TOOL" none "$PICTURE" "$WORK/out.bmp"
-  rm -f "$WORK/out.bmp"
-  timed previews "$OPEN" "$PICTURE"
-  timed full "$OPEN" --full "$PICTURE"
-  timed read "$OPEN" --read-only "$PICTURE"
+# Each round runs every contender once, starting one further along each time, so that none
+# always follows the tool's large write.
+CONTENDERS=(tool previews full read)
+[ -n "${BEFORE:-}" ] && CONTENDERS+=(before-previews before-full)
+run() {
+  case $1 in
+    tool) timed tool "$TOOL" none "$PICTURE" "$WORK/out.bmp" && rm -f "$WORK/out.bmp" ;;
+    previews) timed previews "$OPEN" "$PICTURE" ;;
+    full) timed full "$OPEN" --full "$PICTURE" ;;
+    read) timed read "$OPEN" --read-only "$PICTURE" ;;
+    before-previews) timed before-previews "$BEFORE" "$PICTURE" ;;
+    before-full) timed before-full "$BEFORE" --full "$PICTURE" ;;
+  esac
+}
+for ((round = 0; round < ROUNDS; round++)); do
+  for ((i = 0; i < ${#CONTENDERS[@]}; i++)); do
+    run "${CONTENDERS[$(((round + i) % ${#CONTENDERS[@]}))]}"
+  done
 done
 
 median() { sort -n | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
@@ -65,10 +78,12 @@ READ_MS=$(stage read read_ms)
 printf '  penamo-filter none (read + write)  median %6.0f ms (%s), whole process\n' "$TOOL_MS" \
   "$(range <"$WORK/open-tool.ms")"
 printf '  read alone                         median %6.0f ms (in process)\n' "$READ_MS"
-for view in previews full; do
+VIEWS="previews full"
+[ -n "${BEFORE:-}" ] && VIEWS="$VIEWS before-previews before-full"
+for view in $VIEWS; do
   OPEN_MS=$(stage $view total_ms)
   RATIO=$(echo "$OPEN_MS / $TOOL_MS" | bc -l)
-  printf '  window open, %-8s              median %6.0f ms (%s in process; %s whole process):' \
+  printf '  window open, %-15s       median %6.0f ms (%s in process; %s whole process):' \
     "$view" "$OPEN_MS" "$(grep -o 'total_ms=[0-9.]*' "$WORK/open-$view.stages" | cut -d= -f2 | range)" \
     "$(median <"$WORK/open-$view.ms")"
   printf ' open %.0f (read alone %.0f), paint %.0f; %.2fx the tool (target 1.5x): %s\n' \

@@ -432,7 +432,7 @@ void TMainForm::SetUpViewControls() {
   FZoomBox->SetItems({QStringLiteral("等倍"), QStringLiteral("2倍"), QStringLiteral("4倍")});
   FZoomBox->SetItemIndex(0);
   FZoomBox->setGeometry(8, 0, 64, 22);
-  FZoomBox->SetHint(QStringLiteral("サンプルを拡大して表示する"));
+  FZoomBox->SetHint(QStringLiteral("表示の拡大率を切り替える"));
   FZoomBox->SetShowHint(true);
   FZoomBox->OnChange = [this](TChoiceBox& sender) { SetZoom(ZoomSteps[sender.ItemIndex()]); };
 
