@@ -1,6 +1,7 @@
 #include "ChoiceBox.h"
 
 #include <QSignalBlocker>
+#include <QWheelEvent>
 
 #include "Application.h"
 
@@ -9,7 +10,6 @@ namespace penamo {
 TChoiceBox::TChoiceBox(QWidget* parent) : QComboBox(parent) {
   setEditable(false);
   setFocusPolicy(Qt::StrongFocus);
-  // The wheel over an unfocused list would change the choice on its way across the toolbar.
   connect(this, &QComboBox::activated, this, [this](int) {
     if (OnChange) Guarded(this, [this] { OnChange(*this); });
   });
@@ -24,6 +24,14 @@ void TChoiceBox::SetItems(const QStringList& items) {
 void TChoiceBox::SetItemIndex(int index) {
   const QSignalBlocker blocker(this);
   setCurrentIndex(index);
+}
+
+void TChoiceBox::wheelEvent(QWheelEvent* event) {
+  if (!hasFocus()) {
+    event->ignore();
+    return;
+  }
+  QComboBox::wheelEvent(event);
 }
 
 }  // namespace penamo

@@ -23,6 +23,11 @@ class TChoiceBox : public QComboBox, public THintControl {
 
   // After the user chose another item.
   std::function<void(TChoiceBox& sender)> OnChange;
+
+ protected:
+  // The wheel changes the value only once the field has the focus, so that a wheel turned on
+  // the way across the toolbar changes nothing.
+  void wheelEvent(QWheelEvent* event) override;
 };
 
 }  // namespace penamo

@@ -1,6 +1,7 @@
 #include "SpinEdit.h"
 
 #include <QSignalBlocker>
+#include <QWheelEvent>
 
 #include "Application.h"
 
@@ -23,6 +24,14 @@ void TSpinEdit::SetValue(int value) {
 void TSpinEdit::SetBounds(int minimum, int maximum) {
   const QSignalBlocker blocker(this);
   setRange(minimum, maximum);
+}
+
+void TSpinEdit::wheelEvent(QWheelEvent* event) {
+  if (!hasFocus()) {
+    event->ignore();
+    return;
+  }
+  QSpinBox::wheelEvent(event);
 }
 
 }  // namespace penamo

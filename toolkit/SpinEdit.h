@@ -22,6 +22,11 @@ class TSpinEdit : public QSpinBox, public THintControl {
 
   // After the user changed the value (arrows, keys, wheel or typing).
   std::function<void(TSpinEdit& sender)> OnChange;
+
+ protected:
+  // The wheel changes the value only once the field has the focus, so that a wheel turned on
+  // the way across the toolbar changes nothing.
+  void wheelEvent(QWheelEvent* event) override;
 };
 
 }  // namespace penamo

@@ -13,12 +13,14 @@
 
 #include "ApplicationTestSupport.h"
 #include "BitmapPainter.h"
+#include "ChoiceBox.h"
 #include "Form.h"
 #include "FrameSpeedButton.h"
 #include "HintWindow.h"
 #include "Image.h"
 #include "ImageTestSupport.h"
 #include "ScrollBox.h"
+#include "SpinEdit.h"
 
 namespace penamo {
 namespace {
@@ -270,6 +272,57 @@ TEST(ScrollBoxWheel, TheWheelScrollsDownAndUpShiftAcrossAndCtrlIsLeftToTheParent
   EXPECT_FALSE(Wheel(box, QPoint(0, -120), Qt::ControlModifier));
   EXPECT_EQ(box->VertScrollBar().Position(), 0);
   EXPECT_EQ(box->HorzScrollBar().Position(), 2 * notch);
+}
+
+TEST(ToolbarFields, TheUsersChangesAreReportedTheProgramsAreNotAndTheWheelNeedsTheFocus) {
+  TCustomForm window;
+  window.setGeometry(100, 100, 300, 60);
+  auto* list = new TChoiceBox(&window);
+  list->setGeometry(0, 0, 80, 22);
+  list->SetItems({QStringLiteral("等倍"), QStringLiteral("2倍"), QStringLiteral("4倍")});
+  auto* number = new TSpinEdit(&window);
+  number->setGeometry(90, 0, 80, 22);
+  number->SetBounds(0, 100);
+  number->SetValue(100);
+  int listChanges = 0;
+  int numberChanges = 0;
+  list->OnChange = [&](TChoiceBox&) { ++listChanges; };
+  number->OnChange = [&](TSpinEdit&) { ++numberChanges; };
+  window.show();
+  window.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+
+  list->SetItemIndex(2);
+  number->SetValue(250);
+  EXPECT_EQ(number->Value(), 100) << "kept within the bounds";
+  EXPECT_EQ(listChanges + numberChanges, 0) << "the program's own settings are not reported";
+
+  number->setFocus(Qt::TabFocusReason);
+  QTest::keyClick(number, Qt::Key_Down);
+  EXPECT_EQ(number->Value(), 99);
+  EXPECT_EQ(numberChanges, 1);
+  number->selectAll();
+  QTest::keyClicks(number, QStringLiteral("42"));
+  EXPECT_EQ(numberChanges, 1) << "typing reports once the number is complete";
+  QTest::keyClick(number, Qt::Key_Return);
+  EXPECT_EQ(number->Value(), 42);
+  EXPECT_EQ(numberChanges, 2);
+
+  // The wheel over the list changes nothing until the list has the focus.
+  const auto wheel = [](QWidget* widget) {
+    QWheelEvent event(QPointF(5, 5), widget->mapToGlobal(QPointF(5, 5)), QPoint(), QPoint(0, 120),
+                      Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(widget, &event);
+  };
+  wheel(list);
+  EXPECT_EQ(list->ItemIndex(), 2);
+  EXPECT_EQ(listChanges, 0);
+  list->setFocus(Qt::TabFocusReason);
+  wheel(list);
+  EXPECT_EQ(list->ItemIndex(), 1);
+  EXPECT_EQ(listChanges, 1);
+  wheel(number);
+  EXPECT_EQ(number->Value(), 42) << "the number field has lost the focus";
 }
 
 // Counts its paints, from whichever thread asks.
