@@ -503,9 +503,10 @@ void TMainForm::SetZoom(int zoom, std::optional<QPoint> anchor) {
     horz.SetPosition(static_cast<std::int32_t>(std::lround(pictureX * FZoom)) - at.x());
     vert.SetPosition(static_cast<std::int32_t>(std::lround(pictureY * FZoom)) - at.y());
   }
-  for (TImage* preview :
-       {SourceImage, PatternDither4, PatternDither16, DiffError64, DiffError32, DiffError16})
-    preview->SetZoom(FZoom);
+  // Every group's preview, whichever groups the layout holds.
+  SourceImage->SetZoom(FZoom);
+  for (const TFilterView& view : FilterViews())
+    view.Preview->SetZoom(FZoom);
   UpdateSamples(*FBitmap, FSampleOrigin);
 }
 
