@@ -18,7 +18,9 @@
 #include <QTimer>
 #include <QWindow>
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
+#include <thread>
 #include <typeinfo>
 #include <vector>
 
@@ -399,6 +401,27 @@ int TApplication::AskMessageBox(const TMessageBoxRequest& request, const QString
   }
   RestoreActivation(active, focus);
   return answer;
+}
+
+void TApplication::RunWhilePainting(const std::function<void()>& work) {
+  std::exception_ptr error;
+  std::atomic<bool> done{false};
+  QEventLoop loop;
+  std::thread worker([&] {
+    try {
+      work();
+    } catch (...) {
+      error = std::current_exception();
+    }
+    done.store(true);
+    // Wakes the loop below; a call left over once the loop is gone is dropped with it.
+    QMetaObject::invokeMethod(
+        &loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
+  });
+  while (!done.load())
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+  worker.join();
+  if (error) std::rethrow_exception(error);
 }
 
 int TApplication::RunModal(TCustomForm& form) {

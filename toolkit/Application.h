@@ -103,6 +103,12 @@ class TApplication : public QApplication {
   // window ends the program (RequestQuit); any other window consults OnCloseQuery and OnClose.
   void RequestClose(TCustomForm& form);
 
+  // Runs `work` on a thread of its own while this thread goes on painting the windows (and
+  // running timers), so that a long read or save never leaves a stale or blank window; keys and
+  // clicks meanwhile wait until the work is done. Returns when it is; an error it raised is
+  // raised here. The work must touch no widget.
+  void RunWhilePainting(const std::function<void()>& work);
+
   // A message box modal for the whole program, with one OK button. Activation and focus go
   // back to where they were afterwards.
   void ShowMessageBox(const TMessageBoxRequest& request);

@@ -81,6 +81,79 @@ void DrawBitmap(QPainter& painter, QPoint origin, const TBitmap& bitmap, const Q
   }
 }
 
+QRgb CheckerColor(int x, int y) {
+  const bool white = ((x / kCheckerSquare) + (y / kCheckerSquare)) % 2 == 0;
+  return white ? qRgb(255, 255, 255) : qRgb(204, 204, 204);
+}
+
+namespace {
+
+// One channel of `over` laid on `under` with opacity `a` (0..255), rounded to nearest.
+int Blend(int over, int under, int a) {
+  return (over * a + under * (255 - a) + 127) / 255;
+}
+
+}  // namespace
+
+void DrawBitmapZoomed(QPainter& painter, QPoint origin, const TBitmap& bitmap, const QRect& clip,
+                      int zoom, std::span<const std::uint8_t> alpha) {
+  const TBitmapImage& image = bitmap.Image();
+  const int width = bitmap.Width();
+  const int height = bitmap.Height();
+  if (!image.HasPixels() || width <= 0 || height <= 0) return;
+  zoom = std::max(zoom, 1);
+  const auto pixels = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+  const bool blended = alpha.size() == pixels;
+  if (zoom == 1 && !blended) {
+    DrawBitmap(painter, origin, bitmap, clip);
+    return;
+  }
+  const QRect area =
+      clip & QRect(origin, QSize(width, height) * zoom);  // screen pixels the picture covers
+  if (area.isEmpty()) return;
+
+  // Pictures other than 24-bit ones (glyph strips) are read through a converted copy.
+  QImage converted;
+  if (image.BitsPerPixel() != 24) converted = BitmapToImage(bitmap);
+
+  QImage out(area.size(), QImage::Format_RGB32);
+  if (out.isNull()) return;
+  for (int row = 0; row < area.height(); ++row) {
+    const int sy = (area.top() + row - origin.y()) / zoom;
+    const std::uint8_t* source = converted.isNull() ? bitmap.ConstRowAddress(sy) : nullptr;
+    const auto* sourceRgb =
+        converted.isNull() ? nullptr : reinterpret_cast<const QRgb*>(converted.constScanLine(sy));
+    const std::uint8_t* opacity =
+        blended ? alpha.data() + static_cast<std::size_t>(sy) * static_cast<std::size_t>(width)
+                : nullptr;
+    auto* line = reinterpret_cast<QRgb*>(out.scanLine(row));
+    const int cy = area.top() + row - origin.y();
+    for (int column = 0; column < area.width(); ++column) {
+      const int cx = area.left() + column - origin.x();
+      const int sx = cx / zoom;
+      int r, g, b;
+      if (source != nullptr) {
+        r = source[3 * sx + 2];
+        g = source[3 * sx + 1];
+        b = source[3 * sx];
+      } else {
+        r = qRed(sourceRgb[sx]);
+        g = qGreen(sourceRgb[sx]);
+        b = qBlue(sourceRgb[sx]);
+      }
+      if (opacity != nullptr && opacity[sx] != 255) {
+        const QRgb under = CheckerColor(cx, cy);
+        const int a = opacity[sx];
+        r = Blend(r, qRed(under), a);
+        g = Blend(g, qGreen(under), a);
+        b = Blend(b, qBlue(under), a);
+      }
+      line[column] = qRgb(r, g, b);
+    }
+  }
+  painter.drawImage(area.topLeft(), out);
+}
+
 QImage BitmapToImage(const TBitmap& bitmap) {
   const TBitmapImage& image = bitmap.Image();
   const int width = bitmap.Width();

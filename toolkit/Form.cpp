@@ -5,6 +5,7 @@
 #include <QGuiApplication>
 #include <QMouseEvent>
 #include <QScreen>
+#include <QShortcut>
 #include <QTimer>
 #include <limits>
 
@@ -26,6 +27,13 @@ TCustomForm::TCustomForm(QWidget* parent) : QWidget(parent, Qt::Window) {}
 
 TCustomForm::~TCustomForm() {
   if (Application != nullptr) Application->FormDestroyed(this);
+}
+
+void TCustomForm::AddShortcut(const QKeySequence& keys, std::function<void()> handler) {
+  auto* shortcut = new QShortcut(keys, this);
+  shortcut->setContext(Qt::WindowShortcut);
+  connect(shortcut, &QShortcut::activated, this,
+          [this, handler = std::move(handler)] { Guarded(this, handler); });
 }
 
 void TCustomForm::SetModalResult(int result) {

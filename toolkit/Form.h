@@ -10,6 +10,7 @@
 //   Application->RunModal(*form);
 #pragma once
 
+#include <QKeySequence>
 #include <QList>
 #include <QPoint>
 #include <QRect>
@@ -67,6 +68,10 @@ class TCustomForm : public QWidget {
   void SetBorderStyle(TFormBorderStyle style);
   TPosition Position() const { return FPosition; }
   void SetPosition(TPosition position);
+
+  // Runs `handler` whenever `keys` are pressed while the window is active (never while a modal
+  // window blocks it); an error it raises is reported as any handler's is.
+  void AddShortcut(const QKeySequence& keys, std::function<void()> handler);
 
   // Runs OnCreate, reporting an error it raises. Done once, by CreateMainWindow or MakeForm.
   void DoCreate();

@@ -13,9 +13,13 @@ class THintControl {
   void SetHint(const QString& hint) { FHint = hint; }
   bool ShowHint() const { return FShowHint; }
   void SetShowHint(bool show) { FShowHint = show; }
+  // The keys that do the control's command ("Ctrl+O"); the tooltip shows them after the hint.
+  const QString& HintShortcut() const { return FHintShortcut; }
+  void SetHintShortcut(const QString& keys) { FHintShortcut = keys; }
 
  private:
   QString FHint;
+  QString FHintShortcut;
   bool FShowHint = false;
 };
 

@@ -79,6 +79,11 @@ QString ShortHint(const QString& hint) {
   return bar < 0 ? hint : hint.left(bar);
 }
 
+QString HintWithShortcut(const QString& hint, const QString& shortcut) {
+  if (hint.isEmpty() || shortcut.isEmpty()) return hint;
+  return hint + QStringLiteral(" (") + shortcut + QLatin1Char(')');
+}
+
 THintService::THintService() {
   FTimer.setSingleShot(true);
   connect(&FTimer, &QTimer::timeout, this, [this] { Guarded(this, [this] { TimerFired(); }); });
@@ -175,11 +180,15 @@ void THintService::ShowHintAt(QPoint globalPos) {
   if (HintControlOf(QApplication::widgetAt(globalPos)) != FHintControl) return;
 
   QString text;
+  QString shortcut;
   for (QWidget* w = FHintControl; w != nullptr && text.isEmpty();
        w = w->isWindow() ? nullptr : w->parentWidget()) {
-    if (const auto* control = dynamic_cast<const THintControl*>(w)) text = control->Hint();
+    if (const auto* control = dynamic_cast<const THintControl*>(w)) {
+      text = control->Hint();
+      shortcut = control->HintShortcut();
+    }
   }
-  text = ShortHint(text);
+  text = HintWithShortcut(ShortHint(text), shortcut);
   if (text.isEmpty()) {
     Cancel();
     return;

@@ -46,6 +46,8 @@ QRect HintRectFor(QPoint pointer, int cursorDrop, QSize size, const QRect& deskt
 
 // The tooltip text of a hint control's text: up to the first "|".
 QString ShortHint(const QString& hint);
+// The tooltip text with the control's keys after it: "ビットマップを読み込む (Ctrl+O)".
+QString HintWithShortcut(const QString& hint, const QString& shortcut);
 
 class THintService : public QObject {
   Q_OBJECT

@@ -6,7 +6,9 @@
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
+#include <algorithm>
 #include <cmath>
+#include <span>
 
 #include "BitmapPainter.h"
 
@@ -49,7 +51,11 @@ TShiftState ToShiftState(Qt::KeyboardModifiers modifiers, Qt::MouseButtons butto
 
 TImage::TImage(QWidget* parent) : QWidget(parent) {
   resize(105, 105);
-  FPicture.OnChange = [this](TPicture&) { PictureChanged(); };
+  FPicture.OnChange = [this](TPicture&) {
+    // The opacity belonged to the picture that was shown.
+    FAlpha.reset();
+    PictureChanged();
+  };
 }
 
 TImage::~TImage() {
@@ -62,11 +68,38 @@ void TImage::SetAutoSize(bool autoSize) {
   if (FAutoSize) PictureChanged();
 }
 
+void TImage::SetZoom(int zoom) {
+  zoom = std::max(zoom, 1);
+  if (zoom == FZoom) return;
+  FZoom = zoom;
+  PictureChanged();
+}
+
+void TImage::SetAlpha(TAlphaPlane alpha) {
+  if (alpha == FAlpha) return;
+  FAlpha = std::move(alpha);
+  update();
+}
+
+void TImage::SetMarkedRect(const QRect& pictureRect) {
+  const QRect marked = pictureRect.isValid() ? pictureRect : QRect();
+  if (marked == FMarkedRect) return;
+  // The frame's old place and its new one are painted again.
+  update(QRect(FMarkedRect.topLeft() * FZoom, FMarkedRect.size() * FZoom));
+  FMarkedRect = marked;
+  update(QRect(FMarkedRect.topLeft() * FZoom, FMarkedRect.size() * FZoom));
+}
+
+QPoint TImage::PicturePixelAt(const QPointF& position) const {
+  return {static_cast<int>(std::floor(position.x() / FZoom)),
+          static_cast<int>(std::floor(position.y() / FZoom))};
+}
+
 void TImage::PictureChanged() {
   const int width = FPicture.Width();
   const int height = FPicture.Height();
   // A picture without a size (an empty one) leaves the control as it was.
-  if (FAutoSize && width > 0 && height > 0) resize(width, height);
+  if (FAutoSize && width > 0 && height > 0) resize(width * FZoom, height * FZoom);
   UpdateOpacity();
   update();
 }
@@ -74,8 +107,8 @@ void TImage::PictureChanged() {
 void TImage::UpdateOpacity() {
   // Only a raster image is drawn without transparent areas; an icon has its own.
   const TBitmap* bitmap = FPicture.Bitmap();
-  FOpaque = bitmap != nullptr && !bitmap->Empty() && bitmap->Width() >= width() &&
-            bitmap->Height() >= height();
+  FOpaque = bitmap != nullptr && !bitmap->Empty() && bitmap->Width() * FZoom >= width() &&
+            bitmap->Height() * FZoom >= height();
   // Qt paints the parent under a widget only while this attribute is off, which is what
   // clears the remains of an earlier, larger picture.
   setAttribute(Qt::WA_OpaquePaintEvent, FOpaque);
@@ -91,7 +124,21 @@ void TImage::paintEvent(QPaintEvent* event) {
   if (graphic == nullptr || graphic->Empty()) return;
   QPainter painter(this);
   if (const TBitmap* bitmap = FPicture.Bitmap()) {
-    DrawBitmap(painter, QPoint(0, 0), *bitmap, event->rect() & rect());
+    const std::span<const std::uint8_t> alpha = FAlpha != nullptr
+                                                    ? std::span<const std::uint8_t>(*FAlpha)
+                                                    : std::span<const std::uint8_t>();
+    DrawBitmapZoomed(painter, QPoint(0, 0), *bitmap, event->rect() & rect(), FZoom, alpha);
+    if (!FMarkedRect.isEmpty()) {
+      const QRect outer(FMarkedRect.topLeft() * FZoom, FMarkedRect.size() * FZoom);
+      const QRect inner = outer.adjusted(1, 1, -1, -1);
+      painter.setBrush(Qt::NoBrush);
+      painter.setPen(QColor(MarkOuterColor()));
+      painter.drawRect(outer.adjusted(0, 0, -1, -1));
+      if (inner.width() > 0 && inner.height() > 0) {
+        painter.setPen(QColor(MarkInnerColor()));
+        painter.drawRect(inner.adjusted(0, 0, -1, -1));
+      }
+    }
   } else if (const TIcon* icon = FPicture.Icon()) {
     painter.drawPixmap(0, 0, icon->Pixmap());
   }
@@ -117,7 +164,7 @@ void TImage::mouseReleaseEvent(QMouseEvent* event) {
     return;
   }
   const TShiftState shift = ToShiftState(event->modifiers(), event->buttons());
-  const QPoint at = PixelAt(event->position());
+  const QPoint at = PicturePixelAt(event->position());
   if (OnMouseUp) Guarded(this, [&] { OnMouseUp(*this, button, shift, at.x(), at.y()); });
 }
 
@@ -132,7 +179,7 @@ void TImage::HandOnRelease(const QMouseEvent& event) {
       modal != nullptr && modal != target->window() && !modal->isAncestorOf(target)) {
     return;
   }
-  const QPoint at = target->mapFromGlobal(globalPos);
+  const QPoint at = target->PicturePixelAt(QPointF(target->mapFromGlobal(globalPos)));
   const TShiftState shift = ToShiftState(event.modifiers(), event.buttons());
   // Qt's widget code is built without exception support: the handler's errors stop here.
   Guarded(target, [&] { target->OnMouseUp(*target, button, shift, at.x(), at.y()); });

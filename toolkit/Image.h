@@ -2,9 +2,12 @@
 // the parent's background shows wherever the picture does not reach.
 #pragma once
 
+#include <QRect>
 #include <QWidget>
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <vector>
 
 #include "Picture.h"
 
@@ -60,6 +63,29 @@ class TImage : public QWidget {
   // under it.
   bool Opaque() const { return FOpaque; }
 
+  // Each picture pixel is drawn as a Zoom x Zoom block of screen pixels, exactly, never
+  // smoothed (1: unscaled, the default; values below 1 count as 1). With AutoSize the control
+  // is Zoom times the picture's size, and pointer positions are reported in picture pixels.
+  int Zoom() const { return FZoom; }
+  void SetZoom(int zoom);
+
+  // The opacity of each pixel of the picture (Width x Height bytes, rows from the top, 255
+  // opaque): pixels below 255 are shown over a light checkerboard. Only what is shown changes.
+  // A plane whose size does not match the picture is not used, and giving the control another
+  // picture drops the plane: set it after the picture.
+  using TAlphaPlane = std::shared_ptr<const std::vector<std::uint8_t>>;
+  const TAlphaPlane& Alpha() const { return FAlpha; }
+  void SetAlpha(TAlphaPlane alpha);
+
+  // A rectangle of picture pixels outlined by a thin frame over the picture: its outermost
+  // ring of screen pixels white, the ring inside it black, so it shows on light and dark
+  // pictures alike. Empty: no frame.
+  QRect MarkedRect() const { return FMarkedRect; }
+  void SetMarkedRect(const QRect& pictureRect);
+  // The frame's colours, outer ring first.
+  static QRgb MarkOuterColor() { return qRgb(255, 255, 255); }
+  static QRgb MarkInnerColor() { return qRgb(0, 0, 0); }
+
   // Any button's release: control coordinates, which are the picture's pixel coordinates.
   // A left press holds the pointer until its release, so a release after dragging away
   // reports coordinates outside the control (negative, or at or beyond its size).
@@ -83,9 +109,15 @@ class TImage : public QWidget {
   void PictureChanged();
   void UpdateOpacity();
 
+  // The picture pixel under a control position, rounded toward the top-left.
+  QPoint PicturePixelAt(const QPointF& position) const;
+
   TPicture FPicture;
   bool FAutoSize = false;
   bool FOpaque = false;
+  int FZoom = 1;
+  TAlphaPlane FAlpha;
+  QRect FMarkedRect;
 };
 
 // Conversions from Qt's mouse terms (shared with the scroll box).

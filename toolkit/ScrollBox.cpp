@@ -1,10 +1,12 @@
 #include "ScrollBox.h"
 
+#include <QApplication>
 #include <QChildEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
 #include <QStyle>
+#include <QWheelEvent>
 #include <algorithm>
 
 #include "Image.h"
@@ -331,6 +333,33 @@ void TScrollBox::changeEvent(QEvent* event) {
 void TScrollBox::mouseReleaseEvent(QMouseEvent* event) {
   if (event->button() == Qt::LeftButton) TImage::HandOnRelease(*event);
   QFrame::mouseReleaseEvent(event);
+}
+
+}  // namespace penamo
+
+namespace penamo {
+
+void TScrollBox::wheelEvent(QWheelEvent* event) {
+  if (event->modifiers().testFlag(Qt::ControlModifier)) {
+    event->ignore();
+    return;
+  }
+  QPoint delta = event->pixelDelta();
+  if (delta.isNull()) {
+    // A notch (120 units) moves as many double line steps as the desktop's wheel lines: a line
+    // step alone is too little over a large picture.
+    const QPoint angle = event->angleDelta();
+    const int lines = std::max(1, QApplication::wheelScrollLines());
+    delta = QPoint(angle.x() * lines * 2 * FHorz.Increment() / 120,
+                   angle.y() * lines * 2 * FVert.Increment() / 120);
+  }
+  if (event->modifiers().testFlag(Qt::ShiftModifier) && delta.x() == 0) {
+    delta = QPoint(delta.y(), 0);
+  }
+  // Turning the wheel away from the user shows what lies above (or to the left).
+  if (delta.x() != 0) FHorz.SetPosition(FHorz.Position() - delta.x());
+  if (delta.y() != 0) FVert.SetPosition(FVert.Position() - delta.y());
+  event->accept();
 }
 
 }  // namespace penamo

@@ -120,6 +120,9 @@ class TScrollBox : public QFrame {
   void showEvent(QShowEvent* event) override;
   void changeEvent(QEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
+  // The wheel scrolls the content up and down, with Shift (or a sideways wheel) across. A
+  // wheel turned with Ctrl is left to the box's parent, which may zoom what the box shows.
+  void wheelEvent(QWheelEvent* event) override;
 
  private:
   friend class TControlScrollBar;

@@ -3,8 +3,11 @@
 #include "Application.h"
 
 #include <QtWidgets/qdrawutil.h>
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QCursor>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPointer>
@@ -31,9 +34,41 @@ void DrawEdge(QPainter& painter, const QRect& r, const QColor& topLeft, const QC
   painter.fillRect(QRect(right, r.top(), 1, r.height()), bottomRight);
 }
 
+// What a screen reader learns of a speed button: a push button (a check button when it is one
+// of a group), down or not, with its accessible name and description, that can be pressed.
+class TSpeedButtonAccessible final : public QAccessibleWidget {
+ public:
+  explicit TSpeedButtonAccessible(TSpeedButton* button)
+      : QAccessibleWidget(
+            button, button->GroupIndex() != 0 ? QAccessible::CheckBox : QAccessible::Button) {}
+
+  QAccessible::State state() const override {
+    QAccessible::State state = QAccessibleWidget::state();
+    const auto* button = static_cast<const TSpeedButton*>(widget());
+    if (button->GroupIndex() != 0) {
+      state.checkable = true;
+      state.checked = button->Down();
+    }
+    state.pressed = button->Face() == TButtonFace::bfPressed;
+    return state;
+  }
+  QStringList actionNames() const override { return {pressAction()}; }
+  void doAction(const QString& actionName) override {
+    if (actionName == pressAction()) static_cast<TSpeedButton*>(widget())->Press();
+  }
+  QStringList keyBindingsForAction(const QString&) const override { return {}; }
+};
+
+QAccessibleInterface* SpeedButtonAccessible(const QString&, QObject* object) {
+  if (auto* button = qobject_cast<TSpeedButton*>(object)) return new TSpeedButtonAccessible(button);
+  return nullptr;
+}
+
 }  // namespace
 
 TSpeedButton::TSpeedButton(QWidget* parent) : QWidget(parent) {
+  static std::once_flag accessibleOnce;
+  std::call_once(accessibleOnce, [] { QAccessible::installFactory(SpeedButtonAccessible); });
   resize(23, 22);
   setFocusPolicy(Qt::NoFocus);
   // Pointer moves while no button is held are needed to notice the pointer coming back.
@@ -132,6 +167,52 @@ void TSpeedButton::SetEnabled(bool enabled) {
 void TSpeedButton::SetCaption(const QString& caption) {
   if (caption == FCaption) return;
   FCaption = caption;
+  update();
+}
+
+void TSpeedButton::SetTabStop(bool tabStop) {
+  setFocusPolicy(tabStop ? Qt::TabFocus : Qt::NoFocus);
+}
+
+void TSpeedButton::Press() {
+  if (!Enabled() || !isEnabled()) return;
+  // The same road as a release inside the button, without the pointer's hover.
+  const QPointer<TSpeedButton> alive(this);
+  if (FGroupIndex == 0) {
+    FFace = TButtonFace::bfUp;
+    update();
+    Click();
+  } else {
+    SetDown(!FDown);
+    if (FDown) repaint();
+    Click();
+  }
+  if (alive) update();
+}
+
+void TSpeedButton::keyPressEvent(QKeyEvent* event) {
+  const int key = event->key();
+  const bool pressKey = key == Qt::Key_Space || key == Qt::Key_Return || key == Qt::Key_Enter;
+  if (!pressKey || (event->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier) {
+    QWidget::keyPressEvent(event);
+    return;
+  }
+  event->accept();
+  FFocusShown = true;
+  // Holding the key down presses once.
+  if (!event->isAutoRepeat()) Press();
+}
+
+void TSpeedButton::focusInEvent(QFocusEvent* event) {
+  QWidget::focusInEvent(event);
+  // The focus shows once the keyboard is in use, not where a window merely starts with it.
+  const Qt::FocusReason reason = event->reason();
+  if (reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason) FFocusShown = true;
+  update();
+}
+
+void TSpeedButton::focusOutEvent(QFocusEvent* event) {
+  QWidget::focusOutEvent(event);
   update();
 }
 
@@ -361,6 +442,15 @@ void TSpeedButton::Paint(QPainter& painter) {
   }
   FGlyph.Draw(painter, r, offset, FCaption, FLayout, FMargin, FSpacing, FFace, FTransparent,
               buttonFace);
+  if (hasFocus() && FFocusShown) {
+    // The focus shows as the platform's dotted rectangle one pixel inside the edge, clear of
+    // the glyph's 16 x 16 cell on a 23 x 22 button.
+    QPen dotted(ColorToQColor(clWindowText), 1, Qt::DotLine);
+    painter.setPen(dotted);
+    painter.setBrush(Qt::NoBrush);
+    const QRect focus = r.adjusted(1, 1, -2, -2);
+    if (focus.width() > 0 && focus.height() > 0) painter.drawRect(focus);
+  }
 }
 
 }  // namespace penamo

@@ -75,6 +75,16 @@ class TSpeedButton : public QWidget, public THintControl {
   const QString& Caption() const { return FCaption; }
   void SetCaption(const QString& caption);
 
+  // Whether Tab and Shift+Tab stop at the button (off by default: a speed button is worked
+  // with the mouse). A button that took the focus from the keyboard shows a dotted rectangle
+  // inside its edge (not one that a window merely starts with), and
+  // Space, Return and Enter press it as a click does.
+  bool TabStop() const { return focusPolicy() != Qt::NoFocus; }
+  void SetTabStop(bool tabStop);
+  // A press from the keyboard or from assistive technology: what a click inside the button
+  // does (a grouped button goes down), unless the button is disabled.
+  void Press();
+
   std::function<void(TSpeedButton& sender)> OnClick;
   std::function<void(TSpeedButton& sender)> OnDblClick;
 
@@ -102,6 +112,9 @@ class TSpeedButton : public QWidget, public THintControl {
   void enterEvent(QEnterEvent* event) override;
   void leaveEvent(QEvent* event) override;
   void changeEvent(QEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void focusInEvent(QFocusEvent* event) override;
+  void focusOutEvent(QFocusEvent* event) override;
 
  private:
   void MouseEntered();
@@ -128,6 +141,7 @@ class TSpeedButton : public QWidget, public THintControl {
   TColor FColor = clBtnFace;
   QString FCaption;
   bool FLastEnabled = true;
+  bool FFocusShown = false;  // the focus came by the keyboard: it is drawn
 };
 
 }  // namespace penamo

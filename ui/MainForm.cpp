@@ -10,8 +10,14 @@
 #include <QGuiApplication>
 #include <QMimeData>
 #include <QSpinBox>
+#include <QTimer>
 #include <QUrl>
+#include <QWheelEvent>
 #include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <functional>
+#include <iterator>
 #include <optional>
 #include <stdexcept>
 
@@ -227,6 +233,8 @@ TMainForm::TMainForm(QWidget* parent) : TForm(parent) {
   }
   VersionInfoButton->OnClick = [this](TSpeedButton& sender) { VersionInfoButtonClick(sender); };
   EditButton->OnClick = [this](TSpeedButton& sender) { EditButtonClick(sender); };
+  SetUpKeyboard();
+  SetUpViewControls();
 }
 
 TMainForm::~TMainForm() = default;
@@ -287,6 +295,49 @@ void TMainForm::ApplyLayout() {
   SaveDialog1.SetDefaultExt(QStringLiteral("bmp"));
 }
 
+void TMainForm::SetUpKeyboard() {
+  struct TKeyedButton {
+    TFrameSpeedButton* Button;
+    QString Name;  // what a screen reader announces; the hint is the description
+    QKeySequence Keys;
+    std::function<void()> Command;
+  };
+  std::vector<TKeyedButton> buttons = {
+      {OpenBuuton, QStringLiteral("開く"), QKeySequence(Qt::CTRL | Qt::Key_O),
+       [this] { OpenBuutonClick(*OpenBuuton); }},
+      {FrameSpeedButton2, QStringLiteral("サンプル"), {}, {}},
+      {FrameSpeedButton1, QStringLiteral("ビットマップ"), {}, {}},
+      {VersionInfoButton, QStringLiteral("バージョン情報"), QKeySequence(Qt::Key_F1),
+       [this] { VersionInfoButtonClick(*VersionInfoButton); }},
+      {EditButton, QStringLiteral("終了"), QKeySequence(Qt::CTRL | Qt::Key_Q),
+       [this] { EditButtonClick(*EditButton); }},
+  };
+  // Ctrl+1 to Ctrl+5 save through the groups' filters in the order the groups stand.
+  int digit = 0;
+  for (const TFilterView& view : FilterViews()) {
+    const TFilterId filter = view.Filter->Id;
+    buttons.push_back({view.Save,
+                       QString::fromUtf8(view.Filter->Caption) + QStringLiteral("で保存"),
+                       QKeySequence(Qt::CTRL | static_cast<Qt::Key>(Qt::Key_1 + digit++)),
+                       [this, filter] { SaveFiltered(filter); }});
+  }
+
+  QWidget* previous = nullptr;
+  for (TKeyedButton& keyed : buttons) {
+    TFrameSpeedButton& button = *keyed.Button;
+    button.SetTabStop(true);
+    button.setAccessibleName(keyed.Name);
+    button.setAccessibleDescription(button.Hint());
+    if (!keyed.Keys.isEmpty()) {
+      button.SetHintShortcut(keyed.Keys.toString(QKeySequence::NativeText));
+      AddShortcut(keyed.Keys, std::move(keyed.Command));
+    }
+    // Tab follows the buttons as they stand: the toolbar from the left, then the groups.
+    if (previous != nullptr) setTabOrder(previous, &button);
+    previous = &button;
+  }
+}
+
 void TMainForm::FormCreate(TCustomForm&) {
   FBitmap = std::make_unique<TBitmap>();
   FExtras = std::make_unique<TPictureExtras>();
@@ -294,6 +345,7 @@ void TMainForm::FormCreate(TCustomForm&) {
 }
 
 void TMainForm::FormDestroy(TCustomForm&) {
+  SampleImage->SetAlpha(nullptr);  // it refers to the plane about to go
   FBitmap.reset();
   FExtras.reset();
   FDeep.reset();
@@ -327,20 +379,25 @@ void TMainForm::OpenFile(const QString& FileName) {
   TPictureExtras extras;
   TDeepPicture deep;
   bool precisionDropped = false;
-  try {
-    ReadPictureWithDeep(FileSystemName(FileName), loaded, deep, extras);
-  } catch (const EOutOfMemory&) {
-    // The deep picture (six bytes a pixel) did not fit beside the 8-bit one: the picture opens
-    // as the 8-bit read alone makes it, and the user is told what the deep filters then see.
-    deep = TDeepPicture();
-    ReadPicture(FileSystemName(FileName), loaded, extras);
-    precisionDropped = true;
-  }
+  const std::string name = FileSystemName(FileName);
+  RunLongWork([&] {
+    try {
+      ReadPictureWithDeep(name, loaded, deep, extras);
+    } catch (const EOutOfMemory&) {
+      // The deep picture (six bytes a pixel) did not fit beside the 8-bit one: the picture
+      // opens as the 8-bit read alone makes it, and the user is told what the deep filters then
+      // see.
+      deep = TDeepPicture();
+      ReadPicture(name, loaded, extras);
+      precisionDropped = true;
+    }
+  });
   FBitmap->ShareFrom(&loaded);
   *FExtras = std::move(extras);
   *FDeep = std::move(deep);
   FPictureName = FileName;
   SampleImage->Picture().Assign(FBitmap.get());
+  ShowTransparency();
   FSampleOrigin = TPoint{0, 0};
   UpdateSamples(*FBitmap, FSampleOrigin);
   if (precisionDropped) {
@@ -380,20 +437,28 @@ void TMainForm::UpdateSamples(TBitmap& Bitmap, TPoint Origin) {
   TBitmap Out;
   Sample.SetImageFormat(TPixelFormat::pf24bit);
   Out.SetImageFormat(TPixelFormat::pf24bit);
-  Sample.SetWidth(std::min(Bitmap.Width() - x, SampleSize));
-  Sample.SetHeight(std::min(Bitmap.Height() - y, SampleSize));
+  // Magnified previews show a smaller sample from the same origin, in the same space.
+  const std::int32_t side = SampleSize / FZoom;
+  Sample.SetWidth(std::min(Bitmap.Width() - x, side));
+  Sample.SetHeight(std::min(Bitmap.Height() - y, side));
   const std::int32_t w = Sample.Width();
   const std::int32_t h = Sample.Height();
   Sample.Canvas().CopyRectangle(TRect{0, 0, w, h}, Bitmap.Canvas(), TRect{x, y, x + w, y + h});
 
+  const TImage::TAlphaPlane alpha = SampleAlpha(Bitmap, QRect(x, y, w, h));
+
   // Out is reused; each preview keeps its own copy of what Out held when it was handed over.
   for (const TFilterView& view : FilterViews()) {
     if (view.Filter->TakesLevels) continue;  // shown from the deep sample below
-    view.Filter->Run(Sample, Out, kFullStrength);
+    view.Filter->Run(Sample, Out, FStrength);
     view.Preview->Picture().Assign(&Out);
+    view.Preview->SetAlpha(alpha);
   }
   UpdateDeepSamples(Bitmap, x, y, w, h);
   SourceImage->Picture().Assign(&Sample);
+  SourceImage->SetAlpha(alpha);
+  // The full view outlines where the sample comes from.
+  SampleImage->SetMarkedRect(QRect(x, y, w, h));
 }
 
 void TMainForm::SaveFiltered(TFilterId Filter) {
@@ -462,13 +527,16 @@ void TMainForm::SaveFile(TFilterId Filter, const QString& FileName, bool Png, bo
   if (onWhite != nullptr) whiteRows.emplace(rows, onWhite);
   TRowSource& source = whiteRows ? static_cast<TRowSource&>(*whiteRows) : rows;
   const std::string name = FileSystemName(FileName);
-  std::unique_ptr<TBandWriter> writer;
-  if (Png) {
-    writer = CreatePngWriter(name, rows.Width(), rows.Height(), *FExtras);
-  } else {
-    writer = std::make_unique<TBitmapBandWriter>(name, rows.Width(), rows.Height());
-  }
-  FilterInBands(&FilterEntry(Filter), kFullStrength, source, *writer);
+  const std::uint8_t strength = FStrength;
+  RunLongWork([&] {
+    std::unique_ptr<TBandWriter> writer;
+    if (Png) {
+      writer = CreatePngWriter(name, rows.Width(), rows.Height(), *FExtras);
+    } else {
+      writer = std::make_unique<TBitmapBandWriter>(name, rows.Width(), rows.Height());
+    }
+    FilterInBands(&FilterEntry(Filter), strength, source, *writer);
+  });
 }
 
 // clang-format off
@@ -534,11 +602,13 @@ void TMainForm::UpdateDeepSamples(const TBitmap& Bitmap, std::int32_t x, std::in
     }
   }
   const TDeepOptions options = DeepOptions();
+  const TImage::TAlphaPlane alpha = SampleAlpha(Bitmap, QRect(x, y, w, h));
   TBitmap Out;
   for (const TFilterView& view : FilterViews()) {
     if (!view.Filter->TakesLevels) continue;
     if (FilterDeepPicture(view.Filter->Id, sample, Out, options))
       view.Preview->Picture().Assign(&Out);
+    view.Preview->SetAlpha(alpha);
   }
 }
 
@@ -547,8 +617,9 @@ void TMainForm::RefreshDeepSamples() {
   // The sample UpdateSamples cut last, cut again: the origin clamped the same way.
   const std::int32_t x = std::clamp(FSampleOrigin.X, 0, FBitmap->Width() - 1);
   const std::int32_t y = std::clamp(FSampleOrigin.Y, 0, FBitmap->Height() - 1);
-  UpdateDeepSamples(*FBitmap, x, y, std::min(FBitmap->Width() - x, SampleSize),
-                    std::min(FBitmap->Height() - y, SampleSize));
+  const std::int32_t side = SampleSize / FZoom;
+  UpdateDeepSamples(*FBitmap, x, y, std::min(FBitmap->Width() - x, side),
+                    std::min(FBitmap->Height() - y, side));
 }
 
 void TMainForm::SaveDeepFile(const TFilterEntry& Filter, const QString& FileName, bool Png,
@@ -566,16 +637,18 @@ void TMainForm::SaveDeepFile(const TFilterEntry& Filter, const QString& FileName
   if (OnWhite != nullptr) whiteRows.emplace(*deepRows, OnWhite);
   TDeepRowSource& source = whiteRows ? static_cast<TDeepRowSource&>(*whiteRows) : *deepRows;
   const std::string name = FileSystemName(FileName);
-  std::unique_ptr<TBandWriter> writer;
-  if (Png) {
-    // Grey output is written at the smallest depth that holds the levels exactly.
-    TPngWriterOptions png = DefaultPngWriterOptions();
-    if (options.Grey) png.GreyDepth = PngGreyDepthForLevels(options.Levels);
-    writer = CreatePngWriter(name, deepRows->Width(), deepRows->Height(), *FExtras, png);
-  } else {
-    writer = std::make_unique<TBitmapBandWriter>(name, deepRows->Width(), deepRows->Height());
-  }
-  FilterDeepInBands(Filter, options, source, *writer);
+  RunLongWork([&] {
+    std::unique_ptr<TBandWriter> writer;
+    if (Png) {
+      // Grey output is written at the smallest depth that holds the levels exactly.
+      TPngWriterOptions png = DefaultPngWriterOptions();
+      if (options.Grey) png.GreyDepth = PngGreyDepthForLevels(options.Levels);
+      writer = CreatePngWriter(name, deepRows->Width(), deepRows->Height(), *FExtras, png);
+    } else {
+      writer = std::make_unique<TBitmapBandWriter>(name, deepRows->Width(), deepRows->Height());
+    }
+    FilterDeepInBands(Filter, options, source, *writer);
+  });
 }
 
 void TMainForm::VersionInfoButtonClick(TSpeedButton&) {
@@ -586,6 +659,154 @@ void TMainForm::VersionInfoButtonClick(TSpeedButton&) {
 
 void TMainForm::EditButtonClick(TSpeedButton&) {
   Application->RequestQuit();
+}
+
+void TMainForm::RunLongWork(const std::function<void()>& work) {
+  // One at a time: nothing starts another while the window waits for this one.
+  if (FWorking) throw EAbort(std::string());
+  FWorking = true;
+  struct TDone {
+    bool& Working;
+    ~TDone() { Working = false; }
+  } done{FWorking};
+  Application->RunWhilePainting(work);
+}
+
+void TMainForm::SetUpViewControls() {
+  // Both stand over the wide separator's left end, so the buttons keep their places.
+  FZoomBox = new TChoiceBox(ToolButton2);
+  FZoomBox->setObjectName(QStringLiteral("ZoomBox"));
+  FZoomBox->SetItems({QStringLiteral("等倍"), QStringLiteral("2倍"), QStringLiteral("4倍")});
+  FZoomBox->SetItemIndex(0);
+  FZoomBox->setGeometry(8, 0, 64, 22);
+  FZoomBox->SetHint(QStringLiteral("表示の拡大率を切り替える"));
+  FZoomBox->SetShowHint(true);
+  FZoomBox->OnChange = [this](TChoiceBox& sender) { SetZoom(ZoomSteps[sender.ItemIndex()]); };
+
+  FStrengthEdit = new TSpinEdit(ToolButton2);
+  FStrengthEdit->setObjectName(QStringLiteral("StrengthEdit"));
+  FStrengthEdit->SetBounds(0, 100);
+  FStrengthEdit->SetValue(kFullStrength);
+  FStrengthEdit->setPrefix(QStringLiteral("強さ "));
+  FStrengthEdit->setGeometry(78, 0, 80, 22);
+  FStrengthEdit->SetHint(QStringLiteral("誤差拡散フィルターの強さ (0～100)"));
+  FStrengthEdit->SetShowHint(true);
+  FStrengthEdit->OnChange = [this](TSpinEdit& sender) { SetStrength(sender.Value()); };
+
+  for (QWidget* control : {static_cast<QWidget*>(FZoomBox), static_cast<QWidget*>(FStrengthEdit)})
+    control->setFont(LayoutFont());
+  FZoomBox->setAccessibleName(QStringLiteral("拡大率"));
+  FZoomBox->setAccessibleDescription(FZoomBox->Hint());
+  FStrengthEdit->setAccessibleName(QStringLiteral("強さ"));
+  FStrengthEdit->setAccessibleDescription(FStrengthEdit->Hint());
+
+  // As browsers take them: Ctrl++ (and Ctrl+=, the same key unshifted) and Ctrl+-, and the
+  // keypad's + and -.
+  const QKeySequence larger[] = {QKeySequence(Qt::CTRL | Qt::Key_Plus),
+                                 QKeySequence(Qt::CTRL | Qt::Key_Equal),
+                                 QKeySequence(Qt::KeypadModifier | Qt::Key_Plus)};
+  const QKeySequence smaller[] = {QKeySequence(Qt::CTRL | Qt::Key_Minus),
+                                  QKeySequence(Qt::KeypadModifier | Qt::Key_Minus)};
+  for (const QKeySequence& keys : larger)
+    AddShortcut(keys, [this] { ZoomBy(1); });
+  for (const QKeySequence& keys : smaller)
+    AddShortcut(keys, [this] { ZoomBy(-1); });
+  FZoomBox->SetHintShortcut(larger[0].toString(QKeySequence::NativeText) + QStringLiteral(", ") +
+                            smaller[0].toString(QKeySequence::NativeText));
+
+  // Tab reaches them where they stand: after the open button.
+  setTabOrder(OpenBuuton, FZoomBox);
+  setTabOrder(FZoomBox, FStrengthEdit);
+  setTabOrder(FStrengthEdit, FrameSpeedButton2);
+}
+
+void TMainForm::ZoomBy(int steps, std::optional<QPoint> anchor) {
+  const auto* const begin = std::begin(ZoomSteps);
+  const auto* const end = std::end(ZoomSteps);
+  const auto* step = std::find(begin, end, FZoom);
+  const long index =
+      std::clamp<long>((step - begin) + steps, 0, static_cast<long>(std::size(ZoomSteps)) - 1);
+  SetZoom(ZoomSteps[index], anchor);
+}
+
+void TMainForm::SetZoom(int zoom, std::optional<QPoint> anchor) {
+  const auto* nearest =
+      std::min_element(std::begin(ZoomSteps), std::end(ZoomSteps),
+                       [zoom](int a, int b) { return std::abs(a - zoom) < std::abs(b - zoom); });
+  const int old = FZoom;
+  if (*nearest == old) return;
+  FZoom = *nearest;
+  FZoomBox->SetItemIndex(static_cast<int>(nearest - std::begin(ZoomSteps)));
+
+  // The full view: the picture pixel under the anchor stays there.
+  TControlScrollBar& horz = ScrollBox->HorzScrollBar();
+  TControlScrollBar& vert = ScrollBox->VertScrollBar();
+  const QPoint at = anchor.value_or(ScrollBox->Client()->rect().center());
+  const bool full = SampleImage->isVisibleTo(ScrollBox->Client());
+  const double pictureX = static_cast<double>(at.x() - SampleImage->x()) / old;
+  const double pictureY = static_cast<double>(at.y() - SampleImage->y()) / old;
+  SampleImage->SetZoom(FZoom);
+  if (full) {
+    horz.SetPosition(static_cast<std::int32_t>(std::lround(pictureX * FZoom)) - at.x());
+    vert.SetPosition(static_cast<std::int32_t>(std::lround(pictureY * FZoom)) - at.y());
+  }
+  // Every group's preview, whichever groups the layout holds.
+  SourceImage->SetZoom(FZoom);
+  for (const TFilterView& view : FilterViews())
+    view.Preview->SetZoom(FZoom);
+  UpdateSamples(*FBitmap, FSampleOrigin);
+}
+
+void TMainForm::SetStrength(int strength) {
+  const auto clamped = static_cast<std::uint8_t>(std::clamp(strength, 0, 100));
+  if (FStrengthEdit->Value() != clamped) FStrengthEdit->SetValue(clamped);
+  if (clamped == FStrength) return;
+  FStrength = clamped;
+  UpdateSamples(*FBitmap, FSampleOrigin);
+}
+
+void TMainForm::wheelEvent(QWheelEvent* event) {
+  if (!event->modifiers().testFlag(Qt::ControlModifier)) {
+    TForm::wheelEvent(event);
+    return;
+  }
+  event->accept();
+  FWheelRest += event->angleDelta().y();
+  const int steps = FWheelRest / 120;
+  if (steps == 0) return;
+  FWheelRest -= steps * 120;
+  const QPoint at = ScrollBox->Client()->mapFrom(this, event->position().toPoint());
+  ZoomBy(steps, at);
+}
+
+void TMainForm::ShowTransparency() {
+  // Shares the plane the picture came with: it lives in FExtras as long as this picture shows.
+  const std::vector<std::uint8_t>& alpha = FExtras->Alpha;
+  if (FBitmap->Empty() || alpha.size() != static_cast<std::size_t>(FBitmap->Width()) *
+                                              static_cast<std::size_t>(FBitmap->Height())) {
+    SampleImage->SetAlpha(nullptr);
+    return;
+  }
+  SampleImage->SetAlpha(TImage::TAlphaPlane(std::shared_ptr<void>(), &alpha));
+}
+
+TImage::TAlphaPlane TMainForm::SampleAlpha(const TBitmap& Bitmap, QRect sample) const {
+  const std::vector<std::uint8_t>& alpha = FExtras->Alpha;
+  const auto width = static_cast<std::size_t>(Bitmap.Width());
+  if (alpha.size() != width * static_cast<std::size_t>(Bitmap.Height())) return nullptr;
+  auto part = std::make_shared<std::vector<std::uint8_t>>();
+  part->reserve(static_cast<std::size_t>(sample.width()) *
+                static_cast<std::size_t>(sample.height()));
+  bool opaque = true;
+  for (int y = sample.top(); y <= sample.bottom(); ++y) {
+    const auto* row = alpha.data() + static_cast<std::size_t>(y) * width;
+    for (int x = sample.left(); x <= sample.right(); ++x) {
+      part->push_back(row[x]);
+      opaque = opaque && row[x] == 255;
+    }
+  }
+  if (opaque) return nullptr;
+  return part;
 }
 
 void TMainForm::dragEnterEvent(QDragEnterEvent* event) {
@@ -605,6 +826,11 @@ void TMainForm::OpenFileLater(const QString& FileName) {
   QMetaObject::invokeMethod(
       this,
       [this, FileName] {
+        // An open or save under way finishes first.
+        if (FWorking) {
+          QTimer::singleShot(50, this, [this, FileName] { OpenFileLater(FileName); });
+          return;
+        }
         Guarded(this, [&] {
           OpenDialog1.SetFileName(FileName);
           OpenFile(FileName);

@@ -5,11 +5,14 @@
 
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <vector>
 
 #include "Bitmap.h"
+#include "ChoiceBox.h"
 #include "DeepLevels.h"
 #include "DeepRowSource.h"
 #include "Dialogs.h"
@@ -19,11 +22,13 @@
 #include "Image.h"
 #include "PictureExtras.h"
 #include "ScrollBox.h"
+#include "SpinEdit.h"
 #include "ToolBar.h"
 #include "ui_MainForm.h"
 
 class QDragEnterEvent;
 class QDropEvent;
+class QWheelEvent;
 
 namespace penamo {
 
@@ -69,10 +74,28 @@ class TMainForm : public TForm, private Ui::MainForm {
   const TDeepPicture& DeepBitmap() const { return *FDeep; }
   TPoint SampleOrigin() const { return FSampleOrigin; }
 
+  // The magnification of the previews and of the full view: 1, 2 or 4 (ZoomSteps). At 2 and 4
+  // the previews show a 64 x 64 or 32 x 32 sample from the same origin, each pixel a 2 x 2 or
+  // 4 x 4 block, in previews of the same size. Another value takes the nearest step. The full
+  // view keeps the picture pixel at `anchor` (a point of the scroll box's client area; its
+  // centre by default) where it was.
+  int Zoom() const { return FZoom; }
+  void SetZoom(int zoom, std::optional<QPoint> anchor = std::nullopt);
+  // `steps` steps up (above 0) or down (below 0), as far as the steps go.
+  void ZoomBy(int steps, std::optional<QPoint> anchor = std::nullopt);
+  static constexpr int ZoomSteps[] = {1, 2, 4};
+
+  // The strength of the three diffusions, 0 to 100 (kFullStrength, the start), in the previews
+  // and the saves; values outside are brought inside.
+  std::uint8_t Strength() const { return FStrength; }
+  void SetStrength(int strength);
+
  protected:
   // A picture file dropped on the window opens as if chosen in the open dialog.
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dropEvent(QDropEvent* event) override;
+  // Ctrl+wheel zooms, about the picture pixel under the pointer in the full view.
+  void wheelEvent(QWheelEvent* event) override;
 
  private:
   // Tests reach the layout's widgets, the dialogs and the handlers through it.
@@ -116,6 +139,23 @@ class TMainForm : public TForm, private Ui::MainForm {
   QString SuggestedSaveName(const TFilterEntry& Filter) const;
   // Whether the loaded picture has a pixel of alpha below 255.
   bool HasTransparency() const;
+
+  // The keyboard: Tab stops with a visible focus on every button, the window's shortcuts
+  // (shown in the buttons' tooltips) and the buttons' accessible names and descriptions.
+  void SetUpKeyboard();
+
+  // Reads or writes a file on a thread of its own while the window goes on painting (the busy
+  // cursor stays, keys and clicks wait); an error in it is raised here. Work already under
+  // way makes this a silent EAbort.
+  void RunLongWork(const std::function<void()>& work);
+  bool FWorking = false;
+
+  // The toolbar's zoom and strength controls, and the zoom keys.
+  void SetUpViewControls();
+  // The full view's opacity plane: the open picture's own, when it has one.
+  void ShowTransparency();
+  // The sample's opacity, cut from the picture's at the sample's place; null when opaque.
+  TImage::TAlphaPlane SampleAlpha(const TBitmap& Bitmap, QRect sample) const;
 
   // Handlers, named after the component and the event.
   void FormCreate(TCustomForm& Sender);
@@ -162,6 +202,12 @@ class TMainForm : public TForm, private Ui::MainForm {
   // The file the loaded picture was opened from.
   QString FPictureName;
   TPoint FSampleOrigin;
+
+  TChoiceBox* FZoomBox = nullptr;
+  TSpinEdit* FStrengthEdit = nullptr;
+  int FZoom = 1;
+  std::uint8_t FStrength = kFullStrength;
+  int FWheelRest = 0;  // eighths of a degree of Ctrl+wheel not yet turned into a zoom step
 };
 
 // The main window, once the application has built it.
