@@ -1,6 +1,9 @@
 #include "DeepFilters.h"
 
 #include <algorithm>
+#include <array>
+#include <cstddef>
+#include <limits>
 #include <new>
 #include <vector>
 
@@ -82,6 +85,66 @@ std::vector<std::int64_t> AllocateErrorRow(std::int32_t width) {
   }
 }
 
+// A channel's 8-bit value at the luma offset 0, before clamping: ⌊(n + 128500) / 257000⌋ for
+// n = 1000 × channel − luma, which lies within ±65535000 (the floor taken on a value made
+// non-negative, so that a constant division is exact).
+inline std::int32_t ChannelFloor(std::int32_t n) {
+  constexpr std::int32_t kLift = 256 * static_cast<std::int32_t>(kByteLevelUnits);
+  const auto lifted =
+      static_cast<std::uint32_t>(n + static_cast<std::int32_t>(kRoundingHalf) + kLift);
+  return static_cast<std::int32_t>(lifted / static_cast<std::uint32_t>(kByteLevelUnits)) - 256;
+}
+
+// The level whose luma is nearest a value, ties to the lower level, by one look-up: the values
+// are cut into slices narrower than half the closest two levels' distance, so a slice holds at
+// most one point where the nearest level changes.
+class TNearestLevels {
+ public:
+  explicit TNearestLevels(const TDeepLevels& levels) {
+    const std::int32_t count = levels.Count;
+    for (std::int32_t k = -kGreyPad; k < count + kGreyPad; ++k)
+      FGrey[static_cast<std::size_t>(k + kGreyPad)] =
+          levels.Grey[static_cast<std::size_t>(std::clamp(k, 0, count - 1))];
+    // Level k + 1 is nearer than level k exactly where 2 v > T_k + T_(k+1).
+    const auto boundary = [&](std::int32_t k) {
+      return k + 1 < count ? levels.Luma[static_cast<std::size_t>(k)] +
+                                 levels.Luma[static_cast<std::size_t>(k + 1)]
+                           : std::numeric_limits<std::int64_t>::max();
+    };
+    std::int32_t k = 0;
+    for (std::size_t slice = 0; slice < kSlices; ++slice) {
+      const std::int64_t start = static_cast<std::int64_t>(slice << kSliceShift) - kLowest;
+      while (2 * start > boundary(k))
+        ++k;
+      FSlices[slice] = {k, boundary(k)};
+    }
+  }
+
+  // v within kLowest below 0 and kLowest above full white.
+  std::int32_t Find(std::int64_t v) const {
+    const TSlice& slice = FSlices[static_cast<std::size_t>(v + kLowest) >> kSliceShift];
+    return slice.Level + (2 * v > slice.Boundary ? 1 : 0);
+  }
+
+  // The grey of level k, for k from −2 to count + 2: that of the nearest existing level.
+  std::int32_t Grey(std::int32_t k) const { return FGrey[static_cast<std::size_t>(k + kGreyPad)]; }
+
+ private:
+  struct TSlice {
+    std::int32_t Level = 0;
+    std::int64_t Boundary = 0;
+  };
+  // Levels lie at least one 8-bit level (257000) apart, so boundaries at least 2 × 257000 apart
+  // in 2 v; a slice of 2^16 is 2^17 in 2 v.
+  static constexpr int kSliceShift = 16;
+  static constexpr std::int64_t kLowest = 1 << 17;
+  static constexpr std::size_t kSlices =
+      static_cast<std::size_t>((kDeepLumaFull + 2 * kLowest) >> kSliceShift) + 1;
+  static constexpr std::int32_t kGreyPad = 3;
+  std::array<TSlice, kSlices> FSlices{};
+  std::array<std::int32_t, kMaxDeepLevels + 2 * kGreyPad> FGrey{};
+};
+
 }  // namespace
 
 struct TDeepBandFilter::TState {
@@ -93,6 +156,7 @@ struct TDeepBandFilter::TState {
   // each offset by one column of padding.
   std::vector<std::int64_t> Current;
   std::vector<std::int64_t> Next;
+  std::unique_ptr<TNearestLevels> NearestTable;
   // The ordered dither shares its rows between the parts.
   std::unique_ptr<TPartPool> Pool;
 
@@ -121,31 +185,85 @@ struct TDeepBandFilter::TState {
     return further.Luma > wanted ? closer(up, further) : further;
   }
 
+  // The diffusion's pixel at the given wanted luma, found the long way: used where one of the
+  // levels near wanted would clamp a channel of this pixel.
+  std::int64_t DiffuseSlowly(const std::uint16_t* in, std::int64_t wanted,
+                             std::uint8_t* out) const {
+    const TSource source(in);
+    const TPixel best = Nearest(source, wanted);
+    Store(out, best);
+    return wanted - best.Luma;
+  }
+
   void DiffuseRow(std::int32_t y, const std::uint16_t* in, std::uint8_t* out) {
     // Floyd–Steinberg, serpentine: 7/16 on along the row, 3/16, 5/16 and 1/16 below (behind,
     // under, ahead), each share rounded to the nearest unit, halves up, the last the rest.
+    //
+    // The fast way rests on this: while no channel of the pixel clamps, the pixel written at
+    // level k has luma T_k + D, D = 257 (299 qr + 587 qg + 114 qb) with q the channels' floors
+    // at offset 0, and |D| is at most half an 8-bit level. So the nearest written luma is that of
+    // the level nearest wanted − D (ties to the lower level, as the definition's order gives),
+    // one table look-up, and each channel is q + that level's grey. The levels the definition
+    // weighs lie within two of that level below and three above; where any of them would clamp
+    // a channel, the pixel is found the long way instead.
     const bool backwards = y % 2 == 1;
-    const std::int32_t step = backwards ? -1 : 1;
-    std::int64_t* current = Current.data() + 1;
+    const std::ptrdiff_t step = backwards ? -1 : 1;
+    const std::int64_t* current = Current.data() + 1;
     std::int64_t* next = Next.data() + 1;
-    for (std::int32_t i = 0; i < Width; ++i) {
-      const std::int32_t x = backwards ? Width - 1 - i : i;
-      const TSource source(in + 3 * static_cast<std::size_t>(x));
+    const TNearestLevels& nearest = *NearestTable;
+    std::int64_t carried = 0;  // the share the pixel before handed on along the row
+    std::int64_t nextBehind = 0, nextUnder = 0;  // next row's error at x − step and x so far
+    // Locals: the bytes written could otherwise alias the members for the compiler.
+    const bool grey = Grey;
+    const std::int32_t width = Width;
+    const std::int32_t* levelGrey = Levels.Grey.data();
+    const std::int64_t* levelLuma = Levels.Luma.data();
+    std::ptrdiff_t x = backwards ? width - 1 : 0;
+    for (std::int32_t i = 0; i < width; ++i, x += step) {
+      const std::uint16_t* pixel = in + 3 * x;
+      std::uint8_t* written = out + 3 * x;
+      const std::int32_t blue = pixel[0], green = pixel[1], red = pixel[2];
+      const std::int32_t luma = 299 * red + 587 * green + 114 * blue;
       const std::int64_t wanted =
-          std::clamp<std::int64_t>(source.Luma + current[x], 0, kDeepLumaFull);
-      const TPixel best = Nearest(source, wanted);
-      Store(out + 3 * static_cast<std::size_t>(x), best);
-      const std::int64_t e = wanted - best.Luma;
+          std::clamp<std::int64_t>(luma + current[x] + carried, 0, kDeepLumaFull);
+      std::int64_t e;
+      if (grey) {
+        const std::int32_t k = nearest.Find(wanted);
+        e = wanted - levelLuma[k];
+        written[0] = written[1] = written[2] = static_cast<std::uint8_t>(levelGrey[k]);
+      } else {
+        const std::int32_t qb = ChannelFloor(1000 * blue - luma);
+        const std::int32_t qg = ChannelFloor(1000 * green - luma);
+        const std::int32_t qr = ChannelFloor(1000 * red - luma);
+        const std::int64_t offset = 257 * (299 * qr + 587 * qg + 114 * qb);
+        const std::int64_t u = wanted - offset;
+        const std::int32_t k = nearest.Find(u);
+        const std::int32_t lowest = std::min({qb, qg, qr});
+        const std::int32_t highest = std::max({qb, qg, qr});
+        if (nearest.Grey(k - 2) + lowest >= 0 && nearest.Grey(k + 3) + highest <= 255) {
+          const std::int32_t shade = levelGrey[k];
+          written[0] = static_cast<std::uint8_t>(qb + shade);
+          written[1] = static_cast<std::uint8_t>(qg + shade);
+          written[2] = static_cast<std::uint8_t>(qr + shade);
+          e = u - levelLuma[k];
+        } else {
+          e = DiffuseSlowly(pixel, wanted, written);
+        }
+      }
       // Arithmetic shifts: floors, as the definition's.
       const std::int64_t ahead = (7 * e + 8) >> 4;
       const std::int64_t behindBelow = (3 * e + 8) >> 4;
       const std::int64_t under = (5 * e + 8) >> 4;
       const std::int64_t aheadBelow = e - ahead - behindBelow - under;
-      current[x + step] += ahead;
-      next[x - step] += behindBelow;
-      next[x] += under;
-      next[x + step] += aheadBelow;
+      carried = ahead;
+      // The next row's error at x − step gets its last share here.
+      next[x - step] += nextBehind + behindBelow;
+      nextBehind = nextUnder + under;
+      nextUnder = aheadBelow;
     }
+    // The shares of the last pixel: to its column and the padding beyond.
+    next[x - step] += nextBehind;
+    next[x] += nextUnder;
     Current.swap(Next);
     std::fill(Next.begin(), Next.end(), 0);
   }
@@ -182,6 +300,7 @@ TDeepBandFilter::TDeepBandFilter(TFilterId filter, const TDeepOptions& options, 
     if (wanted > 1) state.Pool = std::make_unique<TPartPool>(wanted);
     return;
   }
+  state.NearestTable = std::make_unique<TNearestLevels>(state.Levels);
   state.Current = AllocateErrorRow(width);
   state.Next = AllocateErrorRow(width);
 }
