@@ -3,7 +3,9 @@
 // an 8-bit PNG (CreatePngWriter), with each stage also timed on its own.
 //   penamo_deep_save_bench --make SIZE DEEP.png EIGHT.png   a SIZE × SIZE 16-bit picture and its
 //                                                          8-bit rounding, as PNG files
-//   penamo_deep_save_bench --save FILTER [LEVELS] IN OUT.png  one save: wall and CPU ms
+//   penamo_deep_save_bench --save FILTER [LEVELS] IN OUT     one save (OUT a .png or a .bmp; IN
+//                                                          any picture read band by band):
+//                                                          wall and CPU ms
 //   penamo_deep_save_bench --stages FILTER IN OUT.png       read, filter and write on their own
 // bench/deep-save-bench.sh runs these beside GEGL and penamo-filter diffusion16.
 #include <spng.h>
@@ -23,6 +25,7 @@
 #include "BandFilter.h"
 #include "BandWriter.h"
 #include "Bitmap.h"
+#include "BitmapBandWriter.h"
 #include "DeepFilters.h"
 #include "DeepLevels.h"
 #include "DeepRowSource.h"
@@ -129,8 +132,11 @@ int Save(const char* name, int levels, const char* in, const char* out) {
   const double start = Now(), cpu = Cpu();
   TPictureExtras extras;
   const std::unique_ptr<TDeepRowSource> rows = OpenBands(in, extras);
+  const std::string path = out;
+  const bool bitmap = path.size() >= 4 && path.compare(path.size() - 4, 4, ".bmp") == 0;
   const std::unique_ptr<TBandWriter> writer =
-      CreatePngWriter(out, rows->Width(), rows->Height(), extras);
+      bitmap ? std::make_unique<TBitmapBandWriter>(path, rows->Width(), rows->Height())
+             : CreatePngWriter(path, rows->Width(), rows->Height(), extras);
   if (!FilterDeepInBands(filter, TDeepOptions{levels, false}, *rows, *writer)) {
     std::fprintf(stderr, "the filter refused %s\n", in);
     return 1;
