@@ -269,18 +269,49 @@ struct TDeepBandFilter::TState {
   }
 
   void DitherRow(std::int32_t y, const std::uint16_t* in, std::uint8_t* out) const {
+    // As the diffusion's fast way: where neither of the two levels around the pixel's luma
+    // clamps a channel, level k writes luma T_k + D and channels q + its grey, so the two
+    // written lumas differ by T_(k+1) − T_k; elsewhere the pixel is found the long way.
     const std::uint16_t* ranks = kBlueNoise64[y % kBlueNoiseSize];
+    const std::int32_t* levelGrey = Levels.Grey.data();
+    const std::int64_t* levelLuma = Levels.Luma.data();
+    const std::int32_t top = Levels.Count - 1;
     for (std::int32_t x = 0; x < Width; ++x) {
-      const TSource source(in + 3 * static_cast<std::size_t>(x));
-      const std::int32_t below = Levels.LevelAtOrBelow(source.Luma);
-      TPixel chosen = source.At(Levels, below, Grey);
-      if (below + 1 < Levels.Count) {
-        const TPixel upper = source.At(Levels, below + 1, Grey);
+      const std::uint16_t* pixel = in + 3 * static_cast<std::size_t>(x);
+      std::uint8_t* written = out + 3 * static_cast<std::size_t>(x);
+      const std::int32_t blue = pixel[0], green = pixel[1], red = pixel[2];
+      const std::int32_t luma = 299 * red + 587 * green + 114 * blue;
+      const std::int32_t m = Levels.LevelAtOrBelow(luma);
+      const std::int32_t above = std::min(m + 1, top);
+      const std::int64_t rank = ranks[x % kBlueNoiseSize];
+      if (Grey) {
+        const bool up = m < top && (luma - levelLuma[m]) * 8192 >
+                                       (2 * rank + 1) * (levelLuma[m + 1] - levelLuma[m]);
+        written[0] = written[1] = written[2] = static_cast<std::uint8_t>(levelGrey[up ? m + 1 : m]);
+        continue;
+      }
+      const std::int32_t qb = ChannelFloor(1000 * blue - luma);
+      const std::int32_t qg = ChannelFloor(1000 * green - luma);
+      const std::int32_t qr = ChannelFloor(1000 * red - luma);
+      if (levelGrey[m] + std::min({qb, qg, qr}) >= 0 &&
+          levelGrey[above] + std::max({qb, qg, qr}) <= 255) {
+        const std::int64_t offset = 257 * (299 * qr + 587 * qg + 114 * qb);
+        const bool up = m < top && (luma - levelLuma[m] - offset) * 8192 >
+                                       (2 * rank + 1) * (levelLuma[m + 1] - levelLuma[m]);
+        const std::int32_t shade = levelGrey[up ? m + 1 : m];
+        written[0] = static_cast<std::uint8_t>(qb + shade);
+        written[1] = static_cast<std::uint8_t>(qg + shade);
+        written[2] = static_cast<std::uint8_t>(qr + shade);
+        continue;
+      }
+      const TSource source(pixel);
+      TPixel chosen = source.At(Levels, m, false);
+      if (m < top) {
+        const TPixel upper = source.At(Levels, m + 1, false);
         const std::int64_t span = upper.Luma - chosen.Luma;
-        const std::int64_t rank = ranks[x % kBlueNoiseSize];
         if (span > 0 && (source.Luma - chosen.Luma) * 8192 > (2 * rank + 1) * span) chosen = upper;
       }
-      Store(out + 3 * static_cast<std::size_t>(x), chosen);
+      Store(written, chosen);
     }
   }
 };
@@ -323,10 +354,8 @@ void TDeepBandFilter::Filter(std::int32_t first, std::int32_t count, const TDeep
       state.DitherRow(y, source.Row(y), rowOut(y));
     return;
   }
-  // Rows are independent: each part takes a run of the band's rows.
-  state.Pool->Run([&](int part, int parts) {
-    const auto begin = first + static_cast<std::int32_t>(std::int64_t{count} * part / parts);
-    const auto end = first + static_cast<std::int32_t>(std::int64_t{count} * (part + 1) / parts);
+  // Rows are independent: the parts share the band's rows in short runs.
+  ShareRows(*state.Pool, first, count, [&](std::int32_t begin, std::int32_t end) {
     for (std::int32_t y = begin; y < end; ++y)
       state.DitherRow(y, source.Row(y), rowOut(y));
   });
