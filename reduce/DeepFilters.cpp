@@ -187,8 +187,8 @@ struct TDeepBandFilter::TState {
 
   // The diffusion's pixel at the given wanted luma, found the long way: used where one of the
   // levels near wanted would clamp a channel of this pixel.
-  std::int64_t DiffuseSlowly(const std::uint16_t* in, std::int64_t wanted,
-                             std::uint8_t* out) const {
+  [[gnu::noinline]] std::int64_t DiffuseSlowly(const std::uint16_t* in, std::int64_t wanted,
+                                               std::uint8_t* out) const {
     const TSource source(in);
     const TPixel best = Nearest(source, wanted);
     Store(out, best);
@@ -257,15 +257,15 @@ struct TDeepBandFilter::TState {
       const std::int64_t aheadBelow = e - ahead - behindBelow - under;
       carried = ahead;
       // The next row's error at x − step gets its last share here.
-      next[x - step] += nextBehind + behindBelow;
+      next[x - step] = nextBehind + behindBelow;
       nextBehind = nextUnder + under;
       nextUnder = aheadBelow;
     }
-    // The shares of the last pixel: to its column and the padding beyond.
-    next[x - step] += nextBehind;
-    next[x] += nextUnder;
+    // The shares of the last pixel: to its column and the padding beyond. Every entry of the
+    // next row, padding included, has now been set once, so it needs no clearing before.
+    next[x - step] = nextBehind;
+    next[x] = nextUnder;
     Current.swap(Next);
-    std::fill(Next.begin(), Next.end(), 0);
   }
 
   void DitherRow(std::int32_t y, const std::uint16_t* in, std::uint8_t* out) const {
