@@ -40,18 +40,20 @@ other() {
     green-levels=256 blue-levels=256 alpha-levels=256 dither-method=floyd-steinberg
 }
 
-# Wall microseconds and CPU seconds (user + system, every thread) of one run, appended to the
-# contender's files; dirty data is flushed first so that no one pays for another's writes.
+# Wall microseconds, CPU seconds (user + system, every thread) and peak resident KiB of one run,
+# appended to the contender's files; dirty data is flushed first so that no one pays for
+# another's writes.
 timed() {
-  local name=$1 start end user system
+  local name=$1 start end user system rss
   sync
   start=$(date +%s%N)
-  /usr/bin/time -f '%U %S' -o "$WORK/$name.time" bash -c \
+  /usr/bin/time -f '%U %S %M' -o "$WORK/$name.time" bash -c \
     "$(declare -f "$name"); WORK='$WORK' TOOL='$TOOL' DEEP_BENCH='$DEEP_BENCH' SIZE='$SIZE' $name"
   end=$(date +%s%N)
   echo $(((end - start) / 1000)) >>"$WORK/$name.us"
-  read -r user system <"$WORK/$name.time"
+  read -r user system rss <"$WORK/$name.time"
   echo "$user + $system" | bc -l >>"$WORK/$name.cpu"
+  echo "$rss" >>"$WORK/$name.rss"
 }
 
 median() { sort -n "$1" | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
@@ -59,7 +61,7 @@ range() { sort -n "$1" | awk 'NR == 1 {lo = $1} {hi = $1} END {printf "%.0f .. %
 
 contenders="deep eight"
 [ "$GEGL" = 1 ] && contenders="$contenders other"
-for name in $contenders; do rm -f "$WORK/$name.us" "$WORK/$name.cpu"; done
+for name in $contenders; do rm -f "$WORK/$name.us" "$WORK/$name.cpu" "$WORK/$name.rss"; done
 echo "Deep save, ${SIZE} x ${SIZE}, $ROUNDS rounds; load before: $(cut -d' ' -f1-3 /proc/loadavg)"
 for ((round = 1; round <= ROUNDS; round++)); do
   for name in $contenders; do timed "$name"; done
@@ -73,9 +75,9 @@ label() {
   esac
 }
 for name in $contenders; do
-  printf '  %s median %7.0f ms (%s), CPU %.2f s\n' "$(label "$name")" \
+  printf '  %s median %7.0f ms (%s), CPU %.2f s, peak RSS %.0f MiB\n' "$(label "$name")" \
     "$(echo "$(median "$WORK/$name.us") / 1000" | bc -l)" "$(range "$WORK/$name.us")" \
-    "$(median "$WORK/$name.cpu")"
+    "$(median "$WORK/$name.cpu")" "$(echo "$(sort -n "$WORK/$name.rss" | tail -1) / 1024" | bc -l)"
 done
 DEEP=$(median "$WORK/deep.us")
 printf '  diffusion / diffusion16: %.2fx (target at most 1.5x)\n' \
