@@ -145,6 +145,36 @@ class TNearestLevels {
   std::array<std::int32_t, kMaxDeepLevels + 2 * kGreyPad> FGrey{};
 };
 
+// The level at or below a luma from 0 to full white (TDeepLevels::LevelAtOrBelow) by one
+// look-up: levels lie at least 257000 apart, so a slice of 2^16 holds at most one of them.
+class TLevelsBelow {
+ public:
+  explicit TLevelsBelow(const TDeepLevels& levels) {
+    std::int32_t k = 0;
+    for (std::size_t slice = 0; slice < kSlices; ++slice) {
+      const auto start = static_cast<std::int64_t>(slice << kSliceShift);
+      while (k + 1 < levels.Count && levels.Luma[static_cast<std::size_t>(k + 1)] <= start)
+        ++k;
+      FSlices[slice] = {k, k + 1 < levels.Count ? levels.Luma[static_cast<std::size_t>(k + 1)]
+                                                : std::numeric_limits<std::int64_t>::max()};
+    }
+  }
+
+  std::int32_t Find(std::int64_t luma) const {
+    const TSlice& slice = FSlices[static_cast<std::size_t>(luma) >> kSliceShift];
+    return slice.Level + (luma >= slice.Next ? 1 : 0);
+  }
+
+ private:
+  struct TSlice {
+    std::int32_t Level = 0;
+    std::int64_t Next = 0;  // the next level's luma
+  };
+  static constexpr int kSliceShift = 16;
+  static constexpr std::size_t kSlices = static_cast<std::size_t>(kDeepLumaFull >> kSliceShift) + 1;
+  std::array<TSlice, kSlices> FSlices{};
+};
+
 }  // namespace
 
 struct TDeepBandFilter::TState {
@@ -157,6 +187,7 @@ struct TDeepBandFilter::TState {
   std::vector<std::int64_t> Current;
   std::vector<std::int64_t> Next;
   std::unique_ptr<TNearestLevels> NearestTable;
+  std::unique_ptr<TLevelsBelow> BelowTable;
   // The ordered dither shares its rows between the parts.
   std::unique_ptr<TPartPool> Pool;
 
@@ -276,12 +307,13 @@ struct TDeepBandFilter::TState {
     const std::int32_t* levelGrey = Levels.Grey.data();
     const std::int64_t* levelLuma = Levels.Luma.data();
     const std::int32_t top = Levels.Count - 1;
+    const TLevelsBelow& below = *BelowTable;
     for (std::int32_t x = 0; x < Width; ++x) {
       const std::uint16_t* pixel = in + 3 * static_cast<std::size_t>(x);
       std::uint8_t* written = out + 3 * static_cast<std::size_t>(x);
       const std::int32_t blue = pixel[0], green = pixel[1], red = pixel[2];
       const std::int32_t luma = 299 * red + 587 * green + 114 * blue;
-      const std::int32_t m = Levels.LevelAtOrBelow(luma);
+      const std::int32_t m = below.Find(luma);
       const std::int32_t above = std::min(m + 1, top);
       const std::int64_t rank = ranks[x % kBlueNoiseSize];
       if (Grey) {
@@ -304,15 +336,21 @@ struct TDeepBandFilter::TState {
         written[2] = static_cast<std::uint8_t>(qr + shade);
         continue;
       }
-      const TSource source(pixel);
-      TPixel chosen = source.At(Levels, m, false);
-      if (m < top) {
-        const TPixel upper = source.At(Levels, m + 1, false);
-        const std::int64_t span = upper.Luma - chosen.Luma;
-        if (span > 0 && (source.Luma - chosen.Luma) * 8192 > (2 * rank + 1) * span) chosen = upper;
-      }
-      Store(written, chosen);
+      DitherSlowly(pixel, m, rank, written);
     }
+  }
+
+  // The ordered dither's pixel where one of its two levels clamps a channel.
+  [[gnu::noinline]] void DitherSlowly(const std::uint16_t* pixel, std::int32_t m, std::int64_t rank,
+                                      std::uint8_t* written) const {
+    const TSource source(pixel);
+    TPixel chosen = source.At(Levels, m, false);
+    if (m + 1 < Levels.Count) {
+      const TPixel upper = source.At(Levels, m + 1, false);
+      const std::int64_t span = upper.Luma - chosen.Luma;
+      if (span > 0 && (source.Luma - chosen.Luma) * 8192 > (2 * rank + 1) * span) chosen = upper;
+    }
+    Store(written, chosen);
   }
 };
 
@@ -325,6 +363,7 @@ TDeepBandFilter::TDeepBandFilter(TFilterId filter, const TDeepOptions& options, 
   state.Grey = options.Grey;
   state.Width = std::max(0, width);
   if (filter == TFilterId::Ordered) {
+    state.BelowTable = std::make_unique<TLevelsBelow>(state.Levels);
     const std::size_t pixels =
         static_cast<std::size_t>(state.Width) * static_cast<std::size_t>(std::max(0, height));
     const int wanted = width < kWidthWorthParts ? 1 : parts > 0 ? parts : PartsWorthRunning(pixels);
