@@ -171,7 +171,9 @@ TOpenedFile OpenFile(const std::string& path, TBitmap& picture, TPictureExtras& 
 
 std::unique_ptr<TDeepRowSource> OpenPictureDeepRows(const std::string& path,
                                                     TPictureExtras& extras) {
-  if (ReadableKindOfFile(path) == TPictureKind::Png) return OpenPngDeepRows(path, extras);
+  const TPictureKind kind = ReadableKindOfFile(path);
+  if (kind == TPictureKind::Png) return OpenPngDeepRows(path, extras);
+  if (kind == TPictureKind::Tiff) return OpenTiffDeepRows(path, extras);
   std::unique_ptr<TRowSource> rows = OpenPictureRows(path, extras);
   if (!rows) return nullptr;
   return std::make_unique<TWidenedRows>(std::move(rows));

@@ -64,9 +64,17 @@ void Check(int error) {
   if (error != 0) RaiseError(error);
 }
 
-// One decoded row (RGBA8, RGBA16 or RGB8 as decoded) into the picture's BGR row and alpha row.
-void StoreRow(const std::uint8_t* decoded, int format, std::int32_t width, std::uint8_t* bgr,
-              std::uint8_t* alpha) {
+// A 16-bit sample of a row decoded in the file's own layout: spng gives it in the host's order.
+inline std::uint16_t Sample16(const std::uint8_t* bytes) {
+  std::uint16_t sample;
+  std::memcpy(&sample, bytes, sizeof sample);
+  return sample;
+}
+
+// One decoded row (RGBA8, RGBA16, RGB8, or the file's own 16-bit RGB or RGBA, alphaChannel
+// telling which) into the picture's BGR row and alpha row.
+void StoreRow(const std::uint8_t* decoded, int format, bool alphaChannel, std::int32_t width,
+              std::uint8_t* bgr, std::uint8_t* alpha) {
   if (format == SPNG_FMT_RGB8) {
     for (std::int32_t x = 0; x < width; ++x, decoded += 3, bgr += 3) {
       bgr[0] = decoded[2];
@@ -79,6 +87,14 @@ void StoreRow(const std::uint8_t* decoded, int format, std::int32_t width, std::
       bgr[1] = decoded[1];
       bgr[2] = decoded[0];
       if (alpha != nullptr) alpha[x] = decoded[3];
+    }
+  } else if (format == SPNG_FMT_PNG) {
+    const std::size_t step = alphaChannel ? 8 : 6;
+    for (std::int32_t x = 0; x < width; ++x, decoded += step, bgr += 3) {
+      bgr[0] = To8Bits(Sample16(decoded + 4));
+      bgr[1] = To8Bits(Sample16(decoded + 2));
+      bgr[2] = To8Bits(Sample16(decoded));
+      if (alpha != nullptr && alphaChannel) alpha[x] = To8Bits(Sample16(decoded + 6));
     }
   } else {
     // Host-endian 16-bit samples.
@@ -95,8 +111,18 @@ void StoreRow(const std::uint8_t* decoded, int format, std::int32_t width, std::
 // The same decoded row as deep samples: 16-bit samples whole, 8-bit ones widened (v × 257, as
 // TWidenedRows widens them); alpha rounded to 8 bits exactly as StoreRow rounds it, so both reads
 // of one file carry the same alpha plane.
-void StoreDeepRow(const std::uint8_t* decoded, int format, std::int32_t width, std::uint16_t* bgr,
-                  std::uint8_t* alpha) {
+void StoreDeepRow(const std::uint8_t* decoded, int format, bool alphaChannel, std::int32_t width,
+                  std::uint16_t* bgr, std::uint8_t* alpha) {
+  if (format == SPNG_FMT_PNG) {
+    const std::size_t step = alphaChannel ? 8 : 6;
+    for (std::int32_t x = 0; x < width; ++x, decoded += step, bgr += 3) {
+      bgr[0] = Sample16(decoded + 4);
+      bgr[1] = Sample16(decoded + 2);
+      bgr[2] = Sample16(decoded);
+      if (alpha != nullptr && alphaChannel) alpha[x] = To8Bits(Sample16(decoded + 6));
+    }
+    return;
+  }
   if (format == SPNG_FMT_RGBA16) {
     const auto* samples = reinterpret_cast<const std::uint16_t*>(decoded);
     for (std::int32_t x = 0; x < width; ++x, samples += 4, bgr += 3) {
@@ -135,7 +161,9 @@ struct TPngLayout {
   std::int32_t Height = 0;
   bool Alpha = false;
   bool Interlaced = false;
-  int Format = SPNG_FMT_RGB8;  // what spng decodes to: RGB8, RGBA8 or RGBA16
+  bool Deep = false;           // 16 bits a sample
+  int Format = SPNG_FMT_RGB8;  // what spng decodes to: RGB8, RGBA8, RGBA16 or PNG (as stored)
+  bool AlphaChannel = false;   // the file's rows hold alpha (for Format PNG)
   std::size_t RowBytes = 0;    // of a decoded row
   std::vector<std::uint8_t> Profile;
 };
@@ -153,12 +181,22 @@ TPngLayout ReadLayout(spng_ctx* ctx) {
   const int trnsResult = spng_get_trns(ctx, &trns);
   if (trnsResult != 0 && trnsResult != SPNG_ECHUNKAVAIL) RaiseError(trnsResult);
   layout.Alpha = (ihdr.color_type & 4) != 0 || trnsResult == 0;
-  layout.Format = ihdr.bit_depth == 16 ? SPNG_FMT_RGBA16
-                  : layout.Alpha       ? SPNG_FMT_RGBA8
-                                       : SPNG_FMT_RGB8;
-  const std::size_t pixelBytes = layout.Format == SPNG_FMT_RGBA16  ? 8
-                                 : layout.Format == SPNG_FMT_RGBA8 ? 4
-                                                                   : 3;
+  layout.Deep = ihdr.bit_depth == 16;
+  // 16-bit colour with no colour key is taken as the file stores it: converting it to RGBA16
+  // costs the decoder more than inflating it, and the samples are the same.
+  const bool native =
+      layout.Deep &&
+      (ihdr.color_type == SPNG_COLOR_TYPE_TRUECOLOR_ALPHA ||
+       (ihdr.color_type == SPNG_COLOR_TYPE_TRUECOLOR && trnsResult == SPNG_ECHUNKAVAIL));
+  layout.AlphaChannel = ihdr.color_type == SPNG_COLOR_TYPE_TRUECOLOR_ALPHA;
+  layout.Format = native         ? SPNG_FMT_PNG
+                  : layout.Deep  ? SPNG_FMT_RGBA16
+                  : layout.Alpha ? SPNG_FMT_RGBA8
+                                 : SPNG_FMT_RGB8;
+  const std::size_t pixelBytes = native                             ? (layout.AlphaChannel ? 8 : 6)
+                                 : layout.Format == SPNG_FMT_RGBA16 ? 8
+                                 : layout.Format == SPNG_FMT_RGBA8  ? 4
+                                                                    : 3;
   layout.RowBytes = pixelBytes * static_cast<std::size_t>(layout.Width);
   layout.Interlaced = ihdr.interlace_method != 0;
 
@@ -264,7 +302,7 @@ void DecodePngRow(spng_ctx* ctx, const TPngLayout& layout, std::int32_t y, std::
     for (std::size_t i = 0; i < layout.RowBytes; i += 3)
       std::swap(target[i], target[i + 2]);
   } else {
-    StoreRow(decoded.data(), layout.Format, layout.Width, target, alpha);
+    StoreRow(decoded.data(), layout.Format, layout.AlphaChannel, layout.Width, target, alpha);
   }
 }
 
@@ -327,7 +365,7 @@ class TPngDeepRowDecoder final : public TDeepRowDecoder {
                                                            static_cast<std::size_t>(FLayout.Width)
                                             : nullptr;
     DecodeNextRow(FContext.get(), FLayout, y, FDecoded.data());
-    StoreDeepRow(FDecoded.data(), FLayout.Format, FLayout.Width, bgr, alpha);
+    StoreDeepRow(FDecoded.data(), FLayout.Format, FLayout.AlphaChannel, FLayout.Width, bgr, alpha);
   }
 
   int Handle() const override { return FFile->Handle(); }
@@ -387,9 +425,10 @@ void ReadPngInto(const std::uint8_t* data, std::size_t size, TBitmap* picture, T
   if (deep != nullptr) AllocateDeep(deepRead, layout.Width, height);
   // Each row is stored once: the 8-bit picture keeps the alpha row, the deep one only when alone.
   const auto store = [&](std::int32_t y, const std::uint8_t* row) {
-    if (builder) StoreRow(row, layout.Format, layout.Width, builder->Row(y), alphaRow(y));
+    if (builder)
+      StoreRow(row, layout.Format, layout.AlphaChannel, layout.Width, builder->Row(y), alphaRow(y));
     if (deep != nullptr)
-      StoreDeepRow(row, layout.Format, layout.Width, deepRead.Row(y),
+      StoreDeepRow(row, layout.Format, layout.AlphaChannel, layout.Width, deepRead.Row(y),
                    builder ? nullptr : alphaRow(y));
   };
 
@@ -516,7 +555,7 @@ std::unique_ptr<TDeepRowSource> OpenPngDeepRows(const std::string& path, TPictur
   if (!png.Context) return nullptr;
   const std::int32_t width = png.Layout.Width;
   const std::int32_t height = png.Layout.Height;
-  if (png.Layout.Format != SPNG_FMT_RGBA16) {
+  if (!png.Layout.Deep) {
     // 8 bits or fewer: the very rows of OpenPngRows, widened.
     auto decoder = std::make_unique<TPngRowDecoder>(
         std::move(png.File), std::move(png.Context), std::move(png.Layout),

@@ -1,8 +1,10 @@
 #include "TiffReader.h"
 
 #include <tiffio.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -13,6 +15,8 @@
 #include "Exceptions.h"
 #include "FormatSupport.h"
 #include "Machine.h"
+#include "ReadAheadRows.h"
+#include "Stream.h"
 
 namespace penamo {
 
@@ -589,6 +593,150 @@ void ReadTiffDeep(const std::uint8_t* data, std::size_t size, TDeepPicture& deep
 bool ReadTiffWithDeep(const std::uint8_t* data, std::size_t size, TBitmap& picture,
                       TDeepPicture& deep, TPictureExtras& extras) {
   return ReadTiffInto(data, size, &picture, &deep, true, extras);
+}
+
+}  // namespace penamo
+
+// The deep read band by band, for a file of 16-bit grey or RGB samples: the file is read through
+// its handle as libtiff asks for its parts, so that only a band of strips or tiles is held,
+// whatever the picture's size. The header, the refusals and the rows are the whole read's.
+namespace penamo {
+
+namespace {
+
+using namespace formats;
+
+// The open file as libtiff's client: Memory carries the size, the position and the failure
+// mark the shared code reads; its Data is unused.
+struct TFileClient {
+  TMemoryFile Memory;
+  int Handle;
+};
+
+tmsize_t FileReadProc(thandle_t handle, void* buffer, tmsize_t count) {
+  auto& client = *static_cast<TFileClient*>(handle);
+  TMemoryFile& file = client.Memory;
+  if (count <= 0 || file.Position >= file.Size) return 0;
+  std::uint64_t wanted =
+      std::min<std::uint64_t>(static_cast<std::uint64_t>(count), file.Size - file.Position);
+  auto* out = static_cast<std::uint8_t*>(buffer);
+  std::uint64_t done = 0;
+  while (done < wanted) {
+    const ssize_t got = ::pread(client.Handle, out + done, static_cast<std::size_t>(wanted - done),
+                                static_cast<off_t>(file.Position + done));
+    if (got < 0 && errno == EINTR) continue;
+    // An error or a file cut since it was opened: what was read is all there is.
+    if (got <= 0) break;
+    done += static_cast<std::uint64_t>(got);
+  }
+  file.Position += done;
+  return static_cast<tmsize_t>(done);
+}
+
+toff_t FileSeekProc(thandle_t handle, toff_t offset, int whence) {
+  return SeekProc(&static_cast<TFileClient*>(handle)->Memory, offset, whence);
+}
+
+toff_t FileSizeProc(thandle_t handle) {
+  return static_cast<TFileClient*>(handle)->Memory.Size;
+}
+
+std::unique_ptr<TIFF, TTiffClose> OpenTiffFile(TFileClient& client) {
+  const std::unique_ptr<TIFFOpenOptions, TOptionsFree> options(TIFFOpenOptionsAlloc());
+  if (!options) RaiseOutOfMemory();
+  TIFFOpenOptionsSetMaxSingleMemAlloc(
+      options.get(), static_cast<tmsize_t>(std::min<std::uint64_t>(StorageLimit(), INT64_MAX)));
+  TIFFOpenOptionsSetErrorHandlerExtR(options.get(), OnError, &client.Memory);
+  TIFFOpenOptionsSetWarningHandlerExtR(options.get(), OnWarning, &client.Memory);
+  std::unique_ptr<TIFF, TTiffClose> tif(
+      TIFFClientOpenExt("picture", "rm", &client, FileReadProc, WriteProc, FileSeekProc, CloseProc,
+                        FileSizeProc, MapProc, UnmapProc, options.get()));
+  if (!tif) {
+    if (client.Memory.Size < 8) RaiseTruncated("tiff-truncated");
+    RaiseTiff("tiff-bad-header");
+  }
+  return tif;
+}
+
+// The rows of a 16-bit grey or RGB file, one at a time, for TDeepReadAheadRows: each band of
+// strips or tiles is decoded when its first row is asked for.
+class TTiffDeepRowDecoder final : public TDeepRowDecoder {
+ public:
+  TTiffDeepRowDecoder(std::unique_ptr<TFileStream> stream, std::unique_ptr<TFileClient> client,
+                      std::unique_ptr<TIFF, TTiffClose> tif, std::unique_ptr<TFormat> format,
+                      std::uint8_t* alpha)
+      : FStream(std::move(stream)),
+        FClient(std::move(client)),
+        FTiff(std::move(tif)),
+        FFormat(std::move(format)),
+        FBands(FTiff.get(), *FFormat, FClient->Memory),
+        FAlpha(alpha) {
+    if (FAlpha != nullptr)
+      WithMemory("out-of-memory",
+                 [&] { FRow8.resize(3 * static_cast<std::size_t>(FFormat->Width)); });
+  }
+
+  void DecodeRow(std::int32_t y, std::uint16_t* bgr) override {
+    const auto row = static_cast<std::uint32_t>(y);
+    if (row >= FTop + FCount || FCount == 0) {
+      FTop = row - row % FBands.Rows();
+      FCount = std::min(FBands.Rows(), FFormat->Height - FTop);
+      FBands.Read(FTop, FCount);
+    }
+    const std::uint8_t* samples = FBands.Samples(row - FTop);
+    // The alpha plane is the 8-bit read's, byte for byte.
+    if (FAlpha != nullptr)
+      ConvertRow(*FFormat, samples, FRow8.data(),
+                 FAlpha + static_cast<std::size_t>(row) * FFormat->Width);
+    ConvertDeepRow(*FFormat, samples, bgr);
+  }
+
+  int Handle() const override { return FStream->Handle(); }
+
+ private:
+  std::unique_ptr<TFileStream> FStream;
+  std::unique_ptr<TFileClient> FClient;
+  std::unique_ptr<TIFF, TTiffClose> FTiff;
+  std::unique_ptr<TFormat> FFormat;
+  TBands FBands;
+  std::uint8_t* FAlpha;
+  std::vector<std::uint8_t> FRow8;
+  std::uint32_t FTop = 0;
+  std::uint32_t FCount = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<TDeepRowSource> OpenTiffDeepRows(const std::string& path, TPictureExtras& extras,
+                                                 bool aside) {
+  SilenceGlobalHandlers();
+  auto stream = std::make_unique<TFileStream>(path);
+  const std::int64_t size = stream->Size();
+  auto client = std::make_unique<TFileClient>(TFileClient{
+      TMemoryFile{nullptr, static_cast<std::uint64_t>(std::max<std::int64_t>(0, size)), 0, false},
+      stream->Handle()});
+  std::unique_ptr<TIFF, TTiffClose> tif = OpenTiffFile(*client);
+  auto format = std::make_unique<TFormat>(ReadFormat(tif.get()));
+  std::uint16_t orientation = ORIENTATION_TOPLEFT;
+  TIFFGetFieldDefaulted(tif.get(), TIFFTAG_ORIENTATION, &orientation);
+  // Any other layout, and rows stored in another order, are read whole.
+  if (!KeepsDepth(*format) || orientation != ORIENTATION_TOPLEFT) return nullptr;
+  const auto width = static_cast<std::int32_t>(format->Width);
+  const auto height = static_cast<std::int32_t>(format->Height);
+  TPictureExtras read;
+  TakeProfile(tif.get(), read);
+  if (format->Alpha >= 0) {
+    CheckBufferSize(format->Width, format->Height, "tiff-alpha-too-large");
+    WithMemory("out-of-memory", [&] {
+      read.Alpha.assign(static_cast<std::size_t>(width) * static_cast<std::size_t>(height), 255);
+    });
+  }
+  // The band buffers are sized and checked here, before the rows are asked for.
+  auto decoder = std::make_unique<TTiffDeepRowDecoder>(
+      std::move(stream), std::move(client), std::move(tif), std::move(format),
+      read.Alpha.empty() ? nullptr : read.Alpha.data());
+  extras = std::move(read);
+  return std::make_unique<TDeepReadAheadRows>(std::move(decoder), width, height, aside);
 }
 
 }  // namespace penamo

@@ -6,6 +6,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <string>
 
 #include "Bitmap.h"
 #include "DeepRowSource.h"
@@ -28,5 +30,13 @@ void ReadTiffDeep(const std::uint8_t* data, std::size_t size, TDeepPicture& deep
 // at full precision (true). For any other file deep is emptied and false returned.
 bool ReadTiffWithDeep(const std::uint8_t* data, std::size_t size, TBitmap& picture,
                       TDeepPicture& deep, TPictureExtras& extras);
+
+// The deep rows of a 16-bit grey or RGB file band by band (a band of strips or a row of tiles
+// held at a time, decoded on a thread of their own unless aside is false), with the rows, the
+// alpha plane, the limits and the refusals of ReadTiffDeep; a damaged strip or tile is refused
+// when its band is asked for. Null for any other file, and for one whose rows are stored in
+// another order: those are read whole. Raises EFOpenError when the file cannot be opened.
+std::unique_ptr<TDeepRowSource> OpenTiffDeepRows(const std::string& path, TPictureExtras& extras,
+                                                 bool aside = true);
 
 }  // namespace penamo

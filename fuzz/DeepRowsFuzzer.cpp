@@ -1,10 +1,11 @@
 // Any bytes as a picture file of one format (chosen when the target is built: PNG, TIFF, HEIF
 // or JPEG XL) read deep and at 8 bits. Every read must end alike: the 8-bit read, the whole deep
-// read, the read of both at once and, for PNG, the deep read band by band on the decoding thread
-// give the same refusal (class and message) or all read the picture. Read, the 8-bit picture
-// beside the deep one is the 8-bit read's; the deep picture rounds to it (PNG, HEIF and JPEG XL:
-// every sample, as 16 bits round to 8); the banded deep rows are the whole deep read's; the alpha
-// planes agree. Pictures are kept small by a low storage limit.
+// read, the read of both at once and, for PNG and TIFF, the deep read band by band (on the
+// decoding thread or not; for TIFF, where the file keeps its 16 bits) give the same refusal
+// (class and message) or all read the picture. Read, the 8-bit picture beside the deep one is
+// the 8-bit read's; the deep picture rounds to it (PNG, HEIF and JPEG XL: every sample, as 16
+// bits round to 8); the banded deep rows are the whole deep read's; the alpha planes agree.
+// Pictures are kept small by a low storage limit.
 
 #include <sys/mman.h>
 #include <unistd.h>

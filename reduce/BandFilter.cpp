@@ -202,6 +202,10 @@ struct TBandFilter::TState {
   std::vector<std::int16_t> ColumnError;
   TDiffusionTables Tables{};
   std::unique_ptr<TDiffusionRun> Run;
+  // The diffusions: whether the parts held one another up in a band (more than this many
+  // sleeps), after which the calling thread goes on alone.
+  static constexpr int kSleepsWorthParts = 2;
+  bool Alone = false;
   // The helpers, kept from band to band.
   std::unique_ptr<TPartPool> Pool;
   // The filters for deep pictures, at their default options, over the rows widened.
@@ -225,10 +229,8 @@ struct TBandFilter::TState {
         row(y);
       return;
     }
-    // Rows are independent: each part takes a run of the band's rows.
-    Pool->Run([&](int part, int parts) {
-      const auto begin = first + static_cast<std::int32_t>(std::int64_t{count} * part / parts);
-      const auto end = first + static_cast<std::int32_t>(std::int64_t{count} * (part + 1) / parts);
+    // Rows are independent: the parts share the band's rows in short runs.
+    ShareRows(*Pool, first, count, [&](std::int32_t begin, std::int32_t end) {
       for (std::int32_t y = begin; y < end; ++y)
         row(y);
     });
@@ -243,11 +245,16 @@ struct TBandFilter::TState {
         Run->DiffuseRow(y, source.Row(y), out + static_cast<std::size_t>(y - first) * stride, part,
                         parts);
     };
-    if (Parts == 1) {
+    if (Parts == 1 || Alone) {
       rows(0, 1);
       return;
     }
     Pool->Run(rows);
+    // Each row waits for the one above, so parts that sleep on one another (their threads wait
+    // for cores that other programs hold) go slower than one part alone, each wait as long as
+    // the scheduler takes to wake a thread on a busy machine: the rest of the save is done by
+    // the calling thread. The rows are the same bytes either way.
+    if (Run->TakeSleeps() > kSleepsWorthParts) Alone = true;
   }
 };
 

@@ -1,6 +1,7 @@
 #include "Cores.h"
 
 #include <algorithm>
+#include <atomic>
 #include <future>
 #include <thread>
 #include <vector>
@@ -85,6 +86,22 @@ void TPartPool::Help(int part) {
     lock.lock();
     if (--FPending == 0) FDone.notify_one();
   }
+}
+
+void ShareRows(TPartPool& pool, std::int32_t first, std::int32_t count,
+               const std::function<void(std::int32_t begin, std::int32_t end)>& rows) {
+  // About eight runs a part: short enough that a stalled part holds little back, long enough
+  // that taking one costs nothing beside its rows.
+  constexpr std::int32_t kRunsPerPart = 8;
+  const std::int32_t runRows = std::max(1, count / (pool.Parts() * kRunsPerPart));
+  std::atomic<std::int32_t> next{0};
+  pool.Run([&](int, int) {
+    for (;;) {
+      const std::int32_t begin = next.fetch_add(runRows, std::memory_order_relaxed);
+      if (begin >= count) return;
+      rows(first + begin, first + std::min(count, begin + runRows));
+    }
+  });
 }
 
 }  // namespace penamo

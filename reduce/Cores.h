@@ -50,4 +50,11 @@ class TPartPool {
   std::vector<std::thread> FHelpers;
 };
 
+// Runs rows(begin, end) over runs of the rows first .. first + count - 1 on every part of pool,
+// each part taking the next run not yet taken, so that a part whose thread waits for a core
+// (another program holds it) delays the others by one short run at most. Every row is done
+// exactly once; rows must be independent of one another. rows must not throw.
+void ShareRows(TPartPool& pool, std::int32_t first, std::int32_t count,
+               const std::function<void(std::int32_t begin, std::int32_t end)>& rows);
+
 }  // namespace penamo

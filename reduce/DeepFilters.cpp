@@ -1,6 +1,9 @@
 #include "DeepFilters.h"
 
 #include <algorithm>
+#include <array>
+#include <cstddef>
+#include <limits>
 #include <new>
 #include <vector>
 
@@ -82,6 +85,96 @@ std::vector<std::int64_t> AllocateErrorRow(std::int32_t width) {
   }
 }
 
+// A channel's 8-bit value at the luma offset 0, before clamping: ⌊(n + 128500) / 257000⌋ for
+// n = 1000 × channel − luma, which lies within ±65535000 (the floor taken on a value made
+// non-negative, so that a constant division is exact).
+inline std::int32_t ChannelFloor(std::int32_t n) {
+  constexpr std::int32_t kLift = 256 * static_cast<std::int32_t>(kByteLevelUnits);
+  const auto lifted =
+      static_cast<std::uint32_t>(n + static_cast<std::int32_t>(kRoundingHalf) + kLift);
+  return static_cast<std::int32_t>(lifted / static_cast<std::uint32_t>(kByteLevelUnits)) - 256;
+}
+
+// The level whose luma is nearest a value, ties to the lower level, by one look-up: the values
+// are cut into slices narrower than half the closest two levels' distance, so a slice holds at
+// most one point where the nearest level changes.
+class TNearestLevels {
+ public:
+  explicit TNearestLevels(const TDeepLevels& levels) {
+    const std::int32_t count = levels.Count;
+    for (std::int32_t k = -kGreyPad; k < count + kGreyPad; ++k)
+      FGrey[static_cast<std::size_t>(k + kGreyPad)] =
+          levels.Grey[static_cast<std::size_t>(std::clamp(k, 0, count - 1))];
+    // Level k + 1 is nearer than level k exactly where 2 v > T_k + T_(k+1).
+    const auto boundary = [&](std::int32_t k) {
+      return k + 1 < count ? levels.Luma[static_cast<std::size_t>(k)] +
+                                 levels.Luma[static_cast<std::size_t>(k + 1)]
+                           : std::numeric_limits<std::int64_t>::max();
+    };
+    std::int32_t k = 0;
+    for (std::size_t slice = 0; slice < kSlices; ++slice) {
+      const std::int64_t start = static_cast<std::int64_t>(slice << kSliceShift) - kLowest;
+      while (2 * start > boundary(k))
+        ++k;
+      FSlices[slice] = {k, boundary(k)};
+    }
+  }
+
+  // v within kLowest below 0 and kLowest above full white.
+  std::int32_t Find(std::int64_t v) const {
+    const TSlice& slice = FSlices[static_cast<std::size_t>(v + kLowest) >> kSliceShift];
+    return slice.Level + (2 * v > slice.Boundary ? 1 : 0);
+  }
+
+  // The grey of level k, for k from −2 to count + 2: that of the nearest existing level.
+  std::int32_t Grey(std::int32_t k) const { return FGrey[static_cast<std::size_t>(k + kGreyPad)]; }
+
+ private:
+  struct TSlice {
+    std::int32_t Level = 0;
+    std::int64_t Boundary = 0;
+  };
+  // Levels lie at least one 8-bit level (257000) apart, so boundaries at least 2 × 257000 apart
+  // in 2 v; a slice of 2^16 is 2^17 in 2 v.
+  static constexpr int kSliceShift = 16;
+  static constexpr std::int64_t kLowest = 1 << 17;
+  static constexpr std::size_t kSlices =
+      static_cast<std::size_t>((kDeepLumaFull + 2 * kLowest) >> kSliceShift) + 1;
+  static constexpr std::int32_t kGreyPad = 3;
+  std::array<TSlice, kSlices> FSlices{};
+  std::array<std::int32_t, kMaxDeepLevels + 2 * kGreyPad> FGrey{};
+};
+
+// The level at or below a luma from 0 to full white (TDeepLevels::LevelAtOrBelow) by one
+// look-up: levels lie at least 257000 apart, so a slice of 2^16 holds at most one of them.
+class TLevelsBelow {
+ public:
+  explicit TLevelsBelow(const TDeepLevels& levels) {
+    std::int32_t k = 0;
+    for (std::size_t slice = 0; slice < kSlices; ++slice) {
+      const auto start = static_cast<std::int64_t>(slice << kSliceShift);
+      while (k + 1 < levels.Count && levels.Luma[static_cast<std::size_t>(k + 1)] <= start)
+        ++k;
+      FSlices[slice] = {k, k + 1 < levels.Count ? levels.Luma[static_cast<std::size_t>(k + 1)]
+                                                : std::numeric_limits<std::int64_t>::max()};
+    }
+  }
+
+  std::int32_t Find(std::int64_t luma) const {
+    const TSlice& slice = FSlices[static_cast<std::size_t>(luma) >> kSliceShift];
+    return slice.Level + (luma >= slice.Next ? 1 : 0);
+  }
+
+ private:
+  struct TSlice {
+    std::int32_t Level = 0;
+    std::int64_t Next = 0;  // the next level's luma
+  };
+  static constexpr int kSliceShift = 16;
+  static constexpr std::size_t kSlices = static_cast<std::size_t>(kDeepLumaFull >> kSliceShift) + 1;
+  std::array<TSlice, kSlices> FSlices{};
+};
+
 }  // namespace
 
 struct TDeepBandFilter::TState {
@@ -93,6 +186,8 @@ struct TDeepBandFilter::TState {
   // each offset by one column of padding.
   std::vector<std::int64_t> Current;
   std::vector<std::int64_t> Next;
+  std::unique_ptr<TNearestLevels> NearestTable;
+  std::unique_ptr<TLevelsBelow> BelowTable;
   // The ordered dither shares its rows between the parts.
   std::unique_ptr<TPartPool> Pool;
 
@@ -121,49 +216,141 @@ struct TDeepBandFilter::TState {
     return further.Luma > wanted ? closer(up, further) : further;
   }
 
+  // The diffusion's pixel at the given wanted luma, found the long way: used where one of the
+  // levels near wanted would clamp a channel of this pixel.
+  [[gnu::noinline]] std::int64_t DiffuseSlowly(const std::uint16_t* in, std::int64_t wanted,
+                                               std::uint8_t* out) const {
+    const TSource source(in);
+    const TPixel best = Nearest(source, wanted);
+    Store(out, best);
+    return wanted - best.Luma;
+  }
+
   void DiffuseRow(std::int32_t y, const std::uint16_t* in, std::uint8_t* out) {
     // Floyd–Steinberg, serpentine: 7/16 on along the row, 3/16, 5/16 and 1/16 below (behind,
     // under, ahead), each share rounded to the nearest unit, halves up, the last the rest.
+    //
+    // The fast way rests on this: while no channel of the pixel clamps, the pixel written at
+    // level k has luma T_k + D, D = 257 (299 qr + 587 qg + 114 qb) with q the channels' floors
+    // at offset 0, and |D| is at most half an 8-bit level. So the nearest written luma is that of
+    // the level nearest wanted − D (ties to the lower level, as the definition's order gives),
+    // one table look-up, and each channel is q + that level's grey. The levels the definition
+    // weighs lie within two of that level below and three above; where any of them would clamp
+    // a channel, the pixel is found the long way instead.
     const bool backwards = y % 2 == 1;
-    const std::int32_t step = backwards ? -1 : 1;
-    std::int64_t* current = Current.data() + 1;
+    const std::ptrdiff_t step = backwards ? -1 : 1;
+    const std::int64_t* current = Current.data() + 1;
     std::int64_t* next = Next.data() + 1;
-    for (std::int32_t i = 0; i < Width; ++i) {
-      const std::int32_t x = backwards ? Width - 1 - i : i;
-      const TSource source(in + 3 * static_cast<std::size_t>(x));
+    const TNearestLevels& nearest = *NearestTable;
+    std::int64_t carried = 0;  // the share the pixel before handed on along the row
+    std::int64_t nextBehind = 0, nextUnder = 0;  // next row's error at x − step and x so far
+    // Locals: the bytes written could otherwise alias the members for the compiler.
+    const bool grey = Grey;
+    const std::int32_t width = Width;
+    const std::int32_t* levelGrey = Levels.Grey.data();
+    const std::int64_t* levelLuma = Levels.Luma.data();
+    std::ptrdiff_t x = backwards ? width - 1 : 0;
+    for (std::int32_t i = 0; i < width; ++i, x += step) {
+      const std::uint16_t* pixel = in + 3 * x;
+      std::uint8_t* written = out + 3 * x;
+      const std::int32_t blue = pixel[0], green = pixel[1], red = pixel[2];
+      const std::int32_t luma = 299 * red + 587 * green + 114 * blue;
       const std::int64_t wanted =
-          std::clamp<std::int64_t>(source.Luma + current[x], 0, kDeepLumaFull);
-      const TPixel best = Nearest(source, wanted);
-      Store(out + 3 * static_cast<std::size_t>(x), best);
-      const std::int64_t e = wanted - best.Luma;
+          std::clamp<std::int64_t>(luma + current[x] + carried, 0, kDeepLumaFull);
+      std::int64_t e;
+      if (grey) {
+        const std::int32_t k = nearest.Find(wanted);
+        e = wanted - levelLuma[k];
+        written[0] = written[1] = written[2] = static_cast<std::uint8_t>(levelGrey[k]);
+      } else {
+        const std::int32_t qb = ChannelFloor(1000 * blue - luma);
+        const std::int32_t qg = ChannelFloor(1000 * green - luma);
+        const std::int32_t qr = ChannelFloor(1000 * red - luma);
+        const std::int64_t offset = 257 * (299 * qr + 587 * qg + 114 * qb);
+        const std::int64_t u = wanted - offset;
+        const std::int32_t k = nearest.Find(u);
+        const std::int32_t lowest = std::min({qb, qg, qr});
+        const std::int32_t highest = std::max({qb, qg, qr});
+        if (nearest.Grey(k - 2) + lowest >= 0 && nearest.Grey(k + 3) + highest <= 255) {
+          const std::int32_t shade = levelGrey[k];
+          written[0] = static_cast<std::uint8_t>(qb + shade);
+          written[1] = static_cast<std::uint8_t>(qg + shade);
+          written[2] = static_cast<std::uint8_t>(qr + shade);
+          e = u - levelLuma[k];
+        } else {
+          e = DiffuseSlowly(pixel, wanted, written);
+        }
+      }
       // Arithmetic shifts: floors, as the definition's.
       const std::int64_t ahead = (7 * e + 8) >> 4;
       const std::int64_t behindBelow = (3 * e + 8) >> 4;
       const std::int64_t under = (5 * e + 8) >> 4;
       const std::int64_t aheadBelow = e - ahead - behindBelow - under;
-      current[x + step] += ahead;
-      next[x - step] += behindBelow;
-      next[x] += under;
-      next[x + step] += aheadBelow;
+      carried = ahead;
+      // The next row's error at x − step gets its last share here.
+      next[x - step] = nextBehind + behindBelow;
+      nextBehind = nextUnder + under;
+      nextUnder = aheadBelow;
     }
+    // The shares of the last pixel: to its column and the padding beyond. Every entry of the
+    // next row, padding included, has now been set once, so it needs no clearing before.
+    next[x - step] = nextBehind;
+    next[x] = nextUnder;
     Current.swap(Next);
-    std::fill(Next.begin(), Next.end(), 0);
   }
 
   void DitherRow(std::int32_t y, const std::uint16_t* in, std::uint8_t* out) const {
+    // As the diffusion's fast way: where neither of the two levels around the pixel's luma
+    // clamps a channel, level k writes luma T_k + D and channels q + its grey, so the two
+    // written lumas differ by T_(k+1) − T_k; elsewhere the pixel is found the long way.
     const std::uint16_t* ranks = kBlueNoise64[y % kBlueNoiseSize];
+    const std::int32_t* levelGrey = Levels.Grey.data();
+    const std::int64_t* levelLuma = Levels.Luma.data();
+    const std::int32_t top = Levels.Count - 1;
+    const TLevelsBelow& below = *BelowTable;
     for (std::int32_t x = 0; x < Width; ++x) {
-      const TSource source(in + 3 * static_cast<std::size_t>(x));
-      const std::int32_t below = Levels.LevelAtOrBelow(source.Luma);
-      TPixel chosen = source.At(Levels, below, Grey);
-      if (below + 1 < Levels.Count) {
-        const TPixel upper = source.At(Levels, below + 1, Grey);
-        const std::int64_t span = upper.Luma - chosen.Luma;
-        const std::int64_t rank = ranks[x % kBlueNoiseSize];
-        if (span > 0 && (source.Luma - chosen.Luma) * 8192 > (2 * rank + 1) * span) chosen = upper;
+      const std::uint16_t* pixel = in + 3 * static_cast<std::size_t>(x);
+      std::uint8_t* written = out + 3 * static_cast<std::size_t>(x);
+      const std::int32_t blue = pixel[0], green = pixel[1], red = pixel[2];
+      const std::int32_t luma = 299 * red + 587 * green + 114 * blue;
+      const std::int32_t m = below.Find(luma);
+      const std::int32_t above = std::min(m + 1, top);
+      const std::int64_t rank = ranks[x % kBlueNoiseSize];
+      if (Grey) {
+        const bool up = m < top && (luma - levelLuma[m]) * 8192 >
+                                       (2 * rank + 1) * (levelLuma[m + 1] - levelLuma[m]);
+        written[0] = written[1] = written[2] = static_cast<std::uint8_t>(levelGrey[up ? m + 1 : m]);
+        continue;
       }
-      Store(out + 3 * static_cast<std::size_t>(x), chosen);
+      const std::int32_t qb = ChannelFloor(1000 * blue - luma);
+      const std::int32_t qg = ChannelFloor(1000 * green - luma);
+      const std::int32_t qr = ChannelFloor(1000 * red - luma);
+      if (levelGrey[m] + std::min({qb, qg, qr}) >= 0 &&
+          levelGrey[above] + std::max({qb, qg, qr}) <= 255) {
+        const std::int64_t offset = 257 * (299 * qr + 587 * qg + 114 * qb);
+        const bool up = m < top && (luma - levelLuma[m] - offset) * 8192 >
+                                       (2 * rank + 1) * (levelLuma[m + 1] - levelLuma[m]);
+        const std::int32_t shade = levelGrey[up ? m + 1 : m];
+        written[0] = static_cast<std::uint8_t>(qb + shade);
+        written[1] = static_cast<std::uint8_t>(qg + shade);
+        written[2] = static_cast<std::uint8_t>(qr + shade);
+        continue;
+      }
+      DitherSlowly(pixel, m, rank, written);
     }
+  }
+
+  // The ordered dither's pixel where one of its two levels clamps a channel.
+  [[gnu::noinline]] void DitherSlowly(const std::uint16_t* pixel, std::int32_t m, std::int64_t rank,
+                                      std::uint8_t* written) const {
+    const TSource source(pixel);
+    TPixel chosen = source.At(Levels, m, false);
+    if (m + 1 < Levels.Count) {
+      const TPixel upper = source.At(Levels, m + 1, false);
+      const std::int64_t span = upper.Luma - chosen.Luma;
+      if (span > 0 && (source.Luma - chosen.Luma) * 8192 > (2 * rank + 1) * span) chosen = upper;
+    }
+    Store(written, chosen);
   }
 };
 
@@ -176,12 +363,14 @@ TDeepBandFilter::TDeepBandFilter(TFilterId filter, const TDeepOptions& options, 
   state.Grey = options.Grey;
   state.Width = std::max(0, width);
   if (filter == TFilterId::Ordered) {
+    state.BelowTable = std::make_unique<TLevelsBelow>(state.Levels);
     const std::size_t pixels =
         static_cast<std::size_t>(state.Width) * static_cast<std::size_t>(std::max(0, height));
     const int wanted = width < kWidthWorthParts ? 1 : parts > 0 ? parts : PartsWorthRunning(pixels);
     if (wanted > 1) state.Pool = std::make_unique<TPartPool>(wanted);
     return;
   }
+  state.NearestTable = std::make_unique<TNearestLevels>(state.Levels);
   state.Current = AllocateErrorRow(width);
   state.Next = AllocateErrorRow(width);
 }
@@ -204,10 +393,8 @@ void TDeepBandFilter::Filter(std::int32_t first, std::int32_t count, const TDeep
       state.DitherRow(y, source.Row(y), rowOut(y));
     return;
   }
-  // Rows are independent: each part takes a run of the band's rows.
-  state.Pool->Run([&](int part, int parts) {
-    const auto begin = first + static_cast<std::int32_t>(std::int64_t{count} * part / parts);
-    const auto end = first + static_cast<std::int32_t>(std::int64_t{count} * (part + 1) / parts);
+  // Rows are independent: the parts share the band's rows in short runs.
+  ShareRows(*state.Pool, first, count, [&](std::int32_t begin, std::int32_t end) {
     for (std::int32_t y = begin; y < end; ++y)
       state.DitherRow(y, source.Row(y), rowOut(y));
   });

@@ -60,8 +60,10 @@ void TDiffusionRun::DiffuseRow(std::int32_t y, const std::uint8_t* in, std::uint
       rowError = outcome.Error;
       columnError[i] = outcome.Error;
     }
-    FProgress[static_cast<std::size_t>(part)].Next.store(std::int64_t{y} * FWidth + start + count,
-                                                         std::memory_order_release);
+    std::atomic<std::int64_t>& done = FProgress[static_cast<std::size_t>(part)].Next;
+    done.store(std::int64_t{y} * FWidth + start + count, std::memory_order_release);
+    // Costs a system call only while the part below sleeps.
+    if (parts > 1) done.notify_all();
 
     FYcc.RebuildSpan(span.Level.data(), span.Cb.data(), span.Cr.data(), count, out + offset);
   }
@@ -71,8 +73,18 @@ void TDiffusionRun::WaitForRowAbove(std::int32_t y, std::int32_t end, int part, 
   if (y == 0 || parts == 1) return;
   const TProgress& above = FProgress[static_cast<std::size_t>((part + parts - 1) % parts)];
   const std::int64_t needed = std::int64_t{y - 1} * FWidth + end;
-  for (int spins = 0; above.Next.load(std::memory_order_acquire) < needed; ++spins) {
-    if (spins > 64) std::this_thread::yield();
+  // The part above is usually a span or two ahead and keeps going: a short spin finds it done.
+  // When it does not come (its thread waits for a core another program holds), this one sleeps
+  // until it moves on, leaving the core to it. Never a yield: on a busy machine each one hands
+  // the core to every other program in turn, and a wait grew to seconds.
+  constexpr int kSpins = 1024;
+  std::int64_t seen = above.Next.load(std::memory_order_acquire);
+  for (int tries = 0; seen < needed; ++tries) {
+    if (tries >= kSpins) {
+      FSleeps.fetch_add(1, std::memory_order_relaxed);
+      above.Next.wait(seen, std::memory_order_acquire);
+    }
+    seen = above.Next.load(std::memory_order_acquire);
   }
 }
 

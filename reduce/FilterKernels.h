@@ -112,6 +112,10 @@ class TDiffusionRun {
   // (part - 1) mod parts. parts must not exceed the count given to the constructor.
   void DiffuseRow(std::int32_t y, const std::uint8_t* in, std::uint8_t* out, int part, int parts);
 
+  // How many times a part had to sleep waiting for the row above since the last call: the
+  // parts held one another up, their threads waiting for cores other programs hold.
+  int TakeSleeps() { return FSleeps.exchange(0, std::memory_order_relaxed); }
+
  private:
   // Pixels done so far by one part, counted as y · width + x of the next pixel it will do.
   struct alignas(64) TProgress {
@@ -125,6 +129,7 @@ class TDiffusionRun {
   std::int16_t* FColumnError;
   std::int32_t FWidth;
   std::vector<TProgress> FProgress;
+  std::atomic<int> FSleeps{0};
 };
 
 }  // namespace penamo

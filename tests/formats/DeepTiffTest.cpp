@@ -4,11 +4,14 @@
 #include <gtest/gtest.h>
 #include <tiffio.h>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <random>
 #include <string>
 
+#include "DeepRowSource.h"
 #include "Exceptions.h"
 #include "PictureFile.h"
 #include "PictureMakers.h"
@@ -130,6 +133,46 @@ TEST_P(DeepTiff, EverySixteenBitSampleArrivesWholeAndTheEightBitReadIsUnchanged)
   EXPECT_TRUE(beside.Empty());
 }
 
+// Band by band, through the path, for every band height and with and without the decoding
+// thread: the whole deep read's rows and extras. An 8-bit file is left to the whole read.
+TEST_P(DeepTiff, BandByBandTheRowsAreThoseOfTheWholeRead) {
+  const TDeepTiffCase c = GetParam();
+  const test::TTiffLayout layout = DeepTiffLayout(c);
+  const TBytes file = test::MakeTiff(layout);
+  TDeepPicture whole;
+  TPictureExtras wholeExtras;
+  ReadTiffDeep(file.data(), file.size(), whole, wholeExtras);
+  const test::TTemporaryFolder folder;
+  const std::string path = folder / "deep.tif";
+  test::WriteFileBytes(path, file);
+  for (const bool aside : {true, false}) {
+    for (const std::int32_t band : {1, 3, 4, 7, 21}) {
+      TPictureExtras extras;
+      const std::unique_ptr<TDeepRowSource> rows = OpenTiffDeepRows(path, extras, aside);
+      ASSERT_NE(rows, nullptr);
+      ASSERT_EQ(rows->Width(), layout.Width);
+      ASSERT_EQ(rows->Height(), layout.Height);
+      EXPECT_GE(rows->Handle(), 0);
+      for (std::int32_t first = 0; first < layout.Height; first += band) {
+        const std::int32_t count = std::min(band, layout.Height - first);
+        rows->ReadBand(first, count);
+        for (std::int32_t y = first; y < first + count; ++y) {
+          ASSERT_EQ(
+              std::memcmp(rows->Row(y), whole.Row(y), 6 * static_cast<std::size_t>(layout.Width)),
+              0)
+              << "row " << y << ", bands of " << band << ", aside " << aside;
+        }
+      }
+      EXPECT_EQ(extras.Alpha, wholeExtras.Alpha);
+      EXPECT_EQ(extras.ColorProfile, wholeExtras.ColorProfile);
+    }
+  }
+  TPictureExtras extras;
+  EXPECT_NE(OpenPictureDeepRows(path, extras), nullptr);
+  test::WriteFileBytes(path, test::MakeTiff(DeepTiffLayout(c, 8)));
+  EXPECT_EQ(OpenTiffDeepRows(path, extras), nullptr);
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Layouts, DeepTiff,
     testing::Values(
@@ -195,6 +238,19 @@ TEST(DeepTiffRefusals, EveryCutAndDamageEndsTheDeepReadAsTheEightBitRead) {
                 eight)
           << bytes.size() << " bytes, tiled " << tiled;
       test::WriteFileBytes(path, bytes);
+      EXPECT_EQ(Outcome([&] {
+                  TPictureExtras extras;
+                  const std::unique_ptr<TDeepRowSource> rows = OpenTiffDeepRows(path, extras);
+                  if (!rows) throw EReadError(Msg::ReadError, "read-whole");
+                  for (std::int32_t first = 0; first < rows->Height(); first += 5)
+                    rows->ReadBand(first, std::min(5, rows->Height() - first));
+                }),
+                Outcome([&] {
+                  TDeepPicture deep;
+                  TPictureExtras extras;
+                  ReadTiffDeep(bytes.data(), bytes.size(), deep, extras);
+                }))
+          << bytes.size() << " bytes, tiled " << tiled << ", band by band";
       EXPECT_EQ(Outcome([&] {
                   TDeepPicture deep;
                   TPictureExtras extras;
