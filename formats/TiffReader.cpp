@@ -338,6 +338,12 @@ std::unique_ptr<TIFF, TTiffClose> OpenTiff(TMemoryFile& file) {
   // No single block the library allocates may exceed the limit on our own pictures.
   TIFFOpenOptionsSetMaxSingleMemAlloc(
       options.get(), static_cast<tmsize_t>(std::min<std::uint64_t>(StorageLimit(), INT64_MAX)));
+#if TIFFLIB_AT_LEAST(4, 7, 0)
+  // Nor all of them together: a file of many small claims adds up to no more either. (Older
+  // libraries have no such cap; there the checks against the file's size bound the pixels.)
+  TIFFOpenOptionsSetMaxCumulatedMemAlloc(
+      options.get(), static_cast<tmsize_t>(std::min<std::uint64_t>(StorageLimit(), INT64_MAX)));
+#endif
   TIFFOpenOptionsSetErrorHandlerExtR(options.get(), OnError, &file);
   TIFFOpenOptionsSetWarningHandlerExtR(options.get(), OnWarning, &file);
   // "m": no memory mapping (the bytes are ours already); "h": the first directory only.
