@@ -519,20 +519,18 @@ std::uint64_t SaturatingMultiply(std::uint64_t a, std::uint64_t b) {
 }
 
 // Refuses, before anything the size of the picture is allocated, a file whose strips or tiles
-// claim more pixels than its bytes can hold under its compression: data that runs past the end
-// of the file (EReadError, as the read would end), or decoded sizes beyond what the bytes present
-// (counted once where strips overlap) can expand to (EInvalidGraphic).
+// claim more pixels than its bytes can hold under its compression: data the read would take from
+// beyond the end of the file (EReadError, as that read would end), or decoded sizes beyond what
+// the bytes present (counted once where strips overlap) can expand to (EInvalidGraphic).
 void CheckClaimsAgainstFile(TIFF* tif, const TFormat& f, const TMemoryFile& file) {
   const std::uint64_t expansion = MostExpansion(f.Compression);
   if (expansion == 0) return;
-  const std::uint32_t striles = TIFFNumberOfStrips(tif) > 0 && !TIFFIsTiled(tif)
-                                    ? TIFFNumberOfStrips(tif)
-                                    : TIFFNumberOfTiles(tif);
+  const bool tiled = TIFFIsTiled(tif) != 0;
+  const std::uint32_t striles = tiled ? TIFFNumberOfTiles(tif) : TIFFNumberOfStrips(tif);
   if (striles == 0) RaiseTiff("tiff-no-strips");
   std::vector<std::pair<std::uint64_t, std::uint64_t>> extents;
   WithMemory("out-of-memory", [&] { extents.reserve(striles); });
   std::uint64_t claimed = 0;
-  const bool tiled = TIFFIsTiled(tif) != 0;
   std::uint32_t rowsPerStrip = f.Height;
   if (!tiled) {
     TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
@@ -545,14 +543,17 @@ void CheckClaimsAgainstFile(TIFF* tif, const TFormat& f, const TMemoryFile& file
     const std::uint64_t offset = TIFFGetStrileOffsetWithErr(tif, i, &error);
     const std::uint64_t count = TIFFGetStrileByteCountWithErr(tif, i, &error);
     if (error != 0) RaiseTiff("tiff-bad-strip-table");
-    if (offset > file.Size || count > file.Size - offset) RaiseTruncated("tiff-truncated");
-    if (count > 0) extents.emplace_back(offset, offset + count);
     std::uint64_t decoded = tileBytes;
     if (!tiled) {
       const std::uint32_t top = (i % stripsPerPlane) * rowsPerStrip;
       decoded = TIFFVStripSize64(tif, std::min(rowsPerStrip, f.Height - top));
     }
     claimed = SaturatingAdd(claimed, decoded);
+    // The library reads an uncompressed strip's own size from its offset, whatever its count
+    // says; a compressed one's count in full.
+    const std::uint64_t used = f.Compression == COMPRESSION_NONE ? decoded : count;
+    if (offset > file.Size || used > file.Size - offset) RaiseTruncated("tiff-truncated");
+    if (used > 0) extents.emplace_back(offset, offset + used);
   }
   std::sort(extents.begin(), extents.end());
   std::uint64_t present = 0, reached = 0;

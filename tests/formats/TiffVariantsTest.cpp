@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <tiffio.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <functional>
@@ -313,9 +314,10 @@ TBytes Fax(int compression) {
   });
 }
 
-TBytes LogLuv() {
-  return WriteTiff([](TIFF* tif) {
-    const std::uint32_t width = 9, height = 4;
+// A LogLuv picture of luminances rising pixel by pixel, in one strip or in 16 × 16 tiles.
+TBytes LogLuv(bool tiled = false) {
+  return WriteTiff([tiled](TIFF* tif) {
+    const std::uint32_t width = tiled ? 37 : 9, height = tiled ? 21 : 4;
     TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, width);
     TIFFSetField(tif, TIFFTAG_IMAGELENGTH, height);
     TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 32);
@@ -325,13 +327,35 @@ TBytes LogLuv() {
     TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_SGILOG);
     TIFFSetField(tif, TIFFTAG_SGILOGDATAFMT, SGILOGDATAFMT_FLOAT);
     TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, height);
-    std::vector<float> xyz;
-    for (std::uint32_t i = 0; i < width * height; ++i) {
-      const float level = 0.05f + 0.9f * static_cast<float>(i) / (width * height);
-      xyz.insert(xyz.end(), {0.95f * level, level, 1.09f * level * (i % 3 == 0 ? 0.5f : 1.0f)});
+    const auto xyzAt = [&](std::uint32_t x, std::uint32_t y, float* out) {
+      const std::uint32_t i = y * width + x;
+      const float level = 0.05f + 0.9f * static_cast<float>(i) / static_cast<float>(width * height);
+      out[0] = 0.95f * level;
+      out[1] = level;
+      out[2] = 1.09f * level * (i % 3 == 0 ? 0.5f : 1.0f);
+    };
+    if (!tiled) {
+      TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, height);
+      std::vector<float> xyz(3 * std::size_t{width} * height);
+      for (std::uint32_t y = 0; y < height; ++y) {
+        for (std::uint32_t x = 0; x < width; ++x)
+          xyzAt(x, y, &xyz[3 * (std::size_t{y} * width + x)]);
+      }
+      TIFFWriteEncodedStrip(tif, 0, xyz.data(), static_cast<tmsize_t>(xyz.size() * sizeof(float)));
+      return;
     }
-    TIFFWriteEncodedStrip(tif, 0, xyz.data(), static_cast<tmsize_t>(xyz.size() * sizeof(float)));
+    TIFFSetField(tif, TIFFTAG_TILEWIDTH, 16);
+    TIFFSetField(tif, TIFFTAG_TILELENGTH, 16);
+    for (std::uint32_t top = 0; top < height; top += 16) {
+      for (std::uint32_t left = 0; left < width; left += 16) {
+        std::vector<float> tile(3 * 16 * 16, 0.0f);
+        for (std::uint32_t y = top; y < std::min(height, top + 16); ++y) {
+          for (std::uint32_t x = left; x < std::min(width, left + 16); ++x)
+            xyzAt(x, y, &tile[3 * ((y - top) * 16 + (x - left))]);
+        }
+        TIFFWriteTile(tif, tile.data(), left, top, 0, 0);
+      }
+    }
   });
 }
 
@@ -340,10 +364,9 @@ TEST(TiffThroughRgba, LayoutsTheDirectReadLeavesAreReadAsLibtiffReadsThem) {
     const char* Name;
     TBytes File;
   } cases[] = {
-      {"subsampled YCbCr", SubsampledYCbCr(1)},
-      {"fax G3", Fax(COMPRESSION_CCITTFAX3)},
-      {"fax G4", Fax(COMPRESSION_CCITTFAX4)},
-      {"LogLuv", LogLuv()},
+      {"subsampled YCbCr", SubsampledYCbCr(1)}, {"fax G3", Fax(COMPRESSION_CCITTFAX3)},
+      {"fax G4", Fax(COMPRESSION_CCITTFAX4)},   {"LogLuv", LogLuv()},
+      {"LogLuv in tiles", LogLuv(true)},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Name);
@@ -559,6 +582,31 @@ TEST(TiffBounds, StripsSharingTheirBytesCountThemOnce) {
   TPictureExtras extras;
   test::ExpectRefusal<EInvalidGraphic>([&] { ReadTiff(file.data(), file.size(), picture, extras); },
                                        "tiff-claims-exceed-data", Msg::InvalidTiff);
+}
+
+TEST(TiffBounds, AnUncompressedStripCountedPastTheEndIsReadWhenItsRowsAreThere) {
+  // Two strips of one 4-byte row; the last one's count runs far past the end of the file.
+  const std::uint32_t tableAt = 8;
+  TBytes data = {10, 20, 30, 40, 50, 60, 70, 80};
+  const std::uint32_t dataAt = 8 + 2 + 12 * 9 + 4;
+  for (const std::uint32_t v : {dataAt, dataAt + 4, 4u, 100000u}) {
+    for (int b = 0; b < 4; ++b)
+      data.push_back(static_cast<std::uint8_t>(v >> (8 * b)));
+  }
+  const TBytes file = HandMadeTiff({{TIFFTAG_IMAGEWIDTH, TIFF_LONG, 1, 4},
+                                    {TIFFTAG_IMAGELENGTH, TIFF_LONG, 1, 2},
+                                    {TIFFTAG_BITSPERSAMPLE, TIFF_SHORT, 1, 8},
+                                    {TIFFTAG_COMPRESSION, TIFF_SHORT, 1, COMPRESSION_NONE},
+                                    {TIFFTAG_PHOTOMETRIC, TIFF_SHORT, 1, PHOTOMETRIC_MINISBLACK},
+                                    {TIFFTAG_STRIPOFFSETS, TIFF_LONG, 2, tableAt, true},
+                                    {TIFFTAG_SAMPLESPERPIXEL, TIFF_SHORT, 1, 1},
+                                    {TIFFTAG_ROWSPERSTRIP, TIFF_LONG, 1, 1},
+                                    {TIFFTAG_STRIPBYTECOUNTS, TIFF_LONG, 2, tableAt + 8, true}},
+                                   data);
+  const TRead read = Read(file);
+  ASSERT_EQ(read.Pixels.size(), 8u);
+  EXPECT_EQ(read.Pixels[0], 0x0A0A0Au);
+  EXPECT_EQ(read.Pixels[7], 0x505050u);
 }
 
 TEST(TiffBounds, FlatPicturesPackedAsTightlyAsTheirEncodersCanAreStillRead) {
