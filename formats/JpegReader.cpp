@@ -20,6 +20,7 @@
 #include "ReadAheadRows.h"
 #include "Stream.h"
 #include "Upright.h"
+#include "UprightPlacement.h"
 
 namespace penamo {
 
@@ -248,26 +249,9 @@ struct TPlacement {
 
   // Stored row y into its place in the upright picture, whatever the orientation.
   void Place(const JSAMPLE* row, std::int32_t y, TPictureBuilder& builder) {
-    const std::int32_t w = Width, h = Height;
-    switch (Orientation) {
-      case 1:
-      case 2:  // mirrored left to right
-        Upright(row, Orientation == 2, builder.Row(y));
-        return;
-      case 3:  // turned half round
-      case 4:  // upside down mirror
-        Upright(row, Orientation == 3, builder.Row(h - 1 - y));
-        return;
-      default: {
-        // 5..8: the stored rows are the upright picture's columns.
-        const std::uint8_t* bgr = AsBgr(row);
-        const std::int32_t column = Orientation == 5 || Orientation == 8 ? y : h - 1 - y;
-        const bool reversed = Orientation == 7 || Orientation == 8;
-        for (std::int32_t x = 0; x < w; ++x)
-          std::memcpy(builder.Row(reversed ? w - 1 - x : x) + 3 * column, bgr + 3 * x, 3);
-        return;
-      }
-    }
+    TUprightPlacement(Orientation, Width, Height).Place(AsBgr(row), 3, y, [&](std::int32_t r) {
+      return builder.Row(r);
+    });
   }
 };
 

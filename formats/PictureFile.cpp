@@ -19,13 +19,15 @@ namespace penamo {
 
 namespace {
 
-// A bitmap through the bitmap reader, converted to 24 bits aside and then installed.
+// A bitmap through the bitmap reader, converted to 24 bits aside and then installed; an alpha
+// mask the file keeps becomes the extras' alpha plane.
 void ReadBitmap(TStream& stream, TBitmap& picture, TPictureExtras& extras) {
   TBitmap read;
-  read.ReadBitmapStream(stream);
+  TPictureExtras readExtras;
+  read.ReadBitmapStream(stream, readExtras.Alpha);
   read.ConvertTo24Bits();
   picture.ShareFrom(&read);
-  extras = TPictureExtras();
+  extras = std::move(readExtras);
 }
 
 void ReadCompressed(TPictureKind kind, const std::uint8_t* data, std::size_t size, TBitmap& picture,

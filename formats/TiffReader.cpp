@@ -17,6 +17,7 @@
 #include "Machine.h"
 #include "ReadAheadRows.h"
 #include "Stream.h"
+#include "UprightPlacement.h"
 
 namespace penamo {
 
@@ -100,6 +101,11 @@ struct TOptionsFree {
   RaiseInvalid(Msg::InvalidTiff, reason);
 }
 
+// A sound file of a variant neither the direct read nor libtiff's RGBA interface takes.
+[[noreturn]] void RaiseUnsupported(const std::string& reason) {
+  throw EUnsupportedGraphic(Msg::UnsupportedVariant("TIFF"), reason);
+}
+
 // How the samples of one row are laid out, and how they become colours.
 struct TFormat {
   std::uint32_t Width = 0;
@@ -110,6 +116,12 @@ struct TFormat {
   std::uint16_t Planar = PLANARCONFIG_CONTIG;
   int Alpha = -1;  // the alpha sample's index, or -1
   bool Associated = false;
+  std::uint16_t Compression = COMPRESSION_NONE;
+  int Orientation = 1;  // how the stored rows are shown, 1..8
+  // False for a layout the direct read does not take, which goes through libtiff's RGBA
+  // interface; Refusal then says why, for when that refuses it too.
+  bool Direct = true;
+  std::string Refusal;
   // Palette colours, rounded to 8 bits.
   std::vector<std::uint8_t> Red, Green, Blue;
 };
@@ -138,6 +150,31 @@ std::uint8_t Scaled(std::uint32_t sample, int bits) {
   return static_cast<std::uint8_t>(sample * 255u / ((1u << bits) - 1));
 }
 
+// Ink to light, 16 bits: each colour (65535 - ink) × (65535 - black) / 65535, rounded; the deep
+// read keeps these and the 8-bit one rounds them as it rounds any 16-bit sample.
+std::uint32_t InkLight16(std::uint32_t ink, std::uint32_t black) {
+  return ((65535u - ink) * (65535u - black) + 32767u) / 65535u;
+}
+
+// A CMYK pixel as light. 8 bits exactly as libtiff's RGBA interface converts it, truncated, so
+// that every reader built on that interface shows the same colours.
+void CmykToRgb(const std::uint8_t* samples, std::uint64_t first, int bits, std::uint8_t& r,
+               std::uint8_t& g, std::uint8_t& b) {
+  const std::uint32_t c = SampleAt(samples, first, bits), m = SampleAt(samples, first + 1, bits),
+                      y = SampleAt(samples, first + 2, bits),
+                      k = SampleAt(samples, first + 3, bits);
+  if (bits == 16) {
+    r = To8Bits(InkLight16(c, k));
+    g = To8Bits(InkLight16(m, k));
+    b = To8Bits(InkLight16(y, k));
+    return;
+  }
+  const std::uint32_t light = 255u - k;
+  r = static_cast<std::uint8_t>(light * (255u - c) / 255u);
+  g = static_cast<std::uint8_t>(light * (255u - m) / 255u);
+  b = static_cast<std::uint8_t>(light * (255u - y) / 255u);
+}
+
 // One row of interleaved samples into BGR (and alpha).
 void ConvertRow(const TFormat& f, const std::uint8_t* samples, std::uint8_t* bgr,
                 std::uint8_t* alpha) {
@@ -146,7 +183,9 @@ void ConvertRow(const TFormat& f, const std::uint8_t* samples, std::uint8_t* bgr
   for (std::uint32_t x = 0; x < f.Width; ++x, bgr += 3) {
     const std::uint64_t first = std::uint64_t{x} * spp;
     std::uint8_t r, g, b;
-    if (f.Photometric == PHOTOMETRIC_RGB) {
+    if (f.Photometric == PHOTOMETRIC_SEPARATED) {
+      CmykToRgb(samples, first, bits, r, g, b);
+    } else if (f.Photometric == PHOTOMETRIC_RGB) {
       r = Scaled(SampleAt(samples, first, bits), bits);
       g = Scaled(SampleAt(samples, first + 1, bits), bits);
       b = Scaled(SampleAt(samples, first + 2, bits), bits);
@@ -183,7 +222,6 @@ void ConvertRow(const TFormat& f, const std::uint8_t* samples, std::uint8_t* bgr
 TFormat ReadFormat(TIFF* tif) {
   TFormat f;
   std::uint16_t sampleFormat = SAMPLEFORMAT_UINT;
-  std::uint16_t compression = COMPRESSION_NONE;
   if (!TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &f.Width) ||
       !TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &f.Height)) {
     RaiseTiff("tiff-no-size");
@@ -192,14 +230,27 @@ TFormat ReadFormat(TIFF* tif) {
   TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &f.BitsPerSample);
   TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &f.Planar);
   TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLEFORMAT, &sampleFormat);
-  TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
+  TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &f.Compression);
+  std::uint16_t orientation = ORIENTATION_TOPLEFT;
+  TIFFGetFieldDefaulted(tif, TIFFTAG_ORIENTATION, &orientation);
+  f.Orientation = orientation >= 1 && orientation <= 8 ? orientation : 1;
   if (!TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &f.Photometric)) {
     // Old writers leave it out: one sample is greyscale, three are RGB.
     f.Photometric = f.SamplesPerPixel >= 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK;
   }
   CheckPictureSize(f.Width, f.Height, Msg::InvalidTiff, "tiff");
-  if (sampleFormat != SAMPLEFORMAT_UINT) RaiseTiff("tiff-unsupported-sample-format");
-  if (f.Photometric == PHOTOMETRIC_YCBCR && compression == COMPRESSION_JPEG) {
+  const bool logLuv = f.Photometric == PHOTOMETRIC_LOGLUV || f.Photometric == PHOTOMETRIC_LOGL;
+  // Signed and floating-point samples are read by neither path (LogLuv's are the codec's own).
+  if (sampleFormat != SAMPLEFORMAT_UINT && sampleFormat != SAMPLEFORMAT_VOID && !logLuv)
+    RaiseUnsupported("tiff-unsupported-sample-format");
+  const auto throughRgba = [&f](const char* reason) {
+    f.Direct = false;
+    f.Refusal = reason;
+    return f;
+  };
+  // The old JPEG scheme is decoded well only through the RGBA interface.
+  if (f.Compression == COMPRESSION_OJPEG) return throughRgba("tiff-unsupported-old-jpeg");
+  if (f.Photometric == PHOTOMETRIC_YCBCR && f.Compression == COMPRESSION_JPEG) {
     // The JPEG codec converts to RGB itself.
     TIFFSetField(tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
     f.Photometric = PHOTOMETRIC_RGB;
@@ -214,14 +265,21 @@ TFormat ReadFormat(TIFF* tif) {
     case PHOTOMETRIC_RGB:
       colours = 3;
       break;
+    case PHOTOMETRIC_SEPARATED: {
+      std::uint16_t inks = INKSET_CMYK;
+      TIFFGetFieldDefaulted(tif, TIFFTAG_INKSET, &inks);
+      if (inks != INKSET_CMYK) return throughRgba("tiff-unsupported-inkset");
+      colours = 4;
+      break;
+    }
     default:
-      RaiseTiff("tiff-unsupported-photometric");
+      return throughRgba("tiff-unsupported-photometric");
   }
   const int bits = f.BitsPerSample;
   const bool depthOk =
       bits == 8 || bits == 16 ||
       ((bits == 1 || bits == 2 || bits == 4) && colours == 1 && f.SamplesPerPixel == 1);
-  if (!depthOk) RaiseTiff("tiff-unsupported-depth");
+  if (!depthOk) return throughRgba("tiff-unsupported-depth");
   if (f.SamplesPerPixel < colours) RaiseTiff("tiff-too-few-samples");
   if (f.Planar != PLANARCONFIG_CONTIG && f.Planar != PLANARCONFIG_SEPARATE) {
     RaiseTiff("tiff-bad-planar-config");
@@ -284,6 +342,12 @@ std::unique_ptr<TIFF, TTiffClose> OpenTiff(TMemoryFile& file) {
   // No single block the library allocates may exceed the limit on our own pictures.
   TIFFOpenOptionsSetMaxSingleMemAlloc(
       options.get(), static_cast<tmsize_t>(std::min<std::uint64_t>(StorageLimit(), INT64_MAX)));
+#if TIFFLIB_AT_LEAST(4, 7, 0)
+  // Nor all of them together: a file of many small claims adds up to no more either. (Older
+  // libraries have no such cap; there the checks against the file's size bound the pixels.)
+  TIFFOpenOptionsSetMaxCumulatedMemAlloc(
+      options.get(), static_cast<tmsize_t>(std::min<std::uint64_t>(StorageLimit(), INT64_MAX)));
+#endif
   TIFFOpenOptionsSetErrorHandlerExtR(options.get(), OnError, &file);
   TIFFOpenOptionsSetWarningHandlerExtR(options.get(), OnWarning, &file);
   // "m": no memory mapping (the bytes are ours already); "h": the first directory only.
@@ -425,6 +489,166 @@ void TakeProfile(TIFF* tif, TPictureExtras& extras) {
   }
 }
 
+// The most bytes one byte of each scheme's data can become. PackBits: a run code and its byte
+// give at most 128 bytes. Deflate: a 258-byte match coded in two bits, 1032 bytes a byte. LZW
+// (codes of 9 to 12 bits): the string of code c is at most c - 256 bytes long, so a 12-bit
+// code gives at most 3840 bytes, 2560 a byte, and shorter codes give less. Every other scheme
+// (JPEG, fax, LogLuv, ...) can describe a large picture in a few bytes and is held to the
+// storage limit alone.
+std::uint64_t MostExpansion(std::uint16_t compression) {
+  switch (compression) {
+    case COMPRESSION_NONE:
+      return 1;
+    case COMPRESSION_PACKBITS:
+      return 64;
+    case COMPRESSION_ADOBE_DEFLATE:
+    case COMPRESSION_DEFLATE:
+      return 1032;
+    case COMPRESSION_LZW:
+      return 2560;
+    default:
+      return 0;
+  }
+}
+
+// A compressed strip or tile of a few bytes may still hold a whole small strip.
+constexpr std::uint64_t kStrileSlack = 1024;
+
+std::uint64_t SaturatingAdd(std::uint64_t a, std::uint64_t b) {
+  return a > UINT64_MAX - b ? UINT64_MAX : a + b;
+}
+
+std::uint64_t SaturatingMultiply(std::uint64_t a, std::uint64_t b) {
+  return b != 0 && a > UINT64_MAX / b ? UINT64_MAX : a * b;
+}
+
+// Refuses, before anything the size of the picture is allocated, a file whose strips or tiles
+// claim more pixels than its bytes can hold under its compression: data the read would take from
+// beyond the end of the file (EReadError, as that read would end), or decoded sizes beyond what
+// the bytes present (counted once where strips overlap) can expand to (EInvalidGraphic).
+void CheckClaimsAgainstFile(TIFF* tif, const TFormat& f, const TMemoryFile& file) {
+  const std::uint64_t expansion = MostExpansion(f.Compression);
+  if (expansion == 0) return;
+  const bool tiled = TIFFIsTiled(tif) != 0;
+  const std::uint32_t striles = tiled ? TIFFNumberOfTiles(tif) : TIFFNumberOfStrips(tif);
+  if (striles == 0) RaiseTiff("tiff-no-strips");
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> extents;
+  WithMemory("out-of-memory", [&] { extents.reserve(striles); });
+  std::uint64_t claimed = 0;
+  std::uint32_t rowsPerStrip = f.Height;
+  if (!tiled) {
+    TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
+    if (rowsPerStrip == 0 || rowsPerStrip > f.Height) rowsPerStrip = f.Height;
+  }
+  const std::uint32_t stripsPerPlane = (f.Height - 1) / rowsPerStrip + 1;
+  const std::uint64_t tileBytes = tiled ? TIFFTileSize64(tif) : 0;
+  for (std::uint32_t i = 0; i < striles; ++i) {
+    int error = 0;
+    const std::uint64_t offset = TIFFGetStrileOffsetWithErr(tif, i, &error);
+    const std::uint64_t count = TIFFGetStrileByteCountWithErr(tif, i, &error);
+    if (error != 0) RaiseTiff("tiff-bad-strip-table");
+    std::uint64_t decoded = tileBytes;
+    if (!tiled) {
+      const std::uint32_t top = (i % stripsPerPlane) * rowsPerStrip;
+      decoded = TIFFVStripSize64(tif, std::min(rowsPerStrip, f.Height - top));
+    }
+    claimed = SaturatingAdd(claimed, decoded);
+    // The library reads an uncompressed strip's own size from its offset, whatever its count
+    // says; a compressed one's count in full.
+    const std::uint64_t used = f.Compression == COMPRESSION_NONE ? decoded : count;
+    if (offset > file.Size || used > file.Size - offset) RaiseTruncated("tiff-truncated");
+    if (used > 0) extents.emplace_back(offset, offset + used);
+  }
+  std::sort(extents.begin(), extents.end());
+  std::uint64_t present = 0, reached = 0;
+  for (const auto& [start, end] : extents) {
+    const std::uint64_t from = std::max(start, reached);
+    if (end > from) present += end - from;
+    reached = std::max(reached, end);
+  }
+  std::uint64_t most = SaturatingMultiply(present, expansion);
+  if (f.Compression != COMPRESSION_NONE)
+    most = SaturatingAdd(most, SaturatingMultiply(striles, kStrileSlack));
+  if (claimed > most) RaiseTiff("tiff-claims-exceed-data");
+}
+
+// Reads a layout the direct read does not take through libtiff's RGBA interface, a band of
+// strips or tiles at a time, into an upright picture; alpha, when the file has it, is divided
+// back out of the colours the interface premultiplies. Refuses what the interface refuses:
+// an unsupported variant as such, a read that fails as damaged data.
+std::unique_ptr<TPictureBuilder> ReadThroughRgba(TIFF* tif, const TFormat& f,
+                                                 const TMemoryFile& file) {
+  char message[1024] = "";
+  if (!TIFFRGBAImageOK(tif, message)) RaiseUnsupported(f.Refusal);
+  TIFFRGBAImage image;
+  std::memset(&image, 0, sizeof image);
+  if (!TIFFRGBAImageBegin(&image, tif, 1, message)) RaiseUnsupported(f.Refusal);
+  struct TEnd {
+    TIFFRGBAImage* Image;
+    ~TEnd() { TIFFRGBAImageEnd(Image); }
+  } end{&image};
+  // Asked for the file's own orientation, the interface leaves the rows as stored; they are
+  // turned here as the direct read turns them (the interface cannot turn by a quarter).
+  image.req_orientation = static_cast<std::uint16_t>(f.Orientation);
+  std::uint32_t bandRows = 0;
+  if (TIFFIsTiled(tif)) {
+    TIFFGetField(tif, TIFFTAG_TILELENGTH, &bandRows);
+  } else {
+    TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &bandRows);
+  }
+  if (bandRows == 0 || bandRows > f.Height) bandRows = f.Height;
+  std::vector<std::uint32_t> band;
+  CheckBufferSize(bandRows, std::uint64_t{f.Width} * 4, "tiff-strip-too-large");
+  WithMemory("out-of-memory", [&] { band.resize(static_cast<std::size_t>(bandRows) * f.Width); });
+  const bool alpha = image.alpha != 0;
+  const auto width = static_cast<std::int32_t>(f.Width);
+  const TUprightPlacement placement(f.Orientation, width, static_cast<std::int32_t>(f.Height));
+  auto builder =
+      std::make_unique<TPictureBuilder>(placement.ShownWidth(), placement.ShownHeight(), alpha);
+  std::vector<std::uint8_t> bgr, opacity;
+  WithMemory("out-of-memory", [&] {
+    bgr.resize(3 * static_cast<std::size_t>(width));
+    opacity.resize(static_cast<std::size_t>(width));
+  });
+  for (std::uint32_t top = 0; top < f.Height; top += bandRows) {
+    const std::uint32_t rows = std::min(bandRows, f.Height - top);
+    image.row_offset = static_cast<int>(top);
+    image.col_offset = 0;
+    if (!TIFFRGBAImageGet(&image, band.data(), f.Width, rows) || file.Failed)
+      RaiseTiff("tiff-bad-image-data");
+    for (std::uint32_t r = 0; r < rows; ++r) {
+      const std::uint32_t* in = band.data() + static_cast<std::size_t>(r) * f.Width;
+      for (std::int32_t x = 0; x < width; ++x) {
+        const std::uint32_t p = in[x];
+        std::uint8_t red = static_cast<std::uint8_t>(TIFFGetR(p)),
+                     green = static_cast<std::uint8_t>(TIFFGetG(p)),
+                     blue = static_cast<std::uint8_t>(TIFFGetB(p));
+        const auto a = static_cast<std::uint8_t>(TIFFGetA(p));
+        if (alpha) {
+          const auto straight = [a](std::uint8_t c) -> std::uint8_t {
+            if (a == 0) return 0;
+            return static_cast<std::uint8_t>(std::min(255u, (c * 255u + a / 2u) / a));
+          };
+          red = straight(red);
+          green = straight(green);
+          blue = straight(blue);
+        }
+        bgr[3 * static_cast<std::size_t>(x)] = blue;
+        bgr[3 * static_cast<std::size_t>(x) + 1] = green;
+        bgr[3 * static_cast<std::size_t>(x) + 2] = red;
+        opacity[static_cast<std::size_t>(x)] = a;
+      }
+      const auto y = static_cast<std::int32_t>(top + r);
+      placement.Place(bgr.data(), 3, y, [&](std::int32_t shown) { return builder->Row(shown); });
+      if (alpha) {
+        placement.Place(opacity.data(), 1, y,
+                        [&](std::int32_t shown) { return builder->AlphaRow(shown); });
+      }
+    }
+  }
+  return builder;
+}
+
 }  // namespace
 
 void ReadTiff(const std::uint8_t* data, std::size_t size, TBitmap& picture,
@@ -433,15 +657,44 @@ void ReadTiff(const std::uint8_t* data, std::size_t size, TBitmap& picture,
   TMemoryFile file{data, size, 0, false};
   const std::unique_ptr<TIFF, TTiffClose> tif = OpenTiff(file);
   const TFormat f = ReadFormat(tif.get());
+  CheckClaimsAgainstFile(tif.get(), f, file);
+  if (!f.Direct) {
+    const std::unique_ptr<TPictureBuilder> built = ReadThroughRgba(tif.get(), f, file);
+    TakeProfile(tif.get(), built->Extras());
+    built->Install(picture, extras);
+    return;
+  }
   TBands bands(tif.get(), f, file);
-  TPictureBuilder builder(static_cast<std::int32_t>(f.Width), static_cast<std::int32_t>(f.Height),
-                          f.Alpha >= 0);
+  const TUprightPlacement placement(f.Orientation, static_cast<std::int32_t>(f.Width),
+                                    static_cast<std::int32_t>(f.Height));
+  TPictureBuilder builder(placement.ShownWidth(), placement.ShownHeight(), f.Alpha >= 0);
+  // A turned picture's rows are converted aside and then placed.
+  const bool inPlace = placement.Orientation() == 1;
+  std::vector<std::uint8_t> storedBgr, storedAlpha;
+  if (!inPlace) {
+    WithMemory("out-of-memory", [&] {
+      storedBgr.resize(3 * static_cast<std::size_t>(f.Width));
+      if (f.Alpha >= 0) storedAlpha.resize(f.Width);
+    });
+  }
   for (std::uint32_t top = 0; top < f.Height; top += bands.Rows()) {
     const std::uint32_t rows = std::min(bands.Rows(), f.Height - top);
     bands.Read(top, rows);
     for (std::uint32_t r = 0; r < rows; ++r) {
       const auto y = static_cast<std::int32_t>(top + r);
-      ConvertRow(f, bands.Samples(r), builder.Row(y), f.Alpha >= 0 ? builder.AlphaRow(y) : nullptr);
+      if (inPlace) {
+        ConvertRow(f, bands.Samples(r), builder.Row(y),
+                   f.Alpha >= 0 ? builder.AlphaRow(y) : nullptr);
+        continue;
+      }
+      ConvertRow(f, bands.Samples(r), storedBgr.data(),
+                 f.Alpha >= 0 ? storedAlpha.data() : nullptr);
+      placement.Place(storedBgr.data(), 3, y,
+                      [&](std::int32_t shown) { return builder.Row(shown); });
+      if (f.Alpha >= 0) {
+        placement.Place(storedAlpha.data(), 1, y,
+                        [&](std::int32_t shown) { return builder.AlphaRow(shown); });
+      }
     }
   }
   TakeProfile(tif.get(), builder.Extras());
@@ -487,7 +740,12 @@ void ConvertDeepRow(const TFormat& f, const std::uint8_t* samples, std::uint16_t
   for (std::uint32_t x = 0; x < f.Width; ++x, bgr += 3) {
     const std::uint64_t first = std::uint64_t{x} * spp;
     std::uint32_t r, g, b;
-    if (f.Photometric == PHOTOMETRIC_RGB) {
+    if (f.Photometric == PHOTOMETRIC_SEPARATED) {
+      const std::uint32_t k = SampleAt(samples, first + 3, 16);
+      r = InkLight16(SampleAt(samples, first, 16), k);
+      g = InkLight16(SampleAt(samples, first + 1, 16), k);
+      b = InkLight16(SampleAt(samples, first + 2, 16), k);
+    } else if (f.Photometric == PHOTOMETRIC_RGB) {
       r = SampleAt(samples, first, 16);
       g = SampleAt(samples, first + 1, 16);
       b = SampleAt(samples, first + 2, 16);
@@ -512,6 +770,39 @@ void ConvertDeepRow(const TFormat& f, const std::uint8_t* samples, std::uint16_t
   }
 }
 
+// ReadTiffInto for a layout read through the RGBA interface: its 8-bit picture, widened for the
+// deep one (such a file never keeps more than 8 bits).
+bool ReadTiffThroughRgbaInto(TIFF* tif, const TFormat& f, const TMemoryFile& file, TBitmap* picture,
+                             TDeepPicture* deep, bool onlyDeepFiles, TPictureExtras& extras) {
+  const std::unique_ptr<TPictureBuilder> built = ReadThroughRgba(tif, f, file);
+  const bool makeDeep = deep != nullptr && !onlyDeepFiles;
+  TDeepPicture deepRead;
+  if (makeDeep) {
+    deepRead.Width = built->Width();
+    deepRead.Height = built->Height();
+    const std::size_t rowSamples = 3 * static_cast<std::size_t>(built->Width());
+    WithMemory("out-of-memory", [&] {
+      deepRead.Samples.resize(rowSamples * static_cast<std::size_t>(built->Height()));
+    });
+    for (std::int32_t y = 0; y < built->Height(); ++y) {
+      const std::uint8_t* in = built->Row(y);
+      std::uint16_t* out = deepRead.Row(y);
+      for (std::size_t i = 0; i < rowSamples; ++i)
+        out[i] = static_cast<std::uint16_t>(in[i] * 257u);
+    }
+  }
+  TPictureExtras read;
+  read.Alpha = std::move(built->Extras().Alpha);
+  TakeProfile(tif, read);
+  if (picture != nullptr) {
+    TPictureExtras none;
+    built->Install(*picture, none);
+  }
+  if (deep != nullptr) *deep = std::move(deepRead);
+  extras = std::move(read);
+  return makeDeep;
+}
+
 // The whole TIFF in data into picture (as ReadTiff makes it, when not null) and deep (when not
 // null; a deep picture is made only for a file that keeps depth when onlyDeepFiles). Returns
 // whether deep was made; picture, deep and extras are replaced only when all has been read.
@@ -521,54 +812,73 @@ bool ReadTiffInto(const std::uint8_t* data, std::size_t size, TBitmap* picture, 
   TMemoryFile file{data, size, 0, false};
   const std::unique_ptr<TIFF, TTiffClose> tif = OpenTiff(file);
   const TFormat f = ReadFormat(tif.get());
+  CheckClaimsAgainstFile(tif.get(), f, file);
+  if (!f.Direct)
+    return ReadTiffThroughRgbaInto(tif.get(), f, file, picture, deep, onlyDeepFiles, extras);
   const bool keeps = KeepsDepth(f);
   const bool makeDeep = deep != nullptr && (keeps || !onlyDeepFiles);
   const auto width = static_cast<std::int32_t>(f.Width);
-  const auto height = static_cast<std::int32_t>(f.Height);
+  const TUprightPlacement placement(f.Orientation, width, static_cast<std::int32_t>(f.Height));
+  const std::int32_t shownWidth = placement.ShownWidth();
+  const std::int32_t shownHeight = placement.ShownHeight();
+  // A turned picture's rows are converted aside and then placed.
+  const bool inPlace = placement.Orientation() == 1;
 
   // The 8-bit rows are made for the picture; without one, a row at a time for the alpha plane
   // and as the source of widened deep rows.
   std::unique_ptr<TPictureBuilder> builder;
   TPictureExtras read;
   TDeepPicture deepRead;
-  std::vector<std::uint8_t> bgr8;
+  std::vector<std::uint8_t> storedBgr, storedAlpha;
+  std::vector<std::uint16_t> storedDeep;
   const std::size_t rowSamples = 3 * static_cast<std::size_t>(width);
+  const auto alphaRow = [&](std::int32_t y) {
+    return builder ? builder->AlphaRow(y)
+                   : read.Alpha.data() +
+                         static_cast<std::size_t>(y) * static_cast<std::size_t>(shownWidth);
+  };
   ForEachSampleRow(
       tif.get(), f, file,
       [&] {
-        if (picture != nullptr) {
-          builder = std::make_unique<TPictureBuilder>(width, height, f.Alpha >= 0);
-          if (!makeDeep) return;
-        }
+        if (picture != nullptr)
+          builder = std::make_unique<TPictureBuilder>(shownWidth, shownHeight, f.Alpha >= 0);
         WithMemory("out-of-memory", [&] {
-          if (!builder) {
-            bgr8.resize(rowSamples);
-            if (f.Alpha >= 0)
-              read.Alpha.assign(static_cast<std::size_t>(width) * static_cast<std::size_t>(height),
-                                255);
+          if (!builder || !inPlace) storedBgr.resize(rowSamples);
+          if (!inPlace && f.Alpha >= 0) storedAlpha.resize(static_cast<std::size_t>(width));
+          if (!builder && f.Alpha >= 0) {
+            read.Alpha.assign(
+                static_cast<std::size_t>(shownWidth) * static_cast<std::size_t>(shownHeight), 255);
           }
-          deepRead.Width = width;
-          deepRead.Height = height;
-          deepRead.Samples.resize(rowSamples * static_cast<std::size_t>(height));
+          if (!makeDeep) return;
+          if (!inPlace) storedDeep.resize(rowSamples);
+          deepRead.Width = shownWidth;
+          deepRead.Height = shownHeight;
+          deepRead.Samples.resize(3 * static_cast<std::size_t>(shownWidth) *
+                                  static_cast<std::size_t>(shownHeight));
         });
       },
       [&](std::uint32_t y32, const std::uint8_t* samples) {
         const auto y = static_cast<std::int32_t>(y32);
-        std::uint8_t* row8 = builder ? builder->Row(y) : bgr8.data();
+        std::uint8_t* row8 = builder && inPlace ? builder->Row(y) : storedBgr.data();
         std::uint8_t* alpha = nullptr;
-        if (f.Alpha >= 0) {
-          alpha = builder ? builder->AlphaRow(y)
-                          : read.Alpha.data() +
-                                static_cast<std::size_t>(y) * static_cast<std::size_t>(width);
-        }
+        if (f.Alpha >= 0) alpha = inPlace ? alphaRow(y) : storedAlpha.data();
         if (builder || !keeps || alpha != nullptr) ConvertRow(f, samples, row8, alpha);
+        if (!inPlace) {
+          if (builder) {
+            placement.Place(row8, 3, y, [&](std::int32_t shown) { return builder->Row(shown); });
+          }
+          if (alpha != nullptr) placement.Place(alpha, 1, y, alphaRow);
+        }
         if (!makeDeep) return;
-        std::uint16_t* out = deepRead.Row(y);
+        std::uint16_t* out = inPlace ? deepRead.Row(y) : storedDeep.data();
         if (keeps) {
           ConvertDeepRow(f, samples, out);
         } else {
           for (std::size_t i = 0; i < rowSamples; ++i)
             out[i] = static_cast<std::uint16_t>(row8[i] * 257u);
+        }
+        if (!inPlace) {
+          placement.Place(out, 3, y, [&](std::int32_t shown) { return deepRead.Row(shown); });
         }
       });
 
@@ -717,10 +1027,11 @@ std::unique_ptr<TDeepRowSource> OpenTiffDeepRows(const std::string& path, TPictu
       stream->Handle()});
   std::unique_ptr<TIFF, TTiffClose> tif = OpenTiffFile(*client);
   auto format = std::make_unique<TFormat>(ReadFormat(tif.get()));
-  std::uint16_t orientation = ORIENTATION_TOPLEFT;
-  TIFFGetFieldDefaulted(tif.get(), TIFFTAG_ORIENTATION, &orientation);
-  // Any other layout, and rows stored in another order, are read whole.
-  if (!KeepsDepth(*format) || orientation != ORIENTATION_TOPLEFT) return nullptr;
+  // Any other layout (libtiff's RGBA interface among them), and rows shown in another order,
+  // are read whole.
+  if (!format->Direct || !KeepsDepth(*format) || format->Orientation != 1) return nullptr;
+  // Refused as the whole read refuses it, before a band buffer is sized.
+  CheckClaimsAgainstFile(tif.get(), *format, client->Memory);
   const auto width = static_cast<std::int32_t>(format->Width);
   const auto height = static_cast<std::int32_t>(format->Height);
   TPictureExtras read;

@@ -1,6 +1,8 @@
 // TIFF pictures through libtiff, the first page: greyscale (1 to 16 bits), palette (1 to 16
-// bits) and RGB (8 and 16 bits), chunky or planar, in strips or tiles, with any compression the
-// library decodes (none, LZW, Deflate, PackBits, JPEG, ...). An alpha sample becomes the extras'
+// bits), RGB and CMYK (8 and 16 bits), chunky or planar, in strips or tiles, with any compression
+// the library decodes (none, LZW, Deflate, PackBits, JPEG, fax, ...). Every other layout libtiff
+// reads (old-style JPEG, LogLuv, subsampled YCbCr, ...) goes through its RGBA interface. The
+// Orientation tag is applied: the picture comes out upright. An alpha sample becomes the extras'
 // alpha plane (premultiplied colours are divided back out); an ICC profile their colour profile.
 #pragma once
 
@@ -17,8 +19,11 @@ namespace penamo {
 
 // Reads the TIFF file held in data. The picture and extras are replaced only when the whole
 // picture has been read. A truncated or damaged file is refused (EReadError, EInvalidGraphic
-// with "TIFF イメージが不正です"); a picture over the storage limit raises EOutOfResources
-// before its pixels are allocated.
+// with "TIFF イメージが不正です"), and so, before anything its size is allocated, is one whose
+// strips claim more than the file's bytes can expand to under their compression; a picture over
+// the storage limit raises EOutOfResources before its pixels are allocated. A sound variant
+// neither path reads (float or signed samples, 12 or 32 bits, inks other than CMYK) raises
+// EUnsupportedGraphic.
 void ReadTiff(const std::uint8_t* data, std::size_t size, TBitmap& picture, TPictureExtras& extras);
 
 // The deep reads: ReadTiff with 16-bit grey and RGB samples kept whole (premultiplied colours

@@ -1,8 +1,8 @@
-// Any bytes as a bitmap file, through the reader and the conversion to 24 bits only: every
-// header form, colour table, bit-field mask and run-length path, on pictures kept small so that
-// a run reaches thousands of inputs a second. A file may be refused only with one of the
-// reader's named errors; anything else (a crash, a sanitizer report, another exception, a
-// converted picture that is not 24 bits of the same size) is a finding.
+// Any bytes as a bitmap file, through the reader (with its alpha plane) and the conversion to 24
+// bits only: every header form, colour table, bit-field and alpha mask and run-length path, on
+// pictures kept small so that a run reaches thousands of inputs a second. A file may be refused
+// only with one of the reader's named errors; anything else (a crash, a sanitizer report, another
+// exception, a converted picture that is not 24 bits of the same size) is a finding.
 
 #include <cstddef>
 #include <cstdint>
@@ -34,10 +34,16 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   TMemoryStream stream(std::vector<std::uint8_t>(data, data + size));
   TBitmap bitmap;
-  if (Refused([&] { bitmap.ReadBitmapStream(stream); })) return 0;
+  std::vector<std::uint8_t> alpha;
+  if (Refused([&] { bitmap.ReadBitmapStream(stream, alpha); })) return 0;
 
   const std::int32_t width = bitmap.Width();
   const std::int32_t height = bitmap.Height();
+  // An alpha plane, when there is one, covers the picture exactly.
+  Check(alpha.empty() ||
+            alpha.size() == static_cast<std::size_t>(width) * static_cast<std::size_t>(height),
+        "the alpha plane is not the picture's size");
+  gSink = TouchBytes(alpha.data(), alpha.size());
   try {
     bitmap.ConvertTo24Bits();
   } catch (const EOutOfMemory& error) {  // the 24-bit copy may exceed the limit the file did not

@@ -75,6 +75,12 @@ class TBitmap final : public TGraphic {
   // every read picture goes through.
   void ReadBitmapFile(const std::string& path);
   void ReadBitmapStream(TStream& stream);
+  // ReadBitmapStream, and the picture's opacity into alpha (Width × Height bytes, rows top to
+  // bottom, 255 opaque) when the file keeps an alpha mask with a value other than 0 somewhere
+  // and other than 255 somewhere. Otherwise alpha is emptied: common writers leave the fourth
+  // byte of a 32-bit pixel 0 for a picture that is wholly opaque. The pixels are read exactly as
+  // ReadBitmapStream reads them.
+  void ReadBitmapStream(TStream& stream, std::vector<std::uint8_t>& alpha);
   void ConvertTo24Bits();
   void WriteBitmapFile(const std::string& path) const;
   void WriteBitmapStream(TStream& stream) const;

@@ -23,6 +23,8 @@ inline constexpr std::uint32_t BI_RGB = 0;
 inline constexpr std::uint32_t BI_RLE8 = 1;
 inline constexpr std::uint32_t BI_RLE4 = 2;
 inline constexpr std::uint32_t BI_BITFIELDS = 3;
+// Bit fields with an alpha mask beside the colour masks.
+inline constexpr std::uint32_t BI_ALPHABITFIELDS = 6;
 
 // The 40-byte info header of a bitmap file, field for field; also the description of a picture.
 struct TBitmapInfoHeader {

@@ -19,6 +19,9 @@ struct TBitmapFileHeaders {
   bool Core = false;
   std::uint32_t HeaderSize = 0;  // as the file gives it
   std::vector<TRGBQuad> ColorTable;
+  // Where a 16- or 32-bit pixel keeps its opacity: the alpha mask of a header of 56 bytes or
+  // more, or of the alpha bit fields; 0 when the file gives none (or one its colours use).
+  std::uint32_t AlphaMask = 0;
 };
 
 struct TBitmapFileLayout {

@@ -14,6 +14,7 @@
 #include "BoundedReader.h"
 #include "LittleEndian.h"
 #include "Machine.h"
+#include "PixelCodecs.h"
 #include "RunLength.h"
 #include "Stream.h"
 
@@ -27,6 +28,9 @@ constexpr std::uint32_t kInfoHeaderSize = 40;
 // A longer header carries the red, green and blue masks right after its first 40 bytes.
 constexpr std::uint32_t kMasksSize = 12;
 constexpr std::uint32_t kHeaderWithMasksSize = kInfoHeaderSize + kMasksSize;
+// From 56 bytes on, the alpha mask follows them.
+constexpr std::uint32_t kAlphaMaskSize = 4;
+constexpr std::uint32_t kHeaderWithAlphaSize = kHeaderWithMasksSize + kAlphaMaskSize;
 constexpr std::uint32_t kMaxColors = 256;
 
 // A file this reader builds no picture of; reason says which rule it breaks.
@@ -39,7 +43,7 @@ constexpr std::uint32_t kMaxColors = 256;
 class TBitmapReader {
  public:
   static TBitmapFileLayout ReadLayout(TBoundedReader& reader, TStream& stream);
-  static void Read(TBitmap& bitmap, TStream& stream);
+  static void Read(TBitmap& bitmap, TStream& stream, std::vector<std::uint8_t>* alpha);
 
  private:
   static TBitmapFileHeaders ReadHeaders(TBoundedReader& reader);
@@ -51,6 +55,7 @@ class TBitmapReader {
   static std::unique_ptr<TBitmapImage> ReadRunLength(TBoundedReader& reader,
                                                      const TBitmapFileHeaders& headers,
                                                      std::uint64_t pixelBytes);
+  static std::vector<std::uint8_t> ReadAlpha(const TBitmapImage& image, std::uint32_t mask);
   static void Install(TBitmap& bitmap, std::unique_ptr<TBitmapImage> image);
 };
 
@@ -83,18 +88,26 @@ TBitmapFileLayout TBitmapReader::ReadLayout(TBoundedReader& reader, TStream& str
   return layout;
 }
 
-void TBitmapReader::Read(TBitmap& bitmap, TStream& stream) {
+void TBitmapReader::Read(TBitmap& bitmap, TStream& stream, std::vector<std::uint8_t>* alpha) {
   TBoundedReader reader(stream);
   const TBitmapFileLayout layout = ReadLayout(reader, stream);
   if (layout.Empty) {
+    if (alpha != nullptr) alpha->clear();
     Install(bitmap, std::make_unique<TBitmapImage>());
     return;
   }
   const TBitmapFileHeaders& headers = layout.Headers;
   const std::uint32_t compression = headers.Description.Header.biCompression;
   const bool compressed = compression == BI_RLE8 || compression == BI_RLE4;
-  Install(bitmap, compressed ? ReadRunLength(reader, headers, layout.PixelBytes)
-                             : ReadUncompressed(reader, headers, layout.PixelBytes));
+  std::unique_ptr<TBitmapImage> image = compressed
+                                            ? ReadRunLength(reader, headers, layout.PixelBytes)
+                                            : ReadUncompressed(reader, headers, layout.PixelBytes);
+  if (alpha != nullptr) {
+    std::vector<std::uint8_t> read;
+    if (!compressed && headers.AlphaMask != 0) read = ReadAlpha(*image, headers.AlphaMask);
+    *alpha = std::move(read);
+  }
+  Install(bitmap, std::move(image));
 }
 
 TBitmapFileLayout ReadBitmapFileLayout(TStream& stream) {
@@ -105,7 +118,7 @@ TBitmapFileLayout ReadBitmapFileLayout(TStream& stream) {
 TBitmapFileHeaders TBitmapReader::ReadHeaders(TBoundedReader& reader) {
   TBitmapFileHeaders headers;
   TBitmapInfoHeader& header = headers.Description.Header;
-  std::uint8_t buffer[kHeaderWithMasksSize] = {};
+  std::uint8_t buffer[kHeaderWithAlphaSize] = {};
   reader.Read(buffer, 4, "header-size-truncated");
   const std::uint32_t headerSize = LittleEndian::Get32(buffer);
   headers.HeaderSize = headerSize;
@@ -121,7 +134,9 @@ TBitmapFileHeaders TBitmapReader::ReadHeaders(TBoundedReader& reader) {
   } else {
     // Below 40 bytes the later fields would be undefined.
     if (headerSize < kInfoHeaderSize) RaiseInvalid("header-size-unknown");
-    const std::uint32_t kept = std::min(headerSize, kHeaderWithMasksSize);
+    const std::uint32_t kept = headerSize >= kHeaderWithAlphaSize
+                                   ? kHeaderWithAlphaSize
+                                   : std::min(headerSize, kHeaderWithMasksSize);
     reader.Read(buffer + 4, kept - 4, "info-header-truncated");
     // The colour-space fields of the longer headers: nothing here reads them.
     reader.Skip(headerSize - kept, "long-header-truncated");
@@ -139,13 +154,26 @@ TBitmapFileHeaders TBitmapReader::ReadHeaders(TBoundedReader& reader) {
   header.biSize = kInfoHeaderSize;
   if (header.biPlanes != 1) RaiseInvalid("planes-not-one");
 
-  if (header.biCompression == BI_BITFIELDS &&
-      (header.biBitCount == 16 || header.biBitCount == 32)) {
+  const bool deep = header.biBitCount == 16 || header.biBitCount == 32;
+  const bool alphaFields = header.biCompression == BI_ALPHABITFIELDS;
+  if ((header.biCompression == BI_BITFIELDS || alphaFields) && deep) {
     if (headerSize == kInfoHeaderSize)
-      reader.Read(buffer + kInfoHeaderSize, kMasksSize, "masks-truncated");
+      reader.Read(buffer + kInfoHeaderSize, alphaFields ? kMasksSize + kAlphaMaskSize : kMasksSize,
+                  "masks-truncated");
     if (headerSize == kInfoHeaderSize || headerSize >= kHeaderWithMasksSize)
       for (int i = 0; i < 3; ++i)
         headers.Description.Masks[i] = LittleEndian::Get32(buffer + kInfoHeaderSize + 4 * i);
+  }
+  // The alpha mask: the alpha bit fields' own, or a long header's. A header's alpha mask beside
+  // plain colours counts only where they leave its bits unused.
+  const bool alphaInHeader = headerSize >= kHeaderWithAlphaSize;
+  if (deep && (alphaInHeader || (alphaFields && headerSize == kInfoHeaderSize))) {
+    const std::uint32_t mask = LittleEndian::Get32(buffer + kHeaderWithMasksSize);
+    const std::uint32_t plainColours = header.biBitCount == 16 ? 0x7FFFu : 0xFFFFFFu;
+    if (header.biCompression == BI_BITFIELDS || alphaFields ||
+        (header.biCompression == BI_RGB && (mask & plainColours) == 0)) {
+      headers.AlphaMask = header.biBitCount == 16 ? mask & 0xFFFFu : mask;
+    }
   }
   return headers;
 }
@@ -210,6 +238,12 @@ void TBitmapReader::CheckSupported(const TBitmapFileHeaders& headers) {
       if (headers.HeaderSize != kInfoHeaderSize && headers.HeaderSize < kHeaderWithMasksSize)
         RaiseInvalid("masks-outside-header");
       return;
+    case BI_ALPHABITFIELDS:
+      if (header.biBitCount != 16 && header.biBitCount != 32) RaiseInvalid("masks-bit-count");
+      // The four masks follow a 40-byte header or lie within one of 56 bytes or more.
+      if (headers.HeaderSize != kInfoHeaderSize && headers.HeaderSize < kHeaderWithAlphaSize)
+        RaiseInvalid("masks-outside-header");
+      return;
     case BI_RLE8:
     case BI_RLE4:
       // Run-length rows always stand bottom-up.
@@ -226,6 +260,9 @@ std::unique_ptr<TBitmapImage> TBitmapReader::ReadUncompressed(TBoundedReader& re
                                                               const TBitmapFileHeaders& headers,
                                                               std::uint64_t pixelBytes) {
   TBitmapDescription description = headers.Description;
+  // The colours of alpha bit fields are plain bit fields; the alpha is read aside.
+  if (description.Header.biCompression == BI_ALPHABITFIELDS)
+    description.Header.biCompression = BI_BITFIELDS;
   auto image = std::make_unique<TBitmapImage>(description);
   image->MakePixels(false);
   // The storage is the picture's size: a larger declared size is read no further than that.
@@ -265,13 +302,47 @@ std::unique_ptr<TBitmapImage> TBitmapReader::ReadRunLength(TBoundedReader& reade
   return image;
 }
 
+// The opacity of every pixel through mask, rows top to bottom; empty when every value is 0 (a
+// writer that leaves the fourth byte unset) or every value is 255 (nothing shows through).
+std::vector<std::uint8_t> TBitmapReader::ReadAlpha(const TBitmapImage& image, std::uint32_t mask) {
+  const TBitmapInfoHeader& header = image.Description.Header;
+  const TChannel channel(mask);
+  const auto width = static_cast<std::size_t>(header.biWidth);
+  const auto height = static_cast<std::int32_t>(HeightMagnitude(header.biHeight));
+  const bool wide = header.biBitCount == 32;
+  std::vector<std::uint8_t> alpha;
+  WithMemory("alpha-out-of-memory",
+             [&] { alpha.resize(width * static_cast<std::size_t>(height)); });
+  bool anyShown = false, anyHidden = false;
+  std::uint8_t* out = alpha.data();
+  for (std::int32_t y = 0; y < height; ++y) {
+    const std::uint8_t* p = image.Row(y);
+    for (std::size_t x = 0; x < width; ++x, p += wide ? 4 : 2) {
+      std::uint32_t pixel = static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1])
+                                                                   << 8;
+      if (wide)
+        pixel |= static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+      const std::uint8_t a = channel.Decode(pixel);
+      anyShown = anyShown || a != 0;
+      anyHidden = anyHidden || a != 255;
+      *out++ = a;
+    }
+  }
+  if (!anyShown || !anyHidden) return {};
+  return alpha;
+}
+
 void TBitmapReader::Install(TBitmap& bitmap, std::unique_ptr<TBitmapImage> image) {
   bitmap.InstallImage(std::move(image));
   bitmap.Changed();
 }
 
 void TBitmap::ReadBitmapStream(TStream& stream) {
-  TBitmapReader::Read(*this, stream);
+  TBitmapReader::Read(*this, stream, nullptr);
+}
+
+void TBitmap::ReadBitmapStream(TStream& stream, std::vector<std::uint8_t>& alpha) {
+  TBitmapReader::Read(*this, stream, &alpha);
 }
 
 void TBitmap::ReadBitmapFile(const std::string& path) {

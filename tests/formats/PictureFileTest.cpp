@@ -14,6 +14,7 @@
 #include "ExpectRefusal.h"
 #include "PictureFile.h"
 #include "PictureMakers.h"
+#include "PngWriter.h"
 #include "StorageLimitScope.h"
 #include "Stream.h"
 #include "TemporaryFolder.h"
@@ -125,6 +126,45 @@ TEST_F(PictureFiles, TheContentDecidesTheKindNeverTheName) {
     EXPECT_EQ(picture.Height(), 30) << c.Name;
     EXPECT_EQ(picture.ImageFormat(), TPixelFormat::pf24bit) << c.Name;
   }
+}
+
+// A bitmap's alpha mask reaches a PNG output: every read of the file carries it.
+TEST_F(PictureFiles, ABitmapsAlphaMaskKeepsItsTransparencyInAPngOutput) {
+  // 3 × 1, a version 5 header with bit fields and an alpha mask in the fourth byte.
+  TBytes file = {'B', 'M'};
+  const auto put = [&file](std::uint32_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i)
+      file.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+  };
+  put(14 + 124 + 12, 4);
+  put(0, 4);
+  put(14 + 124, 4);
+  for (const std::uint32_t v : {124u, 3u, 1u})
+    put(v, 4);
+  put(1, 2);
+  put(32, 2);
+  for (const std::uint32_t v :
+       {3u, 12u, 2835u, 2835u, 0u, 0u, 0xFF0000u, 0xFF00u, 0xFFu, 0xFF000000u})
+    put(v, 4);
+  file.resize(14 + 124, 0);
+  for (const std::uint32_t bgra : {0x00102030u, 0x80405060u, 0xFF708090u})
+    put(bgra, 4);
+  const std::string in = PathOf("rgba.bmp"), out = PathOf("rgba.png");
+  test::WriteFileBytes(in, file);
+  TBitmap picture;
+  TPictureExtras extras;
+  ASSERT_EQ(ReadPicture(in, picture, extras), TPictureKind::Bitmap);
+  EXPECT_EQ(extras.Alpha, (std::vector<std::uint8_t>{0x00, 0x80, 0xFF}));
+  EXPECT_EQ(test::PixelAt(picture, 1, 0), 0x405060u) << "colours as ever";
+  WritePngFile(picture, out, extras);
+  TBitmap back;
+  TPictureExtras backExtras;
+  ASSERT_EQ(ReadPicture(out, back, backExtras), TPictureKind::Png);
+  EXPECT_EQ(backExtras.Alpha, extras.Alpha);
+  TDeepPicture deep;
+  TPictureExtras deepExtras;
+  ReadPictureDeep(in, deep, deepExtras);
+  EXPECT_EQ(deepExtras.Alpha, extras.Alpha);
 }
 
 struct TTruncation {

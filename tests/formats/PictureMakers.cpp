@@ -256,6 +256,10 @@ TBytes MakeTiff(const TTiffLayout& layout) {
     TIFFSetField(tif, TIFFTAG_COLORMAP, layout.ColorMap.data(), layout.ColorMap.data() + n,
                  layout.ColorMap.data() + 2 * n);
   }
+  if (layout.Orientation != 0)
+    TIFFSetField(tif, TIFFTAG_ORIENTATION, static_cast<std::uint16_t>(layout.Orientation));
+  if (layout.InkSet != 0)
+    TIFFSetField(tif, TIFFTAG_INKSET, static_cast<std::uint16_t>(layout.InkSet));
   if (!layout.Profile.empty())
     TIFFSetField(tif, TIFFTAG_ICCPROFILE, static_cast<std::uint32_t>(layout.Profile.size()),
                  layout.Profile.data());

@@ -68,6 +68,8 @@ struct TTiffLayout {
   std::vector<std::uint16_t> ColorMap;  // 3 × 2^bits entries: reds, greens, blues
   TBytes Profile;
   bool BigEndian = false;  // "MM": the most significant byte first
+  int Orientation = 0;     // the Orientation tag (1..8), 0 for none
+  int InkSet = 0;          // the InkSet tag, 0 for none
 };
 TBytes MakeTiff(const TTiffLayout& layout);
 

@@ -183,6 +183,119 @@ TEST(BitmapReading, MasksFollowAFortyByteHeaderAndLieInsideALongerOne) {
   }
 }
 
+// ---- Alpha masks ----
+
+// A 2 × 2 picture of 32-bit pixels (bottom-up, as stored), each pixel blue, green, red, fourth.
+TBitmapFileBuilder ThirtyTwoBits(std::uint32_t headerSize, std::uint32_t compression,
+                                 std::vector<std::uint32_t> masks,
+                                 std::vector<std::uint8_t> fourth) {
+  TBitmapFileBuilder file;
+  file.HeaderSize = headerSize;
+  file.Width = 2;
+  file.Height = 2;
+  file.BitCount = 32;
+  file.Compression = compression;
+  file.Masks = std::move(masks);
+  file.Pixels.resize(16);
+  for (std::size_t i = 0; i < 4; ++i) {
+    for (std::size_t c = 0; c < 3; ++c)
+      file.Pixels[4 * i + c] = static_cast<std::uint8_t>(40 * i + 10 + c);
+    file.Pixels[4 * i + 3] = fourth.at(i);
+  }
+  return file;
+}
+
+// Reads bytes both ways: the pixels must not depend on whether alpha is asked for.
+std::vector<std::uint8_t> ReadAlpha(const TBytes& bytes) {
+  TBitmap plain, withAlpha;
+  ReadBytes(plain, bytes);
+  std::vector<std::uint8_t> alpha = {1, 2, 3};  // replaced, whatever the file holds
+  TMemoryStream stream(bytes);
+  withAlpha.ReadBitmapStream(stream, alpha);
+  EXPECT_EQ(withAlpha.Width(), plain.Width());
+  EXPECT_EQ(withAlpha.Height(), plain.Height());
+  for (std::int32_t y = 0; y < plain.Height(); ++y)
+    EXPECT_EQ(RowBytes(withAlpha, y), RowBytes(plain, y)) << "row " << y;
+  EXPECT_EQ(withAlpha.Description().Header.biCompression, plain.Description().Header.biCompression);
+  return alpha;
+}
+
+TEST(BitmapAlpha, TheAlphaMaskOfEveryHeaderThatHasOneGivesTheOpacityTopToBottom) {
+  const std::vector<std::uint8_t> fourth = {0, 85, 170, 255};  // stored bottom row first
+  const std::vector<std::uint8_t> shown = {170, 255, 0, 85};   // top row first
+  const std::vector<std::uint32_t> bgra = {0xFF0000, 0xFF00, 0xFF, 0xFF000000};
+  const struct {
+    const char* Name;
+    TBitmapFileBuilder File;
+  } cases[] = {
+      {"56-byte header", ThirtyTwoBits(56, BI_BITFIELDS, bgra, fourth)},
+      {"version 4 header", ThirtyTwoBits(108, BI_BITFIELDS, bgra, fourth)},
+      {"version 5 header", ThirtyTwoBits(124, BI_BITFIELDS, bgra, fourth)},
+      {"version 5, plain colours", ThirtyTwoBits(124, BI_RGB, bgra, fourth)},
+      {"alpha bit fields after a 40-byte header",
+       ThirtyTwoBits(40, BI_ALPHABITFIELDS, bgra, fourth)},
+      {"alpha bit fields inside a version 5 header",
+       ThirtyTwoBits(124, BI_ALPHABITFIELDS, bgra, fourth)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    EXPECT_EQ(ReadAlpha(c.File.Build()), shown);
+  }
+  // Top-down rows keep their order.
+  TBitmapFileBuilder topDown = ThirtyTwoBits(124, BI_BITFIELDS, bgra, fourth);
+  topDown.Height = -2;
+  EXPECT_EQ(ReadAlpha(topDown.Build()), fourth);
+}
+
+TEST(BitmapAlpha, AlphaBitFieldsReadTheirColoursAsBitFields) {
+  // Red and blue swapped by the masks, alpha in the third byte.
+  TBitmapFileBuilder file =
+      ThirtyTwoBits(40, BI_ALPHABITFIELDS, {0xFF, 0xFF00, 0xFF000000, 0xFF0000}, {0, 0, 0, 0});
+  file.Width = 1;
+  file.Height = 1;
+  file.Pixels = {0x10, 0x20, 0x80, 0x40};
+  TBitmap bitmap;
+  std::vector<std::uint8_t> alpha;
+  TMemoryStream stream(file.Build());
+  bitmap.ReadBitmapStream(stream, alpha);
+  bitmap.ConvertTo24Bits();
+  EXPECT_EQ(RowBytes(bitmap, 0), (TBytes{0x40, 0x20, 0x10}));
+  EXPECT_EQ(alpha, (std::vector<std::uint8_t>{0x80}));
+}
+
+TEST(BitmapAlpha, NarrowAlphaFieldsAreWidenedToTheFullScale) {
+  TBitmapFileBuilder file;
+  file.HeaderSize = 124;
+  file.Width = 4;
+  file.BitCount = 16;
+  file.Compression = BI_BITFIELDS;
+  file.Masks = {0x0F00, 0x00F0, 0x000F, 0xF000};
+  file.Pixels = {0x00, 0x0F, 0x00, 0x5F, 0x00, 0xAF, 0x00, 0xFF};
+  EXPECT_EQ(ReadAlpha(file.Build()), (std::vector<std::uint8_t>{0, 85, 170, 255}));
+}
+
+TEST(BitmapAlpha, APictureWithNothingToShowThroughHasNoAlphaPlane) {
+  const std::vector<std::uint32_t> bgra = {0xFF0000, 0xFF00, 0xFF, 0xFF000000};
+  const struct {
+    const char* Name;
+    TBytes File;
+  } cases[] = {
+      // Common writers leave the fourth byte 0 in a picture that is wholly opaque.
+      {"alpha all zero", ThirtyTwoBits(124, BI_BITFIELDS, bgra, {0, 0, 0, 0}).Build()},
+      {"alpha all opaque", ThirtyTwoBits(124, BI_BITFIELDS, bgra, {255, 255, 255, 255}).Build()},
+      {"no alpha mask",
+       ThirtyTwoBits(124, BI_BITFIELDS, {0xFF0000, 0xFF00, 0xFF, 0}, {1, 2, 3, 4}).Build()},
+      {"a 40-byte header says nothing of alpha",
+       ThirtyTwoBits(40, BI_RGB, {}, {1, 2, 3, 4}).Build()},
+      {"an alpha mask over plain colours' bits",
+       ThirtyTwoBits(124, BI_RGB, {0, 0, 0, 0xFF}, {1, 2, 3, 4}).Build()},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    EXPECT_TRUE(ReadAlpha(c.File).empty());
+  }
+}
+
 TEST(BitmapReading, ThePixelOffsetOfTheFileHeaderIsIgnored) {
   TBitmapFileBuilder file;
   file.OffBits = 200;
@@ -365,9 +478,17 @@ const TRefusal kRefusals[] = {
      "compression-unsupported"},
     {"PngCompression", [] { return With([](auto& f) { f.Compression = 5; }); }, kInvalid,
      "compression-unsupported"},
-    {"AlphaBitfieldsCompression",
-     [] { return With([](auto& f) { f.Compression = 6, f.BitCount = 32; }); }, kInvalid,
-     "compression-unsupported"},
+    {"AlphaBitfieldsWith24Bits",
+     [] { return With([](auto& f) { f.Compression = BI_ALPHABITFIELDS, f.BitCount = 24; }); },
+     kInvalid, "masks-bit-count"},
+    {"AlphaMasksMissingFromA52ByteHeader",
+     [] {
+       return With([](auto& f) {
+         f.HeaderSize = 52, f.BitCount = 32, f.Compression = BI_ALPHABITFIELDS,
+         f.Masks = {0xFF0000, 0xFF00, 0xFF};
+       });
+     },
+     kInvalid, "masks-outside-header"},
     {"RunLength8With4Bits",
      [] {
        return With(

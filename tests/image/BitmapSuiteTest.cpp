@@ -19,6 +19,7 @@
 
 #include "Bitmap.h"
 #include "ExpectRefusal.h"
+#include "Stream.h"
 
 namespace penamo::test {
 namespace {
@@ -180,6 +181,7 @@ const std::pair<const char*, const char*> kQuestionable[] = {
     {"q/rgba32-81284.bmp", "rgba32-81284.png"},
     {"q/rgba32-61754.bmp", "rgba32-61754.png"},
     {"q/rgba32h56.bmp", "rgba32.png"},
+    {"q/rgba32abf.bmp", "rgba32.png"},
     {"b/rgb16-880.bmp", "rgb16-880.png"},
 };
 
@@ -192,6 +194,52 @@ TEST_P(QuestionableSuiteFile, EqualsTheRenderingOurRulesLeadTo) {
 }
 
 INSTANTIATE_TEST_SUITE_P(BitmapSuite, QuestionableSuiteFile, ::testing::ValuesIn(kQuestionable),
+                         [](const auto& param) {
+                           std::string name = param.param.first;
+                           std::replace_if(
+                               name.begin(), name.end(),
+                               [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); },
+                               '_');
+                           return name;
+                         });
+
+// Pictures with an alpha mask: their opacity is the rendering's, pixel for pixel.
+const std::pair<const char*, const char*> kWithAlpha[] = {
+    {"q/rgba16-4444.bmp", "rgba16-4444.png"},   {"q/rgba16-5551.bmp", "rgba16-5551.png"},
+    {"q/rgba16-1924.bmp", "rgba16-1924.png"},   {"q/rgba32-1.bmp", "rgba32.png"},
+    {"q/rgba32-2.bmp", "rgba32.png"},           {"q/rgba32-1010102.bmp", "rgba32-1010102.png"},
+    {"q/rgba32-81284.bmp", "rgba32-81284.png"}, {"q/rgba32-61754.bmp", "rgba32-61754.png"},
+    {"q/rgba32h56.bmp", "rgba32.png"},          {"q/rgba32abf.bmp", "rgba32.png"},
+};
+
+class AlphaSuiteFile : public ::testing::TestWithParam<std::pair<const char*, const char*>> {};
+
+TEST_P(AlphaSuiteFile, CarriesTheRenderingsOpacity) {
+  const fs::path picture = SuiteFolder() / GetParam().first;
+  if (!fs::exists(picture)) GTEST_SKIP() << "no bitmap suite";
+  const QImage expected =
+      QImage(QString::fromStdString((SuiteFolder() / "ref" / GetParam().second).string()))
+          .convertToFormat(QImage::Format_ARGB32);
+  ASSERT_FALSE(expected.isNull());
+  TBitmap bitmap;
+  std::vector<std::uint8_t> alpha;
+  TFileStream stream(picture.string());
+  bitmap.ReadBitmapStream(stream, alpha);
+  ASSERT_EQ(alpha.size(), static_cast<std::size_t>(expected.width()) *
+                              static_cast<std::size_t>(expected.height()));
+  int mismatches = 0;
+  for (int y = 0; y < expected.height(); ++y) {
+    for (int x = 0; x < expected.width(); ++x) {
+      const int want = qAlpha(expected.pixel(x, y));
+      const int got = alpha[static_cast<std::size_t>(y * expected.width() + x)];
+      if (got != want && ++mismatches <= 5)
+        ADD_FAILURE() << "alpha at (" << x << ", " << y << "): " << got << " instead of " << want;
+    }
+  }
+  EXPECT_EQ(mismatches, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(BitmapSuite, AlphaSuiteFile, ::testing::ValuesIn(kWithAlpha),
                          [](const auto& param) {
                            std::string name = param.param.first;
                            std::replace_if(
@@ -214,6 +262,23 @@ TEST_P(GoodSuiteFile, Loads) {
 
 INSTANTIATE_TEST_SUITE_P(BitmapSuite, GoodSuiteFile, ::testing::ValuesIn(SuiteFiles({"g"})),
                          TestName);
+
+// 32- and 16-bit pictures whose spare bits are no alpha (no mask, or one left unset) show no
+// transparency, whatever those bits hold.
+TEST(BitmapSuiteAlpha, PicturesWithoutAnAlphaMaskHaveNoAlphaPlane) {
+  for (const char* name : {"g/rgb32.bmp", "g/rgb32bf.bmp", "q/rgb32fakealpha.bmp",
+                           "q/rgb32-xbgr.bmp", "q/rgb32h52.bmp", "q/rgb16faketrns.bmp"}) {
+    SCOPED_TRACE(name);
+    const fs::path picture = SuiteFolder() / name;
+    if (!fs::exists(picture)) GTEST_SKIP() << "no bitmap suite";
+    TBitmap bitmap;
+    std::vector<std::uint8_t> alpha = {1};
+    TFileStream stream(picture.string());
+    bitmap.ReadBitmapStream(stream, alpha);
+    EXPECT_FALSE(bitmap.Empty());
+    EXPECT_TRUE(alpha.empty());
+  }
+}
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(GoodSuiteFile);
 
 }  // namespace
