@@ -3,6 +3,7 @@
 #include <spng.h>
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <utility>
@@ -113,6 +114,104 @@ void StoreDeepRow(const std::uint8_t* decoded, int format, std::int32_t width, s
   }
 }
 
+// Deflate turns a byte into at most 1032: its longest match, 258 bytes, costs at least two bits
+// (a one-bit length code and a one-bit distance code).
+constexpr std::uint64_t kDeflateMaxRatio = 1032;
+
+std::uint32_t Get32(const std::uint8_t* p) {
+  return std::uint32_t{p[0]} << 24 | std::uint32_t{p[1]} << 16 | std::uint32_t{p[2]} << 8 | p[3];
+}
+
+// What the chunk list says about the compressed pixels: how many IDAT bytes the file holds, and
+// whether the list reaches IEND before the file's end.
+struct TImageData {
+  std::uint64_t Bytes = 0;
+  bool Complete = false;
+};
+
+// Walks the chunk list of a file of size bytes from the signature to IEND by the chunks' lengths,
+// without checking their contents (the decoder does that); read(offset, head) fills the 8 bytes
+// of a chunk's length and type at offset, which lies within the file. A chunk cut by the file's
+// end counts only the bytes it has there.
+template <typename ReadHead>
+TImageData WalkImageData(std::uint64_t size, ReadHead readHead) {
+  TImageData data;
+  std::uint64_t at = 8;
+  while (at + 8 <= size) {
+    std::uint8_t head[8];
+    readHead(at, head);
+    const std::uint64_t length = Get32(head);
+    if (std::memcmp(head + 4, "IEND", 4) == 0) {
+      data.Complete = true;
+      break;
+    }
+    if (std::memcmp(head + 4, "IDAT", 4) == 0) data.Bytes += std::min(length, size - at - 8);
+    at += 12 + length;
+  }
+  return data;
+}
+
+TImageData WalkImageData(const std::uint8_t* bytes, std::size_t size) {
+  return WalkImageData(
+      size, [&](std::uint64_t at, std::uint8_t* head) { std::memcpy(head, bytes + at, 8); });
+}
+
+// The same over a file, read in blocks so that a file of many tiny chunks costs few reads. The
+// stream is left at its start.
+TImageData WalkImageData(TStream& stream) {
+  const std::int64_t size = stream.Size();
+  if (size < 0) throw EReadError(Msg::ReadError, "seek-failed");
+  constexpr std::uint64_t kBlock = 1u << 16;
+  std::vector<std::uint8_t> block(kBlock);
+  std::uint64_t blockStart = 0, blockSize = 0;
+  const TImageData data =
+      WalkImageData(static_cast<std::uint64_t>(size), [&](std::uint64_t at, std::uint8_t* head) {
+        if (at < blockStart || at + 8 > blockStart + blockSize) {
+          blockStart = at;
+          blockSize = 0;
+          if (stream.Seek(static_cast<std::int64_t>(at), TSeekOrigin::Beginning) >= 0)
+            blockSize = static_cast<std::uint64_t>(
+                std::max<std::int64_t>(0, stream.Read(block.data(), kBlock)));
+          // A file that shrinks while it is walked reads as zeros: the decoder meets its end.
+          if (blockSize < 8) {
+            std::memset(block.data() + blockSize, 0, 8 - blockSize);
+            blockSize = 8;
+          }
+        }
+        std::memcpy(head, block.data() + (at - blockStart), 8);
+      });
+  if (stream.Seek(0, TSeekOrigin::Beginning) != 0) throw EReadError(Msg::ReadError, "seek-failed");
+  return data;
+}
+
+// The bytes the header's picture inflates to: each pass's rows (one pass unless interlaced),
+// each row its filter byte and its packed samples.
+std::uint64_t InflatedBytes(const spng_ihdr& ihdr) {
+  const std::uint64_t channels = ihdr.color_type == 2   ? 3
+                                 : ihdr.color_type == 4 ? 2
+                                 : ihdr.color_type == 6 ? 4
+                                                        : 1;
+  const std::uint64_t bits = channels * ihdr.bit_depth;
+  const auto passBytes = [&](std::uint64_t width, std::uint64_t height) -> std::uint64_t {
+    if (width == 0 || height == 0) return 0;
+    return height * (1 + (width * bits + 7) / 8);
+  };
+  if (ihdr.interlace_method == 0) return passBytes(ihdr.width, ihdr.height);
+  // Adam7: each pass's first column and row and its steps.
+  static constexpr std::uint32_t kPasses[7][4] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8},
+                                                  {2, 0, 4, 4}, {0, 2, 2, 4}, {1, 0, 2, 2},
+                                                  {0, 1, 1, 2}};
+  std::uint64_t total = 0;
+  for (const auto& pass : kPasses) {
+    const std::uint64_t width =
+        ihdr.width > pass[0] ? (ihdr.width - pass[0] + pass[2] - 1) / pass[2] : 0;
+    const std::uint64_t height =
+        ihdr.height > pass[1] ? (ihdr.height - pass[1] + pass[3] - 1) / pass[3] : 0;
+    total += passBytes(width, height);
+  }
+  return total;
+}
+
 // A context with every limit set, before its input is given and its first byte decoded.
 TContext NewContext() {
   // The chunks' CRCs already guard every compressed byte; the stream's own checksum over the
@@ -137,12 +236,19 @@ struct TPngLayout {
   std::vector<std::uint8_t> Profile;
 };
 
-// Reads the header, checks the size against the storage limit and takes the colour profile.
-TPngLayout ReadLayout(spng_ctx* ctx) {
+// Reads the header, checks the size against the storage limit and against the compressed
+// pixels the file holds (data), and takes the colour profile. Nothing the size would need is
+// allocated before both checks pass: a file of a few bytes cannot claim gigabytes.
+TPngLayout ReadLayout(spng_ctx* ctx, const TImageData& data) {
   TPngLayout layout;
   spng_ihdr ihdr{};
   Check(spng_get_ihdr(ctx, &ihdr));
   CheckPictureSize(ihdr.width, ihdr.height, Msg::InvalidPng, "png");
+  if (InflatedBytes(ihdr) > kDeflateMaxRatio * data.Bytes) {
+    // A cut file is refused as cut, as its decoding would refuse it.
+    if (!data.Complete) RaiseTruncated("png-truncated");
+    RaiseInvalid(Msg::InvalidPng, "png-claims-more-than-data");
+  }
   layout.Width = static_cast<std::int32_t>(ihdr.width);
   layout.Height = static_cast<std::int32_t>(ihdr.height);
 
@@ -289,7 +395,7 @@ void ReadPngInto(const std::uint8_t* data, std::size_t size, TBitmap* picture, T
                  TPictureExtras& extras) {
   TContext ctx = NewContext();
   Check(spng_set_png_buffer(ctx.get(), data, size));
-  TPngLayout layout = ReadLayout(ctx.get());
+  TPngLayout layout = ReadLayout(ctx.get(), WalkImageData(data, size));
   const std::int32_t height = layout.Height;
 
   // An interlaced picture's passes each touch every row, so it is decoded whole; any other
@@ -367,9 +473,10 @@ struct TOpenedPng {
 TOpenedPng OpenProgressive(const std::string& path, TPictureExtras& extras) {
   TOpenedPng opened;
   opened.File = std::make_unique<TFileStream>(path);
+  const TImageData data = WalkImageData(*opened.File);
   opened.Context = NewContext();
   Check(spng_set_png_stream(opened.Context.get(), ReadFromStream, opened.File.get()));
-  opened.Layout = ReadLayout(opened.Context.get());
+  opened.Layout = ReadLayout(opened.Context.get(), data);
   if (opened.Layout.Interlaced) {
     opened.Context.reset();
     return opened;
