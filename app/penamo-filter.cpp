@@ -43,12 +43,12 @@ constexpr std::string_view kNoFilterName = "none";
 constexpr std::string_view kNoFilterCaption = "フィルタなし (24ビットに変換するだけ)";
 
 void PrintUsage(std::ostream& out) {
-  out << "使い方: penamo-filter [--strength N] [--format bmp|png] [--verbose] FILTER INPUT "
-         "OUTPUT\n"
+  out << "使い方: penamo-filter [--strength N] [--format bmp|png] [--strip] [--verbose] FILTER "
+         "INPUT OUTPUT\n"
          "\n"
          "画像ファイル INPUT (ビットマップ, PNG, JPEG, TIFF, WebP) を 24 ビットに変換し、\n"
          "FILTER を通して OUTPUT に書き込みます。OUTPUT の拡張子が .png なら PNG\n"
-         "(透明度と ICC プロファイルはそのまま)、それ以外は 24 ビットのビットマップ\n"
+         "(透明度、ICC プロファイル、EXIF、XMP はそのまま)、それ以外は 24 ビットのビットマップ\n"
          "ファイルになります。\n"
          "\n"
          "FILTER:\n";
@@ -64,6 +64,7 @@ void PrintUsage(std::ostream& out) {
          "オプション:\n"
          "  --strength N  誤差拡散の強さ (0 から 100 まで、既定値 100)\n"
          "  --format F    出力形式 bmp または png (拡張子より優先します)\n"
+         "  --strip       ICC プロファイル、EXIF、XMP を PNG に書き込みません\n"
          "  --verbose     失敗したとき、メッセージの後にエラーの種類と理由を表示します\n"
          "  --help        この説明を表示して終了します\n"
          "  --version     バージョンを表示して終了します\n";
@@ -121,7 +122,7 @@ std::unique_ptr<TRowSource> OpenInput(const std::string& path, const std::string
 
 // Where the bands go. An unfiltered copy keeps the picture's resolution, as the picture itself
 // would be written; a filter's output is a new picture that carries none.
-// A PNG keeps the picture's alpha and colour profile (extras must outlive the writer).
+// A PNG keeps the picture's alpha, colour profile and metadata (extras must outlive the writer).
 std::unique_ptr<TBandWriter> CreateOutput(const std::string& path, const TRowSource& rows,
                                           bool unfiltered, TOutputFormat format,
                                           const TPictureExtras& extras) {
@@ -177,12 +178,18 @@ std::string CauseLine(const Exception& error, const std::string& input, const st
   return "ファイル " + (writing ? output : input) + ": " + CauseOf(error.SystemError());
 }
 
-// filter is null for the unfiltered copy.
+// filter is null for the unfiltered copy. strip leaves the colour profile and the metadata
+// behind; the alpha plane, part of the picture, is always kept.
 int Run(const TFilterEntry* filter, const std::string& input, const std::string& output,
-        TOutputFormat format, int strength) {
+        TOutputFormat format, int strength, bool strip) {
   TBitmap picture;  // only for a file that is decoded whole
   TPictureExtras extras;
   const std::unique_ptr<TRowSource> rows = OpenInput(input, output, picture, extras);
+  if (strip) {
+    extras.ColorProfile.clear();
+    extras.Exif.clear();
+    extras.Xmp.clear();
+  }
   if (rows->Width() <= 0 || rows->Height() <= 0) throw Exception("画像が空です", "empty-picture");
   const std::unique_ptr<TBandWriter> writer =
       CreateOutput(output, *rows, filter == nullptr, format, extras);
@@ -196,6 +203,7 @@ int Main(int argc, char** argv) {
   int strength = kDefaultStrength;
   std::optional<TOutputFormat> format;
   bool verbose = false;
+  bool strip = false;
   bool options = true;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
@@ -206,6 +214,8 @@ int Main(int argc, char** argv) {
       return kSuccess;
     } else if (options && arg == "--verbose") {
       verbose = true;
+    } else if (options && arg == "--strip") {
+      strip = true;
     } else if (options && arg == "--version") {
       std::cout << "penamo-filter " << kVersion << '\n';
       return kSuccess;
@@ -249,7 +259,7 @@ int Main(int argc, char** argv) {
 
   try {
     return Run(filter, operands[1], operands[2], format.value_or(FormatOfName(operands[2])),
-               strength);
+               strength, strip);
   } catch (const Exception& error) {
     std::cerr << MessageWithFullStop(error.Message()) << '\n';
     if (const std::string cause = CauseLine(error, operands[1], operands[2]); !cause.empty())

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -280,34 +281,65 @@ using TSession = std::unique_ptr<TJpegSession, TSessionFree>;
 
 }  // namespace
 
-int ExifOrientation(const std::uint8_t* segment, std::size_t size) {
-  static constexpr std::uint8_t kExif[] = {'E', 'x', 'i', 'f', 0, 0};
-  if (size < 6 + 8 || std::memcmp(segment, kExif, 6) != 0) return 1;
-  const std::uint8_t* tiff = segment + 6;
-  const std::size_t length = size - 6;
+namespace {
+
+// Where the orientation entry's value (a SHORT held in the entry itself) lies in a TIFF-structured
+// EXIF block, from its byte-order mark: the offset of its two bytes, or nothing when the block has
+// no such entry in its first directory, or one of another type or count.
+struct TOrientationEntry {
+  std::size_t ValueAt = 0;
+  bool BigEndian = false;
+};
+
+std::optional<TOrientationEntry> FindOrientation(const std::uint8_t* tiff, std::size_t length) {
+  if (length < 8) return std::nullopt;
   bool big;
   if (tiff[0] == 'M' && tiff[1] == 'M') {
     big = true;
   } else if (tiff[0] == 'I' && tiff[1] == 'I') {
     big = false;
   } else {
-    return 1;
+    return std::nullopt;
   }
-  if (Get(tiff + 2, 2, big) != 42) return 1;
+  if (Get(tiff + 2, 2, big) != 42) return std::nullopt;
   const std::uint32_t ifd = Get(tiff + 4, 4, big);
-  if (ifd > length || length - ifd < 2) return 1;
+  if (ifd > length || length - ifd < 2) return std::nullopt;
   const std::uint32_t entries = Get(tiff + ifd, 2, big);
   for (std::uint32_t i = 0; i < entries; ++i) {
     const std::uint64_t at = std::uint64_t{ifd} + 2 + 12 * std::uint64_t{i};
-    if (at + 12 > length) return 1;
+    if (at + 12 > length) return std::nullopt;
     const std::uint8_t* entry = tiff + at;
     if (Get(entry, 2, big) != 0x0112) continue;
-    // A SHORT with one value, held in the entry itself.
-    if (Get(entry + 2, 2, big) != 3 || Get(entry + 4, 4, big) != 1) return 1;
-    const std::uint32_t value = Get(entry + 8, 2, big);
-    return value >= 1 && value <= 8 ? static_cast<int>(value) : 1;
+    if (Get(entry + 2, 2, big) != 3 || Get(entry + 4, 4, big) != 1) return std::nullopt;
+    return TOrientationEntry{static_cast<std::size_t>(at + 8), big};
   }
-  return 1;
+  return std::nullopt;
+}
+
+constexpr std::uint8_t kExifPrefix[] = {'E', 'x', 'i', 'f', 0, 0};
+// The APP1 segment of an XMP packet starts with this namespace and its terminating zero.
+constexpr char kXmpPrefix[] = "http://ns.adobe.com/xap/1.0/";
+
+bool Starts(const std::uint8_t* data, std::size_t size, const void* prefix, std::size_t length) {
+  return size >= length && std::memcmp(data, prefix, length) == 0;
+}
+
+}  // namespace
+
+int ExifOrientation(const std::uint8_t* segment, std::size_t size) {
+  if (!Starts(segment, size, kExifPrefix, sizeof kExifPrefix)) return 1;
+  const std::uint8_t* tiff = segment + sizeof kExifPrefix;
+  const std::optional<TOrientationEntry> entry = FindOrientation(tiff, size - sizeof kExifPrefix);
+  if (!entry) return 1;
+  const std::uint32_t value = Get(tiff + entry->ValueAt, 2, entry->BigEndian);
+  return value >= 1 && value <= 8 ? static_cast<int>(value) : 1;
+}
+
+void ResetExifOrientation(std::vector<std::uint8_t>& exif) {
+  const std::optional<TOrientationEntry> entry = FindOrientation(exif.data(), exif.size());
+  if (!entry) return;
+  exif[entry->ValueAt] = entry->BigEndian ? 0 : 1;
+  exif[entry->ValueAt + 1] = entry->BigEndian ? 1 : 0;
 }
 
 namespace {
@@ -318,6 +350,9 @@ struct TJpegStart {
   TSession Session;
   TPlacement Placement;
   std::vector<std::uint8_t> Profile;
+  // The first EXIF block (orientation reset when the rows are turned) and XMP packet.
+  std::vector<std::uint8_t> Exif;
+  std::vector<std::uint8_t> Xmp;
   std::vector<JSAMPLE> Row;  // one decoded row
 };
 
@@ -340,11 +375,19 @@ TJpegStart StartJpeg(const std::uint8_t* data, std::size_t size) {
   if (CountScans(data, size) > kJpegMaxScans) RaiseTooLarge("jpeg-too-many-scans");
 
   TPlacement& placement = start.Placement;
+  jpeg_saved_marker_ptr exif = nullptr, xmp = nullptr;
+  bool oriented = false;
   for (jpeg_saved_marker_ptr marker = info.marker_list; marker != nullptr; marker = marker->next) {
-    if (marker->marker == JPEG_APP0 + 1) {
+    if (marker->marker != JPEG_APP0 + 1) continue;
+    if (!oriented) {
       placement.Orientation = ExifOrientation(marker->data, marker->data_length);
-      if (placement.Orientation != 1) break;
+      oriented = placement.Orientation != 1;
     }
+    if (exif == nullptr &&
+        Starts(marker->data, marker->data_length, kExifPrefix, sizeof kExifPrefix))
+      exif = marker;
+    if (xmp == nullptr && Starts(marker->data, marker->data_length, kXmpPrefix, sizeof kXmpPrefix))
+      xmp = marker;
   }
 
   placement.Cmyk = info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK;
@@ -360,6 +403,13 @@ TJpegStart StartJpeg(const std::uint8_t* data, std::size_t size) {
   const std::unique_ptr<JOCTET, decltype(&std::free)> profileHolder(profile, &std::free);
   WithMemory("out-of-memory", [&] {
     if (profile != nullptr) start.Profile.assign(profile, profile + profileLength);
+    if (exif != nullptr) {
+      start.Exif.assign(exif->data + sizeof kExifPrefix, exif->data + exif->data_length);
+      // The pixels are turned upright: the block must not ask for it again.
+      if (placement.Orientation != 1) ResetExifOrientation(start.Exif);
+    }
+    if (xmp != nullptr)
+      start.Xmp.assign(xmp->data + sizeof kXmpPrefix, xmp->data + xmp->data_length);
     start.Row.resize(static_cast<std::size_t>(placement.Width) * (placement.Cmyk ? 4 : 3));
     if (placement.Cmyk) placement.Bgr.resize(static_cast<std::size_t>(placement.Width) * 3);
   });
@@ -406,6 +456,8 @@ void ReadJpeg(const std::uint8_t* data, std::size_t size, TBitmap& picture,
   TPictureBuilder builder(turned ? placement.Height : placement.Width,
                           turned ? placement.Width : placement.Height, false);
   builder.Extras().ColorProfile = std::move(start.Profile);
+  builder.Extras().Exif = std::move(start.Exif);
+  builder.Extras().Xmp = std::move(start.Xmp);
   for (std::int32_t y = 0; y < placement.Height; ++y) {
     DecodeStoredRow(start, y);
     placement.Place(start.Row.data(), y, builder);
@@ -423,6 +475,8 @@ std::unique_ptr<TRowSource> OpenJpegRows(const std::string& path, TPictureExtras
   const std::int32_t height = start.Placement.Height;
   TPictureExtras read;
   read.ColorProfile = std::move(start.Profile);
+  read.Exif = std::move(start.Exif);
+  read.Xmp = std::move(start.Xmp);
   extras = std::move(read);
   auto decoder =
       std::make_unique<TJpegRowDecoder>(std::move(file), std::move(bytes), std::move(start));

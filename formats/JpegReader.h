@@ -1,12 +1,14 @@
 // JPEG pictures through libjpeg-turbo: baseline and progressive, greyscale, YCbCr/RGB, CMYK and
 // YCCK (inverted samples where an Adobe marker says so). The EXIF orientation is applied, so a
-// portrait photograph opens upright; an APP2 ICC profile becomes the extras' colour profile.
+// portrait photograph opens upright; an APP2 ICC profile becomes the extras' colour profile, the
+// first EXIF block (its orientation then upright) and XMP packet their Exif and Xmp.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "Bitmap.h"
 #include "PictureExtras.h"
@@ -36,5 +38,9 @@ std::unique_ptr<TRowSource> OpenJpegRows(const std::string& path, TPictureExtras
 
 // The EXIF orientation (1..8) in an APP1 segment's bytes, or 1 when it has none.
 int ExifOrientation(const std::uint8_t* segment, std::size_t size);
+
+// Sets the orientation entry of an EXIF block (TIFF header onwards) to 1, upright, for pixels
+// that have been turned by it; a block without a well-formed entry is left as it is.
+void ResetExifOrientation(std::vector<std::uint8_t>& exif);
 
 }  // namespace penamo

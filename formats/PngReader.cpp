@@ -234,7 +234,32 @@ struct TPngLayout {
   int Format = SPNG_FMT_RGB8;  // what spng decodes to: RGB8, RGBA8 or RGBA16
   std::size_t RowBytes = 0;    // of a decoded row
   std::vector<std::uint8_t> Profile;
+  std::vector<std::uint8_t> Exif;  // eXIf, as stored
+  std::vector<std::uint8_t> Xmp;   // the iTXt of keyword XML:com.adobe.xmp, inflated
 };
+
+// The metadata chunks before the pixels, which are what a band-by-band read sees before its
+// first row: both reads carry the same. Chunks after the pixels are not kept. The chunks have
+// been read and checked with the profile's; metadata the library will not give is left out
+// rather than refusing a picture that reads.
+void ReadMetadata(spng_ctx* ctx, TPngLayout& layout) {
+  spng_exif exif{};
+  if (spng_get_exif(ctx, &exif) == 0 && exif.length > 0) {
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(exif.data);
+    layout.Exif.assign(bytes, bytes + exif.length);
+  }
+  std::uint32_t count = 0;
+  if (spng_get_text(ctx, nullptr, &count) != 0 || count == 0) return;
+  std::vector<spng_text> texts(count);
+  if (spng_get_text(ctx, texts.data(), &count) != 0) return;
+  for (const spng_text& text : texts) {
+    if (text.type == SPNG_ITXT && std::strcmp(text.keyword, "XML:com.adobe.xmp") == 0) {
+      const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.text);
+      layout.Xmp.assign(bytes, bytes + text.length);
+      return;
+    }
+  }
+}
 
 // Reads the header, checks the size against the storage limit and against the compressed
 // pixels the file holds (data), and takes the colour profile. Nothing the size would need is
@@ -273,6 +298,7 @@ TPngLayout ReadLayout(spng_ctx* ctx, const TImageData& data) {
   } else if (iccpResult != 0 && iccpResult != SPNG_ECHUNKAVAIL) {
     RaiseError(iccpResult);
   }
+  ReadMetadata(ctx, layout);
   return layout;
 }
 
@@ -455,6 +481,8 @@ void ReadPngInto(const std::uint8_t* data, std::size_t size, TBitmap* picture, T
     }
   }
   target.ColorProfile = std::move(layout.Profile);
+  target.Exif = std::move(layout.Exif);
+  target.Xmp = std::move(layout.Xmp);
   if (deep != nullptr) *deep = std::move(deepRead);
   if (builder)
     builder->Install(*picture, extras);
@@ -491,6 +519,8 @@ TOpenedPng OpenProgressive(const std::string& path, TPictureExtras& extras) {
                                static_cast<std::size_t>(opened.Layout.Height));
   }
   read.ColorProfile = std::move(opened.Layout.Profile);
+  read.Exif = std::move(opened.Layout.Exif);
+  read.Xmp = std::move(opened.Layout.Xmp);
   extras = std::move(read);
   return opened;
 }

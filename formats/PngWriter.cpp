@@ -223,6 +223,17 @@ void TPngWriter::WriteHeader(const TPictureExtras& extras) {
     iccp.resize(start + length);
     WriteChunk("iCCP", iccp.data(), iccp.size());
   }
+  // The metadata before the pixels, where every reader looks for it.
+  if (!extras.Exif.empty()) WriteChunk("eXIf", extras.Exif.data(), extras.Exif.size());
+  if (!extras.Xmp.empty()) {
+    // Keyword and its zero, no compression (flag and method), empty language tag and
+    // translated keyword, then the packet as it came.
+    static constexpr char kKeyword[] = "XML:com.adobe.xmp";
+    std::vector<std::uint8_t> itxt(kKeyword, kKeyword + sizeof kKeyword);
+    itxt.insert(itxt.end(), {0, 0, 0, 0});
+    itxt.insert(itxt.end(), extras.Xmp.begin(), extras.Xmp.end());
+    WriteChunk("iTXt", itxt.data(), itxt.size());
+  }
 }
 
 void TPngWriter::WriteBand(std::int32_t first, std::int32_t count, const std::uint8_t* rows,

@@ -1,10 +1,11 @@
 // Writing PNG files in bands: 8-bit RGB, or RGBA when the picture carries alpha, or grey at 1, 2,
-// 4 or 8 bits (grey and alpha at 8), with the colour profile in an iCCP chunk. Rows are filtered
-// and deflated by ISA-L's igzip on every core at once: the picture is cut into segments of about a
-// megabyte, each deflated on its own and ended on a byte boundary (a sync flush), so the segments
-// join into one zlib stream whose checksum is combined from theirs. The file is replaced as
-// FileReplacement.h describes: the earlier file is untouched until Commit, and a writer destroyed
-// without Commit leaves nothing behind.
+// 4 or 8 bits (grey and alpha at 8), with the colour profile in an iCCP chunk, the EXIF block in
+// eXIf and the XMP packet in an uncompressed iTXt (keyword XML:com.adobe.xmp), before the pixels.
+// Rows are filtered and deflated by ISA-L's igzip on every core at once: the picture is cut into
+// segments of about a megabyte, each deflated on its own and ended on a byte boundary (a sync
+// flush), so the segments join into one zlib stream whose checksum is combined from theirs. The
+// file is replaced as FileReplacement.h describes: the earlier file is untouched until Commit, and
+// a writer destroyed without Commit leaves nothing behind.
 #pragma once
 
 #include <cstdint>
@@ -39,7 +40,8 @@ int PngGreyDepthForLevels(int levels);
 TPngWriterOptions DefaultPngWriterOptions();
 
 // A writer for a width × height picture. extras' alpha (Width × Height bytes, top row first)
-// is written unchanged beside the colours when present; its colour profile goes in iCCP. The
+// is written unchanged beside the colours when present; its colour profile, EXIF block and XMP
+// packet go in iCCP, eXIf and iTXt, byte for byte (the profile deflated). The
 // writer reads the alpha plane as the bands arrive: extras must outlive it.
 // Raises EFCreateError naming path when the file cannot be made, EInvalidGraphic when the
 // alpha plane does not match the size or the grey depth is none of the four. In grey, a band

@@ -128,11 +128,21 @@ void ReadWebP(const std::uint8_t* data, std::size_t size, TBitmap& picture,
     DecodeStill(data, size, alpha, builder);
   }
 
-  WebPChunkIterator chunk;
-  if (WebPDemuxGetChunk(demux.get(), "ICCP", 1, &chunk)) {
-    builder.Extras().ColorProfile.assign(chunk.chunk.bytes, chunk.chunk.bytes + chunk.chunk.size);
-    WebPDemuxReleaseChunkIterator(&chunk);
-  }
+  const auto take = [&](const char* fourcc, std::vector<std::uint8_t>& into) {
+    WebPChunkIterator chunk;
+    if (WebPDemuxGetChunk(demux.get(), fourcc, 1, &chunk)) {
+      into.assign(chunk.chunk.bytes, chunk.chunk.bytes + chunk.chunk.size);
+      WebPDemuxReleaseChunkIterator(&chunk);
+    }
+  };
+  take("ICCP", builder.Extras().ColorProfile);
+  std::vector<std::uint8_t>& exif = builder.Extras().Exif;
+  take("EXIF", exif);
+  // Some writers keep JPEG's "Exif\0\0" before the block; the block itself starts after it.
+  static constexpr std::uint8_t kExifPrefix[] = {'E', 'x', 'i', 'f', 0, 0};
+  if (exif.size() >= sizeof kExifPrefix && std::memcmp(exif.data(), kExifPrefix, 6) == 0)
+    exif.erase(exif.begin(), exif.begin() + sizeof kExifPrefix);
+  take("XMP ", builder.Extras().Xmp);
   builder.Install(picture, extras);
 }
 
