@@ -41,7 +41,8 @@ TPngWriterOptions DefaultPngWriterOptions();
 
 // A writer for a width × height picture. extras' alpha (Width × Height bytes, top row first)
 // is written unchanged beside the colours when present; its colour profile, EXIF block and XMP
-// packet go in iCCP, eXIf and iTXt, byte for byte (the profile deflated). The
+// packet go in iCCP, eXIf and iTXt, byte for byte (the profile deflated; an EXIF block without
+// a TIFF header is left out, an XMP packet ends at a zero byte, which no PNG text holds). The
 // writer reads the alpha plane as the bands arrive: extras must outlive it.
 // Raises EFCreateError naming path when the file cannot be made, EInvalidGraphic when the
 // alpha plane does not match the size or the grey depth is none of the four. In grey, a band

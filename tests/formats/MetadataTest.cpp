@@ -424,6 +424,40 @@ TEST_F(Metadata, APictureWithoutMetadataGetsNoMetadataChunks) {
   EXPECT_EQ(ChunkOrder(test::ReadFileBytes(PathOf("out.png"))), "IHDR IDAT IEND");
 }
 
+// Whatever a reader handed on, the PNG written must open again, here and in libpng, with what it
+// holds: a block that is no EXIF (no TIFF header) is left out rather than written where readers
+// complain of it, and an XMP packet ends where a PNG text must, at a zero byte.
+TEST_F(Metadata, MetadataThatNoPngCouldHoldNeverSpoilsTheOutput) {
+  const struct {
+    const char* Name;
+    TBytes Exif;
+    TBytes Xmp;
+    bool ExifKept;
+    TBytes XmpKept;
+  } cases[] = {
+      {"no TIFF header", Bytes("Exif data of another kind"), XmpPacket(), false, XmpPacket()},
+      {"a header alone", Literal("MM\0*"), XmpPacket(), true, XmpPacket()},
+      {"XMP with a zero byte", ExifBlock(1, false), Literal("<x:xmpmeta/>\0\0"), true,
+       Literal("<x:xmpmeta/>")},
+      {"XMP of a zero byte", ExifBlock(1, true), Literal("\0<x:xmpmeta/>"), true, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TPictureExtras extras;
+    extras.Exif = c.Exif;
+    extras.Xmp = c.Xmp;
+    SavePng(PathOf("out.png"), extras);
+    const TLibpngRead libpng = ReadWithLibpng(PathOf("out.png"));
+    EXPECT_TRUE(libpng.Complaints.empty()) << libpng.Complaints.front();
+    TBothReads reads;
+    ASSERT_NO_THROW(reads = ReadBothWays(PathOf("out.png")));
+    EXPECT_EQ(reads.Whole.Exif, c.ExifKept ? c.Exif : TBytes());
+    EXPECT_EQ(reads.Banded.Exif, reads.Whole.Exif);
+    EXPECT_EQ(reads.Whole.Xmp, c.XmpKept);
+    EXPECT_EQ(reads.Banded.Xmp, reads.Whole.Xmp);
+  }
+}
+
 // Runs penamo-filter with the arguments; its exit status.
 int RunFilter(const std::vector<std::string>& arguments) {
   std::vector<std::string> words = {PENAMO_FILTER_PROGRAM};
