@@ -16,9 +16,9 @@
 namespace penamo {
 
 // Reads the picture file at path into picture (24 bits, as ConvertTo24Bits makes it) and
-// extras (alpha and colour profile; empty for a bitmap). The file is opened read-only under a
-// shared lock; pipes and devices are refused; EFOpenError names the path. picture and extras
-// are replaced only when everything has been read. Returns the kind that was read.
+// extras (alpha, colour profile, EXIF block and XMP packet; empty for a bitmap). The file is opened
+// read-only under a shared lock; pipes and devices are refused; EFOpenError names the path. picture
+// and extras are replaced only when everything has been read. Returns the kind that was read.
 TPictureKind ReadPicture(const std::string& path, TBitmap& picture, TPictureExtras& extras);
 
 // The rows of the picture file at path read band by band while they are used, for a save that
