@@ -60,14 +60,14 @@ constexpr std::string_view kNoFilterCaption = "フィルタなし (24ビット�
 
 void PrintUsage(std::ostream& out) {
   out << "使い方: penamo-filter [--strength N] [--levels N] [--grey] [--format bmp|png] "
-         "[--verbose] FILTER INPUT OUTPUT\n"
+         "[--strip] [--verbose] FILTER INPUT OUTPUT\n"
          "       penamo-filter [オプション] FILTER INPUT... -o FOLDER\n"
          "\n"
          "画像ファイル INPUT (ビットマップ, PNG, JPEG, TIFF, WebP, GIF, HEIF, AVIF, JPEG XL)\n"
          "を 24 ビットに変換し、"
          "FILTER を通して OUTPUT に書き込みます。OUTPUT の拡張子が .png なら PNG\n"
-         "(透明度と ICC プロファイルはそのまま)、それ以外は 24 ビットのビットマップ\n"
-         "ファイルになります。diffusion と ordered は 16 ビットの PNG と TIFF を\n"
+         "(透明度、ICC プロファイル、EXIF、XMP はそのまま)、それ以外は 24 ビットの\n"
+         "ビットマップファイルになります。diffusion と ordered は 16 ビットの PNG と TIFF を\n"
          "元の精度のまま読み込みます。\n"
          "-o FOLDER を付けると、すべての INPUT をフォルダー FOLDER に、それぞれの\n"
          "名前の拡張子を .png (--format bmp なら .bmp) にして書き込みます。\n"
@@ -89,6 +89,7 @@ void PrintUsage(std::ostream& out) {
          "  --grey        diffusion と ordered で輝度だけのグレー画像にします (PNG は\n"
          "                2, 4, 16 階調なら 1, 2, 4 ビット)\n"
          "  --format F    出力形式 bmp または png (拡張子より優先します)\n"
+         "  --strip       ICC プロファイル、EXIF、XMP を PNG に書き込みません\n"
          "  -o FOLDER, --output-folder FOLDER\n"
          "                出力先のフォルダー (INPUT をいくつでも指定できます)\n"
          "  --verbose     失敗したとき、メッセージの後にエラーの種類と理由を表示します\n"
@@ -172,7 +173,7 @@ std::unique_ptr<TDeepRowSource> OpenDeepInput(const std::string& path, const std
 
 // Where the bands go. An unfiltered copy keeps the picture's resolution, as the picture itself
 // would be written; a filter's output is a new picture that carries none.
-// A PNG keeps the picture's alpha and colour profile (extras must outlive the writer).
+// A PNG keeps the picture's alpha, colour profile and metadata (extras must outlive the writer).
 std::unique_ptr<TBandWriter> CreateOutput(const std::string& path, const TRowSource& rows,
                                           bool unfiltered, TOutputFormat format,
                                           const TPictureExtras& extras) {
@@ -242,11 +243,20 @@ std::unique_ptr<TBandWriter> CreateDeepOutput(const std::string& path, std::int3
   return std::make_unique<TBitmapBandWriter>(path, width, height);
 }
 
+// What strip leaves behind: the colour profile and the metadata; the alpha plane, part of the
+// picture, is always kept.
+void Strip(TPictureExtras& extras) {
+  extras.ColorProfile.clear();
+  extras.Exif.clear();
+  extras.Xmp.clear();
+}
+
 int RunDeep(const TFilterEntry& filter, const TDeepOptions& deep, const std::string& input,
-            const std::string& output, TOutputFormat format) {
+            const std::string& output, TOutputFormat format, bool strip) {
   TDeepPicture picture;  // only for a file that is read whole
   TPictureExtras extras;
   const std::unique_ptr<TDeepRowSource> rows = OpenDeepInput(input, output, picture, extras);
+  if (strip) Strip(extras);
   if (rows->Width() <= 0 || rows->Height() <= 0) throw Exception("画像が空です", "empty-picture");
   const std::unique_ptr<TBandWriter> writer =
       CreateDeepOutput(output, rows->Width(), rows->Height(), format, deep, extras);
@@ -257,10 +267,11 @@ int RunDeep(const TFilterEntry& filter, const TDeepOptions& deep, const std::str
 
 // filter is null for the unfiltered copy.
 int Run(const TFilterEntry* filter, const std::string& input, const std::string& output,
-        TOutputFormat format, int strength) {
+        TOutputFormat format, int strength, bool strip) {
   TBitmap picture;  // only for a file that is decoded whole
   TPictureExtras extras;
   const std::unique_ptr<TRowSource> rows = OpenInput(input, output, picture, extras);
+  if (strip) Strip(extras);
   if (rows->Width() <= 0 || rows->Height() <= 0) throw Exception("画像が空です", "empty-picture");
   const std::unique_ptr<TBandWriter> writer =
       CreateOutput(output, *rows, filter == nullptr, format, extras);
@@ -274,6 +285,7 @@ struct TSettings {
   const TFilterEntry* Filter = nullptr;
   int Strength = kDefaultStrength;
   TDeepOptions Deep;
+  bool Strip = false;  // no colour profile nor metadata in the output
   bool Verbose = false;
 };
 
@@ -281,9 +293,9 @@ struct TSettings {
 void Save(const TSettings& settings, const std::string& input, const std::string& output,
           TOutputFormat format) {
   if (settings.Filter != nullptr && settings.Filter->TakesLevels)
-    RunDeep(*settings.Filter, settings.Deep, input, output, format);
+    RunDeep(*settings.Filter, settings.Deep, input, output, format, settings.Strip);
   else
-    Run(settings.Filter, input, output, format, settings.Strength);
+    Run(settings.Filter, input, output, format, settings.Strength, settings.Strip);
 }
 
 // The lines that tell the user why the save of input to output failed, each ending in a line
@@ -502,6 +514,7 @@ int Main(int argc, char** argv) {
   std::optional<TOutputFormat> format;
   std::optional<std::string> outputFolder;
   bool verbose = false;
+  bool strip = false;
   bool options = true;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
@@ -512,6 +525,8 @@ int Main(int argc, char** argv) {
       return kSuccess;
     } else if (options && arg == "--verbose") {
       verbose = true;
+    } else if (options && arg == "--strip") {
+      strip = true;
     } else if (options && arg == "--version") {
       std::cout << "penamo-filter " << kVersion << '\n';
       return kSuccess;
@@ -580,6 +595,7 @@ int Main(int argc, char** argv) {
   settings.Filter = FindFilter(operands[0]);
   settings.Strength = strength;
   settings.Deep = deep;
+  settings.Strip = strip;
   settings.Verbose = verbose;
   if (settings.Filter == nullptr && operands[0] != kNoFilterName)
     return UsageError("不明なフィルタです: " + operands[0]);

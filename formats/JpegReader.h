@@ -1,12 +1,14 @@
 // JPEG pictures through libjpeg-turbo: baseline and progressive, greyscale, YCbCr/RGB, CMYK and
 // YCCK (inverted samples where an Adobe marker says so). The EXIF orientation is applied, so a
-// portrait photograph opens upright; an APP2 ICC profile becomes the extras' colour profile.
+// portrait photograph opens upright; an APP2 ICC profile becomes the extras' colour profile, the
+// first EXIF block (its orientation then upright) and XMP packet their Exif and Xmp.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "Bitmap.h"
 #include "PictureExtras.h"

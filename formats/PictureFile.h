@@ -16,11 +16,11 @@
 namespace penamo {
 
 // Reads the picture file at path into picture (24 bits, as ConvertTo24Bits makes it) and
-// extras (alpha and colour profile; for a bitmap, the alpha of its alpha mask alone). The file is
-// opened read-only under a shared lock; pipes and devices are refused; EFOpenError names the path.
-// A file of no kind this tool reads raises EUnsupportedGraphic (Msg::UnsupportedPicture,
-// "unknown-format"), except one that starts with "BM" or is named .bmp, which the bitmap reader
-// refuses with its own messages.
+// extras (alpha, colour profile, EXIF block and XMP packet; for a bitmap, the alpha of its alpha
+// mask alone). The file is opened read-only under a shared lock; pipes and devices are refused;
+// EFOpenError names the path. A file of no kind this tool reads raises EUnsupportedGraphic
+// (Msg::UnsupportedPicture, "unknown-format"), except one that starts with "BM" or is named
+// .bmp, which the bitmap reader refuses with its own messages.
 // picture and extras are replaced only when everything has been read. Returns the kind that was
 // read.
 TPictureKind ReadPicture(const std::string& path, TBitmap& picture, TPictureExtras& extras);

@@ -142,6 +142,104 @@ void StoreDeepRow(const std::uint8_t* decoded, int format, bool alphaChannel, st
   }
 }
 
+// Deflate turns a byte into at most 1032: its longest match, 258 bytes, costs at least two bits
+// (a one-bit length code and a one-bit distance code).
+constexpr std::uint64_t kDeflateMaxRatio = 1032;
+
+std::uint32_t Get32(const std::uint8_t* p) {
+  return std::uint32_t{p[0]} << 24 | std::uint32_t{p[1]} << 16 | std::uint32_t{p[2]} << 8 | p[3];
+}
+
+// What the chunk list says about the compressed pixels: how many IDAT bytes the file holds, and
+// whether the list reaches IEND before the file's end.
+struct TImageData {
+  std::uint64_t Bytes = 0;
+  bool Complete = false;
+};
+
+// Walks the chunk list of a file of size bytes from the signature to IEND by the chunks' lengths,
+// without checking their contents (the decoder does that); read(offset, head) fills the 8 bytes
+// of a chunk's length and type at offset, which lies within the file. A chunk cut by the file's
+// end counts only the bytes it has there.
+template <typename ReadHead>
+TImageData WalkImageData(std::uint64_t size, ReadHead readHead) {
+  TImageData data;
+  std::uint64_t at = 8;
+  while (at + 8 <= size) {
+    std::uint8_t head[8];
+    readHead(at, head);
+    const std::uint64_t length = Get32(head);
+    if (std::memcmp(head + 4, "IEND", 4) == 0) {
+      data.Complete = true;
+      break;
+    }
+    if (std::memcmp(head + 4, "IDAT", 4) == 0) data.Bytes += std::min(length, size - at - 8);
+    at += 12 + length;
+  }
+  return data;
+}
+
+TImageData WalkImageData(const std::uint8_t* bytes, std::size_t size) {
+  return WalkImageData(
+      size, [&](std::uint64_t at, std::uint8_t* head) { std::memcpy(head, bytes + at, 8); });
+}
+
+// The same over a file, read in blocks so that a file of many tiny chunks costs few reads. The
+// stream is left at its start.
+TImageData WalkImageData(TStream& stream) {
+  const std::int64_t size = stream.Size();
+  if (size < 0) throw EReadError(Msg::ReadError, "seek-failed");
+  constexpr std::uint64_t kBlock = 1u << 16;
+  std::vector<std::uint8_t> block(kBlock);
+  std::uint64_t blockStart = 0, blockSize = 0;
+  const TImageData data =
+      WalkImageData(static_cast<std::uint64_t>(size), [&](std::uint64_t at, std::uint8_t* head) {
+        if (at < blockStart || at + 8 > blockStart + blockSize) {
+          blockStart = at;
+          blockSize = 0;
+          if (stream.Seek(static_cast<std::int64_t>(at), TSeekOrigin::Beginning) >= 0)
+            blockSize = static_cast<std::uint64_t>(
+                std::max<std::int64_t>(0, stream.Read(block.data(), kBlock)));
+          // A file that shrinks while it is walked reads as zeros: the decoder meets its end.
+          if (blockSize < 8) {
+            std::memset(block.data() + blockSize, 0, 8 - blockSize);
+            blockSize = 8;
+          }
+        }
+        std::memcpy(head, block.data() + (at - blockStart), 8);
+      });
+  if (stream.Seek(0, TSeekOrigin::Beginning) != 0) throw EReadError(Msg::ReadError, "seek-failed");
+  return data;
+}
+
+// The bytes the header's picture inflates to: each pass's rows (one pass unless interlaced),
+// each row its filter byte and its packed samples.
+std::uint64_t InflatedBytes(const spng_ihdr& ihdr) {
+  const std::uint64_t channels = ihdr.color_type == 2   ? 3
+                                 : ihdr.color_type == 4 ? 2
+                                 : ihdr.color_type == 6 ? 4
+                                                        : 1;
+  const std::uint64_t bits = channels * ihdr.bit_depth;
+  const auto passBytes = [&](std::uint64_t width, std::uint64_t height) -> std::uint64_t {
+    if (width == 0 || height == 0) return 0;
+    return height * (1 + (width * bits + 7) / 8);
+  };
+  if (ihdr.interlace_method == 0) return passBytes(ihdr.width, ihdr.height);
+  // Adam7: each pass's first column and row and its steps.
+  static constexpr std::uint32_t kPasses[7][4] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8},
+                                                  {2, 0, 4, 4}, {0, 2, 2, 4}, {1, 0, 2, 2},
+                                                  {0, 1, 1, 2}};
+  std::uint64_t total = 0;
+  for (const auto& pass : kPasses) {
+    const std::uint64_t width =
+        ihdr.width > pass[0] ? (ihdr.width - pass[0] + pass[2] - 1) / pass[2] : 0;
+    const std::uint64_t height =
+        ihdr.height > pass[1] ? (ihdr.height - pass[1] + pass[3] - 1) / pass[3] : 0;
+    total += passBytes(width, height);
+  }
+  return total;
+}
+
 // A context with every limit set, before its input is given and its first byte decoded.
 TContext NewContext() {
   // The chunks' CRCs already guard every compressed byte; the stream's own checksum over the
@@ -166,14 +264,44 @@ struct TPngLayout {
   bool AlphaChannel = false;   // the file's rows hold alpha (for Format PNG)
   std::size_t RowBytes = 0;    // of a decoded row
   std::vector<std::uint8_t> Profile;
+  std::vector<std::uint8_t> Xmp;  // the iTXt of keyword XML:com.adobe.xmp, inflated
 };
 
-// Reads the header, checks the size against the storage limit and takes the colour profile.
-TPngLayout ReadLayout(spng_ctx* ctx) {
+// The XMP packet of the iTXt chunks the decoder has read so far, or empty.
+std::vector<std::uint8_t> XmpOf(spng_ctx* ctx) {
+  std::uint32_t count = 0;
+  if (spng_get_text(ctx, nullptr, &count) != 0 || count == 0) return {};
+  std::vector<spng_text> texts(count);
+  if (spng_get_text(ctx, texts.data(), &count) != 0) return {};
+  for (const spng_text& text : texts) {
+    if (text.type != SPNG_ITXT || std::strcmp(text.keyword, "XML:com.adobe.xmp") != 0) continue;
+    return WithMemory("out-of-memory", [&] {
+      return std::vector<std::uint8_t>(text.text, text.text + text.length);
+    });
+  }
+  return {};
+}
+
+// The XMP packet of the iTXt chunks before the pixels, which is what a band-by-band read sees
+// before its first row: both reads carry the same, and one stored after the pixels is not kept.
+// A packet the library will not give is left out rather than refusing a picture that reads.
+void ReadXmp(spng_ctx* ctx, TPngLayout& layout) {
+  layout.Xmp = XmpOf(ctx);
+}
+
+// Reads the header, checks the size against the storage limit and against the compressed
+// pixels the file holds (data), and takes the colour profile. Nothing the size would need is
+// allocated before both checks pass: a file of a few bytes cannot claim gigabytes.
+TPngLayout ReadLayout(spng_ctx* ctx, const TImageData& data) {
   TPngLayout layout;
   spng_ihdr ihdr{};
   Check(spng_get_ihdr(ctx, &ihdr));
   CheckPictureSize(ihdr.width, ihdr.height, Msg::InvalidPng, "png");
+  if (InflatedBytes(ihdr) > kDeflateMaxRatio * data.Bytes) {
+    // A cut file is refused as cut, as its decoding would refuse it.
+    if (!data.Complete) RaiseTruncated("png-truncated");
+    RaiseInvalid(Msg::InvalidPng, "png-claims-more-than-data");
+  }
   layout.Width = static_cast<std::int32_t>(ihdr.width);
   layout.Height = static_cast<std::int32_t>(ihdr.height);
 
@@ -208,26 +336,12 @@ TPngLayout ReadLayout(spng_ctx* ctx) {
   } else if (iccpResult != 0 && iccpResult != SPNG_ECHUNKAVAIL) {
     RaiseError(iccpResult);
   }
+  ReadXmp(ctx, layout);
   return layout;
 }
 
-// The XMP packet of the iTXt chunks the decoder has read so far, or empty.
-std::vector<std::uint8_t> XmpOf(spng_ctx* ctx) {
-  std::uint32_t count = 0;
-  if (spng_get_text(ctx, nullptr, &count) != 0 || count == 0) return {};
-  std::vector<spng_text> texts(count);
-  if (spng_get_text(ctx, texts.data(), &count) != 0) return {};
-  for (const spng_text& text : texts) {
-    if (text.type != SPNG_ITXT || std::strcmp(text.keyword, "XML:com.adobe.xmp") != 0) continue;
-    return WithMemory("out-of-memory", [&] {
-      return std::vector<std::uint8_t>(text.text, text.text + text.length);
-    });
-  }
-  return {};
-}
-
-// Takes the EXIF block (its orientation reset, as the picture is to be turned by it) and the
-// XMP packet the decoder has read into target; returns the orientation the block recorded.
+// Takes the EXIF block (its orientation reset, as the picture is to be turned by it) the decoder
+// has read into target; returns the orientation the block recorded.
 int TakeMetadata(spng_ctx* ctx, TPictureExtras& target) {
   int orientation = 1;
   spng_exif exif{};
@@ -236,7 +350,6 @@ int TakeMetadata(spng_ctx* ctx, TPictureExtras& target) {
     orientation = ExifBlockOrientation(target.Exif.data(), target.Exif.size());
     ResetExifOrientation(target.Exif);
   }
-  target.Xmp = XmpOf(ctx);
   return orientation;
 }
 
@@ -396,7 +509,7 @@ void ReadPngInto(const std::uint8_t* data, std::size_t size, TBitmap* picture, T
                  TPictureExtras& extras) {
   TContext ctx = NewContext();
   Check(spng_set_png_buffer(ctx.get(), data, size));
-  TPngLayout layout = ReadLayout(ctx.get());
+  TPngLayout layout = ReadLayout(ctx.get(), WalkImageData(data, size));
   const std::int32_t height = layout.Height;
 
   // An interlaced picture's passes each touch every row, so it is decoded whole; any other
@@ -463,6 +576,7 @@ void ReadPngInto(const std::uint8_t* data, std::size_t size, TBitmap* picture, T
     std::vector<std::uint8_t> none;
     TurnUpright(deepRead, builder ? none : read.Alpha, orientation);
   }
+  target.Xmp = std::move(layout.Xmp);
   if (builder)
     InstallUpright(*builder, orientation, *picture, extras);
   else
@@ -485,9 +599,10 @@ TOpenedPng OpenProgressive(const std::string& path, TPictureExtras& extras) {
   opened.File = std::make_unique<TFileStream>(path);
   std::vector<std::uint8_t> exif = ExifChunkOf(*opened.File);
   exif = ExifBlockOf(exif.data(), exif.size());
+  const TImageData data = WalkImageData(*opened.File);
   opened.Context = NewContext();
   Check(spng_set_png_stream(opened.Context.get(), ReadFromStream, opened.File.get()));
-  opened.Layout = ReadLayout(opened.Context.get());
+  opened.Layout = ReadLayout(opened.Context.get(), data);
   if (opened.Layout.Interlaced || ExifBlockOrientation(exif.data(), exif.size()) != 1) {
     opened.Context.reset();
     return opened;
@@ -503,8 +618,7 @@ TOpenedPng OpenProgressive(const std::string& path, TPictureExtras& extras) {
   }
   read.ColorProfile = std::move(opened.Layout.Profile);
   read.Exif = std::move(exif);
-  // The packets stored before the pixels: the rows are handed on before the rest is read.
-  read.Xmp = XmpOf(opened.Context.get());
+  read.Xmp = std::move(opened.Layout.Xmp);
   extras = std::move(read);
   return opened;
 }

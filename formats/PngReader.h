@@ -2,7 +2,10 @@
 // taken as stored (no gamma correction); 16-bit samples are rounded to 8 bits, or kept whole by
 // the deep reads; transparency
 // (an alpha channel or a tRNS chunk) becomes the extras' alpha plane and an iCCP profile their
-// colour profile.
+// colour profile; an eXIf chunk and an iTXt of keyword XML:com.adobe.xmp before the pixels their
+// EXIF block and XMP packet. A header claiming more pixels than the file's IDAT bytes could
+// inflate to under Deflate's greatest ratio (1032:1) is refused before anything is allocated
+// (EInvalidGraphic, png-claims-more-than-data; EReadError, png-truncated, when the file is cut).
 #pragma once
 
 #include <cstddef>
@@ -29,8 +32,9 @@ void ReadPng(const std::uint8_t* data, std::size_t size, TBitmap& picture, TPict
 // to be read whole with ReadPng. The file is opened as ReadPicture opens it and its header
 // refused as ReadPng refuses it; damage in the pixel data is raised, with ReadPng's errors, by
 // the first band that needs the rows it spoils. extras is replaced at once: the colour profile,
-// and an alpha plane for a picture with transparency, filled row by row as the rows are
-// decoded (each row's alpha is there once its band has been read); extras must outlive the rows.
+// the metadata, and an alpha plane for a picture with transparency, filled row by row as the rows
+// are decoded (each row's alpha is there once its band has been read); extras must outlive the
+// rows.
 std::unique_ptr<TRowSource> OpenPngRows(const std::string& path, TPictureExtras& extras,
                                         bool aside = true);
 

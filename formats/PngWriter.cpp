@@ -232,6 +232,27 @@ void TPngWriter::WriteHeader(const TPictureExtras& extras) {
     iccp.resize(start + length);
     WriteChunk("iCCP", iccp.data(), iccp.size());
   }
+  // The metadata before the pixels, where every reader looks for it. An eXIf chunk must start
+  // with a whole TIFF header (byte order, 42 and the first directory's offset), which readers
+  // check: a block without one is no EXIF and is left out rather than written where they would
+  // complain of it, or where this program's own reader would pass it over.
+  static constexpr std::uint8_t kLittle[] = {'I', 'I', 42, 0}, kBig[] = {'M', 'M', 0, 42};
+  const std::vector<std::uint8_t>& exif = extras.Exif;
+  if (exif.size() >= 8 &&
+      (std::memcmp(exif.data(), kLittle, 4) == 0 || std::memcmp(exif.data(), kBig, 4) == 0))
+    WriteChunk("eXIf", exif.data(), exif.size());
+  // A text chunk's text cannot hold a zero byte (readers end it there, and XML has none): the
+  // packet is written up to its first one.
+  const auto xmpEnd = std::find(extras.Xmp.begin(), extras.Xmp.end(), std::uint8_t{0});
+  if (xmpEnd != extras.Xmp.begin()) {
+    // Keyword and its zero, no compression (flag and method), empty language tag and
+    // translated keyword, then the packet as it came.
+    static constexpr char kKeyword[] = "XML:com.adobe.xmp";
+    std::vector<std::uint8_t> itxt(kKeyword, kKeyword + sizeof kKeyword);
+    itxt.insert(itxt.end(), {0, 0, 0, 0});
+    itxt.insert(itxt.end(), extras.Xmp.begin(), xmpEnd);
+    WriteChunk("iTXt", itxt.data(), itxt.size());
+  }
 }
 
 void TPngWriter::WriteBand(std::int32_t first, std::int32_t count, const std::uint8_t* rows,

@@ -1,11 +1,12 @@
 // Writing PNG files in bands: 8-bit RGB, or RGBA when the picture carries alpha, or grey at 1, 2,
-// 4 or 8 bits (grey and alpha at 8), with the colour profile in an iCCP chunk when its colour
-// space is the one stored (grey or RGB). Rows are filtered
-// and deflated by ISA-L's igzip on every core at once: the picture is cut into segments of about a
-// megabyte, each deflated on its own and ended on a byte boundary (a sync flush), so the segments
-// join into one zlib stream whose checksum is combined from theirs. The file is replaced as
-// FileReplacement.h describes: the earlier file is untouched until Commit, and a writer destroyed
-// without Commit leaves nothing behind.
+// 4 or 8 bits (grey and alpha at 8), with the colour profile in an iCCP chunk (when its colour
+// space is the one stored: grey or RGB), the EXIF block in eXIf and the XMP packet in an
+// uncompressed iTXt (keyword XML:com.adobe.xmp), before the pixels. Rows are filtered and
+// deflated by ISA-L's igzip on every core at once: the picture is cut into segments of about a
+// megabyte, each deflated on its own and ended on a byte boundary (a sync flush), so the
+// segments join into one zlib stream whose checksum is combined from theirs. The file is
+// replaced as FileReplacement.h describes: the earlier file is untouched until Commit, and a
+// writer destroyed without Commit leaves nothing behind.
 #pragma once
 
 #include <cstdint>
@@ -40,11 +41,14 @@ int PngGreyDepthForLevels(int levels);
 TPngWriterOptions DefaultPngWriterOptions();
 
 // A writer for a width × height picture. extras' alpha (Width × Height bytes, top row first)
-// is written unchanged beside the colours when present; its colour profile goes in iCCP (left out
-// when its colour space is not the one stored). The writer reads the alpha plane as the bands
-// arrive: extras must outlive it. Raises EFCreateError naming path when the file cannot be made,
-// EInvalidGraphic when the alpha plane does not match the size or the grey depth is none of the
-// four. In grey, a band with a pixel that is not grey or not one of the depth's levels raises
+// is written unchanged beside the colours when present; its colour profile, EXIF block and XMP
+// packet go in iCCP, eXIf and iTXt, byte for byte (the profile deflated, and left out when its
+// colour space is not the one stored; an EXIF block without a TIFF header is left out, an XMP
+// packet ends at a zero byte, which no PNG text holds). The writer reads the alpha plane as the
+// bands arrive: extras must outlive it.
+// Raises EFCreateError naming path when the file cannot be made, EInvalidGraphic when the
+// alpha plane does not match the size or the grey depth is none of the four. In grey, a band
+// with a pixel that is not grey or not one of the depth's levels raises
 // EInvalidGraphicOperation before any of its rows is taken: nothing wrong is ever written.
 std::unique_ptr<TBandWriter> CreatePngWriter(
     const std::string& path, std::int32_t width, std::int32_t height, const TPictureExtras& extras,

@@ -1,5 +1,6 @@
 // WebP pictures through libwebp: lossy, lossless, with or without alpha; of an animation, the
-// first frame as it shows on the canvas. An ICCP chunk becomes the extras' colour profile.
+// first frame as it shows on the canvas. An ICCP chunk becomes the extras' colour profile, the
+// EXIF and XMP chunks their EXIF block (without a leading "Exif\0\0") and XMP packet.
 #pragma once
 
 #include <cstddef>

@@ -41,13 +41,16 @@ inline void NoteRefusal(const Exception& error) {
 
 // Runs read, which reads a picture file. A refusal the readers may make (EReadError,
 // EInvalidGraphic, or EOutOfMemory and so EOutOfResources, for a picture over the limit) is noted
-// and makes this return true, with "class: message" in refusal when asked for; any other error
+// and makes this return true, with "class: message (reason)" in refusal when asked for, so that
+// two reads compared by it must end with the same reason too; any other error
 // is a finding. False when read returned.
 template <typename Read>
 bool Refused(Read read, std::string* refusal = nullptr) {
   const auto refuse = [&](const Exception& error) {
     NoteRefusal(error);
-    if (refusal != nullptr) *refusal = std::string(error.ClassName()) + ": " + error.Message();
+    if (refusal != nullptr)
+      *refusal =
+          std::string(error.ClassName()) + ": " + error.Message() + " (" + error.Reason() + ")";
     return true;
   };
   try {

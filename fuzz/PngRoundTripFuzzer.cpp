@@ -5,9 +5,11 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -113,6 +115,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Check(copyExtras.Alpha == cropExtras.Alpha, "the written PNG reads back with other alpha");
     Check(copyExtras.ColorProfile == cropExtras.ColorProfile,
           "the written PNG reads back with another colour profile");
+    // The metadata come back as stored: an EXIF block when it has a TIFF header, the XMP
+    // packet up to a zero byte, which no PNG text holds.
+    const std::vector<std::uint8_t>& exif = cropExtras.Exif;
+    const bool tiffHeader = exif.size() >= 4 && (std::memcmp(exif.data(), "II*\0", 4) == 0 ||
+                                                 std::memcmp(exif.data(), "MM\0*", 4) == 0);
+    Check(copyExtras.Exif == (tiffHeader ? exif : std::vector<std::uint8_t>()),
+          "the written PNG reads back with another EXIF block");
+    const auto xmpEnd = std::find(cropExtras.Xmp.begin(), cropExtras.Xmp.end(), std::uint8_t{0});
+    Check(copyExtras.Xmp == std::vector<std::uint8_t>(cropExtras.Xmp.begin(), xmpEnd),
+          "the written PNG reads back with another XMP packet");
   } catch (const std::exception& error) {
     ReportUnexpected(error);
   }

@@ -67,6 +67,8 @@ inline void Crop(const TChoices& choices, TBitmap& picture, const TPictureExtras
   }
   cropExtras = {};
   cropExtras.ColorProfile = extras.ColorProfile;
+  cropExtras.Exif = extras.Exif;
+  cropExtras.Xmp = extras.Xmp;
   if (extras.HasAlpha()) {
     const auto pictureWidth = static_cast<std::size_t>(picture.Width());
     for (std::int32_t y = 0; y < height; ++y) {

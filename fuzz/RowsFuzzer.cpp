@@ -1,7 +1,7 @@
 // Any bytes as a picture file of one format (chosen when the target is built: PNG or JPEG) read
 // two ways: whole, as the window reads it, and band by band on the decoding thread, as a save
-// reads it. Both must agree: the same rows, alpha plane and profile, or the same refusal (class
-// and message), and a refusal must be one of the named read errors. A file the band-by-band
+// reads it. Both must agree: the same rows, alpha plane and profile, or the same refusal (class,
+// message and reason), and a refusal must be one of the named read errors. A file the band-by-band
 // read leaves to the whole read (an interlaced PNG, a turned JPEG) is only read whole. Pictures
 // are kept small by a low storage limit.
 
@@ -90,6 +90,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Check(banded.Extras.Alpha == whole.Extras.Alpha, "the alpha planes differ");
     Check(banded.Extras.ColorProfile == whole.Extras.ColorProfile, "the profiles differ");
     Check(banded.Extras.Exif == whole.Extras.Exif, "the EXIF blocks differ");
+    Check(banded.Extras.Xmp == whole.Extras.Xmp, "the XMP packets differ");
   }
   return 0;
 }

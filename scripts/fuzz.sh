@@ -9,6 +9,10 @@
 #                                           build/fuzz/work/<target>, findings in
 #                                           build/fuzz/findings/<target>
 #   scripts/fuzz.sh merge TARGET            minimises the grown corpus into fuzz/corpus/<target>
+#   scripts/fuzz.sh cuts                    makes the seeds (fuzz/make-seeds.sh) and every seed and
+#                                           kept input cut at many lengths (fuzz/cut-seeds.sh)
+#                                           into build/fuzz/cuts/<format>, which run and replay
+#                                           then give the targets comparing two reads
 #
 # Without TARGET every built target is taken. Any finding makes the command fail.
 set -euo pipefail
@@ -26,6 +30,15 @@ targets() {
 # The options every run shares: a slow input is a finding after 25 s (the machine is shared),
 # and no input may take more than 2 GiB.
 common=(-timeout=25 -rss_limit_mb=2048)
+# The cut seeds of the targets that compare two reads of a file, when made (see cuts).
+cuts_of() {
+  case $1 in
+    png_rows_fuzzer | png_deep_fuzzer) echo "$build/cuts/png" ;;
+    jpeg_rows_fuzzer) echo "$build/cuts/jpeg" ;;
+    tiff_deep_fuzzer) echo "$build/cuts/tiff" ;;
+  esac
+}
+
 # Leaks inside the codec libraries themselves are not ours to mend (scripts/lsan-suppressions.txt).
 export LSAN_OPTIONS=suppressions=$PWD/scripts/lsan-suppressions.txt${LSAN_OPTIONS:+:$LSAN_OPTIONS}
 
@@ -43,7 +56,10 @@ case ${1:-} in
         exit 1
       fi
       start=$SECONDS
-      "$build/$target" "${common[@]}" -runs=0 "$corpus" >"$build/$target.replay.log" 2>&1 || {
+      cuts=$(cuts_of "$target")
+      [ -n "$cuts" ] && [ -d "$cuts" ] || cuts=
+      "$build/$target" "${common[@]}" -runs=0 "$corpus" ${cuts:+"$cuts"} \
+        >"$build/$target.replay.log" 2>&1 || {
         tail -n 40 "$build/$target.replay.log"
         echo "fuzz: replaying $corpus failed" >&2
         exit 1
@@ -65,6 +81,8 @@ case ${1:-} in
           [ -d ../shared/bmpsuite ] && seeds=(../shared/bmpsuite/g ../shared/bmpsuite/q ../shared/bmpsuite/b)
           ;;
       esac
+      cuts=$(cuts_of "$target")
+      [ -n "$cuts" ] && [ -d "$cuts" ] && seeds+=("$cuts")
       "$build/$target" "${common[@]}" -max_total_time="$seconds" -print_final_stats=1 \
         -artifact_prefix="$findings/" "$work" "${seeds[@]}" >"$build/$target.run.log" 2>&1 || {
         tail -n 60 "$build/$target.run.log"
@@ -74,13 +92,22 @@ case ${1:-} in
       echo "fuzz: $target $(grep -E '^#[0-9]+[[:space:]]+DONE' "$build/$target.run.log" | tail -n 1)"
     done
     ;;
+  cuts)
+    rm -rf "$build/seeds" "$build/cuts"
+    fuzz/make-seeds.sh "$build/seeds" >/dev/null
+    fuzz/cut-seeds.sh "$build/cuts/png" "$build/seeds/png" fuzz/corpus/png_rows_fuzzer \
+      fuzz/corpus/png_deep_fuzzer fuzz/corpus/png_fuzzer
+    fuzz/cut-seeds.sh "$build/cuts/jpeg" "$build/seeds/jpeg" fuzz/corpus/jpeg_rows_fuzzer
+    fuzz/cut-seeds.sh "$build/cuts/tiff" "$build/seeds/tiff" fuzz/corpus/tiff_deep_fuzzer \
+      fuzz/corpus/tiff_fuzzer
+    ;;
   merge)
     target=${2:?target}
     mkdir -p fuzz/corpus/"$target"
     "$build/$target" "${common[@]}" -merge=1 fuzz/corpus/"$target" "$build/work/$target"
     ;;
   *)
-    sed -n '2,14p' "$0" >&2
+    sed -n '2,17p' "$0" >&2
     exit 2
     ;;
 esac

@@ -352,6 +352,111 @@ TEST_F(PictureFiles, ASmallPngClaimingAHugePictureIsRefusedAtOnce) {
                                  "png-too-large");
 }
 
+// A hand-made PNG of the given header whose pixels are the deflated bytes idat, in chunks of at
+// most chunkBytes each.
+TBytes HandMadePng(std::uint32_t width, std::uint32_t height, std::uint8_t colorType,
+                   bool interlaced, const TBytes& idat, std::size_t chunkBytes = 1u << 20) {
+  TBytes png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  TBytes ihdr;
+  Put32(ihdr, width);
+  Put32(ihdr, height);
+  ihdr.insert(ihdr.end(), {8, colorType, 0, 0, static_cast<std::uint8_t>(interlaced ? 1 : 0)});
+  Chunk(png, "IHDR", ihdr);
+  for (std::size_t at = 0; at < idat.size(); at += chunkBytes) {
+    const auto from = idat.begin() + static_cast<std::ptrdiff_t>(at);
+    Chunk(png, "IDAT",
+          TBytes(from, from + static_cast<std::ptrdiff_t>(std::min(chunkBytes, idat.size() - at))));
+  }
+  Chunk(png, "IEND", {});
+  return png;
+}
+
+TBytes Deflated(const TBytes& raw, int level) {
+  uLongf length = compressBound(static_cast<uLong>(raw.size()));
+  TBytes out(length);
+  EXPECT_EQ(compress2(out.data(), &length, raw.data(), static_cast<uLong>(raw.size()), level),
+            Z_OK);
+  out.resize(length);
+  return out;
+}
+
+// The claimed picture must fit what the file's compressed bytes can inflate to: Deflate turns one
+// byte into at most 1032. Both reads refuse a file that claims more at once, alike.
+TEST_F(PictureFiles, APngClaimingMorePixelsThanItsDataCanHoldIsRefusedBeforeAllocating) {
+  // 9000 × 9000 interlaced RGB (243 MB, under the storage limit) from 4 KB of deflated zeros,
+  // in chunks of 100 bytes.
+  const TBytes png = HandMadePng(9000, 9000, 2, true, Deflated(TBytes(4u << 20, 0), 9), 100);
+  ASSERT_LT(png.size(), 8000u);
+  test::WriteFileBytes(PathOf("claims.png"), png);
+  const auto start = std::chrono::steady_clock::now();
+  TBitmap picture;
+  TPictureExtras extras;
+  ExpectRefusal<EInvalidGraphic>([&] { ReadPicture(PathOf("claims.png"), picture, extras); },
+                                 "png-claims-more-than-data", Msg::InvalidPng);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+  EXPECT_TRUE(picture.Empty());
+  // Non-interlaced, the band read meets the same refusal before its first band.
+  test::WriteFileBytes(PathOf("flat.png"),
+                       HandMadePng(9000, 9000, 2, false, Deflated(TBytes(4u << 20, 0), 9), 100));
+  EXPECT_EQ(BandReadEnd(PathOf("flat.png")),
+            "EInvalidGraphic: " + std::string(Msg::InvalidPng) + " png-claims-more-than-data");
+  EXPECT_EQ(WholeReadEnd(PathOf("flat.png")), BandReadEnd(PathOf("flat.png")));
+  // The deep reads take the same path.
+  TDeepPicture deep;
+  ExpectRefusal<EInvalidGraphic>([&] { ReadPictureDeep(PathOf("flat.png"), deep, extras); },
+                                 "png-claims-more-than-data");
+  ExpectRefusal<EInvalidGraphic>([&] { OpenPictureDeepRows(PathOf("flat.png"), extras); },
+                                 "png-claims-more-than-data");
+
+  // The bound is the ratio's, exactly: 100 rows of 1031 grey samples and their filter bytes are
+  // 1032 × 100 bytes, which 100 bytes may hold and 99 may not. (Neither holds them here: the
+  // first is refused by its decoding.)
+  for (const std::size_t bytes : {100u, 99u}) {
+    test::WriteFileBytes(PathOf("edge.png"), HandMadePng(1031, 100, 0, false, TBytes(bytes, 7)));
+    const std::string end = WholeReadEnd(PathOf("edge.png"));
+    EXPECT_EQ(end.ends_with("png-claims-more-than-data"), bytes == 99) << end;
+    EXPECT_EQ(BandReadEnd(PathOf("edge.png")), end);
+  }
+  // A file cut before its pixels is refused as cut, as before.
+  TBytes cut = HandMadePng(9000, 9000, 2, false, {});
+  cut.resize(cut.size() - 12);
+  test::WriteFileBytes(PathOf("cut.png"), cut);
+  EXPECT_EQ(WholeReadEnd(PathOf("cut.png")),
+            "EReadError: " + std::string(Msg::ReadError) + " png-truncated");
+  EXPECT_EQ(BandReadEnd(PathOf("cut.png")), WholeReadEnd(PathOf("cut.png")));
+}
+
+// Real pictures stay below the bound however well they compress: a flat picture deflated as hard
+// as zlib can (some 1029:1) opens through both reads: 8000 × 8000 grey, 4000 × 4000 interlaced
+// RGB.
+TEST_F(PictureFiles, AFlatPngAsCompressedAsZlibMakesItStillOpens) {
+  for (const bool interlaced : {false, true}) {
+    SCOPED_TRACE(interlaced ? "interlaced" : "not interlaced");
+    const std::uint32_t size = interlaced ? 4000 : 8000;
+    const std::size_t channels = interlaced ? 3 : 1;
+    // Every row's filter byte and samples zero; an interlaced picture's passes are rows too:
+    // those of 4000 × 4000, by Adam7's steps.
+    std::size_t raw = static_cast<std::size_t>(size) * (1 + channels * size);
+    if (interlaced) {
+      const std::size_t passes[7][2] = {{500, 500},   {500, 500},   {1000, 500}, {1000, 1000},
+                                        {2000, 1000}, {2000, 2000}, {4000, 2000}};
+      raw = 0;
+      for (const auto& pass : passes)
+        raw += pass[1] * (1 + channels * pass[0]);
+    }
+    const TBytes idat = Deflated(TBytes(raw, 0), 9);
+    ASSERT_GT(raw, 1020 * idat.size()) << "not compressed near the bound";
+    test::WriteFileBytes(PathOf("flat.png"),
+                         HandMadePng(size, size, interlaced ? 2 : 0, interlaced, idat));
+    TBitmap picture;
+    TPictureExtras extras;
+    ASSERT_NO_THROW(ReadPicture(PathOf("flat.png"), picture, extras));
+    EXPECT_EQ(picture.Width(), static_cast<std::int32_t>(size));
+    EXPECT_EQ(test::PixelAt(picture, static_cast<int>(size) - 1, static_cast<int>(size) - 1), 0u);
+    EXPECT_EQ(BandReadEnd(PathOf("flat.png")), interlaced ? "read whole" : "");
+  }
+}
+
 // A little-endian TIFF of one grey strip, written by hand so that its fields can lie.
 TBytes HandMadeTiff(std::uint32_t width, std::uint32_t height, std::uint32_t compression,
                     std::uint32_t stripBytes) {

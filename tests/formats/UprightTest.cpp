@@ -233,7 +233,7 @@ INSTANTIATE_TEST_SUITE_P(Orientations, Upright, testing::Range(1, 9));
 
 // The blocks beside the picture: XMP byte for byte, the EXIF block with only its orientation
 // changed, from a whole read and from a band read alike.
-TEST(Metadata, PngAndJpegHandOnTheirExifAndXmp) {
+TEST(UprightMetadata, PngAndJpegHandOnTheirExifAndXmp) {
   test::TTemporaryFolder folder;
   const std::string xmp = "<?xpacket begin='' id='W5M0MpCehiHzreSzNTczkc9d'?><x:xmpmeta/>";
   const std::string png = folder / "meta.png";

@@ -17,6 +17,7 @@
 #include <ostream>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 #include "BitmapLayout.h"
 #include "MainForm.h"
@@ -510,6 +511,10 @@ TEST_F(MainFormTest, APngWithAlphaOpensWhateverItsNameAndItsPngSaveKeepsAlphaAnd
   for (int i = 0; i < 150 * 70; ++i)
     extras.Alpha.push_back(static_cast<std::uint8_t>(i % 251));
   extras.ColorProfile = {1, 2, 3, 4, 5};
+  // And a photograph's metadata: an EXIF block (no entries) and an XMP packet.
+  extras.Exif = {'M', 'M', 0, 42, 0, 0, 0, 8, 0, 0, 0, 0, 0, 0, 7, 9};
+  for (const char c : std::string_view("<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"/>"))
+    extras.Xmp.push_back(static_cast<std::uint8_t>(c));
   // A PNG named like a bitmap: the content decides.
   const QString path = Dir.filePath("photo.bmp");
   WritePngFile(original, path.toStdString(), extras);
@@ -545,6 +550,8 @@ TEST_F(MainFormTest, APngWithAlphaOpensWhateverItsNameAndItsPngSaveKeepsAlphaAnd
     if (save.Kind == TPictureKind::Png) {
       EXPECT_EQ(writtenExtras.Alpha, extras.Alpha) << save.Typed;
       EXPECT_EQ(writtenExtras.ColorProfile, extras.ColorProfile) << save.Typed;
+      EXPECT_EQ(writtenExtras.Exif, extras.Exif) << save.Typed;
+      EXPECT_EQ(writtenExtras.Xmp, extras.Xmp) << save.Typed;
     }
   }
 }
