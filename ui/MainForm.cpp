@@ -312,7 +312,8 @@ void TMainForm::SetUpKeyboard() {
       {EditButton, QStringLiteral("終了"), QKeySequence(Qt::CTRL | Qt::Key_Q),
        [this] { EditButtonClick(*EditButton); }},
   };
-  // Ctrl+1 to Ctrl+5 save through the groups' filters in the order the groups stand.
+  // Ctrl+1 to Ctrl+5 save through the five groups' filters in the order the groups stand, Ctrl+6
+  // and Ctrl+7 through the deep column's two.
   int digit = 0;
   for (const TFilterView& view : FilterViews()) {
     const TFilterId filter = view.Filter->Id;

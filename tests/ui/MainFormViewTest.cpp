@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "BitmapPainter.h"
+#include "DeepFilters.h"
 #include "MainForm.h"
 #include "MainFormAccess.h"
 #include "PictureFile.h"
@@ -170,8 +171,11 @@ TEST_F(MainFormViewTest, CtrlDigitsSaveThroughTheGroupsFiltersInTheirOrder) {
       [](TBitmap& s, TBitmap& d) { return YPatternDither16(s, d); },
       [](TBitmap& s, TBitmap& d) { return YDiffError64(s, d, 100); },
       [](TBitmap& s, TBitmap& d) { return YDiffError32(s, d, 100); },
-      [](TBitmap& s, TBitmap& d) { return YDiffError16(s, d, 100); }};
-  for (int i = 0; i < 5; ++i) {
+      [](TBitmap& s, TBitmap& d) { return YDiffError16(s, d, 100); },
+      // The deep column's two, at the column's first settings (256 levels, colour).
+      [](TBitmap& s, TBitmap& d) { return RunDeepOnBitmap(TFilterId::Diffusion, s, d); },
+      [](TBitmap& s, TBitmap& d) { return RunDeepOnBitmap(TFilterId::Ordered, s, d); }};
+  for (int i = 0; i < 7; ++i) {
     SCOPED_TRACE(i + 1);
     const QString saved = Dir.filePath(QStringLiteral("ctrl%1.bmp").arg(i + 1));
     Seams.Answer(saved);
@@ -183,7 +187,7 @@ TEST_F(MainFormViewTest, CtrlDigitsSaveThroughTheGroupsFiltersInTheirOrder) {
     out.WriteBitmapFile(expected.toStdString());
     EXPECT_EQ(FileBytes(saved), FileBytes(expected));
   }
-  EXPECT_EQ(Seams.DialogsShown, 6);
+  EXPECT_EQ(Seams.DialogsShown, 8);
   EXPECT_TRUE(Seams.Boxes.empty());
 }
 
@@ -229,7 +233,8 @@ TEST_F(MainFormViewTest, EveryButtonNamesItselfAndShowsItsKeysAfterItsHint) {
       {Layout->FrameSpeedButton1, ""},         {Layout->VersionInfoButton, "F1"},
       {Layout->EditButton, "Ctrl+Q"},          {Layout->SavePatternDither4, "Ctrl+1"},
       {Layout->SavePatternDither16, "Ctrl+2"}, {Layout->SaveDiffError64, "Ctrl+3"},
-      {Layout->SaveDiffError32, "Ctrl+4"},     {Layout->SaveDiffError16, "Ctrl+5"}};
+      {Layout->SaveDiffError32, "Ctrl+4"},     {Layout->SaveDiffError16, "Ctrl+5"},
+      {Layout->SaveDiffusion, "Ctrl+6"},       {Layout->SaveOrdered, "Ctrl+7"}};
   QStringList names;
   for (const TExpected& expected : buttons) {
     TFrameSpeedButton& button = *expected.Button;
@@ -249,7 +254,7 @@ TEST_F(MainFormViewTest, EveryButtonNamesItselfAndShowsItsKeysAfterItsHint) {
         face->actionInterface()->actionNames().contains(QAccessibleActionInterface::pressAction()));
   }
   names.removeDuplicates();
-  EXPECT_EQ(names.size(), 10) << "each button has a name of its own";
+  EXPECT_EQ(names.size(), 12) << "each button has a name of its own";
 
   // The accessible press is the button's press: the full view shows.
   QAccessible::queryAccessibleInterface(Layout->FrameSpeedButton1)
