@@ -31,14 +31,9 @@ namespace penamo {
 namespace {
 
 using testing::CopyPart;
+using testing::FileBytes;
 using testing::MakeTestPicture;
 using testing::PixelsOf;
-
-QByteArray FileBytes(const QString& path) {
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) return {};
-  return file.readAll();
-}
 
 // The part of a deep picture from (left, top), width x height.
 TDeepPicture DeepPart(const TDeepPicture& picture, std::int32_t left, std::int32_t top,

@@ -19,14 +19,9 @@
 namespace penamo {
 namespace {
 
+using testing::FileBytes;
 using testing::MakeTestPicture;
 using testing::PixelsOf;
-
-QByteArray FileBytes(const QString& path) {
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) return {};
-  return file.readAll();
-}
 
 class MainFormSaveTest : public ::testing::Test {
  protected:

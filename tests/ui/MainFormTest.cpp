@@ -32,6 +32,7 @@ namespace penamo {
 namespace {
 
 using testing::CopyPart;
+using testing::FileBytes;
 using testing::MakeTestPicture;
 using testing::PixelsOf;
 
@@ -60,12 +61,6 @@ const TFilterCase kFilters[] = {
     {"DiffError16", &Ui::MainForm::SaveDiffError16, &Ui::MainForm::DiffError16,
      [](TBitmap& s, TBitmap& d) { return YDiffError16(s, d, 100); }},
 };
-
-QByteArray FileBytes(const QString& path) {
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) return {};
-  return file.readAll();
-}
 
 class MainFormTest : public ::testing::Test {
  protected:

@@ -28,14 +28,9 @@ namespace penamo {
 namespace {
 
 using testing::CopyPart;
+using testing::FileBytes;
 using testing::MakeTestPicture;
 using testing::PixelsOf;
-
-QByteArray FileBytes(const QString& path) {
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) return {};
-  return file.readAll();
-}
 
 // Swallows the events posted to the application object (the quit request among them) while it
 // lives, and counts them by type.

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QByteArray>
+#include <QFile>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -16,6 +18,13 @@
 #include "Dialogs.h"
 
 namespace penamo::testing {
+
+// The bytes of the file at path; empty when it cannot be read.
+inline QByteArray FileBytes(const QString& path) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) return {};
+  return file.readAll();
+}
 
 // A 24-bit picture whose every pixel differs from its neighbours in all three colours, so that
 // a shifted or mirrored copy never compares equal.
