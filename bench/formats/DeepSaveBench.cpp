@@ -1,8 +1,9 @@
 // The deep save as the command line makes it: a 16-bit picture opened band by band
 // (OpenPictureDeepRows), filtered by a deep filter in bands (FilterDeepInBands) and written as
 // an 8-bit PNG (CreatePngWriter), with each stage also timed on its own.
-//   penamo_deep_save_bench --make SIZE DEEP.png EIGHT.png   a SIZE × SIZE 16-bit picture and its
-//                                                          8-bit rounding, as PNG files
+//   penamo_deep_save_bench --make SIZE DEEP.png EIGHT.png [EIGHT-SPNG.png [DEEP-UP.png]]
+//       a SIZE × SIZE 16-bit picture and its 8-bit rounding, as PNG files; optionally the
+//       rounding written by the 16-bit file's encoder, and the 16-bit picture Up-filtered
 //   penamo_deep_save_bench --save FILTER [LEVELS] IN OUT     one save (OUT a .png or a .bmp; IN
 //                                                          any picture read band by band):
 //                                                          wall and CPU ms
@@ -64,35 +65,43 @@ void Pixel(int x, int y, int size, std::uint16_t* bgr) {
   bgr[2] = sample(0.15 + 0.7 * u * (1.0 - v / 2.0));
 }
 
-int Make(int size, const char* deepPath, const char* eightPath) {
-  FILE* file = std::fopen(deepPath, "wb");
+// One picture written by spng as most tools write PNG (zlib level 6; the row filter the
+// library's heuristic picks unless one is given), 16 or 8 bits a sample.
+// A 16-bit sample rounded to 8 bits.
+std::uint8_t EightBit(std::uint16_t sample) {
+  return static_cast<std::uint8_t>((sample * 255u + 32767u) / 65535u);
+}
+
+int WriteSpng(const char* path, int size, int depth, int filterChoice) {
+  FILE* file = std::fopen(path, "wb");
   if (file == nullptr) return 1;
   spng_ctx* ctx = spng_ctx_new(SPNG_CTX_ENCODER);
   spng_ihdr ihdr{};
   ihdr.width = ihdr.height = static_cast<std::uint32_t>(size);
-  ihdr.bit_depth = 16;
+  ihdr.bit_depth = static_cast<std::uint8_t>(depth);
   ihdr.color_type = SPNG_COLOR_TYPE_TRUECOLOR;
   int error = spng_set_png_file(ctx, file);
   if (error == 0) error = spng_set_ihdr(ctx, &ihdr);
   if (error == 0) error = spng_set_option(ctx, SPNG_IMG_COMPRESSION_LEVEL, 6);
+  if (error == 0 && filterChoice >= 0)
+    error = spng_set_option(ctx, SPNG_FILTER_CHOICE, filterChoice);
   if (error == 0)
     error = spng_encode_image(ctx, nullptr, 0, SPNG_FMT_PNG,
                               SPNG_ENCODE_PROGRESSIVE | SPNG_ENCODE_FINALIZE);
-  TBitmap eight;
-  eight.SetImageFormat(TPixelFormat::pf24bit);
-  eight.SetWidth(size);
-  eight.SetHeight(size);
-  std::vector<std::uint8_t> row(6 * static_cast<std::size_t>(size));
+  std::vector<std::uint8_t> row(static_cast<std::size_t>(depth / 8) * 3 *
+                                static_cast<std::size_t>(size));
   for (int y = 0; y < size && error == 0; ++y) {
-    std::uint8_t* bytes = eight.RowAddress(y);
     for (int x = 0; x < size; ++x) {
       std::uint16_t bgr[3];
       Pixel(x, y, size, bgr);
-      std::uint8_t* out = row.data() + 6 * static_cast<std::size_t>(x);
       for (int c = 0; c < 3; ++c) {  // red, green, blue, big-endian, as PNG stores them
-        out[2 * c] = static_cast<std::uint8_t>(bgr[2 - c] >> 8);
-        out[2 * c + 1] = static_cast<std::uint8_t>(bgr[2 - c]);
-        bytes[3 * x + c] = static_cast<std::uint8_t>((bgr[c] * 255u + 32767u) / 65535u);
+        const std::uint16_t sample = bgr[2 - c];
+        if (depth == 16) {
+          row[6 * static_cast<std::size_t>(x) + 2 * c] = static_cast<std::uint8_t>(sample >> 8);
+          row[6 * static_cast<std::size_t>(x) + 2 * c + 1] = static_cast<std::uint8_t>(sample);
+        } else {
+          row[3 * static_cast<std::size_t>(x) + c] = EightBit(sample);
+        }
       }
     }
     error = spng_encode_row(ctx, row.data(), row.size());
@@ -103,6 +112,31 @@ int Make(int size, const char* deepPath, const char* eightPath) {
   if (error != 0) {
     std::fprintf(stderr, "spng: %s\n", spng_strerror(error));
     return 1;
+  }
+  return 0;
+}
+
+// The 16-bit picture, its 8-bit rounding as this tool writes PNG, and optionally that rounding
+// written as the 16-bit file was (the same encoder and settings: the fair pair for comparing
+// reads) and the 16-bit picture with every row Up-filtered (another encoder's common choice).
+int Make(int size, const char* deepPath, const char* eightPath, const char* eightSpngPath,
+         const char* deepUpPath) {
+  if (WriteSpng(deepPath, size, 16, -1) != 0) return 1;
+  if (eightSpngPath != nullptr && WriteSpng(eightSpngPath, size, 8, -1) != 0) return 1;
+  if (deepUpPath != nullptr && WriteSpng(deepUpPath, size, 16, SPNG_FILTER_CHOICE_UP) != 0)
+    return 1;
+  TBitmap eight;
+  eight.SetImageFormat(TPixelFormat::pf24bit);
+  eight.SetWidth(size);
+  eight.SetHeight(size);
+  for (int y = 0; y < size; ++y) {
+    std::uint8_t* bytes = eight.RowAddress(y);
+    for (int x = 0; x < size; ++x) {
+      std::uint16_t bgr[3];
+      Pixel(x, y, size, bgr);
+      for (int c = 0; c < 3; ++c)
+        bytes[3 * x + c] = EightBit(bgr[c]);
+    }
   }
   WritePngFile(eight, eightPath, TPictureExtras{});
   return 0;
@@ -195,8 +229,9 @@ int Stages(const char* name, const char* in, const char* out) {
 
 int main(int argc, char** argv) {
   try {
-    if (argc == 5 && std::strcmp(argv[1], "--make") == 0)
-      return Make(std::max(2, std::atoi(argv[2])), argv[3], argv[4]);
+    if (argc >= 5 && argc <= 7 && std::strcmp(argv[1], "--make") == 0)
+      return Make(std::max(2, std::atoi(argv[2])), argv[3], argv[4], argc > 5 ? argv[5] : nullptr,
+                  argc > 6 ? argv[6] : nullptr);
     if (argc == 5 && std::strcmp(argv[1], "--save") == 0)
       return Save(argv[2], kMaxDeepLevels, argv[3], argv[4]);
     if (argc == 6 && std::strcmp(argv[1], "--save") == 0)
@@ -208,7 +243,8 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::fprintf(stderr,
-               "usage: penamo_deep_save_bench --make SIZE DEEP.png EIGHT.png |\n"
+               "usage: penamo_deep_save_bench --make SIZE DEEP.png EIGHT.png [EIGHT-SPNG.png "
+               "[DEEP-UP.png]] |\n"
                "       --save FILTER [LEVELS] IN OUT.png | --stages FILTER IN OUT.png\n");
   return 2;
 }
