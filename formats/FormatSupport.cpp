@@ -62,6 +62,24 @@ void TPictureBuilder::Install(TBitmap& picture, TPictureExtras& extras) {
   extras = std::move(FExtras);
 }
 
+TDeepPictureBuilder::TDeepPictureBuilder(std::int32_t width, std::int32_t height, bool alpha,
+                                         const std::string& reason) {
+  const auto columns = static_cast<std::size_t>(width);
+  const auto rows = static_cast<std::size_t>(height);
+  CheckBufferSize(rows, columns * 6, reason);
+  WithMemory("out-of-memory", [&] {
+    FPicture.Samples.resize(3 * columns * rows);
+    if (alpha) FExtras.Alpha.assign(columns * rows, 255);
+  });
+  FPicture.Width = width;
+  FPicture.Height = height;
+}
+
+void TDeepPictureBuilder::Install(TDeepPicture& picture, TPictureExtras& extras) {
+  picture = std::move(FPicture);
+  extras = std::move(FExtras);
+}
+
 std::vector<std::uint8_t> ReadWholeFile(TStream& stream) {
   if (stream.Seek(0, TSeekOrigin::Beginning) != 0) throw EReadError(Msg::ReadError, "seek-failed");
   const std::int64_t size = stream.Size();

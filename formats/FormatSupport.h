@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "Bitmap.h"
+#include "DeepRowSource.h"
 #include "PictureExtras.h"
 #include "Stream.h"
 
@@ -66,6 +67,31 @@ class TPictureBuilder {
   std::int32_t FWidth;
   std::int32_t FHeight;
   TBitmap FPicture;
+  TPictureExtras FExtras;
+};
+
+// The same for a picture of 16-bit samples (blue, green, red), for a reader of deep files: the
+// size is checked against the storage limit first (reason names the refusal), and alpha, when
+// asked for, starts opaque.
+class TDeepPictureBuilder {
+ public:
+  TDeepPictureBuilder(std::int32_t width, std::int32_t height, bool alpha,
+                      const std::string& reason);
+
+  std::uint16_t* Row(std::int32_t y) { return FPicture.Row(y); }
+  // The alpha row y (width bytes), or null when made without alpha.
+  std::uint8_t* AlphaRow(std::int32_t y) {
+    return FExtras.Alpha.empty()
+               ? nullptr
+               : FExtras.Alpha.data() +
+                     static_cast<std::size_t>(y) * static_cast<std::size_t>(FPicture.Width);
+  }
+  TPictureExtras& Extras() { return FExtras; }
+  // As TPictureBuilder::Install.
+  void Install(TDeepPicture& picture, TPictureExtras& extras);
+
+ private:
+  TDeepPicture FPicture;
   TPictureExtras FExtras;
 };
 

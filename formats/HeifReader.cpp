@@ -328,28 +328,17 @@ void Install8Bits(TDecoded& decoded, TBitmap& picture, TPictureExtras& extras) {
 // The decoded picture at full precision, with its extras apart.
 void InstallDeep(TDecoded& decoded, const TFlavour& flavour, TDeepPicture& picture,
                  TPictureExtras& extras) {
+  TDeepPictureBuilder builder(decoded.Width, decoded.Height, decoded.Alpha,
+                              flavour.Prefix + "-too-large");
+  builder.Extras().ColorProfile = decoded.Profile;
+  builder.Extras().Exif = decoded.Exif;
+  builder.Extras().Xmp = decoded.Xmp;
   const auto width = static_cast<std::size_t>(decoded.Width);
-  const auto height = static_cast<std::size_t>(decoded.Height);
-  CheckBufferSize(height, width * 6, flavour.Prefix + "-too-large");
-  TDeepPicture read;
-  TPictureExtras readExtras;
-  try {
-    read.Samples.resize(3 * width * height);
-    if (decoded.Alpha) readExtras.Alpha.resize(width * height);
-    readExtras.ColorProfile = decoded.Profile;
-    readExtras.Exif = decoded.Exif;
-    readExtras.Xmp = decoded.Xmp;
-  } catch (const std::bad_alloc&) {
-    RaiseOutOfMemory();
-  }
-  read.Width = decoded.Width;
-  read.Height = decoded.Height;
   const std::size_t channels = decoded.Alpha ? 4 : 3;
   for (std::int32_t y = 0; y < decoded.Height; ++y) {
     const std::uint8_t* in = decoded.Pixels + static_cast<std::size_t>(y) * decoded.Stride;
-    std::uint16_t* out = read.Row(y);
-    std::uint8_t* alpha =
-        decoded.Alpha ? readExtras.Alpha.data() + static_cast<std::size_t>(y) * width : nullptr;
+    std::uint16_t* out = builder.Row(y);
+    std::uint8_t* alpha = builder.AlphaRow(y);
     for (std::size_t x = 0; x < width; ++x, out += 3) {
       const std::size_t i = x * channels;
       if (decoded.Bits == 8) {
@@ -365,8 +354,7 @@ void InstallDeep(TDecoded& decoded, const TFlavour& flavour, TDeepPicture& pictu
       }
     }
   }
-  picture = std::move(read);
-  extras = std::move(readExtras);
+  builder.Install(picture, extras);
 }
 
 }  // namespace

@@ -255,28 +255,16 @@ void Install8Bits(TDecoded& decoded, TBitmap& picture, TPictureExtras& extras) {
 }
 
 void InstallDeep(TDecoded& decoded, TDeepPicture& picture, TPictureExtras& extras) {
+  TDeepPictureBuilder builder(decoded.Width, decoded.Height, decoded.Alpha, "jxl-too-large");
+  builder.Extras().ColorProfile = decoded.Profile;
+  builder.Extras().Exif = decoded.Exif;
+  builder.Extras().Xmp = decoded.Xmp;
   const auto width = static_cast<std::size_t>(decoded.Width);
-  const auto height = static_cast<std::size_t>(decoded.Height);
-  CheckBufferSize(height, width * 6, "jxl-too-large");
-  TDeepPicture read;
-  TPictureExtras readExtras;
-  try {
-    read.Samples.resize(3 * width * height);
-    if (decoded.Alpha) readExtras.Alpha.resize(width * height);
-    readExtras.ColorProfile = decoded.Profile;
-    readExtras.Exif = decoded.Exif;
-    readExtras.Xmp = decoded.Xmp;
-  } catch (const std::bad_alloc&) {
-    RaiseOutOfMemory();
-  }
-  read.Width = decoded.Width;
-  read.Height = decoded.Height;
   const std::size_t colour = decoded.Grey ? 1 : 3;
   for (std::int32_t y = 0; y < decoded.Height; ++y) {
     const std::uint8_t* in = DecodedRow(decoded, y);
-    std::uint16_t* out = read.Row(y);
-    std::uint8_t* alpha =
-        decoded.Alpha ? readExtras.Alpha.data() + static_cast<std::size_t>(y) * width : nullptr;
+    std::uint16_t* out = builder.Row(y);
+    std::uint8_t* alpha = builder.AlphaRow(y);
     for (std::size_t x = 0; x < width; ++x, out += 3) {
       const std::size_t i = x * decoded.Channels;
       out[2] = Sample16(decoded, in, i);
@@ -285,8 +273,7 @@ void InstallDeep(TDecoded& decoded, TDeepPicture& picture, TPictureExtras& extra
       if (alpha != nullptr) alpha[x] = To8Bits(Sample16(decoded, in, i + colour));
     }
   }
-  picture = std::move(read);
-  extras = std::move(readExtras);
+  builder.Install(picture, extras);
 }
 
 }  // namespace
