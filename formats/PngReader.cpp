@@ -433,28 +433,27 @@ int ReadFromStream(spng_ctx*, void* user, void* destination, std::size_t length)
   return 0;
 }
 
-// A non-interlaced PNG file's rows, one at a time, for TReadAheadRows.
-class TPngRowDecoder final : public TRowDecoder {
+// What both row decoders of a non-interlaced file hold: the file, its decoder and layout, the
+// alpha plane the rows' alpha goes to (or null), and a row of the decoded format where the rows
+// are not decoded in place (which each decoder allocates).
+template <typename Decoder>
+class TPngRows : public Decoder {
  public:
-  TPngRowDecoder(std::unique_ptr<TFileStream> file, TContext ctx, TPngLayout layout,
-                 std::uint8_t* alpha)
+  TPngRows(std::unique_ptr<TFileStream> file, TContext ctx, TPngLayout layout, std::uint8_t* alpha)
       : FFile(std::move(file)),
         FContext(std::move(ctx)),
         FLayout(std::move(layout)),
-        FAlpha(alpha),
-        FDecoded(FLayout.Format == SPNG_FMT_RGB8 ? std::vector<std::uint8_t>()
-                                                 : AllocateBytes(FLayout.RowBytes)) {}
-
-  void DecodeRow(std::int32_t y, std::uint8_t* bgr) override {
-    std::uint8_t* alpha = FAlpha != nullptr ? FAlpha + static_cast<std::size_t>(y) *
-                                                           static_cast<std::size_t>(FLayout.Width)
-                                            : nullptr;
-    DecodePngRow(FContext.get(), FLayout, y, bgr, FDecoded, alpha);
-  }
+        FAlpha(alpha) {}
 
   int Handle() const override { return FFile->Handle(); }
 
- private:
+ protected:
+  std::uint8_t* AlphaRow(std::int32_t y) const {
+    return FAlpha != nullptr
+               ? FAlpha + static_cast<std::size_t>(y) * static_cast<std::size_t>(FLayout.Width)
+               : nullptr;
+  }
+
   std::unique_ptr<TFileStream> FFile;
   TContext FContext;
   TPngLayout FLayout;
@@ -462,33 +461,34 @@ class TPngRowDecoder final : public TRowDecoder {
   std::vector<std::uint8_t> FDecoded;
 };
 
+// A non-interlaced PNG file's rows, one at a time, for TReadAheadRows.
+class TPngRowDecoder final : public TPngRows<TRowDecoder> {
+ public:
+  TPngRowDecoder(std::unique_ptr<TFileStream> file, TContext ctx, TPngLayout layout,
+                 std::uint8_t* alpha)
+      : TPngRows(std::move(file), std::move(ctx), std::move(layout), alpha) {
+    if (FLayout.Format != SPNG_FMT_RGB8) FDecoded = AllocateBytes(FLayout.RowBytes);
+  }
+
+  void DecodeRow(std::int32_t y, std::uint8_t* bgr) override {
+    DecodePngRow(FContext.get(), FLayout, y, bgr, FDecoded, AlphaRow(y));
+  }
+};
+
 // The rows of a 16-bit file as deep samples, for TDeepReadAheadRows.
-class TPngDeepRowDecoder final : public TDeepRowDecoder {
+class TPngDeepRowDecoder final : public TPngRows<TDeepRowDecoder> {
  public:
   TPngDeepRowDecoder(std::unique_ptr<TFileStream> file, TContext ctx, TPngLayout layout,
                      std::uint8_t* alpha)
-      : FFile(std::move(file)),
-        FContext(std::move(ctx)),
-        FLayout(std::move(layout)),
-        FAlpha(alpha),
-        FDecoded(AllocateBytes(FLayout.RowBytes)) {}
-
-  void DecodeRow(std::int32_t y, std::uint16_t* bgr) override {
-    std::uint8_t* alpha = FAlpha != nullptr ? FAlpha + static_cast<std::size_t>(y) *
-                                                           static_cast<std::size_t>(FLayout.Width)
-                                            : nullptr;
-    DecodeNextRow(FContext.get(), FLayout, y, FDecoded.data());
-    StoreDeepRow(FDecoded.data(), FLayout.Format, FLayout.AlphaChannel, FLayout.Width, bgr, alpha);
+      : TPngRows(std::move(file), std::move(ctx), std::move(layout), alpha) {
+    FDecoded = AllocateBytes(FLayout.RowBytes);
   }
 
-  int Handle() const override { return FFile->Handle(); }
-
- private:
-  std::unique_ptr<TFileStream> FFile;
-  TContext FContext;
-  TPngLayout FLayout;
-  std::uint8_t* FAlpha;
-  std::vector<std::uint8_t> FDecoded;
+  void DecodeRow(std::int32_t y, std::uint16_t* bgr) override {
+    DecodeNextRow(FContext.get(), FLayout, y, FDecoded.data());
+    StoreDeepRow(FDecoded.data(), FLayout.Format, FLayout.AlphaChannel, FLayout.Width, bgr,
+                 AlphaRow(y));
+  }
 };
 
 // A whole deep picture of a checked size; its storage is twice the 24-bit picture's, which the
