@@ -24,6 +24,7 @@
 #include "DeepFilters.h"
 #include "MainForm.h"
 #include "MainFormAccess.h"
+#include "MainFormFixture.h"
 #include "PictureFile.h"
 #include "WindowTestSupport.h"
 
@@ -65,16 +66,8 @@ std::vector<std::uint8_t> DeepFiltered(TFilterId filter, const TDeepPicture& pic
   return PixelsOf(out);
 }
 
-class MainFormDeepTest : public ::testing::Test {
+class MainFormDeepTest : public testing::TMainFormFixture {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(Dir.isValid());
-    Form = MakeForm<TMainForm>();
-    Layout = &TMainFormTestAccess::Layout(*Form);
-    Form->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(Form.get()));
-  }
-
   // A smooth 16-bit gradient whose low bits an 8-bit read loses, written as a 16-bit PNG.
   QString WriteDeepPng(const QString& name, int width, int height) {
     QImage image(width, height, QImage::Format_RGBX64);
@@ -89,9 +82,9 @@ class MainFormDeepTest : public ::testing::Test {
     return path;
   }
 
-  void Open(const QString& path) {
-    Seams.Answer(path);
-    QTest::mouseClick(Layout->OpenBuuton, Qt::LeftButton);
+  // Opens path, which must open without a box.
+  void OpenQuietly(const QString& path) {
+    Open(path);
     ASSERT_TRUE(Seams.Boxes.empty());
   }
 
@@ -115,26 +108,11 @@ class MainFormDeepTest : public ::testing::Test {
           << options.Grey;
     }
   }
-
-  std::vector<std::vector<std::uint8_t>> SixPreviews() {
-    std::vector<std::vector<std::uint8_t>> all;
-    for (TImage* image : {Layout->SourceImage, Layout->PatternDither4, Layout->PatternDither16,
-                          Layout->DiffError64, Layout->DiffError32, Layout->DiffError16}) {
-      const TBitmap* bitmap = image->Picture().Bitmap();
-      all.push_back(bitmap != nullptr ? PixelsOf(*bitmap) : std::vector<std::uint8_t>{});
-    }
-    return all;
-  }
-
-  QTemporaryDir Dir;
-  testing::TDialogSeams Seams;
-  TFormPtr<TMainForm> Form;
-  Ui::MainForm* Layout = nullptr;
 };
 
 TEST_F(MainFormDeepTest, PreviewsOfADeepPictureComeFromItsFullPrecisionAndFollowTheControls) {
   const QString path = WriteDeepPng("sky.png", 200, 150);
-  Open(path);
+  OpenQuietly(path);
   TDeepPicture deep;
   TPictureExtras extras;
   ReadPictureDeep(path.toStdString(), deep, extras);
@@ -172,7 +150,7 @@ TEST_F(MainFormDeepTest, PreviewsOfAnEightBitPictureSeeItWidenedAndTheSixStayAsT
   MakeTestPicture(picture, 170, 140);
   const QString path = Dir.filePath("picture.bmp");
   picture.WriteBitmapFile(path.toStdString());
-  Open(path);
+  OpenQuietly(path);
   EXPECT_TRUE(Form->DeepBitmap().Empty()) << "an 8-bit file keeps no second picture";
   TBitmap sample;
   CopyPart(picture, 0, 0, 128, 128, sample);
@@ -221,7 +199,7 @@ class DeepSaveTest : public MainFormDeepTest,
 TEST_P(DeepSaveTest, TheSaveWritesTheWholeDeepPictureThroughTheFilterAtTheControlsOptions) {
   const TDeepSaveCase& save = GetParam();
   const QString path = WriteDeepPng("sky.png", 301, 157);
-  Open(path);
+  OpenQuietly(path);
   SetOptions(save.Options);
   TMainFormTestAccess::SaveDialog1(*Form).SetFilterIndex(save.Entry);
   const QString saved = Dir.filePath(QStringLiteral("saved.") + save.Extension);

@@ -11,6 +11,7 @@
 #include "DeepFilters.h"
 #include "MainForm.h"
 #include "MainFormAccess.h"
+#include "MainFormFixture.h"
 #include "OnWhiteRows.h"
 #include "PictureFile.h"
 #include "PngWriter.h"
@@ -23,23 +24,14 @@ using testing::FileBytes;
 using testing::MakeTestPicture;
 using testing::PixelsOf;
 
-class MainFormSaveTest : public ::testing::Test {
+class MainFormSaveTest : public testing::TMainFormFixture {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(Dir.isValid());
-    Form = MakeForm<TMainForm>();
-    Layout = &TMainFormTestAccess::Layout(*Form);
-    Form->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(Form.get()));
-  }
-
   // Writes a 60 x 40 PNG, with extras' alpha when given, and opens it.
   void OpenPng(const QString& name, const TPictureExtras& extras = {}) {
     MakeTestPicture(Picture, 60, 40);
     const QString path = Dir.filePath(name);
     WritePngFile(Picture, path.toStdString(), extras);
-    Seams.Answer(path);
-    QTest::mouseClick(Layout->OpenBuuton, Qt::LeftButton);
+    Open(path);
     ASSERT_TRUE(Seams.Boxes.empty());
   }
 
@@ -52,10 +44,6 @@ class MainFormSaveTest : public ::testing::Test {
 
   QStringList Files() const { return QDir(Dir.path()).entryList(QDir::Files); }
 
-  QTemporaryDir Dir;
-  testing::TDialogSeams Seams;
-  TFormPtr<TMainForm> Form;
-  Ui::MainForm* Layout = nullptr;
   TBitmap Picture;
 };
 

@@ -22,6 +22,7 @@
 #include "BitmapLayout.h"
 #include "MainForm.h"
 #include "MainFormAccess.h"
+#include "MainFormFixture.h"
 #include "PictureFile.h"
 #include "PngWriter.h"
 #include "StorageLimitScope.h"
@@ -62,25 +63,8 @@ const TFilterCase kFilters[] = {
      [](TBitmap& s, TBitmap& d) { return YDiffError16(s, d, 100); }},
 };
 
-class MainFormTest : public ::testing::Test {
+class MainFormTest : public testing::TMainFormFixture {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(Dir.isValid());
-    Form = MakeForm<TMainForm>();
-    Layout = &TMainFormTestAccess::Layout(*Form);
-    Form->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(Form.get()));
-  }
-
-  // Writes a test picture of the given size and returns its path.
-  QString WritePicture(const QString& name, std::int32_t width, std::int32_t height) {
-    TBitmap bitmap;
-    MakeTestPicture(bitmap, width, height);
-    const QString path = Dir.filePath(name);
-    bitmap.WriteBitmapFile(path.toStdString());
-    return path;
-  }
-
   QString WriteBytes(const QString& name, const QByteArray& bytes) {
     const QString path = Dir.filePath(name);
     QFile file(path);
@@ -90,11 +74,6 @@ class MainFormTest : public ::testing::Test {
   }
 
   void Click(QWidget* widget) { QTest::mouseClick(widget, Qt::LeftButton); }
-
-  void Open(const QString& path) {
-    Seams.Answer(path);
-    Click(Layout->OpenBuuton);
-  }
 
   // What the previews must show for a sample at (left, top) of the picture in `path`.
   void ExpectPreviewsOf(const QString& path, std::int32_t left, std::int32_t top) {
@@ -117,21 +96,6 @@ class MainFormTest : public ::testing::Test {
       EXPECT_EQ(PixelsOf(*preview), PixelsOf(expected)) << filter.Name;
     }
   }
-
-  std::vector<std::vector<std::uint8_t>> PreviewPixels() {
-    std::vector<std::vector<std::uint8_t>> all;
-    for (TImage* image : {Layout->SourceImage, Layout->PatternDither4, Layout->PatternDither16,
-                          Layout->DiffError64, Layout->DiffError32, Layout->DiffError16}) {
-      const TBitmap* bitmap = image->Picture().Bitmap();
-      all.push_back(bitmap != nullptr ? PixelsOf(*bitmap) : std::vector<std::uint8_t>{});
-    }
-    return all;
-  }
-
-  QTemporaryDir Dir;
-  testing::TDialogSeams Seams;
-  TFormPtr<TMainForm> Form;
-  Ui::MainForm* Layout = nullptr;
 };
 
 TEST_F(MainFormTest, OpeningAPictureFillsTheFullViewAndTheSixPreviewsFromTheTopLeft) {
@@ -235,7 +199,7 @@ TEST_F(MainFormTest, AReleaseDraggedOutsideThePictureTakesTheNearestPixelInside)
 
 TEST_F(MainFormTest, SwitchingViewsShowsOneAtATimeAndKeepsThePreviews) {
   Open(WritePicture("picture.bmp", 300, 200));
-  const auto before = PreviewPixels();
+  const auto before = SixPreviews();
 
   Click(Layout->FrameSpeedButton1);
   EXPECT_TRUE(Layout->FrameSpeedButton1->Down());
@@ -252,7 +216,7 @@ TEST_F(MainFormTest, SwitchingViewsShowsOneAtATimeAndKeepsThePreviews) {
   EXPECT_TRUE(Layout->FrameSpeedButton2->Down());
   EXPECT_TRUE(Layout->SamplePanel->isVisible());
   EXPECT_FALSE(Layout->SampleImage->isVisible());
-  EXPECT_EQ(PreviewPixels(), before);
+  EXPECT_EQ(SixPreviews(), before);
 }
 
 TEST_F(MainFormTest, OpeningWhileTheFullViewShowsKeepsItAndResetsTheSample) {
@@ -325,7 +289,7 @@ TEST_F(MainFormTest, AFileThatCannotBeCreatedIsReportedAndTheWindowGoesOn) {
 TEST_F(MainFormTest, AnInvalidFileIsReportedInABoxAndEverythingShownStays) {
   const QString good = WritePicture("good.bmp", 300, 200);
   Open(good);
-  const auto before = PreviewPixels();
+  const auto before = SixPreviews();
   Open(WriteBytes("bad.bmp", QByteArray(64, 'x')));
 
   ASSERT_EQ(Seams.Boxes.size(), 1u);
@@ -333,7 +297,7 @@ TEST_F(MainFormTest, AnInvalidFileIsReportedInABoxAndEverythingShownStays) {
   EXPECT_EQ(Seams.Boxes[0].Caption, QString::fromUtf8(ProgramTitle));
   EXPECT_EQ(Seams.Boxes[0].Icon, TMessageIcon::Stop);
   EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
-  EXPECT_EQ(PreviewPixels(), before);
+  EXPECT_EQ(SixPreviews(), before);
   EXPECT_EQ(Layout->SampleImage->size(), QSize(300, 200));
 
   // The window goes on: the good picture saves, another one opens.
@@ -405,7 +369,7 @@ TEST_F(MainFormTest, APictureThatCannotBeConvertedLeavesTheOpenPictureInPlace) {
 TEST_F(MainFormTest, AVanishedFileAndAnUnwritableTargetAreReportedAndTheWindowGoesOn) {
   const QString first = WritePicture("first.bmp", 60, 50);
   Open(first);
-  const auto previews = PreviewPixels();
+  const auto previews = SixPreviews();
 
   // Chosen in the dialog, gone before it is read.
   const QString vanished = WritePicture("vanished.bmp", 20, 20);
@@ -420,7 +384,7 @@ TEST_F(MainFormTest, AVanishedFileAndAnUnwritableTargetAreReportedAndTheWindowGo
   EXPECT_EQ(Seams.Boxes[0].Text,
             QString::fromUtf8("ファイル ") + vanished + QString::fromUtf8(" は開けません."));
   EXPECT_EQ(Form->Bitmap().Width(), 60);
-  EXPECT_EQ(PreviewPixels(), previews);
+  EXPECT_EQ(SixPreviews(), previews);
 
   // A target whose folder turned into a file cannot be created.
   const QString blocked = WriteBytes("blocked", "a file, not a folder") + "/saved.bmp";
@@ -447,12 +411,12 @@ TEST_F(MainFormTest, AFileThatDoesNotExistIsReported) {
 
 TEST_F(MainFormTest, AnEmptyFileOpensAsAnEmptyPictureAndLeavesTheViewsAsTheyWere) {
   Open(WritePicture("picture.bmp", 300, 200));
-  const auto before = PreviewPixels();
+  const auto before = SixPreviews();
   Open(WriteBytes("empty.bmp", {}));
   EXPECT_TRUE(Seams.Boxes.empty());
   EXPECT_TRUE(Form->Bitmap().Empty());
   EXPECT_EQ(Layout->SampleImage->size(), QSize(300, 200));
-  EXPECT_EQ(PreviewPixels(), before);
+  EXPECT_EQ(SixPreviews(), before);
 
   // From now on the save buttons do nothing.
   const int dialogs = Seams.DialogsShown;

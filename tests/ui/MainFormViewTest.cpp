@@ -18,6 +18,7 @@
 #include "DeepFilters.h"
 #include "MainForm.h"
 #include "MainFormAccess.h"
+#include "MainFormFixture.h"
 #include "PictureFile.h"
 #include "PngWriter.h"
 #include "VersionForm.h"
@@ -50,7 +51,7 @@ class TPostedToApplication : public QObject {
   }
 };
 
-class MainFormViewTest : public ::testing::Test {
+class MainFormViewTest : public testing::TMainFormFixture {
  protected:
   void SetUp() override {
     ASSERT_TRUE(Dir.isValid());
@@ -62,28 +63,10 @@ class MainFormViewTest : public ::testing::Test {
     ASSERT_TRUE(QTest::qWaitForWindowActive(Form.get()));
   }
 
-  QString WritePicture(const QString& name, std::int32_t width, std::int32_t height) {
-    TBitmap bitmap;
-    MakeTestPicture(bitmap, width, height);
-    const QString path = Dir.filePath(name);
-    bitmap.WriteBitmapFile(path.toStdString());
-    return path;
-  }
-
-  void Open(const QString& path) {
-    Seams.Answer(path);
-    QTest::mouseClick(Layout->OpenBuuton, Qt::LeftButton);
-  }
-
   void Key(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
     QWidget* target = QApplication::focusWidget();
     QTest::keyClick(target != nullptr ? target : Form.get(), static_cast<Qt::Key>(key), modifiers);
   }
-
-  QTemporaryDir Dir;
-  testing::TDialogSeams Seams;
-  TFormPtr<TMainForm> Form;
-  Ui::MainForm* Layout = nullptr;
 };
 
 // ---- the keyboard ----
