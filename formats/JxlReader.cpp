@@ -3,6 +3,7 @@
 #include <jxl/decode.h>
 #include <jxl/thread_parallel_runner.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -58,38 +59,76 @@ std::uint64_t BigEndian(const std::uint8_t* p, int bytes) {
   return value;
 }
 
-// The EXIF block (its orientation reset: the codestream's own orientation turns the picture)
-// and the XMP packet of a container's "Exif" and "xml " boxes, found by walking the boxes. A
-// bare codestream has none; boxes stored compressed ("brob") are not unpacked.
+// A metadata box unpacked to more than this is left out: no EXIF block or XMP packet a camera or
+// editor writes comes near it, and a few compressed bytes cannot make the reader hold more.
+constexpr std::size_t kMetadataBoxLimit = 16u << 20;
+
+// The EXIF block of an "Exif" box's content: the offset of the TIFF header within what follows,
+// then the block. Its orientation is reset, as the codestream's own orientation turns the
+// picture. Empty when the offset points past the content.
+std::vector<std::uint8_t> ExifOfBox(const std::vector<std::uint8_t>& content) {
+  if (content.size() < 4) return {};
+  const std::uint64_t offset = BigEndian(content.data(), 4);
+  if (offset > content.size() - 4) return {};
+  std::vector<std::uint8_t> exif = ExifBlockOf(
+      content.data() + 4 + offset, content.size() - 4 - static_cast<std::size_t>(offset));
+  ResetExifOrientation(exif);
+  return exif;
+}
+
+// The EXIF block and the XMP packet of a container's first "Exif" and "xml " boxes, read through
+// the decoder's box events, so that boxes stored Brotli-compressed ("brob", as cjxl stores a
+// JPEG's EXIF) are unpacked too. A bare codestream has no boxes. Metadata that cannot be had (a
+// damaged box, one over the limit) is left out rather than refusing a picture that decoded.
 void TakeMetadata(const std::uint8_t* data, std::size_t size, TDecoded& decoded) {
-  std::size_t at = 0;
-  while (size - at >= 8) {
-    std::uint64_t length = BigEndian(data + at, 4);
-    std::size_t header = 8;
-    if (length == 1) {
-      if (size - at < 16) return;
-      length = BigEndian(data + at + 8, 8);
-      header = 16;
-    } else if (length == 0) {
-      length = size - at;  // to the end of the file
+  const std::unique_ptr<JxlDecoder, TDecoderDestroy> decoder(JxlDecoderCreate(nullptr));
+  if (!decoder) RaiseOutOfMemory();
+  JxlDecoder* dec = decoder.get();
+  if (JxlDecoderSubscribeEvents(dec, JXL_DEC_BOX) != JXL_DEC_SUCCESS ||
+      JxlDecoderSetDecompressBoxes(dec, JXL_TRUE) != JXL_DEC_SUCCESS ||
+      JxlDecoderSetInput(dec, data, size) != JXL_DEC_SUCCESS)
+    return;
+  JxlDecoderCloseInput(dec);
+  std::vector<std::uint8_t> content;  // of the box being read, when it is one of the two
+  bool exif = false;
+  bool reading = false;
+  // The box read so far ends here (at the next box or the end of the file).
+  const auto finish = [&] {
+    if (!reading) return;
+    reading = false;
+    content.resize(content.size() - JxlDecoderReleaseBoxBuffer(dec));
+    if (exif) {
+      decoded.Exif = ExifOfBox(content);
+    } else {
+      decoded.Xmp = std::move(content);
     }
-    if (length < header || length > size - at) return;
-    const std::uint8_t* type = data + at + 4;
-    const std::uint8_t* body = data + at + header;
-    const auto bodySize = static_cast<std::size_t>(length) - header;
-    if (std::memcmp(type, "Exif", 4) == 0 && decoded.Exif.empty() && bodySize >= 4) {
-      // The offset of the TIFF header within what follows.
-      const std::uint64_t offset = BigEndian(body, 4);
-      if (offset <= bodySize - 4) {
-        decoded.Exif =
-            ExifBlockOf(body + 4 + offset, bodySize - 4 - static_cast<std::size_t>(offset));
-        ResetExifOrientation(decoded.Exif);
-      }
-    } else if (std::memcmp(type, "xml ", 4) == 0 && decoded.Xmp.empty()) {
-      decoded.Xmp = WithMemory("out-of-memory",
-                               [&] { return std::vector<std::uint8_t>(body, body + bodySize); });
+    content = {};
+  };
+  for (;;) {
+    const JxlDecoderStatus status = JxlDecoderProcessInput(dec);
+    if (status == JXL_DEC_BOX) {
+      finish();
+      JxlBoxType type{};
+      if (JxlDecoderGetBoxType(dec, type, JXL_TRUE) != JXL_DEC_SUCCESS) return;
+      exif = std::memcmp(type, "Exif", 4) == 0 && decoded.Exif.empty();
+      const bool xmp = std::memcmp(type, "xml ", 4) == 0 && decoded.Xmp.empty();
+      if (!exif && !xmp) continue;
+      WithMemory("out-of-memory", [&] { content.resize(64u << 10); });
+      if (JxlDecoderSetBoxBuffer(dec, content.data(), content.size()) != JXL_DEC_SUCCESS) return;
+      reading = true;
+    } else if (status == JXL_DEC_BOX_NEED_MORE_OUTPUT && reading) {
+      const std::size_t used = content.size() - JxlDecoderReleaseBoxBuffer(dec);
+      if (content.size() >= kMetadataBoxLimit) return;
+      WithMemory("out-of-memory",
+                 [&] { content.resize(std::min(2 * content.size(), kMetadataBoxLimit)); });
+      if (JxlDecoderSetBoxBuffer(dec, content.data() + used, content.size() - used) !=
+          JXL_DEC_SUCCESS)
+        return;
+    } else {
+      // The end of the file, or a box the decoder cannot read: what was whole is kept.
+      if (status == JXL_DEC_SUCCESS) finish();
+      return;
     }
-    at += static_cast<std::size_t>(length);
   }
 }
 

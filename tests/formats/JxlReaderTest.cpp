@@ -42,6 +42,7 @@ struct TJxlOptions {
   std::vector<std::vector<std::uint16_t>> LaterFrames;
   TBytes Exif;      // an "Exif" box's content (offset of the TIFF header, then the block)
   std::string Xmp;  // an "xml " box's
+  bool CompressBoxes = false;  // stored as "brob" boxes, Brotli-compressed
 };
 
 void Expect(JxlEncoderStatus status) {
@@ -95,14 +96,14 @@ TBytes EncodeJxl(const TJxlPicture& p, const TJxlOptions& options = {}) {
   if (!options.Exif.empty() || !options.Xmp.empty()) {
     EXPECT_EQ(JxlEncoderUseBoxes(encoder), JXL_ENC_SUCCESS);
     if (!options.Exif.empty()) {
-      EXPECT_EQ(
-          JxlEncoderAddBox(encoder, "Exif", options.Exif.data(), options.Exif.size(), JXL_FALSE),
-          JXL_ENC_SUCCESS);
+      EXPECT_EQ(JxlEncoderAddBox(encoder, "Exif", options.Exif.data(), options.Exif.size(),
+                                 options.CompressBoxes ? JXL_TRUE : JXL_FALSE),
+                JXL_ENC_SUCCESS);
     }
     if (!options.Xmp.empty()) {
       EXPECT_EQ(JxlEncoderAddBox(encoder, "xml ",
                                  reinterpret_cast<const std::uint8_t*>(options.Xmp.data()),
-                                 options.Xmp.size(), JXL_FALSE),
+                                 options.Xmp.size(), options.CompressBoxes ? JXL_TRUE : JXL_FALSE),
                 JXL_ENC_SUCCESS);
     }
     JxlEncoderCloseBoxes(encoder);
@@ -288,27 +289,55 @@ TEST(JxlReader, EveryOrientationComesUpright) {
 }
 
 // The container's EXIF block and XMP packet come with the picture, the block saying 1: the
-// codestream's orientation has turned the pixels.
-TEST(JxlReader, ExifAndXmpBoxesAreHandedOn) {
+// codestream's orientation has turned the pixels. Boxes stored Brotli-compressed (as cjxl stores
+// a JPEG's EXIF) are unpacked, however long their content.
+TEST(JxlReader, ExifAndXmpBoxesAreHandedOnPlainOrCompressed) {
+  for (const bool compressed : {false, true}) {
+    for (const std::size_t padding : {std::size_t{0}, std::size_t{300000}}) {
+      SCOPED_TRACE(testing::Message() << "compressed " << compressed << ", padding " << padding);
+      TJxlOptions options;
+      options.Orientation = 6;
+      options.CompressBoxes = compressed;
+      const TBytes segment = test::ExifWithOrientation(6, false);
+      options.Exif = {0, 0, 0, 0};
+      options.Exif.insert(options.Exif.end(), segment.begin() + 6, segment.end());
+      // Longer than the reader's first buffer when padded.
+      options.Xmp =
+          "<x:xmpmeta xmlns:x='adobe:ns:meta/'>" + std::string(padding, ' ') + "</x:xmpmeta>";
+      const TBytes file = EncodeJxl(GradientPicture(6, 4, 8, false, false), options);
+      TBitmap picture;
+      TPictureExtras extras;
+      ReadJxl(file.data(), file.size(), picture, extras);
+      EXPECT_EQ(picture.Width(), 4);
+      const TBytes upright = test::ExifWithOrientation(1, false);
+      EXPECT_EQ(extras.Exif, TBytes(upright.begin() + 6, upright.end()));
+      EXPECT_EQ(std::string(extras.Xmp.begin(), extras.Xmp.end()), options.Xmp);
+      TDeepPicture deep;
+      TPictureExtras deepExtras;
+      ReadJxlDeep(file.data(), file.size(), deep, deepExtras);
+      EXPECT_EQ(deepExtras.Exif, extras.Exif);
+      EXPECT_EQ(deepExtras.Xmp, extras.Xmp);
+    }
+  }
+}
+
+// A compressed box that unpacks to more than the reader keeps is left out; the picture and the
+// other box still come.
+TEST(JxlReader, ACompressedBoxUnpackingPastTheLimitIsLeftOut) {
   TJxlOptions options;
-  options.Orientation = 6;
-  const TBytes segment = test::ExifWithOrientation(6, false);
+  options.CompressBoxes = true;
+  const TBytes segment = test::ExifWithOrientation(1, false);
   options.Exif = {0, 0, 0, 0};
   options.Exif.insert(options.Exif.end(), segment.begin() + 6, segment.end());
-  options.Xmp = "<x:xmpmeta xmlns:x='adobe:ns:meta/'/>";
+  options.Xmp = std::string((16u << 20) + 1, 'x');
   const TBytes file = EncodeJxl(GradientPicture(6, 4, 8, false, false), options);
+  ASSERT_LT(file.size(), 1u << 20);
   TBitmap picture;
   TPictureExtras extras;
   ReadJxl(file.data(), file.size(), picture, extras);
-  EXPECT_EQ(picture.Width(), 4);
-  const TBytes upright = test::ExifWithOrientation(1, false);
-  EXPECT_EQ(extras.Exif, TBytes(upright.begin() + 6, upright.end()));
-  EXPECT_EQ(std::string(extras.Xmp.begin(), extras.Xmp.end()), options.Xmp);
-  TDeepPicture deep;
-  TPictureExtras deepExtras;
-  ReadJxlDeep(file.data(), file.size(), deep, deepExtras);
-  EXPECT_EQ(deepExtras.Exif, extras.Exif);
-  EXPECT_EQ(deepExtras.Xmp, extras.Xmp);
+  EXPECT_EQ(picture.Width(), 6);
+  EXPECT_EQ(extras.Exif, TBytes(segment.begin() + 6, segment.end()));
+  EXPECT_TRUE(extras.Xmp.empty());
 }
 
 TEST(JxlReader, AnimationShowsItsFirstFrame) {
