@@ -28,54 +28,11 @@
 namespace penamo {
 namespace {
 
+using test::ReadStoredPng;
 using test::RunFilter;
 using test::TBytes;
 using test::TProgramRun;
-
-// A PNG as stored: its header's depth and colour type, and each row's samples unpacked (packed
-// depths as 0..2^depth-1).
-struct TStoredPng {
-  int Width = 0;
-  int Height = 0;
-  int BitDepth = 0;
-  int ColorType = -1;
-  int Channels = 0;
-  std::vector<std::vector<std::uint32_t>> Rows;
-};
-
-// Decoded by libpng with no transformation; false when libpng refuses the file.
-bool ReadStored(const std::string& path, TStoredPng& stored) {
-  FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) return false;
-  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  png_infop info = png_create_info_struct(png);
-  if (setjmp(png_jmpbuf(png))) {
-    png_destroy_read_struct(&png, &info, nullptr);
-    std::fclose(file);
-    return false;
-  }
-  png_init_io(png, file);
-  png_read_png(png, info, PNG_TRANSFORM_IDENTITY, nullptr);
-  stored.Width = static_cast<int>(png_get_image_width(png, info));
-  stored.Height = static_cast<int>(png_get_image_height(png, info));
-  stored.BitDepth = png_get_bit_depth(png, info);
-  stored.ColorType = png_get_color_type(png, info);
-  stored.Channels = png_get_channels(png, info);
-  png_bytepp rows = png_get_rows(png, info);
-  stored.Rows.assign(static_cast<std::size_t>(stored.Height), {});
-  const auto bits = static_cast<unsigned>(stored.BitDepth);
-  for (int y = 0; y < stored.Height; ++y) {
-    for (int i = 0; i < stored.Width * stored.Channels; ++i) {
-      const std::size_t bit = static_cast<std::size_t>(i) * bits;
-      const unsigned shift = 8 - bits - static_cast<unsigned>(bit % 8);
-      stored.Rows[static_cast<std::size_t>(y)].push_back(
-          bits == 8 ? rows[y][i] : (rows[y][bit / 8] >> shift) & ((1u << bits) - 1));
-    }
-  }
-  png_destroy_read_struct(&png, &info, nullptr);
-  std::fclose(file);
-  return true;
-}
+using test::TStoredPng;
 
 // A smooth 16-bit colour gradient with fine detail below the 8-bit step, so that rounding to 8
 // bits first would change the deep filters' answer. channels 3 (RGB) or 4 (RGBA).
@@ -136,7 +93,7 @@ void FilterInProcess(TFilterId filter, const TDeepPicture& deep, const TDeepOpti
 ::testing::AssertionResult ColourPngHolds(const std::string& path, const TBitmap& expected,
                                           const std::vector<std::uint8_t>& alpha) {
   TStoredPng stored;
-  if (!ReadStored(path, stored)) return ::testing::AssertionFailure() << "libpng refused it";
+  if (!ReadStoredPng(path, stored)) return ::testing::AssertionFailure() << "libpng refused it";
   const int channels = alpha.empty() ? 3 : 4;
   if (stored.BitDepth != 8 || stored.Channels != channels)
     return ::testing::AssertionFailure()
@@ -282,7 +239,7 @@ TEST_P(GreyOutput, PngIsGreyAtTheSmallestDepthHoldingTheFiltersLevels) {
       RunFilter({"--grey", "--levels", std::to_string(c.Levels), c.Filter, input, output}, FFolder);
   ASSERT_EQ(run.Exit, 0) << run.Err;
   TStoredPng stored;
-  ASSERT_TRUE(ReadStored(output, stored));
+  ASSERT_TRUE(ReadStoredPng(output, stored));
   EXPECT_EQ(stored.ColorType, PNG_COLOR_TYPE_GRAY);
   EXPECT_EQ(stored.BitDepth, c.Depth);
   ASSERT_EQ(stored.Width, width);
@@ -340,7 +297,7 @@ TEST_F(PenamoFilter, GreyWithAlphaIsGreyAndAlphaAtEightBitsAndColourKeepsAlpha) 
   TProgramRun run = RunFilter({"--grey", "--levels", "4", "ordered", input, output}, FFolder);
   ASSERT_EQ(run.Exit, 0) << run.Err;
   TStoredPng stored;
-  ASSERT_TRUE(ReadStored(output, stored));
+  ASSERT_TRUE(ReadStoredPng(output, stored));
   EXPECT_EQ(stored.ColorType, PNG_COLOR_TYPE_GRAY_ALPHA);
   EXPECT_EQ(stored.BitDepth, 8);
   for (int y = 0; y < height; ++y) {

@@ -154,6 +154,39 @@ bool WriteJpegRows(const TJpegLayout* layout, const jpeg_scan_info* script, int 
 
 }  // namespace
 
+bool ReadStoredPng(const std::string& path, TStoredPng& stored) {
+  FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) return false;
+  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png_create_info_struct(png);
+  if (setjmp(png_jmpbuf(png))) {
+    png_destroy_read_struct(&png, &info, nullptr);
+    std::fclose(file);
+    return false;
+  }
+  png_init_io(png, file);
+  png_read_png(png, info, PNG_TRANSFORM_IDENTITY, nullptr);
+  stored.Width = static_cast<int>(png_get_image_width(png, info));
+  stored.Height = static_cast<int>(png_get_image_height(png, info));
+  stored.BitDepth = png_get_bit_depth(png, info);
+  stored.ColorType = png_get_color_type(png, info);
+  stored.Channels = png_get_channels(png, info);
+  png_bytepp rows = png_get_rows(png, info);
+  stored.Rows.assign(static_cast<std::size_t>(stored.Height), {});
+  const auto bits = static_cast<unsigned>(stored.BitDepth);
+  for (int y = 0; y < stored.Height; ++y) {
+    for (int i = 0; i < stored.Width * stored.Channels; ++i) {
+      const std::size_t bit = static_cast<std::size_t>(i) * bits;
+      const unsigned shift = 8 - bits - static_cast<unsigned>(bit % 8);
+      stored.Rows[static_cast<std::size_t>(y)].push_back(
+          bits == 8 ? rows[y][i] : (rows[y][bit / 8] >> shift) & ((1u << bits) - 1));
+    }
+  }
+  png_destroy_read_struct(&png, &info, nullptr);
+  std::fclose(file);
+  return true;
+}
+
 TBytes MakePng(const TPngLayout& layout) {
   const std::size_t perRow = static_cast<std::size_t>(layout.Width * Channels(layout.ColorType));
   std::vector<TBytes> packed;

@@ -30,6 +30,19 @@ struct TPngLayout {
 };
 TBytes MakePng(const TPngLayout& layout);
 
+// A PNG as stored: its header's depth and colour type, and each row's samples unpacked (packed
+// depths as 0..2^depth-1), as libpng decodes it with no transformation at all.
+struct TStoredPng {
+  int Width = 0;
+  int Height = 0;
+  int BitDepth = 0;
+  int ColorType = -1;
+  int Channels = 0;
+  std::vector<std::vector<std::uint32_t>> Rows;
+};
+// False when libpng refuses the file.
+bool ReadStoredPng(const std::string& path, TStoredPng& stored);
+
 // A JPEG written by libjpeg from interleaved samples of components components (1, 3 as RGB,
 // or 4 as CMYK). colorSpace: the file's colour space (JCS_* value); exif: an APP1 body to
 // insert; adobe: whether to write the Adobe marker (CMYK/YCCK only).

@@ -20,49 +20,8 @@
 namespace penamo {
 namespace {
 
-// A PNG as stored: its header's depth and colour type, and each row's bytes unpacked to one
-// sample a value (packed depths as 0..2^depth-1).
-struct TStoredPng {
-  int Width = 0;
-  int Height = 0;
-  int BitDepth = 0;
-  int ColorType = -1;
-  std::vector<std::vector<std::uint32_t>> Rows;
-};
-
-// Decoded by libpng with no transformation at all; false when libpng refuses the file.
-bool ReadStored(const std::string& path, TStoredPng& stored) {
-  FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) return false;
-  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  png_infop info = png_create_info_struct(png);
-  if (setjmp(png_jmpbuf(png))) {
-    png_destroy_read_struct(&png, &info, nullptr);
-    std::fclose(file);
-    return false;
-  }
-  png_init_io(png, file);
-  png_read_png(png, info, PNG_TRANSFORM_IDENTITY, nullptr);
-  stored.Width = static_cast<int>(png_get_image_width(png, info));
-  stored.Height = static_cast<int>(png_get_image_height(png, info));
-  stored.BitDepth = png_get_bit_depth(png, info);
-  stored.ColorType = png_get_color_type(png, info);
-  const int channels = png_get_channels(png, info);
-  png_bytepp rows = png_get_rows(png, info);
-  stored.Rows.assign(static_cast<std::size_t>(stored.Height), {});
-  const auto bits = static_cast<unsigned>(stored.BitDepth);
-  for (int y = 0; y < stored.Height; ++y) {
-    for (int i = 0; i < stored.Width * channels; ++i) {
-      const std::size_t bit = static_cast<std::size_t>(i) * bits;
-      const unsigned shift = 8 - bits - static_cast<unsigned>(bit % 8);
-      stored.Rows[static_cast<std::size_t>(y)].push_back(
-          bits == 8 ? rows[y][i] : (rows[y][bit / 8] >> shift) & ((1u << bits) - 1));
-    }
-  }
-  png_destroy_read_struct(&png, &info, nullptr);
-  std::fclose(file);
-  return true;
-}
+using test::ReadStoredPng;
+using test::TStoredPng;
 
 // Level index of pixel (x, y) of a picture of levels levels.
 int IndexAt(int x, int y, int levels) {
@@ -118,7 +77,7 @@ TEST_P(GreyPng, EverySampleIsItsLevelsIndexAtTheSmallestDepth) {
     const std::string path = FFolder / "grey.png";
     SaveRows(path, rows, c.Width, c.Height, TPictureExtras(), options, c.Band);
     TStoredPng stored;
-    ASSERT_TRUE(ReadStored(path, stored));
+    ASSERT_TRUE(ReadStoredPng(path, stored));
     EXPECT_EQ(stored.ColorType, PNG_COLOR_TYPE_GRAY);
     EXPECT_EQ(stored.BitDepth, depth);
     ASSERT_EQ(stored.Width, c.Width);
@@ -207,7 +166,7 @@ TEST(GreyPngWriter, AlphaMakesGreyAndAlphaAtEightBits) {
   const std::string path = folder / "alpha.png";
   SaveRows(path, rows, width, height, extras, options, 4);
   TStoredPng stored;
-  ASSERT_TRUE(ReadStored(path, stored));
+  ASSERT_TRUE(ReadStoredPng(path, stored));
   EXPECT_EQ(stored.ColorType, PNG_COLOR_TYPE_GRAY_ALPHA);
   EXPECT_EQ(stored.BitDepth, 8);
   for (int y = 0; y < height; ++y) {
