@@ -27,6 +27,7 @@
 #include "BandWriter.h"
 #include "Bitmap.h"
 #include "BitmapBandWriter.h"
+#include "Clocks.h"
 #include "DeepFilters.h"
 #include "DeepLevels.h"
 #include "DeepRowSource.h"
@@ -39,18 +40,8 @@ namespace {
 
 using namespace penamo;
 
-double Now() {
-  return std::chrono::duration<double, std::milli>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
-
-// CPU milliseconds of the whole process, every thread.
-double Cpu() {
-  timespec t{};
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-  return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
-}
+using bench::Cpu;
+using bench::Now;
 
 // A photograph-like 16-bit picture: smooth gradations in every channel, with a soft ripple so
 // that neither the deflater nor the filter meets long runs of one value.
