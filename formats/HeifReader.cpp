@@ -14,6 +14,7 @@
 #include "Exceptions.h"
 #include "FormatSupport.h"
 #include "Limits.h"
+#include "Machine.h"
 #include "Upright.h"
 
 namespace penamo {
@@ -330,9 +331,11 @@ void InstallDeep(TDecoded& decoded, const TFlavour& flavour, TDeepPicture& pictu
                  TPictureExtras& extras) {
   TDeepPictureBuilder builder(decoded.Width, decoded.Height, decoded.Alpha,
                               flavour.Prefix + "-too-large");
-  builder.Extras().ColorProfile = decoded.Profile;
-  builder.Extras().Exif = decoded.Exif;
-  builder.Extras().Xmp = decoded.Xmp;
+  WithMemory("out-of-memory", [&] {
+    builder.Extras().ColorProfile = decoded.Profile;
+    builder.Extras().Exif = decoded.Exif;
+    builder.Extras().Xmp = decoded.Xmp;
+  });
   const auto width = static_cast<std::size_t>(decoded.Width);
   const std::size_t channels = decoded.Alpha ? 4 : 3;
   for (std::int32_t y = 0; y < decoded.Height; ++y) {

@@ -295,9 +295,11 @@ void Install8Bits(TDecoded& decoded, TBitmap& picture, TPictureExtras& extras) {
 
 void InstallDeep(TDecoded& decoded, TDeepPicture& picture, TPictureExtras& extras) {
   TDeepPictureBuilder builder(decoded.Width, decoded.Height, decoded.Alpha, "jxl-too-large");
-  builder.Extras().ColorProfile = decoded.Profile;
-  builder.Extras().Exif = decoded.Exif;
-  builder.Extras().Xmp = decoded.Xmp;
+  WithMemory("out-of-memory", [&] {
+    builder.Extras().ColorProfile = decoded.Profile;
+    builder.Extras().Exif = decoded.Exif;
+    builder.Extras().Xmp = decoded.Xmp;
+  });
   const auto width = static_cast<std::size_t>(decoded.Width);
   const std::size_t colour = decoded.Grey ? 1 : 3;
   for (std::int32_t y = 0; y < decoded.Height; ++y) {
