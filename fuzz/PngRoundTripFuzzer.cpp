@@ -1,7 +1,8 @@
 // The save round trip of the PNG writer: any bytes read as a picture of any kind, a crop of at
 // most 64 x 64 pixels (with its alpha and the colour profile) filtered, written through the PNG
 // band writer in bands of a chosen height, read back and compared: colours, alpha and profile
-// byte for byte. The writer's level and row filter come from the input too.
+// byte for byte (the profile kept where it may describe RGB pixels). The writer's level and row
+// filter come from the input too.
 
 #include <unistd.h>
 
@@ -113,7 +114,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ReadPng(file.data(), file.size(), copy, copyExtras);
     Check(SamePixels(copy, filtered), "the written PNG reads back with other colours");
     Check(copyExtras.Alpha == cropExtras.Alpha, "the written PNG reads back with other alpha");
-    Check(copyExtras.ColorProfile == cropExtras.ColorProfile,
+    // The profile comes back when it may describe RGB pixels: too short to name a colour space,
+    // or naming RGB. One made for other pixels (grey, CMYK) would mislead a viewer, and is left
+    // out.
+    const std::vector<std::uint8_t>& profile = cropExtras.ColorProfile;
+    const bool describesRgb =
+        profile.size() < 20 || std::memcmp(profile.data() + 16, "RGB ", 4) == 0;
+    Check(copyExtras.ColorProfile == (describesRgb ? profile : std::vector<std::uint8_t>()),
           "the written PNG reads back with another colour profile");
     // The metadata come back as stored: an EXIF block when it has a TIFF header, the XMP
     // packet up to a zero byte, which no PNG text holds.
