@@ -1,5 +1,6 @@
 // What the two filters for deep pictures (DeepFilters.h) share: their options, the N levels of
-// luma, the units luma is measured in, and the rebuilding of a pixel at a level of luma.
+// luma, the units luma and light are measured in, and the rebuilding of a pixel at a level of
+// luma.
 //
 // Every value here is a whole number. Luma is counted in units of 299 R + 587 G + 114 B over
 // 16-bit samples (0 .. kDeepLumaFull); an 8-bit pixel's luma is 257 (299 r + 587 g + 114 b) in
