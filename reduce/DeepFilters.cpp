@@ -188,19 +188,27 @@ using TLightBelow = TLevelsBelow<kDeepLightFull, 23>;
 class TClampedLight {
  public:
   TClampedLight() {
-    for (std::int32_t v = -256; v < 512; ++v)
-      FLight[static_cast<std::size_t>(v + 256)] =
+    for (std::int32_t v = -256; v < 512; ++v) {
+      const std::int64_t light =
           kLightCurve16[257 * static_cast<std::uint32_t>(std::clamp(v, 0, 255))];
+      const auto slot = static_cast<std::size_t>(v + 256);
+      FRed[slot] = kLightRed * light;
+      FGreen[slot] = kLightGreen * light;
+      FBlue[slot] = kLightBlue * light;
+    }
   }
-  // The light of a pixel whose channels are the floors plus shade, each clamped.
+  // The light of a pixel whose channels are the floors plus shade, each clamped: each channel's
+  // light already weighted, so three look-ups and two additions.
   std::int64_t Pixel(std::int32_t qb, std::int32_t qg, std::int32_t qr, std::int32_t shade) const {
-    const std::uint32_t* light = FLight.data() + 256;
-    return kLightRed * light[qr + shade] + kLightGreen * light[qg + shade] +
-           kLightBlue * light[qb + shade];
+    return FRed[static_cast<std::size_t>(qr + shade + 256)] +
+           FGreen[static_cast<std::size_t>(qg + shade + 256)] +
+           FBlue[static_cast<std::size_t>(qb + shade + 256)];
   }
 
  private:
-  std::array<std::uint32_t, 768> FLight{};
+  std::array<std::int64_t, 768> FRed{};
+  std::array<std::int64_t, 768> FGreen{};
+  std::array<std::int64_t, 768> FBlue{};
 };
 
 // Where a light falls among the written lights of one pixel's levels (rising with the level):
@@ -296,9 +304,9 @@ struct TDeepBandFilter::TState {
     return wanted - best.Luma;
   }
 
-  // Linear: the wanted value, the choice and the error are measured in light (a template
+  // InLight: the wanted value, the choice and the error are measured in light (a template
   // argument, so that the encoded loop stays as it was).
-  template <bool Linear>
+  template <bool InLight>
   void DiffuseRow(std::int32_t y, const std::uint16_t* in, std::uint8_t* out) {
     // Floyd–Steinberg, serpentine: 7/16 on along the row, 3/16, 5/16 and 1/16 below (behind,
     // under, ahead), each share rounded to the nearest unit, halves up, the last the rest.
@@ -324,6 +332,8 @@ struct TDeepBandFilter::TState {
     const std::int32_t* levelGrey = Levels.Grey.data();
     const std::int64_t* levelLuma = Levels.Luma.data();
     const std::int64_t* levelLight = LevelLight.data();
+    const TNearestLight* nearestLight = NearestLightTable.get();
+    const TClampedLight* clamped = Clamped.get();
     std::ptrdiff_t x = backwards ? width - 1 : 0;
     for (std::int32_t i = 0; i < width; ++i, x += step) {
       const std::uint16_t* pixel = in + 3 * x;
@@ -331,14 +341,14 @@ struct TDeepBandFilter::TState {
       const std::int32_t blue = pixel[0], green = pixel[1], red = pixel[2];
       const std::int32_t luma = 299 * red + 587 * green + 114 * blue;
       std::int64_t e;
-      if constexpr (Linear) {
+      if constexpr (InLight) {
         // In light no slow way is needed: the written pixel's light is looked up channel by
         // channel, clamping included, and the nearest is found by walking the levels from the
         // one whose written luma is nearest the source's.
         const std::int64_t wanted = std::clamp<std::int64_t>(
             DeepLight(pixel[0], pixel[1], pixel[2]) + current[x] + carried, 0, kDeepLightFull);
         if (grey) {
-          const std::int32_t k = NearestLightTable->Find(wanted);
+          const std::int32_t k = nearestLight->Find(wanted);
           e = wanted - levelLight[k];
           written[0] = written[1] = written[2] = static_cast<std::uint8_t>(levelGrey[k]);
         } else {
@@ -346,7 +356,7 @@ struct TDeepBandFilter::TState {
           const std::int32_t qg = ChannelFloor(1000 * green - luma);
           const std::int32_t qr = ChannelFloor(1000 * red - luma);
           const std::int64_t offset = 257 * (299 * qr + 587 * qg + 114 * qb);
-          const TLightBracket at = BracketLight(*Clamped, levelGrey, count, qb, qg, qr,
+          const TLightBracket at = BracketLight(*clamped, levelGrey, count, qb, qg, qr,
                                                 nearest.Find(luma - offset), wanted);
           std::int32_t k = at.Level;
           std::int64_t light = at.Low;
