@@ -179,9 +179,10 @@ std::vector<std::uint8_t> PlainDiffusion(const TDeepPicture& picture) {
   return out;
 }
 
-std::vector<std::uint8_t> Filtered(TFilterId filter, const TDeepPicture& picture) {
+std::vector<std::uint8_t> FilteredAt(TFilterId filter, const TDeepPicture& picture,
+                                     const TDeepOptions& options) {
   TBitmap out;
-  if (!FilterDeepPicture(filter, picture, out, {})) return {};
+  if (!FilterDeepPicture(filter, picture, out, options)) return {};
   std::vector<std::uint8_t> bytes;
   bytes.reserve(picture.Samples.size());
   for (int y = 0; y < out.Height(); ++y) {
@@ -297,19 +298,6 @@ TLightScore LightScore(const TDeepPicture& source, const std::vector<std::uint8_
   score.MeanBlock = sum / blocks;
   score.Chroma = chroma / pixels;
   return score;
-}
-
-std::vector<std::uint8_t> FilteredAt(TFilterId filter, const TDeepPicture& picture,
-                                     const TDeepOptions& options) {
-  TBitmap out;
-  if (!FilterDeepPicture(filter, picture, out, options)) return {};
-  std::vector<std::uint8_t> bytes;
-  bytes.reserve(picture.Samples.size());
-  for (int y = 0; y < out.Height(); ++y) {
-    const std::uint8_t* row = out.ConstRowAddress(y);
-    bytes.insert(bytes.end(), row, row + 3 * static_cast<std::size_t>(out.Width()));
-  }
-  return bytes;
 }
 
 std::vector<TNamedPicture> LightPictures() {
@@ -495,9 +483,9 @@ int main(int argc, char** argv) {
     Print(p.Name, "plain luma Floyd-Steinberg", Score(p.Picture, PlainDiffusion(p.Picture)),
           rounding);
     Print(p.Name, "diffusion, 256 levels",
-          Score(p.Picture, Filtered(TFilterId::Diffusion, p.Picture)), rounding);
-    Print(p.Name, "ordered, 256 levels", Score(p.Picture, Filtered(TFilterId::Ordered, p.Picture)),
-          rounding);
+          Score(p.Picture, FilteredAt(TFilterId::Diffusion, p.Picture, {})), rounding);
+    Print(p.Name, "ordered, 256 levels",
+          Score(p.Picture, FilteredAt(TFilterId::Ordered, p.Picture, {})), rounding);
     if (kernels) {
       for (const auto& kernel : straightforward::CandidateKernels())
         Print(p.Name, "definition, " + std::string(kernel.Name),

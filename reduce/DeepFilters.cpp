@@ -211,6 +211,30 @@ class TClampedLight {
   std::array<std::int64_t, 768> FBlue{};
 };
 
+// A pixel's channel floors at the luma offset 0 (ChannelFloor) and the luma D they add to a
+// level's where no channel clamps.
+struct TFloors {
+  std::int32_t Blue;
+  std::int32_t Green;
+  std::int32_t Red;
+  std::int64_t Offset;
+
+  TFloors(std::int32_t blue, std::int32_t green, std::int32_t red, std::int32_t luma)
+      : Blue(ChannelFloor(1000 * blue - luma)),
+        Green(ChannelFloor(1000 * green - luma)),
+        Red(ChannelFloor(1000 * red - luma)),
+        Offset(257 *
+               (299 * std::int64_t{Red} + 587 * std::int64_t{Green} + 114 * std::int64_t{Blue})) {}
+
+  // Writes the pixel of the level whose grey is shade: each channel its floor plus shade,
+  // clamped, as the definition's rebuilt channel is.
+  void Store(std::uint8_t* out, std::int32_t shade) const {
+    out[0] = static_cast<std::uint8_t>(std::clamp(Blue + shade, 0, 255));
+    out[1] = static_cast<std::uint8_t>(std::clamp(Green + shade, 0, 255));
+    out[2] = static_cast<std::uint8_t>(std::clamp(Red + shade, 0, 255));
+  }
+};
+
 // Where a light falls among the written lights of one pixel's levels (rising with the level):
 // the highest level at or below it (−1 when none is), its light and the next level's (the
 // largest value when there is none; when none is at or below, both are level 0's).
@@ -352,12 +376,9 @@ struct TDeepBandFilter::TState {
           e = wanted - levelLight[k];
           written[0] = written[1] = written[2] = static_cast<std::uint8_t>(levelGrey[k]);
         } else {
-          const std::int32_t qb = ChannelFloor(1000 * blue - luma);
-          const std::int32_t qg = ChannelFloor(1000 * green - luma);
-          const std::int32_t qr = ChannelFloor(1000 * red - luma);
-          const std::int64_t offset = 257 * (299 * qr + 587 * qg + 114 * qb);
-          const TLightBracket at = BracketLight(*clamped, levelGrey, count, qb, qg, qr,
-                                                nearest.Find(luma - offset), wanted);
+          const TFloors q(blue, green, red, luma);
+          const TLightBracket at = BracketLight(*clamped, levelGrey, count, q.Blue, q.Green, q.Red,
+                                                nearest.Find(luma - q.Offset), wanted);
           std::int32_t k = at.Level;
           std::int64_t light = at.Low;
           if (k < 0) {
@@ -367,10 +388,7 @@ struct TDeepBandFilter::TState {
             light = at.High;
           }
           e = wanted - light;
-          const std::int32_t shade = levelGrey[k];
-          written[0] = static_cast<std::uint8_t>(std::clamp(qb + shade, 0, 255));
-          written[1] = static_cast<std::uint8_t>(std::clamp(qg + shade, 0, 255));
-          written[2] = static_cast<std::uint8_t>(std::clamp(qr + shade, 0, 255));
+          q.Store(written, levelGrey[k]);
         }
       } else {
         const std::int64_t wanted =
@@ -484,20 +502,15 @@ struct TDeepBandFilter::TState {
       }
       const std::int32_t blue = pixel[0], green = pixel[1], red = pixel[2];
       const std::int32_t luma = 299 * red + 587 * green + 114 * blue;
-      const std::int32_t qb = ChannelFloor(1000 * blue - luma);
-      const std::int32_t qg = ChannelFloor(1000 * green - luma);
-      const std::int32_t qr = ChannelFloor(1000 * red - luma);
+      const TFloors q(blue, green, red, luma);
       const TLightBracket at =
-          BracketLight(clamped, levelGrey, count, qb, qg, qr, below.Find(luma), light);
+          BracketLight(clamped, levelGrey, count, q.Blue, q.Green, q.Red, below.Find(luma), light);
       // Below level 0's light, level 0; at or above the top level's, the top level.
       std::int32_t k = std::max(at.Level, 0);
       if (at.Level >= 0 && at.Level < top && at.High > at.Low &&
           (light - at.Low) * 8192 > (2 * rank + 1) * (at.High - at.Low))
         ++k;
-      const std::int32_t shade = levelGrey[k];
-      written[0] = static_cast<std::uint8_t>(std::clamp(qb + shade, 0, 255));
-      written[1] = static_cast<std::uint8_t>(std::clamp(qg + shade, 0, 255));
-      written[2] = static_cast<std::uint8_t>(std::clamp(qr + shade, 0, 255));
+      q.Store(written, levelGrey[k]);
     }
   }
 
