@@ -59,8 +59,8 @@ constexpr std::string_view kNoFilterName = "none";
 constexpr std::string_view kNoFilterCaption = "フィルタなし (24ビットに変換するだけ)";
 
 void PrintUsage(std::ostream& out) {
-  out << "使い方: penamo-filter [--strength N] [--levels N] [--grey] [--format bmp|png] "
-         "[--strip] [--verbose] FILTER INPUT OUTPUT\n"
+  out << "使い方: penamo-filter [--strength N] [--levels N] [--grey] [--light linear|encoded] "
+         "[--format bmp|png] [--strip] [--verbose] FILTER INPUT OUTPUT\n"
          "       penamo-filter [オプション] FILTER INPUT... -o FOLDER\n"
          "\n"
          "画像ファイル INPUT (ビットマップ, PNG, JPEG, TIFF, WebP, GIF, HEIF, AVIF, JPEG XL)\n"
@@ -88,6 +88,8 @@ void PrintUsage(std::ostream& out) {
          "  --levels N    diffusion と ordered の輝度の階調数 (2 から 256 まで、既定値 256)\n"
          "  --grey        diffusion と ordered で輝度だけのグレー画像にします (PNG は\n"
          "                2, 4, 16 階調なら 1, 2, 4 ビット)\n"
+         "  --light L     diffusion と ordered が誤差と階調の選択を測る量: linear は画面の光の\n"
+         "                強さ (sRGB の曲線で線形にした輝度、既定値)、encoded は画素の値のまま\n"
          "  --format F    出力形式 bmp または png (拡張子より優先します)\n"
          "  --strip       ICC プロファイル、EXIF、XMP を PNG に書き込みません\n"
          "  -o FOLDER, --output-folder FOLDER\n"
@@ -112,6 +114,17 @@ bool ParseStrength(std::string_view text, int& strength) {
   }
   if (value > 100) return false;
   strength = value;
+  return true;
+}
+
+bool ParseLight(std::string_view text, TDeepLight& light) {
+  if (text == "linear") {
+    light = TDeepLight::Linear;
+  } else if (text == "encoded") {
+    light = TDeepLight::Encoded;
+  } else {
+    return false;
+  }
   return true;
 }
 
@@ -511,6 +524,7 @@ int Main(int argc, char** argv) {
   int strength = kDefaultStrength;
   TDeepOptions deep;
   bool deepOptionGiven = false;
+  bool lightGiven = false;
   std::optional<TOutputFormat> format;
   std::optional<std::string> outputFolder;
   bool verbose = false;
@@ -554,6 +568,17 @@ int Main(int argc, char** argv) {
     } else if (options && arg == "--grey") {
       deep.Grey = true;
       deepOptionGiven = true;
+    } else if (options && (arg == "--light" || arg.starts_with("--light="))) {
+      std::string_view value;
+      if (arg == "--light") {
+        if (i + 1 == argc) return UsageError("--light に値がありません");
+        value = argv[++i];
+      } else {
+        value = arg.substr(std::string_view("--light=").size());
+      }
+      if (!ParseLight(value, deep.Light))
+        return UsageError("--light は linear または encoded です: " + std::string(value));
+      lightGiven = true;
     } else if (options && (arg == "--format" || arg.starts_with("--format="))) {
       std::string_view value;
       if (arg == "--format") {
@@ -602,6 +627,8 @@ int Main(int argc, char** argv) {
   if (deepOptionGiven && (settings.Filter == nullptr || !settings.Filter->TakesLevels))
     return UsageError("--levels と --grey は diffusion と ordered にだけ指定できます: " +
                       operands[0]);
+  if (lightGiven && (settings.Filter == nullptr || !settings.Filter->TakesLevels))
+    return UsageError("--light は diffusion と ordered にだけ指定できます: " + operands[0]);
 
   if (outputFolder) {
     const std::vector<std::string> inputs(operands.begin() + 1, operands.end());

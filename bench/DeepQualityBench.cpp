@@ -15,13 +15,30 @@
 //   penamo_deep_quality_bench --compare DIR   also measures DIR/<picture>-other.png (8 or 16
 //                                             bits), the same pictures through another tool
 //   penamo_deep_quality_bench --kernels       also every candidate diffusion kernel
+//   penamo_deep_quality_bench --light [DIR]   the two lights at 2, 4 and 16 levels, grey and
+//                                             colour (below); DIR/<picture>-gegl-<N>.png, when
+//                                             there, is GEGL's grey dither of DIR/<picture>.png
+//   penamo_deep_quality_bench --light-write DIR   writes DIR/<picture>.png for that
+//   penamo_deep_quality_bench --speed ROUNDS  linear against encoded light on a 4096 × 4096
+//                                             16-bit picture, interleaved rounds
+//   penamo_deep_quality_bench --speed-write FILE  that picture as a 16-bit PNG
+//
+// --light measures what the eye integrates from a viewing distance: the mean, over the picture's
+// 16 × 16 blocks, of the distance between the block's mean light and its source's, as a share of
+// white's light (light: the sRGB curve on each channel in double precision, then the BT.709
+// luminance; written separately from the filters' integer tables), and the worst block; for
+// colour output also the chroma error above as a ratio to plain rounding's. Pictures: a 16-bit
+// grey ramp (1024 × 256) and the three above.
 //
 // bench/deep-quality-bench.sh runs GEGL's Floyd–Steinberg dither through --write and --compare.
 #include <spng.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -162,9 +179,10 @@ std::vector<std::uint8_t> PlainDiffusion(const TDeepPicture& picture) {
   return out;
 }
 
-std::vector<std::uint8_t> Filtered(TFilterId filter, const TDeepPicture& picture) {
+std::vector<std::uint8_t> FilteredAt(TFilterId filter, const TDeepPicture& picture,
+                                     const TDeepOptions& options) {
   TBitmap out;
-  if (!FilterDeepPicture(filter, picture, out, {})) return {};
+  if (!FilterDeepPicture(filter, picture, out, options)) return {};
   std::vector<std::uint8_t> bytes;
   bytes.reserve(picture.Samples.size());
   for (int y = 0; y < out.Height(); ++y) {
@@ -236,9 +254,200 @@ void Print(const std::string& picture, const std::string& method, const TScore& 
               score.Chroma, score.Chroma / rounding.Chroma);
 }
 
+// ---- Light ----
+
+double LinearOf(double c) {
+  return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+}
+
+// Light of blue, green, red channels in 0..1.
+double LightOf(double b, double g, double r) {
+  return 0.2126 * LinearOf(r) + 0.7152 * LinearOf(g) + 0.0722 * LinearOf(b);
+}
+
+struct TLightScore {
+  double MeanBlock = 0;
+  double WorstBlock = 0;
+  double Chroma = 0;
+};
+
+TLightScore LightScore(const TDeepPicture& source, const std::vector<std::uint8_t>& out) {
+  TLightScore score;
+  double blocks = 0, sum = 0, chroma = 0, pixels = 0;
+  for (int by = 0; by + 16 <= source.Height; by += 16) {
+    for (int bx = 0; bx + 16 <= source.Width; bx += 16) {
+      double sourceLight = 0, writtenLight = 0;
+      for (int y = by; y < by + 16; ++y) {
+        for (int x = bx; x < bx + 16; ++x) {
+          const std::uint16_t* in = source.Row(y) + 3 * static_cast<std::size_t>(x);
+          const std::uint8_t* o = out.data() + 3 * (static_cast<std::size_t>(y) * source.Width + x);
+          sourceLight += LightOf(in[0] / 65535.0, in[1] / 65535.0, in[2] / 65535.0);
+          writtenLight += LightOf(o[0] / 255.0, o[1] / 255.0, o[2] / 255.0);
+          const TYCC s = Convert(in[0] / 257.0, in[1] / 257.0, in[2] / 257.0);
+          const TYCC w = Convert(o[0], o[1], o[2]);
+          chroma += std::hypot(s.Cb - w.Cb, s.Cr - w.Cr);
+          ++pixels;
+        }
+      }
+      const double error = std::fabs(sourceLight - writtenLight) / 256;
+      sum += error;
+      score.WorstBlock = std::max(score.WorstBlock, error);
+      ++blocks;
+    }
+  }
+  score.MeanBlock = sum / blocks;
+  score.Chroma = chroma / pixels;
+  return score;
+}
+
+std::vector<TNamedPicture> LightPictures() {
+  std::vector<TNamedPicture> pictures;
+  TDeepPicture ramp;
+  ramp.Width = 1024;
+  ramp.Height = 256;
+  ramp.Samples.resize(3 * 1024 * 256);
+  for (int y = 0; y < ramp.Height; ++y)
+    for (int x = 0; x < ramp.Width; ++x)
+      for (int c = 0; c < 3; ++c)
+        ramp.Row(y)[3 * x + c] = static_cast<std::uint16_t>(std::lround(x * 65535.0 / 1023));
+  pictures.push_back({"ramp16", std::move(ramp)});
+  for (TNamedPicture& picture : MakePictures())
+    pictures.push_back(std::move(picture));
+  return pictures;
+}
+
+// The targets: the mean block error at most this share of white for these level counts.
+double LightTarget(int levels) {
+  return levels == 2 ? 0.005 : levels == 4 ? 0.002 : 0.0005;  // 16 levels and more
+}
+
+int RunLight(const std::string& dir) {
+  std::printf(
+      "16 x 16 block-mean error in linear light (share of white: mean over blocks, worst "
+      "block), chroma error / plain rounding's; target: mean <= 0.005 / 0.002 / 0.0005 "
+      "at 2 / 4 / 16 levels, chroma ratio <= 1.1\n");
+  std::printf("%-10s %-6s %3s %-22s %9s %9s %8s  %s\n", "picture", "output", "N", "method", "mean",
+              "worst", "chroma", "target");
+  int missed = 0;
+  for (const TNamedPicture& p : LightPictures()) {
+    const TLightScore rounding = LightScore(p.Picture, Rounded(p.Picture));
+    for (bool grey : {true, false}) {
+      // A grey picture's colour output is its grey output: measured once.
+      if (!grey && (p.Name == "ramp16" || p.Name == "grey-ramp")) continue;
+      for (int levels : {2, 4, 16, 256}) {
+        if (grey && levels == 256) continue;  // 256 levels: for the chroma of colour output
+        const auto line = [&](const std::string& method, const TLightScore& score, bool judged) {
+          char ratio[32] = "-";
+          if (!grey && rounding.Chroma > 1e-9)
+            std::snprintf(ratio, sizeof ratio, "%.3fx", score.Chroma / rounding.Chroma);
+          const bool met = score.MeanBlock <= LightTarget(levels);
+          if (judged && !met) ++missed;
+          std::printf("%-10s %-6s %3d %-22s %9.5f %9.5f %8s  %s\n", p.Name.c_str(),
+                      grey ? "grey" : "colour", levels, method.c_str(), score.MeanBlock,
+                      score.WorstBlock, ratio, judged ? (met ? "met" : "MISSED") : "");
+        };
+        for (TFilterId filter : {TFilterId::Diffusion, TFilterId::Ordered}) {
+          for (TDeepLight light : {TDeepLight::Linear, TDeepLight::Encoded}) {
+            const std::string method =
+                std::string(filter == TFilterId::Diffusion ? "diffusion" : "ordered") +
+                (light == TDeepLight::Linear ? ", linear" : ", encoded");
+            line(method,
+                 LightScore(p.Picture, FilteredAt(filter, p.Picture, {levels, grey, light})),
+                 light == TDeepLight::Linear);
+          }
+        }
+        if (grey && !dir.empty()) {
+          const std::string path = dir + "/" + p.Name + "-gegl-" + std::to_string(levels) + ".png";
+          const std::vector<std::uint8_t> other = ReadPng(path, p.Picture.Width, p.Picture.Height);
+          if (other.empty()) {
+            std::fprintf(stderr, "cannot read %s\n", path.c_str());
+            return 1;
+          }
+          line("gegl:dither", LightScore(p.Picture, other), false);
+        }
+      }
+    }
+  }
+  std::printf("%d of the linear-light figures missed their target\n", missed);
+  return 0;
+}
+
+// The bench's gradient of DeepFilterBench.cpp at 16 bits.
+TDeepPicture SpeedPicture() {
+  TDeepPicture picture;
+  picture.Width = picture.Height = 4096;
+  picture.Samples.resize(3 * std::size_t{4096} * 4096);
+  for (int y = 0; y < 4096; ++y) {
+    std::uint16_t* row = picture.Row(y);
+    for (int x = 0; x < 4096; ++x) {
+      const double u = x / 4095.0, v = y / 4095.0;
+      row[3 * x] = static_cast<std::uint16_t>(65535.0 * (1.0 - u) * v + 0.5);
+      row[3 * x + 1] = static_cast<std::uint16_t>(65535.0 * (u + v) / 2.0 + 0.5);
+      row[3 * x + 2] = static_cast<std::uint16_t>(65535.0 * u * (1.0 - v / 2.0) + 0.5);
+    }
+  }
+  return picture;
+}
+
+int RunSpeed(int rounds) {
+  const TDeepPicture picture = SpeedPicture();
+  struct TCase {
+    TFilterId Filter;
+    TDeepOptions Options;
+    std::string Name;
+    std::vector<double> Ms;
+  };
+  std::vector<TCase> cases;
+  for (TFilterId filter : {TFilterId::Diffusion, TFilterId::Ordered})
+    for (const TDeepOptions& base : {TDeepOptions{256, false}, TDeepOptions{2, true}})
+      for (TDeepLight light : {TDeepLight::Encoded, TDeepLight::Linear})
+        cases.push_back({filter,
+                         {base.Levels, base.Grey, light},
+                         std::string(filter == TFilterId::Diffusion ? "diffusion" : "ordered") +
+                             (base.Grey ? ", 2 levels grey" : ", 256 levels colour") +
+                             (light == TDeepLight::Linear ? ", linear" : ", encoded"),
+                         {}});
+  TBitmap out;
+  for (int round = 0; round < rounds; ++round) {
+    for (TCase& c : cases) {
+      const auto start = std::chrono::steady_clock::now();
+      if (!FilterDeepPicture(c.Filter, picture, out, c.Options)) return 1;
+      c.Ms.push_back(
+          std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+              .count());
+    }
+  }
+  const auto median = [](std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+  };
+  std::printf("4096 x 4096 16-bit gradient, whole picture, %d interleaved rounds (wall ms)\n",
+              rounds);
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    const TCase& c = cases[i];
+    std::printf("  %-40s median %7.1f (%.1f .. %.1f)", c.Name.c_str(), median(c.Ms),
+                *std::min_element(c.Ms.begin(), c.Ms.end()),
+                *std::max_element(c.Ms.begin(), c.Ms.end()));
+    if (c.Options.Light == TDeepLight::Linear)
+      std::printf("  linear / encoded %.2fx (target at most 1.2x)",
+                  median(c.Ms) / median(cases[i - 1].Ms));
+    std::printf("\n");
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc >= 2 && std::string(argv[1]) == "--light") return RunLight(argc >= 3 ? argv[2] : "");
+  if (argc == 3 && std::string(argv[1]) == "--speed") return RunSpeed(std::atoi(argv[2]));
+  if (argc == 3 && std::string(argv[1]) == "--speed-write")
+    return WritePng16(argv[2], SpeedPicture()) ? 0 : 1;
+  if (argc == 3 && std::string(argv[1]) == "--light-write") {
+    for (const TNamedPicture& p : LightPictures())
+      if (!WritePng16(std::string(argv[2]) + "/" + p.Name + ".png", p.Picture)) return 1;
+    return 0;
+  }
   std::string writeDir, compareDir;
   bool kernels = false;
   for (int i = 1; i < argc; ++i) {
@@ -250,7 +459,10 @@ int main(int argc, char** argv) {
     } else if (arg == "--kernels") {
       kernels = true;
     } else {
-      std::fprintf(stderr, "usage: %s [--write DIR] [--compare DIR] [--kernels]\n", argv[0]);
+      std::fprintf(stderr,
+                   "usage: %s [--write DIR] [--compare DIR] [--kernels] | --light [DIR] | "
+                   "--light-write DIR | --speed ROUNDS\n",
+                   argv[0]);
       return 2;
     }
   }
@@ -271,9 +483,9 @@ int main(int argc, char** argv) {
     Print(p.Name, "plain luma Floyd-Steinberg", Score(p.Picture, PlainDiffusion(p.Picture)),
           rounding);
     Print(p.Name, "diffusion, 256 levels",
-          Score(p.Picture, Filtered(TFilterId::Diffusion, p.Picture)), rounding);
-    Print(p.Name, "ordered, 256 levels", Score(p.Picture, Filtered(TFilterId::Ordered, p.Picture)),
-          rounding);
+          Score(p.Picture, FilteredAt(TFilterId::Diffusion, p.Picture, {})), rounding);
+    Print(p.Name, "ordered, 256 levels",
+          Score(p.Picture, FilteredAt(TFilterId::Ordered, p.Picture, {})), rounding);
     if (kernels) {
       for (const auto& kernel : straightforward::CandidateKernels())
         Print(p.Name, "definition, " + std::string(kernel.Name),

@@ -29,6 +29,10 @@ _penamo_filter() {
       COMPREPLY=($(compgen -W '2 4 16 64 256' -- "$cur"))
       return
       ;;
+    --light)
+      COMPREPLY=($(compgen -W 'linear encoded' -- "$cur"))
+      return
+      ;;
     -o | --output-folder)
       compopt -o filenames 2>/dev/null
       mapfile -t COMPREPLY < <(compgen -d -- "$cur")
@@ -48,7 +52,7 @@ _penamo_filter() {
     if ((options)) && [[ $word == -- ]]; then
       options=0
     elif ((options)) && [[ $word == --strength || $word == --format || $word == --levels ||
-      $word == -o || $word == --output-folder ]]; then
+      $word == --light || $word == -o || $word == --output-folder ]]; then
       [[ ${COMP_WORDS[i + 1]} == = ]] && ((i++))
       ((i++))
     elif ((options)) && [[ $word == -* ]]; then

@@ -4,7 +4,8 @@
 // the chosen filter, level count and grey or colour output. Any difference is a finding.
 //
 // The input's first eight bytes choose the picture's size, the filter, the levels, grey output,
-// the band height, the parts and the writing; the rest are its samples (two bytes each, low byte
+// the light (linear where bit 3 of the fourth byte is set, which no input made before the
+// choice sets, so that those keep measuring in encoded values), the band height, the parts and the writing; the rest are its samples (two bytes each, low byte
 // first), repeated as often as needed.
 
 #include <cstddef>
@@ -47,6 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   TDeepOptions deep;
   deep.Levels = kMinDeepLevels + data[4] % (kMaxDeepLevels - kMinDeepLevels + 1);
   deep.Grey = (data[3] & 2) != 0;
+  deep.Light = (data[3] & 8) != 0 ? TDeepLight::Linear : TDeepLight::Encoded;
   TBandOptions options;
   options.BandRows = data[5] % (height + 1);  // 0: the default band size
   options.Parts = data[6] % 4;                // 0: as many as the picture is worth

@@ -95,34 +95,36 @@ inline std::int32_t ChannelFloor(std::int32_t n) {
   return static_cast<std::int32_t>(lifted / static_cast<std::uint32_t>(kByteLevelUnits)) - 256;
 }
 
-// The level whose luma is nearest a value, ties to the lower level, by one look-up: the values
-// are cut into slices narrower than half the closest two levels' distance, so a slice holds at
-// most one point where the nearest level changes.
+// The level whose value (luma, or light in linear light) is nearest a value, ties to the lower
+// level, by one look-up: the values are cut into slices narrower than half the closest two
+// levels' distance, so a slice holds at most one point where the nearest level changes.
+// Full: the value of full white; Shift: the slices' width, 2^Shift; Lowest: how far below 0 (and
+// above Full) a value may lie.
+template <std::int64_t Full, int Shift, std::int64_t Lowest>
 class TNearestLevels {
  public:
-  explicit TNearestLevels(const TDeepLevels& levels) {
+  // values: the levels' values, rising.
+  TNearestLevels(const TDeepLevels& levels, const std::int64_t* values) {
     const std::int32_t count = levels.Count;
     for (std::int32_t k = -kGreyPad; k < count + kGreyPad; ++k)
       FGrey[static_cast<std::size_t>(k + kGreyPad)] =
           levels.Grey[static_cast<std::size_t>(std::clamp(k, 0, count - 1))];
-    // Level k + 1 is nearer than level k exactly where 2 v > T_k + T_(k+1).
+    // Level k + 1 is nearer than level k exactly where 2 v > V_k + V_(k+1).
     const auto boundary = [&](std::int32_t k) {
-      return k + 1 < count ? levels.Luma[static_cast<std::size_t>(k)] +
-                                 levels.Luma[static_cast<std::size_t>(k + 1)]
-                           : std::numeric_limits<std::int64_t>::max();
+      return k + 1 < count ? values[k] + values[k + 1] : std::numeric_limits<std::int64_t>::max();
     };
     std::int32_t k = 0;
     for (std::size_t slice = 0; slice < kSlices; ++slice) {
-      const std::int64_t start = static_cast<std::int64_t>(slice << kSliceShift) - kLowest;
+      const std::int64_t start = static_cast<std::int64_t>(slice << Shift) - Lowest;
       while (2 * start > boundary(k))
         ++k;
       FSlices[slice] = {k, boundary(k)};
     }
   }
 
-  // v within kLowest below 0 and kLowest above full white.
+  // v within Lowest below 0 and Lowest above full white.
   std::int32_t Find(std::int64_t v) const {
-    const TSlice& slice = FSlices[static_cast<std::size_t>(v + kLowest) >> kSliceShift];
+    const TSlice& slice = FSlices[static_cast<std::size_t>(v + Lowest) >> Shift];
     return slice.Level + (2 * v > slice.Boundary ? 1 : 0);
   }
 
@@ -134,46 +136,139 @@ class TNearestLevels {
     std::int32_t Level = 0;
     std::int64_t Boundary = 0;
   };
-  // Levels lie at least one 8-bit level (257000) apart, so boundaries at least 2 × 257000 apart
-  // in 2 v; a slice of 2^16 is 2^17 in 2 v.
-  static constexpr int kSliceShift = 16;
-  static constexpr std::int64_t kLowest = 1 << 17;
-  static constexpr std::size_t kSlices =
-      static_cast<std::size_t>((kDeepLumaFull + 2 * kLowest) >> kSliceShift) + 1;
+  static constexpr std::size_t kSlices = static_cast<std::size_t>((Full + 2 * Lowest) >> Shift) + 1;
   static constexpr std::int32_t kGreyPad = 3;
   std::array<TSlice, kSlices> FSlices{};
   std::array<std::int32_t, kMaxDeepLevels + 2 * kGreyPad> FGrey{};
 };
 
-// The level at or below a luma from 0 to full white (TDeepLevels::LevelAtOrBelow) by one
-// look-up: levels lie at least 257000 apart, so a slice of 2^16 holds at most one of them.
+// The level at or below a value from 0 to full white (TDeepLevels::LevelAtOrBelow) by one
+// look-up: a slice of 2^Shift holds at most one level's value.
+template <std::int64_t Full, int Shift>
 class TLevelsBelow {
  public:
-  explicit TLevelsBelow(const TDeepLevels& levels) {
+  // values: the levels' values, rising, the first 0.
+  TLevelsBelow(const TDeepLevels& levels, const std::int64_t* values) {
     std::int32_t k = 0;
     for (std::size_t slice = 0; slice < kSlices; ++slice) {
-      const auto start = static_cast<std::int64_t>(slice << kSliceShift);
-      while (k + 1 < levels.Count && levels.Luma[static_cast<std::size_t>(k + 1)] <= start)
+      const auto start = static_cast<std::int64_t>(slice << Shift);
+      while (k + 1 < levels.Count && values[k + 1] <= start)
         ++k;
-      FSlices[slice] = {k, k + 1 < levels.Count ? levels.Luma[static_cast<std::size_t>(k + 1)]
-                                                : std::numeric_limits<std::int64_t>::max()};
+      FSlices[slice] = {
+          k, k + 1 < levels.Count ? values[k + 1] : std::numeric_limits<std::int64_t>::max()};
     }
   }
 
-  std::int32_t Find(std::int64_t luma) const {
-    const TSlice& slice = FSlices[static_cast<std::size_t>(luma) >> kSliceShift];
-    return slice.Level + (luma >= slice.Next ? 1 : 0);
+  std::int32_t Find(std::int64_t value) const {
+    const TSlice& slice = FSlices[static_cast<std::size_t>(value) >> Shift];
+    return slice.Level + (value >= slice.Next ? 1 : 0);
   }
 
  private:
   struct TSlice {
     std::int32_t Level = 0;
-    std::int64_t Next = 0;  // the next level's luma
+    std::int64_t Next = 0;  // the next level's value
   };
-  static constexpr int kSliceShift = 16;
-  static constexpr std::size_t kSlices = static_cast<std::size_t>(kDeepLumaFull >> kSliceShift) + 1;
+  static constexpr std::size_t kSlices = static_cast<std::size_t>(Full >> Shift) + 1;
   std::array<TSlice, kSlices> FSlices{};
 };
+
+// In luma units, levels lie at least one 8-bit level (257000) apart, so boundaries at least
+// 2 × 257000 apart in 2 v; a slice of 2^16 is 2^17 in 2 v. The written luma lies within half an
+// 8-bit level of the level's, below 2^17.
+using TNearestLuma = TNearestLevels<kDeepLumaFull, 16, std::int64_t{1} << 17>;
+using TLumaBelow = TLevelsBelow<kDeepLumaFull, 16>;
+// In light, grey levels lie at least the light of 8-bit grey 1 apart (4096 × 5092, the curve
+// rising fastest from there on), above 2^24: slices of 2^23 hold at most one level or boundary.
+using TNearestLight = TNearestLevels<kDeepLightFull, 23, 0>;
+using TLightBelow = TLevelsBelow<kDeepLightFull, 23>;
+
+// The light of an 8-bit channel clamped to 0..255, for values from −256 to 511: a written
+// channel at level k is clamp(q + grey_k, 0, 255) for the channel's floor q at offset 0.
+class TClampedLight {
+ public:
+  TClampedLight() {
+    for (std::int32_t v = -256; v < 512; ++v) {
+      const std::int64_t light =
+          kLightCurve16[257 * static_cast<std::uint32_t>(std::clamp(v, 0, 255))];
+      const auto slot = static_cast<std::size_t>(v + 256);
+      FRed[slot] = kLightRed * light;
+      FGreen[slot] = kLightGreen * light;
+      FBlue[slot] = kLightBlue * light;
+    }
+  }
+  // The light of a pixel whose channels are the floors plus shade, each clamped: each channel's
+  // light already weighted, so three look-ups and two additions.
+  std::int64_t Pixel(std::int32_t qb, std::int32_t qg, std::int32_t qr, std::int32_t shade) const {
+    return FRed[static_cast<std::size_t>(qr + shade + 256)] +
+           FGreen[static_cast<std::size_t>(qg + shade + 256)] +
+           FBlue[static_cast<std::size_t>(qb + shade + 256)];
+  }
+
+ private:
+  std::array<std::int64_t, 768> FRed{};
+  std::array<std::int64_t, 768> FGreen{};
+  std::array<std::int64_t, 768> FBlue{};
+};
+
+// A pixel's channel floors at the luma offset 0 (ChannelFloor) and the luma D they add to a
+// level's where no channel clamps.
+struct TFloors {
+  std::int32_t Blue;
+  std::int32_t Green;
+  std::int32_t Red;
+  std::int64_t Offset;
+
+  TFloors(std::int32_t blue, std::int32_t green, std::int32_t red, std::int32_t luma)
+      : Blue(ChannelFloor(1000 * blue - luma)),
+        Green(ChannelFloor(1000 * green - luma)),
+        Red(ChannelFloor(1000 * red - luma)),
+        Offset(257 *
+               (299 * std::int64_t{Red} + 587 * std::int64_t{Green} + 114 * std::int64_t{Blue})) {}
+
+  // Writes the pixel of the level whose grey is shade: each channel its floor plus shade,
+  // clamped, as the definition's rebuilt channel is.
+  void Store(std::uint8_t* out, std::int32_t shade) const {
+    out[0] = static_cast<std::uint8_t>(std::clamp(Blue + shade, 0, 255));
+    out[1] = static_cast<std::uint8_t>(std::clamp(Green + shade, 0, 255));
+    out[2] = static_cast<std::uint8_t>(std::clamp(Red + shade, 0, 255));
+  }
+};
+
+// Where a light falls among the written lights of one pixel's levels (rising with the level):
+// the highest level at or below it (−1 when none is), its light and the next level's (the
+// largest value when there is none; when none is at or below, both are level 0's).
+struct TLightBracket {
+  std::int32_t Level = 0;
+  std::int64_t Low = 0;
+  std::int64_t High = 0;
+};
+
+// Found by walking from a guess; each step costs three look-ups, and a guess of the level whose
+// written luma is nearest the source's is rarely more than a level or two off.
+inline TLightBracket BracketLight(const TClampedLight& clamped, const std::int32_t* levelGrey,
+                                  std::int32_t count, std::int32_t qb, std::int32_t qg,
+                                  std::int32_t qr, std::int32_t guess, std::int64_t target) {
+  std::int32_t k = guess;
+  std::int64_t at = clamped.Pixel(qb, qg, qr, levelGrey[k]);
+  if (at > target) {
+    std::int64_t above = at;
+    while (k > 0) {
+      --k;
+      const std::int64_t light = clamped.Pixel(qb, qg, qr, levelGrey[k]);
+      if (light <= target) return {k, light, above};
+      above = light;
+    }
+    return {-1, above, above};
+  }
+  while (k + 1 < count) {
+    const std::int64_t light = clamped.Pixel(qb, qg, qr, levelGrey[k + 1]);
+    if (light > target) return {k, at, light};
+    at = light;
+    ++k;
+  }
+  return {k, at, std::numeric_limits<std::int64_t>::max()};
+}
 
 }  // namespace
 
@@ -186,8 +281,15 @@ struct TDeepBandFilter::TState {
   // each offset by one column of padding.
   std::vector<std::int64_t> Current;
   std::vector<std::int64_t> Next;
-  std::unique_ptr<TNearestLevels> NearestTable;
-  std::unique_ptr<TLevelsBelow> BelowTable;
+  std::unique_ptr<TNearestLuma> NearestTable;
+  std::unique_ptr<TLumaBelow> BelowTable;
+  // In linear light: each level's grey's light, the tables over it for grey output, and the
+  // light of clamped 8-bit channels for colour output.
+  bool Linear = false;
+  std::array<std::int64_t, kMaxDeepLevels> LevelLight{};
+  std::unique_ptr<TNearestLight> NearestLightTable;
+  std::unique_ptr<TLightBelow> LightBelowTable;
+  std::unique_ptr<TClampedLight> Clamped;
   // The ordered dither shares its rows between the parts.
   std::unique_ptr<TPartPool> Pool;
 
@@ -226,6 +328,9 @@ struct TDeepBandFilter::TState {
     return wanted - best.Luma;
   }
 
+  // InLight: the wanted value, the choice and the error are measured in light (a template
+  // argument, so that the encoded loop stays as it was).
+  template <bool InLight>
   void DiffuseRow(std::int32_t y, const std::uint16_t* in, std::uint8_t* out) {
     // Floyd–Steinberg, serpentine: 7/16 on along the row, 3/16, 5/16 and 1/16 below (behind,
     // under, ahead), each share rounded to the nearest unit, halves up, the last the rest.
@@ -241,44 +346,75 @@ struct TDeepBandFilter::TState {
     const std::ptrdiff_t step = backwards ? -1 : 1;
     const std::int64_t* current = Current.data() + 1;
     std::int64_t* next = Next.data() + 1;
-    const TNearestLevels& nearest = *NearestTable;
+    const TNearestLuma& nearest = *NearestTable;
     std::int64_t carried = 0;  // the share the pixel before handed on along the row
     std::int64_t nextBehind = 0, nextUnder = 0;  // next row's error at x − step and x so far
     // Locals: the bytes written could otherwise alias the members for the compiler.
     const bool grey = Grey;
     const std::int32_t width = Width;
+    const std::int32_t count = Levels.Count;
     const std::int32_t* levelGrey = Levels.Grey.data();
     const std::int64_t* levelLuma = Levels.Luma.data();
+    const std::int64_t* levelLight = LevelLight.data();
+    const TNearestLight* nearestLight = NearestLightTable.get();
+    const TClampedLight* clamped = Clamped.get();
     std::ptrdiff_t x = backwards ? width - 1 : 0;
     for (std::int32_t i = 0; i < width; ++i, x += step) {
       const std::uint16_t* pixel = in + 3 * x;
       std::uint8_t* written = out + 3 * x;
       const std::int32_t blue = pixel[0], green = pixel[1], red = pixel[2];
       const std::int32_t luma = 299 * red + 587 * green + 114 * blue;
-      const std::int64_t wanted =
-          std::clamp<std::int64_t>(luma + current[x] + carried, 0, kDeepLumaFull);
       std::int64_t e;
-      if (grey) {
-        const std::int32_t k = nearest.Find(wanted);
-        e = wanted - levelLuma[k];
-        written[0] = written[1] = written[2] = static_cast<std::uint8_t>(levelGrey[k]);
-      } else {
-        const std::int32_t qb = ChannelFloor(1000 * blue - luma);
-        const std::int32_t qg = ChannelFloor(1000 * green - luma);
-        const std::int32_t qr = ChannelFloor(1000 * red - luma);
-        const std::int64_t offset = 257 * (299 * qr + 587 * qg + 114 * qb);
-        const std::int64_t u = wanted - offset;
-        const std::int32_t k = nearest.Find(u);
-        const std::int32_t lowest = std::min({qb, qg, qr});
-        const std::int32_t highest = std::max({qb, qg, qr});
-        if (nearest.Grey(k - 2) + lowest >= 0 && nearest.Grey(k + 3) + highest <= 255) {
-          const std::int32_t shade = levelGrey[k];
-          written[0] = static_cast<std::uint8_t>(qb + shade);
-          written[1] = static_cast<std::uint8_t>(qg + shade);
-          written[2] = static_cast<std::uint8_t>(qr + shade);
-          e = u - levelLuma[k];
+      if constexpr (InLight) {
+        // In light no slow way is needed: the written pixel's light is looked up channel by
+        // channel, clamping included, and the nearest is found by walking the levels from the
+        // one whose written luma is nearest the source's.
+        const std::int64_t wanted = std::clamp<std::int64_t>(
+            DeepLight(pixel[0], pixel[1], pixel[2]) + current[x] + carried, 0, kDeepLightFull);
+        if (grey) {
+          const std::int32_t k = nearestLight->Find(wanted);
+          e = wanted - levelLight[k];
+          written[0] = written[1] = written[2] = static_cast<std::uint8_t>(levelGrey[k]);
         } else {
-          e = DiffuseSlowly(pixel, wanted, written);
+          const TFloors q(blue, green, red, luma);
+          const TLightBracket at = BracketLight(*clamped, levelGrey, count, q.Blue, q.Green, q.Red,
+                                                nearest.Find(luma - q.Offset), wanted);
+          std::int32_t k = at.Level;
+          std::int64_t light = at.Low;
+          if (k < 0) {
+            k = 0;
+          } else if (k + 1 < count && at.High - wanted < wanted - at.Low) {
+            k = k + 1;
+            light = at.High;
+          }
+          e = wanted - light;
+          q.Store(written, levelGrey[k]);
+        }
+      } else {
+        const std::int64_t wanted =
+            std::clamp<std::int64_t>(luma + current[x] + carried, 0, kDeepLumaFull);
+        if (grey) {
+          const std::int32_t k = nearest.Find(wanted);
+          e = wanted - levelLuma[k];
+          written[0] = written[1] = written[2] = static_cast<std::uint8_t>(levelGrey[k]);
+        } else {
+          const std::int32_t qb = ChannelFloor(1000 * blue - luma);
+          const std::int32_t qg = ChannelFloor(1000 * green - luma);
+          const std::int32_t qr = ChannelFloor(1000 * red - luma);
+          const std::int64_t offset = 257 * (299 * qr + 587 * qg + 114 * qb);
+          const std::int64_t u = wanted - offset;
+          const std::int32_t k = nearest.Find(u);
+          const std::int32_t lowest = std::min({qb, qg, qr});
+          const std::int32_t highest = std::max({qb, qg, qr});
+          if (nearest.Grey(k - 2) + lowest >= 0 && nearest.Grey(k + 3) + highest <= 255) {
+            const std::int32_t shade = levelGrey[k];
+            written[0] = static_cast<std::uint8_t>(qb + shade);
+            written[1] = static_cast<std::uint8_t>(qg + shade);
+            written[2] = static_cast<std::uint8_t>(qr + shade);
+            e = u - levelLuma[k];
+          } else {
+            e = DiffuseSlowly(pixel, wanted, written);
+          }
         }
       }
       // Arithmetic shifts: floors, as the definition's.
@@ -307,7 +443,7 @@ struct TDeepBandFilter::TState {
     const std::int32_t* levelGrey = Levels.Grey.data();
     const std::int64_t* levelLuma = Levels.Luma.data();
     const std::int32_t top = Levels.Count - 1;
-    const TLevelsBelow& below = *BelowTable;
+    const TLumaBelow& below = *BelowTable;
     for (std::int32_t x = 0; x < Width; ++x) {
       const std::uint16_t* pixel = in + 3 * static_cast<std::size_t>(x);
       std::uint8_t* written = out + 3 * static_cast<std::size_t>(x);
@@ -340,6 +476,60 @@ struct TDeepBandFilter::TState {
     }
   }
 
+  // The ordered dither in linear light: the written pixel's light at each level is looked up
+  // channel by channel, clamping included; the levels around the source's light are found by
+  // walking from the level at or below its luma.
+  void DitherRowInLight(std::int32_t y, const std::uint16_t* in, std::uint8_t* out) const {
+    const std::uint16_t* ranks = kBlueNoise64[y % kBlueNoiseSize];
+    const std::int32_t* levelGrey = Levels.Grey.data();
+    const std::int64_t* levelLight = LevelLight.data();
+    const std::int32_t count = Levels.Count;
+    const std::int32_t top = count - 1;
+    const TLumaBelow& below = *BelowTable;
+    const TLightBelow& lightBelow = *LightBelowTable;
+    const TClampedLight& clamped = *Clamped;
+    for (std::int32_t x = 0; x < Width; ++x) {
+      const std::uint16_t* pixel = in + 3 * static_cast<std::size_t>(x);
+      std::uint8_t* written = out + 3 * static_cast<std::size_t>(x);
+      const std::int64_t light = DeepLight(pixel[0], pixel[1], pixel[2]);
+      const std::int64_t rank = ranks[x % kBlueNoiseSize];
+      if (Grey) {
+        const std::int32_t m = lightBelow.Find(light);
+        const bool up = m < top && (light - levelLight[m]) * 8192 >
+                                       (2 * rank + 1) * (levelLight[m + 1] - levelLight[m]);
+        written[0] = written[1] = written[2] = static_cast<std::uint8_t>(levelGrey[up ? m + 1 : m]);
+        continue;
+      }
+      const std::int32_t blue = pixel[0], green = pixel[1], red = pixel[2];
+      const std::int32_t luma = 299 * red + 587 * green + 114 * blue;
+      const TFloors q(blue, green, red, luma);
+      const TLightBracket at =
+          BracketLight(clamped, levelGrey, count, q.Blue, q.Green, q.Red, below.Find(luma), light);
+      // Below level 0's light, level 0; at or above the top level's, the top level.
+      std::int32_t k = std::max(at.Level, 0);
+      if (at.Level >= 0 && at.Level < top && at.High > at.Low &&
+          (light - at.Low) * 8192 > (2 * rank + 1) * (at.High - at.Low))
+        ++k;
+      q.Store(written, levelGrey[k]);
+    }
+  }
+
+  void Dither(std::int32_t y, const std::uint16_t* in, std::uint8_t* out) const {
+    if (Linear) {
+      DitherRowInLight(y, in, out);
+    } else {
+      DitherRow(y, in, out);
+    }
+  }
+
+  void Diffuse(std::int32_t y, const std::uint16_t* in, std::uint8_t* out) {
+    if (Linear) {
+      DiffuseRow<true>(y, in, out);
+    } else {
+      DiffuseRow<false>(y, in, out);
+    }
+  }
+
   // The ordered dither's pixel where one of its two levels clamps a channel.
   [[gnu::noinline]] void DitherSlowly(const std::uint16_t* pixel, std::int32_t m, std::int64_t rank,
                                       std::uint8_t* written) const {
@@ -362,15 +552,27 @@ TDeepBandFilter::TDeepBandFilter(TFilterId filter, const TDeepOptions& options, 
   state.Levels = MakeDeepLevels(std::clamp(options.Levels, kMinDeepLevels, kMaxDeepLevels));
   state.Grey = options.Grey;
   state.Width = std::max(0, width);
+  state.Linear = options.Light == TDeepLight::Linear;
+  if (state.Linear) {
+    for (std::int32_t k = 0; k < state.Levels.Count; ++k)
+      state.LevelLight[static_cast<std::size_t>(k)] =
+          4096 * std::int64_t{kLightCurve16[257 * state.Levels.Grey[static_cast<std::size_t>(k)]]};
+    state.Clamped = std::make_unique<TClampedLight>();
+  }
   if (filter == TFilterId::Ordered) {
-    state.BelowTable = std::make_unique<TLevelsBelow>(state.Levels);
+    state.BelowTable = std::make_unique<TLumaBelow>(state.Levels, state.Levels.Luma.data());
+    if (state.Linear)
+      state.LightBelowTable = std::make_unique<TLightBelow>(state.Levels, state.LevelLight.data());
     const std::size_t pixels =
         static_cast<std::size_t>(state.Width) * static_cast<std::size_t>(std::max(0, height));
     const int wanted = width < kWidthWorthParts ? 1 : parts > 0 ? parts : PartsWorthRunning(pixels);
     if (wanted > 1) state.Pool = std::make_unique<TPartPool>(wanted);
     return;
   }
-  state.NearestTable = std::make_unique<TNearestLevels>(state.Levels);
+  state.NearestTable = std::make_unique<TNearestLuma>(state.Levels, state.Levels.Luma.data());
+  if (state.Linear)
+    state.NearestLightTable =
+        std::make_unique<TNearestLight>(state.Levels, state.LevelLight.data());
   state.Current = AllocateErrorRow(width);
   state.Next = AllocateErrorRow(width);
 }
@@ -385,18 +587,18 @@ void TDeepBandFilter::Filter(std::int32_t first, std::int32_t count, const TDeep
   };
   if (state.Filter != TFilterId::Ordered) {
     for (std::int32_t y = first; y < first + count; ++y)
-      state.DiffuseRow(y, source.Row(y), rowOut(y));
+      state.Diffuse(y, source.Row(y), rowOut(y));
     return;
   }
   if (!state.Pool) {
     for (std::int32_t y = first; y < first + count; ++y)
-      state.DitherRow(y, source.Row(y), rowOut(y));
+      state.Dither(y, source.Row(y), rowOut(y));
     return;
   }
   // Rows are independent: the parts share the band's rows in short runs.
   ShareRows(*state.Pool, first, count, [&](std::int32_t begin, std::int32_t end) {
     for (std::int32_t y = begin; y < end; ++y)
-      state.DitherRow(y, source.Row(y), rowOut(y));
+      state.Dither(y, source.Row(y), rowOut(y));
   });
 }
 

@@ -1,5 +1,6 @@
 // What the two filters for deep pictures (DeepFilters.h) share: their options, the N levels of
-// luma, the units luma is measured in, and the rebuilding of a pixel at a level of luma.
+// luma, the units luma and light are measured in, and the rebuilding of a pixel at a level of
+// luma.
 //
 // Every value here is a whole number. Luma is counted in units of 299 R + 587 G + 114 B over
 // 16-bit samples (0 .. kDeepLumaFull); an 8-bit pixel's luma is 257 (299 r + 587 g + 114 b) in
@@ -16,16 +17,27 @@ namespace penamo {
 inline constexpr std::int32_t kMinDeepLevels = 2;
 inline constexpr std::int32_t kMaxDeepLevels = 256;
 
+// What the filters measure the wanted value, the choice of level and the error handed on in.
+enum class TDeepLight : std::uint8_t {
+  // The light of the pixel (the sRGB curve on each channel, then luminance), so that the light a
+  // screen or panel gives off follows the source's even at few levels.
+  Linear,
+  // The encoded values themselves (luma of the samples as stored).
+  Encoded,
+};
+
 struct TDeepOptions {
   // The number of luma levels, kMinDeepLevels .. kMaxDeepLevels.
   std::int32_t Levels = kMaxDeepLevels;
   // Whether each pixel is written as its grey level alone (blue = green = red), chroma dropped.
   bool Grey = false;
+  TDeepLight Light = TDeepLight::Linear;
 };
 
-// Whether the filters take these options (the level count is in range).
+// Whether the filters take these options (the level count is in range, the light one of the two).
 constexpr bool ValidDeepOptions(const TDeepOptions& options) {
-  return options.Levels >= kMinDeepLevels && options.Levels <= kMaxDeepLevels;
+  return options.Levels >= kMinDeepLevels && options.Levels <= kMaxDeepLevels &&
+         (options.Light == TDeepLight::Linear || options.Light == TDeepLight::Encoded);
 }
 
 // Luma of full white: 1000 × 65535.
@@ -67,6 +79,34 @@ struct TDeepLevels {
     return k;
   }
 };
+
+// ---- Light ----
+//
+// The light of a 16-bit channel v is kLightCurve16[v] (LightCurve16.inc: the sRGB transfer curve
+// of IEC 61966-2-1, 2^24 units for full light); of an 8-bit channel v, kLightCurve16[257 v]. A
+// pixel's light is the luminance of its three: 871 red + 2929 green + 296 blue, the Y weights of
+// the sRGB (BT.709) primaries, 0.2126, 0.7152 and 0.0722, times 4096 and rounded, which sum to
+// 4096 exactly so that a grey's light is 4096 times its channel's and full white is 2^36.
+extern const std::uint32_t kLightCurve16[65536];
+
+inline constexpr std::int64_t kLightRed = 871;
+inline constexpr std::int64_t kLightGreen = 2929;
+inline constexpr std::int64_t kLightBlue = 296;
+static_assert(kLightRed + kLightGreen + kLightBlue == 4096);
+// Light of full white: 4096 × 2^24.
+inline constexpr std::int64_t kDeepLightFull = std::int64_t{1} << 36;
+
+// Light of 16-bit blue, green, red samples.
+inline std::int64_t DeepLight(std::uint16_t blue, std::uint16_t green, std::uint16_t red) {
+  return kLightRed * kLightCurve16[red] + kLightGreen * kLightCurve16[green] +
+         kLightBlue * kLightCurve16[blue];
+}
+
+// Light of an 8-bit pixel in the same units.
+inline std::int64_t ByteLight(std::uint8_t blue, std::uint8_t green, std::uint8_t red) {
+  return DeepLight(static_cast<std::uint16_t>(257 * blue), static_cast<std::uint16_t>(257 * green),
+                   static_cast<std::uint16_t>(257 * red));
+}
 
 constexpr TDeepLevels MakeDeepLevels(std::int32_t count) {
   TDeepLevels levels;

@@ -1,5 +1,6 @@
 #include "StraightforwardDeepFilters.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "BlueNoise.h"
@@ -13,12 +14,36 @@ namespace {
 constexpr long double kFull = static_cast<long double>(kDeepLumaFull);
 constexpr long double kChannelUnits = static_cast<long double>(kByteLevelUnits);
 
+constexpr long double kLightFull = static_cast<long double>(kDeepLightFull);
+
 struct TWritten {
   std::uint8_t Blue = 0;
   std::uint8_t Green = 0;
   std::uint8_t Red = 0;
+  // What the filter measures the pixel by: its luma, or its light in linear light.
   long double Luma = 0;
 };
+
+// Light of 16-bit samples: each channel's light from the curve's table, weighted and summed. The
+// entries are whole numbers below 2^25 and the weights below 2^12, so every sum is exact.
+long double SampleLight(std::uint16_t blue, std::uint16_t green, std::uint16_t red) {
+  const long double b = kLightCurve16[blue];
+  const long double g = kLightCurve16[green];
+  const long double r = kLightCurve16[red];
+  long double sum = r * static_cast<long double>(kLightRed);
+  long double term = g * static_cast<long double>(kLightGreen);
+  sum = sum + term;
+  term = b * static_cast<long double>(kLightBlue);
+  sum = sum + term;
+  return sum;
+}
+
+// An 8-bit channel v is read as the 16-bit 257 v, v / 255 exactly.
+long double WrittenLight(std::uint8_t blue, std::uint8_t green, std::uint8_t red) {
+  return SampleLight(static_cast<std::uint16_t>(257 * blue),
+                     static_cast<std::uint16_t>(257 * green),
+                     static_cast<std::uint16_t>(257 * red));
+}
 
 long double SourceLuma(const std::uint16_t* pixel) {
   const long double blue = pixel[0];
@@ -63,8 +88,9 @@ long double WrittenLuma(std::uint8_t blue, std::uint8_t green, std::uint8_t red)
 // The pixel written for level k: in grey mode the level's grey; otherwise the source with the
 // same luma offset added to all three channels (which leaves Cb and Cr as they are, the weights
 // summing to one and each chroma's summing to zero), rounded and clamped.
+// In linear light the pixel is built the same way and measured by its light instead.
 TWritten WrittenPixel(const std::uint16_t* pixel, long double sourceLuma, const TDeepLevels& levels,
-                      std::int32_t k, bool grey) {
+                      std::int32_t k, bool grey, bool linear) {
   TWritten out;
   if (grey) {
     const auto g = static_cast<std::uint8_t>(levels.Grey[static_cast<std::size_t>(k)]);
@@ -77,8 +103,28 @@ TWritten WrittenPixel(const std::uint16_t* pixel, long double sourceLuma, const 
     out.Green = ShiftedChannel(pixel[1], offset);
     out.Red = ShiftedChannel(pixel[2], offset);
   }
-  out.Luma = WrittenLuma(out.Blue, out.Green, out.Red);
+  out.Luma = linear ? WrittenLight(out.Blue, out.Green, out.Red)
+                    : WrittenLuma(out.Blue, out.Green, out.Red);
   return out;
+}
+
+// In linear light: the highest level whose written pixel's light is at most wanted, or −1 when
+// none is. The written pixel's channels never fall as the level rises (each is a floor of the
+// level's luma plus a constant, clamped), nor does its light, so halving the range of levels
+// keeps it between one at or below wanted and one above it.
+std::int32_t LightLevelAtOrBelow(const std::uint16_t* pixel, long double sourceLuma,
+                                 const TDeepLevels& levels, bool grey, long double wanted) {
+  std::int32_t low = -1;             // at or below wanted, or none
+  std::int32_t high = levels.Count;  // above wanted, or one past the last level
+  while (high - low > 1) {
+    const std::int32_t middle = low + (high - low) / 2;
+    if (WrittenPixel(pixel, sourceLuma, levels, middle, grey, true).Luma <= wanted) {
+      low = middle;
+    } else {
+      high = middle;
+    }
+  }
+  return low;
 }
 
 // The highest level whose luma is at most wanted; level 0 when none is. The levels rise, so
@@ -144,6 +190,8 @@ std::vector<std::uint8_t> DeepDiffusion(const TDeepPicture& picture, const TDeep
   const std::int32_t width = picture.Width;
   const std::int32_t height = picture.Height;
   const TDeepLevels levels = MakeDeepLevels(options.Levels);
+  const bool linear = options.Light == TDeepLight::Linear;
+  const long double full = linear ? kLightFull : kFull;
   std::int32_t reach = 0;
   for (const TDiffusionTap& tap : kernel.Taps)
     reach = tap.DY > reach ? tap.DY : reach;
@@ -158,24 +206,36 @@ std::vector<std::uint8_t> DeepDiffusion(const TDeepPicture& picture, const TDeep
       const std::int32_t x = backwards ? width - 1 - i : i;
       const std::uint16_t* pixel = picture.Row(y) + 3 * static_cast<std::size_t>(x);
       const long double source = SourceLuma(pixel);
-      long double wanted = source + error[static_cast<std::size_t>(y) * w + x];
+      const long double measured = linear ? SampleLight(pixel[0], pixel[1], pixel[2]) : source;
+      long double wanted = measured + error[static_cast<std::size_t>(y) * w + x];
       if (wanted < 0.0L) wanted = 0.0L;
-      if (wanted > kFull) wanted = kFull;
+      if (wanted > full) wanted = full;
 
-      // The candidates: the levels on either side of the wanted luma and one more each way;
-      // the nearest written luma wins, the lower level on a tie.
-      const std::int32_t below = LevelAtOrBelow(levels, wanted);
       TWritten best;
-      long double bestDistance = 0.0L;
-      bool found = false;
-      for (std::int32_t k = below - 1; k <= below + 2; ++k) {
-        if (k < 0 || k >= levels.Count) continue;
-        const TWritten candidate = WrittenPixel(pixel, source, levels, k, options.Grey);
-        const long double distance = std::fabs(wanted - candidate.Luma);
-        if (!found || distance < bestDistance) {
-          best = candidate;
-          bestDistance = distance;
-          found = true;
+      if (linear) {
+        // The level whose written light is nearest wanted: the highest at or below it or the
+        // next, the lower on a tie (below all of them, level 0).
+        const std::int32_t below = LightLevelAtOrBelow(pixel, source, levels, options.Grey, wanted);
+        best = WrittenPixel(pixel, source, levels, below < 0 ? 0 : below, options.Grey, true);
+        if (below >= 0 && below + 1 < levels.Count) {
+          const TWritten upper = WrittenPixel(pixel, source, levels, below + 1, options.Grey, true);
+          if (upper.Luma - wanted < wanted - best.Luma) best = upper;
+        }
+      } else {
+        // The candidates: the levels on either side of the wanted luma and one more each way;
+        // the nearest written luma wins, the lower level on a tie.
+        const std::int32_t below = LevelAtOrBelow(levels, wanted);
+        long double bestDistance = 0.0L;
+        bool found = false;
+        for (std::int32_t k = below - 1; k <= below + 2; ++k) {
+          if (k < 0 || k >= levels.Count) continue;
+          const TWritten candidate = WrittenPixel(pixel, source, levels, k, options.Grey, false);
+          const long double distance = std::fabs(wanted - candidate.Luma);
+          if (!found || distance < bestDistance) {
+            best = candidate;
+            bestDistance = distance;
+            found = true;
+          }
         }
       }
       Store(out.data() + 3 * (static_cast<std::size_t>(y) * w + x), best);
@@ -211,23 +271,29 @@ std::vector<std::uint8_t> DeepOrdered(const TDeepPicture& picture, const TDeepOp
   const std::int32_t width = picture.Width;
   const std::int32_t height = picture.Height;
   const TDeepLevels levels = MakeDeepLevels(options.Levels);
+  const bool linear = options.Light == TDeepLight::Linear;
   const auto w = static_cast<std::size_t>(width);
   std::vector<std::uint8_t> out(3 * w * static_cast<std::size_t>(height));
   for (std::int32_t y = 0; y < height; ++y) {
     for (std::int32_t x = 0; x < width; ++x) {
       const std::uint16_t* pixel = picture.Row(y) + 3 * static_cast<std::size_t>(x);
       const long double source = SourceLuma(pixel);
-      const std::int32_t below = LevelAtOrBelow(levels, source);
-      TWritten chosen = WrittenPixel(pixel, source, levels, below, options.Grey);
+      // In linear light the level at or below is the highest whose written light is at most the
+      // source's (level 0 when none is), and the threshold splits the light between two levels.
+      const long double measured = linear ? SampleLight(pixel[0], pixel[1], pixel[2]) : source;
+      const std::int32_t below =
+          linear ? std::max(0, LightLevelAtOrBelow(pixel, source, levels, options.Grey, measured))
+                 : LevelAtOrBelow(levels, source);
+      TWritten chosen = WrittenPixel(pixel, source, levels, below, options.Grey, linear);
       if (below + 1 < levels.Count) {
-        // The upper level is taken with the chance that puts the mean written luma on the
-        // source's: where (source − low) / (high − low) exceeds the cell's threshold
+        // The upper level is taken with the chance that puts the mean written luma (or light) on
+        // the source's: where (source − low) / (high − low) exceeds the cell's threshold
         // (rank + 1/2) / 4096.
-        const TWritten upper = WrittenPixel(pixel, source, levels, below + 1, options.Grey);
+        const TWritten upper = WrittenPixel(pixel, source, levels, below + 1, options.Grey, linear);
         const long double span = upper.Luma - chosen.Luma;
         if (span > 0.0L) {
           const long double rank = kBlueNoise64[y % kBlueNoiseSize][x % kBlueNoiseSize];
-          long double left = source - chosen.Luma;
+          long double left = measured - chosen.Luma;
           left = left * 8192.0L;
           long double right = rank * 2.0L;
           right = right + 1.0L;

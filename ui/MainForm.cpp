@@ -563,13 +563,36 @@ void TMainForm::ApplyDeepLayout() {
           [this] { Guarded(this, [this] { RefreshDeepSamples(); }); });
   connect(GreyCheck, &QCheckBox::toggled, this,
           [this] { Guarded(this, [this] { RefreshDeepSamples(); }); });
+  ApplyLightLayout();
+}
+
+void TMainForm::ApplyLightLayout() {
+  // Checked is linear light, the filters' default. Raised over the sample column, which may
+  // reach up to the row below the toolbar's height.
+  LightCheck->setChecked(TDeepOptions{}.Light == TDeepLight::Linear);
+  LightCheck->setToolTip(
+      QString::fromUtf8("高精度誤差拡散とブルーノイズディザの誤差を画面が出す光の強さで測る"
+                        " (少ない階調でも明るさが変わらない。外すと画素の値で測る)"));
+  LightCheck->raise();
+  connect(LightCheck, &QCheckBox::toggled, this,
+          [this] { Guarded(this, [this] { RefreshDeepSamples(); }); });
+}
+
+TDeepLight TMainForm::LightChoice() const {
+  return LightCheck->isChecked() ? TDeepLight::Linear : TDeepLight::Encoded;
 }
 
 TDeepOptions TMainForm::DeepOptions() const {
   TDeepOptions options;
   options.Levels = LevelsEdit->value();
   options.Grey = GreyCheck->isChecked();
+  options.Light = LightChoice();
   return options;
+}
+
+int TMainForm::LightFloor() const {
+  // The first group's frame starts below the light check box.
+  return LightCheck->geometry().bottom() + 1 - GroupBox7->y();
 }
 
 void TMainForm::PlaceDeepSamples() {
@@ -577,7 +600,7 @@ void TMainForm::PlaceDeepSamples() {
   // that the two rows of groups line up with its two rows; never over the controls above.
   const int top =
       SamplePanel->mapTo(this, QPoint(0, 0)).y() - DeepPanel->mapTo(this, QPoint(0, 0)).y();
-  DeepSamplePanel->move(0, std::max(top, ToolBar1->height()));
+  DeepSamplePanel->move(0, std::max({top, ToolBar1->height(), LightFloor()}));
 }
 
 void TMainForm::UpdateDeepSamples(const TBitmap& Bitmap, std::int32_t x, std::int32_t y,

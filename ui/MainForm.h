@@ -178,6 +178,12 @@ class TMainForm : public TForm, private Ui::MainForm {
 
   // The deep filters' column: its controls' wiring and hints, its previews, its saves.
   void ApplyDeepLayout();
+  // The light check box of the deep column: its hint, default and refresh.
+  void ApplyLightLayout();
+  // Where the deep column's samples may start at the highest, clear of the light check box.
+  int LightFloor() const;
+  // What the light check box chooses.
+  TDeepLight LightChoice() const;
   // Keeps the deep previews' row level with the sample groups' rows.
   void PlaceDeepSamples();
   // The deep previews of the sample w x h at (x, y) of Bitmap, from the picture's full precision

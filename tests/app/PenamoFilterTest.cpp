@@ -137,6 +137,14 @@ TEST_F(PenamoFilter, WrongUsesOfTheDeepOptionsAreUsageErrors) {
       {{"--levels", "0016", "diffusion", input, output}, "整数です: 0016"},
       {{"diffusion", input, output, "--levels"}, "--levels に値がありません"},
       {{"--grey", "ordered", input}, "FILTER, INPUT, OUTPUT"},
+      {{"--light", "linear", "diffusion16", input, output}, "--light は diffusion と ordered"},
+      {{"--light=encoded", "pattern16", input, output}, "--light は diffusion と ordered"},
+      {{"--light", "encoded", "none", input, output}, "--light は diffusion と ordered"},
+      {{"--light", "gamma", "diffusion", input, output},
+       "--light は linear または encoded です: gamma"},
+      {{"--light=", "ordered", input, output}, "--light は linear または encoded です: "},
+      {{"--light=Linear", "ordered", input, output}, "linear または encoded です: Linear"},
+      {{"ordered", input, output, "--light"}, "--light に値がありません"},
   };
   for (const auto& c : cases) {
     const TProgramRun run = RunFilter(c.Args, FFolder);
@@ -168,22 +176,49 @@ TEST_F(PenamoFilter, DeepFiltersWriteWhatTheyMakeInProcessIntoBitmapAndPng) {
     for (const char* name : {"diffusion", "ordered"}) {
       const TFilterEntry* filter = FindFilter(name);
       ASSERT_NE(filter, nullptr);
-      for (const int levels : {256, 7}) {
+      // No --light is linear light; --light=linear and --light encoded are taken as written.
+      const struct {
+        int Levels;
+        std::vector<std::string> Light;
+        TDeepLight Expected;
+      } runs[] = {{256, {}, TDeepLight::Linear},
+                  {7, {}, TDeepLight::Linear},
+                  {7, {"--light=linear"}, TDeepLight::Linear},
+                  {256, {"--light", "encoded"}, TDeepLight::Encoded},
+                  {3, {"--light=encoded"}, TDeepLight::Encoded}};
+      for (const auto& r : runs) {
         TDeepOptions options;
-        options.Levels = levels;
+        options.Levels = r.Levels;
+        options.Light = r.Expected;
         TBitmap expected;
         FilterInProcess(filter->Id, deep, options, expected);
-        const std::string what = input + " " + name + " " + std::to_string(levels);
+        const std::string what = input + " " + name + " " + std::to_string(r.Levels) + " " +
+                                 (r.Expected == TDeepLight::Linear ? "linear" : "encoded");
         const std::string bmp = FFolder / "out.bmp";
         const std::string out = FFolder / "out.png";
-        const std::string levelsArg = "--levels=" + std::to_string(levels);
-        TProgramRun run = RunFilter({levelsArg, name, input, bmp}, FFolder);
+        std::vector<std::string> args = r.Light;
+        args.push_back("--levels=" + std::to_string(r.Levels));
+        args.insert(args.end(), {name, input, bmp});
+        TProgramRun run = RunFilter(args, FFolder);
         ASSERT_EQ(run.Exit, 0) << what << ": " << run.Err;
         EXPECT_TRUE(BitmapFileHolds(bmp, expected)) << what;
-        run = RunFilter({"--levels", std::to_string(levels), name, input, out}, FFolder);
+        args = r.Light;
+        args.insert(args.end(), {"--levels", std::to_string(r.Levels), name, input, out});
+        run = RunFilter(args, FFolder);
         ASSERT_EQ(run.Exit, 0) << what << ": " << run.Err;
         EXPECT_TRUE(ColourPngHolds(out, expected, {})) << what;
       }
+      // The two lights differ on this gradient at few levels: the option reaches the filter.
+      TDeepOptions linear{3, false, TDeepLight::Linear}, encoded{3, false, TDeepLight::Encoded};
+      TBitmap inLight, inValues;
+      FilterInProcess(filter->Id, deep, linear, inLight);
+      FilterInProcess(filter->Id, deep, encoded, inValues);
+      bool same = true;
+      for (int y = 0; y < inLight.Height(); ++y)
+        same = same && std::equal(inLight.ConstRowAddress(y),
+                                  inLight.ConstRowAddress(y) + 3 * inLight.Width(),
+                                  inValues.ConstRowAddress(y));
+      EXPECT_FALSE(same) << name;
     }
   }
 }

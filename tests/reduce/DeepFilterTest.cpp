@@ -30,6 +30,11 @@ using testing_pictures::MakeRandom;
 using testing_pictures::PixelBytes;
 
 constexpr TFilterId kDeepFilters[] = {TFilterId::Diffusion, TFilterId::Ordered};
+constexpr TDeepLight kLights[] = {TDeepLight::Linear, TDeepLight::Encoded};
+
+const char* NameOf(TDeepLight light) {
+  return light == TDeepLight::Linear ? "linear" : "encoded";
+}
 
 std::string NameOf(TFilterId filter) {
   return std::string(FilterEntry(filter).Name);
@@ -89,7 +94,7 @@ std::vector<std::uint8_t> Fast(TFilterId filter, const TDeepPicture& picture,
 // into slices, each a test of its own, so that no one test runs long under the sanitizers.
 constexpr int kRedSlices = 8;
 
-void ExpectEveryEightBitColourExact(TFilterId filter, int slice) {
+void ExpectEveryEightBitColourExact(TFilterId filter, int slice, TDeepLight light) {
   for (int red = slice * (256 / kRedSlices); red < (slice + 1) * (256 / kRedSlices); ++red) {
     const TDeepPicture picture =
         MakeDeep(256, 256, [red](std::int32_t x, std::int32_t y, std::uint16_t* pixel) {
@@ -97,23 +102,35 @@ void ExpectEveryEightBitColourExact(TFilterId filter, int slice) {
           pixel[1] = static_cast<std::uint16_t>(y * 257);
           pixel[2] = static_cast<std::uint16_t>(red * 257);
         });
-    const TDeepOptions options{red % 2 == 0 ? 256 : 2 + red % 97, red % 3 == 0};
+    const TDeepOptions options{red % 2 == 0 ? 256 : 2 + red % 97, red % 3 == 0, light};
     ASSERT_EQ(Fast(filter, picture, options), Reference(filter, picture, options))
-        << "red " << red << ", " << options.Levels << " levels, grey " << options.Grey;
+        << "red " << red << ", " << options.Levels << " levels, grey " << options.Grey << ", "
+        << NameOf(light);
   }
 }
 
-class EveryEightBitColour : public ::testing::TestWithParam<int> {};
+// Each slice of red values in each light.
+std::string SliceName(const ::testing::TestParamInfo<std::tuple<int, TDeepLight>>& slice) {
+  return std::string(NameOf(std::get<1>(slice.param))) + "_" +
+         std::to_string(std::get<0>(slice.param));
+}
+
+class EveryEightBitColour : public ::testing::TestWithParam<std::tuple<int, TDeepLight>> {};
 
 TEST_P(EveryEightBitColour, DiffusesAsDefined) {
-  ExpectEveryEightBitColourExact(TFilterId::Diffusion, GetParam());
+  ExpectEveryEightBitColourExact(TFilterId::Diffusion, std::get<0>(GetParam()),
+                                 std::get<1>(GetParam()));
 }
 
 TEST_P(EveryEightBitColour, DithersAsDefined) {
-  ExpectEveryEightBitColourExact(TFilterId::Ordered, GetParam());
+  ExpectEveryEightBitColourExact(TFilterId::Ordered, std::get<0>(GetParam()),
+                                 std::get<1>(GetParam()));
 }
 
-INSTANTIATE_TEST_SUITE_P(RedSlice, EveryEightBitColour, ::testing::Range(0, kRedSlices));
+INSTANTIATE_TEST_SUITE_P(RedSlice, EveryEightBitColour,
+                         ::testing::Combine(::testing::Range(0, kRedSlices),
+                                            ::testing::ValuesIn(kLights)),
+                         SliceName);
 
 TEST(DeepFilterExactness, RandomAndStructuredDeepPicturesGiveTheDefinitionsBytes) {
   const std::int32_t levelCounts[] = {2, 3, 4, 5, 16, 17, 64, 100, 255, 256};
@@ -137,9 +154,12 @@ TEST(DeepFilterExactness, RandomAndStructuredDeepPicturesGiveTheDefinitionsBytes
     for (std::size_t p = 0; p < pictures.size(); ++p) {
       for (std::int32_t levels : levelCounts) {
         for (bool grey : {false, true}) {
-          const TDeepOptions options{levels, grey};
-          ASSERT_EQ(Fast(filter, pictures[p], options), Reference(filter, pictures[p], options))
-              << NameOf(filter) << ", picture " << p << ", " << levels << " levels, grey " << grey;
+          for (TDeepLight light : kLights) {
+            const TDeepOptions options{levels, grey, light};
+            ASSERT_EQ(Fast(filter, pictures[p], options), Reference(filter, pictures[p], options))
+                << NameOf(filter) << ", picture " << p << ", " << levels << " levels, grey " << grey
+                << ", " << NameOf(light);
+          }
         }
       }
     }
@@ -155,21 +175,23 @@ TEST(DeepFilterLevels, GreyOutputHoldsOnlyTheLevelsAndEveryCountKeepsBlackAndWhi
   });
   for (TFilterId filter : kDeepFilters) {
     for (std::int32_t n = kMinDeepLevels; n <= kMaxDeepLevels; ++n) {
-      SCOPED_TRACE(NameOf(filter) + ", " + std::to_string(n) + " levels");
-      std::set<int> allowed;
-      for (std::int32_t k = 0; k < n; ++k)
-        allowed.insert(static_cast<int>(std::lround(k * 255.0 / (n - 1) + 1e-9)));
-      ASSERT_EQ(allowed.size(), static_cast<std::size_t>(n));
-      const std::vector<std::uint8_t> out = Fast(filter, picture, {n, true});
-      for (std::size_t i = 0; i < out.size(); i += 3) {
-        ASSERT_EQ(out[i], out[i + 1]);
-        ASSERT_EQ(out[i], out[i + 2]);
-        ASSERT_TRUE(allowed.count(out[i])) << int{out[i]} << " is no level";
-      }
-      for (bool grey : {false, true}) {
-        const std::vector<std::uint8_t> bw = Fast(filter, ends, {n, grey});
-        EXPECT_EQ(std::count(bw.begin(), bw.begin() + 24, 0), 24) << "black stays black";
-        EXPECT_EQ(std::count(bw.begin() + 24, bw.end(), 255), 24) << "white stays white";
+      for (TDeepLight light : kLights) {
+        SCOPED_TRACE(NameOf(filter) + ", " + std::to_string(n) + " levels, " + NameOf(light));
+        std::set<int> allowed;
+        for (std::int32_t k = 0; k < n; ++k)
+          allowed.insert(static_cast<int>(std::lround(k * 255.0 / (n - 1) + 1e-9)));
+        ASSERT_EQ(allowed.size(), static_cast<std::size_t>(n));
+        const std::vector<std::uint8_t> out = Fast(filter, picture, {n, true, light});
+        for (std::size_t i = 0; i < out.size(); i += 3) {
+          ASSERT_EQ(out[i], out[i + 1]);
+          ASSERT_EQ(out[i], out[i + 2]);
+          ASSERT_TRUE(allowed.count(out[i])) << int{out[i]} << " is no level";
+        }
+        for (bool grey : {false, true}) {
+          const std::vector<std::uint8_t> bw = Fast(filter, ends, {n, grey, light});
+          EXPECT_EQ(std::count(bw.begin(), bw.begin() + 24, 0), 24) << "black stays black";
+          EXPECT_EQ(std::count(bw.begin() + 24, bw.end(), 255), 24) << "white stays white";
+        }
       }
     }
   }
@@ -185,34 +207,88 @@ TEST(DeepFilterLevels, PowerOfTwoCountsFitTheirBitsExactly) {
   EXPECT_EQ(LevelGrey(1, 3), 128) << "a half rounds up";
 }
 
-TEST(DeepFilterLevels, ColourOutputKeepsChromaAndFollowsTheSourceLuma) {
+TEST(DeepFilterLevels, ColourOutputKeepsChromaAndFollowsTheSourceInItsOwnMeasure) {
   // A 16-bit gradient at 256 levels: the written pixels' block means follow the source's luma
-  // far closer than one level, and no pixel's chroma moves by more than 8-bit rounding allows.
+  // (encoded) or light (linear) far closer than one level, and no pixel's chroma moves by more
+  // than 8-bit rounding allows in either.
   const TDeepPicture picture = MakeGradient(256, 128);
   for (TFilterId filter : kDeepFilters) {
-    SCOPED_TRACE(NameOf(filter));
-    const std::vector<std::uint8_t> out = Fast(filter, picture, {});
-    double worstBlock = 0;
-    double worstChroma = 0;
-    for (std::int32_t by = 0; by < 128; by += 8) {
-      for (std::int32_t bx = 0; bx < 256; bx += 8) {
-        double sourceSum = 0, writtenSum = 0;
-        for (std::int32_t y = by; y < by + 8; ++y) {
-          for (std::int32_t x = bx; x < bx + 8; ++x) {
-            const std::uint16_t* in = picture.Row(y) + 3 * x;
-            const std::uint8_t* o = out.data() + 3 * (256 * y + x);
-            sourceSum += static_cast<double>(DeepLuma(in[0], in[1], in[2])) / kByteLevelUnits;
-            writtenSum += static_cast<double>(ByteLuma(o[0], o[1], o[2])) / kByteLevelUnits;
-            const double cb = (in[0] - in[2]) / 257.0 - (o[0] - o[2]);
-            const double cr = (in[2] - in[1]) / 257.0 - (o[2] - o[1]);
-            worstChroma = std::max({worstChroma, std::fabs(cb), std::fabs(cr)});
+    for (TDeepLight light : kLights) {
+      SCOPED_TRACE(NameOf(filter) + ", " + NameOf(light));
+      const bool linear = light == TDeepLight::Linear;
+      const std::vector<std::uint8_t> out = Fast(filter, picture, {256, false, light});
+      double worstBlock = 0;
+      double worstChroma = 0;
+      for (std::int32_t by = 0; by < 128; by += 8) {
+        for (std::int32_t bx = 0; bx < 256; bx += 8) {
+          double sourceSum = 0, writtenSum = 0;
+          for (std::int32_t y = by; y < by + 8; ++y) {
+            for (std::int32_t x = bx; x < bx + 8; ++x) {
+              const std::uint16_t* in = picture.Row(y) + 3 * x;
+              const std::uint8_t* o = out.data() + 3 * (256 * y + x);
+              // Both as a share of white.
+              sourceSum += linear ? static_cast<double>(DeepLight(in[0], in[1], in[2])) /
+                                        static_cast<double>(kDeepLightFull)
+                                  : static_cast<double>(DeepLuma(in[0], in[1], in[2])) /
+                                        static_cast<double>(kDeepLumaFull);
+              writtenSum += linear ? static_cast<double>(ByteLight(o[0], o[1], o[2])) /
+                                         static_cast<double>(kDeepLightFull)
+                                   : static_cast<double>(ByteLuma(o[0], o[1], o[2])) /
+                                         static_cast<double>(kDeepLumaFull);
+              const double cb = (in[0] - in[2]) / 257.0 - (o[0] - o[2]);
+              const double cr = (in[2] - in[1]) / 257.0 - (o[2] - o[1]);
+              worstChroma = std::max({worstChroma, std::fabs(cb), std::fabs(cr)});
+            }
           }
+          worstBlock = std::max(worstBlock, std::fabs(sourceSum - writtenSum) / 64);
         }
-        worstBlock = std::max(worstBlock, std::fabs(sourceSum - writtenSum) / 64);
+      }
+      EXPECT_LT(worstBlock, 0.25 / 255) << "block means follow the source";
+      EXPECT_LE(worstChroma, 1.0 + 1e-9) << "chroma only as rounding moves it";
+    }
+  }
+}
+
+// ---- Light ----
+
+TEST(DeepFilterLight, TheCurveIsTheSrgbTransferCurveAndTheWeightsTheSrgbPrimariesY) {
+  // Evaluated here in double on its own, every entry within one unit of the curve, rising.
+  for (std::int32_t v = 0; v < 65536; ++v) {
+    const double c = v / 65535.0;
+    const double curve = c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+    ASSERT_NEAR(kLightCurve16[v], curve * 16777216.0, 1.0) << v;
+    if (v > 0) {
+      ASSERT_GT(kLightCurve16[v], kLightCurve16[v - 1]) << v;
+    }
+  }
+  EXPECT_EQ(kLightCurve16[0], 0u);
+  EXPECT_EQ(kLightCurve16[65535], 1u << 24);
+  EXPECT_EQ(DeepLight(65535, 65535, 65535), kDeepLightFull) << "white is full light";
+  const double full = static_cast<double>(kDeepLightFull);
+  EXPECT_NEAR(static_cast<double>(DeepLight(0, 0, 65535)) / full, 0.2126, 0.0002) << "red";
+  EXPECT_NEAR(static_cast<double>(DeepLight(0, 65535, 0)) / full, 0.7152, 0.0002) << "green";
+  EXPECT_NEAR(static_cast<double>(DeepLight(65535, 0, 0)) / full, 0.0722, 0.0002) << "blue";
+}
+
+// Mid-grey (code 128) means 21.6 % of white's light: in linear light a 2-level dither lights about
+// that share of its pixels, in encoded values about half of them.
+TEST(DeepFilterLight, TwoLevelsOfMidGreyLightItsShareOfWhiteInLinearLightAndHalfInEncoded) {
+  const TDeepPicture picture = MakeDeep(128, 128, [](std::int32_t, std::int32_t, std::uint16_t* p) {
+    p[0] = p[1] = p[2] = 128 * 257;
+  });
+  for (TFilterId filter : kDeepFilters) {
+    for (bool grey : {false, true}) {
+      for (TDeepLight light : kLights) {
+        SCOPED_TRACE(NameOf(filter) + ", " + NameOf(light) + (grey ? ", grey" : ""));
+        const std::vector<std::uint8_t> out = Fast(filter, picture, {2, grey, light});
+        const double white = static_cast<double>(std::count(out.begin(), out.end(), 255)) /
+                             static_cast<double>(out.size());
+        EXPECT_EQ(std::count(out.begin(), out.end(), 0) + std::count(out.begin(), out.end(), 255),
+                  static_cast<std::ptrdiff_t>(out.size()))
+            << "black and white only";
+        EXPECT_NEAR(white, light == TDeepLight::Linear ? 0.2158 : 128.0 / 255, 0.005);
       }
     }
-    EXPECT_LT(worstBlock, 0.25) << "block means follow the source";
-    EXPECT_LE(worstChroma, 1.0 + 1e-9) << "chroma only as rounding moves it";
   }
 }
 
@@ -229,7 +305,9 @@ TEST(DeepFilterSources, AnEightBitPictureWidenedGivesWhatItsDeepCopyGives) {
       });
   for (TFilterId filter : kDeepFilters) {
     for (const TDeepOptions options :
-         {TDeepOptions{}, TDeepOptions{4, true}, TDeepOptions{7, false}}) {
+         {TDeepOptions{}, TDeepOptions{4, true}, TDeepOptions{7, false},
+          TDeepOptions{4, true, TDeepLight::Encoded},
+          TDeepOptions{7, false, TDeepLight::Encoded}}) {
       TBitmapRows rows(bitmap);
       TWidenedRows widened(rows);
       TBitmap out;
@@ -265,7 +343,9 @@ class TMemoryWriter final : public TBandWriter {
 TEST(DeepFilterBands, BandsOfAnyHeightAndPartsGiveTheWholePicturesRows) {
   const TDeepPicture picture = MakeRandomDeep(300, 37, 9);
   for (TFilterId filter : kDeepFilters) {
-    for (const TDeepOptions options : {TDeepOptions{}, TDeepOptions{16, true}}) {
+    for (const TDeepOptions options :
+         {TDeepOptions{}, TDeepOptions{16, true}, TDeepOptions{5, false, TDeepLight::Encoded},
+          TDeepOptions{16, true, TDeepLight::Encoded}}) {
       const std::vector<std::uint8_t> whole = Fast(filter, picture, options);
       for (std::int32_t bandRows : {1, 2, 5, 36, 37, 100}) {
         for (int parts : {1, 2, 3}) {
@@ -288,15 +368,17 @@ TEST(DeepFilterBands, RefusalsWriteNothingAndLeaveThePictureAlone) {
   const TDeepPicture picture = MakeRandomDeep(4, 4, 3);
   const TDeepPicture empty;
   for (TFilterId filter : kDeepFilters) {
-    for (std::int32_t levels : {-1, 0, 1, 257, 1000}) {
+    const TDeepOptions refused[] = {{-1, false},  {0, false},    {1, false},
+                                    {257, false}, {1000, false}, {4, false, TDeepLight{7}}};
+    for (const TDeepOptions options : refused) {
       TDeepPictureRows rows(picture);
       TMemoryWriter writer(4);
-      EXPECT_FALSE(FilterDeepInBands(FilterEntry(filter), {levels, false}, rows, writer));
+      EXPECT_FALSE(FilterDeepInBands(FilterEntry(filter), options, rows, writer));
       EXPECT_EQ(writer.Commits, 0);
       TBitmap out;
       MakeRandom(out, 3, 2, 1);
       const std::vector<std::uint8_t> before = PixelBytes(out);
-      EXPECT_FALSE(FilterDeepPicture(filter, picture, out, {levels, false}));
+      EXPECT_FALSE(FilterDeepPicture(filter, picture, out, options));
       EXPECT_EQ(PixelBytes(out), before);
     }
     TDeepPictureRows rows(empty);

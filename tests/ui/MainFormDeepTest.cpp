@@ -91,6 +91,7 @@ class MainFormDeepTest : public testing::TMainFormFixture {
   void SetOptions(TDeepOptions options) {
     Layout->LevelsEdit->setValue(options.Levels);
     Layout->GreyCheck->setChecked(options.Grey);
+    Layout->LightCheck->setChecked(options.Light == TDeepLight::Linear);
   }
 
   // The deep previews against the filters run on `sample` at the controls' options.
@@ -105,7 +106,7 @@ class MainFormDeepTest : public testing::TMainFormFixture {
       EXPECT_EQ(shown->Height(), sample.Height);
       EXPECT_EQ(PixelsOf(*shown), DeepFiltered(filter, sample, options))
           << FilterEntry(filter).Name << " at " << options.Levels << " levels, grey "
-          << options.Grey;
+          << options.Grey << ", linear " << (options.Light == TDeepLight::Linear);
     }
   }
 };
@@ -123,6 +124,7 @@ TEST_F(MainFormDeepTest, PreviewsOfADeepPictureComeFromItsFullPrecisionAndFollow
   // comparison tells the full precision apart from the rounded picture.
   EXPECT_EQ(Form->DeepOptions().Levels, 256);
   EXPECT_FALSE(Form->DeepOptions().Grey);
+  EXPECT_EQ(Form->DeepOptions().Light, TDeepLight::Linear);
   TBitmap rounded;
   CopyPart(Form->Bitmap(), 0, 0, 128, 128, rounded);
   ASSERT_NE(DeepFiltered(TFilterId::Diffusion, sample, {}),
@@ -132,7 +134,9 @@ TEST_F(MainFormDeepTest, PreviewsOfADeepPictureComeFromItsFullPrecisionAndFollow
   const std::vector<std::vector<std::uint8_t>> six = SixPreviews();
   for (const TDeepOptions options :
        {TDeepOptions{2, false}, TDeepOptions{2, true}, TDeepOptions{4, true},
-        TDeepOptions{16, false}, TDeepOptions{100, true}, TDeepOptions{256, true}}) {
+        TDeepOptions{16, false}, TDeepOptions{100, true}, TDeepOptions{256, true},
+        TDeepOptions{2, true, TDeepLight::Encoded}, TDeepOptions{16, false, TDeepLight::Encoded},
+        TDeepOptions{2, true, TDeepLight::Linear}}) {
     SetOptions(options);
     ExpectDeepPreviewsOf(sample);
   }
@@ -190,7 +194,8 @@ struct TDeepSaveCase {
 
 void PrintTo(const TDeepSaveCase& save, std::ostream* os) {
   *os << FilterEntry(save.Filter).Name << ' ' << save.Options.Levels
-      << (save.Options.Grey ? " grey " : " colour ") << save.Extension;
+      << (save.Options.Grey ? " grey " : " colour ")
+      << (save.Options.Light == TDeepLight::Linear ? "linear " : "encoded ") << save.Extension;
 }
 
 class DeepSaveTest : public MainFormDeepTest,
@@ -236,17 +241,21 @@ TEST_P(DeepSaveTest, TheSaveWritesTheWholeDeepPictureThroughTheFilterAtTheContro
 
 INSTANTIATE_TEST_SUITE_P(
     Formats, DeepSaveTest,
-    ::testing::Values(TDeepSaveCase{TFilterId::Diffusion, {256, false}, "bmp", 1, 0, 0},
-                      TDeepSaveCase{TFilterId::Ordered, {5, true}, "bmp", 1, 0, 0},
-                      TDeepSaveCase{TFilterId::Diffusion, {256, false}, "png", 2, 8, 2},
-                      TDeepSaveCase{TFilterId::Ordered, {2, true}, "png", 2, 1, 0},
-                      TDeepSaveCase{TFilterId::Diffusion, {4, true}, "png", 2, 2, 0},
-                      TDeepSaveCase{TFilterId::Ordered, {16, true}, "png", 2, 4, 0},
-                      TDeepSaveCase{TFilterId::Diffusion, {100, true}, "png", 2, 8, 0}),
+    ::testing::Values(
+        TDeepSaveCase{TFilterId::Diffusion, {256, false}, "bmp", 1, 0, 0},
+        TDeepSaveCase{TFilterId::Ordered, {5, true}, "bmp", 1, 0, 0},
+        TDeepSaveCase{TFilterId::Diffusion, {256, false}, "png", 2, 8, 2},
+        TDeepSaveCase{TFilterId::Ordered, {2, true}, "png", 2, 1, 0},
+        TDeepSaveCase{TFilterId::Diffusion, {4, true}, "png", 2, 2, 0},
+        TDeepSaveCase{TFilterId::Ordered, {16, true}, "png", 2, 4, 0},
+        TDeepSaveCase{TFilterId::Diffusion, {100, true}, "png", 2, 8, 0},
+        TDeepSaveCase{TFilterId::Diffusion, {2, true, TDeepLight::Encoded}, "png", 2, 1, 0},
+        TDeepSaveCase{TFilterId::Ordered, {4, false, TDeepLight::Encoded}, "bmp", 1, 0, 0}),
     [](const auto& param) {
       const TDeepSaveCase& save = param.param;
       return std::string(FilterEntry(save.Filter).Name) + std::to_string(save.Options.Levels) +
-             (save.Options.Grey ? "Grey" : "Colour") + save.Extension;
+             (save.Options.Grey ? "Grey" : "Colour") +
+             (save.Options.Light == TDeepLight::Linear ? "" : "Encoded") + save.Extension;
     });
 
 TEST_F(MainFormDeepTest, TheDeepColumnStandsBesideTheSixGroupsLevelWithTheirRows) {
@@ -267,6 +276,9 @@ TEST_F(MainFormDeepTest, TheDeepColumnStandsBesideTheSixGroupsLevelWithTheirRows
   EXPECT_EQ(Layout->GreyCheck->text(), QString::fromUtf8("グレー"));
   EXPECT_FALSE(Layout->LevelsEdit->toolTip().isEmpty());
   EXPECT_FALSE(Layout->GreyCheck->toolTip().isEmpty());
+  EXPECT_EQ(Layout->LightCheck->text(), QString::fromUtf8("光で測る"));
+  EXPECT_TRUE(Layout->LightCheck->toolTip().contains(QString::fromUtf8("光の強さ")));
+  EXPECT_TRUE(Layout->LightCheck->isChecked()) << "linear light is the default";
 
   // At the stored size and taller, the two groups share the rows of the six; the column keeps
   // its width and the sample panel its size and centring.
@@ -281,8 +293,13 @@ TEST_F(MainFormDeepTest, TheDeepColumnStandsBesideTheSixGroupsLevelWithTheirRows
       EXPECT_EQ(topIn(Layout->GroupBox7), topIn(Layout->GroupBox1));
       EXPECT_EQ(topIn(Layout->GroupBox8), topIn(Layout->GroupBox6));
     } else {
-      EXPECT_EQ(Layout->DeepSamplePanel->y(), Layout->ToolBar1->height());
+      EXPECT_EQ(Layout->DeepSamplePanel->y(),
+                std::max(Layout->ToolBar1->height(),
+                         Layout->LightCheck->geometry().bottom() + 1 - Layout->GroupBox7->y()));
     }
+    // The first group never covers the light check box.
+    EXPECT_GT(topIn(Layout->GroupBox7), Layout->LightCheck->mapTo(Form.get(), QPoint()).y() +
+                                            Layout->LightCheck->height() - 1);
   }
 }
 
