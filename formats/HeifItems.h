@@ -1,0 +1,79 @@
+// The least of a HEIF file's own boxes that libheif does not tell: which items the primary
+// picture is made from, which of their properties the file calls essential, how their coded
+// samples are ranged, and whether the file holds a still picture at all. Every box is read
+// within the bounds of the box that holds it; what cannot be read is reported as not known, never
+// guessed, and libheif stays the judge of whether the file is damaged.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace penamo::formats {
+
+using TFourCC = std::array<char, 4>;
+
+struct THeifBox {
+  TFourCC Type{};
+  const std::uint8_t* Body = nullptr;  // after the header (and, for a full box, not past it)
+  std::size_t Size = 0;
+};
+
+struct THeifItem {
+  std::uint32_t Id = 0;
+  TFourCC Type{};
+  // Indices into THeifLayout::Properties (from 0), each with whether it is essential.
+  std::vector<std::pair<std::size_t, bool>> Properties;
+};
+
+struct THeifReference {
+  TFourCC Type{};
+  std::uint32_t From = 0;
+  std::vector<std::uint32_t> To;
+};
+
+struct THeifLayout {
+  bool HasMeta = false;
+  bool HasMovie = false;  // a 'moov' box: an image sequence's track
+  std::uint32_t Primary = 0;
+  std::vector<THeifItem> Items;
+  std::vector<THeifReference> References;
+  std::vector<THeifBox> Properties;  // the 'ipco' boxes in order
+
+  const THeifItem* Item(std::uint32_t id) const;
+  // The first property of type of the item, or null.
+  const THeifBox* Property(const THeifItem& item, const char* type) const;
+};
+
+// The boxes of the file held in data, as far as they can be read.
+THeifLayout ReadHeifLayout(const std::uint8_t* data, std::size_t size);
+
+// Why the primary picture cannot be shown as the file means it, as a reason tag ("predicted-item",
+// "unsupported-essential-property"), or empty: a picture predicted from another item, or an item
+// it is made from carrying an essential property the decoder does not apply.
+std::string UnsupportedPrimaryReason(const THeifLayout& layout);
+
+// Whether the file holds an identity-derived ('iden') item, which the decoder here cannot read.
+bool HoldsIdentityItem(const THeifLayout& layout);
+
+// How the coded samples of an item are ranged: the item's own 'colr' nclx box when it has one,
+// otherwise the coded stream's own colour description (the AV1 sequence header, the HEVC
+// sequence parameter set's video signal type). Derived items answer for the first item they are
+// made from.
+struct THeifRange {
+  bool Known = false;
+  bool Limited = false;
+  bool Monochrome = false;
+};
+THeifRange RangeOfItem(const THeifLayout& layout, std::uint32_t id);
+
+// The alpha item of the primary picture (an 'auxl' reference with an alpha 'auxC'), or 0.
+std::uint32_t AlphaItemOf(const THeifLayout& layout, std::uint32_t primary);
+
+// A sample of bits bits coded in limited ("video") range as a full-range 16-bit sample: black
+// (16 · 2^(bits-8)) is 0, white (235 · 2^(bits-8)) 65535, rounded to nearest and held within.
+std::uint16_t LimitedTo16Bits(std::uint32_t sample, int bits);
+
+}  // namespace penamo::formats

@@ -1,0 +1,171 @@
+// The formats' own public conformance files (../shared/conformance, described by its README),
+// each read as a user would read it and judged against what a correct reading gives: planes in
+// limited range expanded, derived and predicted items read or refused as unsupported, colour as
+// the file means it. Skipped with a message where the folder is absent.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Exceptions.h"
+#include "ExpectRefusal.h"
+#include "PictureFile.h"
+#include "PictureMakers.h"
+
+namespace penamo::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+fs::path ConformanceFile(const std::string& name) {
+  return fs::path(PENAMO_SHARED_DIR) / "conformance" / name;
+}
+
+#define REQUIRE_FILE(name)                                                                    \
+  do {                                                                                        \
+    if (!fs::exists(ConformanceFile(name)))                                                   \
+      GTEST_SKIP() << "no " << ConformanceFile(name).string() << ": conformance file absent"; \
+  } while (false)
+
+struct TRead {
+  TBitmap Picture;
+  TPictureExtras Extras;
+};
+
+std::unique_ptr<TRead> Read(const std::string& name) {
+  auto read = std::make_unique<TRead>();
+  ReadPicture(ConformanceFile(name).string(), read->Picture, read->Extras);
+  return read;
+}
+
+std::uint32_t Channel(std::uint32_t rgb, int shift) {
+  return (rgb >> shift) & 0xFF;
+}
+
+// The mean distance of the grey picture's samples from the luma (BT.601 weights) of the colour
+// one, which must be of the same size.
+double MeanFromLuma(const TBitmap& grey, const TBitmap& colour) {
+  double total = 0;
+  for (int y = 0; y < grey.Height(); ++y)
+    for (int x = 0; x < grey.Width(); ++x) {
+      const std::uint32_t c = PixelAt(colour, x, y);
+      const double luma = 0.299 * Channel(c, 16) + 0.587 * Channel(c, 8) + 0.114 * Channel(c, 0);
+      total += std::fabs(static_cast<double>(Channel(PixelAt(grey, x, y), 8)) - luma);
+    }
+  return total / (static_cast<double>(grey.Width()) * grey.Height());
+}
+
+double MeanDistance(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b) {
+  double total = 0;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    total += std::abs(static_cast<int>(a[i]) - static_cast<int>(b[i]));
+  return total / static_cast<double>(a.size());
+}
+
+// Monochrome AVIF coded in limited range, at 8 and 10 bits: its grey expanded to full range
+// stays within about two levels of its colour twin's luma (unexpanded it is ten off).
+class MonochromeAvif : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(MonochromeAvif, GreyIsExpandedToFullRange) {
+  REQUIRE_FILE(GetParam());
+  REQUIRE_FILE("avif-fox.profile0.8bpc.yuv420.avif");
+  const auto grey = Read(GetParam());
+  const auto colour = Read("avif-fox.profile0.8bpc.yuv420.avif");
+  ASSERT_EQ(grey->Picture.Width(), colour->Picture.Width());
+  ASSERT_EQ(grey->Picture.Height(), colour->Picture.Height());
+  EXPECT_LT(MeanFromLuma(grey->Picture, colour->Picture), 2.5);
+}
+
+INSTANTIATE_TEST_SUITE_P(Conformance, MonochromeAvif,
+                         ::testing::Values("avif-fox.profile0.8bpc.yuv420.monochrome.avif",
+                                           "avif-fox.profile0.10bpc.yuv420.monochrome.avif"));
+
+// Alpha coded in limited range, with colour or grey: expanded, it matches its full-range twin's
+// alpha within a level or two and its opaque is opaque.
+class LimitedAlphaAvif : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(LimitedAlphaAvif, AlphaIsExpandedToFullRange) {
+  const char* full = "avif-plum-blossom-large.profile0.8bpc.yuv420.alpha-full.avif";
+  REQUIRE_FILE(GetParam());
+  REQUIRE_FILE(full);
+  const auto limited = Read(GetParam());
+  const auto twin = Read(full);
+  ASSERT_TRUE(limited->Extras.HasAlpha());
+  ASSERT_EQ(limited->Extras.Alpha.size(), twin->Extras.Alpha.size());
+  EXPECT_LT(MeanDistance(limited->Extras.Alpha, twin->Extras.Alpha), 2.0);
+  EXPECT_EQ(*std::max_element(limited->Extras.Alpha.begin(), limited->Extras.Alpha.end()), 255);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Conformance, LimitedAlphaAvif,
+    ::testing::Values(
+        "avif-plum-blossom-large.profile0.8bpc.yuv420.alpha-limited.avif",
+        "avif-plum-blossom-large.profile0.8bpc.yuv420.alpha-limited.monochrome.avif"));
+
+// The grey of the monochrome twin with limited alpha is expanded too: near the luma of the
+// colour twin with the same alpha.
+TEST(Conformance, LimitedGreyAndAlphaAreBothExpanded) {
+  const char* grey = "avif-plum-blossom-large.profile0.8bpc.yuv420.alpha-limited.monochrome.avif";
+  const char* colour = "avif-plum-blossom-large.profile0.8bpc.yuv420.alpha-full.avif";
+  REQUIRE_FILE(grey);
+  REQUIRE_FILE(colour);
+  EXPECT_LT(MeanFromLuma(Read(grey)->Picture, Read(colour)->Picture), 2.5);
+}
+
+// A clean aperture whose origin falls on half a pixel: read as libheif crops it (from the pixel
+// before the half), the one choice every reading of this file gives.
+TEST(Conformance, HalfPixelCropIsRead) {
+  REQUIRE_FILE("avif-kimono.crop.avif");
+  const auto read = Read("avif-kimono.crop.avif");
+  EXPECT_GT(read->Picture.Width(), 0);
+  EXPECT_GT(read->Picture.Height(), 0);
+}
+
+TEST(Conformance, HeifAlphaInLimitedRangeIsExpanded) {
+  REQUIRE_FILE("heif-C006.heic");
+  const auto read = Read("heif-C006.heic");
+  ASSERT_TRUE(read->Extras.HasAlpha());
+  const auto [low, high] =
+      std::minmax_element(read->Extras.Alpha.begin(), read->Extras.Alpha.end());
+  EXPECT_EQ(*high, 255);
+  EXPECT_EQ(*low, 0);
+}
+
+TEST(Conformance, HeifExifWithoutOffsetFieldIsKept) {
+  REQUIRE_FILE("heif-C034.heic");
+  const auto read = Read("heif-C034.heic");
+  ASSERT_GE(read->Extras.Exif.size(), 8u);
+  const std::string header(read->Extras.Exif.begin(), read->Extras.Exif.begin() + 4);
+  EXPECT_TRUE(header == std::string("MM\0*", 4) || header == std::string("II*\0", 4));
+}
+
+TEST(Conformance, HeifPredictedPrimaryIsRefusedAsUnsupported) {
+  REQUIRE_FILE("heif-C044.heic");
+  TRead read;
+  ExpectRefusal<EUnsupportedGraphic>(
+      [&] { ReadPicture(ConformanceFile("heif-C044.heic").string(), read.Picture, read.Extras); },
+      "heif-predicted-item");
+}
+
+// Identity-derived items: libheif 1.15 cannot read a file holding one, so such a file is refused
+// as unsupported, never as damaged.
+class IdentityDerivedHeif : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(IdentityDerivedHeif, IsRefusedAsUnsupportedNeverDamaged) {
+  REQUIRE_FILE(GetParam());
+  TRead read;
+  ExpectRefusal<EUnsupportedGraphic>(
+      [&] { ReadPicture(ConformanceFile(GetParam()).string(), read.Picture, read.Extras); },
+      "heif-identity-derived-item");
+}
+
+INSTANTIATE_TEST_SUITE_P(Conformance, IdentityDerivedHeif,
+                         ::testing::Values("heif-C008.heic", "heif-C023.heic"));
+
+}  // namespace
+}  // namespace penamo::test
