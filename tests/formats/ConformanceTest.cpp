@@ -3,12 +3,14 @@
 // limited range expanded, derived and predicted items read or refused as unsupported, colour as
 // the file means it. Skipped with a message where the folder is absent.
 #include <gtest/gtest.h>
+#include <lcms2.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -166,6 +168,112 @@ TEST_P(IdentityDerivedHeif, IsRefusedAsUnsupportedNeverDamaged) {
 
 INSTANTIATE_TEST_SUITE_P(Conformance, IdentityDerivedHeif,
                          ::testing::Values("heif-C008.heic", "heif-C023.heic"));
+
+// The reference picture's pixels as 0xRRGGBB, brought into sRGB from the profile it carries
+// (as it is when it carries none).
+std::vector<std::uint32_t> ReferenceInSrgb(const TRead& reference) {
+  const int width = reference.Picture.Width();
+  const int height = reference.Picture.Height();
+  std::vector<std::uint8_t> rgb;
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) {
+      const std::uint32_t c = PixelAt(reference.Picture, x, y);
+      rgb.insert(rgb.end(), {static_cast<std::uint8_t>(Channel(c, 16)),
+                             static_cast<std::uint8_t>(Channel(c, 8)),
+                             static_cast<std::uint8_t>(Channel(c, 0))});
+    }
+  const std::vector<std::uint8_t>& icc = reference.Extras.ColorProfile;
+  if (!icc.empty()) {
+    cmsHPROFILE source =
+        cmsOpenProfileFromMem(icc.data(), static_cast<cmsUInt32Number>(icc.size()));
+    cmsHPROFILE srgb = cmsCreate_sRGBProfile();
+    cmsHTRANSFORM transform =
+        cmsCreateTransform(source, TYPE_RGB_8, srgb, TYPE_RGB_8, INTENT_RELATIVE_COLORIMETRIC, 0);
+    EXPECT_NE(transform, nullptr);
+    if (transform != nullptr)
+      cmsDoTransform(transform, rgb.data(), rgb.data(),
+                     static_cast<cmsUInt32Number>(width) * static_cast<cmsUInt32Number>(height));
+    cmsDeleteTransform(transform);
+    cmsCloseProfile(srgb);
+    cmsCloseProfile(source);
+  }
+  std::vector<std::uint32_t> pixels;
+  for (std::size_t i = 0; i + 2 < rgb.size(); i += 3)
+    pixels.push_back(std::uint32_t{rgb[i]} << 16 | std::uint32_t{rgb[i + 1]} << 8 | rgb[i + 2]);
+  return pixels;
+}
+
+struct TComparison {
+  double Mean = 0;
+  std::uint32_t Peak = 0;
+};
+
+TComparison Compare(const TBitmap& picture, const std::vector<std::uint32_t>& reference) {
+  TComparison result;
+  double total = 0;
+  std::size_t i = 0;
+  for (int y = 0; y < picture.Height(); ++y)
+    for (int x = 0; x < picture.Width(); ++x, ++i)
+      for (const int shift : {16, 8, 0}) {
+        const std::uint32_t a = Channel(PixelAt(picture, x, y), shift);
+        const std::uint32_t b = Channel(reference[i], shift);
+        const std::uint32_t distance = a > b ? a - b : b - a;
+        total += distance;
+        result.Peak = std::max(result.Peak, distance);
+      }
+  result.Mean = total / (3.0 * static_cast<double>(reference.size()));
+  return result;
+}
+
+// A grey picture with a grey ICC profile: the tones the suite's reference shows (level 155
+// where the unconverted reading gave 101).
+TEST(Conformance, JxlGreyWithGreyProfileHasTheReferenceTones) {
+  REQUIRE_FILE("jxl-grayscale.jxl");
+  REQUIRE_FILE("jxl-grayscale-ref.png");
+  const auto read = Read("jxl-grayscale.jxl");
+  const auto reference = Read("jxl-grayscale-ref.png");
+  ASSERT_EQ(read->Picture.Width(), reference->Picture.Width());
+  ASSERT_EQ(read->Picture.Height(), reference->Picture.Height());
+  EXPECT_TRUE(read->Extras.ColorProfile.empty()) << "the samples are sRGB grey";
+  const TComparison comparison = Compare(read->Picture, ReferenceInSrgb(*reference));
+  EXPECT_LT(comparison.Mean, 1.0);
+  EXPECT_LE(comparison.Peak, 3u);
+}
+
+// A picture coded from linear light: read in an encoded colour space, so its shadows keep their
+// levels as the reference's do, and its tones match the reference after colour management.
+TEST(Conformance, JxlLinearPictureKeepsItsShadows) {
+  REQUIRE_FILE("jxl-patches.jxl");
+  REQUIRE_FILE("jxl-patches-ref.png");
+  const auto read = Read("jxl-patches.jxl");
+  const auto reference = Read("jxl-patches-ref.png");
+  ASSERT_EQ(read->Picture.Width(), reference->Picture.Width());
+  ASSERT_EQ(read->Picture.Height(), reference->Picture.Height());
+  const std::vector<std::uint32_t> expected = ReferenceInSrgb(*reference);
+  const TComparison comparison = Compare(read->Picture, expected);
+  EXPECT_LT(comparison.Mean, 2.0);
+  // Distinct green levels among the darkest pixels (green under 48 in the reference).
+  std::set<std::uint32_t> ours, theirs;
+  std::size_t i = 0;
+  for (int y = 0; y < read->Picture.Height(); ++y)
+    for (int x = 0; x < read->Picture.Width(); ++x, ++i)
+      if (Channel(expected[i], 8) < 48) {
+        theirs.insert(Channel(expected[i], 8));
+        ours.insert(Channel(PixelAt(read->Picture, x, y), 8));
+      }
+  EXPECT_GE(ours.size() + 4, theirs.size());
+}
+
+// A picture with a black channel is refused as unsupported, never shown without its black.
+TEST(Conformance, JxlBlackChannelIsRefusedAsUnsupported) {
+  REQUIRE_FILE("jxl-cmyk_layers.jxl");
+  TRead read;
+  ExpectRefusal<EUnsupportedGraphic>(
+      [&] {
+        ReadPicture(ConformanceFile("jxl-cmyk_layers.jxl").string(), read.Picture, read.Extras);
+      },
+      "jxl-black-channel");
+}
 
 }  // namespace
 }  // namespace penamo::test
