@@ -4,6 +4,7 @@
 // the file means it. Skipped with a message where the folder is absent.
 #include <gtest/gtest.h>
 #include <lcms2.h>
+#include <tiffio.h>
 
 #include <algorithm>
 #include <cmath>
@@ -274,6 +275,54 @@ TEST(Conformance, JxlBlackChannelIsRefusedAsUnsupported) {
       },
       "jxl-black-channel");
 }
+
+// libtiff's own RGBA interface (what tiff2rgba gives): the picture as 0xRRGGBB rows from the
+// top, or nothing when the library refuses the file.
+std::vector<std::uint32_t> ThroughLibtiffRgba(const std::string& path, std::uint32_t& width,
+                                              std::uint32_t& height) {
+  TIFFSetWarningHandler(nullptr);
+  TIFFSetErrorHandler(nullptr);
+  TIFF* tif = TIFFOpen(path.c_str(), "r");
+  if (tif == nullptr) return {};
+  TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width);
+  TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height);
+  std::vector<std::uint32_t> raster(static_cast<std::size_t>(width) * height);
+  const int read =
+      TIFFReadRGBAImageOriented(tif, width, height, raster.data(), ORIENTATION_TOPLEFT, 1);
+  TIFFClose(tif);
+  if (read == 0) return {};
+  for (std::uint32_t& p : raster)
+    p = TIFFGetR(p) << 16 | TIFFGetG(p) << 8 | TIFFGetB(p);
+  return raster;
+}
+
+// Old-style JPEG without RowsPerStrip and two fax files with G3 quirks: read exactly as the
+// libtiff installed here reads them through its RGBA interface, and refused where it refuses
+// them (Debian's libtiff 4.5 cannot decode the two fax files).
+class LibtiffTestImage : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(LibtiffTestImage, ReadsAsLibtiffReadsIt) {
+  REQUIRE_FILE(GetParam());
+  const std::string path = ConformanceFile(GetParam()).string();
+  std::uint32_t width = 0, height = 0;
+  const std::vector<std::uint32_t> expected = ThroughLibtiffRgba(path, width, height);
+  TRead read;
+  if (expected.empty()) {
+    ExpectRefusal<EInvalidGraphic>([&] { ReadPicture(path, read.Picture, read.Extras); },
+                                   kSomeReason);
+    return;
+  }
+  ReadPicture(path, read.Picture, read.Extras);
+  ASSERT_EQ(read.Picture.Width(), static_cast<int>(width));
+  ASSERT_EQ(read.Picture.Height(), static_cast<int>(height));
+  const TComparison comparison = Compare(read.Picture, expected);
+  EXPECT_EQ(comparison.Peak, 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Conformance, LibtiffTestImage,
+                         ::testing::Values("tiff-ojpeg_single_strip_no_rowsperstrip.tiff",
+                                           "tiff-testfax3_bug54_1dnoEOL.tif",
+                                           "tiff-testfax3_bug_513.tiff"));
 
 }  // namespace
 }  // namespace penamo::test
