@@ -5,6 +5,7 @@
 #include <lcms2.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -221,14 +222,32 @@ bool ConvertGreyProfile(std::vector<std::uint8_t>& pixels, std::size_t count, st
   const std::unique_ptr<void, TProfileClose> target(cmsCreateGrayProfile(cmsD50_xyY(), curve));
   cmsFreeToneCurve(curve);
   if (!target) RaiseOutOfMemory();
-  const cmsUInt32Number format =
-      channels == 2 ? TYPE_GRAYA_16 : TYPE_GRAY_16;  // alpha passes through untouched
+  // In floating point, the tone curves evaluated rather than tabulated, each sample rounded
+  // once back to 16 bits; alpha passes through untouched.
+  const cmsUInt32Number format = channels == 2 ? TYPE_GRAYA_FLT : TYPE_GRAY_FLT;
   const std::unique_ptr<void, TTransformDelete> transform(
       cmsCreateTransform(source.get(), format, target.get(), format, INTENT_RELATIVE_COLORIMETRIC,
-                         cmsFLAGS_COPY_ALPHA | cmsFLAGS_NOCACHE));
+                         cmsFLAGS_COPY_ALPHA | cmsFLAGS_NOCACHE | cmsFLAGS_NOOPTIMIZE));
   if (!transform) return false;
-  cmsDoTransform(transform.get(), pixels.data(), pixels.data(),
-                 static_cast<cmsUInt32Number>(count));
+  constexpr std::size_t kChunk = 4096;  // pixels converted at a time
+  std::vector<float> chunk;
+  WithMemory("out-of-memory", [&] { chunk.resize(kChunk * channels); });
+  for (std::size_t done = 0; done < count; done += kChunk) {
+    const std::size_t n = std::min(kChunk, count - done) * channels;
+    std::uint8_t* at = pixels.data() + 2 * done * channels;
+    for (std::size_t i = 0; i < n; ++i) {
+      std::uint16_t value;
+      std::memcpy(&value, at + 2 * i, 2);
+      chunk[i] = static_cast<float>(value) / 65535.0f;
+    }
+    cmsDoTransform(transform.get(), chunk.data(), chunk.data(),
+                   static_cast<cmsUInt32Number>(n / channels));
+    for (std::size_t i = 0; i < n; ++i) {
+      const auto value =
+          static_cast<std::uint16_t>(std::lround(std::clamp(chunk[i], 0.0f, 1.0f) * 65535.0f));
+      std::memcpy(at + 2 * i, &value, 2);
+    }
+  }
   return true;
 }
 
