@@ -47,7 +47,8 @@ class TSpan {
 
 // The boxes laid one after another in [data, data + size); a box overrunning its holder ends
 // the list there.
-std::vector<THeifBox> BoxesIn(const std::uint8_t* data, std::size_t size) {
+std::vector<THeifBox> BoxesIn(const std::uint8_t* data, std::size_t size,
+                              const std::uint8_t* base) {
   std::vector<THeifBox> boxes;
   TSpan span(data, size);
   // No real file holds more boxes at one level; a flood of empty ones is not followed.
@@ -67,6 +68,7 @@ std::vector<THeifBox> BoxesIn(const std::uint8_t* data, std::size_t size) {
       length = left;
     }
     if (span.Failed() || length < header || length > left) break;
+    box.Start = static_cast<std::size_t>(start - base);
     box.Body = start + header;
     box.Size = static_cast<std::size_t>(length) - header;
     boxes.push_back(box);
@@ -81,19 +83,22 @@ const THeifBox* Find(const std::vector<THeifBox>& boxes, const char* type) {
   return nullptr;
 }
 
-void ReadItemInfo(const THeifBox& iinf, THeifLayout& layout) {
+void ReadItemInfo(const THeifBox& iinf, const std::uint8_t* base, THeifLayout& layout) {
   TSpan span(iinf.Body, iinf.Size);
   const std::uint64_t version = span.Read(1);
   span.Skip(3);
-  span.Read(version == 0 ? 2 : 4);  // the count; the boxes that follow are what is read
+  layout.EntryCountAt = static_cast<std::size_t>(span.Here() - base);
+  layout.EntryCountBytes = version == 0 ? 2 : 4;
+  span.Read(layout.EntryCountBytes);  // the count; the boxes that follow are what is read
   if (span.Failed()) return;
-  for (const THeifBox& infe : BoxesIn(span.Here(), span.Left())) {
+  for (const THeifBox& infe : BoxesIn(span.Here(), span.Left(), base)) {
     if (!Is(infe.Type, "infe")) continue;
     TSpan entry(infe.Body, infe.Size);
     const std::uint64_t entryVersion = entry.Read(1);
     entry.Skip(3);
     if (entryVersion < 2) continue;  // no item type: not a picture item
     THeifItem item;
+    item.EntryStart = infe.Start;
     item.Id = static_cast<std::uint32_t>(entry.Read(entryVersion == 2 ? 2 : 4));
     entry.Read(2);  // protection index
     for (char& c : item.Type)
@@ -102,13 +107,13 @@ void ReadItemInfo(const THeifBox& iinf, THeifLayout& layout) {
   }
 }
 
-void ReadReferences(const THeifBox& iref, THeifLayout& layout) {
+void ReadReferences(const THeifBox& iref, const std::uint8_t* base, THeifLayout& layout) {
   TSpan span(iref.Body, iref.Size);
   const std::uint64_t version = span.Read(1);
   span.Skip(3);
   if (span.Failed()) return;
   const int idBytes = version == 0 ? 2 : 4;
-  for (const THeifBox& box : BoxesIn(span.Here(), span.Left())) {
+  for (const THeifBox& box : BoxesIn(span.Here(), span.Left(), base)) {
     TSpan entry(box.Body, box.Size);
     THeifReference reference;
     reference.Type = box.Type;
@@ -353,24 +358,26 @@ const THeifBox* THeifLayout::Property(const THeifItem& item, const char* type) c
 
 THeifLayout ReadHeifLayout(const std::uint8_t* data, std::size_t size) {
   THeifLayout layout;
-  for (const THeifBox& top : BoxesIn(data, size)) {
+  for (const THeifBox& top : BoxesIn(data, size, data)) {
     if (Is(top.Type, "moov")) layout.HasMovie = true;
     if (!Is(top.Type, "meta") || layout.HasMeta || top.Size < 4) continue;
     layout.HasMeta = true;
-    const std::vector<THeifBox> meta = BoxesIn(top.Body + 4, top.Size - 4);
+    const std::vector<THeifBox> meta = BoxesIn(top.Body + 4, top.Size - 4, data);
     if (const THeifBox* pitm = Find(meta, "pitm")) {
       TSpan span(pitm->Body, pitm->Size);
       const std::uint64_t version = span.Read(1);
       span.Skip(3);
-      const std::uint64_t id = span.Read(version == 0 ? 2 : 4);
+      layout.PrimaryAt = static_cast<std::size_t>(span.Here() - data);
+      layout.PrimaryBytes = version == 0 ? 2 : 4;
+      const std::uint64_t id = span.Read(layout.PrimaryBytes);
       if (!span.Failed()) layout.Primary = static_cast<std::uint32_t>(id);
     }
-    if (const THeifBox* iinf = Find(meta, "iinf")) ReadItemInfo(*iinf, layout);
-    if (const THeifBox* iref = Find(meta, "iref")) ReadReferences(*iref, layout);
+    if (const THeifBox* iinf = Find(meta, "iinf")) ReadItemInfo(*iinf, data, layout);
+    if (const THeifBox* iref = Find(meta, "iref")) ReadReferences(*iref, data, layout);
     if (const THeifBox* iprp = Find(meta, "iprp")) {
-      const std::vector<THeifBox> properties = BoxesIn(iprp->Body, iprp->Size);
+      const std::vector<THeifBox> properties = BoxesIn(iprp->Body, iprp->Size, data);
       if (const THeifBox* ipco = Find(properties, "ipco"))
-        layout.Properties = BoxesIn(ipco->Body, ipco->Size);
+        layout.Properties = BoxesIn(ipco->Body, ipco->Size, data);
       for (const THeifBox& box : properties)
         if (Is(box.Type, "ipma")) ReadAssociations(box, layout);
     }
@@ -421,6 +428,102 @@ std::string UnsupportedPrimaryReason(const THeifLayout& layout) {
 bool HoldsIdentityItem(const THeifLayout& layout) {
   return std::any_of(layout.Items.begin(), layout.Items.end(),
                      [](const THeifItem& item) { return Is(item.Type, "iden"); });
+}
+
+namespace {
+
+void WriteBigEndian(std::vector<std::uint8_t>& bytes, std::size_t at, int width,
+                    std::uint64_t value) {
+  for (int i = width - 1; i >= 0; --i, value >>= 8)
+    bytes[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(value & 0xFF);
+}
+
+std::uint64_t ReadBigEndian(const std::vector<std::uint8_t>& bytes, std::size_t at, int width) {
+  std::uint64_t value = 0;
+  for (int i = 0; i < width; ++i)
+    value = value << 8 | bytes[at + static_cast<std::size_t>(i)];
+  return value;
+}
+
+std::uint32_t DerivedFrom(const THeifLayout& layout, std::uint32_t id) {
+  for (const THeifReference& reference : layout.References)
+    if (reference.From == id && Is(reference.Type, "dimg") && reference.To.size() == 1)
+      return reference.To.front();
+  return 0;
+}
+
+}  // namespace
+
+TIdentityRewrite RewriteIdentityItems(const std::uint8_t* data, std::size_t size,
+                                      const THeifLayout& layout) {
+  TIdentityRewrite rewrite;
+  if (!HoldsIdentityItem(layout) || layout.EntryCountBytes == 0) return rewrite;
+  // The primary picture: down the chain of identity-derived items to a coded one, gathering each
+  // one's transforms, the outermost's last.
+  std::uint32_t primary = layout.Primary;
+  std::vector<std::vector<THeifTransform>> chain;
+  for (int depth = 0; depth < 8; ++depth) {
+    const THeifItem* item = layout.Item(primary);
+    if (item == nullptr || !Is(item->Type, "iden")) break;
+    std::vector<THeifTransform> transforms;
+    for (const auto& [index, essential] : item->Properties) {
+      if (index >= layout.Properties.size()) continue;
+      const THeifBox& property = layout.Properties[index];
+      if (Is(property.Type, "irot") && property.Size >= 1) {
+        transforms.push_back({false, property.Body[0] & 3, 0});
+      } else if (Is(property.Type, "imir") && property.Size >= 1) {
+        transforms.push_back({true, 0, property.Body[0] & 1});
+      } else if (Is(property.Type, "clap")) {
+        rewrite.Refusal = "identity-derived-crop";
+        return rewrite;
+      }
+    }
+    chain.push_back(std::move(transforms));
+    primary = DerivedFrom(layout, primary);
+    if (primary == 0) {
+      rewrite.Refusal = "identity-derived-item";
+      return rewrite;
+    }
+  }
+  const THeifItem* source = layout.Item(primary);
+  if (source == nullptr || Is(source->Type, "iden")) {
+    rewrite.Refusal = "identity-derived-item";
+    return rewrite;
+  }
+  // A grid or overlay made of identity-derived items would lose its cells.
+  for (const THeifReference& reference : layout.References) {
+    if (!Is(reference.Type, "dimg")) continue;
+    const THeifItem* from = layout.Item(reference.From);
+    if (from == nullptr || Is(from->Type, "iden")) continue;
+    for (const std::uint32_t to : reference.To) {
+      const THeifItem* cell = layout.Item(to);
+      if (cell != nullptr && Is(cell->Type, "iden")) {
+        rewrite.Refusal = "identity-derived-cells";
+        return rewrite;
+      }
+    }
+  }
+  rewrite.Bytes.assign(data, data + size);
+  std::uint64_t count = ReadBigEndian(rewrite.Bytes, layout.EntryCountAt, layout.EntryCountBytes);
+  for (const THeifItem& item : layout.Items) {
+    if (!Is(item.Type, "iden")) continue;
+    std::memcpy(rewrite.Bytes.data() + item.EntryStart + 4, "free", 4);
+    if (count > 0) --count;
+  }
+  WriteBigEndian(rewrite.Bytes, layout.EntryCountAt, layout.EntryCountBytes, count);
+  if (primary != layout.Primary) {
+    if (layout.PrimaryBytes == 0 || (layout.PrimaryBytes == 2 && primary > 0xFFFF)) {
+      rewrite.Refusal = "identity-derived-item";
+      rewrite.Bytes.clear();
+      return rewrite;
+    }
+    WriteBigEndian(rewrite.Bytes, layout.PrimaryAt, layout.PrimaryBytes, primary);
+  }
+  for (auto at = chain.rbegin(); at != chain.rend(); ++at)
+    rewrite.Transforms.insert(rewrite.Transforms.end(), at->begin(), at->end());
+  rewrite.Primary = primary;
+  rewrite.Possible = true;
+  return rewrite;
 }
 
 THeifRange RangeOfItem(const THeifLayout& layout, std::uint32_t id) {

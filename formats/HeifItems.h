@@ -17,6 +17,7 @@ using TFourCC = std::array<char, 4>;
 
 struct THeifBox {
   TFourCC Type{};
+  std::size_t Start = 0;               // where the box begins in the file
   const std::uint8_t* Body = nullptr;  // after the header (and, for a full box, not past it)
   std::size_t Size = 0;
 };
@@ -24,6 +25,7 @@ struct THeifBox {
 struct THeifItem {
   std::uint32_t Id = 0;
   TFourCC Type{};
+  std::size_t EntryStart = 0;  // where its 'infe' box begins in the file
   // Indices into THeifLayout::Properties (from 0), each with whether it is essential.
   std::vector<std::pair<std::size_t, bool>> Properties;
 };
@@ -41,6 +43,11 @@ struct THeifLayout {
   std::vector<THeifItem> Items;
   std::vector<THeifReference> References;
   std::vector<THeifBox> Properties;  // the 'ipco' boxes in order
+  // Where the 'iinf' entry count and the 'pitm' item number lie, and their widths in bytes.
+  std::size_t EntryCountAt = 0;
+  int EntryCountBytes = 0;
+  std::size_t PrimaryAt = 0;
+  int PrimaryBytes = 0;
 
   const THeifItem* Item(std::uint32_t id) const;
   // The first property of type of the item, or null.
@@ -57,6 +64,29 @@ std::string UnsupportedPrimaryReason(const THeifLayout& layout);
 
 // Whether the file holds an identity-derived ('iden') item, which the decoder here cannot read.
 bool HoldsIdentityItem(const THeifLayout& layout);
+
+// One transform of an identity-derived item, applied after its source is decoded: a rotation by
+// Quarter quarter turns anticlockwise ('irot'), or a mirroring ('imir') about the vertical axis
+// (Axis 0: left and right swap) or the horizontal one (Axis 1: top and bottom swap).
+struct THeifTransform {
+  bool Mirror = false;
+  int Quarters = 0;
+  int Axis = 0;
+};
+
+// A file holding identity-derived items made readable by the decoder here, which cannot read one:
+// a copy in which their item entries are 'free' boxes (of the same size, so nothing moves) and,
+// where the primary picture is such an item, the item it is derived from is primary instead,
+// with the transforms to apply to that item's decoded picture, innermost first.
+struct TIdentityRewrite {
+  bool Possible = false;
+  std::string Refusal;  // why not, as a reason tag, when a primary is derived in a way not applied
+  std::vector<std::uint8_t> Bytes;
+  std::uint32_t Primary = 0;
+  std::vector<THeifTransform> Transforms;
+};
+TIdentityRewrite RewriteIdentityItems(const std::uint8_t* data, std::size_t size,
+                                      const THeifLayout& layout);
 
 // How the coded samples of an item are ranged: the item's own 'colr' nclx box when it has one,
 // otherwise the coded stream's own colour description (the AV1 sequence header, the HEVC

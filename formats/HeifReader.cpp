@@ -92,6 +92,8 @@ struct TDecoded {
   // grey of a monochrome picture (all three channels) and the alpha plane.
   bool LimitedGrey = false;
   bool LimitedAlpha = false;
+  // The pixels once turned by the transforms of an identity-derived primary, when it has any.
+  std::vector<std::uint8_t> Turned;
 };
 
 // The first metadata block of the picture of type ("Exif", "mime") and, for "mime", of content
@@ -218,6 +220,69 @@ void MarkLimitedPlanes(const THeifLayout& layout, std::uint32_t primary, TDecode
   decoded.LimitedAlpha = alphaRange.Known && alphaRange.Limited;
 }
 
+// A file holding identity-derived items, which the decoder here cannot read, rewritten so that it
+// can (RewriteIdentityItems); refused as unsupported where the primary is derived in a way not
+// applied here. Not possible (and nothing copied) for a file without such items.
+TIdentityRewrite ReadableWithoutIdentityItems(const std::uint8_t* data, std::size_t size,
+                                              const THeifLayout& layout, const TFlavour& flavour) {
+  if (!HoldsIdentityItem(layout)) return {};
+  CheckBufferSize(size, 1, flavour.Prefix + "-too-large");
+  TIdentityRewrite rewrite;
+  WithMemory("out-of-memory", [&] { rewrite = RewriteIdentityItems(data, size, layout); });
+  if (!rewrite.Possible) RaiseUnsupported(flavour.Name, flavour.Prefix + "-" + rewrite.Refusal);
+  return rewrite;
+}
+
+// Applies an identity-derived primary's rotations and mirrorings, in order, to the decoded
+// picture of the item it is derived from.
+void ApplyTransforms(const std::vector<THeifTransform>& transforms, std::size_t pixelBytes,
+                     const TFlavour& flavour, TDecoded& decoded) {
+  CheckBufferSize(static_cast<std::uint64_t>(decoded.Height) * 4,
+                  static_cast<std::uint64_t>(decoded.Width) * pixelBytes,
+                  flavour.Prefix + "-too-large");
+  for (const THeifTransform& transform : transforms) {
+    const std::int32_t width = decoded.Width;
+    const std::int32_t height = decoded.Height;
+    const bool swap = !transform.Mirror && (transform.Quarters & 1) != 0;
+    const std::int32_t outWidth = swap ? height : width;
+    const std::int32_t outHeight = swap ? width : height;
+    std::vector<std::uint8_t> out;
+    WithMemory("out-of-memory", [&] {
+      out.resize(static_cast<std::size_t>(outWidth) * static_cast<std::size_t>(outHeight) *
+                 pixelBytes);
+    });
+    const std::size_t outStride = static_cast<std::size_t>(outWidth) * pixelBytes;
+    for (std::int32_t y = 0; y < outHeight; ++y)
+      for (std::int32_t x = 0; x < outWidth; ++x) {
+        // The stored pixel that lands at (x, y).
+        std::int32_t sx = x, sy = y;
+        if (transform.Mirror) {
+          if (transform.Axis == 0) sx = width - 1 - x;
+          if (transform.Axis == 1) sy = height - 1 - y;
+        } else if (transform.Quarters == 1) {  // a quarter turn anticlockwise
+          sx = width - 1 - y;
+          sy = x;
+        } else if (transform.Quarters == 2) {
+          sx = width - 1 - x;
+          sy = height - 1 - y;
+        } else if (transform.Quarters == 3) {
+          sx = y;
+          sy = height - 1 - x;
+        }
+        std::memcpy(out.data() + static_cast<std::size_t>(y) * outStride +
+                        static_cast<std::size_t>(x) * pixelBytes,
+                    decoded.Pixels + static_cast<std::size_t>(sy) * decoded.Stride +
+                        static_cast<std::size_t>(sx) * pixelBytes,
+                    pixelBytes);
+      }
+    decoded.Turned = std::move(out);
+    decoded.Pixels = decoded.Turned.data();
+    decoded.Stride = outStride;
+    decoded.Width = outWidth;
+    decoded.Height = outHeight;
+  }
+}
+
 void InitialiseOnce() {
   // Registers the decoders built into the library; kept for the life of the program.
   static const bool initialised = [] {
@@ -237,8 +302,16 @@ TDecoded DecodeUnguarded(const std::uint8_t* data, std::size_t size, const TFlav
   heif_context_set_maximum_image_size_limit(ctx.get(), static_cast<int>(side));
   const THeifLayout layout = ReadHeifLayout(data, size);
   RefuseUnsupportedLayout(layout, flavour);
-  CheckLayoutRead(heif_context_read_from_memory_without_copy(ctx.get(), data, size, nullptr),
-                  layout, flavour);
+  const TIdentityRewrite rewrite = ReadableWithoutIdentityItems(data, size, layout, flavour);
+  if (rewrite.Possible) {
+    // The rewritten copy is the context's own, so it outlives nothing it needs.
+    CheckLayoutRead(heif_context_read_from_memory(ctx.get(), rewrite.Bytes.data(),
+                                                  rewrite.Bytes.size(), nullptr),
+                    layout, flavour);
+  } else {
+    CheckLayoutRead(heif_context_read_from_memory_without_copy(ctx.get(), data, size, nullptr),
+                    layout, flavour);
+  }
 
   heif_image_handle* rawHandle = nullptr;
   CheckLayoutRead(heif_context_get_primary_image_handle(ctx.get(), &rawHandle), layout, flavour);
@@ -302,7 +375,9 @@ TDecoded DecodeUnguarded(const std::uint8_t* data, std::size_t size, const TFlav
     RaiseInvalid(flavour.Message, flavour.Prefix + "-bad-decoded-image");
   decoded.Pixels = pixels;
   decoded.Stride = static_cast<std::size_t>(stride);
-  MarkLimitedPlanes(layout, layout.Primary, decoded);
+  MarkLimitedPlanes(layout, rewrite.Possible ? rewrite.Primary : layout.Primary, decoded);
+  if (!rewrite.Transforms.empty())
+    ApplyTransforms(rewrite.Transforms, pixelBytes, flavour, decoded);
   // The alpha plane stays with colours that are not multiplied by it, as every other reader
   // gives them.
   if (decoded.Alpha && heif_image_is_premultiplied_alpha(rawImage) != 0)
