@@ -490,9 +490,12 @@ TIdentityRewrite RewriteIdentityItems(const std::uint8_t* data, std::size_t size
     rewrite.Refusal = "identity-derived-item";
     return rewrite;
   }
-  // A grid or overlay made of identity-derived items would lose its cells.
+  // A grid or overlay of the primary picture made of identity-derived items would lose its cells.
+  const std::vector<std::uint32_t> used = ItemsOfPrimary(layout);
   for (const THeifReference& reference : layout.References) {
-    if (!Is(reference.Type, "dimg")) continue;
+    if (!Is(reference.Type, "dimg") ||
+        std::find(used.begin(), used.end(), reference.From) == used.end())
+      continue;
     const THeifItem* from = layout.Item(reference.From);
     if (from == nullptr || Is(from->Type, "iden")) continue;
     for (const std::uint32_t to : reference.To) {

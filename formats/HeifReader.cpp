@@ -193,16 +193,14 @@ void RefuseUnsupportedLayout(const THeifLayout& layout, const TFlavour& flavour)
 }
 
 // A failure of the decoder to read the file's structure, refused as unsupported where the file
-// is sound but of a kind it cannot read: an image sequence without a still picture, or a file
-// holding identity-derived items.
+// is sound but of a kind it cannot read: an image sequence without a still picture. (Files
+// holding identity-derived items are rewritten before it reads them.)
 void CheckLayoutRead(const heif_error& error, const THeifLayout& layout, const TFlavour& flavour) {
   if (error.code == heif_error_Ok) return;
   if (error.subcode != heif_suberror_Security_limit_exceeded &&
       error.code != heif_error_Memory_allocation_error) {
     if (!layout.HasMeta && layout.HasMovie)
       RaiseUnsupported(flavour.Name, flavour.Prefix + "-sequence-without-still");
-    if (HoldsIdentityItem(layout))
-      RaiseUnsupported(flavour.Name, flavour.Prefix + "-identity-derived-item");
   }
   RaiseError(error, flavour);
 }
