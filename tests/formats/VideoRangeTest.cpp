@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "Exceptions.h"
+#include "ExpectRefusal.h"
 #include "HeifReader.h"
 #include "PictureMakers.h"
 
@@ -47,7 +49,10 @@ std::vector<std::uint16_t> Levels(int bits) {
   return levels;
 }
 
-TBytes EncodeGrey(const TRangeCase& c, const std::vector<std::uint16_t>& levels, bool alpha) {
+// exif: an "Exif" item's content stored as it is, without the offset field libheif's own call
+// would put first.
+TBytes EncodeGrey(const TRangeCase& c, const std::vector<std::uint16_t>& levels, bool alpha,
+                  const TBytes& exif = {}) {
   const int width = static_cast<int>(levels.size());
   const int height = 2;
   heif_image* image = nullptr;
@@ -81,6 +86,9 @@ TBytes EncodeGrey(const TRangeCase& c, const std::vector<std::uint16_t>& levels,
   options->output_nclx_profile = nclx;
   heif_image_handle* handle = nullptr;
   Expect(heif_context_encode_image(ctx, image, encoder, options, &handle));
+  if (!exif.empty())
+    Expect(heif_context_add_generic_metadata(ctx, handle, exif.data(),
+                                             static_cast<int>(exif.size()), "Exif", nullptr));
   heif_image_handle_release(handle);
   TBytes bytes;
   heif_writer writer{1, WriteToBytes};
@@ -166,6 +174,48 @@ INSTANTIATE_TEST_SUITE_P(
                       TRangeCase{"AvifLimited12", heif_compression_AV1, 12, true},
                       TRangeCase{"AvifFull12", heif_compression_AV1, 12, false}),
     [](const ::testing::TestParamInfo<TRangeCase>& made) { return std::string(made.param.Name); });
+
+// Boxes as a file stores them: size, type, body.
+TBytes Box(const char* type, const TBytes& body) {
+  const std::size_t size = body.size() + 8;
+  TBytes box(size);
+  for (std::size_t i = 0; i < 4; ++i) {
+    box[i] = static_cast<std::uint8_t>(size >> (24 - 8 * i));
+    box[4 + i] = static_cast<std::uint8_t>(type[i]);
+  }
+  for (std::size_t i = 0; i < body.size(); ++i)
+    box[8 + i] = body[i];
+  return box;
+}
+
+// An image sequence (a movie box and its track, no still picture's meta box) is a sound file of
+// a kind this reader does not show: unsupported, never damaged.
+TEST(HeifSequence, WithoutAStillPictureIsUnsupported) {
+  TBytes brands{'m', 's', 'f', '1', 0,   0,   0,   0,   'm', 's',
+                'f', '1', 'i', 's', 'o', '8', 'h', 'e', 'i', 'c'};
+  TBytes file;
+  for (const TBytes& box :
+       {Box("ftyp", brands), Box("moov", Box("mvhd", TBytes(100, 0))), Box("mdat", TBytes(64, 0))})
+    for (const std::uint8_t byte : box)
+      file.push_back(byte);
+  TBitmap picture;
+  TPictureExtras extras;
+  test::ExpectRefusal<EUnsupportedGraphic>(
+      [&] { ReadHeif(file.data(), file.size(), picture, extras); }, "heif-sequence-without-still");
+}
+
+// An EXIF item stored straight from its TIFF header, without the offset field HEIF puts before
+// it, is recognised by the header and handed on.
+TEST(HeifExif, WithoutItsOffsetFieldIsRecognisedByItsTiffHeader) {
+  const TRangeCase c{"HeicFull8", heif_compression_HEVC, 8, false};
+  const TBytes exif = test::ExifWithOrientation(1, true);  // "Exif\0\0", then the block
+  const TBytes block(exif.begin() + 6, exif.end());
+  const TBytes file = EncodeGrey(c, Levels(8), false, block);
+  TBitmap picture;
+  TPictureExtras extras;
+  ReadHeif(file.data(), file.size(), picture, extras);
+  EXPECT_EQ(extras.Exif, block);
+}
 
 }  // namespace
 }  // namespace penamo
