@@ -3,6 +3,7 @@
 #include <dav1d/dav1d.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 namespace penamo::formats {
@@ -474,8 +475,20 @@ TIdentityRewrite RewriteIdentityItems(const std::uint8_t* data, std::size_t size
       } else if (Is(property.Type, "imir") && property.Size >= 1) {
         transforms.push_back({true, 0, property.Body[0] & 1});
       } else if (Is(property.Type, "clap")) {
-        rewrite.Refusal = "identity-derived-crop";
-        return rewrite;
+        THeifTransform crop;
+        crop.Crop = true;
+        TSpan span(property.Body, property.Size);
+        for (int i = 0; i < 8; ++i) {
+          const std::uint64_t value = span.Read(4);
+          // The offsets' numerators are signed; everything else unsigned.
+          crop.Fractions[i] = (i == 4 || i == 6) ? static_cast<std::int32_t>(value)
+                                                 : static_cast<std::int64_t>(value);
+        }
+        if (span.Failed()) {
+          rewrite.Refusal = "identity-derived-item";
+          return rewrite;
+        }
+        transforms.push_back(crop);
       }
     }
     chain.push_back(std::move(transforms));
@@ -527,6 +540,31 @@ TIdentityRewrite RewriteIdentityItems(const std::uint8_t* data, std::size_t size
   rewrite.Primary = primary;
   rewrite.Possible = true;
   return rewrite;
+}
+
+bool CropRectangle(const THeifTransform& crop, std::int64_t width, std::int64_t height,
+                   std::int64_t rectangle[4]) {
+  const std::int64_t* f = crop.Fractions;
+  for (int i = 1; i < 8; i += 2)
+    if (f[i] <= 0) return false;
+  // Whole numbers of pixels to the nearest, and the left edge, in halves of a pixel over a
+  // common denominator: ((width - 1) / 2 + offset) - (apertureWidth - 1) / 2, rounded down.
+  const auto edge = [](std::int64_t size, std::int64_t offsetN, std::int64_t offsetD,
+                       std::int64_t apertureN, std::int64_t apertureD) -> std::int64_t {
+    const long double value = (static_cast<long double>(size) - 1) / 2 +
+                              static_cast<long double>(offsetN) / offsetD -
+                              (static_cast<long double>(apertureN) / apertureD - 1) / 2;
+    return static_cast<std::int64_t>(std::floor(value));
+  };
+  const auto whole = [](std::int64_t n, std::int64_t d) {
+    return static_cast<std::int64_t>(std::floor(static_cast<long double>(n) / d + 0.5L));
+  };
+  rectangle[0] = edge(width, f[4], f[5], f[0], f[1]);
+  rectangle[1] = edge(height, f[6], f[7], f[2], f[3]);
+  rectangle[2] = whole(f[0], f[1]);
+  rectangle[3] = whole(f[2], f[3]);
+  return rectangle[2] > 0 && rectangle[3] > 0 && rectangle[0] >= 0 && rectangle[1] >= 0 &&
+         rectangle[2] <= width - rectangle[0] && rectangle[3] <= height - rectangle[1];
 }
 
 THeifRange RangeOfItem(const THeifLayout& layout, std::uint32_t id) {

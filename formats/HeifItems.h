@@ -68,11 +68,21 @@ bool HoldsIdentityItem(const THeifLayout& layout);
 // One transform of an identity-derived item, applied after its source is decoded: a rotation by
 // Quarter quarter turns anticlockwise ('irot'), or a mirroring ('imir') about the vertical axis
 // (Axis 0: left and right swap) or the horizontal one (Axis 1: top and bottom swap).
+// Or a clean-aperture crop ('clap'): width, height and the centre's offsets from the picture's
+// centre, each a fraction (numerator, denominator).
 struct THeifTransform {
   bool Mirror = false;
   int Quarters = 0;
   int Axis = 0;
+  bool Crop = false;
+  std::int64_t Fractions[8] = {};  // width, height, horizontal and vertical offset: n, d each
 };
+
+// The whole pixels of a crop of a width × height picture: left, top, width and height. Where the
+// clean aperture's edge falls inside a pixel, the crop starts at that pixel (as libheif crops a
+// coded item). False when the crop is empty, not whole within the picture, or a denominator is 0.
+bool CropRectangle(const THeifTransform& crop, std::int64_t width, std::int64_t height,
+                   std::int64_t rectangle[4]);
 
 // A file holding identity-derived items made readable by the decoder here, which cannot read one:
 // a copy in which their item entries are 'free' boxes (of the same size, so nothing moves) and,

@@ -241,6 +241,17 @@ void ApplyTransforms(const std::vector<THeifTransform>& transforms, std::size_t 
   for (const THeifTransform& transform : transforms) {
     const std::int32_t width = decoded.Width;
     const std::int32_t height = decoded.Height;
+    if (transform.Crop) {
+      std::int64_t r[4];
+      if (!CropRectangle(transform, width, height, r))
+        RaiseInvalid(flavour.Message, flavour.Prefix + "-bad-crop");
+      // A crop keeps the rows where they are: the picture starts further in.
+      decoded.Pixels += static_cast<std::size_t>(r[1]) * decoded.Stride +
+                        static_cast<std::size_t>(r[0]) * pixelBytes;
+      decoded.Width = static_cast<std::int32_t>(r[2]);
+      decoded.Height = static_cast<std::int32_t>(r[3]);
+      continue;
+    }
     const bool swap = !transform.Mirror && (transform.Quarters & 1) != 0;
     const std::int32_t outWidth = swap ? height : width;
     const std::int32_t outHeight = swap ? width : height;

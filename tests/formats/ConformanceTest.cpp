@@ -195,6 +195,28 @@ TEST(Conformance, HeifFileHoldingDerivedItemsIsRead) {
   EXPECT_EQ(read->Picture.Height(), 720);
 }
 
+// The same file with one of its identity-derived crops made primary: a clean aperture of
+// 640 × 360 about the centre of item 1002, the primary of the plain file, so its pixels from
+// (320, 180) on.
+TEST(Conformance, HeifIdentityDerivedCropIsReadCropped) {
+  REQUIRE_FILE("heif-C023.heic");
+  const auto whole = Read("heif-C023.heic");
+  TBytes bytes = ReadFileBytes(ConformanceFile("heif-C023.heic").string());
+  const std::string text(bytes.begin(), bytes.end());
+  const std::size_t pitm = text.find("pitm");
+  ASSERT_NE(pitm, std::string::npos);
+  bytes[pitm + 8] = 0x03;  // item 1009, the crop of item 1002
+  bytes[pitm + 9] = 0xF1;
+  TRead crop;
+  ReadPictureBytes(bytes.data(), bytes.size(), crop.Picture, crop.Extras);
+  ASSERT_EQ(crop.Picture.Width(), 640);
+  ASSERT_EQ(crop.Picture.Height(), 360);
+  for (int y = 0; y < 360; y += 7)
+    for (int x = 0; x < 640; x += 11)
+      ASSERT_EQ(PixelAt(crop.Picture, x, y), PixelAt(whole->Picture, 320 + x, 180 + y))
+          << x << "," << y;
+}
+
 // The reference picture's pixels as 0xRRGGBB, brought into sRGB from the profile it carries
 // (as it is when it carries none).
 std::vector<std::uint32_t> ReferenceInSrgb(const TRead& reference) {
