@@ -30,8 +30,8 @@ void ReadJxlDeep(const std::uint8_t* data, std::size_t size, TDeepPicture& pictu
                  TPictureExtras& extras);
 
 // Both pictures from one decode: picture exactly as ReadJxl makes it and, for samples deeper
-// than 8 bits or coded in XYB (true is returned), deep as ReadJxlDeep makes it. Otherwise deep is emptied and
-// false returned. Everything is replaced only at the end.
+// than 8 bits or coded in XYB (true is returned), deep as ReadJxlDeep makes it. Otherwise deep
+// is emptied and false returned. Everything is replaced only at the end.
 bool ReadJxlWithDeep(const std::uint8_t* data, std::size_t size, TBitmap& picture,
                      TDeepPicture& deep, TPictureExtras& extras);
 
