@@ -231,7 +231,7 @@ TIdentityRewrite ReadableWithoutIdentityItems(const std::uint8_t* data, std::siz
   return rewrite;
 }
 
-// Applies an identity-derived primary's rotations and mirrorings, in order, to the decoded
+// Applies an identity-derived primary's rotations, mirrorings and crops, in order, to the decoded
 // picture of the item it is derived from.
 void ApplyTransforms(const std::vector<THeifTransform>& transforms, std::size_t pixelBytes,
                      const TFlavour& flavour, TDecoded& decoded) {
