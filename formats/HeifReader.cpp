@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <string>
@@ -13,6 +14,7 @@
 #include "DeepSamples.h"
 #include "Exceptions.h"
 #include "FormatSupport.h"
+#include "HeifItems.h"
 #include "Limits.h"
 #include "Machine.h"
 #include "Upright.h"
@@ -86,6 +88,12 @@ struct TDecoded {
   std::vector<std::uint8_t> Profile;
   std::vector<std::uint8_t> Exif;
   std::vector<std::uint8_t> Xmp;
+  // Planes the decoder handed over in limited ("video") range, which it leaves unexpanded: the
+  // grey of a monochrome picture (all three channels) and the alpha plane.
+  bool LimitedGrey = false;
+  bool LimitedAlpha = false;
+  // The pixels once turned by the transforms of an identity-derived primary, when it has any.
+  std::vector<std::uint8_t> Turned;
 };
 
 // The first metadata block of the picture of type ("Exif", "mime") and, for "mime", of content
@@ -116,11 +124,27 @@ std::vector<std::uint8_t> MetadataOf(const heif_image_handle* handle, const char
   return {};
 }
 
+// Whether bytes begin with a TIFF header ("II*\0" or "MM\0*"), or with "Exif\0\0" and one.
+bool StartsWithTiffHeader(const std::uint8_t* bytes, std::size_t size) {
+  if (size >= 6 && std::memcmp(bytes, "Exif\0\0", 6) == 0) {
+    bytes += 6;
+    size -= 6;
+  }
+  return size >= 4 && (std::memcmp(bytes, "II*\0", 4) == 0 || std::memcmp(bytes, "MM\0*", 4) == 0);
+}
+
 // The EXIF block of the picture: HEIF puts the offset of its TIFF header before it. Its
 // orientation is reset: the file's own transforms have turned the pixels as they show.
+// A block stored without that offset, straight from its TIFF header (as some writers store it),
+// is recognised by the header.
 std::vector<std::uint8_t> ExifOf(const heif_image_handle* handle, const TFlavour& flavour) {
   const std::vector<std::uint8_t> data = MetadataOf(handle, "Exif", nullptr, flavour);
   if (data.size() < 4) return {};
+  if (StartsWithTiffHeader(data.data(), data.size())) {
+    std::vector<std::uint8_t> block = ExifBlockOf(data.data(), data.size());
+    ResetExifOrientation(block);
+    return block;
+  }
   const std::uint32_t offset = std::uint32_t{data[0]} << 24 | std::uint32_t{data[1]} << 16 |
                                std::uint32_t{data[2]} << 8 | std::uint32_t{data[3]};
   if (offset > data.size() - 4) return {};
@@ -160,6 +184,114 @@ void Unpremultiply(std::uint8_t* pixels, std::size_t stride, std::int32_t width,
   }
 }
 
+// Files the decoder would show wrongly, or call damaged though they are sound, refused as
+// unsupported before it reads them: a primary picture predicted from another item or carrying an
+// essential property the decoder does not apply.
+void RefuseUnsupportedLayout(const THeifLayout& layout, const TFlavour& flavour) {
+  const std::string reason = UnsupportedPrimaryReason(layout);
+  if (!reason.empty()) RaiseUnsupported(flavour.Name, flavour.Prefix + "-" + reason);
+}
+
+// A failure of the decoder to read the file's structure, refused as unsupported where the file
+// is sound but of a kind it cannot read: an image sequence without a still picture. (Files
+// holding identity-derived items are rewritten before it reads them.)
+void CheckLayoutRead(const heif_error& error, const THeifLayout& layout, const TFlavour& flavour) {
+  if (error.code == heif_error_Ok) return;
+  if (error.subcode != heif_suberror_Security_limit_exceeded &&
+      error.code != heif_error_Memory_allocation_error) {
+    if (!layout.HasMeta && layout.HasMovie)
+      RaiseUnsupported(flavour.Name, flavour.Prefix + "-sequence-without-still");
+  }
+  RaiseError(error, flavour);
+}
+
+// Which planes of the decoded picture are still in limited range: the grey of a monochrome
+// primary picture whose coded range is limited (the decoder expands colour planes itself, never
+// grey), and an alpha plane whose own item is coded in limited range.
+void MarkLimitedPlanes(const THeifLayout& layout, std::uint32_t primary, TDecoded& decoded) {
+  const THeifRange range = RangeOfItem(layout, primary);
+  decoded.LimitedGrey = range.Known && range.Limited && range.Monochrome;
+  if (!decoded.Alpha) return;
+  const std::uint32_t alpha = AlphaItemOf(layout, primary);
+  if (alpha == 0) return;
+  const THeifRange alphaRange = RangeOfItem(layout, alpha);
+  decoded.LimitedAlpha = alphaRange.Known && alphaRange.Limited;
+}
+
+// A file holding identity-derived items, which the decoder here cannot read, rewritten so that it
+// can (RewriteIdentityItems); refused as unsupported where the primary is derived in a way not
+// applied here. Not possible (and nothing copied) for a file without such items.
+TIdentityRewrite ReadableWithoutIdentityItems(const std::uint8_t* data, std::size_t size,
+                                              const THeifLayout& layout, const TFlavour& flavour) {
+  if (!HoldsIdentityItem(layout)) return {};
+  CheckBufferSize(size, 1, flavour.Prefix + "-too-large");
+  TIdentityRewrite rewrite;
+  WithMemory("out-of-memory", [&] { rewrite = RewriteIdentityItems(data, size, layout); });
+  if (!rewrite.Possible) RaiseUnsupported(flavour.Name, flavour.Prefix + "-" + rewrite.Refusal);
+  return rewrite;
+}
+
+// Applies an identity-derived primary's rotations, mirrorings and crops, in order, to the decoded
+// picture of the item it is derived from.
+void ApplyTransforms(const std::vector<THeifTransform>& transforms, std::size_t pixelBytes,
+                     const TFlavour& flavour, TDecoded& decoded) {
+  CheckBufferSize(static_cast<std::uint64_t>(decoded.Height) * 4,
+                  static_cast<std::uint64_t>(decoded.Width) * pixelBytes,
+                  flavour.Prefix + "-too-large");
+  for (const THeifTransform& transform : transforms) {
+    const std::int32_t width = decoded.Width;
+    const std::int32_t height = decoded.Height;
+    if (transform.Crop) {
+      std::int64_t r[4];
+      if (!CropRectangle(transform, width, height, r))
+        RaiseInvalid(flavour.Message, flavour.Prefix + "-bad-crop");
+      // A crop keeps the rows where they are: the picture starts further in.
+      decoded.Pixels += static_cast<std::size_t>(r[1]) * decoded.Stride +
+                        static_cast<std::size_t>(r[0]) * pixelBytes;
+      decoded.Width = static_cast<std::int32_t>(r[2]);
+      decoded.Height = static_cast<std::int32_t>(r[3]);
+      continue;
+    }
+    const bool swap = !transform.Mirror && (transform.Quarters & 1) != 0;
+    const std::int32_t outWidth = swap ? height : width;
+    const std::int32_t outHeight = swap ? width : height;
+    std::vector<std::uint8_t> out;
+    WithMemory("out-of-memory", [&] {
+      out.resize(static_cast<std::size_t>(outWidth) * static_cast<std::size_t>(outHeight) *
+                 pixelBytes);
+    });
+    const std::size_t outStride = static_cast<std::size_t>(outWidth) * pixelBytes;
+    for (std::int32_t y = 0; y < outHeight; ++y)
+      for (std::int32_t x = 0; x < outWidth; ++x) {
+        // The stored pixel that lands at (x, y).
+        std::int32_t sx = x, sy = y;
+        if (transform.Mirror) {
+          if (transform.Axis == 0) sx = width - 1 - x;
+          if (transform.Axis == 1) sy = height - 1 - y;
+        } else if (transform.Quarters == 1) {  // a quarter turn anticlockwise
+          sx = width - 1 - y;
+          sy = x;
+        } else if (transform.Quarters == 2) {
+          sx = width - 1 - x;
+          sy = height - 1 - y;
+        } else if (transform.Quarters == 3) {
+          sx = y;
+          sy = height - 1 - x;
+        }
+        std::memcpy(out.data() + static_cast<std::size_t>(y) * outStride +
+                        static_cast<std::size_t>(x) * pixelBytes,
+                    decoded.Pixels + static_cast<std::size_t>(sy) * decoded.Stride +
+                        static_cast<std::size_t>(sx) * pixelBytes,
+                    pixelBytes);
+      }
+    decoded.Turned = std::move(out);
+    decoded.Pixels = decoded.Turned.data();
+    decoded.Stride = outStride;
+    decoded.Width = outWidth;
+    decoded.Height = outHeight;
+  }
+}
+
 void InitialiseOnce() {
   // Registers the decoders built into the library; kept for the life of the program.
   static const bool initialised = [] {
@@ -177,10 +309,21 @@ TDecoded DecodeUnguarded(const std::uint8_t* data, std::size_t size, const TFlav
   // a row of which would not fit the storage limit can be held.
   const std::uint64_t side = std::clamp<std::uint64_t>(StorageLimit() / 3, 1, INT_MAX);
   heif_context_set_maximum_image_size_limit(ctx.get(), static_cast<int>(side));
-  Check(heif_context_read_from_memory_without_copy(ctx.get(), data, size, nullptr), flavour);
+  const THeifLayout layout = ReadHeifLayout(data, size);
+  RefuseUnsupportedLayout(layout, flavour);
+  const TIdentityRewrite rewrite = ReadableWithoutIdentityItems(data, size, layout, flavour);
+  if (rewrite.Possible) {
+    // The rewritten copy is the context's own, so it outlives nothing it needs.
+    CheckLayoutRead(heif_context_read_from_memory(ctx.get(), rewrite.Bytes.data(),
+                                                  rewrite.Bytes.size(), nullptr),
+                    layout, flavour);
+  } else {
+    CheckLayoutRead(heif_context_read_from_memory_without_copy(ctx.get(), data, size, nullptr),
+                    layout, flavour);
+  }
 
   heif_image_handle* rawHandle = nullptr;
-  Check(heif_context_get_primary_image_handle(ctx.get(), &rawHandle), flavour);
+  CheckLayoutRead(heif_context_get_primary_image_handle(ctx.get(), &rawHandle), layout, flavour);
   const THandle handle(rawHandle);
 
   // Both the stored size and the size after the crop and rotation are checked before decoding:
@@ -241,6 +384,9 @@ TDecoded DecodeUnguarded(const std::uint8_t* data, std::size_t size, const TFlav
     RaiseInvalid(flavour.Message, flavour.Prefix + "-bad-decoded-image");
   decoded.Pixels = pixels;
   decoded.Stride = static_cast<std::size_t>(stride);
+  MarkLimitedPlanes(layout, rewrite.Possible ? rewrite.Primary : layout.Primary, decoded);
+  if (!rewrite.Transforms.empty())
+    ApplyTransforms(rewrite.Transforms, pixelBytes, flavour, decoded);
   // The alpha plane stays with colours that are not multiplied by it, as every other reader
   // gives them.
   if (decoded.Alpha && heif_image_is_premultiplied_alpha(rawImage) != 0)
@@ -281,6 +427,16 @@ std::uint32_t Word(const std::uint8_t* row, std::size_t i) {
   return static_cast<std::uint32_t>(row[2 * i]) | static_cast<std::uint32_t>(row[2 * i + 1]) << 8;
 }
 
+// Sample i of a decoded row as a full-scale 16-bit value: an 8-bit sample v as v × 257, a deeper
+// one scaled, and one of a plane in limited range expanded from it exactly, once.
+std::uint16_t Full16(const TDecoded& decoded, const std::uint8_t* row, std::size_t i, bool alpha) {
+  const std::uint32_t coded = decoded.Bits == 8 ? row[i] : Word(row, i);
+  if (alpha ? decoded.LimitedAlpha : decoded.LimitedGrey)
+    return LimitedTo16Bits(coded, decoded.Bits);
+  if (decoded.Bits == 8) return static_cast<std::uint16_t>(coded * 257u);
+  return To16Bits(coded, decoded.Bits);
+}
+
 }  // namespace
 
 bool IsAvif(const std::uint8_t* data, std::size_t size) {
@@ -303,7 +459,15 @@ void Install8Bits(TDecoded& decoded, TBitmap& picture, TPictureExtras& extras) {
     const std::uint8_t* in = decoded.Pixels + static_cast<std::size_t>(y) * decoded.Stride;
     std::uint8_t* bgr = builder.Row(y);
     std::uint8_t* alpha = decoded.Alpha ? builder.AlphaRow(y) : nullptr;
-    if (decoded.Bits == 8) {
+    if (decoded.LimitedGrey || decoded.LimitedAlpha) {
+      for (std::int32_t x = 0; x < decoded.Width; ++x, bgr += 3) {
+        const std::size_t i = static_cast<std::size_t>(x) * channels;
+        bgr[0] = To8Bits(Full16(decoded, in, i + 2, false));
+        bgr[1] = To8Bits(Full16(decoded, in, i + 1, false));
+        bgr[2] = To8Bits(Full16(decoded, in, i, false));
+        if (alpha != nullptr) alpha[x] = To8Bits(Full16(decoded, in, i + 3, true));
+      }
+    } else if (decoded.Bits == 8) {
       for (std::int32_t x = 0; x < decoded.Width; ++x, in += channels, bgr += 3) {
         bgr[0] = in[2];
         bgr[1] = in[1];
@@ -344,17 +508,10 @@ void InstallDeep(TDecoded& decoded, const TFlavour& flavour, TDeepPicture& pictu
     std::uint8_t* alpha = builder.AlphaRow(y);
     for (std::size_t x = 0; x < width; ++x, out += 3) {
       const std::size_t i = x * channels;
-      if (decoded.Bits == 8) {
-        out[0] = static_cast<std::uint16_t>(in[i + 2] * 257u);
-        out[1] = static_cast<std::uint16_t>(in[i + 1] * 257u);
-        out[2] = static_cast<std::uint16_t>(in[i] * 257u);
-        if (alpha != nullptr) alpha[x] = in[i + 3];
-      } else {
-        out[0] = To16Bits(Word(in, i + 2), decoded.Bits);
-        out[1] = To16Bits(Word(in, i + 1), decoded.Bits);
-        out[2] = To16Bits(Word(in, i), decoded.Bits);
-        if (alpha != nullptr) alpha[x] = DeepTo8Bits(Word(in, i + 3), decoded.Bits);
-      }
+      out[0] = Full16(decoded, in, i + 2, false);
+      out[1] = Full16(decoded, in, i + 1, false);
+      out[2] = Full16(decoded, in, i, false);
+      if (alpha != nullptr) alpha[x] = To8Bits(Full16(decoded, in, i + 3, true));
     }
   }
   builder.Install(picture, extras);

@@ -1,7 +1,13 @@
 // HEIF pictures through libheif: HEIC (HEVC through libde265) and AVIF (AV1 through dav1d or
 // aom), 8 bits or deeper, colour or grey. Of a file with several pictures, the primary one;
 // its crop, rotation and mirroring are applied, so the picture comes upright. An alpha picture
-// becomes the extras' alpha plane and an ICC profile their colour profile.
+// becomes the extras' alpha plane and an ICC profile their colour profile. A grey or alpha plane
+// coded in limited ("video") range, which libheif hands over as coded, is expanded to full range
+// (black 0, white full scale) once; colour planes come expanded from libheif. A primary picture
+// that is identity-derived is read as its source turned and mirrored by the derived item's
+// transforms. Refused as unsupported, never shown wrongly: a primary predicted from another item
+// or carrying an essential property the decoder ignores, an identity-derived primary that crops
+// or a grid of such cells, an image sequence without a still picture.
 #pragma once
 
 #include <cstddef>

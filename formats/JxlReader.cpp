@@ -2,8 +2,10 @@
 
 #include <jxl/decode.h>
 #include <jxl/thread_parallel_runner.h>
+#include <lcms2.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -45,6 +47,7 @@ struct TDecoded {
   bool Grey = false;
   bool Alpha = false;
   bool Deep = false;
+  bool Coded = false;  // samples as coded, in the file's own profile (not XYB)
   std::size_t Channels = 3;
   std::vector<std::uint8_t> Pixels;
   std::vector<std::uint8_t> Profile;
@@ -165,6 +168,89 @@ std::vector<std::uint8_t> DataProfile(const JxlDecoder* decoder) {
   return profile;
 }
 
+// A picture with a black (K) channel is composited from it and its colour channels through a
+// CMYK profile, which the decoder here does not do: refused rather than shown without its black.
+void RefuseBlackChannel(JxlDecoder* dec, const JxlBasicInfo& info) {
+  for (std::uint32_t i = 0; i < info.num_extra_channels; ++i) {
+    JxlExtraChannelInfo channel{};
+    Check(JxlDecoderGetExtraChannelInfo(dec, i, &channel), "bad-extra-channel");
+    if (channel.type == JXL_CHANNEL_BLACK) RaiseUnsupported("JPEG XL", "jxl-black-channel");
+  }
+}
+
+// The colour the samples are asked for, where the decoder has the choice (a picture coded in its
+// own XYB space): the picture's own encoded colour space when it names one that is not linear,
+// otherwise sRGB (grey with sRGB's tone curve for a grey picture), never the linear light the
+// decoder would give by default, which 8 or 16 bits cannot hold without banding in the shadows.
+void PreferEncodedColour(JxlDecoder* dec, const JxlBasicInfo& info) {
+  if (info.uses_original_profile) return;
+  JxlColorEncoding wanted{};
+  if (JxlDecoderGetColorAsEncodedProfile(dec, nullptr, JXL_COLOR_PROFILE_TARGET_ORIGINAL,
+                                         &wanted) != JXL_DEC_SUCCESS ||
+      wanted.transfer_function == JXL_TRANSFER_FUNCTION_LINEAR ||
+      wanted.transfer_function == JXL_TRANSFER_FUNCTION_UNKNOWN ||
+      wanted.color_space == JXL_COLOR_SPACE_XYB || wanted.color_space == JXL_COLOR_SPACE_UNKNOWN) {
+    wanted = JxlColorEncoding{};
+    wanted.color_space = info.num_color_channels == 1 ? JXL_COLOR_SPACE_GRAY : JXL_COLOR_SPACE_RGB;
+    wanted.white_point = JXL_WHITE_POINT_D65;
+    wanted.primaries = JXL_PRIMARIES_SRGB;
+    wanted.transfer_function = JXL_TRANSFER_FUNCTION_SRGB;
+    wanted.rendering_intent = JXL_RENDERING_INTENT_PERCEPTUAL;
+  }
+  Check(JxlDecoderSetPreferredColorProfile(dec, &wanted), "bad-colour-preference");
+}
+
+struct TProfileClose {
+  void operator()(void* profile) const { cmsCloseProfile(profile); }
+};
+struct TTransformDelete {
+  void operator()(void* transform) const { cmsDeleteTransform(transform); }
+};
+
+// A grey picture whose samples are in a grey ICC profile (coded as it is, so the decoder cannot
+// convert it) converted exactly, at 16 bits, to grey with sRGB's tone curve: the picture is made
+// of RGB samples, which a grey profile cannot describe. True when converted; false leaves the
+// samples and profile as they are (the profile is then not a grey one or cannot be read).
+bool ConvertGreyProfile(std::vector<std::uint8_t>& pixels, std::size_t count, std::size_t channels,
+                        const std::vector<std::uint8_t>& profile) {
+  const std::unique_ptr<void, TProfileClose> source(
+      cmsOpenProfileFromMem(profile.data(), static_cast<cmsUInt32Number>(profile.size())));
+  if (!source || cmsGetColorSpace(source.get()) != cmsSigGrayData) return false;
+  const cmsFloat64Number srgbCurve[5] = {2.4, 1.0 / 1.055, 0.055 / 1.055, 1.0 / 12.92, 0.04045};
+  cmsToneCurve* curve = cmsBuildParametricToneCurve(nullptr, 4, srgbCurve);
+  if (curve == nullptr) RaiseOutOfMemory();
+  const std::unique_ptr<void, TProfileClose> target(cmsCreateGrayProfile(cmsD50_xyY(), curve));
+  cmsFreeToneCurve(curve);
+  if (!target) RaiseOutOfMemory();
+  // In floating point, the tone curves evaluated rather than tabulated, each sample rounded
+  // once back to 16 bits; alpha passes through untouched.
+  const cmsUInt32Number format = channels == 2 ? TYPE_GRAYA_FLT : TYPE_GRAY_FLT;
+  const std::unique_ptr<void, TTransformDelete> transform(
+      cmsCreateTransform(source.get(), format, target.get(), format, INTENT_RELATIVE_COLORIMETRIC,
+                         cmsFLAGS_COPY_ALPHA | cmsFLAGS_NOCACHE | cmsFLAGS_NOOPTIMIZE));
+  if (!transform) return false;
+  constexpr std::size_t kChunk = 4096;  // pixels converted at a time
+  std::vector<float> chunk;
+  WithMemory("out-of-memory", [&] { chunk.resize(kChunk * channels); });
+  for (std::size_t done = 0; done < count; done += kChunk) {
+    const std::size_t n = std::min(kChunk, count - done) * channels;
+    std::uint8_t* at = pixels.data() + 2 * done * channels;
+    for (std::size_t i = 0; i < n; ++i) {
+      std::uint16_t value;
+      std::memcpy(&value, at + 2 * i, 2);
+      chunk[i] = static_cast<float>(value) / 65535.0f;
+    }
+    cmsDoTransform(transform.get(), chunk.data(), chunk.data(),
+                   static_cast<cmsUInt32Number>(n / channels));
+    for (std::size_t i = 0; i < n; ++i) {
+      const auto value =
+          static_cast<std::uint16_t>(std::lround(std::clamp(chunk[i], 0.0f, 1.0f) * 65535.0f));
+      std::memcpy(at + 2 * i, &value, 2);
+    }
+  }
+  return true;
+}
+
 TDecoded Decode(const std::uint8_t* data, std::size_t size) {
   const JxlSignature signature = JxlSignatureCheck(data, size);
   if (signature == JXL_SIG_NOT_ENOUGH_BYTES) RaiseTruncated("jxl-truncated");
@@ -188,6 +274,7 @@ TDecoded Decode(const std::uint8_t* data, std::size_t size) {
   TDecoded decoded;
   JxlPixelFormat format{3, JXL_TYPE_UINT8, JXL_NATIVE_ENDIAN, 0};
   bool haveInfo = false;
+  JxlBasicInfo basic{};
   for (;;) {
     const JxlDecoderStatus status = JxlDecoderProcessInput(dec);
     switch (status) {
@@ -207,7 +294,13 @@ TDecoded Decode(const std::uint8_t* data, std::size_t size) {
         decoded.Height = static_cast<std::int32_t>(height);
         decoded.Grey = info.num_color_channels == 1;
         decoded.Alpha = info.alpha_bits > 0;
-        decoded.Deep = info.bits_per_sample > 8 || info.exponent_bits_per_sample > 0;
+        RefuseBlackChannel(dec, info);
+        // A picture coded in XYB is decoded at 16 bits whatever its stated depth: the decoder
+        // works in floating point, and the deep path gets its precision rounded once.
+        decoded.Deep = info.bits_per_sample > 8 || info.exponent_bits_per_sample > 0 ||
+                       !info.uses_original_profile;
+        decoded.Coded = info.uses_original_profile != 0;
+        basic = info;
         decoded.Channels = (decoded.Grey ? 1u : 3u) + (decoded.Alpha ? 1u : 0u);
         format.num_channels = static_cast<std::uint32_t>(decoded.Channels);
         format.data_type = decoded.Deep ? JXL_TYPE_UINT16 : JXL_TYPE_UINT8;
@@ -218,7 +311,14 @@ TDecoded Decode(const std::uint8_t* data, std::size_t size) {
         break;
       }
       case JXL_DEC_COLOR_ENCODING:
+        if (!haveInfo) RaiseBad("no-header");
+        PreferEncodedColour(dec, basic);
         decoded.Profile = DataProfile(dec);
+        // Grey coded in a grey profile of its own is converted at 16 bits (ConvertGreyProfile).
+        if (decoded.Grey && decoded.Coded && !decoded.Profile.empty()) {
+          decoded.Deep = true;
+          format.data_type = JXL_TYPE_UINT16;
+        }
         break;
       case JXL_DEC_NEED_IMAGE_OUT_BUFFER: {
         if (!haveInfo) RaiseBad("no-header");
@@ -241,6 +341,12 @@ TDecoded Decode(const std::uint8_t* data, std::size_t size) {
       case JXL_DEC_FULL_IMAGE:
         // The first frame is the picture; an animation's later frames are not decoded.
         if (decoded.Pixels.empty()) RaiseBad("no-pixels");
+        if (decoded.Grey && decoded.Coded && !decoded.Profile.empty() &&
+            ConvertGreyProfile(
+                decoded.Pixels,
+                static_cast<std::size_t>(decoded.Width) * static_cast<std::size_t>(decoded.Height),
+                decoded.Channels, decoded.Profile))
+          decoded.Profile.clear();
         if (signature == JXL_SIG_CONTAINER) TakeMetadata(data, size, decoded);
         return decoded;
       case JXL_DEC_SUCCESS:

@@ -34,10 +34,10 @@ TPictureKind ReadPicture(const std::string& path, TBitmap& picture, TPictureExtr
 std::unique_ptr<TRowSource> OpenPictureRows(const std::string& path, TPictureExtras& extras);
 
 // The deep reads, for the filters made for depth: a 16-bit PNG or TIFF, a HEIF or AVIF deeper
-// than 8 bits and a JPEG XL of more than 8 bits (decoded at 16) at their full precision,
-// every other picture as its 8-bit read widened (v × 257, as TWidenedRows widens it). Each
-// opens, limits and refuses a file exactly as its 8-bit twin above does, and fills extras as it
-// does (alpha rounded to 8 bits as the 8-bit read rounds it).
+// than 8 bits and a JPEG XL of more than 8 bits or coded in XYB (decoded at 16) at their full
+// precision, every other picture as its 8-bit read widened (v × 257, as TWidenedRows widens
+// it). Each opens, limits and refuses a file exactly as its 8-bit twin above does, and fills
+// extras as it does (alpha rounded to 8 bits as the 8-bit read rounds it).
 //
 // The rows band by band, on the same terms as OpenPictureRows: null where that is null, for a
 // file to be read whole with ReadPictureDeep.

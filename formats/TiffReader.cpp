@@ -81,6 +81,13 @@ int OnWarning(TIFF*, void*, const char*, const char*, va_list) {
   return 1;
 }
 
+// A directory the library has read, errors and all (a tag of an undefined type it skipped, as
+// old-style JPEG writers leave), is read as the library reads it: only errors while the pixels
+// are decoded refuse the file, as libtiff's own RGBA interface refuses it.
+void ForgiveDirectoryErrors(TMemoryFile& file) {
+  file.Failed = false;
+}
+
 void SilenceGlobalHandlers() {
   // A few paths report through the process-wide handlers, which print to stderr.
   static std::once_flag once;
@@ -358,6 +365,7 @@ std::unique_ptr<TIFF, TTiffClose> OpenTiff(TMemoryFile& file) {
     if (file.Size < 8) RaiseTruncated("tiff-truncated");
     RaiseTiff("tiff-bad-header");
   }
+  ForgiveDirectoryErrors(file);
   return tif;
 }
 
@@ -965,6 +973,7 @@ std::unique_ptr<TIFF, TTiffClose> OpenTiffFile(TFileClient& client) {
     if (client.Memory.Size < 8) RaiseTruncated("tiff-truncated");
     RaiseTiff("tiff-bad-header");
   }
+  ForgiveDirectoryErrors(client.Memory);
   return tif;
 }
 

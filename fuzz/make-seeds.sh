@@ -100,9 +100,29 @@ heif-enc -q 40 -o "$out/heif/rgb8.heic" "$alpha" >/dev/null
 heif-enc -q 40 -b 10 -o "$out/heif/rgb10.heic" "$png16" >/dev/null
 avifenc -s 8 --min 20 --max 40 "$alpha" "$out/heif/rgba8.avif" >/dev/null
 avifenc -s 8 -d 12 --min 20 --max 40 "$png16" "$out/heif/rgb12.avif" >/dev/null
+# Limited ("video") range: monochrome and colour AVIF, grey HEIC, expanded by the reader.
+grey=$(mktemp --suffix=.png)
+trap 'rm -f "$src" "$alpha" "$png16" "$grey"' EXIT
+convert "$src" -colorspace Gray -depth 8 "$grey"
+avifenc -s 8 -y 400 -r limited --min 20 --max 40 "$grey" "$out/heif/grey8-limited.avif" >/dev/null
+avifenc -s 8 -y 400 -r limited -d 10 --min 20 --max 40 "$png16" "$out/heif/grey10-limited.avif" >/dev/null
+avifenc -s 8 -r limited --min 20 --max 40 "$alpha" "$out/heif/rgba8-limited.avif" >/dev/null
+heif-enc -q 40 --full_range_flag=0 -o "$out/heif/grey8-limited.heic" "$grey" >/dev/null
 
 # JPEG XL: lossy and lossless, alpha, 16 bits, the bare codestream and the container.
 cjxl -q 70 -e 3 "$alpha" "$out/jxl/rgba8-lossy.jxl" >/dev/null 2>&1
 cjxl -d 0 -e 3 "$src" "$out/jxl/rgb8-lossless.jxl" >/dev/null 2>&1
 cjxl -d 0 -e 3 "$png16" "$out/jxl/rgb16-lossless.jxl" >/dev/null 2>&1
 cjxl -q 70 -e 3 --container=1 "$src" "$out/jxl/container.jxl" >/dev/null 2>&1
+# Colour the reader asks for or converts: grey with a grey profile of its own (lossy and
+# lossless), and linear light.
+greyicc=/usr/share/color/icc/ghostscript/default_gray.icc
+convert "$grey" -profile "$greyicc" "$out/jxl/.grey-icc.png"
+cjxl -q 70 -e 3 "$out/jxl/.grey-icc.png" "$out/jxl/grey-icc-lossy.jxl" >/dev/null 2>&1
+cjxl -d 0 -e 3 "$out/jxl/.grey-icc.png" "$out/jxl/grey-icc-lossless.jxl" >/dev/null 2>&1
+rm -f "$out/jxl/.grey-icc.png"
+# (the PNG's own colour chunks left out, or they would name the colour space instead)
+convert "$png16" -define png:exclude-chunks=gAMA,cHRM,sRGB,iCCP PNG48:"$out/jxl/.linear.png"
+cjxl -q 70 -e 3 -x color_space=RGB_D65_SRG_Rel_Lin "$out/jxl/.linear.png" \
+  "$out/jxl/linear-lossy.jxl" >/dev/null 2>&1
+rm -f "$out/jxl/.linear.png"

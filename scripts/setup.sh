@@ -12,7 +12,7 @@ PENAMO_PACKAGES+=(pkg-config libspng-dev libpng-dev libjpeg62-turbo-dev libtiff-
   zlib1g-dev libisal-dev)
 # GIF, HEIC/AVIF and JPEG XL (the HEVC and AV1 decoders come with libheif); the command-line
 # encoders and decoders make the fuzz seeds and are the read-time benchmark's yardstick.
-PENAMO_PACKAGES+=(libgif-dev libheif-dev libjxl-dev libheif-examples libavif-bin libjxl-tools)
+PENAMO_PACKAGES+=(libgif-dev libheif-dev libdav1d-dev liblcms2-dev libjxl-dev libheif-examples libavif-bin libjxl-tools)
 
 penamo_install_deps() {
   local missing=()
