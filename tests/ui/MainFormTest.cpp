@@ -381,8 +381,10 @@ TEST_F(MainFormTest, AVanishedFileAndAnUnwritableTargetAreReportedAndTheWindowGo
   };
   Click(Layout->OpenBuuton);
   ASSERT_EQ(Seams.Boxes.size(), 1u);
-  EXPECT_EQ(Seams.Boxes[0].Text,
-            QString::fromUtf8("ファイル ") + vanished + QString::fromUtf8(" は開けません."));
+  EXPECT_EQ(Seams.Boxes[0].Text, QString::fromUtf8("ファイル ") + vanished +
+                                     QString::fromUtf8(" は開けません.\n") +
+                                     QString::fromUtf8("ファイル ") + vanished +
+                                     QString::fromUtf8(": ファイルまたはフォルダーがありません"));
   EXPECT_EQ(Form->Bitmap().Width(), 60);
   EXPECT_EQ(SixPreviews(), previews);
 
@@ -392,7 +394,9 @@ TEST_F(MainFormTest, AVanishedFileAndAnUnwritableTargetAreReportedAndTheWindowGo
   Click(Layout->SaveDiffError16);
   ASSERT_EQ(Seams.Boxes.size(), 2u);
   EXPECT_EQ(Seams.Boxes[1].Text,
-            QString::fromUtf8("ファイル ") + blocked + QString::fromUtf8(" を作成できません."));
+            QString::fromUtf8("ファイル ") + blocked + QString::fromUtf8(" を作成できません.\n") +
+                QString::fromUtf8("ファイル ") + blocked +
+                QString::fromUtf8(": パスの途中にフォルダーでないものがあります"));
   EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
 
   // And the window works on: the next save writes the file.
