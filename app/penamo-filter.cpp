@@ -38,6 +38,7 @@
 #include "DeepLevels.h"
 #include "DeepRowSource.h"
 #include "Exceptions.h"
+#include "FailureCause.h"
 #include "FilterTable.h"
 #include "Machine.h"
 #include "PenamoVersion.h"
@@ -197,49 +198,11 @@ std::unique_ptr<TBandWriter> CreateOutput(const std::string& path, const TRowSou
                                              unfiltered ? rows.YPelsPerMeter() : 0);
 }
 
-// Why a file could not be read or written, in the user's words.
-std::string CauseOf(int error) {
-  switch (error) {
-    case ENOSPC:
-      return "ディスクの空き容量が足りません";
-    case EDQUOT:
-      return "ディスクの使用量の上限を超えました";
-    case EFBIG:
-      return "ファイルが大きすぎます (ファイル サイズの上限を超えました)";
-    case EACCES:
-    case EPERM:
-      return "アクセス権がありません";
-    case EROFS:
-      return "読み取り専用のファイル システムです";
-    case ENOENT:
-      return "ファイルまたはフォルダーがありません";
-    case ENOTDIR:
-      return "パスの途中にフォルダーでないものがあります";
-    case EISDIR:
-      return "フォルダーです";
-    case ELOOP:
-      return "シンボリック リンクが循環しています";
-    case ENAMETOOLONG:
-      return "名前が長すぎます";
-    case EWOULDBLOCK:
-      return "ほかのプログラムが使用中です";
-    case EIO:
-      return "入出力エラーが起きました";
-    case EMFILE:
-    case ENFILE:
-      return "開いているファイルが多すぎます";
-    default:
-      return "システム エラー (コード " + std::to_string(error) + ")";
-  }
-}
-
-// The line after the message that names the file and what the system said of it; empty when
-// no system call failed (a damaged picture says all in its message).
+// The line after the message that names the file and why it failed: what the system said of it,
+// where its data ended, or that it is damaged (FailureCauseLine); empty when nothing more is
+// known.
 std::string CauseLine(const Exception& error, const std::string& input, const std::string& output) {
-  if (error.SystemError() == 0) return {};
-  const bool writing = dynamic_cast<const EWriteError*>(&error) != nullptr ||
-                       dynamic_cast<const EFCreateError*>(&error) != nullptr;
-  return "ファイル " + (writing ? output : input) + ": " + CauseOf(error.SystemError());
+  return FailureCauseLine(error, IsWriteFailure(error) ? output : input);
 }
 
 // Grey output: a PNG at the smallest depth that holds the levels (grey and alpha at 8 bits when

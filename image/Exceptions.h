@@ -21,6 +21,10 @@ class Exception : public std::exception {
   const std::string& Reason() const noexcept { return FReason; }
   int SystemError() const noexcept { return FSystemError; }
   const char* what() const noexcept override { return FMessage.c_str(); }
+  // A line that says why, shown on a line of its own under the message (FailureCause.h); empty
+  // unless whoever knows the file the error concerns added it.
+  const std::string& Detail() const noexcept { return FDetail; }
+  void SetDetail(std::string detail) { FDetail = std::move(detail); }
   // The class name as a user-facing diagnostic would print it ("EReadError").
   virtual const char* ClassName() const noexcept { return "Exception"; }
 
@@ -28,6 +32,7 @@ class Exception : public std::exception {
   std::string FMessage;
   std::string FReason;
   int FSystemError;
+  std::string FDetail;
 };
 
 #define PENAMO_ERROR_CLASS(Name, Base)                                \

@@ -337,8 +337,10 @@ void TApplication::ReportError(const Exception& error, QObject* /*sender*/) noex
 
 void TApplication::ShowError(const Exception& error) {
   const QString caption = FTitle.isEmpty() ? ProgramFileName() : FTitle;
-  ShowMessageBox(
-      {QString::fromStdString(MessageWithFullStop(error.Message())), caption, TMessageIcon::Stop});
+  // The message as raised, then why on a line of its own when that is known.
+  QString text = QString::fromStdString(MessageWithFullStop(error.Message()));
+  if (!error.Detail().empty()) text += QLatin1Char('\n') + QString::fromStdString(error.Detail());
+  ShowMessageBox({text, caption, TMessageIcon::Stop});
 }
 
 void TApplication::ShowForeignError(const QString& className, const void* address) {

@@ -89,7 +89,8 @@ class TApplication : public QApplication {
   void RequestQuit();
 
   // Shows an escaping error: an Exception's message (with a full stop added, see
-  // MessageWithFullStop) in a stop box captioned with the title; nothing for EAbort; the
+  // MessageWithFullStop) and, on a line of its own, its Detail when it has one, in a stop box
+  // captioned with the title; nothing for EAbort; the
   // application error box for anything else. Never throws. `sender` is where it escaped.
   void ReportError(const std::exception_ptr& error, QObject* sender = nullptr) noexcept;
   void ReportError(const Exception& error, QObject* sender = nullptr) noexcept;

@@ -53,11 +53,33 @@ bool MatchesAnyLetterCase(const QString& fileName, const QString& pattern) {
   return expression.match(fileName).hasMatch();
 }
 
-// A file dialog that places itself across the middle and a third of the way down a monitor.
+// Whether `path` names an existing file (or anything else that is not a folder) that a save
+// would replace.
+bool ExistsToBeReplaced(const QString& path) {
+  const QFileInfo info(path);
+  return (info.exists() || info.isSymLink()) && !info.isDir();
+}
+
+// A file dialog that places itself across the middle and a third of the way down a monitor,
+// and, asked to, asks before it accepts an existing file for saving.
 class TPlacedFileDialog : public QFileDialog {
  public:
   TPlacedFileDialog(QWidget* parent, const QRect& monitor, bool sizable)
       : QFileDialog(parent), FMonitor(monitor), FSizable(sizable) {}
+
+  // Qt's own question is left off (DontConfirmOverwrite) so that every save asks the same
+  // question, in the program's words, through the program's message box.
+  bool PromptOverwrite = false;
+
+  void accept() override {
+    if (PromptOverwrite && acceptMode() == QFileDialog::AcceptSave) {
+      // The name as the dialog would return it (folder and default extension added); a folder's
+      // name only opens the folder and is never asked about.
+      const QString chosen = selectedFiles().value(0);
+      if (!chosen.isEmpty() && ExistsToBeReplaced(chosen) && !AskReplaceFile(chosen)) return;
+    }
+    QFileDialog::accept();
+  }
 
  protected:
   void showEvent(QShowEvent* event) override {
@@ -126,6 +148,17 @@ QString CompleteFileName(const QString& typed, const QString& folder, const QStr
   return path;
 }
 
+bool AskReplaceFile(const QString& path) {
+  const QString text = QString::fromUtf8("ファイル %1 は既に存在します。\n置き換えますか?")
+                           .arg(QFileInfo(path).fileName());
+  const QString caption = Application != nullptr && !Application->Title().isEmpty()
+                              ? Application->Title()
+                              : QString::fromUtf8("名前を付けて保存");
+  const QStringList buttons = {QString::fromUtf8("はい"), QString::fromUtf8("いいえ")};
+  if (Application == nullptr) return false;
+  return Application->AskMessageBox({text, caption, TMessageIcon::Warning}, buttons, 1, 1) == 0;
+}
+
 QPoint DialogPosition(const QRect& monitor, QSize outerSize) {
   return {monitor.left() + (monitor.width() - outerSize.width()) / 2,
           monitor.top() + (monitor.height() - outerSize.height()) / 3};
@@ -164,9 +197,17 @@ bool TOpenDialog::Execute() {
 
 std::optional<QString> TOpenDialog::RunDialog() {
   if (TestResponder) {
-    const std::optional<QString> answer = TestResponder(*this);
-    if (!answer || answer->isEmpty()) return std::nullopt;
-    return CompleteFileName(*answer, StartFolder(), ExtensionForBareNames());
+    for (;;) {
+      const std::optional<QString> answer = TestResponder(*this);
+      if (!answer || answer->isEmpty()) return std::nullopt;
+      const QString name = CompleteFileName(*answer, StartFolder(), ExtensionForBareNames());
+      // As the real dialog does: a "no" keeps it open for another name or a cancel.
+      if (IsSaveDialog() && FOptions.testFlag(ofOverwritePrompt) && ExistsToBeReplaced(name) &&
+          !AskReplaceFile(name)) {
+        continue;
+      }
+      return name;
+    }
   }
 
   const QPointer<QWidget> active = QApplication::activeWindow();
@@ -186,7 +227,8 @@ std::optional<QString> TOpenDialog::RunDialog() {
     // Qt's own dialog behaves the same everywhere, under test and on any desktop.
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setOption(QFileDialog::HideNameFilterDetails);
-    dialog.setOption(QFileDialog::DontConfirmOverwrite, !FOptions.testFlag(ofOverwritePrompt));
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
+    dialog.PromptOverwrite = FOptions.testFlag(ofOverwritePrompt);
     dialog.setAcceptMode(IsSaveDialog() ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     dialog.setFileMode(!IsSaveDialog() && FOptions.testFlag(ofFileMustExist)
                            ? QFileDialog::ExistingFile

@@ -10,7 +10,9 @@
 // The answer is treated as a name typed in the name box: a relative name is taken in the folder
 // the dialog would open in, DefaultExt is added to a name without an extension, and Execute
 // then proceeds as for a real answer. A responder picks a filter entry as the user would, with
-// dialog.SetFilterIndex. Reset it to nullptr afterwards.
+// dialog.SetFilterIndex. Reset it to nullptr afterwards. A save dialog with ofOverwritePrompt
+// asks about an existing file named by the responder as it asks about a chosen one; when the
+// answer is no, the responder is asked again, as the real dialog stays open.
 #pragma once
 
 #include <QFlags>
@@ -28,7 +30,7 @@ namespace penamo {
 
 enum TOpenOption : unsigned {
   ofReadOnly = 1u << 0,            // output: the read-only box; the dialogs never show one
-  ofOverwritePrompt = 1u << 1,     // save: ask before accepting an existing file
+  ofOverwritePrompt = 1u << 1,     // save: ask (AskReplaceFile) before accepting an existing file
   ofHideReadOnly = 1u << 2,        // no read-only box (always so here)
   ofExtensionDifferent = 1u << 3,  // output: the chosen extension is not DefaultExt
   ofFileMustExist = 1u << 4,       // open: only existing files are accepted
@@ -112,6 +114,12 @@ QStringList FilterLabels(const QString& filter);
 // A name as typed in the name box, made whole: taken in `folder` when relative, `defaultExt`
 // added when the name has no extension.
 QString CompleteFileName(const QString& typed, const QString& folder, const QString& defaultExt);
+// Asks whether the existing file at `path` may be replaced, naming it, in a box modal for the
+// whole program (TApplication::AskMessageBox, so tests answer it); "いいえ" is the default and
+// what Escape gives. True only for "はい". The save dialog asks it with ofOverwritePrompt; a
+// caller that changes the chosen name afterwards asks it again for the new one.
+bool AskReplaceFile(const QString& path);
+
 // Where a dialog of `outerSize` goes on `monitor`: centred across, a third of the way down.
 QPoint DialogPosition(const QRect& monitor, QSize outerSize);
 

@@ -85,30 +85,78 @@ void TImage::SetMarkedRect(const QRect& pictureRect) {
   const QRect marked = pictureRect.isValid() ? pictureRect : QRect();
   if (marked == FMarkedRect) return;
   // The frame's old place and its new one are painted again.
-  update(QRect(FMarkedRect.topLeft() * FZoom, FMarkedRect.size() * FZoom));
+  update(ControlRectOf(FMarkedRect));
   FMarkedRect = marked;
-  update(QRect(FMarkedRect.topLeft() * FZoom, FMarkedRect.size() * FZoom));
+  update(ControlRectOf(FMarkedRect));
+}
+
+int TImage::DevicePixelsPerPixel(int zoom, qreal devicePixelRatio) {
+  // The small allowance keeps a ratio computed as 1.4999999 from losing a whole pixel.
+  const auto pixels = static_cast<int>(std::floor(std::max(zoom, 1) * devicePixelRatio + 1e-6));
+  return std::max(pixels, 1);
+}
+
+int TImage::DevicePixelsPerPixel() const {
+  return DevicePixelsPerPixel(FZoom, devicePixelRatioF());
+}
+
+qreal TImage::Scale() const {
+  const qreal ratio = devicePixelRatioF();
+  if (ratio == 1.0) return FZoom;
+  return DevicePixelsPerPixel() / ratio;
+}
+
+QPoint TImage::ControlPointOf(QPoint picturePixel) const {
+  const qreal scale = Scale();
+  return {static_cast<int>(std::floor(picturePixel.x() * scale)),
+          static_cast<int>(std::floor(picturePixel.y() * scale))};
+}
+
+QRect TImage::ControlRectOf(const QRect& pictureRect) const {
+  if (pictureRect.isEmpty()) return {};
+  const qreal scale = Scale();
+  const QPoint topLeft = ControlPointOf(pictureRect.topLeft());
+  const QPoint end(static_cast<int>(std::ceil((pictureRect.right() + 1) * scale)),
+                   static_cast<int>(std::ceil((pictureRect.bottom() + 1) * scale)));
+  return {topLeft, end - QPoint(1, 1)};
 }
 
 QPoint TImage::PicturePixelAt(const QPointF& position) const {
-  return {static_cast<int>(std::floor(position.x() / FZoom)),
-          static_cast<int>(std::floor(position.y() / FZoom))};
+  // In device pixels, where the blocks are whole.
+  const qreal ratio = devicePixelRatioF();
+  const int pixels = DevicePixelsPerPixel();
+  return {static_cast<int>(std::floor(position.x() * ratio / pixels + 1e-9)),
+          static_cast<int>(std::floor(position.y() * ratio / pixels + 1e-9))};
 }
 
 void TImage::PictureChanged() {
   const int width = FPicture.Width();
   const int height = FPicture.Height();
   // A picture without a size (an empty one) leaves the control as it was.
-  if (FAutoSize && width > 0 && height > 0) resize(width * FZoom, height * FZoom);
+  if (FAutoSize && width > 0 && height > 0) {
+    const QRect covered = ControlRectOf(QRect(0, 0, width, height));
+    resize(covered.right() + 1, covered.bottom() + 1);
+  }
   UpdateOpacity();
   update();
+}
+
+bool TImage::event(QEvent* event) {
+  // Moved to a screen of another scale factor: the blocks take another number of device pixels.
+  if (event->type() == QEvent::ScreenChangeInternal) PictureChanged();
+  return QWidget::event(event);
 }
 
 void TImage::UpdateOpacity() {
   // Only a raster image is drawn without transparent areas; an icon has its own.
   const TBitmap* bitmap = FPicture.Bitmap();
-  FOpaque = bitmap != nullptr && !bitmap->Empty() && bitmap->Width() * FZoom >= width() &&
-            bitmap->Height() * FZoom >= height();
+  // Whole device pixels only: a control whose last device pixel the picture leaves uncovered
+  // lets the parent paint there.
+  const qreal ratio = devicePixelRatioF();
+  const int pixels = DevicePixelsPerPixel();
+  FOpaque = bitmap != nullptr && !bitmap->Empty() &&
+            bitmap->Width() * pixels >= std::ceil(width() * ratio - 1e-6) &&
+            bitmap->Height() * pixels >= std::ceil(height() * ratio - 1e-6);
   // Qt paints the parent under a widget only while this attribute is off, which is what
   // clears the remains of an earlier, larger picture.
   setAttribute(Qt::WA_OpaquePaintEvent, FOpaque);
@@ -123,7 +171,9 @@ void TImage::paintEvent(QPaintEvent* event) {
   const TGraphic* graphic = FPicture.Graphic();
   if (graphic == nullptr || graphic->Empty()) return;
   QPainter painter(this);
-  if (const TBitmap* bitmap = FPicture.Bitmap()) {
+  if (const TBitmap* bitmap = FPicture.Bitmap(); bitmap != nullptr && devicePixelRatioF() != 1.0) {
+    PaintInDevicePixels(painter, event->rect() & rect(), *bitmap);
+  } else if (bitmap != nullptr) {
     const std::span<const std::uint8_t> alpha = FAlpha != nullptr
                                                     ? std::span<const std::uint8_t>(*FAlpha)
                                                     : std::span<const std::uint8_t>();
@@ -141,6 +191,32 @@ void TImage::paintEvent(QPaintEvent* event) {
     }
   } else if (const TIcon* icon = FPicture.Icon()) {
     painter.drawPixmap(0, 0, icon->Pixmap());
+  }
+}
+
+void TImage::PaintInDevicePixels(QPainter& painter, const QRect& dirty, const TBitmap& bitmap) {
+  // The painter works in device pixels from here on: the picture's blocks are whole device
+  // pixels and its image is copied, never scaled. Qt takes a scale this close to 1 for none.
+  const qreal ratio = devicePixelRatioF();
+  painter.setWorldTransform(QTransform::fromScale(1 / ratio, 1 / ratio));
+  const QRect clip(QPoint(static_cast<int>(std::floor(dirty.left() * ratio)),
+                          static_cast<int>(std::floor(dirty.top() * ratio))),
+                   QPoint(static_cast<int>(std::ceil((dirty.right() + 1) * ratio)) - 1,
+                          static_cast<int>(std::ceil((dirty.bottom() + 1) * ratio)) - 1));
+  const int pixels = DevicePixelsPerPixel();
+  const std::span<const std::uint8_t> alpha =
+      FAlpha != nullptr ? std::span<const std::uint8_t>(*FAlpha) : std::span<const std::uint8_t>();
+  DrawBitmapZoomed(painter, QPoint(0, 0), bitmap, clip, pixels, alpha);
+  if (FMarkedRect.isEmpty()) return;
+  // The frame: one device pixel white outside, one black inside, as at a ratio of 1.
+  const QRect outer(FMarkedRect.topLeft() * pixels, FMarkedRect.size() * pixels);
+  const QRect inner = outer.adjusted(1, 1, -1, -1);
+  painter.setBrush(Qt::NoBrush);
+  painter.setPen(QPen(QColor(MarkOuterColor()), 0));
+  painter.drawRect(outer.adjusted(0, 0, -1, -1));
+  if (inner.width() > 0 && inner.height() > 0) {
+    painter.setPen(QPen(QColor(MarkInnerColor()), 0));
+    painter.drawRect(inner.adjusted(0, 0, -1, -1));
   }
 }
 

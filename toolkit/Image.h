@@ -66,8 +66,23 @@ class TImage : public QWidget {
   // Each picture pixel is drawn as a Zoom x Zoom block of screen pixels, exactly, never
   // smoothed (1: unscaled, the default; values below 1 count as 1). With AutoSize the control
   // is Zoom times the picture's size, and pointer positions are reported in picture pixels.
+  // At a scale factor other than 1 a block is DevicePixelsPerPixel device pixels wide and high.
   int Zoom() const { return FZoom; }
   void SetZoom(int zoom);
+
+  // The whole-block mapping: every picture pixel covers the same whole number of device pixels
+  // (the screen's own), max(1, floor(Zoom x devicePixelRatio)), and is painted unscaled in
+  // device pixels, so that no pixel is drawn wider than its neighbour at a fractional scale
+  // factor. At a ratio of 1 (or 2) that is Zoom (or 2 x Zoom) as ever; at 1.5 the steps are 1,
+  // 3 and 6 device pixels, so 1x shows a little smaller than a logical pixel a picture pixel.
+  // Rounding down keeps a sample of 128 / Zoom pixels inside a 128-pixel control at every ratio.
+  static int DevicePixelsPerPixel(int zoom, qreal devicePixelRatio);
+  int DevicePixelsPerPixel() const;
+  // The control's own (logical) pixels one picture pixel takes: DevicePixelsPerPixel divided by
+  // the ratio (Zoom at a ratio of 1).
+  qreal Scale() const;
+  // The control's pixel under picture pixel (x, y)'s top-left corner, rounded down.
+  QPoint ControlPointOf(QPoint picturePixel) const;
 
   // The opacity of each pixel of the picture (Width x Height bytes, rows from the top, 255
   // opaque): pixels below 255 are shown over a light checkerboard. Only what is shown changes.
@@ -104,8 +119,14 @@ class TImage : public QWidget {
   void mousePressEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
+  bool event(QEvent* event) override;
 
  private:
+  // The paint at a scale factor other than 1: the picture and the frame in device pixels.
+  void PaintInDevicePixels(QPainter& painter, const QRect& dirty, const TBitmap& bitmap);
+  // The area of the control (its own pixels) that a rectangle of picture pixels covers.
+  QRect ControlRectOf(const QRect& pictureRect) const;
+
   void PictureChanged();
   void UpdateOpacity();
 

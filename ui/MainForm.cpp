@@ -26,6 +26,7 @@
 #include "BitmapBandWriter.h"
 #include "DeepFilters.h"
 #include "Exceptions.h"
+#include "FailureCause.h"
 #include "LayoutFont.h"
 #include "OnWhiteRows.h"
 #include "PictureFile.h"
@@ -293,6 +294,9 @@ void TMainForm::ApplyLayout() {
   OpenDialog1.SetFilter(OpenFilter());
   SaveDialog1.SetFilter(SaveFilter());
   SaveDialog1.SetDefaultExt(QStringLiteral("bmp"));
+  // The stored layout leaves the overwrite question off, so that a save replaced any file,
+  // the open picture's own included, without a word: lost work. The dialog asks.
+  SaveDialog1.SetOptions(SaveDialog1.Options() | ofOverwritePrompt);
 }
 
 void TMainForm::SetUpKeyboard() {
@@ -362,8 +366,23 @@ void TMainForm::FormResize(TCustomForm&) {
 }
 
 void TMainForm::ToolBar1Resize(TToolBar& Sender) {
-  // Keeps the buttons after the separator against the toolbar's right end.
-  ToolButton2->resize(Sender.width() - 135, ToolButton2->height());
+  // Keeps the buttons after the separator against the toolbar's right end; but never narrower
+  // than the controls standing on it, which the buttons after it would otherwise cover. On a
+  // toolbar too narrow for everything, the last buttons go past its right end instead.
+  ToolButton2->resize(std::max(Sender.width() - 135, SeparatorContentWidth()),
+                      ToolButton2->height());
+}
+
+int TMainForm::SeparatorContentWidth() const {
+  // A gap after the last control, as before the first (the zoom list stands 8 pixels in).
+  constexpr int kGap = 6;
+  int right = 0;
+  for (const QWidget* control : ToolButton2->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+    // Hidden on purpose (not merely before the window first shows): takes no room.
+    if (control->isHidden() && control->testAttribute(Qt::WA_WState_ExplicitShowHide)) continue;
+    right = std::max(right, control->geometry().right() + 1);
+  }
+  return right > 0 ? right + kGap : 0;
 }
 
 void TMainForm::OpenBuutonClick(TSpeedButton&) {
@@ -381,7 +400,7 @@ void TMainForm::OpenFile(const QString& FileName) {
   TDeepPicture deep;
   bool precisionDropped = false;
   const std::string name = FileSystemName(FileName);
-  RunLongWork([&] {
+  RunFileWork(name, [&] {
     try {
       ReadPictureWithDeep(name, loaded, deep, extras);
     } catch (const EOutOfMemory&) {
@@ -463,7 +482,11 @@ void TMainForm::UpdateSamples(TBitmap& Bitmap, TPoint Origin) {
 }
 
 void TMainForm::SaveFiltered(TFilterId Filter) {
-  if (FBitmap->Empty()) return;
+  if (FBitmap->Empty()) {
+    TellNothingToSave();
+    return;
+  }
+  OfferPngForGreySaves(FilterEntry(Filter));
   if (const QString suggested = SuggestedSaveName(FilterEntry(Filter)); !suggested.isEmpty())
     SaveDialog1.SetFileName(suggested);
   if (!SaveDialog1.Execute()) return;
@@ -477,6 +500,8 @@ void TMainForm::SaveFiltered(TFilterId Filter) {
       case TTransparentSave::AsPng:
         fileName = PngNameFor(fileName);
         png = true;
+        // The dialog asked about the name chosen there, not about this one.
+        if (!MayReplace(fileName, true)) return;
         break;
       case TTransparentSave::OnWhite:
         onWhite = true;
@@ -485,7 +510,49 @@ void TMainForm::SaveFiltered(TFilterId Filter) {
         return;
     }
   }
+  if (!MayReplace(fileName, false)) return;
   SaveFile(Filter, fileName, png, onWhite);
+}
+
+void TMainForm::TellNothingToSave() {
+  Application->ShowMessageBox(
+      {QString::fromUtf8("保存する画像がありません。先に画像を開いてください"),
+       Application->Title(), TMessageIcon::Information});
+}
+
+void TMainForm::OfferPngForGreySaves(const TFilterEntry& Filter) {
+  // Grey output exists to make small grey files, which only PNG holds as grey.
+  if (!Filter.TakesLevels || !GreyCheck->isChecked()) return;
+  const std::vector<const TPictureFormat*> formats = SaveFormats();
+  for (std::size_t i = 0; i < formats.size(); ++i) {
+    if (formats[i]->Kind == TPictureKind::Png) SaveDialog1.SetFilterIndex(static_cast<int>(i) + 1);
+  }
+}
+
+bool TMainForm::IsOpenPicture(const QString& FileName) const {
+  if (FPictureName.isEmpty()) return false;
+  const QFileInfo target(FileName);
+  const QFileInfo picture(FPictureName);
+  if (!target.exists() || !picture.exists()) return false;
+  // Links and "." or ".." in a name lead to the same file.
+  return target.canonicalFilePath() == picture.canonicalFilePath();
+}
+
+bool TMainForm::MayReplace(const QString& FileName, bool askAnyFile) {
+  if (IsOpenPicture(FileName)) {
+    // The picture shown stays in memory, but the file it came from would be gone for good.
+    const QString text =
+        QString::fromUtf8(
+            "%1 は、いま開いている画像のファイルです。\n"
+            "置き換えると、元の画像はフィルターをかけた画像になり、元に戻せません。\n"
+            "置き換えますか?")
+            .arg(QFileInfo(FileName).fileName());
+    const QStringList buttons = {QString::fromUtf8("置き換える"), QString::fromUtf8("キャンセル")};
+    return Application->AskMessageBox({text, Application->Title(), TMessageIcon::Warning}, buttons,
+                                      1, 1) == 0;
+  }
+  if (askAnyFile && QFileInfo::exists(FileName)) return AskReplaceFile(FileName);
+  return true;
 }
 
 QString TMainForm::SuggestedSaveName(const TFilterEntry& Filter) const {
@@ -529,7 +596,7 @@ void TMainForm::SaveFile(TFilterId Filter, const QString& FileName, bool Png, bo
   TRowSource& source = whiteRows ? static_cast<TRowSource&>(*whiteRows) : rows;
   const std::string name = FileSystemName(FileName);
   const std::uint8_t strength = FStrength;
-  RunLongWork([&] {
+  RunFileWork(name, [&] {
     std::unique_ptr<TBandWriter> writer;
     if (Png) {
       writer = CreatePngWriter(name, rows.Width(), rows.Height(), *FExtras);
@@ -661,7 +728,7 @@ void TMainForm::SaveDeepFile(const TFilterEntry& Filter, const QString& FileName
   if (OnWhite != nullptr) whiteRows.emplace(*deepRows, OnWhite);
   TDeepRowSource& source = whiteRows ? static_cast<TDeepRowSource&>(*whiteRows) : *deepRows;
   const std::string name = FileSystemName(FileName);
-  RunLongWork([&] {
+  RunFileWork(name, [&] {
     std::unique_ptr<TBandWriter> writer;
     if (Png) {
       // Grey output is written at the smallest depth that holds the levels exactly.
@@ -683,6 +750,17 @@ void TMainForm::VersionInfoButtonClick(TSpeedButton&) {
 
 void TMainForm::EditButtonClick(TSpeedButton&) {
   Application->RequestQuit();
+}
+
+void TMainForm::RunFileWork(const std::string& fileName, const std::function<void()>& work) {
+  try {
+    RunLongWork(work);
+  } catch (Exception& error) {
+    // The box keeps the message as it is and says why on a line of its own, as the command line
+    // does.
+    if (error.Detail().empty()) error.SetDetail(FailureCauseLine(error, fileName));
+    throw;
+  }
 }
 
 void TMainForm::RunLongWork(const std::function<void()>& work) {
@@ -767,12 +845,16 @@ void TMainForm::SetZoom(int zoom, std::optional<QPoint> anchor) {
   TControlScrollBar& vert = ScrollBox->VertScrollBar();
   const QPoint at = anchor.value_or(ScrollBox->Client()->rect().center());
   const bool full = SampleImage->isVisibleTo(ScrollBox->Client());
-  const double pictureX = static_cast<double>(at.x() - SampleImage->x()) / old;
-  const double pictureY = static_cast<double>(at.y() - SampleImage->y()) / old;
+  // The view's own pixels per picture pixel, which at a fractional scale factor differ from
+  // the zoom (TImage::DevicePixelsPerPixel).
+  const double oldScale = SampleImage->Scale();
+  const double pictureX = static_cast<double>(at.x() - SampleImage->x()) / oldScale;
+  const double pictureY = static_cast<double>(at.y() - SampleImage->y()) / oldScale;
   SampleImage->SetZoom(FZoom);
+  const double scale = SampleImage->Scale();
   if (full) {
-    horz.SetPosition(static_cast<std::int32_t>(std::lround(pictureX * FZoom)) - at.x());
-    vert.SetPosition(static_cast<std::int32_t>(std::lround(pictureY * FZoom)) - at.y());
+    horz.SetPosition(static_cast<std::int32_t>(std::lround(pictureX * scale)) - at.x());
+    vert.SetPosition(static_cast<std::int32_t>(std::lround(pictureY * scale)) - at.y());
   }
   // Every group's preview, whichever groups the layout holds.
   SourceImage->SetZoom(FZoom);

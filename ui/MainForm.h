@@ -139,6 +139,16 @@ class TMainForm : public TForm, private Ui::MainForm {
   QString SuggestedSaveName(const TFilterEntry& Filter) const;
   // Whether the loaded picture has a pixel of alpha below 255.
   bool HasTransparency() const;
+  // A save with no picture open says so in a box, instead of doing nothing.
+  void TellNothingToSave();
+  // A deep filter's save with grey output on selects the dialog's PNG entry before it opens.
+  void OfferPngForGreySaves(const TFilterEntry& Filter);
+  // Whether FileName is the file the open picture came from (the same file by any name).
+  bool IsOpenPicture(const QString& FileName) const;
+  // Asks before a save replaces the open picture's file, naming it; with askAnyFile, also before
+  // it replaces any other existing file (for a name the save dialog did not ask about). True
+  // when the save may go ahead.
+  bool MayReplace(const QString& FileName, bool askAnyFile);
 
   // The keyboard: Tab stops with a visible focus on every button, the window's shortcuts
   // (shown in the buttons' tooltips) and the buttons' accessible names and descriptions.
@@ -149,6 +159,9 @@ class TMainForm : public TForm, private Ui::MainForm {
   // way makes this a silent EAbort.
   void RunLongWork(const std::function<void()>& work);
   bool FWorking = false;
+  // RunLongWork for reading or writing the file fileName (as the system names it): an error adds
+  // the cause line (FailureCauseLine) under its message.
+  void RunFileWork(const std::string& fileName, const std::function<void()>& work);
 
   // The toolbar's zoom and strength controls, and the zoom keys.
   void SetUpViewControls();
@@ -162,6 +175,8 @@ class TMainForm : public TForm, private Ui::MainForm {
   void FormDestroy(TCustomForm& Sender);
   void FormResize(TCustomForm& Sender);
   void ToolBar1Resize(TToolBar& Sender);
+  // The width the toolbar's wide separator needs for the controls that stand on it.
+  int SeparatorContentWidth() const;
   void OpenBuutonClick(TSpeedButton& Sender);
   void FrameSpeedButton2Click(TSpeedButton& Sender);
   void FrameSpeedButton1Click(TSpeedButton& Sender);

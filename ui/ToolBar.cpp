@@ -14,17 +14,34 @@ TToolBar::TToolBar(QWidget* parent) : QFrame(parent) {
   setFrameShape(QFrame::NoFrame);
 }
 
-void TToolBar::ArrangeItems() {
-  std::vector<QWidget*> items;
+void TToolBar::TakeNewItems() {
+  std::erase_if(FOrder, [this](const QPointer<QWidget>& item) {
+    return item.isNull() || item->parentWidget() != this;
+  });
   for (QObject* object : children()) {
     auto* item = qobject_cast<QWidget*>(object);
-    if (item != nullptr && !item->isWindow()) items.push_back(item);
+    if (item == nullptr || item->isWindow()) continue;
+    if (std::find(FOrder.begin(), FOrder.end(), item) != FOrder.end()) continue;
+    // Before the first item that stands further right; children come in creation order, so
+    // equal positions keep it.
+    const auto place =
+        std::find_if(FOrder.begin(), FOrder.end(),
+                     [item](const QPointer<QWidget>& other) { return other->x() > item->x(); });
+    FOrder.insert(place, item);
   }
-  // The order on the bar is the order of the positions; equal positions keep creation order.
-  std::stable_sort(items.begin(), items.end(),
-                   [](const QWidget* a, const QWidget* b) { return a->x() < b->x(); });
+}
+
+std::vector<QWidget*> TToolBar::Items() {
+  TakeNewItems();
+  return {FOrder.begin(), FOrder.end()};
+}
+
+void TToolBar::ArrangeItems() {
+  // The order is the one taken when each item joined, never today's positions: a toolbar too
+  // narrow for its items piles them up at one place, and sorting by position then would
+  // scramble them for good.
   int left = 0;
-  for (QWidget* item : items) {
+  for (QWidget* item : Items()) {
     item->move(left, item->y());
     left += item->width();
   }

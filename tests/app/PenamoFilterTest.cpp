@@ -117,6 +117,22 @@ class PenamoFilter : public ::testing::Test {
   test::TTemporaryFolder FFolder;
 };
 
+// A picture cut short says where its data ended, on the line under the message, as the window's
+// error box does (the wording is shared).
+TEST_F(PenamoFilter, APictureCutShortIsReportedWithWhereItsDataEnds) {
+  const std::string input = WriteDeepPng(FFolder, "in.png", 64, 48, false);
+  std::filesystem::resize_file(input, std::filesystem::file_size(input) / 2);
+  const auto size = std::filesystem::file_size(input);
+  const TProgramRun run = RunFilter({"diffusion16", input, FFolder / "out.bmp"}, FFolder);
+  EXPECT_EQ(run.Exit, 1);
+  EXPECT_NE(run.Err.find("ストリームからの読み込みエラー.\nファイル " + input +
+                         ": データが途中で終わっています (" + std::to_string(size) +
+                         " バイト目で途切れています)\n"),
+            std::string::npos)
+      << run.Err;
+  EXPECT_FALSE(std::filesystem::exists(FFolder / "out.bmp"));
+}
+
 // Each wrong use ends with exit 2 and the complaint, and no file is made.
 TEST_F(PenamoFilter, WrongUsesOfTheDeepOptionsAreUsageErrors) {
   const std::string input = WriteDeepPng(FFolder, "in.png", 8, 4, false);

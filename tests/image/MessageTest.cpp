@@ -1,6 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <fstream>
+#include <string>
+
 #include "Exceptions.h"
+#include "FailureCause.h"
+#include "TemporaryFolder.h"
 
 namespace penamo {
 namespace {
@@ -13,6 +19,59 @@ TEST(MessageWithFullStop, AddsAStopAfterACharacterThatSortsAfterTheStopOnly) {
   EXPECT_EQ(MessageWithFullStop("(1)"), "(1)") << "')' sorts before '.'";
   EXPECT_EQ(MessageWithFullStop("abc/"), "abc/.");
   EXPECT_EQ(MessageWithFullStop(Msg::ReadError), std::string(Msg::ReadError) + ".");
+}
+
+// The cause line the window and penamo-filter both show under a message: which error gives
+// which words, for the file named.
+struct TCauseCase {
+  const char* Name;
+  void (*Raise)();
+  const char* Cause;  // empty: no line
+};
+
+const TCauseCase kCauses[] = {
+    {"NoPermission", [] { throw EFCreateError("x", "", EACCES); }, "アクセス権がありません"},
+    {"NotFound", [] { throw EFOpenError("x", "", ENOENT); },
+     "ファイルまたはフォルダーがありません"},
+    {"ReadOnlyFileSystem", [] { throw EFCreateError("x", "", EROFS); },
+     "読み取り専用のファイル システムです"},
+    {"DiskFull", [] { throw EWriteError("x", "", ENOSPC); }, "ディスクの空き容量が足りません"},
+    {"FileTooLarge", [] { throw EWriteError("x", "", EFBIG); },
+     "ファイルが大きすぎます (ファイル サイズの上限を超えました)"},
+    {"UnknownCode", [] { throw EReadError("x", "", 9999); }, "システム エラー (コード 9999)"},
+};
+
+class CauseLine : public ::testing::TestWithParam<TCauseCase> {};
+
+TEST_P(CauseLine, NamesTheFileAndSaysWhyInTheUsersWords) {
+  try {
+    GetParam().Raise();
+    FAIL() << "nothing raised";
+  } catch (const Exception& error) {
+    EXPECT_EQ(FailureCauseLine(error, "/a/b.bmp"),
+              std::string("ファイル /a/b.bmp: ") + GetParam().Cause);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(SystemErrors, CauseLine, ::testing::ValuesIn(kCauses),
+                         [](const auto& param) { return std::string(param.param.Name); });
+
+TEST(CauseLineOfData, SaysWhereAFileEndsEarlyAndThatADamagedOneIsDamaged) {
+  const test::TTemporaryFolder folder;
+  const std::string path = folder.Path() + "/cut.png";
+  std::ofstream(path) << std::string(1234, 'x');
+  // Thrown as what the readers throw: the classes decide, the message does not.
+  EXPECT_EQ(FailureCauseLine(EReadError(Msg::ReadError, "png-truncated"), path),
+            "ファイル " + path + ": データが途中で終わっています (1234 バイト目で途切れています)");
+  EXPECT_EQ(FailureCauseLine(EInvalidGraphic(Msg::InvalidPng, "png-bad-crc"), path),
+            "ファイル " + path + ": 画像のデータが壊れています");
+  // Said already by the message, or nothing known of the file: no line.
+  EXPECT_EQ(FailureCauseLine(EUnsupportedGraphic(Msg::UnsupportedPicture, "x"), path), "");
+  EXPECT_EQ(FailureCauseLine(EOutOfMemory(Msg::OutOfMemory, "x"), path), "");
+  EXPECT_TRUE(IsWriteFailure(EFCreateError("x")));
+  EXPECT_TRUE(IsWriteFailure(EWriteError("x")));
+  EXPECT_FALSE(IsWriteFailure(EReadError("x")));
+  EXPECT_FALSE(IsWriteFailure(EFOpenError("x")));
 }
 
 }  // namespace

@@ -73,6 +73,8 @@ class FileDialogs : public ::testing::Test {
       nameBox->setText(typed);
 
       static_cast<QDialog*>(qt)->accept();  // the dialog's own check of the typed name
+      // A question answered "no" keeps the dialog open; the test then cancels it.
+      if (qt->isVisible()) qt->reject();
     });
     return dialog.Execute();
   }
@@ -124,12 +126,90 @@ TEST_F(FileDialogs, TheSaveDialogAddsTheDefaultExtensionAndKeepsItsOwnName) {
   EXPECT_TRUE(Save.Options().testFlag(ofExtensionDifferent));
 }
 
-TEST_F(FileDialogs, TheSaveDialogAcceptsAnExistingFileWithoutAQuestion) {
+// Records the asking boxes and answers each with Answer, for the life of the object.
+struct QuestionRecorder {
+  explicit QuestionRecorder(int answer) : Answer(answer) {
+    Application->QuestionBoxAnswerer = [this](const TMessageBoxRequest& request,
+                                              const QStringList& buttons) {
+      Questions.push_back(request);
+      Buttons = buttons;
+      return Answer;
+    };
+  }
+  ~QuestionRecorder() { Application->QuestionBoxAnswerer = nullptr; }
+  QuestionRecorder(const QuestionRecorder&) = delete;
+  QuestionRecorder& operator=(const QuestionRecorder&) = delete;
+
+  int Answer;
+  std::vector<TMessageBoxRequest> Questions;
+  QStringList Buttons;
+};
+
+TEST_F(FileDialogs, WithoutTheOverwriteOptionTheSaveDialogAcceptsAnExistingFileWithoutAQuestion) {
+  QuestionRecorder questions(1);
   Save.SetFileName(Path("out.bmp"));
   Seen seen;
   ASSERT_TRUE(Run(Save, "a.bmp", seen));
-  EXPECT_FALSE(seen.ConfirmsOverwrite);
+  EXPECT_FALSE(seen.ConfirmsOverwrite);  // Qt's own question is never asked
+  EXPECT_TRUE(questions.Questions.empty());
   EXPECT_EQ(Save.FileName(), Path("a.bmp"));
+}
+
+// The overwrite question, answered yes (0) or no (1), in the real dialog and through the seam.
+class OverwritePrompt : public FileDialogs, public ::testing::WithParamInterface<int> {
+ protected:
+  void SetUp() override {
+    FileDialogs::SetUp();
+    Save.SetOptions(Save.Options() | ofOverwritePrompt);
+  }
+  bool Yes() const { return GetParam() == 0; }
+  void ExpectTheQuestion(const QuestionRecorder& questions) const {
+    ASSERT_EQ(questions.Questions.size(), 1u);
+    EXPECT_EQ(questions.Questions[0].Text,
+              QString::fromUtf8("ファイル a.bmp は既に存在します。\n置き換えますか?"));
+    EXPECT_EQ(questions.Questions[0].Icon, TMessageIcon::Warning);
+    EXPECT_EQ(questions.Buttons,
+              (QStringList{QString::fromUtf8("はい"), QString::fromUtf8("いいえ")}));
+  }
+};
+
+TEST_P(OverwritePrompt, TheRealDialogAsksNamingTheFileAndOnlyYesAcceptsIt) {
+  QuestionRecorder questions(GetParam());
+  Save.SetFileName(Path("out.bmp"));
+  Seen seen;
+  EXPECT_EQ(Run(Save, "a", seen), Yes());  // the default extension makes it the existing file
+  ExpectTheQuestion(questions);
+  EXPECT_EQ(Save.FileName(), Yes() ? Path("a.bmp") : Path("out.bmp"));
+
+  // A new name is accepted without a word.
+  ASSERT_TRUE(Run(Save, "new.bmp", seen));
+  EXPECT_EQ(questions.Questions.size(), 1u);
+  EXPECT_EQ(Save.FileName(), Path("new.bmp"));
+}
+
+TEST_P(OverwritePrompt, TheSeamAsksTooAndANoAsksTheResponderAgain) {
+  QuestionRecorder questions(GetParam());
+  std::vector<QString> answers = {Path("a.bmp"), Path("b.bmp")};
+  int asked = 0;
+  TOpenDialog::TestResponder = [&](TOpenDialog&) -> std::optional<QString> {
+    return answers[static_cast<std::size_t>(asked++)];
+  };
+  EXPECT_TRUE(Save.Execute());
+  TOpenDialog::TestResponder = nullptr;
+  ExpectTheQuestion(questions);
+  EXPECT_EQ(asked, Yes() ? 1 : 2);
+  EXPECT_EQ(Save.FileName(), Yes() ? Path("a.bmp") : Path("b.bmp"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Answers, OverwritePrompt, ::testing::Values(0, 1),
+                         [](const auto& param) { return param.param == 0 ? "Yes" : "No"; });
+
+TEST_F(FileDialogs, TheOpenDialogNeverAsksAboutAnExistingFile) {
+  QuestionRecorder questions(1);
+  Open.SetOptions(Open.Options() | ofOverwritePrompt);
+  Seen seen;
+  ASSERT_TRUE(Run(Open, Path("a.bmp"), seen));
+  EXPECT_TRUE(questions.Questions.empty());
 }
 
 TEST_F(FileDialogs, OpensCentredAcrossAndAThirdDownTheActiveWindowsMonitor) {

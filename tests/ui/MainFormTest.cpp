@@ -290,10 +290,12 @@ TEST_F(MainFormTest, AnInvalidFileIsReportedInABoxAndEverythingShownStays) {
   const QString good = WritePicture("good.bmp", 300, 200);
   Open(good);
   const auto before = SixPreviews();
-  Open(WriteBytes("bad.bmp", QByteArray(64, 'x')));
+  const QString bad = WriteBytes("bad.bmp", QByteArray(64, 'x'));
+  Open(bad);
 
   ASSERT_EQ(Seams.Boxes.size(), 1u);
-  EXPECT_EQ(Seams.Boxes[0].Text, QString::fromUtf8("ビットマップイメージが不正です."));
+  EXPECT_EQ(Seams.Boxes[0].Text, QString::fromUtf8("ビットマップイメージが不正です.\nファイル ") +
+                                     bad + QString::fromUtf8(": 画像のデータが壊れています"));
   EXPECT_EQ(Seams.Boxes[0].Caption, QString::fromUtf8(ProgramTitle));
   EXPECT_EQ(Seams.Boxes[0].Icon, TMessageIcon::Stop);
   EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
@@ -381,8 +383,10 @@ TEST_F(MainFormTest, AVanishedFileAndAnUnwritableTargetAreReportedAndTheWindowGo
   };
   Click(Layout->OpenBuuton);
   ASSERT_EQ(Seams.Boxes.size(), 1u);
-  EXPECT_EQ(Seams.Boxes[0].Text,
-            QString::fromUtf8("ファイル ") + vanished + QString::fromUtf8(" は開けません."));
+  EXPECT_EQ(Seams.Boxes[0].Text, QString::fromUtf8("ファイル ") + vanished +
+                                     QString::fromUtf8(" は開けません.\n") +
+                                     QString::fromUtf8("ファイル ") + vanished +
+                                     QString::fromUtf8(": ファイルまたはフォルダーがありません"));
   EXPECT_EQ(Form->Bitmap().Width(), 60);
   EXPECT_EQ(SixPreviews(), previews);
 
@@ -392,7 +396,9 @@ TEST_F(MainFormTest, AVanishedFileAndAnUnwritableTargetAreReportedAndTheWindowGo
   Click(Layout->SaveDiffError16);
   ASSERT_EQ(Seams.Boxes.size(), 2u);
   EXPECT_EQ(Seams.Boxes[1].Text,
-            QString::fromUtf8("ファイル ") + blocked + QString::fromUtf8(" を作成できません."));
+            QString::fromUtf8("ファイル ") + blocked + QString::fromUtf8(" を作成できません.\n") +
+                QString::fromUtf8("ファイル ") + blocked +
+                QString::fromUtf8(": パスの途中にフォルダーでないものがあります"));
   EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
 
   // And the window works on: the next save writes the file.
@@ -459,7 +465,8 @@ TEST_F(MainFormTest, DroppingAFileOnTheWindowOpensIt) {
   QApplication::sendEvent(Form.get(), &badDrop);
   QApplication::processEvents();
   ASSERT_EQ(Seams.Boxes.size(), 1u);
-  EXPECT_EQ(Seams.Boxes[0].Text, QString::fromUtf8("ビットマップイメージが不正です."));
+  EXPECT_EQ(Seams.Boxes[0].Text, QString::fromUtf8("ビットマップイメージが不正です.\nファイル ") +
+                                     bad + QString::fromUtf8(": 画像のデータが壊れています"));
   EXPECT_EQ(Layout->SampleImage->size(), QSize(130, 90));
 }
 

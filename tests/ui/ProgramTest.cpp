@@ -98,7 +98,10 @@ TEST_F(ProgramDeathTest, AFileThatCannotBeReadIsReportedAndTheEmptyWindowStays) 
   EXPECT_EXIT(
       {
         const QString missing = Dir.filePath(QStringLiteral("missing.bmp"));
-        ExpectedBox = QStringLiteral("ファイル %1 は開けません.").arg(missing);
+        ExpectedBox = QStringLiteral(
+                          "ファイル %1 は開けません.\nファイル %1: "
+                          "ファイルまたはフォルダーがありません")
+                          .arg(missing);
         std::exit(RunAndReport({missing}, Dir.path()));
       },
       ::testing::ExitedWithCode(0),

@@ -77,8 +77,12 @@ class TDialogSeams {
       LastWasSave = dialog.IsSaveDialog();
       OfferedNames.push_back(dialog.FileName());
       if (Answers.empty()) return std::nullopt;
-      std::optional<QString> answer = Answers.front();
+      // Taken apart rather than copied whole: GCC 12 sees an optional QString copied here as
+      // perhaps uninitialised.
+      const bool cancel = !Answers.front().has_value();
+      QString answer = cancel ? QString() : *Answers.front();
       Answers.erase(Answers.begin());
+      if (cancel) return std::nullopt;
       return answer;
     };
     Application->MessageBoxShower = [this](const TMessageBoxRequest& request) {
