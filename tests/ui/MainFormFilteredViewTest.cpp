@@ -11,8 +11,14 @@
 #include <QSpinBox>
 #include <QTest>
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <optional>
+#include <string>
 #include <vector>
+
+#include <sys/resource.h>
 
 #include "MainForm.h"
 #include "MainFormAccess.h"
@@ -356,6 +362,63 @@ TEST_F(MainFormFilteredViewTest, TabReachesTheFullViewWhichShowsItsFocusMovesThe
   QTest::mouseClick(Layout->SampleImage, Qt::LeftButton, {}, inSight);
   EXPECT_EQ(QApplication::focusWidget(), &box);
   EXPECT_EQ(Form->SampleOrigin(), (TPoint{inSight.x(), inSight.y()}));
+}
+
+}  // namespace
+}  // namespace penamo
+
+namespace penamo {
+namespace {
+
+// The address space the process holds now, in bytes (0 when it cannot be told).
+std::uint64_t AddressSpaceNow() {
+  std::ifstream status("/proc/self/status");
+  std::string key;
+  while (status >> key) {
+    if (key == "VmSize:") {
+      std::uint64_t kib = 0;
+      status >> kib;
+      return kib << 10;
+    }
+  }
+  return 0;
+}
+
+// Opens path in a new window, caps the address space `room` bytes above what the process then
+// holds, chooses a filter for the full view, says what the window then shows, and ends.
+[[noreturn]] void FilterUnderAddressSpaceCap(const QString& path, std::uint64_t room) {
+  testing::TDialogSeams seams;
+  TFormPtr<TMainForm> form = MakeForm<TMainForm>();
+  form->show();
+  form->OpenFile(path);
+  const rlimit limit{AddressSpaceNow() + room, RLIM_INFINITY};
+  ::setrlimit(RLIMIT_AS, &limit);
+  form->SetViewFilter(TFilterId::DiffError16);
+  const bool ended =
+      QTest::qWaitFor([&] { return !seams.Boxes.empty() || form->FilteredViewComplete(); }, 20000);
+  const bool told = seams.Boxes.size() == 1 &&
+                    seams.Boxes[0].Text.startsWith(QString::fromUtf8("メモリが足りない"));
+  const auto* samples = form->findChild<TFrameSpeedButton*>(QStringLiteral("FrameSpeedButton2"));
+  std::fprintf(stderr, "%s%s, %s, %s\n", ended ? "" : "never ended, ", told ? "told" : "not told",
+               form->ViewFilter() ? "filtered" : "original",
+               samples != nullptr && samples->Down() ? "samples" : "full view");
+  std::exit(0);
+}
+
+// Room for a thread and some working space, not for a second copy of the picture.
+TEST(MainFormFilteredViewMemory, APictureTooLargeToHoldTwiceSaysSoAndKeepsToTheSamples) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "the sanitizers' shadow memory does not live under an address-space cap";
+#endif
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  TBitmap picture;
+  MakeTestPicture(picture, 4000, 3000);
+  const QString path = dir.filePath("large.bmp");
+  picture.WriteBitmapFile(path.toStdString());
+  EXPECT_EXIT(FilterUnderAddressSpaceCap(path, 24ull << 20), ::testing::ExitedWithCode(0),
+              "told, original, samples");
 }
 
 }  // namespace
