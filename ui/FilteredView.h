@@ -77,8 +77,8 @@ class TFilteredView {
   std::atomic<std::int32_t> FDone{0};
   std::atomic<bool> FNotifyPending{false};
   std::int32_t FReported = 0;
-  // The receiver of the current work's reports: a new one for each work, so a report of work
-  // already stopped is dropped with its receiver.
+  // The receiver of the current work's reports: a new one for each work, so that whatever a
+  // stopped work still sent is dropped with its receiver.
   std::unique_ptr<QObject> FContext;
 };
 
