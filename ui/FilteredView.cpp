@@ -104,10 +104,9 @@ void TFilteredView::Run(std::shared_ptr<TBitmap> source, const TDeepPicture* dee
                         QObject* context) {
   try {
     if (FRows.empty()) {
+      // Nothing filled: each row costs memory as the filter writes it.
       WithMemory("filtered-view", [&] {
-        FPicture.SetImageFormat(TPixelFormat::pf24bit);
-        FPicture.SetWidth(width);
-        FPicture.SetHeight(height);
+        FPicture.NewBlack24(width, height);
         FRows.resize(static_cast<std::size_t>(height));
       });
       // Taken while the storage is this picture's alone: once the image control shares it,
