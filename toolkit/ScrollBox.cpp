@@ -375,6 +375,10 @@ void TScrollBox::SetTabStop(bool tabStop) {
 void TScrollBox::keyPressEvent(QKeyEvent* event) {
   int key = event->key();
   const Qt::KeyboardModifiers modifiers = event->modifiers();
+  if (!FFocusShown) {
+    FFocusShown = true;
+    update();
+  }
   if (OnKeyDown) OnKeyDown(*this, key, modifiers);
   if (key == 0) {
     event->accept();
@@ -404,17 +408,23 @@ void TScrollBox::keyPressEvent(QKeyEvent* event) {
 
 void TScrollBox::focusInEvent(QFocusEvent* event) {
   QFrame::focusInEvent(event);
+  // The frame shows once the focus was brought here (Tab, a click, a key), not where a window
+  // merely starts with it; a window activated again shows it as it was.
+  const Qt::FocusReason reason = event->reason();
+  if (reason != Qt::ActiveWindowFocusReason && reason != Qt::OtherFocusReason) FFocusShown = true;
   update();
 }
 
 void TScrollBox::focusOutEvent(QFocusEvent* event) {
   QFrame::focusOutEvent(event);
+  if (event->reason() != Qt::ActiveWindowFocusReason && event->reason() != Qt::PopupFocusReason)
+    FFocusShown = false;
   update();
 }
 
 void TScrollBox::paintEvent(QPaintEvent* event) {
   QFrame::paintEvent(event);
-  if (!hasFocus()) return;
+  if (!hasFocus() || !FFocusShown) return;
   // Over the frame, all round the client area, where no child paints.
   const int width = std::max(1, frameWidth());
   QPainter painter(this);

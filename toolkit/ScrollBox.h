@@ -119,7 +119,8 @@ class TScrollBox : public QFrame {
   // (Qt's key code and the modifiers held) and sets key to 0 for one it used. Of the rest, Page Up
   // and Page Down scroll a page up and down (with Shift: left and right), Home and End to the top
   // and the bottom (with Shift: the left and right ends); other keys go on to the parent. While
-  // the box has the focus its frame is drawn in the highlight colour.
+  // the box has the focus its frame is drawn in the highlight colour, once the focus was brought
+  // to it (by Tab, a click or a key) rather than given to it as the window opened.
   void SetTabStop(bool tabStop);
   std::function<void(TScrollBox& sender, int& key, Qt::KeyboardModifiers modifiers)> OnKeyDown;
 
@@ -155,6 +156,7 @@ class TScrollBox : public QFrame {
   bool FUpdating = false;   // inside UpdateScrollBars: child geometry changes are ours
   bool FScrolling = false;  // children are being moved by a scroll
   bool FDestroying = false;
+  bool FFocusShown = false;  // the focus frame, while the box has the focus
 };
 
 }  // namespace penamo
