@@ -115,9 +115,9 @@ void TFilteredView::Run(std::shared_ptr<TBitmap> source, const TDeepPicture* dee
         FRows[static_cast<std::size_t>(y)] = FPicture.RowAddress(y);
     }
     TViewWriter writer(*this, context);
-    TBandOptions options;
-    // The rows are copied on this thread, where the cancel is looked at between bands.
-    options.WriteAside = false;
+    // The rows are copied into the picture on the band filter's writing thread, beside the
+    // filtering of the next band, as a save writes; a cancel is seen there at the next band.
+    const TBandOptions options;
     TBitmapRows rows(*source);
     if (request.Filter->TakesLevels) {
       std::optional<TDeepPictureRows> deepRows;
