@@ -53,7 +53,18 @@ void TBitmap::SetHeight(std::int32_t height) {
   Changed();
 }
 
-void TBitmap::MakeStorage(const TBitmapDescription& description, std::vector<TRGBQuad> colorTable) {
+void TBitmap::NewBlack24(std::int32_t width, std::int32_t height) {
+  ShareFrom(nullptr);
+  SetImageFormat(TPixelFormat::pf24bit);
+  TBitmapDescription description = FImage->Description;
+  description.Header.biWidth = width;
+  description.Header.biHeight = height;
+  MakeStorage(description, FImage->ColorTable, false);
+  Changed();
+}
+
+void TBitmap::MakeStorage(const TBitmapDescription& description, std::vector<TRGBQuad> colorTable,
+                          bool fillWhite) {
   auto image = std::make_unique<TBitmapImage>(description);
   image->ColorTable = std::move(colorTable);
   image->OldHeader = FImage->OldHeader;
@@ -64,7 +75,7 @@ void TBitmap::MakeStorage(const TBitmapDescription& description, std::vector<TRG
     const TBitmapImage& current = *FImage;
     const bool sameSize = current.HasPixels() && current.Width() == image->Width() &&
                           current.Height() == image->Height();
-    if (!(h.biSize != 0 && sameSize && image->BitsPerPixel() > 8)) FillWhite(*image);
+    if (fillWhite && !(h.biSize != 0 && sameSize && image->BitsPerPixel() > 8)) FillWhite(*image);
     if (current.HasPixels()) {
       CopyPixels(current, 0, 0, *image, 0, 0, std::min(current.Width(), image->Width()),
                  std::min(current.Height(), image->Height()));

@@ -50,6 +50,11 @@ class TBitmap final : public TGraphic {
   void SetWidth(std::int32_t width);
   void SetHeight(std::int32_t height);
   bool Empty() const override;
+  // Makes this a new 24-bit picture of width x height whose every byte is 0 (black), for a caller
+  // about to write every row: unlike SetWidth and SetHeight nothing is filled, so the pixels of a
+  // large picture cost memory only as its rows are written. Raises EOutOfResources (an
+  // EOutOfMemory) when the pixels cannot be had, leaving the picture empty.
+  void NewBlack24(std::int32_t width, std::int32_t height);
 
   // Format changes (BitmapFormat.cpp, with ConvertTo24Bits).
   TPixelFormat ImageFormat() const;
@@ -102,7 +107,9 @@ class TBitmap final : public TGraphic {
   void PrepareForChange();
   // Builds storage for the new description from the current one (copying or converting the
   // current picture into it) and installs it. Leaves everything as it was on failure.
-  void MakeStorage(const TBitmapDescription& description, std::vector<TRGBQuad> colorTable);
+  // fillWhite false (for NewBlack24 alone): the new pixels stay zero.
+  void MakeStorage(const TBitmapDescription& description, std::vector<TRGBQuad> colorTable,
+                   bool fillWhite = true);
   // Installs new storage under the image lock, releasing the old.
   void InstallImage(std::unique_ptr<TBitmapImage> image);
 

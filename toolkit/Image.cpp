@@ -84,10 +84,14 @@ void TImage::SetAlpha(TAlphaPlane alpha) {
 void TImage::SetMarkedRect(const QRect& pictureRect) {
   const QRect marked = pictureRect.isValid() ? pictureRect : QRect();
   if (marked == FMarkedRect) return;
-  // The frame's old place and its new one are painted again.
-  update(ControlRectOf(FMarkedRect));
+  // The frame's old place and its new one are painted again, with a pixel around them: at a
+  // scale factor of 2 or more the frame's lines reach a device pixel past the rectangle.
+  const auto around = [this](const QRect& picture) {
+    return ControlRectOf(picture).adjusted(-1, -1, 1, 1);
+  };
+  update(around(FMarkedRect));
   FMarkedRect = marked;
-  update(ControlRectOf(FMarkedRect));
+  update(around(FMarkedRect));
 }
 
 int TImage::DevicePixelsPerPixel(int zoom, qreal devicePixelRatio) {

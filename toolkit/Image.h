@@ -83,6 +83,8 @@ class TImage : public QWidget {
   qreal Scale() const;
   // The control's pixel under picture pixel (x, y)'s top-left corner, rounded down.
   QPoint ControlPointOf(QPoint picturePixel) const;
+  // The area of the control (its own pixels) that a rectangle of picture pixels covers.
+  QRect ControlRectOf(const QRect& pictureRect) const;
 
   // The opacity of each pixel of the picture (Width x Height bytes, rows from the top, 255
   // opaque): pixels below 255 are shown over a light checkerboard. Only what is shown changes.
@@ -124,9 +126,6 @@ class TImage : public QWidget {
  private:
   // The paint at a scale factor other than 1: the picture and the frame in device pixels.
   void PaintInDevicePixels(QPainter& painter, const QRect& dirty, const TBitmap& bitmap);
-  // The area of the control (its own pixels) that a rectangle of picture pixels covers.
-  QRect ControlRectOf(const QRect& pictureRect) const;
-
   void PictureChanged();
   void UpdateOpacity();
 

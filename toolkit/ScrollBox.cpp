@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QChildEvent>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
@@ -360,6 +361,81 @@ void TScrollBox::wheelEvent(QWheelEvent* event) {
   if (delta.x() != 0) FHorz.SetPosition(FHorz.Position() - delta.x());
   if (delta.y() != 0) FVert.SetPosition(FVert.Position() - delta.y());
   event->accept();
+}
+
+}  // namespace penamo
+
+namespace penamo {
+
+void TScrollBox::SetTabStop(bool tabStop) {
+  // A click on the box or on anything in it that takes no focus of its own gives it the focus.
+  setFocusPolicy(tabStop ? Qt::StrongFocus : Qt::NoFocus);
+}
+
+void TScrollBox::keyPressEvent(QKeyEvent* event) {
+  int key = event->key();
+  const Qt::KeyboardModifiers modifiers = event->modifiers();
+  if (!FFocusShown) {
+    FFocusShown = true;
+    update();
+  }
+  if (OnKeyDown) OnKeyDown(*this, key, modifiers);
+  if (key == 0) {
+    event->accept();
+    return;
+  }
+  const bool across = modifiers.testFlag(Qt::ShiftModifier);
+  TControlScrollBar& bar = across ? FHorz : FVert;
+  switch (key) {
+    case Qt::Key_PageUp:
+      bar.SetPosition(bar.Position() - bar.FClientLength);
+      break;
+    case Qt::Key_PageDown:
+      bar.SetPosition(bar.Position() + bar.FClientLength);
+      break;
+    case Qt::Key_Home:
+      bar.SetPosition(0);
+      break;
+    case Qt::Key_End:
+      bar.SetPosition(bar.MaxPosition());
+      break;
+    default:
+      QFrame::keyPressEvent(event);  // ignored: the parent may use it
+      return;
+  }
+  event->accept();
+}
+
+void TScrollBox::focusInEvent(QFocusEvent* event) {
+  QFrame::focusInEvent(event);
+  // The frame shows once the focus was brought here (Tab, a click, a key), not where a window
+  // merely starts with it; a window activated again shows it as it was.
+  const Qt::FocusReason reason = event->reason();
+  if (reason != Qt::ActiveWindowFocusReason && reason != Qt::OtherFocusReason) FFocusShown = true;
+  update();
+}
+
+void TScrollBox::focusOutEvent(QFocusEvent* event) {
+  QFrame::focusOutEvent(event);
+  if (event->reason() != Qt::ActiveWindowFocusReason && event->reason() != Qt::PopupFocusReason)
+    FFocusShown = false;
+  update();
+}
+
+void TScrollBox::paintEvent(QPaintEvent* event) {
+  QFrame::paintEvent(event);
+  if (!hasFocus() || !FFocusShown) return;
+  // Over the frame, all round the client area, where no child paints.
+  const int width = std::max(1, frameWidth());
+  QPainter painter(this);
+  painter.setPen(Qt::NoPen);
+  painter.setBrush(palette().color(QPalette::Highlight));
+  const QRect outer = rect();
+  const QRect inner = outer.adjusted(width, width, -width, -width);
+  painter.drawRect(QRect(outer.left(), outer.top(), outer.width(), width));
+  painter.drawRect(QRect(outer.left(), inner.bottom() + 1, outer.width(), width));
+  painter.drawRect(QRect(outer.left(), inner.top(), width, inner.height()));
+  painter.drawRect(QRect(inner.right() + 1, inner.top(), width, inner.height()));
 }
 
 }  // namespace penamo

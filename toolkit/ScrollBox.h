@@ -6,6 +6,7 @@
 
 #include <QFrame>
 #include <cstdint>
+#include <functional>
 
 #include "SystemColors.h"
 
@@ -114,6 +115,15 @@ class TScrollBox : public QFrame {
   // hidden, moved or resized and when the box is resized.
   void UpdateScrollBars();
 
+  // The keyboard, once the box takes the focus (SetTabStop): OnKeyDown sees every key first
+  // (Qt's key code and the modifiers held) and sets key to 0 for one it used. Of the rest, Page Up
+  // and Page Down scroll a page up and down (with Shift: left and right), Home and End to the top
+  // and the bottom (with Shift: the left and right ends); other keys go on to the parent. While
+  // the box has the focus its frame is drawn in the highlight colour, once the focus was brought
+  // to it (by Tab, a click or a key) rather than given to it as the window opened.
+  void SetTabStop(bool tabStop);
+  std::function<void(TScrollBox& sender, int& key, Qt::KeyboardModifiers modifiers)> OnKeyDown;
+
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
@@ -123,6 +133,10 @@ class TScrollBox : public QFrame {
   // The wheel scrolls the content up and down, with Shift (or a sideways wheel) across. A
   // wheel turned with Ctrl is left to the box's parent, which may zoom what the box shows.
   void wheelEvent(QWheelEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void focusInEvent(QFocusEvent* event) override;
+  void focusOutEvent(QFocusEvent* event) override;
+  void paintEvent(QPaintEvent* event) override;
 
  private:
   friend class TControlScrollBar;
@@ -142,6 +156,7 @@ class TScrollBox : public QFrame {
   bool FUpdating = false;   // inside UpdateScrollBars: child geometry changes are ours
   bool FScrolling = false;  // children are being moved by a scroll
   bool FDestroying = false;
+  bool FFocusShown = false;  // the focus frame, while the box has the focus
 };
 
 }  // namespace penamo

@@ -8,7 +8,9 @@
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QMimeData>
+#include <QMouseEvent>
 #include <QSpinBox>
 #include <QTimer>
 #include <QUrl>
@@ -236,6 +238,7 @@ TMainForm::TMainForm(QWidget* parent) : TForm(parent) {
   EditButton->OnClick = [this](TSpeedButton& sender) { EditButtonClick(sender); };
   SetUpKeyboard();
   SetUpViewControls();
+  SetUpFilteredView();
 }
 
 TMainForm::~TMainForm() = default;
@@ -350,6 +353,7 @@ void TMainForm::FormCreate(TCustomForm&) {
 }
 
 void TMainForm::FormDestroy(TCustomForm&) {
+  ReleaseFilteredView();           // the work reads the pictures about to go
   SampleImage->SetAlpha(nullptr);  // it refers to the plane about to go
   FBitmap.reset();
   FExtras.reset();
@@ -400,6 +404,15 @@ void TMainForm::OpenFile(const QString& FileName) {
   TDeepPicture deep;
   bool precisionDropped = false;
   const std::string name = FileSystemName(FileName);
+  // The filtered full view lets its picture go before another is read (and starts again for
+  // whichever picture is open afterwards, the old one should the read fail).
+  ReleaseFilteredView();
+  struct TRestart {
+    TMainForm& Form;
+    ~TRestart() {
+      Guarded(&Form, [this] { Form.RestartFilteredView(); });
+    }
+  } restart{*this};
   RunFileWork(name, [&] {
     try {
       ReadPictureWithDeep(name, loaded, deep, extras);
@@ -477,8 +490,9 @@ void TMainForm::UpdateSamples(TBitmap& Bitmap, TPoint Origin) {
   UpdateDeepSamples(Bitmap, x, y, w, h);
   SourceImage->Picture().Assign(&Sample);
   SourceImage->SetAlpha(alpha);
-  // The full view outlines where the sample comes from.
+  // The full view outlines where the sample comes from, over the filtered rows too.
   SampleImage->SetMarkedRect(QRect(x, y, w, h));
+  if (FFilteredImage != nullptr) FFilteredImage->SetMarkedRect(QRect(x, y, w, h));
 }
 
 void TMainForm::SaveFiltered(TFilterId Filter) {
@@ -705,6 +719,8 @@ void TMainForm::UpdateDeepSamples(const TBitmap& Bitmap, std::int32_t x, std::in
 
 void TMainForm::RefreshDeepSamples() {
   if (FBitmap == nullptr || FBitmap->Empty()) return;
+  // Every deep option reaches the filtered full view through DeepOptions.
+  if (FViewFilter && FilterEntry(*FViewFilter).TakesLevels) RestartFilteredView();
   // The sample UpdateSamples cut last, cut again: the origin clamped the same way.
   const std::int32_t x = std::clamp(FSampleOrigin.X, 0, FBitmap->Width() - 1);
   const std::int32_t y = std::clamp(FSampleOrigin.Y, 0, FBitmap->Height() - 1);
@@ -852,6 +868,7 @@ void TMainForm::SetZoom(int zoom, std::optional<QPoint> anchor) {
   const double pictureY = static_cast<double>(at.y() - SampleImage->y()) / oldScale;
   SampleImage->SetZoom(FZoom);
   const double scale = SampleImage->Scale();
+  PlaceFilteredRows();
   if (full) {
     horz.SetPosition(static_cast<std::int32_t>(std::lround(pictureX * scale)) - at.x());
     vert.SetPosition(static_cast<std::int32_t>(std::lround(pictureY * scale)) - at.y());
@@ -869,6 +886,7 @@ void TMainForm::SetStrength(int strength) {
   if (clamped == FStrength) return;
   FStrength = clamped;
   UpdateSamples(*FBitmap, FSampleOrigin);
+  if (FViewFilter && FilterEntry(*FViewFilter).TakesStrength) RestartFilteredView();
 }
 
 void TMainForm::wheelEvent(QWheelEvent* event) {
@@ -943,6 +961,293 @@ void TMainForm::OpenFileLater(const QString& FileName) {
         });
       },
       Qt::QueuedConnection);
+}
+
+// ---- The full view through a filter, the flip, the sample moved by the keyboard ----
+
+void TMainForm::SetUpFilteredView() {
+  FFilteredView = std::make_unique<TFilteredView>(
+      [this](std::int32_t rows) { Guarded(this, [&] { FilteredRowsDone(rows); }); },
+      [this](std::exception_ptr error) { Guarded(this, [&] { FilteredViewFailed(error); }); });
+
+  // Over the full view, the same size and zoom, showing the filtered rows done so far; clicks go
+  // through to the full view underneath. Only rows that are new are painted as it grows.
+  FFilteredImage = new TImage(SampleImage);
+  FFilteredImage->setObjectName(QStringLiteral("FilteredImage"));
+  FFilteredImage->setAttribute(Qt::WA_TransparentForMouseEvents);
+  FFilteredImage->setAttribute(Qt::WA_StaticContents);
+  FFilteredImage->SetAutoSize(false);
+  FFilteredImage->setGeometry(0, 0, 0, 0);
+  FFilteredImage->hide();
+
+  // The list: the original, then every filter in the table's order, each by its group's caption.
+  QStringList items = {QStringLiteral("原画")};
+  for (const TFilterEntry& filter : FilterTable())
+    items.append(
+        QString::fromUtf8(filter.Caption.data(), static_cast<qsizetype>(filter.Caption.size())));
+  FViewBox = new TChoiceBox(ToolButton2);
+  FViewBox->setObjectName(QStringLiteral("ViewBox"));
+  FViewBox->SetItems(items);
+  FViewBox->SetItemIndex(0);
+  FViewBox->setGeometry(164, 0, 136, 22);
+  FViewBox->SetHint(
+      QStringLiteral("画像全体の表示: 原画か、フィルターをかけた画像全体 "
+                     "(グループの見出しのクリックでも選べます)"));
+  FViewBox->SetShowHint(true);
+  FViewBox->OnChange = [this](TChoiceBox& sender) {
+    const int index = sender.ItemIndex();
+    if (index <= 0) {
+      SetViewFilter(std::nullopt);
+    } else {
+      SetViewFilter(FilterTable()[static_cast<std::size_t>(index - 1)].Id);
+    }
+  };
+  FViewBox->setFont(LayoutFont());
+  FViewBox->setAccessibleName(QStringLiteral("表示する画像"));
+  FViewBox->setAccessibleDescription(FViewBox->Hint());
+
+  // The flip: down while the original shows in place of the filtered picture.
+  FFlipButton = new TFrameSpeedButton(ToolButton2);
+  FFlipButton->setObjectName(QStringLiteral("FlipButton"));
+  FFlipButton->setGeometry(304, 0, 23, 22);
+  FFlipButton->SetFlat(true);
+  FFlipButton->SetShowHint(true);
+  FFlipButton->SetHint(
+      QStringLiteral("フィルターをかけた画像と原画を切り替える (O キーを押している間は原画)"));
+  TBitmap glyph;
+  LoadPicture(glyph, Pictures::Compare);
+  FFlipButton->SetGlyph(&glyph);
+  FFlipButton->SetNumGlyphs(1);
+  FFlipButton->SetGroupIndex(2);
+  FFlipButton->SetAllowAllUp(true);
+  FFlipButton->Loaded();
+  FFlipButton->SetTabStop(true);
+  FFlipButton->setAccessibleName(QStringLiteral("原画と切り替え"));
+  FFlipButton->setAccessibleDescription(FFlipButton->Hint());
+  FFlipButton->OnClick = [this](TSpeedButton& sender) { SetShowOriginal(sender.Down()); };
+  const QKeySequence flip(Qt::SHIFT | FlipKey);
+  FFlipButton->SetHintShortcut(flip.toString(QKeySequence::NativeText));
+  AddShortcut(flip, [this] { SetShowOriginal(!FShowOriginal); });
+
+  // The full view (and the sample panel in its place) takes the focus: Tab reaches it after the
+  // toolbar, a click in it gives it the focus, and its keys move the sample and scroll.
+  ScrollBox->SetTabStop(true);
+  ScrollBox->setAccessibleName(QStringLiteral("表示"));
+  ScrollBox->OnKeyDown = [this](TScrollBox&, int& key, Qt::KeyboardModifiers modifiers) {
+    bool used = false;
+    ArrowKey(key, modifiers, used);
+    if (used) key = 0;
+  };
+  setTabOrder(FStrengthEdit, FViewBox);
+  setTabOrder(FViewBox, FFlipButton);
+  setTabOrder(FFlipButton, FrameSpeedButton2);
+  setTabOrder(EditButton, ScrollBox);
+  setTabOrder(ScrollBox, SavePatternDither4);
+
+  for (const TFilterView& view : FilterViews())
+    view.Group->installEventFilter(this);
+  PlaceFilteredRows();
+}
+
+void TMainForm::SetViewFilter(std::optional<TFilterId> filter) {
+  const int index = filter ? static_cast<int>(&FilterEntry(*filter) - FilterTable().data()) + 1 : 0;
+  if (FViewBox->ItemIndex() != index) FViewBox->SetItemIndex(index);
+  // A filter chosen is to be seen: the full view shows.
+  if (filter && !FrameSpeedButton1->Down()) FrameSpeedButton1->Press();
+  if (filter == FViewFilter) return;
+  FViewFilter = filter;
+  RestartFilteredView();
+}
+
+void TMainForm::RestartFilteredView() {
+  if (FFilteredView == nullptr) return;
+  // The rows of the work before are hidden before the new work writes over them.
+  FFilteredView->Stop();
+  FFilteredImage->resize(FFilteredImage->width(), 0);
+  if (!FViewFilter || FBitmap == nullptr || FBitmap->Empty()) {
+    ReleaseFilteredView();
+    return;
+  }
+  // A filtered picture of another size goes before the new one is made.
+  if (const TBitmap* shown = FFilteredImage->Picture().Bitmap();
+      shown != nullptr &&
+      (shown->Width() != FBitmap->Width() || shown->Height() != FBitmap->Height())) {
+    FFilteredImage->Picture().Assign(static_cast<const TBitmap*>(nullptr));
+  }
+  FFilteredView->Start(*FBitmap, FDeep.get(),
+                       {&FilterEntry(*FViewFilter), FStrength, DeepOptions()});
+  PlaceFilteredRows();
+}
+
+void TMainForm::ReleaseFilteredView() {
+  if (FFilteredView == nullptr) return;
+  FFilteredView->Release();
+  FFilteredImage->Picture().Assign(static_cast<const TBitmap*>(nullptr));
+  PlaceFilteredRows();
+}
+
+void TMainForm::FilteredRowsDone(std::int32_t) {
+  const TBitmap& picture = FFilteredView->Picture();
+  const TBitmap* shown = FFilteredImage->Picture().Bitmap();
+  if (shown == nullptr || &shown->Image() != &picture.Image()) {
+    // Shares the rows being made: nothing is copied, the rows written later show as they come.
+    FFilteredImage->Picture().Assign(&picture);
+    const std::vector<std::uint8_t>& alpha = FExtras->Alpha;
+    if (alpha.size() ==
+        static_cast<std::size_t>(picture.Width()) * static_cast<std::size_t>(picture.Height())) {
+      FFilteredImage->SetAlpha(TImage::TAlphaPlane(std::shared_ptr<void>(), &alpha));
+    }
+  }
+  PlaceFilteredRows();
+}
+
+void TMainForm::FilteredViewFailed(std::exception_ptr error) {
+  try {
+    std::rethrow_exception(error);
+  } catch (const EOutOfMemory&) {
+    ReleaseFilteredView();
+    FViewFilter.reset();
+    FViewBox->SetItemIndex(0);
+    PlaceFilteredRows();
+    FrameSpeedButton2->Press();
+    Application->ShowMessageBox(
+        {QString::fromUtf8("メモリが足りないため、フィルターをかけた画像全体は表示できません。"
+                           "サンプルで確かめてください"),
+         Application->Title(), TMessageIcon::Warning});
+  }
+}
+
+bool TMainForm::FilteredPictureShown() const {
+  return FViewFilter.has_value() && !FShowOriginal && !FPeeking;
+}
+
+void TMainForm::SetShowOriginal(bool original) {
+  if (FFlipButton->Down() != original) FFlipButton->SetDown(original);
+  FShowOriginal = original;
+  PlaceFilteredRows();
+}
+
+void TMainForm::PlaceFilteredRows() {
+  if (FFilteredImage == nullptr) return;
+  FFilteredImage->SetZoom(FZoom);
+  const std::int32_t rows = FViewFilter ? FFilteredView->DoneRows() : 0;
+  const TBitmap* shown = FFilteredImage->Picture().Bitmap();
+  // Only the rows done, row for row over the original's, in the same control pixels per picture
+  // pixel (TImage::Scale) as the original's view.
+  const QRect covered =
+      shown != nullptr ? FFilteredImage->ControlRectOf(QRect(0, 0, shown->Width(), rows)) : QRect();
+  FFilteredImage->resize(covered.isEmpty() ? 0 : covered.right() + 1,
+                         covered.isEmpty() ? 0 : covered.bottom() + 1);
+  FFilteredImage->setVisible(FilteredPictureShown() && rows > 0 && shown != nullptr);
+  FFlipButton->setEnabled(FViewFilter.has_value());
+}
+
+void TMainForm::MoveSample(int dx, int dy) {
+  if (FBitmap->Empty()) return;
+  const std::int32_t side = SampleSize / FZoom;
+  const auto along = [side](std::int32_t at, int by, std::int32_t length) {
+    at = std::clamp(at, 0, length - 1);
+    const std::int32_t last = std::max(length - side, 0);  // the whole sample still fits
+    if (by > 0) return at >= last ? at : std::min(at + by, last);
+    return std::max(at + by, 0);
+  };
+  FSampleOrigin = TPoint{along(FSampleOrigin.X, dx, FBitmap->Width()),
+                         along(FSampleOrigin.Y, dy, FBitmap->Height())};
+  UpdateSamples(*FBitmap, FSampleOrigin);
+  if (SampleImage->isVisibleTo(ScrollBox->Client())) ScrollSampleIntoView();
+}
+
+void TMainForm::ScrollSampleIntoView() {
+  const QRect frame = SampleImage->MarkedRect();
+  if (frame.isEmpty()) return;
+  const QRect client = ScrollBox->Client()->rect();
+  const QRect on = SampleImage->ControlRectOf(frame).translated(SampleImage->pos());
+  const auto shift = [](int low, int high, int clientLength) {
+    if (low < 0) return low;
+    if (high > clientLength) return std::min(high - clientLength, low);
+    return 0;
+  };
+  TControlScrollBar& horz = ScrollBox->HorzScrollBar();
+  TControlScrollBar& vert = ScrollBox->VertScrollBar();
+  horz.SetPosition(horz.Position() + shift(on.left(), on.right() + 1, client.width()));
+  vert.SetPosition(vert.Position() + shift(on.top(), on.bottom() + 1, client.height()));
+}
+
+void TMainForm::ArrowKey(int key, Qt::KeyboardModifiers modifiers, bool& used) {
+  const Qt::KeyboardModifiers others = modifiers & ~(Qt::ShiftModifier | Qt::KeypadModifier);
+  if (others != Qt::NoModifier) return;
+  const int step = modifiers.testFlag(Qt::ShiftModifier) ? SampleSize / FZoom : SampleStep;
+  switch (key) {
+    case Qt::Key_Left:
+      MoveSample(-step, 0);
+      break;
+    case Qt::Key_Right:
+      MoveSample(step, 0);
+      break;
+    case Qt::Key_Up:
+      MoveSample(0, -step);
+      break;
+    case Qt::Key_Down:
+      MoveSample(0, step);
+      break;
+    default:
+      return;
+  }
+  used = true;
+}
+
+void TMainForm::keyPressEvent(QKeyEvent* event) {
+  // Keys no control took: from a button, the panel or the full view.
+  bool used = false;
+  ArrowKey(event->key(), event->modifiers(), used);
+  if (!used && event->key() == FlipKey && event->modifiers() == Qt::NoModifier) {
+    used = true;
+    if (!event->isAutoRepeat() && !FPeeking) {
+      FPeeking = true;
+      PlaceFilteredRows();
+    }
+  }
+  if (used) {
+    event->accept();
+    return;
+  }
+  TForm::keyPressEvent(event);
+}
+
+void TMainForm::keyReleaseEvent(QKeyEvent* event) {
+  if (event->key() == FlipKey && !event->isAutoRepeat()) {
+    event->accept();
+    if (FPeeking) {
+      FPeeking = false;
+      PlaceFilteredRows();
+    }
+    return;
+  }
+  TForm::keyReleaseEvent(event);
+}
+
+void TMainForm::changeEvent(QEvent* event) {
+  TForm::changeEvent(event);
+  // A key let go while another window had the keyboard never reaches this one.
+  if (event->type() == QEvent::ActivationChange && !isActiveWindow() && FPeeking) {
+    FPeeking = false;
+    PlaceFilteredRows();
+  }
+}
+
+bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() != QEvent::MouseButtonRelease) return TForm::eventFilter(watched, event);
+  const auto* release = static_cast<QMouseEvent*>(event);
+  if (release->button() != Qt::LeftButton) return false;
+  for (const TFilterView& view : FilterViews()) {
+    if (view.Group != watched) continue;
+    // The title: the strip above the preview's frame.
+    const int top = view.Preview->mapTo(view.Group, QPoint(0, 0)).y() - 2;
+    if (release->position().y() < top && view.Group->rect().contains(release->position().toPoint()))
+      Guarded(this, [&] { SetViewFilter(view.Filter->Id); });
+    return false;
+  }
+  return false;
 }
 
 }  // namespace penamo

@@ -17,6 +17,7 @@
 #include "DeepRowSource.h"
 #include "Dialogs.h"
 #include "FilterTable.h"
+#include "FilteredView.h"
 #include "Form.h"
 #include "FrameSpeedButton.h"
 #include "Image.h"
@@ -28,6 +29,7 @@
 
 class QDragEnterEvent;
 class QDropEvent;
+class QKeyEvent;
 class QWheelEvent;
 
 namespace penamo {
@@ -90,12 +92,47 @@ class TMainForm : public TForm, private Ui::MainForm {
   std::uint8_t Strength() const { return FStrength; }
   void SetStrength(int strength);
 
+  // What the full view shows: the original (no filter, the start) or the whole picture through
+  // one filter at the strength, level count and grey in force, chosen in the toolbar's list or by
+  // a click on a group's title. The picture is filtered in the background by the band filter a
+  // save uses, so its pixels are the saved file's; its rows appear as they are done, the original
+  // still showing below them, and the work starts again whenever the picture, the filter or a
+  // setting changes. Choosing a filter shows the full view. A picture too large to be held twice
+  // is told so and the full view keeps to the original.
+  std::optional<TFilterId> ViewFilter() const { return FViewFilter; }
+  void SetViewFilter(std::optional<TFilterId> filter);
+  // The filtered picture as far as it is done: rows 0 .. FilteredRows() - 1; Complete when every
+  // row is (always false while the full view shows the original).
+  const TBitmap& FilteredPicture() const { return FFilteredView->Picture(); }
+  std::int32_t FilteredRows() const { return FFilteredView->DoneRows(); }
+  bool FilteredViewComplete() const { return FViewFilter && FFilteredView->Complete(); }
+  // Showing the original in place of the filtered picture, for good (the toolbar's flip button,
+  // Shift+O) or while O is held (FlipKey); the scroll position, the zoom and the sample's frame
+  // stay as they are.
+  bool ShowsOriginal() const { return FShowOriginal; }
+  void SetShowOriginal(bool original);
+  bool FilteredPictureShown() const;
+  static constexpr Qt::Key FlipKey = Qt::Key_O;
+
+  // Moves the sample by (dx, dy) picture pixels and shows it at once: not past the picture's
+  // left and top edges, and not further right or down than where the whole sample (SampleSize /
+  // Zoom pixels) still fits, unless a click put it further already. The arrow keys move it by
+  // SampleStep, with Shift by a whole sample; in the full view the frame is scrolled into sight.
+  void MoveSample(int dx, int dy);
+  static constexpr int SampleStep = 8;
+
  protected:
   // A picture file dropped on the window opens as if chosen in the open dialog.
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dropEvent(QDropEvent* event) override;
   // Ctrl+wheel zooms, about the picture pixel under the pointer in the full view.
   void wheelEvent(QWheelEvent* event) override;
+  // The arrow keys move the sample; FlipKey held shows the original.
+  void keyPressEvent(QKeyEvent* event) override;
+  void keyReleaseEvent(QKeyEvent* event) override;
+  void changeEvent(QEvent* event) override;
+  // A click on a group's title chooses its filter for the full view.
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   // Tests reach the layout's widgets, the dialogs and the handlers through it.
@@ -223,6 +260,29 @@ class TMainForm : public TForm, private Ui::MainForm {
   // The file the loaded picture was opened from.
   QString FPictureName;
   TPoint FSampleOrigin;
+
+  // The full view through a filter: the toolbar's list and flip button, the image control over
+  // the full view that shows the filtered rows done so far, and the work that makes them.
+  void SetUpFilteredView();
+  // Starts the filtered picture again for the picture and settings in force (or lets it go when
+  // the full view shows the original); the rows done so far are hidden first.
+  void RestartFilteredView();
+  // Stops the work and lets the filtered picture go (before another picture is read).
+  void ReleaseFilteredView();
+  void FilteredRowsDone(std::int32_t rows);
+  void FilteredViewFailed(std::exception_ptr error);
+  // The filtered rows shown or hidden as the flip says; their size at the zoom in force.
+  void PlaceFilteredRows();
+  void ArrowKey(int key, Qt::KeyboardModifiers modifiers, bool& used);
+  // Scrolls the full view the least that brings the sample's frame into sight.
+  void ScrollSampleIntoView();
+  TChoiceBox* FViewBox = nullptr;
+  TFrameSpeedButton* FFlipButton = nullptr;
+  TImage* FFilteredImage = nullptr;
+  std::unique_ptr<TFilteredView> FFilteredView;
+  std::optional<TFilterId> FViewFilter;
+  bool FShowOriginal = false;
+  bool FPeeking = false;
 
   TChoiceBox* FZoomBox = nullptr;
   TSpinEdit* FStrengthEdit = nullptr;

@@ -15,6 +15,7 @@ namespace Pictures {
 inline constexpr std::string_view Open = "open.bmp";              // yellow folder, 256 colours
 inline constexpr std::string_view SampleView = "sampleview.bmp";  // dithered landscape
 inline constexpr std::string_view FullView = "fullview.bmp";      // plain landscape
+inline constexpr std::string_view Compare = "compare.bmp";        // plain | dithered landscape
 inline constexpr std::string_view Version = "version.bmp";        // small window
 inline constexpr std::string_view Exit = "exit.bmp";              // open door
 inline constexpr std::string_view Save = "save.bmp";              // floppy disk and its twin

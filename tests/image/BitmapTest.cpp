@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstring>
+#include <utility>
 
 #include "ExpectRefusal.h"
 #include "StorageLimitScope.h"
@@ -73,6 +74,35 @@ TEST(BitmapTest, TwentyFourBitsOnAnEmptyImageGivesWhiteBottomUpRowsWithZeroPads)
     EXPECT_EQ(row[15], 0) << "pad byte";
   }
   EXPECT_EQ(bitmap.Description().Header.biSizeImage, 32u);
+}
+
+// Small (calloc) and large (mapped) pixels alike; a picture with pixels of its own, or sharing
+// them, is made anew without touching what it held.
+TEST(BitmapTest, NewBlackTwentyFourBitsIsAllZeroBytesOfTheSizeAskedForAndLeavesSharersAlone) {
+  TBitmap earlier;
+  earlier.SetImageFormat(TPixelFormat::pf8bit);
+  earlier.SetWidth(7);
+  earlier.SetHeight(3);
+  for (const auto& [width, height] : {std::pair{5, 2}, std::pair{3000, 1500}}) {
+    TBitmap bitmap;
+    bitmap.ShareFrom(&earlier);
+    int changes = 0;
+    bitmap.OnChange = [&](TGraphic&) { ++changes; };
+    bitmap.NewBlack24(width, height);
+    EXPECT_GE(changes, 1) << "the change is told";
+    ASSERT_EQ(bitmap.Width(), width);
+    ASSERT_EQ(bitmap.Height(), height);
+    EXPECT_EQ(bitmap.ImageFormat(), TPixelFormat::pf24bit);
+    const std::size_t stride = bitmap.Image().Stride();
+    EXPECT_EQ(bitmap.Description().Header.biSizeImage, stride * static_cast<std::size_t>(height));
+    for (int y = 0; y<height; y += height> 2 ? 499 : 1) {
+      const std::uint8_t* row = bitmap.RowAddress(y);
+      for (std::size_t i = 0; i < stride; ++i)
+        ASSERT_EQ(row[i], 0) << y << ", " << i;
+    }
+    EXPECT_EQ(earlier.Width(), 7);
+    EXPECT_EQ(earlier.ImageFormat(), TPixelFormat::pf8bit);
+  }
 }
 
 TEST(BitmapTest, RowAddressChecksBothEnds) {

@@ -203,6 +203,19 @@ def dithered(drawing):
     return out
 
 
+def compared(drawing):
+    """The picture plain on the left and dithered on the right, parted by a black line: the
+    original against the filtered picture, in one place."""
+    dither = dithered(drawing)
+    out = []
+    for y, row in enumerate(drawing):
+        line = row[:8] + dither[y][8:]
+        if 1 <= y <= 14:
+            line[8] = LETTERS16["k"]
+        out.append(line)
+    return out
+
+
 def disabled_twin(drawing, lines):
     """Grey where the glyph draws its lines, white one pixel down-right of them: the embossed
     look of a disabled glyph."""
@@ -371,6 +384,7 @@ def main():
     full = parse16(FULL_VIEW)
     write_bmp(os.path.join(out, "fullview.bmp"), 16, 16, 4, SYSTEM16, full)
     write_bmp(os.path.join(out, "sampleview.bmp"), 16, 16, 4, SYSTEM16, dithered(full))
+    write_bmp(os.path.join(out, "compare.bmp"), 16, 16, 4, SYSTEM16, compared(full))
     write_bmp(os.path.join(out, "version.bmp"), 16, 16, 4, SYSTEM16, parse16(VERSION))
     write_bmp(os.path.join(out, "exit.bmp"), 16, 16, 4, SYSTEM16, parse16(EXIT))
     disk = parse16(FLOPPY)
