@@ -260,7 +260,7 @@ TDecoded Decode(const std::uint8_t* data, std::size_t size) {
   if (!decoder) RaiseOutOfMemory();
   JxlDecoder* dec = decoder.get();
   const std::unique_ptr<void, TRunnerDestroy> runner(
-      JxlThreadParallelRunnerCreate(nullptr, JxlThreadParallelRunnerDefaultNumWorkerThreads()));
+      JxlThreadParallelRunnerCreate(nullptr, static_cast<std::size_t>(UsableCores())));
   if (!runner) RaiseOutOfMemory();
   Check(JxlDecoderSetParallelRunner(dec, JxlThreadParallelRunner, runner.get()), "runner");
   Check(JxlDecoderSubscribeEvents(dec,

@@ -26,10 +26,6 @@ std::string UnsupportedVariant(const std::string& format) {
   return format + " イメージのこの形式には対応していません";
 }
 
-std::string OSError(int code, const std::string& text) {
-  return "システムエラー。コード：" + std::to_string(code) + ".\r\n" + text;
-}
-
 }  // namespace Msg
 
 }  // namespace penamo

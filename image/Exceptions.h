@@ -95,8 +95,6 @@ std::string FCreateError(const std::string& path);  // "ファイル %s を作�
 // A known format's variant the tool does not read: "%s イメージのこの形式には対応していません",
 // format as the format table names it ("TIFF").
 std::string UnsupportedVariant(const std::string& format);
-// "システムエラー。コード：%d." CR LF "%s"
-std::string OSError(int code, const std::string& text);
 }  // namespace Msg
 
 }  // namespace penamo

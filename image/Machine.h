@@ -24,7 +24,8 @@ decltype(auto) WithMemory(const char* reason, Allocate&& allocate) {
   }
 }
 
-// The cores this machine has, at least 1 even where the count is unknown.
+// The cores this process may run on (its CPU affinity, as `taskset` or a cpuset sets it), at
+// least 1 even where the count is unknown. Every layer splits its work by this count.
 int UsableCores();
 
 }  // namespace penamo

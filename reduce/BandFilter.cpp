@@ -5,7 +5,6 @@
 #include <cstring>
 #include <exception>
 #include <mutex>
-#include <optional>
 #include <system_error>
 #include <thread>
 
@@ -191,7 +190,7 @@ void WriteInBands(std::int32_t width, std::int32_t height, TBandWriter& writer,
 }  // namespace
 
 struct TBandFilter::TState {
-  std::optional<TFilterId> Filter;
+  const TFilterEntry* Filter = nullptr;
   std::int32_t Width = 0;
   int Parts = 1;
   const TFastYCbCr* Ycc = nullptr;
@@ -264,7 +263,7 @@ TBandFilter::TBandFilter(const TFilterEntry* filter, std::uint8_t strength, std:
   TState& state = *FState;
   state.Width = width;
   if (filter == nullptr) return;
-  state.Filter = filter->Id;
+  state.Filter = filter;
   state.Ycc = &TFastYCbCr::Tables();
   const std::size_t pixels =
       static_cast<std::size_t>(std::max(0, width)) * static_cast<std::size_t>(std::max(0, height));
@@ -272,21 +271,19 @@ TBandFilter::TBandFilter(const TFilterEntry* filter, std::uint8_t strength, std:
     if (!wideEnough) return 1;
     return parts > 0 ? parts : PartsWorthRunning(pixels);
   };
-  switch (filter->Id) {
-    case TFilterId::PatternDither4:
-      state.Levels2 = MakePatternLevels(4, kPattern2x2);
+  switch (filter->Kernel) {
+    case TFilterKernel::PatternDither:
+      // As the whole-picture dithers: the pattern's cell count is also the luma step.
+      if (filter->Levels == 4)
+        state.Levels2 = MakePatternLevels(4, kPattern2x2);
+      else
+        state.Levels4 = MakePatternLevels(16, kPattern4x4);
       state.StartParts(partsFor(width >= kWidthWorthParts));
       return;
-    case TFilterId::PatternDither16:
-      state.Levels4 = MakePatternLevels(16, kPattern4x4);
-      state.StartParts(partsFor(width >= kWidthWorthParts));
-      return;
-    case TFilterId::DiffError64:
-    case TFilterId::DiffError32:
-    case TFilterId::DiffError16:
+    case TFilterKernel::ErrorDiffusion:
       break;
-    case TFilterId::Diffusion:
-    case TFilterId::Ordered:
+    case TFilterKernel::DeepDiffusion:
+    case TFilterKernel::DeepOrdered:
       state.Deep =
           std::make_unique<TDeepBandFilter>(filter->Id, TDeepOptions{}, width, height, parts);
       state.Widened = std::make_unique<TWidenedBand>(width, height);
@@ -299,10 +296,7 @@ TBandFilter::TBandFilter(const TFilterEntry* filter, std::uint8_t strength, std:
     FRefused = true;
     return;
   }
-  const std::int32_t levels = filter->Id == TFilterId::DiffError64   ? 64
-                              : filter->Id == TFilterId::DiffError32 ? 32
-                                                                     : 16;
-  state.Tables = MakeDiffusionTables(LevelStep(levels), DiffusionWeight(strength));
+  state.Tables = MakeDiffusionTables(LevelStep(filter->Levels), DiffusionWeight(strength));
   state.StartParts(partsFor(TDiffusionRun::WideEnoughForParts(width)));
   state.Run = std::make_unique<TDiffusionRun>(*state.Ycc, state.Tables, state.ColumnError.data(),
                                               width, state.Parts);
@@ -319,20 +313,18 @@ void TBandFilter::Filter(std::int32_t first, std::int32_t count, const TRowSourc
       std::memcpy(out + static_cast<std::size_t>(y - first) * stride, source.Row(y), bytes);
     return;
   }
-  switch (*state.Filter) {
-    case TFilterId::PatternDither4:
-      state.Dither<2>(state.Levels2, first, count, source, out, stride);
+  switch (state.Filter->Kernel) {
+    case TFilterKernel::PatternDither:
+      if (state.Filter->Levels == 4)
+        state.Dither<2>(state.Levels2, first, count, source, out, stride);
+      else
+        state.Dither<4>(state.Levels4, first, count, source, out, stride);
       return;
-    case TFilterId::PatternDither16:
-      state.Dither<4>(state.Levels4, first, count, source, out, stride);
-      return;
-    case TFilterId::DiffError64:
-    case TFilterId::DiffError32:
-    case TFilterId::DiffError16:
+    case TFilterKernel::ErrorDiffusion:
       state.Diffuse(first, count, source, out, stride);
       return;
-    case TFilterId::Diffusion:
-    case TFilterId::Ordered:
+    case TFilterKernel::DeepDiffusion:
+    case TFilterKernel::DeepOrdered:
       state.Widened->Widen(first, count, source);
       state.Deep->Filter(first, count, *state.Widened, out, stride);
       return;

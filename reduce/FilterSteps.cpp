@@ -14,16 +14,6 @@ void PrepareForFiltering(TBitmap& source, TBitmap& destination) {
   source.SetImageFormat(TPixelFormat::pf24bit);
 }
 
-std::int32_t PictureWidth(const TBitmap& picture) {
-  return picture.Width();
-}
-std::int32_t PictureHeight(const TBitmap& picture) {
-  return picture.Height();
-}
-bool PictureEmpty(const TBitmap& picture) {
-  return picture.Empty();
-}
-
 std::int32_t PatternLuma(std::int32_t luma, std::int32_t step, std::int32_t threshold) {
   luma = ClampLuma(luma);
   const std::int32_t remainder = luma % step;

@@ -1,6 +1,8 @@
 // The luma-reduction filters, described once: the name the command line takes, the caption
-// and save hint the window shows, and the function that runs each over a whole picture. The
-// command line, the previews and the saves all read this one table, in the window's order.
+// and save hint the window shows, how the filter runs (its kernel and level count, which
+// options it takes) and the function that runs it over a whole picture. The command line, the
+// band filter, the previews and the saves all read this one table, in the window's order, so a
+// filter of a kind that exists joins by adding one row.
 #pragma once
 
 #include <cstdint>
@@ -21,12 +23,25 @@ enum class TFilterId {
   Ordered
 };
 
+// How a filter runs: the kernel the band filter gives its rows to.
+enum class TFilterKernel {
+  PatternDither,   // an ordered pattern dither of 8-bit luma: 4 levels on 2 x 2, 16 on 4 x 4
+  ErrorDiffusion,  // the five's error diffusion of 8-bit luma to Levels levels, at a strength
+  DeepDiffusion,   // the deep error diffusion of 16-bit luma (DeepFilters.h)
+  DeepOrdered      // the deep blue-noise dither of 16-bit luma (DeepFilters.h)
+};
+
 struct TFilterEntry {
   TFilterId Id;
   std::string_view Name;      // on the command line: "pattern4"
   std::string_view Caption;   // the sample group's caption
   std::string_view SaveHint;  // the hint of the group's save button
-  bool TakesStrength;         // the five's diffusions; the others ignore Strength
+  TFilterKernel Kernel;
+  // PatternDither: the pattern's cell count, 4 (2 x 2) or 16 (4 x 4), which is also the luma
+  // step it dithers across. ErrorDiffusion: the level count, a divisor of 256 so that the levels
+  // are evenly spaced. The deep filters take theirs from TDeepOptions and say 0 here.
+  std::int32_t Levels;
+  bool TakesStrength;  // the five's diffusions; the others ignore Strength
   // The filters for deep pictures (DeepFilters.h): they read 16-bit rows and take a level count
   // and grey output (TDeepOptions); Run gives them an 8-bit picture at their default options.
   // The window's five sample groups and the command line's five names are the others.

@@ -2,9 +2,11 @@
 #include "Machine.h"
 
 #include <gtest/gtest.h>
+#include <sched.h>
 
 #include <memory>
 #include <stdexcept>
+#include <thread>
 
 namespace penamo {
 namespace {
@@ -36,6 +38,27 @@ TEST(WithMemory, OtherErrorsPassThroughAndResultsComeBackUnchanged) {
 
 TEST(UsableCores, AtLeastOneWhateverTheMachineSays) {
   EXPECT_GE(UsableCores(), 1);
+}
+
+// Under `taskset -c 0` a thread pool sized by the machine's cores would only take turns on the
+// one core the process may use. The affinity is the calling thread's, so a thread of the test's
+// own is narrowed and asked.
+TEST(UsableCores, FollowsTheCpuAffinityNotTheMachinesCoreCount) {
+  cpu_set_t allowed;
+  CPU_ZERO(&allowed);
+  ASSERT_EQ(sched_getaffinity(0, sizeof allowed, &allowed), 0);
+  EXPECT_EQ(UsableCores(), CPU_COUNT(&allowed));
+  int first = 0;
+  while (!CPU_ISSET(first, &allowed))
+    ++first;
+  int narrowed = 0;
+  std::thread([&] {
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    CPU_SET(first, &one);
+    if (sched_setaffinity(0, sizeof one, &one) == 0) narrowed = UsableCores();
+  }).join();
+  EXPECT_EQ(narrowed, 1);
 }
 
 }  // namespace

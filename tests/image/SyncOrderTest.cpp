@@ -32,6 +32,10 @@ extern "C" {
 int __real_fsync(int handle);
 int __real_linkat(int fromFolder, const char* from, int toFolder, const char* to, int flags);
 int __real_renameat(int fromFolder, const char* from, int toFolder, const char* to);
+// The linker's --wrap sends every call of the three here.
+int __wrap_fsync(int handle);
+int __wrap_linkat(int fromFolder, const char* from, int toFolder, const char* to, int flags);
+int __wrap_renameat(int fromFolder, const char* from, int toFolder, const char* to);
 
 int __wrap_fsync(int handle) {
   if (Tracing) Calls.push_back({"fsync", handle});
