@@ -39,6 +39,7 @@
 #include "DeepRowSource.h"
 #include "Exceptions.h"
 #include "FilterTable.h"
+#include "Limits.h"
 #include "Machine.h"
 #include "PenamoVersion.h"
 #include "PictureFile.h"
@@ -90,6 +91,9 @@ void PrintUsage(std::ostream& out) {
          "                2, 4, 16 階調なら 1, 2, 4 ビット)\n"
          "  --format F    出力形式 bmp または png (拡張子より優先します)\n"
          "  --strip       ICC プロファイル、EXIF、XMP を PNG に書き込みません\n"
+         "  --trusted-input\n"
+         "                ファイルのデータ量に比べて大きすぎる画像も読み込みます (信頼できる\n"
+         "                ファイルにだけ使ってください)\n"
          "  -o FOLDER, --output-folder FOLDER\n"
          "                出力先のフォルダー (INPUT をいくつでも指定できます)\n"
          "  --verbose     失敗したとき、メッセージの後にエラーの種類と理由を表示します\n"
@@ -527,6 +531,8 @@ int Main(int argc, char** argv) {
       verbose = true;
     } else if (options && arg == "--strip") {
       strip = true;
+    } else if (options && arg == "--trusted-input") {
+      SetClaimRuleLifted(true);
     } else if (options && arg == "--version") {
       std::cout << "penamo-filter " << kVersion << '\n';
       return kSuccess;

@@ -24,6 +24,7 @@
 #include "Application.h"
 #include "BandFilter.h"
 #include "BitmapBandWriter.h"
+#include "ClaimQuestion.h"
 #include "DeepFilters.h"
 #include "Exceptions.h"
 #include "LayoutFont.h"
@@ -381,7 +382,7 @@ void TMainForm::OpenFile(const QString& FileName) {
   TDeepPicture deep;
   bool precisionDropped = false;
   const std::string name = FileSystemName(FileName);
-  RunLongWork([&] {
+  const auto read = [&] {
     try {
       ReadPictureWithDeep(name, loaded, deep, extras);
     } catch (const EOutOfMemory&) {
@@ -392,7 +393,9 @@ void TMainForm::OpenFile(const QString& FileName) {
       ReadPicture(name, loaded, extras);
       precisionDropped = true;
     }
-  });
+  };
+  // A file claiming far more pixels than it holds opens only when the user says so.
+  ReadAskingOverClaims([this](const auto& work) { RunLongWork(work); }, read, AskToReadClaim);
   FBitmap->ShareFrom(&loaded);
   *FExtras = std::move(extras);
   *FDeep = std::move(deep);
