@@ -212,8 +212,8 @@ TDecoded Decode(const std::uint8_t* data, std::size_t size) {
         const bool swapped = info.orientation >= JXL_ORIENT_TRANSPOSE;
         const std::int64_t width = swapped ? info.ysize : info.xsize;
         const std::int64_t height = swapped ? info.xsize : info.ysize;
-        CheckPictureSize(width, height, Msg::InvalidJxl, "jxl");
         CheckClaimedSize(width, height, size, PixelsPerByte::Jxl, "jxl");
+        CheckPictureSize(width, height, Msg::InvalidJxl, "jxl");
         decoded.Width = static_cast<std::int32_t>(width);
         decoded.Height = static_cast<std::int32_t>(height);
         decoded.Grey = info.num_color_channels == 1;

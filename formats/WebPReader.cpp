@@ -121,8 +121,8 @@ void ReadWebP(const std::uint8_t* data, std::size_t size, TBitmap& picture,
   // The canvas of an animation is the picture; checked before a frame is decoded.
   const auto width = static_cast<std::int64_t>(WebPDemuxGetI(demux.get(), WEBP_FF_CANVAS_WIDTH));
   const auto height = static_cast<std::int64_t>(WebPDemuxGetI(demux.get(), WEBP_FF_CANVAS_HEIGHT));
-  CheckPictureSize(width, height, Msg::InvalidWebP, "webp");
   CheckClaimedSize(width, height, size, ClaimRatio(features), "webp");
+  CheckPictureSize(width, height, Msg::InvalidWebP, "webp");
   if (features.has_animation)
     CheckBufferSize(static_cast<std::uint64_t>(height), 4u * width, "webp-too-large");
 
