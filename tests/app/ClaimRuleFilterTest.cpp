@@ -1,6 +1,8 @@
 // penamo-filter over files that claim far more pixels than they hold: refused before anything
 // is allocated or written, in the message that says so, unless --trusted-input lifts the rule.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <string>
@@ -46,6 +48,29 @@ TEST(ClaimRuleFilter, TrustedInputLiftsTheRuleAndLeavesTheOtherLimits) {
   EXPECT_EQ(trusted.Exit, 1);
   EXPECT_EQ(trusted.Err.find("bitmap-claims-more-than-data"), std::string::npos) << trusted.Err;
   EXPECT_NE(trusted.Err.find("picture-too-large"), std::string::npos) << trusted.Err;
+}
+
+// Standard error a pipe whose reader is gone: the message cannot be written, and the program
+// ends with its own failure status rather than killed by SIGPIPE.
+TEST(ClosedPipe, AStandardErrorNobodyReadsIsAFailedWriteNotADeath) {
+  const test::TTemporaryFolder folder;
+  int pipeEnds[2];
+  ASSERT_EQ(::pipe(pipeEnds), 0);
+  ::close(pipeEnds[0]);
+  const std::string output = folder / "out.bmp";
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::dup2(pipeEnds[1], 2);
+    ::execl(PENAMO_FILTER_PROGRAM, "penamo-filter", "none", (folder / "missing.bmp").c_str(),
+            output.c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  ::close(pipeEnds[1]);
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_FALSE(WIFSIGNALED(status)) << "ended by signal " << WTERMSIG(status);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1);
 }
 
 }  // namespace
