@@ -40,6 +40,7 @@
 #include "Exceptions.h"
 #include "FailureCause.h"
 #include "FilterTable.h"
+#include "Limits.h"
 #include "Machine.h"
 #include "PenamoVersion.h"
 #include "PictureFile.h"
@@ -93,6 +94,9 @@ void PrintUsage(std::ostream& out) {
          "                強さ (sRGB の曲線で線形にした輝度、既定値)、encoded は画素の値のまま\n"
          "  --format F    出力形式 bmp または png (拡張子より優先します)\n"
          "  --strip       ICC プロファイル、EXIF、XMP を PNG に書き込みません\n"
+         "  --trusted-input\n"
+         "                ファイルのデータ量に比べて大きすぎる画像も読み込みます (信頼できる\n"
+         "                ファイルにだけ使ってください)\n"
          "  -o FOLDER, --output-folder FOLDER\n"
          "                出力先のフォルダー (INPUT をいくつでも指定できます)\n"
          "  --verbose     失敗したとき、メッセージの後にエラーの種類と理由を表示します\n"
@@ -307,13 +311,22 @@ struct TBatchItem {
   std::string Refusal;  // non-empty: not saved, for this reason
 };
 
+// The file an existing output name leads to (through links), so that two names of one file are
+// one output; nothing for a name that leads to no file yet.
+std::optional<std::pair<dev_t, ino_t>> ExistingFile(const std::string& path) {
+  struct stat status {};
+  if (::stat(path.c_str(), &status) != 0) return std::nullopt;
+  return std::pair{status.st_dev, status.st_ino};
+}
+
 // Each input's output in folder: its base name without its extension, then .png or .bmp. An
 // output name that an earlier input already takes is refused rather than numbered or written
 // twice, so a run never overwrites one of its own results and every name can be foretold.
 std::vector<TBatchItem> PlanBatch(const std::vector<std::string>& inputs, const std::string& folder,
                                   TOutputFormat format) {
   std::vector<TBatchItem> items;
-  std::map<std::string, std::string> taken;  // output name → the input that has it
+  std::map<std::string, std::string> taken;              // output name → the input that has it
+  std::map<std::pair<dev_t, ino_t>, std::string> files;  // existing output → the input
   const char* extension = format == TOutputFormat::Png ? ".png" : ".bmp";
   for (const std::string& input : inputs) {
     TBatchItem item;
@@ -324,9 +337,16 @@ std::vector<TBatchItem> PlanBatch(const std::vector<std::string>& inputs, const 
     } else {
       item.Output = (folder == "/" ? "" : folder) + "/" + stem + extension;
       const auto [earlier, added] = taken.emplace(item.Output, input);
-      if (!added)
+      if (!added) {
         item.Refusal = "出力ファイル " + item.Output + " は " + earlier->second +
                        " の出力と同じ名前なので、保存しません";
+      } else if (const auto file = ExistingFile(item.Output)) {
+        // A link to another output, or another name of its file: one file, written once.
+        const auto [same, fresh] = files.emplace(*file, input);
+        if (!fresh)
+          item.Refusal = "出力ファイル " + item.Output + " は " + same->second +
+                         " の出力と同じファイルなので、保存しません";
+      }
     }
     items.push_back(std::move(item));
   }
@@ -504,6 +524,8 @@ int Main(int argc, char** argv) {
       verbose = true;
     } else if (options && arg == "--strip") {
       strip = true;
+    } else if (options && arg == "--trusted-input") {
+      SetClaimRuleLifted(true);
     } else if (options && arg == "--version") {
       std::cout << "penamo-filter " << kVersion << '\n';
       return kSuccess;

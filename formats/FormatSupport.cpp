@@ -34,6 +34,11 @@ void CheckPictureSize(std::int64_t width, std::int64_t height, const char* messa
   }
 }
 
+void CheckClaimedSize(std::int64_t width, std::int64_t height, std::uint64_t fileBytes,
+                      std::uint64_t pixelsPerByte, const std::string& reasonPrefix) {
+  CheckClaim(width, height, fileBytes, pixelsPerByte, reasonPrefix + "-claims-more-than-data");
+}
+
 void CheckBufferSize(std::uint64_t count, std::uint64_t size, const std::string& reason) {
   if (size != 0 && count > StorageLimit() / size) RaiseTooLarge(reason);
 }

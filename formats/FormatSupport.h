@@ -9,6 +9,7 @@
 
 #include "Bitmap.h"
 #include "DeepRowSource.h"
+#include "Limits.h"
 #include "PictureExtras.h"
 #include "Stream.h"
 
@@ -29,6 +30,11 @@ namespace penamo::formats {
 // 24-bit storage would exceed the storage limit; nothing is allocated before this passes.
 void CheckPictureSize(std::int64_t width, std::int64_t height, const char* message,
                       const std::string& reasonPrefix);
+// The claim rule (Limits.h) for a picture or canvas of width × height from a file of fileBytes
+// bytes coded at pixelsPerByte at most: raises EClaimBeyondData (reasonPrefix +
+// "-claims-more-than-data") before anything of that size is allocated.
+void CheckClaimedSize(std::int64_t width, std::int64_t height, std::uint64_t fileBytes,
+                      std::uint64_t pixelsPerByte, const std::string& reasonPrefix);
 // Raises EOutOfResources when count × size bytes of working memory exceed the storage limit.
 void CheckBufferSize(std::uint64_t count, std::uint64_t size, const std::string& reason);
 

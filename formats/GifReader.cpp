@@ -148,6 +148,7 @@ void ReadGif(const std::uint8_t* data, std::size_t size, TBitmap& picture, TPict
   const std::int64_t frameHeight = frame.Height;
   const std::int64_t width = std::max<std::int64_t>(gif->SWidth, left + frameWidth);
   const std::int64_t height = std::max<std::int64_t>(gif->SHeight, top + frameHeight);
+  CheckClaimedSize(width, height, size, PixelsPerByte::Gif, "gif");
   CheckPictureSize(width, height, Msg::InvalidGif, "gif");
 
   const bool covers = left == 0 && top == 0 && frameWidth == width && frameHeight == height;

@@ -292,6 +292,19 @@ void ApplyTransforms(const std::vector<THeifTransform>& transforms, std::size_t 
   }
 }
 
+// The claim rule (Limits.h) for the larger of the stored size and the size shown, the canvas of a
+// grid included: a few tiles cannot claim a picture far beyond the bytes they hold.
+void CheckHeifClaim(const heif_image_handle* handle, std::size_t size, const TFlavour& flavour) {
+  const std::int64_t storedWidth = heif_image_handle_get_ispe_width(handle);
+  const std::int64_t storedHeight = heif_image_handle_get_ispe_height(handle);
+  const std::int64_t width = heif_image_handle_get_width(handle);
+  const std::int64_t height = heif_image_handle_get_height(handle);
+  const bool stored = storedWidth * storedHeight > width * height;
+  CheckClaimedSize(stored ? storedWidth : width, stored ? storedHeight : height, size,
+                   flavour.Prefix == "avif" ? PixelsPerByte::Avif : PixelsPerByte::Heif,
+                   flavour.Prefix);
+}
+
 void InitialiseOnce() {
   // Registers the decoders built into the library; kept for the life of the program.
   static const bool initialised = [] {
@@ -334,6 +347,7 @@ TDecoded DecodeUnguarded(const std::uint8_t* data, std::size_t size, const TFlav
   const std::int64_t width = heif_image_handle_get_width(handle.get());
   const std::int64_t height = heif_image_handle_get_height(handle.get());
   CheckPictureSize(width, height, flavour.Message, flavour.Prefix);
+  CheckHeifClaim(handle.get(), size, flavour);
   // The coded stream states its own size, which the decoder would allocate for; a stream larger
   // than the size the file declares is refused before that. Coded sides may be padded up to a
   // whole coding block (64 pixels for HEVC, 128 for AV1), so that much more is let through.

@@ -329,6 +329,7 @@ TJpegStart StartJpeg(const std::uint8_t* data, std::size_t size) {
   placement.Cmyk = info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK;
   placement.Inverted = info.saw_Adobe_marker != 0;
   info.out_color_space = placement.Cmyk ? JCS_CMYK : JCS_EXT_BGR;
+  CheckClaimedSize(info.image_width, info.image_height, size, PixelsPerByte::Jpeg, "jpeg");
   CheckPictureSize(info.image_width, info.image_height, Msg::InvalidJpeg, "jpeg");
   placement.Width = static_cast<std::int32_t>(info.image_width);
   placement.Height = static_cast<std::int32_t>(info.image_height);

@@ -519,6 +519,37 @@ std::uint64_t MostExpansion(std::uint16_t compression) {
   }
 }
 
+// Pixels a byte of the file may claim under its compression (the claim rule of Limits.h).
+std::uint64_t ClaimRatio(const TFormat& f) {
+  using namespace PixelsPerByte;
+  const int bits = f.BitsPerSample * f.SamplesPerPixel;
+  switch (f.Compression) {
+    case COMPRESSION_NONE:
+      return BitmapUncompressed(bits);
+    case COMPRESSION_PACKBITS:
+      return OfRowBytes(TiffPackBits, bits);
+    case COMPRESSION_LZW:
+      return OfRowBytes(TiffLzw, bits);
+    case COMPRESSION_ADOBE_DEFLATE:
+    case COMPRESSION_DEFLATE:
+      return OfRowBytes(TiffDeflate, bits);
+    case COMPRESSION_ZSTD:
+      return OfRowBytes(TiffZstd, bits);
+    case COMPRESSION_LZMA:
+      return OfRowBytes(TiffLzma, bits);
+    case COMPRESSION_CCITTRLE:
+    case COMPRESSION_CCITTRLEW:
+    case COMPRESSION_CCITTFAX3:
+    case COMPRESSION_CCITTFAX4:
+      return TiffFax;
+    case COMPRESSION_JPEG:
+    case COMPRESSION_OJPEG:
+      return TiffJpeg;
+    default:
+      return TiffOther;
+  }
+}
+
 // A compressed strip or tile of a few bytes may still hold a whole small strip.
 constexpr std::uint64_t kStrileSlack = 1024;
 
@@ -535,6 +566,7 @@ std::uint64_t SaturatingMultiply(std::uint64_t a, std::uint64_t b) {
 // beyond the end of the file (EReadError, as that read would end), or decoded sizes beyond what
 // the bytes present (counted once where strips overlap) can expand to (EInvalidGraphic).
 void CheckClaimsAgainstFile(TIFF* tif, const TFormat& f, const TMemoryFile& file) {
+  CheckClaimedSize(f.Width, f.Height, file.Size, ClaimRatio(f), "tiff");
   const std::uint64_t expansion = MostExpansion(f.Compression);
   if (expansion == 0) return;
   const bool tiled = TIFFIsTiled(tif) != 0;

@@ -98,6 +98,11 @@ void DecodeFirstFrame(const WebPData& webp, TPictureBuilder& builder) {
   SplitBgra(frame, static_cast<std::size_t>(builder.Width()) * 4, builder);
 }
 
+// Pixels a byte of this coding may claim: an animation (format 0) may hold lossless frames.
+std::uint64_t ClaimRatio(const WebPBitstreamFeatures& features) {
+  return features.format == 1 ? PixelsPerByte::WebPLossy : PixelsPerByte::WebPLossless;
+}
+
 }  // namespace
 
 void ReadWebP(const std::uint8_t* data, std::size_t size, TBitmap& picture,
@@ -116,6 +121,7 @@ void ReadWebP(const std::uint8_t* data, std::size_t size, TBitmap& picture,
   // The canvas of an animation is the picture; checked before a frame is decoded.
   const auto width = static_cast<std::int64_t>(WebPDemuxGetI(demux.get(), WEBP_FF_CANVAS_WIDTH));
   const auto height = static_cast<std::int64_t>(WebPDemuxGetI(demux.get(), WEBP_FF_CANVAS_HEIGHT));
+  CheckClaimedSize(width, height, size, ClaimRatio(features), "webp");
   CheckPictureSize(width, height, Msg::InvalidWebP, "webp");
   if (features.has_animation)
     CheckBufferSize(static_cast<std::uint64_t>(height), 4u * width, "webp-too-large");

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "Exceptions.h"
+#include "Limits.h"
 #include "Machine.h"
 
 namespace penamo {
@@ -36,6 +37,9 @@ std::unique_ptr<TBitmapFileRows> TBitmapFileRows::Open(const std::string& path) 
   if (layout.Empty) return nullptr;
   const TBitmapInfoHeader& header = layout.Headers.Description.Header;
   if (header.biCompression != BI_RGB || header.biBitCount != 24) return nullptr;
+  // The same storage limit as the whole read's, which would hold the picture at 24 bits.
+  if (!StorageSize(header.biWidth, HeightMagnitude(header.biHeight), 24))
+    throw EOutOfResources(Msg::OutOfResources, "picture-too-large");
   rows->FWidth = header.biWidth;
   rows->FHeight = header.biHeight < 0 ? -header.biHeight : header.biHeight;
   rows->FBottomUp = header.biHeight > 0;

@@ -12,6 +12,7 @@
 #include "Bitmap.h"
 #include "BitmapFileLayout.h"
 #include "BoundedReader.h"
+#include "Limits.h"
 #include "LittleEndian.h"
 #include "Machine.h"
 #include "PixelCodecs.h"
@@ -36,6 +37,16 @@ constexpr std::uint32_t kMaxColors = 256;
 // A file this reader builds no picture of; reason says which rule it breaks.
 [[noreturn]] void RaiseInvalid(const char* reason) {
   throw EInvalidGraphic(Msg::InvalidBitmap, reason);
+}
+
+// The claim rule (Limits.h) for a bitmap of fileBytes bytes, checked by every read of it before
+// any pixel is allocated: uncompressed rows may be cut, run lengths hold runs of 255 at most.
+void CheckBitmapClaim(const TBitmapInfoHeader& header, std::uint64_t fileBytes) {
+  const bool runLength = header.biCompression == BI_RLE8 || header.biCompression == BI_RLE4;
+  CheckClaim(header.biWidth, HeightMagnitude(header.biHeight), fileBytes,
+             runLength ? PixelsPerByte::BitmapRunLength
+                       : PixelsPerByte::BitmapUncompressed(header.biBitCount),
+             "bitmap-claims-more-than-data");
 }
 
 }  // namespace
@@ -79,6 +90,7 @@ TBitmapFileLayout TBitmapReader::ReadLayout(TBoundedReader& reader, TStream& str
     declared = RowStride(header.biWidth, header.biBitCount) *
                static_cast<std::uint64_t>(HeightMagnitude(header.biHeight));
   const std::uint64_t pixelBytes = std::min(reader.Remaining(), declared);
+  CheckBitmapClaim(header, static_cast<std::uint64_t>(stream.Position()) + reader.Remaining());
 
   TBitmapFileLayout layout;
   layout.Empty = false;

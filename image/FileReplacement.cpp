@@ -100,6 +100,8 @@ mode_t NewFileMode() {
 
 TFileReplacement::TFileReplacement(const std::string& path, TTemporaryNaming naming)
     : FPath(path), FTarget(ResolveLinks(path)) {
+  // An empty name names no file at all; only a name that resolves to nothing is a loop.
+  if (path.empty()) RaiseCreateError("target-name-empty", ENOENT);
   if (FTarget.empty()) RaiseCreateError("target-unresolvable", ELOOP);
   // A constructor that raises runs no destructor: undo here what Create got done.
   try {

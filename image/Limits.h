@@ -4,6 +4,9 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
+
+#include "Exceptions.h"
 
 namespace penamo {
 
@@ -37,6 +40,111 @@ std::optional<std::uint64_t> StorageSize(std::int64_t width, std::int64_t height
 // memory; tests and the fuzzer lower it.
 std::uint64_t StorageLimit();
 void SetStorageLimit(std::uint64_t bytes);
+
+// The claim rule: a file may make the tool hold or produce more pixels than kClaimFloorPixels
+// only in proportion to the bytes it holds. A few bytes claiming a canvas of gigapixels (a
+// bitmap header alone, a GIF screen around a 1 x 1 frame, a tile grid larger than its tiles)
+// are refused before anything is allocated for them. The floor is above every camera picture
+// people commonly keep (a 9248 x 6936 phone picture is 64.1 million pixels, 64 MP cameras make
+// 9248 x 6936 at most); above it, each coding has a ratio of pixels to file bytes that no real
+// file reaches. The ratios were measured on blank white pages, the most compressible pictures
+// there are, written by each format's own encoder (ImageMagick 6.9 with libjpeg-turbo 2.1,
+// giflib, libtiff 4.5 and libwebp 1.2 at 4096 x 4096; cjxl 0.7, avifenc 0.11 and heif-enc 1.15
+// at 8192 x 8192), and set well above them; where the coding itself bounds the ratio (rows
+// stored as they are, PackBits, LZW, deflate, ZSTD blocks, Huffman-coded JPEG blocks) the
+// ratio is above that bound, so that no whole file of that coding is ever refused.
+inline constexpr std::uint64_t kClaimFloorPixels = std::uint64_t{64} * 1000 * 1000;
+
+// Pixels a file may claim for each byte it holds, per format and coding.
+namespace PixelsPerByte {
+// Pixels a byte for rowBytesPerByte bytes of rows a byte at bitCount bits a pixel, at least one.
+constexpr std::uint64_t OfRowBytes(std::uint64_t rowBytesPerByte, int bitCount) {
+  const std::uint64_t pixels =
+      rowBytesPerByte * 8 / static_cast<std::uint64_t>(bitCount <= 0 ? 1 : bitCount);
+  return pixels == 0 ? 1 : pixels;
+}
+// Rows stored as they are: a whole file holds at most one byte of rows a byte, and a file cut
+// to half its rows (to a third at 24 bits, a quarter at 32) still passes.
+constexpr std::uint64_t BitmapUncompressed(int bitCount) {
+  return OfRowBytes(2, bitCount);
+}
+// Bitmap run lengths: a run of 255 pixels takes 2 bytes (127.5 pixels a byte); a blank page
+// from ImageMagick holds 113.
+inline constexpr std::uint64_t BitmapRunLength = 256;
+// PNG has none here: its reader refuses every file whose compressed pixels could not inflate to
+// its rows (deflate expands at most 1032-fold), a bound no ratio could beat.
+// GIF: a 12-bit LZW code stands for at most 4096 pixels (2731 a byte); a blank page holds 1446.
+inline constexpr std::uint64_t Gif = 4096;
+// JPEG: each 8 x 8 block takes at least two Huffman bits (512 pixels a byte in grey); a blank
+// page holds 255 (baseline) and 170 (progressive).
+inline constexpr std::uint64_t Jpeg = 4096;
+// WebP: a blank page holds 561 pixels a byte lossy, 23,763 lossless (a copy reaches 4096
+// pixels, bundled 8 to a pixel for a one-colour palette: about 26,000 at most).
+inline constexpr std::uint64_t WebPLossy = 16384;
+inline constexpr std::uint64_t WebPLossless = 131072;
+// JPEG XL: a blank page holds 8,119 pixels a byte at distance 1, 7,655 losslessly.
+inline constexpr std::uint64_t Jxl = 262144;
+// HEIF (HEVC): a blank page holds 1,667 pixels a byte; AVIF (AV1) 55,786, a grey gradient
+// 29,386.
+inline constexpr std::uint64_t Heif = 65536;
+inline constexpr std::uint64_t Avif = 1048576;
+// TIFF, as bytes of rows a byte for the byte compressors: PackBits 128 in 2; LZW 4096 in 12
+// bits; deflate 1032 (blank page: 647); ZSTD 32768 (a 128 KiB block repeated from one byte;
+// blank page: 14,340); LZMA (blank page: 3,494). Fax pixels a byte: a blank page holds 24,456
+// (G4) and 677 (G3); a blank A0 page at 600 dpi would hold some 160,000.
+inline constexpr std::uint64_t TiffPackBits = 128;
+inline constexpr std::uint64_t TiffLzw = 4096;
+inline constexpr std::uint64_t TiffDeflate = 2048;
+inline constexpr std::uint64_t TiffZstd = 32768;
+inline constexpr std::uint64_t TiffLzma = 65536;
+inline constexpr std::uint64_t TiffFax = 262144;
+inline constexpr std::uint64_t TiffJpeg = Jpeg;
+inline constexpr std::uint64_t TiffOther = 65536;
+}  // namespace PixelsPerByte
+
+// What a file claims against what it holds.
+struct TClaim {
+  std::int64_t Width = 0;
+  std::int64_t Height = 0;
+  std::uint64_t FileBytes = 0;
+};
+
+// The pixels a file of fileBytes may claim at pixelsPerByte: the floor, or more in proportion.
+std::uint64_t ClaimablePixels(std::uint64_t fileBytes, std::uint64_t pixelsPerByte);
+
+// The refusal of a file that claims far more than it holds: EInvalidGraphic to every handler,
+// carrying the claim so that the window can name it when it asks whether to read it anyway.
+class EClaimBeyondData : public EInvalidGraphic {
+ public:
+  EClaimBeyondData(const TClaim& claim, const std::string& reason);
+  const TClaim& Claim() const noexcept { return FClaim; }
+  const char* ClassName() const noexcept override { return "EInvalidGraphic"; }
+
+ private:
+  TClaim FClaim;
+};
+
+// Raises EClaimBeyondData (reason) when width x height pixels exceed what fileBytes may claim at
+// pixelsPerByte, unless the rule is lifted. Every reader calls it with the largest picture or
+// canvas it would allocate for, before allocating it.
+void CheckClaim(std::int64_t width, std::int64_t height, std::uint64_t fileBytes,
+                std::uint64_t pixelsPerByte, const std::string& reason);
+
+// Whether the rule is lifted for this process (input trusted, or a user who said yes).
+bool ClaimRuleLifted();
+void SetClaimRuleLifted(bool lifted);
+
+// Lifts the rule for its lifetime, restoring what was there before.
+class TClaimRuleLifting {
+ public:
+  TClaimRuleLifting() : FWas(ClaimRuleLifted()) { SetClaimRuleLifted(true); }
+  ~TClaimRuleLifting() { SetClaimRuleLifted(FWas); }
+  TClaimRuleLifting(const TClaimRuleLifting&) = delete;
+  TClaimRuleLifting& operator=(const TClaimRuleLifting&) = delete;
+
+ private:
+  bool FWas;
+};
 
 // The 32-bit image-size field of a bitmap header for a pixel block of byteSize bytes: the size
 // itself, or 0 ("not stated", which the format allows) when it does not fit 32 bits.

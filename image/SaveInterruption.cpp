@@ -74,18 +74,23 @@ void OnInterruption(int signal) {
   EndBy(signal);
 }
 
+// Every signal sent from outside whose default ends the program; the faults (SIGSEGV, SIGBUS,
+// SIGILL, SIGFPE, SIGABRT, SIGTRAP, SIGSYS) are the program's own and not handled here.
+constexpr int kEndingSignals[] = {SIGINT,  SIGTERM,   SIGHUP,  SIGQUIT, SIGUSR1, SIGUSR2,
+                                  SIGALRM, SIGVTALRM, SIGPROF, SIGIO,   SIGXCPU, SIGPWR};
+
 }  // namespace
 
 void HandleInterruptions(TInterruptionPolicy policy) {
   Policy.store(static_cast<int>(policy));
-  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+  for (const int signal : kEndingSignals) {
     struct sigaction current {};
     if (::sigaction(signal, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) continue;
     struct sigaction handler {};
     handler.sa_handler = OnInterruption;
     ::sigemptyset(&handler.sa_mask);
     // Another interruption waits until this one's handler is done with the temporaries.
-    for (const int other : {SIGINT, SIGTERM, SIGHUP})
+    for (const int other : kEndingSignals)
       ::sigaddset(&handler.sa_mask, other);
     handler.sa_flags = SA_RESTART;
     ::sigaction(signal, &handler, nullptr);
@@ -94,6 +99,8 @@ void HandleInterruptions(TInterruptionPolicy policy) {
   ignore.sa_handler = SIG_IGN;
   ::sigemptyset(&ignore.sa_mask);
   ::sigaction(SIGXFSZ, &ignore, nullptr);
+  // A closed pipe or socket: the write fails with EPIPE and is reported as the write error it is.
+  ::sigaction(SIGPIPE, &ignore, nullptr);
 }
 
 TSaveInProgress::TSaveInProgress() {

@@ -17,9 +17,11 @@ enum class TInterruptionPolicy {
   Finish,
 };
 
-// Installs the handlers for SIGINT, SIGTERM and SIGHUP (a signal the program was started with
-// ignored, as nohup does, stays ignored) and ignores SIGXFSZ, so that a file-size limit turns
-// into a failed write, reported as one, instead of ending the program without a word.
+// Installs the handlers for every signal sent from outside that ends the program by default
+// (SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGIO,
+// SIGXCPU, SIGPWR; a signal the program was started with ignored, as nohup does, stays ignored)
+// and ignores SIGXFSZ and SIGPIPE, so that a file-size limit or a closed pipe turns into a
+// failed write, reported as one, instead of ending the program without a word.
 void HandleInterruptions(TInterruptionPolicy policy);
 
 // One save, from its first byte to its commit or undo, as the handlers see it. Owned by the

@@ -26,6 +26,7 @@
 #include "Application.h"
 #include "BandFilter.h"
 #include "BitmapBandWriter.h"
+#include "ClaimQuestion.h"
 #include "DeepFilters.h"
 #include "Exceptions.h"
 #include "FailureCause.h"
@@ -413,7 +414,7 @@ void TMainForm::OpenFile(const QString& FileName) {
       Guarded(&Form, [this] { Form.RestartFilteredView(); });
     }
   } restart{*this};
-  RunFileWork(name, [&] {
+  const auto read = [&] {
     try {
       ReadPictureWithDeep(name, loaded, deep, extras);
     } catch (const EOutOfMemory&) {
@@ -424,7 +425,9 @@ void TMainForm::OpenFile(const QString& FileName) {
       ReadPicture(name, loaded, extras);
       precisionDropped = true;
     }
-  });
+  };
+  // A file claiming far more pixels than it holds opens only when the user says so.
+  ReadAskingOverClaims([&](const auto& work) { RunFileWork(name, work); }, read, AskToReadClaim);
   FBitmap->ShareFrom(&loaded);
   *FExtras = std::move(extras);
   *FDeep = std::move(deep);

@@ -135,6 +135,24 @@ TEST_F(Batch, OnePicturesFailureIsReportedAndTheRestGoOn) {
   EXPECT_EQ(run.Err.find('\r'), std::string::npos) << run.Err;
 }
 
+// Two outputs that are one file (a link already in the folder leads one to the other) are one
+// output: the second is refused as a second input of the same base name is.
+TEST_F(Batch, TwoOutputNamesOfOneFileAreRefusedAsOneName) {
+  const std::string a = Picture("a.png", 1);
+  const std::string b = Picture("b.png", 2);
+  std::filesystem::create_directories(FFolder / "out");
+  test::WriteFileBytes(FFolder / "out/a.png", {1, 2, 3});
+  std::filesystem::create_symlink("a.png", FFolder / "out/b.png");
+  const TProgramRun run = RunFilter({"pattern16", a, b, "-o", FFolder / "out"}, FFolder);
+  EXPECT_EQ(run.Exit, 1);
+  EXPECT_EQ(test::ReadFileBytes(FFolder / "out/a.png"),
+            SingleFileOutput({"--format", "png", "pattern16", a}));
+  EXPECT_NE(run.Err.find(b + ": 出力ファイル " + FFolder / "out/b.png" + " は " + a +
+                         " の出力と同じファイルなので、保存しません."),
+            std::string::npos)
+      << run.Err;
+}
+
 // On a terminal a progress line counts the files done, redrawn in place, and the last count
 // stays on a line of its own; a failure's message is printed above it.
 TEST_F(Batch, ATerminalShowsTheFilesDoneOnOneLineRedrawnInPlace) {

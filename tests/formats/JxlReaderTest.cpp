@@ -428,5 +428,26 @@ TEST(JxlReader, PictureOverTheStorageLimitIsRefusedBeforeDecoding) {
   EXPECT_EQ(picture.Width(), 0);
 }
 
+// The decoder's planes are three 32-bit floats a pixel even for a grey picture (and one more
+// for alpha): a picture whose decoding would take more than the storage limit is refused before
+// the decoder is given the chance to fail an allocation it cannot survive.
+TEST(JxlReader, DecoderMemoryOfGreyAndColourPicturesIsCountedBeforeDecoding) {
+  for (const bool grey : {true, false}) {
+    SCOPED_TRACE(grey ? "grey" : "colour");
+    const TBytes file = EncodeJxl(GradientPicture(64, 48, 8, grey, false));
+    TBitmap picture;
+    TPictureExtras extras;
+    {
+      // Room for the picture and for four bytes a channel, not for three float planes.
+      const test::TStorageLimitScope limit(64 * 48 * (grey ? 8 : 14));
+      test::ExpectRefusal<EOutOfResources>(
+          [&] { ReadJxl(file.data(), file.size(), picture, extras); }, "jxl-too-large");
+    }
+    const test::TStorageLimitScope limit(64 * 48 * 16);
+    ReadJxl(file.data(), file.size(), picture, extras);
+    EXPECT_EQ(picture.Width(), 64);
+  }
+}
+
 }  // namespace
 }  // namespace penamo

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -328,6 +329,16 @@ TEST_F(FaultTest, ABandedSaveWhoseFolderIsMovedMidwayCompletesThereAndLeavesNoTe
   TBitmap saved;
   saved.ReadBitmapFile((moved / "output.bmp").string());
   EXPECT_TRUE(SamePixels(saved, picture));
+}
+
+TEST(FileReplacementName, AnEmptyNameIsNoSuchFileAndNotALinkLoop) {
+  try {
+    TFileReplacement replacement("");
+    ADD_FAILURE() << "an empty name was taken";
+  } catch (const EFCreateError& error) {
+    EXPECT_EQ(error.Reason(), "target-name-empty");
+    EXPECT_EQ(error.SystemError(), ENOENT);
+  }
 }
 
 }  // namespace

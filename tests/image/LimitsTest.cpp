@@ -74,5 +74,54 @@ TEST(Limits, AFileOfExactlyTheLimitIsReadAndOneByteOverIsRefused) {
   }
 }
 
+// The claim rule at its edges: the floor is always claimable, beyond it the bytes times the
+// ratio; a refusal carries the claim and reason, and nothing overflows at the extremes.
+struct TClaimCase {
+  std::int64_t Width, Height;
+  std::uint64_t FileBytes, PixelsPerByte;
+  bool Refused;
+};
+
+TEST(Limits, AFileMayClaimTheFloorOrItsBytesTimesItsRatioAndNoMore) {
+  const std::int64_t floor = static_cast<std::int64_t>(kClaimFloorPixels);
+  const TClaimCase cases[] = {
+      {floor, 1, 0, 1, false},                                  // the floor, from nothing
+      {floor + 1, 1, 0, 1, true},                               // one pixel past it
+      {8000, 8000, 54, 2, false},                               // 64 MP exactly
+      {30000, 30000, 54, 1, true},                              // the 54-byte bitmap
+      {30000, 30000, 900'000'000, 1, false},                    // the whole of it
+      {30000, 30000, 899'999'999, 1, true},                     // one byte short
+      {1000, 1000000, 10'000'000, 100, false},                  // 10^9 pixels at 1000 a byte
+      {0x7FFFFFFF, 0x7FFFFFFF, UINT64_MAX, UINT64_MAX, false},  // no overflow
+      {0x7FFFFFFF, 0x7FFFFFFF, 1, 1, true},
+      {0, 0x7FFFFFFF, 1, 1, false},  // no picture is no claim
+  };
+  for (const TClaimCase& c : cases) {
+    SCOPED_TRACE(std::to_string(c.Width) + " x " + std::to_string(c.Height) + " in " +
+                 std::to_string(c.FileBytes));
+    bool refused = false;
+    try {
+      CheckClaim(c.Width, c.Height, c.FileBytes, c.PixelsPerByte, "test-claim");
+    } catch (const EClaimBeyondData& error) {
+      refused = true;
+      EXPECT_EQ(error.Reason(), "test-claim");
+      EXPECT_EQ(error.Claim().Width, c.Width);
+      EXPECT_EQ(error.Claim().FileBytes, c.FileBytes);
+    }
+    EXPECT_EQ(refused, c.Refused);
+    const TClaimRuleLifting lifted;
+    EXPECT_NO_THROW(CheckClaim(c.Width, c.Height, c.FileBytes, c.PixelsPerByte, "test-claim"));
+  }
+  EXPECT_FALSE(ClaimRuleLifted());
+}
+
+TEST(Limits, TheClaimMessageNamesTheSizeAndTheBytesGrouped) {
+  const EClaimBeyondData error({30000, 2000000000, 1234567}, "r");
+  EXPECT_EQ(error.Message(),
+            "ファイルが示す画像 (30,000 × 2,000,000,000 ピクセル) は、ファイルのデータ (1,234,567 "
+            "バイト) に比べて大きすぎます");
+  EXPECT_STREQ(error.ClassName(), "EInvalidGraphic");
+}
+
 }  // namespace
 }  // namespace penamo::test

@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "Exceptions.h"
+#include "Limits.h"
 
 namespace penamo::test {
 
@@ -29,6 +30,8 @@ inline void ExpectSomeReason(const Exception& error) {
 inline bool ExpectBitmapRefusal(const Exception& error) {
   if (dynamic_cast<const EReadError*>(&error) != nullptr) {
     EXPECT_EQ(error.Message(), Msg::ReadError);
+  } else if (dynamic_cast<const EClaimBeyondData*>(&error) != nullptr) {
+    EXPECT_EQ(error.Reason(), "bitmap-claims-more-than-data");
   } else if (dynamic_cast<const EInvalidGraphic*>(&error) != nullptr) {
     EXPECT_EQ(error.Message(), Msg::InvalidBitmap);
   } else if (dynamic_cast<const EOutOfResources*>(&error) != nullptr) {
