@@ -30,7 +30,7 @@ expect() {
 printf 'BM' >"$work/short.bmp"
 : >"$work/empty.bmp"
 expect version 0 "penamo-filter 0.8Alpha" -- --version
-expect help 0 "使い方: penamo-filter [--strength N] [--levels N] [--grey] [--format bmp|png] [--strip] [--verbose] FILTER INPUT OUTPUT" -- --help
+expect help 0 "使い方: penamo-filter [--strength N] [--levels N] [--grey] [--light linear|encoded] [--format bmp|png] [--strip] [--verbose] FILTER INPUT OUTPUT" -- --help
 expect no-operands 2 "使い方" --
 expect two-operands 2 "使い方" -- none a
 expect unknown-filter 2 "不明なフィルタです: blur" -- blur a b

@@ -13,6 +13,8 @@ struct TMainFormTestAccess {
   static Ui::MainForm& Layout(TMainForm& form) { return form; }
   static TOpenDialog& OpenDialog1(TMainForm& form) { return form.OpenDialog1; }
   static TSaveDialog& SaveDialog1(TMainForm& form) { return form.SaveDialog1; }
+  // The width the toolbar's own controls on the separator need to stand uncovered.
+  static int SeparatorContentWidth(const TMainForm& form) { return form.SeparatorContentWidth(); }
 
   // Runs the window's start-up check on its own sample groups, each given the filter of
   // `filters` in turn instead of its own (the list no longer than the groups).
