@@ -1139,8 +1139,15 @@ void TMainForm::PlaceFilteredRows() {
   // pixel (TImage::Scale) as the original's view.
   const QRect covered =
       shown != nullptr ? FFilteredImage->ControlRectOf(QRect(0, 0, shown->Width(), rows)) : QRect();
+  const int before = FFilteredImage->height();
   FFilteredImage->resize(covered.isEmpty() ? 0 : covered.right() + 1,
                          covered.isEmpty() ? 0 : covered.bottom() + 1);
+  // At a fractional scale factor the control's last pixel row can reach a device row of the
+  // first picture row not yet done; the static contents keep what was painted there, so the
+  // rows along the old bottom are painted again now that they are done.
+  if (FFilteredImage->height() > before)
+    FFilteredImage->update(0, std::max(0, before - 2), FFilteredImage->width(),
+                           FFilteredImage->height() - std::max(0, before - 2));
   FFilteredImage->setVisible(FilteredPictureShown() && rows > 0 && shown != nullptr);
   FFlipButton->setEnabled(FViewFilter.has_value());
 }
