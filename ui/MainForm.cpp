@@ -486,9 +486,14 @@ void TMainForm::UpdateSamples(TBitmap& Bitmap, TPoint Origin) {
   // Out is reused; each preview keeps its own copy of what Out held when it was handed over.
   for (const TFilterView& view : FilterViews()) {
     if (view.Filter->TakesLevels) continue;  // shown from the deep sample below
-    view.Filter->Run(Sample, Out, FStrength);
-    view.Preview->Picture().Assign(&Out);
-    view.Preview->SetAlpha(alpha);
+    if (view.Filter->Run(Sample, Out, FStrength)) {
+      view.Preview->Picture().Assign(&Out);
+      view.Preview->SetAlpha(alpha);
+    } else {
+      // A filter that refused (a strength it does not take, memory it could not have) shows an
+      // empty preview, never the picture of the group before that Out still holds.
+      view.Preview->Picture().Assign(static_cast<const TBitmap*>(nullptr));
+    }
   }
   UpdateDeepSamples(Bitmap, x, y, w, h);
   SourceImage->Picture().Assign(&Sample);

@@ -13,6 +13,11 @@ struct TMainFormTestAccess {
   static Ui::MainForm& Layout(TMainForm& form) { return form; }
   static TOpenDialog& OpenDialog1(TMainForm& form) { return form.OpenDialog1; }
   static TSaveDialog& SaveDialog1(TMainForm& form) { return form.SaveDialog1; }
+  // The strength as the window holds it, unchecked: a value the diffusions refuse, which the
+  // window's own field never gives, makes a filter refuse a preview.
+  static void SetStrengthUnchecked(TMainForm& form, std::uint8_t strength) {
+    form.FStrength = strength;
+  }
   // The width the toolbar's own controls on the separator need to stand uncovered.
   static int SeparatorContentWidth(const TMainForm& form) { return form.SeparatorContentWidth(); }
 

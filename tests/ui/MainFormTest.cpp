@@ -116,6 +116,32 @@ TEST_F(MainFormTest, OpeningAPictureFillsTheFullViewAndTheSixPreviewsFromTheTopL
   ExpectPreviewsOf(path, 0, 0);
 }
 
+// The previews are filtered one after another into one reused picture: a filter that refuses
+// must leave its preview empty, not showing the group before's picture under its caption.
+TEST_F(MainFormTest, AFilterThatRefusesItsPreviewShowsNothingStale) {
+  const QString path = WritePicture("picture.bmp", 40, 30);
+  Open(path);
+  TBitmap picture;
+  picture.ReadBitmapFile(path.toStdString());
+  TMainFormTestAccess::SetStrengthUnchecked(*Form, 101);
+  Form->UpdateSamples(picture, TPoint{0, 0});
+  for (const TFilterCase& filter : kFilters) {
+    const TBitmap* preview = ((*Layout).*(filter.Preview))->Picture().Bitmap();
+    const bool diffusion = std::string(filter.Name).starts_with("DiffError");
+    if (diffusion) {
+      EXPECT_TRUE(preview == nullptr || preview->Empty())
+          << filter.Name << " shows a stale picture";
+    } else {
+      ASSERT_NE(preview, nullptr) << filter.Name;
+      EXPECT_EQ(preview->Width(), 40) << filter.Name;
+    }
+  }
+  // A strength the diffusions take shows them again.
+  TMainFormTestAccess::SetStrengthUnchecked(*Form, 100);
+  Form->UpdateSamples(picture, TPoint{0, 0});
+  ExpectPreviewsOf(path, 0, 0);
+}
+
 TEST_F(MainFormTest, APictureSmallerThanThePreviewsGivesASampleOfItsOwnSize) {
   const QString path = WritePicture("small.bmp", 100, 60);
   Open(path);
