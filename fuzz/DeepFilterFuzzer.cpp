@@ -5,8 +5,8 @@
 //
 // The input's first eight bytes choose the picture's size, the filter, the levels, grey output,
 // the light (linear where bit 3 of the fourth byte is set, which no input made before the
-// choice sets, so that those keep measuring in encoded values), the band height, the parts and the writing; the rest are its samples (two bytes each, low byte
-// first), repeated as often as needed.
+// choice sets, so that those keep measuring in encoded values), the band height, the parts and the
+// writing; the rest are its samples (two bytes each, low byte first), repeated as often as needed.
 
 #include <cstddef>
 #include <cstdint>
