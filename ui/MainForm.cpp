@@ -988,7 +988,8 @@ void TMainForm::SetUpFilteredView() {
   FFilteredImage->setGeometry(0, 0, 0, 0);
   FFilteredImage->hide();
 
-  // The list: the original, then every filter in the table's order, each by its group's caption.
+  // The list: the unfiltered picture (原画), then every filter in the table's order, each by its
+  // group's caption.
   QStringList items = {QStringLiteral("原画")};
   for (const TFilterEntry& filter : FilterTable())
     items.append(
@@ -1014,7 +1015,7 @@ void TMainForm::SetUpFilteredView() {
   FViewBox->setAccessibleName(QStringLiteral("表示する画像"));
   FViewBox->setAccessibleDescription(FViewBox->Hint());
 
-  // The flip: down while the original shows in place of the filtered picture.
+  // The flip: down while the unfiltered picture shows in place of the filtered picture.
   FFlipButton = new TFrameSpeedButton(ToolButton2);
   FFlipButton->setObjectName(QStringLiteral("FlipButton"));
   FFlipButton->setGeometry(304, 0, 23, 22);
@@ -1140,8 +1141,8 @@ void TMainForm::PlaceFilteredRows() {
   FFilteredImage->SetZoom(FZoom);
   const std::int32_t rows = FViewFilter ? FFilteredView->DoneRows() : 0;
   const TBitmap* shown = FFilteredImage->Picture().Bitmap();
-  // Only the rows done, row for row over the original's, in the same control pixels per picture
-  // pixel (TImage::Scale) as the original's view.
+  // Only the rows done, row for row over the unfiltered picture's, in the same control pixels per
+  // picture pixel (TImage::Scale) as the unfiltered picture's view.
   const QRect covered =
       shown != nullptr ? FFilteredImage->ControlRectOf(QRect(0, 0, shown->Width(), rows)) : QRect();
   const int before = FFilteredImage->height();

@@ -92,23 +92,23 @@ class TMainForm : public TForm, private Ui::MainForm {
   std::uint8_t Strength() const { return FStrength; }
   void SetStrength(int strength);
 
-  // What the full view shows: the original (no filter, the start) or the whole picture through
-  // one filter at the strength, level count and grey in force, chosen in the toolbar's list or by
-  // a click on a group's title. The picture is filtered in the background by the band filter a
-  // save uses, so its pixels are the saved file's; its rows appear as they are done, the original
-  // still showing below them, and the work starts again whenever the picture, the filter or a
-  // setting changes. Choosing a filter shows the full view. A picture too large to be held twice
-  // is told so and the full view keeps to the original.
+  // What the full view shows: the unfiltered picture (no filter, the start) or the whole picture
+  // through one filter at the strength, level count and grey in force, chosen in the toolbar's list
+  // or by a click on a group's title. The picture is filtered in the background by the band filter
+  // a save uses, so its pixels are the saved file's; its rows appear as they are done, the
+  // unfiltered picture still showing below them, and the work starts again whenever the picture,
+  // the filter or a setting changes. Choosing a filter shows the full view. A picture too large to
+  // be held twice is told so and the full view keeps to the unfiltered picture.
   std::optional<TFilterId> ViewFilter() const { return FViewFilter; }
   void SetViewFilter(std::optional<TFilterId> filter);
   // The filtered picture as far as it is done: rows 0 .. FilteredRows() - 1; Complete when every
-  // row is (always false while the full view shows the original).
+  // row is (always false while the full view shows the unfiltered picture).
   const TBitmap& FilteredPicture() const { return FFilteredView->Picture(); }
   std::int32_t FilteredRows() const { return FFilteredView->DoneRows(); }
   bool FilteredViewComplete() const { return FViewFilter && FFilteredView->Complete(); }
-  // Showing the original in place of the filtered picture, for good (the toolbar's flip button,
-  // Shift+O) or while O is held (FlipKey); the scroll position, the zoom and the sample's frame
-  // stay as they are.
+  // Showing the unfiltered picture in place of the filtered picture, for good (the toolbar's flip
+  // button, Shift+O) or while O is held (FlipKey); the scroll position, the zoom and the sample's
+  // frame stay as they are.
   bool ShowsOriginal() const { return FShowOriginal; }
   void SetShowOriginal(bool original);
   bool FilteredPictureShown() const;
@@ -127,7 +127,7 @@ class TMainForm : public TForm, private Ui::MainForm {
   void dropEvent(QDropEvent* event) override;
   // Ctrl+wheel zooms, about the picture pixel under the pointer in the full view.
   void wheelEvent(QWheelEvent* event) override;
-  // The arrow keys move the sample; FlipKey held shows the original.
+  // The arrow keys move the sample; FlipKey held shows the unfiltered picture.
   void keyPressEvent(QKeyEvent* event) override;
   void keyReleaseEvent(QKeyEvent* event) override;
   void changeEvent(QEvent* event) override;
@@ -265,7 +265,7 @@ class TMainForm : public TForm, private Ui::MainForm {
   // the full view that shows the filtered rows done so far, and the work that makes them.
   void SetUpFilteredView();
   // Starts the filtered picture again for the picture and settings in force (or lets it go when
-  // the full view shows the original); the rows done so far are hidden first.
+  // the full view shows the unfiltered picture); the rows done so far are hidden first.
   void RestartFilteredView();
   // Stops the work and lets the filtered picture go (before another picture is read).
   void ReleaseFilteredView();

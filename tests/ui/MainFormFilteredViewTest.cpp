@@ -1,7 +1,7 @@
 // The full view through a filter: its pixels are the saved file's for every filter and setting,
 // a change while it works starts it again without leaving rows of the work before, the flip
-// shows the original in place, and the keyboard moves the sample in the previews and the full
-// view.
+// shows the unfiltered picture in place, and the keyboard moves the sample in the previews and the
+// full view.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -154,7 +154,7 @@ TEST_F(MainFormFilteredViewTest, AChangeWhileItWorksStartsAgainAndLeavesNoRowOfT
   EXPECT_EQ(Form->FilteredPicture().Width(), 900);
   EXPECT_TRUE(PixelsOf(Form->FilteredPicture()) == SavedPixels(TFilterId::Ordered));
 
-  // The original again: nothing filtered is kept or shown.
+  // The unfiltered picture again: nothing filtered is kept or shown.
   Form->SetViewFilter(std::nullopt);
   EXPECT_FALSE(Filtered().isVisible());
   EXPECT_TRUE(Form->FilteredPicture().Empty());
@@ -227,7 +227,7 @@ TEST_F(MainFormFilteredViewTest, TheFlipShowsTheOriginalInPlaceKeepingScrollZoom
   };
   expectShows(Form->FilteredPicture());
 
-  // Held, the key shows the original; let go, the filtered picture again.
+  // Held, the key shows the unfiltered picture; let go, the filtered picture again.
   Layout->ScrollBox->setFocus(Qt::TabFocusReason);
   QTest::keyPress(Layout->ScrollBox, TMainForm::FlipKey);
   QKeyEvent repeat(QEvent::KeyPress, TMainForm::FlipKey, Qt::NoModifier, QStringLiteral("o"),
@@ -258,7 +258,8 @@ TEST_F(MainFormFilteredViewTest, TheFlipShowsTheOriginalInPlaceKeepingScrollZoom
   QTest::mouseClick(flip, Qt::LeftButton);
   EXPECT_TRUE(Form->ShowsOriginal());
   expectShows(original);
-  // The zoom changed while the original shows: back to the filtered picture at the new zoom.
+  // The zoom changed while the unfiltered picture shows: back to the filtered picture at the new
+  // zoom.
   Form->SetZoom(1);
   Key(Qt::Key_O, Qt::ShiftModifier);
   EXPECT_EQ(Filtered().size(), QSize(1500, 1200));
