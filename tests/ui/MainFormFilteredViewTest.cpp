@@ -34,20 +34,7 @@ using testing::PixelsOf;
 
 class MainFormFilteredViewTest : public testing::TMainFormFixture {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(Dir.isValid());
-    Form = MakeForm<TMainForm>();
-    Layout = &TMainFormTestAccess::Layout(*Form);
-    Form->resize(730, 453);
-    Form->show();
-    Form->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(Form.get()));
-  }
-
-  void Key(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
-    QWidget* target = QApplication::focusWidget();
-    QTest::keyClick(target != nullptr ? target : Form.get(), static_cast<Qt::Key>(key), modifiers);
-  }
+  void SetUp() override { SetUpActive(730); }
 
   // Waits, the event loop running, until the filtered full view is complete.
   void WaitForFilteredView() {

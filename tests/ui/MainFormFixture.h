@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QString>
 #include <QTemporaryDir>
 #include <QTest>
@@ -25,6 +26,23 @@ class TMainFormFixture : public ::testing::Test {
     Layout = &TMainFormTestAccess::Layout(*Form);
     Form->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(Form.get()));
+  }
+
+  // The window at width x 453, active, so that keys reach it (tests of the keyboard set up so).
+  void SetUpActive(int width) {
+    ASSERT_TRUE(Dir.isValid());
+    Form = MakeForm<TMainForm>();
+    Layout = &TMainFormTestAccess::Layout(*Form);
+    Form->resize(width, 453);
+    Form->show();
+    Form->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(Form.get()));
+  }
+
+  // A key pressed where the focus is (the window when nothing has it).
+  void Key(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+    QWidget* target = QApplication::focusWidget();
+    QTest::keyClick(target != nullptr ? target : Form.get(), static_cast<Qt::Key>(key), modifiers);
   }
 
   // Writes a test picture (MakeTestPicture) of the given size as a bitmap and returns its path.

@@ -53,20 +53,7 @@ class TPostedToApplication : public QObject {
 
 class MainFormViewTest : public testing::TMainFormFixture {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(Dir.isValid());
-    Form = MakeForm<TMainForm>();
-    Layout = &TMainFormTestAccess::Layout(*Form);
-    Form->resize(569, 453);
-    Form->show();
-    Form->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(Form.get()));
-  }
-
-  void Key(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
-    QWidget* target = QApplication::focusWidget();
-    QTest::keyClick(target != nullptr ? target : Form.get(), static_cast<Qt::Key>(key), modifiers);
-  }
+  void SetUp() override { SetUpActive(569); }
 };
 
 // ---- the keyboard ----
