@@ -23,7 +23,7 @@ void RaiseTooLarge(const std::string& reason) {
 }
 
 void RaiseOutOfMemory() {
-  throw EOutOfMemory(Msg::OutOfMemory, "out-of-memory");
+  throw EOutOfMemory(Msg::OutOfMemory, kOutOfMemory);
 }
 
 void CheckPictureSize(std::int64_t width, std::int64_t height, const char* message,

@@ -25,6 +25,8 @@ namespace penamo::formats {
 // The picture (or a buffer the library asks for) is larger than the storage limit.
 [[noreturn]] void RaiseTooLarge(const std::string& reason);
 [[noreturn]] void RaiseOutOfMemory();
+// The reason of a refused allocation in a reader, for WithMemory (Machine.h).
+inline constexpr const char* kOutOfMemory = "out-of-memory";
 
 // Raises EInvalidGraphic (message) for an empty size and EOutOfResources for a picture whose
 // 24-bit storage would exceed the storage limit; nothing is allocated before this passes.

@@ -11,6 +11,7 @@
 
 #include "Exceptions.h"
 #include "FormatSupport.h"
+#include "Machine.h"
 
 namespace penamo {
 
@@ -92,11 +93,7 @@ void SkipExtension(GifFileType* gif, GifByteType* extension) {
 // The first frame's rows in the order they are stored: interlaced frames in their four passes.
 std::vector<std::int32_t> StoredRowOrder(std::int32_t height, bool interlaced) {
   std::vector<std::int32_t> order;
-  try {
-    order.reserve(static_cast<std::size_t>(height));
-  } catch (const std::bad_alloc&) {
-    RaiseOutOfMemory();
-  }
+  WithMemory(kOutOfMemory, [&] { order.reserve(static_cast<std::size_t>(height)); });
   if (!interlaced) {
     for (std::int32_t y = 0; y < height; ++y)
       order.push_back(y);
@@ -183,11 +180,7 @@ void ReadGif(const std::uint8_t* data, std::size_t size, TBitmap& picture, TPict
 
   if (frameWidth > 0 && frameHeight > 0) {
     std::vector<GifPixelType> line;
-    try {
-      line.resize(static_cast<std::size_t>(frameWidth));
-    } catch (const std::bad_alloc&) {
-      RaiseOutOfMemory();
-    }
+    WithMemory(kOutOfMemory, [&] { line.resize(static_cast<std::size_t>(frameWidth)); });
     const auto rows = StoredRowOrder(static_cast<std::int32_t>(frameHeight), frame.Interlace);
     for (const std::int32_t frameY : rows) {
       Check(gif.get(), DGifGetLine(gif.get(), line.data(), static_cast<int>(frameWidth)));

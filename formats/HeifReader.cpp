@@ -113,11 +113,7 @@ std::vector<std::uint8_t> MetadataOf(const heif_image_handle* handle, const char
     const std::size_t size = heif_image_handle_get_metadata_size(handle, id);
     CheckBufferSize(size, 1, flavour.Prefix + "-metadata-too-large");
     std::vector<std::uint8_t> data;
-    try {
-      data.resize(size);
-    } catch (const std::bad_alloc&) {
-      RaiseOutOfMemory();
-    }
+    WithMemory(kOutOfMemory, [&] { data.resize(size); });
     Check(heif_image_handle_get_metadata(handle, id, data.data()), flavour);
     return data;
   }
@@ -409,11 +405,7 @@ TDecoded DecodeUnguarded(const std::uint8_t* data, std::size_t size, const TFlav
   const std::size_t profileSize = heif_image_handle_get_raw_color_profile_size(handle.get());
   if (profileSize > 0) {
     CheckBufferSize(profileSize, 1, flavour.Prefix + "-profile-too-large");
-    try {
-      decoded.Profile.resize(profileSize);
-    } catch (const std::bad_alloc&) {
-      RaiseOutOfMemory();
-    }
+    WithMemory(kOutOfMemory, [&] { decoded.Profile.resize(profileSize); });
     Check(heif_image_handle_get_raw_color_profile(handle.get(), decoded.Profile.data()), flavour);
   }
   decoded.Exif = ExifOf(handle.get(), flavour);
@@ -424,11 +416,7 @@ TDecoded DecodeUnguarded(const std::uint8_t* data, std::size_t size, const TFlav
 
 // The library is C++ inside: an allocation it cannot make may leave it as std::bad_alloc.
 TDecoded Decode(const std::uint8_t* data, std::size_t size, const TFlavour& flavour) {
-  try {
-    return DecodeUnguarded(data, size, flavour);
-  } catch (const std::bad_alloc&) {
-    RaiseOutOfMemory();
-  }
+  return WithMemory(kOutOfMemory, [&] { return DecodeUnguarded(data, size, flavour); });
 }
 
 TFlavour FlavourOf(const std::uint8_t* data, std::size_t size) {

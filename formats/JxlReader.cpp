@@ -157,11 +157,7 @@ std::vector<std::uint8_t> DataProfile(const JxlDecoder* decoder) {
     return {};
   CheckBufferSize(size, 1, "jxl-profile-too-large");
   std::vector<std::uint8_t> profile;
-  try {
-    profile.resize(size);
-  } catch (const std::bad_alloc&) {
-    RaiseOutOfMemory();
-  }
+  WithMemory(kOutOfMemory, [&] { profile.resize(size); });
   Check(JxlDecoderGetColorAsICCProfile(decoder, nullptr, JXL_COLOR_PROFILE_TARGET_DATA,
                                        profile.data(), size),
         "bad-profile");
@@ -338,11 +334,7 @@ TDecoded Decode(const std::uint8_t* data, std::size_t size) {
                                      (decoded.Deep ? 2 : 1);
         if (bytes != expected) RaiseBad("bad-buffer-size");
         CheckBufferSize(bytes, 1, "jxl-too-large");
-        try {
-          decoded.Pixels.resize(bytes);
-        } catch (const std::bad_alloc&) {
-          RaiseOutOfMemory();
-        }
+        WithMemory(kOutOfMemory, [&] { decoded.Pixels.resize(bytes); });
         Check(JxlDecoderSetImageOutBuffer(dec, &format, decoded.Pixels.data(), bytes),
               "bad-buffer");
         break;

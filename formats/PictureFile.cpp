@@ -10,6 +10,7 @@
 #include "HeifReader.h"
 #include "JpegReader.h"
 #include "JxlReader.h"
+#include "Machine.h"
 #include "PngReader.h"
 #include "Stream.h"
 #include "TiffReader.h"
@@ -133,12 +134,10 @@ TDeepPicture Widened(TBitmap& picture) {
   TDeepPicture deep;
   deep.Width = rows.Width();
   deep.Height = rows.Height();
-  try {
+  WithMemory(formats::kOutOfMemory, [&] {
     deep.Samples.resize(3 * static_cast<std::size_t>(deep.Width) *
                         static_cast<std::size_t>(deep.Height));
-  } catch (const std::bad_alloc&) {
-    formats::RaiseOutOfMemory();
-  }
+  });
   const std::size_t samples = 3 * static_cast<std::size_t>(deep.Width);
   for (std::int32_t y = 0; y < deep.Height; ++y) {
     const std::uint8_t* in = rows.Row(y);

@@ -496,11 +496,9 @@ class TPngDeepRowDecoder final : public TPngRows<TDeepRowDecoder> {
 void AllocateDeep(TDeepPicture& deep, std::int32_t width, std::int32_t height) {
   deep.Width = width;
   deep.Height = height;
-  try {
+  WithMemory(kOutOfMemory, [&] {
     deep.Samples.assign(3 * static_cast<std::size_t>(width) * static_cast<std::size_t>(height), 0);
-  } catch (const std::bad_alloc&) {
-    RaiseOutOfMemory();
-  }
+  });
 }
 
 // The whole PNG in data into picture (as ReadPng makes it, when not null) and into deep (when
@@ -521,12 +519,10 @@ void ReadPngInto(const std::uint8_t* data, std::size_t size, TBitmap* picture, T
   if (picture != nullptr) {
     builder = std::make_unique<TPictureBuilder>(layout.Width, height, layout.Alpha);
   } else if (layout.Alpha) {
-    try {
+    WithMemory(kOutOfMemory, [&] {
       read.Alpha.assign(static_cast<std::size_t>(layout.Width) * static_cast<std::size_t>(height),
                         255);
-    } catch (const std::bad_alloc&) {
-      RaiseOutOfMemory();
-    }
+    });
   }
   TPictureExtras& target = builder ? builder->Extras() : read;
   const auto alphaRow = [&](std::int32_t y) -> std::uint8_t* {

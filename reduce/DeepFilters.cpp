@@ -13,6 +13,7 @@
 #include "DeepRowSource.h"
 #include "Exceptions.h"
 #include "FilterKernels.h"
+#include "Machine.h"
 #include "RowSource.h"
 
 namespace penamo {
@@ -77,12 +78,10 @@ inline void Store(std::uint8_t* out, const TPixel& pixel) {
 }
 
 std::vector<std::int64_t> AllocateErrorRow(std::int32_t width) {
-  try {
-    // One column of padding on either side takes the shares that fall off the picture.
+  // One column of padding on either side takes the shares that fall off the picture.
+  return WithMemory("error-row-allocation-failed", [&] {
     return std::vector<std::int64_t>(static_cast<std::size_t>(std::max(0, width)) + 2, 0);
-  } catch (const std::bad_alloc&) {
-    throw EOutOfMemory(Msg::OutOfMemory, "error-row-allocation-failed");
-  }
+  });
 }
 
 // A channel's 8-bit value at the luma offset 0, before clamping: ⌊(n + 128500) / 257000⌋ for
