@@ -17,6 +17,7 @@
 #include "HeifItems.h"
 #include "Limits.h"
 #include "Machine.h"
+#include "PictureKind.h"
 #include "Upright.h"
 
 namespace penamo {
@@ -419,8 +420,9 @@ TDecoded Decode(const std::uint8_t* data, std::size_t size, const TFlavour& flav
   return WithMemory(kOutOfMemory, [&] { return DecodeUnguarded(data, size, flavour); });
 }
 
+// AVIF is told from the other HEIF files in one place, by its signature in the format table.
 TFlavour FlavourOf(const std::uint8_t* data, std::size_t size) {
-  if (IsAvif(data, size)) return {Msg::InvalidAvif, "avif", "AVIF"};
+  if (PictureKindOf(data, size) == TPictureKind::Avif) return {Msg::InvalidAvif, "avif", "AVIF"};
   return {Msg::InvalidHeif, "heif", "HEIF"};
 }
 
@@ -440,16 +442,6 @@ std::uint16_t Full16(const TDecoded& decoded, const std::uint8_t* row, std::size
 }
 
 }  // namespace
-
-bool IsAvif(const std::uint8_t* data, std::size_t size) {
-  const int length = static_cast<int>(std::min<std::size_t>(size, INT_MAX));
-  const heif_brand brand = heif_main_brand(data, length);
-  if (brand == heif_avif || brand == heif_avis) return true;
-  if (brand == heif_heic || brand == heif_heix || brand == heif_hevc || brand == heif_hevx ||
-      brand == heif_heim || brand == heif_heis || brand == heif_hevm || brand == heif_hevs)
-    return false;
-  return heif_has_compatible_brand(data, length, "avif") == 1;
-}
 
 namespace {
 

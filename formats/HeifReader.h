@@ -37,7 +37,4 @@ void ReadHeifDeep(const std::uint8_t* data, std::size_t size, TDeepPicture& pict
 bool ReadHeifWithDeep(const std::uint8_t* data, std::size_t size, TBitmap& picture,
                       TDeepPicture& deep, TPictureExtras& extras);
 
-// Whether the file held in data is an AVIF file (AV1 inside HEIF): its refusals say so.
-bool IsAvif(const std::uint8_t* data, std::size_t size);
-
 }  // namespace penamo

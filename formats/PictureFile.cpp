@@ -3,63 +3,14 @@
 #include <new>
 #include <vector>
 
-#include "BitmapFileRows.h"
 #include "Exceptions.h"
 #include "FormatSupport.h"
-#include "GifReader.h"
-#include "HeifReader.h"
-#include "JpegReader.h"
-#include "JxlReader.h"
 #include "Machine.h"
-#include "PngReader.h"
 #include "Stream.h"
-#include "TiffReader.h"
-#include "WebPReader.h"
 
 namespace penamo {
 
 namespace {
-
-// A bitmap through the bitmap reader, converted to 24 bits aside and then installed; an alpha
-// mask the file keeps becomes the extras' alpha plane.
-void ReadBitmap(TStream& stream, TBitmap& picture, TPictureExtras& extras) {
-  TBitmap read;
-  TPictureExtras readExtras;
-  read.ReadBitmapStream(stream, readExtras.Alpha);
-  read.ConvertTo24Bits();
-  picture.ShareFrom(&read);
-  extras = std::move(readExtras);
-}
-
-void ReadCompressed(TPictureKind kind, const std::uint8_t* data, std::size_t size, TBitmap& picture,
-                    TPictureExtras& extras) {
-  switch (kind) {
-    case TPictureKind::Png:
-      ReadPng(data, size, picture, extras);
-      return;
-    case TPictureKind::Jpeg:
-      ReadJpeg(data, size, picture, extras);
-      return;
-    case TPictureKind::Tiff:
-      ReadTiff(data, size, picture, extras);
-      return;
-    case TPictureKind::WebP:
-      ReadWebP(data, size, picture, extras);
-      return;
-    case TPictureKind::Gif:
-      ReadGif(data, size, picture, extras);
-      return;
-    case TPictureKind::Heif:
-    case TPictureKind::Avif:
-      ReadHeif(data, size, picture, extras);
-      return;
-    case TPictureKind::Jxl:
-      ReadJxl(data, size, picture, extras);
-      return;
-    case TPictureKind::Bitmap:
-      break;
-  }
-}
 
 // A file no other format claims goes to the bitmap reader only when it may be a bitmap, so that
 // a bitmap's refusals stay as they always were and any other file is told it is of no kind read.
@@ -73,13 +24,8 @@ void CheckBitmapCandidate(const std::uint8_t* head, std::size_t size, const std:
 TPictureKind ReadPictureBytes(const std::uint8_t* data, std::size_t size, TBitmap& picture,
                               TPictureExtras& extras) {
   const TPictureKind kind = PictureKindOf(data, size);
-  if (kind == TPictureKind::Bitmap) {
-    CheckBitmapCandidate(data, size, {});
-    TMemoryStream stream(std::vector<std::uint8_t>(data, data + size));
-    ReadBitmap(stream, picture, extras);
-  } else {
-    ReadCompressed(kind, data, size, picture, extras);
-  }
+  if (kind == TPictureKind::Bitmap) CheckBitmapCandidate(data, size, {});
+  PictureFormatOf(kind).Reader.Read(data, size, picture, extras);
   return kind;
 }
 
@@ -114,16 +60,8 @@ TPictureKind PictureKindOfFile(const std::string& path) {
 }
 
 std::unique_ptr<TRowSource> OpenPictureRows(const std::string& path, TPictureExtras& extras) {
-  switch (ReadableKindOfFile(path)) {
-    case TPictureKind::Bitmap:
-      return TBitmapFileRows::Open(path);
-    case TPictureKind::Png:
-      return OpenPngRows(path, extras);
-    case TPictureKind::Jpeg:
-      return OpenJpegRows(path, extras);
-    default:
-      return nullptr;
-  }
+  const TPictureReader& reader = PictureFormatOf(ReadableKindOfFile(path)).Reader;
+  return reader.OpenRows != nullptr ? reader.OpenRows(path, extras) : nullptr;
 }
 
 namespace {
@@ -160,7 +98,7 @@ TOpenedFile OpenFile(const std::string& path, TBitmap& picture, TPictureExtras& 
   file.Kind = ReadableKindOfStream(stream, path);
   if (stream.Seek(0, TSeekOrigin::Beginning) != 0) throw EReadError(Msg::ReadError, "seek-failed");
   if (file.Kind == TPictureKind::Bitmap) {
-    ReadBitmap(stream, picture, extras);
+    ReadBitmapFromStream(stream, picture, extras);
     return file;
   }
   // The compressed formats are decoded from memory.
@@ -172,10 +110,10 @@ TOpenedFile OpenFile(const std::string& path, TBitmap& picture, TPictureExtras& 
 
 std::unique_ptr<TDeepRowSource> OpenPictureDeepRows(const std::string& path,
                                                     TPictureExtras& extras) {
-  const TPictureKind kind = ReadableKindOfFile(path);
-  if (kind == TPictureKind::Png) return OpenPngDeepRows(path, extras);
-  if (kind == TPictureKind::Tiff) return OpenTiffDeepRows(path, extras);
-  std::unique_ptr<TRowSource> rows = OpenPictureRows(path, extras);
+  const TPictureReader& reader = PictureFormatOf(ReadableKindOfFile(path)).Reader;
+  if (reader.OpenDeepRows != nullptr) return reader.OpenDeepRows(path, extras);
+  if (reader.OpenRows == nullptr) return nullptr;
+  std::unique_ptr<TRowSource> rows = reader.OpenRows(path, extras);
   if (!rows) return nullptr;
   return std::make_unique<TWidenedRows>(std::move(rows));
 }
@@ -184,25 +122,13 @@ TPictureKind ReadPictureDeep(const std::string& path, TDeepPicture& deep, TPictu
   TBitmap picture;
   TPictureExtras read;
   TOpenedFile file = OpenFile(path, picture, read);
-  switch (file.Kind) {
-    case TPictureKind::Png:
-      ReadPngDeep(file.Bytes.data(), file.Bytes.size(), deep, extras);
+  if (file.Kind != TPictureKind::Bitmap) {
+    const TPictureReader& reader = PictureFormatOf(file.Kind).Reader;
+    if (reader.ReadDeep != nullptr) {
+      reader.ReadDeep(file.Bytes.data(), file.Bytes.size(), deep, extras);
       return file.Kind;
-    case TPictureKind::Tiff:
-      ReadTiffDeep(file.Bytes.data(), file.Bytes.size(), deep, extras);
-      return file.Kind;
-    case TPictureKind::Heif:
-    case TPictureKind::Avif:
-      ReadHeifDeep(file.Bytes.data(), file.Bytes.size(), deep, extras);
-      return file.Kind;
-    case TPictureKind::Jxl:
-      ReadJxlDeep(file.Bytes.data(), file.Bytes.size(), deep, extras);
-      return file.Kind;
-    case TPictureKind::Bitmap:
-      break;
-    default:
-      ReadCompressed(file.Kind, file.Bytes.data(), file.Bytes.size(), picture, read);
-      break;
+    }
+    reader.Read(file.Bytes.data(), file.Bytes.size(), picture, read);
   }
   deep = Widened(picture);
   extras = std::move(read);
@@ -212,21 +138,11 @@ TPictureKind ReadPictureDeep(const std::string& path, TDeepPicture& deep, TPictu
 bool ReadPictureWithDeep(const std::string& path, TBitmap& picture, TDeepPicture& deep,
                          TPictureExtras& extras) {
   TOpenedFile file = OpenFile(path, picture, extras);
-  switch (file.Kind) {
-    case TPictureKind::Png:
-      return ReadPngWithDeep(file.Bytes.data(), file.Bytes.size(), picture, deep, extras);
-    case TPictureKind::Tiff:
-      return ReadTiffWithDeep(file.Bytes.data(), file.Bytes.size(), picture, deep, extras);
-    case TPictureKind::Heif:
-    case TPictureKind::Avif:
-      return ReadHeifWithDeep(file.Bytes.data(), file.Bytes.size(), picture, deep, extras);
-    case TPictureKind::Jxl:
-      return ReadJxlWithDeep(file.Bytes.data(), file.Bytes.size(), picture, deep, extras);
-    case TPictureKind::Bitmap:
-      break;
-    default:
-      ReadCompressed(file.Kind, file.Bytes.data(), file.Bytes.size(), picture, extras);
-      break;
+  if (file.Kind != TPictureKind::Bitmap) {
+    const TPictureReader& reader = PictureFormatOf(file.Kind).Reader;
+    if (reader.ReadWithDeep != nullptr)
+      return reader.ReadWithDeep(file.Bytes.data(), file.Bytes.size(), picture, deep, extras);
+    reader.Read(file.Bytes.data(), file.Bytes.size(), picture, extras);
   }
   deep = TDeepPicture();
   return false;
@@ -237,12 +153,12 @@ TPictureKind ReadPicture(const std::string& path, TBitmap& picture, TPictureExtr
   const TPictureKind kind = ReadableKindOfStream(stream, path);
   if (stream.Seek(0, TSeekOrigin::Beginning) != 0) throw EReadError(Msg::ReadError, "seek-failed");
   if (kind == TPictureKind::Bitmap) {
-    ReadBitmap(stream, picture, extras);
+    ReadBitmapFromStream(stream, picture, extras);
     return kind;
   }
   // The compressed formats are decoded from memory.
   const std::vector<std::uint8_t> bytes = formats::ReadWholeFile(stream);
-  ReadCompressed(kind, bytes.data(), bytes.size(), picture, extras);
+  PictureFormatOf(kind).Reader.Read(bytes.data(), bytes.size(), picture, extras);
   return kind;
 }
 

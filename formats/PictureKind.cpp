@@ -4,6 +4,20 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "Bitmap.h"
+#include "BitmapFileRows.h"
+#include "DeepRowSource.h"
+#include "GifReader.h"
+#include "HeifReader.h"
+#include "JpegReader.h"
+#include "JxlReader.h"
+#include "PictureExtras.h"
+#include "PngReader.h"
+#include "RowSource.h"
+#include "Stream.h"
+#include "TiffReader.h"
+#include "WebPReader.h"
+
 namespace penamo {
 
 namespace {
@@ -116,26 +130,113 @@ bool EqualsIgnoringCase(std::string_view text, std::string_view lower) {
   return true;
 }
 
+// A bitmap's bytes through the bitmap reader, converted to 24 bits aside and then installed; an
+// alpha mask the file keeps becomes the extras' alpha plane.
+void ReadBitmapBytes(const std::uint8_t* data, std::size_t size, TBitmap& picture,
+                     TPictureExtras& extras) {
+  TMemoryStream stream(std::vector<std::uint8_t>(data, data + size));
+  ReadBitmapFromStream(stream, picture, extras);
+}
+
 }  // namespace
 
+void ReadBitmapFromStream(TStream& stream, TBitmap& picture, TPictureExtras& extras) {
+  TBitmap read;
+  TPictureExtras readExtras;
+  read.ReadBitmapStream(stream, readExtras.Alpha);
+  read.ConvertTo24Bits();
+  picture.ShareFrom(&read);
+  extras = std::move(readExtras);
+}
+
 const std::vector<TPictureFormat>& PictureFormats() {
+  // The readers' band-by-band openers take an optional argument: each is wrapped to the table's
+  // plain signature.
   static const std::vector<TPictureFormat> formats = {
       {TPictureKind::Bitmap,
        "Bitmap",
        {"bmp"},
        {"image/bmp", "image/x-bmp", "image/x-ms-bmp"},
        nullptr,
+       {ReadBitmapBytes, nullptr, nullptr,
+        [](const std::string& path, TPictureExtras&) -> std::unique_ptr<TRowSource> {
+          return TBitmapFileRows::Open(path);
+        },
+        nullptr},
        true},
-      {TPictureKind::Png, "PNG", {"png"}, {"image/png"}, IsPng, true},
-      {TPictureKind::Jpeg, "JPEG", {"jpg", "jpeg", "jpe", "jfif"}, {"image/jpeg"}, IsJpeg, false},
-      {TPictureKind::Tiff, "TIFF", {"tif", "tiff"}, {"image/tiff"}, IsTiff, false},
-      {TPictureKind::WebP, "WebP", {"webp"}, {"image/webp"}, IsWebP, false},
-      {TPictureKind::Gif, "GIF", {"gif"}, {"image/gif"}, IsGif, false},
-      {TPictureKind::Heif, "HEIF", {"heic", "heif"}, {"image/heic", "image/heif"}, IsHeif, false},
-      {TPictureKind::Avif, "AVIF", {"avif"}, {"image/avif"}, HasAvifSignature, false},
-      {TPictureKind::Jxl, "JPEG XL", {"jxl"}, {"image/jxl"}, IsJxl, false},
+      {TPictureKind::Png,
+       "PNG",
+       {"png"},
+       {"image/png"},
+       IsPng,
+       {ReadPng, ReadPngDeep, ReadPngWithDeep,
+        [](const std::string& path, TPictureExtras& extras) { return OpenPngRows(path, extras); },
+        [](const std::string& path, TPictureExtras& extras) {
+          return OpenPngDeepRows(path, extras);
+        }},
+       true},
+      {TPictureKind::Jpeg,
+       "JPEG",
+       {"jpg", "jpeg", "jpe", "jfif"},
+       {"image/jpeg"},
+       IsJpeg,
+       {ReadJpeg, nullptr, nullptr,
+        [](const std::string& path, TPictureExtras& extras) { return OpenJpegRows(path, extras); },
+        nullptr},
+       false},
+      {TPictureKind::Tiff,
+       "TIFF",
+       {"tif", "tiff"},
+       {"image/tiff"},
+       IsTiff,
+       {ReadTiff, ReadTiffDeep, ReadTiffWithDeep, nullptr,
+        [](const std::string& path, TPictureExtras& extras) {
+          return OpenTiffDeepRows(path, extras);
+        }},
+       false},
+      {TPictureKind::WebP,
+       "WebP",
+       {"webp"},
+       {"image/webp"},
+       IsWebP,
+       {ReadWebP, nullptr, nullptr, nullptr, nullptr},
+       false},
+      {TPictureKind::Gif,
+       "GIF",
+       {"gif"},
+       {"image/gif"},
+       IsGif,
+       {ReadGif, nullptr, nullptr, nullptr, nullptr},
+       false},
+      {TPictureKind::Heif,
+       "HEIF",
+       {"heic", "heif"},
+       {"image/heic", "image/heif"},
+       IsHeif,
+       {ReadHeif, ReadHeifDeep, ReadHeifWithDeep, nullptr, nullptr},
+       false},
+      {TPictureKind::Avif,
+       "AVIF",
+       {"avif"},
+       {"image/avif"},
+       HasAvifSignature,
+       {ReadHeif, ReadHeifDeep, ReadHeifWithDeep, nullptr, nullptr},
+       false},
+      {TPictureKind::Jxl,
+       "JPEG XL",
+       {"jxl"},
+       {"image/jxl"},
+       IsJxl,
+       {ReadJxl, ReadJxlDeep, ReadJxlWithDeep, nullptr, nullptr},
+       false},
   };
   return formats;
+}
+
+const TPictureFormat& PictureFormatOf(TPictureKind kind) {
+  for (const TPictureFormat& format : PictureFormats())
+    if (format.Kind == kind) return format;
+  return PictureFormats().front();  // every kind has its row; the bitmap's is the first
 }
 
 TPictureKind PictureKindOf(const std::uint8_t* head, std::size_t size) {

@@ -16,6 +16,7 @@
 #include "ExpectRefusal.h"
 #include "HeifReader.h"
 #include "Orientation.h"
+#include "PictureKind.h"
 #include "PictureMakers.h"
 #include "StorageLimitScope.h"
 
@@ -232,7 +233,8 @@ TEST_P(HeifLayouts, EverySampleComesBack) {
                                     : GradientPicture(64, 48, c.Bits, c.Layout);
   const TBytes file = EncodeHeif(p, c.Format, c.Lossless);
   ASSERT_FALSE(file.empty());
-  EXPECT_EQ(IsAvif(file.data(), file.size()), c.Format == heif_compression_AV1);
+  EXPECT_EQ(PictureKindOf(file.data(), file.size()) == TPictureKind::Avif,
+            c.Format == heif_compression_AV1);
   ExpectPicture(file, p, c.Lossless ? 0 : 10);
 }
 
@@ -353,7 +355,11 @@ TEST(HeifReader, TruncatedAndDamagedFilesAreRefused) {
       for (int i = 0; i < 4; ++i)
         damaged[std::uniform_int_distribution<std::size_t>(0, file.size() - 1)(random)] ^=
             static_cast<std::uint8_t>(1 + random() % 255);
-      ExpectRefusedOrRead(damaged, damaged.size(), message, false);
+      // Damage to the leading box's brands may make the file say it is the other kind: its
+      // refusal then names the kind it says it is, as a file read whole would be told.
+      const bool saysAvif = PictureKindOf(damaged.data(), damaged.size()) == TPictureKind::Avif;
+      ExpectRefusedOrRead(damaged, damaged.size(), saysAvif ? Msg::InvalidAvif : Msg::InvalidHeif,
+                          false);
     }
   }
   const TBytes notHeif(100, 0x42);
