@@ -23,4 +23,16 @@ inline std::uint8_t DeepTo8Bits(std::uint32_t sample, int bits) {
   return To8Bits(To16Bits(sample, bits));
 }
 
+// A colour sample stored multiplied by its alpha, as the straight sample PNG and our pictures
+// keep: sample × top / alpha rounded to nearest, where top is full scale (255 or 65535) for
+// both. A colour brighter than its alpha, which premultiplied colour cannot be, is held at full
+// scale; nothing shows where alpha is 0, so such a pixel's colour is 0. Every reader of
+// premultiplied pixels divides them back out here, so that one stored pixel reads alike
+// whichever format or path it came by.
+constexpr std::uint32_t Straight(std::uint32_t sample, std::uint32_t alpha, std::uint32_t top) {
+  if (alpha == 0) return 0;
+  const std::uint32_t straight = (sample * top + alpha / 2) / alpha;
+  return straight < top ? straight : top;
+}
+
 }  // namespace penamo::formats

@@ -150,9 +150,7 @@ std::vector<std::uint8_t> ExifOf(const heif_image_handle* handle, const TFlavour
   return block;
 }
 
-// Divides each colour sample of interleaved RGBA rows by its alpha, rounded to nearest; a
-// colour brighter than its alpha (which premultiplied colour cannot be) is held at full scale,
-// and a fully transparent pixel keeps its samples.
+// Divides each colour sample of interleaved RGBA rows by its alpha (Straight).
 void Unpremultiply(std::uint8_t* pixels, std::size_t stride, std::int32_t width,
                    std::int32_t height, int bits, bool deep) {
   const std::uint32_t top = (1u << bits) - 1;
@@ -174,9 +172,9 @@ void Unpremultiply(std::uint8_t* pixels, std::size_t stride, std::int32_t width,
         }
       };
       const std::uint32_t alpha = get(3);
-      if (alpha == 0 || alpha >= top) continue;
+      if (alpha >= top) continue;
       for (std::size_t c = 0; c < 3; ++c)
-        put(c, std::min(top, (get(c) * top + alpha / 2) / alpha));
+        put(c, Straight(get(c), alpha, top));
     }
   }
 }

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "DeepSamples.h"
 #include "Exceptions.h"
 #include "FormatSupport.h"
 #include "Machine.h"
@@ -211,13 +212,9 @@ void ConvertRow(const TFormat& f, const std::uint8_t* samples, std::uint8_t* bgr
       alpha[x] = a;
       if (f.Associated) {
         // Premultiplied colours become straight ones, as PNG stores them.
-        const auto straight = [a](std::uint8_t c) -> std::uint8_t {
-          if (a == 0) return 0;
-          return static_cast<std::uint8_t>(std::min(255u, (c * 255u + a / 2u) / a));
-        };
-        r = straight(r);
-        g = straight(g);
-        b = straight(b);
+        r = static_cast<std::uint8_t>(Straight(r, a, 255));
+        g = static_cast<std::uint8_t>(Straight(g, a, 255));
+        b = static_cast<std::uint8_t>(Straight(b, a, 255));
       }
     }
     bgr[0] = b;
@@ -665,13 +662,9 @@ std::unique_ptr<TPictureBuilder> ReadThroughRgba(TIFF* tif, const TFormat& f,
                      blue = static_cast<std::uint8_t>(TIFFGetB(p));
         const auto a = static_cast<std::uint8_t>(TIFFGetA(p));
         if (alpha) {
-          const auto straight = [a](std::uint8_t c) -> std::uint8_t {
-            if (a == 0) return 0;
-            return static_cast<std::uint8_t>(std::min(255u, (c * 255u + a / 2u) / a));
-          };
-          red = straight(red);
-          green = straight(green);
-          blue = straight(blue);
+          red = static_cast<std::uint8_t>(Straight(red, a, 255));
+          green = static_cast<std::uint8_t>(Straight(green, a, 255));
+          blue = static_cast<std::uint8_t>(Straight(blue, a, 255));
         }
         bgr[3 * static_cast<std::size_t>(x)] = blue;
         bgr[3 * static_cast<std::size_t>(x) + 1] = green;
@@ -796,13 +789,9 @@ void ConvertDeepRow(const TFormat& f, const std::uint8_t* samples, std::uint16_t
     }
     if (f.Alpha >= 0 && f.Associated) {
       const std::uint32_t a = SampleAt(samples, first + f.Alpha, 16);
-      const auto straight = [a](std::uint32_t c) -> std::uint32_t {
-        if (a == 0) return 0;
-        return std::min<std::uint32_t>(65535, (c * 65535u + a / 2u) / a);
-      };
-      r = straight(r);
-      g = straight(g);
-      b = straight(b);
+      r = Straight(r, a, 65535);
+      g = Straight(g, a, 65535);
+      b = Straight(b, a, 65535);
     }
     bgr[0] = static_cast<std::uint16_t>(b);
     bgr[1] = static_cast<std::uint16_t>(g);
