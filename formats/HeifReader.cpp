@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "DeepRowSource.h"
 #include "DeepSamples.h"
 #include "Exceptions.h"
 #include "FormatSupport.h"
@@ -435,7 +436,7 @@ std::uint16_t Full16(const TDecoded& decoded, const std::uint8_t* row, std::size
   const std::uint32_t coded = decoded.Bits == 8 ? row[i] : Word(row, i);
   if (alpha ? decoded.LimitedAlpha : decoded.LimitedGrey)
     return LimitedTo16Bits(coded, decoded.Bits);
-  if (decoded.Bits == 8) return static_cast<std::uint16_t>(coded * 257u);
+  if (decoded.Bits == 8) return Widened(static_cast<std::uint8_t>(coded));
   return To16Bits(coded, decoded.Bits);
 }
 

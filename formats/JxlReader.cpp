@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "DeepRowSource.h"
 #include "Exceptions.h"
 #include "FormatSupport.h"
 #include "Machine.h"
@@ -360,7 +361,7 @@ TDecoded Decode(const std::uint8_t* data, std::size_t size) {
 
 // Sample index of a decoded row as a full-scale 16-bit value.
 std::uint16_t Sample16(const TDecoded& decoded, const std::uint8_t* row, std::size_t index) {
-  if (!decoded.Deep) return static_cast<std::uint16_t>(row[index] * 257u);
+  if (!decoded.Deep) return Widened(row[index]);
   std::uint16_t value;
   std::memcpy(&value, row + 2 * index, 2);
   return value;

@@ -3,6 +3,7 @@
 #include <new>
 #include <vector>
 
+#include "DeepRowSource.h"
 #include "Exceptions.h"
 #include "FormatSupport.h"
 #include "Machine.h"
@@ -80,8 +81,7 @@ TDeepPicture Widened(TBitmap& picture) {
   for (std::int32_t y = 0; y < deep.Height; ++y) {
     const std::uint8_t* in = rows.Row(y);
     std::uint16_t* out = deep.Row(y);
-    for (std::size_t i = 0; i < samples; ++i)
-      out[i] = static_cast<std::uint16_t>(in[i] * 257u);
+    WidenSamples(in, out, samples);
   }
   return deep;
 }

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "DeepRowSource.h"
 #include "DeepSamples.h"
 #include "Exceptions.h"
 #include "FormatSupport.h"
@@ -816,8 +817,7 @@ bool ReadTiffThroughRgbaInto(TIFF* tif, const TFormat& f, const TMemoryFile& fil
     for (std::int32_t y = 0; y < built->Height(); ++y) {
       const std::uint8_t* in = built->Row(y);
       std::uint16_t* out = deepRead.Row(y);
-      for (std::size_t i = 0; i < rowSamples; ++i)
-        out[i] = static_cast<std::uint16_t>(in[i] * 257u);
+      WidenSamples(in, out, rowSamples);
     }
   }
   TPictureExtras read;
@@ -903,8 +903,7 @@ bool ReadTiffInto(const std::uint8_t* data, std::size_t size, TBitmap* picture, 
         if (keeps) {
           ConvertDeepRow(f, samples, out);
         } else {
-          for (std::size_t i = 0; i < rowSamples; ++i)
-            out[i] = static_cast<std::uint16_t>(row8[i] * 257u);
+          WidenSamples(row8, out, rowSamples);
         }
         if (!inPlace) {
           placement.Place(out, 3, y, [&](std::int32_t shown) { return deepRead.Row(shown); });

@@ -27,9 +27,13 @@ void TWidenedRows::ReadBand(std::int32_t first, std::int32_t count) {
   for (std::int32_t i = 0; i < count; ++i) {
     const std::uint8_t* in = FSource.Row(first + i);
     std::uint16_t* out = FBand.data() + samples * static_cast<std::size_t>(i);
-    for (std::size_t s = 0; s < samples; ++s)
-      out[s] = static_cast<std::uint16_t>(in[s] * 257u);
+    WidenSamples(in, out, samples);
   }
+}
+
+void WidenSamples(const std::uint8_t* in, std::uint16_t* out, std::size_t count) {
+  for (std::size_t s = 0; s < count; ++s)
+    out[s] = Widened(in[s]);
 }
 
 const std::uint16_t* TWidenedRows::Row(std::int32_t y) const {

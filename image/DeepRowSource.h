@@ -38,6 +38,15 @@ class TDeepRowSource {
   virtual int Handle() const { return -1; }
 };
 
+// An 8-bit sample seen at 16 bits: v × 257, the same fraction of full scale, exactly.
+constexpr std::uint16_t Widened(std::uint8_t sample) {
+  return static_cast<std::uint16_t>(sample * 257u);
+}
+
+// count 8-bit samples from in, widened into out. Every 8-bit picture that a deep filter reads
+// is widened here, so that it gives one answer for one picture whatever path it came by.
+void WidenSamples(const std::uint8_t* in, std::uint16_t* out, std::size_t count);
+
 // A whole 16-bit picture held in memory: Width × Height pixels of blue, green, red samples,
 // rows top to bottom with no padding.
 struct TDeepPicture {

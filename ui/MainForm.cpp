@@ -28,6 +28,7 @@
 #include "BitmapBandWriter.h"
 #include "ClaimQuestion.h"
 #include "DeepFilters.h"
+#include "DeepRowSource.h"
 #include "Exceptions.h"
 #include "FailureCause.h"
 #include "LayoutFont.h"
@@ -710,8 +711,7 @@ void TMainForm::UpdateDeepSamples(const TBitmap& Bitmap, std::int32_t x, std::in
       std::copy(from, from + rowSamples, to);
     } else {
       const std::uint8_t* from = Bitmap.ConstRowAddress(y + row) + 3 * static_cast<std::size_t>(x);
-      for (std::size_t i = 0; i < rowSamples; ++i)
-        to[i] = static_cast<std::uint16_t>(from[i] * 257);
+      WidenSamples(from, to, rowSamples);
     }
   }
   const TDeepOptions options = DeepOptions();
