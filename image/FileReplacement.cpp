@@ -1,5 +1,6 @@
 #include "FileReplacement.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -7,7 +8,10 @@
 
 #include <cerrno>
 #include <climits>
+#include <csignal>
+#include <cstring>
 #include <random>
+#include <string_view>
 #include <vector>
 
 #include "Exceptions.h"
@@ -29,6 +33,28 @@ std::string NameOf(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// Temporary names say who made them: ".penamo-<process>-<host>-XXXXXX". A temporary file is
+// left behind only when its process was killed outright at the wrong moment; any later save
+// into the same folder on the same host removes the temporaries of processes that no longer run
+// (RemoveStrandedTemporaries), so nothing stays behind for long.
+constexpr std::string_view kTemporaryPrefix = ".penamo-";
+
+std::string HostName() {
+  char host[256] = {};
+  if (::gethostname(host, sizeof host - 1) != 0 || host[0] == '\0') return "host";
+  std::string name(host);
+  // A slash could not be in a file name; a host name has none, but nothing is taken on trust.
+  for (char& c : name)
+    if (c == '/') c = '_';
+  return name;
+}
+
+// The part of a temporary name before its random letters: ".penamo-<process>-<host>-".
+std::string TemporaryStem(pid_t process) {
+  static const std::string host = HostName();
+  return std::string(kTemporaryPrefix) + std::to_string(process) + '-' + host + '-';
+}
+
 // Makes a fresh hidden name in the folder by make(candidate), which returns false with errno
 // EEXIST when the name is taken. The name is returned through name; false (errno set) when no
 // name could be made.
@@ -37,8 +63,9 @@ bool MakeTemporaryName(std::string& name, Make make) {
   static constexpr char kLetters[] =
       "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
   std::random_device random;
+  const std::string stem = TemporaryStem(::getpid());
   for (int attempt = 0; attempt < 100; ++attempt) {
-    std::string candidate = ".penamo-";
+    std::string candidate = stem;
     for (int i = 0; i < 6; ++i)
       candidate += kLetters[random() % (sizeof kLetters - 1)];
     if (make(candidate)) {
@@ -48,6 +75,49 @@ bool MakeTemporaryName(std::string& name, Make make) {
     if (errno != EEXIST) return false;
   }
   return false;
+}
+
+// The process that made a temporary name of this host, or 0 for any other name (another
+// host's, an older form's, a name of the user's own).
+pid_t MakerOf(std::string_view name) {
+  if (!name.starts_with(kTemporaryPrefix)) return 0;
+  name.remove_prefix(kTemporaryPrefix.size());
+  pid_t process = 0;
+  std::size_t digits = 0;
+  while (digits < name.size() && digits < 9 && name[digits] >= '0' && name[digits] <= '9')
+    process = process * 10 + (name[digits++] - '0');
+  if (digits == 0 || process <= 0) return 0;
+  // The rest must be exactly this host's stem and six letters.
+  const std::string stem = TemporaryStem(process);
+  const std::string_view full = std::string_view(stem).substr(kTemporaryPrefix.size());
+  if (name.size() != full.size() + 6 || !name.starts_with(full)) return 0;
+  return process;
+}
+
+// Removes from the folder the temporary files that this user's saves on this host left when
+// their process was killed (a process that no longer exists). A process that runs, of whatever
+// kind, keeps its files: a live save is never disturbed.
+void RemoveStrandedTemporaries(int folder) {
+  const int handle = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (handle < 0) return;
+  DIR* entries = ::fdopendir(handle);
+  if (entries == nullptr) {
+    ::close(handle);
+    return;
+  }
+  std::vector<std::string> stranded;
+  while (const dirent* entry = ::readdir(entries)) {
+    const pid_t maker = MakerOf(entry->d_name);
+    if (maker == 0 || maker == ::getpid()) continue;
+    if (::kill(maker, 0) == 0 || errno != ESRCH) continue;
+    struct stat st {};
+    if (::fstatat(folder, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    if (!S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) continue;
+    stranded.emplace_back(entry->d_name);
+  }
+  ::closedir(entries);
+  for (const std::string& name : stranded)
+    ::unlinkat(folder, name.c_str(), 0);
 }
 
 // The path through which an open file can be linked into a folder by an unprivileged user.
@@ -153,6 +223,7 @@ void TFileReplacement::Create(TTemporaryNaming naming) {
   }
   FFolder = ::open(FolderOf(FTarget).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (FFolder < 0) RaiseCreateError("folder-not-opened", errno);
+  RemoveStrandedTemporaries(FFolder);
   if (naming == TTemporaryNaming::UnnamedWherePossible) FHandle = CreateUnnamed(FFolder);
   FUnnamed = FHandle >= 0;
   if (!FUnnamed) {
@@ -174,6 +245,7 @@ void TFileReplacement::Create(TTemporaryNaming naming) {
 // Makes the written bytes durable, then puts the file in the target's place.
 void TFileReplacement::Commit() {
   if (::fsync(FHandle) != 0) throw EWriteError(Msg::WriteError, "sync-failed", errno);
+  if (FUnnamed && !FKeepOwner && LinkAsTarget()) return;
   if (FUnnamed) Link();
   const int handle = FHandle;
   FHandle = -1;
@@ -187,6 +259,23 @@ void TFileReplacement::Commit() {
   // The rename itself lasts only once the folder is on the disk too; the file is already
   // complete, so a failure here loses nothing the user could act on.
   ::fsync(FFolder);
+}
+
+// Where no file was there to replace, the complete file is linked straight to the target's name:
+// it never has another name, so nothing can be left behind. False, having changed nothing, when
+// a file has appeared under the name meanwhile (it is then replaced as any other) or the link is
+// refused; the save goes on through a temporary name.
+bool TFileReplacement::LinkAsTarget() {
+  const std::string source = DescriptorPath(FHandle);
+  if (::linkat(AT_FDCWD, source.c_str(), FFolder, NameOf(FTarget).c_str(), AT_SYMLINK_FOLLOW) != 0)
+    return false;
+  const int handle = FHandle;
+  FHandle = -1;
+  FUnnamed = false;
+  // The file is complete and in place: a failing close or folder flush loses nothing.
+  ::close(handle);
+  ::fsync(FFolder);
+  return true;
 }
 
 // The complete file gets a hidden name only now, for the moment until the rename. A link

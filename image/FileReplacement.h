@@ -2,9 +2,11 @@
 // the target's folder, flushes it to the disk, and only then renames it into the target's place.
 // Until that rename the earlier file is untouched; after it, the new file is complete. Where the
 // file system allows (Linux's O_TMPFILE), the new file has no name at all until it is complete,
-// so a save ended by anything (SIGKILL, a power cut) leaves nothing behind; elsewhere it is
-// written under a hidden temporary name that an interrupting signal removes
-// (SaveInterruption.h). Every writer (whatever the format) saves through this one class.
+// so a save ended by anything (SIGKILL, a power cut) leaves nothing behind; a new file then
+// never has any name but its own. Elsewhere it is written under a hidden temporary name that an
+// interrupting signal removes (SaveInterruption.h), and one that a killed process left is
+// removed by the next save into its folder. Every writer (whatever the format) saves through this
+// one class.
 #pragma once
 
 #include <sys/types.h>
@@ -45,6 +47,8 @@ class TFileReplacement {
 
  private:
   void Create(TTemporaryNaming naming);
+  // Links the unnamed file straight to the target's name where none is there.
+  bool LinkAsTarget();
   // Gives the unnamed file a temporary name, so that it can be renamed over the target.
   void Link();
   // Closes and removes the temporary file and drops the lock.
