@@ -13,6 +13,7 @@
 #include <QMouseEvent>
 #include <QSpinBox>
 #include <QTimer>
+#include <QToolTip>
 #include <QUrl>
 #include <QWheelEvent>
 #include <algorithm>
@@ -1251,19 +1252,34 @@ void TMainForm::changeEvent(QEvent* event) {
   }
 }
 
+bool TMainForm::OnGroupTitle(const TFilterView& view, QPoint point) {
+  // The title: the strip above the preview's frame.
+  const int top = view.Preview->mapTo(view.Group, QPoint(0, 0)).y() - 2;
+  return point.y() < top && view.Group->rect().contains(point);
+}
+
 bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
-  if (event->type() != QEvent::MouseButtonRelease) return TForm::eventFilter(watched, event);
-  const auto* release = static_cast<QMouseEvent*>(event);
-  if (release->button() != Qt::LeftButton) return false;
+  const bool release = event->type() == QEvent::MouseButtonRelease;
+  if (!release && event->type() != QEvent::ToolTip) return TForm::eventFilter(watched, event);
   for (const TFilterView& view : FilterViews()) {
     if (view.Group != watched) continue;
-    // The title: the strip above the preview's frame.
-    const int top = view.Preview->mapTo(view.Group, QPoint(0, 0)).y() - 2;
-    if (release->position().y() < top && view.Group->rect().contains(release->position().toPoint()))
-      Guarded(this, [&] { SetViewFilter(view.Filter->Id); });
-    return false;
+    if (release) {
+      const auto* mouse = static_cast<QMouseEvent*>(event);
+      if (mouse->button() == Qt::LeftButton && OnGroupTitle(view, mouse->position().toPoint()))
+        Guarded(this, [&] { SetViewFilter(view.Filter->Id); });
+      return false;
+    }
+    // The title says what a click on it does; the rest of the group keeps its own hints.
+    const auto* help = static_cast<QHelpEvent*>(event);
+    if (!OnGroupTitle(view, help->pos())) return false;
+    QToolTip::showText(help->globalPos(), GroupTitleHint(), view.Group);
+    return true;
   }
   return false;
+}
+
+QString GroupTitleHint() {
+  return QStringLiteral("クリックすると、このフィルターをかけた画像全体を表示する");
 }
 
 }  // namespace penamo

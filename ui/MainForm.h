@@ -3,6 +3,7 @@
 // picture through any one filter.
 #pragma once
 
+#include <QPoint>
 #include <QString>
 #include <cstdint>
 #include <functional>
@@ -38,6 +39,10 @@ namespace penamo {
 inline constexpr const char* ProgramTitle = "グラデーション・スムージング「ぺなも」";
 // The largest sample the previews show, in each direction.
 inline constexpr std::int32_t SampleSize = 128;
+
+// The hint a sample group's title shows: a click there shows the whole picture through the
+// group's filter.
+QString GroupTitleHint();
 
 class TMainForm : public TForm, private Ui::MainForm {
   Q_OBJECT
@@ -165,6 +170,9 @@ class TMainForm : public TForm, private Ui::MainForm {
   };
   // The sample groups in the filter table's order.
   std::vector<TFilterView> FilterViews();
+  // Whether point (in the group's coordinates) lies on the group's title, where a click chooses
+  // the group's filter for the full view.
+  static bool OnGroupTitle(const TFilterView& view, QPoint point);
 
   // The parts of the stored layout that the layout file cannot say, and the handlers' wiring.
   void ApplyLayout();

@@ -10,6 +10,7 @@
 #include <QKeyEvent>
 #include <QSpinBox>
 #include <QTest>
+#include <QToolTip>
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -173,6 +174,21 @@ TEST_F(MainFormFilteredViewTest, TheToolbarListAndAGroupsTitleChooseWhatTheFullV
   QTest::mouseClick(Layout->DiffError16, Qt::LeftButton, {}, QPoint(30, 30));
   EXPECT_EQ(Form->ViewFilter(), TFilterId::DiffError64);
   EXPECT_TRUE(Layout->FrameSpeedButton2->Down());
+
+  // The title says what a click on it does; the preview below it does not.
+  const auto hintAt = [](QWidget* widget, QPoint point) {
+    // A hidden hint fades out over a moment before it is gone.
+    QToolTip::hideText();
+    for (int wait = 0; wait < 100 && QToolTip::isVisible(); ++wait)
+      QTest::qWait(20);
+    QHelpEvent help(QEvent::ToolTip, point, widget->mapToGlobal(point));
+    QApplication::sendEvent(widget, &help);
+    return QToolTip::isVisible() ? QToolTip::text() : QString();
+  };
+  EXPECT_EQ(hintAt(Layout->GroupBox6, QPoint(30, 6)), GroupTitleHint());
+  const QPoint belowTitle = Layout->DiffError64->mapTo(Layout->GroupBox6, QPoint(10, 10));
+  EXPECT_NE(hintAt(Layout->GroupBox6, belowTitle), GroupTitleHint());
+  QToolTip::hideText();
 }
 
 TEST_F(MainFormFilteredViewTest, TheFlipShowsTheOriginalInPlaceKeepingScrollZoomAndFrame) {
