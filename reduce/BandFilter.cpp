@@ -284,6 +284,10 @@ struct TBandFilter::TState {
   static constexpr int kMostAlone = 64;
   int AloneLeft = 0;  // bands still to do alone
   int AloneNext = kFirstAlone;
+  // Whether the next band with parts is a trial, which shares only its first kTrialRows rows:
+  // the first band, and the first after bands alone.
+  static constexpr std::int32_t kTrialRows = 8;
+  bool Trial = true;
   // For the stage times: the sleeps and the bands done alone so far.
   int Sleeps = 0;
   int BandsAlone = 0;
@@ -321,32 +325,39 @@ struct TBandFilter::TState {
                std::size_t stride) {
     // The rows above this band are all done: the parts of the band before have returned.
     Run->StartAtRow(first);
-    const auto rows = [&](int part, int parts) {
-      for (std::int32_t y = first + part; y < first + count; y += parts)
+    const auto rows = [&](std::int32_t end, int part, int parts) {
+      for (std::int32_t y = first + part; y < end; y += parts)
         Run->DiffuseRow(y, source.Row(y), out + static_cast<std::size_t>(y - first) * stride, part,
                         parts);
     };
+    const std::int32_t end = first + count;
     if (Parts == 1) {
-      rows(0, 1);
+      rows(end, 0, 1);
       return;
     }
     if (AloneLeft > 0) {
       --AloneLeft;
       ++BandsAlone;
-      rows(0, 1);
+      rows(end, 0, 1);
       return;
     }
-    Pool->Run(rows);
+    // A trial shares only the band's first rows, so that parts which hold one another up cost
+    // few rows; the calling thread does the rest, the rows above all done when the parts return.
+    const std::int32_t shared = Trial ? std::min(count, kTrialRows) : count;
+    Pool->Run([&](int part, int parts) { rows(first + shared, part, parts); });
+    for (std::int32_t y = first + shared; y < end; ++y)
+      Run->DiffuseRow(y, source.Row(y), out + static_cast<std::size_t>(y - first) * stride, 0, 1);
     // Each row waits for the one above, so parts that sleep on one another (their threads wait
     // for cores that other programs hold) go slower than one part alone, each wait as long as
     // the scheduler takes to wake a thread on a busy machine: the next bands are done by the
-    // calling thread alone. Other programs come and go, and a band may be held up once (its
-    // first wake-ups, a page the system writes): the parts are tried again after a while, the
-    // while longer each time they fail, so that a machine that stays busy costs few tries. The
-    // rows are the same bytes either way.
+    // calling thread alone. Other programs come and go, and a band may be held up once (a page
+    // the system writes): the parts are tried again after a while, the while longer each time
+    // they fail, so that a machine that stays busy costs few tries. The rows are the same bytes
+    // either way.
     const int sleeps = Run->TakeSleeps();
     Sleeps += sleeps;
-    if (sleeps > kSleepsWorthParts) {
+    Trial = sleeps > kSleepsWorthParts;
+    if (Trial) {
       AloneLeft = AloneNext;
       AloneNext = std::min(2 * AloneNext, kMostAlone);
     } else {

@@ -134,8 +134,9 @@ INSTANTIATE_TEST_SUITE_P(EachFilter, BandedSave, ::testing::ValuesIn(EveryFilter
 
 // Two parts of a diffusion on one core hold each other up in every band they share (the part
 // waiting for the row above spins while the other cannot run), so the band filter does the next
-// bands alone and tries the parts again later: the rows are the whole picture's whichever thread
-// did each band, and the parts were tried again after the first bands alone.
+// bands alone and later tries the parts again on a band's first rows, the calling thread doing
+// the rest: the rows are the whole picture's whichever thread did each, and the parts were tried
+// again after the first bands alone.
 TEST(BandedSaving, DiffusionBandsDoneAloneAndAgainInPartsGiveTheWholePictureRows) {
   bool pinned = false;
   std::thread oneCore([&] {
@@ -145,7 +146,7 @@ TEST(BandedSaving, DiffusionBandsDoneAloneAndAgainInPartsGiveTheWholePictureRows
     CPU_SET(sched_getcpu(), &cores);
     pinned = sched_setaffinity(0, sizeof cores, &cores) == 0;
     if (!pinned) return;
-    constexpr std::int32_t kWidth = 1100, kHeight = 200, kBandRows = 8;
+    constexpr std::int32_t kWidth = 1100, kHeight = 240, kBandRows = 12;
     constexpr std::int32_t kBands = kHeight / kBandRows;
     std::uint32_t seed = 7;
     for (const TFilterEntry& filter : FilterTable()) {
