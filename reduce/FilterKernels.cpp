@@ -89,20 +89,24 @@ void TDiffusionRun::WaitForRowAbove(std::int32_t y, std::int32_t end, int part, 
   const std::int64_t needed = std::int64_t{y - 1} * FWidth + end;
   std::int64_t seen = above.Next.load(std::memory_order_acquire);
   if (seen >= needed) return;
-  // The part above is usually a span or two ahead and keeps going: a spin finds it done. Only
-  // when it does not come within kSpinBeforeSleep (its thread waits for a core another program
-  // holds) does this one sleep until it moves on, leaving the core to it. Never a yield: on a
-  // busy machine each one hands the core to every other program in turn, and a wait grew to
-  // seconds.
+  // The part above is usually a span or two ahead and keeps going: a spin finds it done, however
+  // far behind it runs while it moves. Only when it has not moved for kSpinBeforeSleep (its
+  // thread waits for a core another program holds) does this one sleep until it moves on,
+  // leaving the core to it. Never a yield: on a busy machine each one hands the core to every
+  // other program in turn, and a wait grew to seconds.
   using TClock = std::chrono::steady_clock;
   TClock::time_point giveUp = TClock::now() + kSpinBeforeSleep;
+  std::int64_t moved = seen;  // where the part above was at the last look at the clock
   for (unsigned tries = 1; seen < needed; ++tries) {
-    if (tries % 64 == 0 && TClock::now() >= giveUp) {
+    if (tries % 64 != 0) {
+      CpuRelax();
+    } else if (seen != moved) {
+      moved = seen;
+      giveUp = TClock::now() + kSpinBeforeSleep;
+    } else if (TClock::now() >= giveUp) {
       FSleeps.fetch_add(1, std::memory_order_relaxed);
       above.Next.wait(seen, std::memory_order_acquire);
       giveUp = TClock::now() + kSpinBeforeSleep;
-    } else {
-      CpuRelax();
     }
     seen = above.Next.load(std::memory_order_acquire);
   }
