@@ -558,8 +558,10 @@ class TLibpngDeepRowDecoder final : public TPngRows<TDeepRowDecoder> {
   static void Fault(png_structp png, png_const_charp message) {
     auto* self = static_cast<TLibpngDeepRowDecoder*>(png_get_error_ptr(png));
     if (self->FFault == 0) {
-      const std::string text = message != nullptr ? message : "";
-      const auto has = [&](const char* part) { return text.find(part) != std::string::npos; };
+      // Nothing here may raise: the call stack below is libpng's.
+      const auto has = [&](const char* part) {
+        return message != nullptr && std::strstr(message, part) != nullptr;
+      };
       self->FFault = has("CRC")                                          ? SPNG_ECHUNK_CRC
                      : has("memory")                                     ? SPNG_EMEM
                      : has("Not enough image data") || has("Read Error") ? SPNG_EIDAT_TOO_SHORT
