@@ -1,10 +1,14 @@
 #include "BandFilter.h"
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <mutex>
+#include <optional>
 #include <system_error>
 #include <thread>
 
@@ -27,12 +31,57 @@ std::vector<std::uint8_t> AllocateBand(std::size_t bytes) {
   return WithMemory("band-allocation-failed", [&] { return std::vector<std::uint8_t>(bytes); });
 }
 
+using TClock = std::chrono::steady_clock;
+
+// Where a save's time went, printed on standard error when it ends if the environment variable
+// PENAMO_STAGE_TIMES is set (bench/past-bench.sh sets it): the calling thread's time reading
+// each band's source rows (for a source decoded on a thread of its own, the time it waited for
+// them), filtering them, and handing them to the writer (waiting for the band before; without a
+// writer's thread, writing them); the writer's own time over the bands and the commit; and what
+// the filter's parts did. Costs two clock readings a stage and band, and nothing unset.
+struct TStageTimes {
+  bool Wanted = std::getenv("PENAMO_STAGE_TIMES") != nullptr;
+  TClock::duration Read{};
+  TClock::duration Filter{};
+  TClock::duration WriterWait{};
+  TClock::duration Commit{};
+
+  template <typename Work>
+  void Time(TClock::duration& total, Work&& work) {
+    if (!Wanted) {
+      work();
+      return;
+    }
+    const TClock::time_point start = TClock::now();
+    work();
+    total += TClock::now() - start;
+  }
+
+  void Print(std::int32_t bands, std::int32_t bandRows, TClock::duration writing,
+             const std::optional<TPartsRecord>& parts) const {
+    if (!Wanted) return;
+    const auto ms = [](TClock::duration d) {
+      return std::chrono::duration<double, std::milli>(d).count();
+    };
+    char partsText[96] = "parts not recorded";
+    if (parts) {
+      std::snprintf(partsText, sizeof partsText, "parts %d, sleeps %d, bands alone %d",
+                    parts->Parts, parts->Sleeps, parts->BandsAlone);
+    }
+    std::fprintf(stderr,
+                 "penamo stages: %d bands of %d rows; read %.1f ms, filter %.1f ms, writer wait "
+                 "%.1f ms; writer %.1f ms, commit %.1f ms; %s\n",
+                 bands, bandRows, ms(Read), ms(Filter), ms(WriterWait), ms(writing), ms(Commit),
+                 partsText);
+  }
+};
+
 // Hands each band to the writer on a thread of its own, so that the next band is filtered while
 // this one is written; the writer still sees one band at a time, in order. Without that thread
 // (not wanted, or none to be had) each band is written at once.
 class TAsideWriter {
  public:
-  TAsideWriter(TBandWriter& writer, bool aside) : FWriter(writer) {
+  TAsideWriter(TBandWriter& writer, bool aside, bool timed) : FWriter(writer), FTimed(timed) {
     if (!aside) return;
     try {
       FThread = std::thread([this] { WriteBands(); });
@@ -56,7 +105,7 @@ class TAsideWriter {
   // over; rows must stay untouched until the next call returns.
   void Write(std::int32_t first, std::int32_t count, const std::uint8_t* rows, std::size_t stride) {
     if (!FThread.joinable()) {
-      FWriter.WriteBand(first, count, rows, stride);
+      FWriting += TimedWrite({first, count, rows, stride});
       return;
     }
     std::unique_lock<std::mutex> lock(FMutex);
@@ -74,6 +123,12 @@ class TAsideWriter {
     WaitIdle(lock);
   }
 
+  // The writer's time over the bands so far; call after Finish.
+  TClock::duration Writing() {
+    const std::lock_guard<std::mutex> lock(FMutex);
+    return FWriting;
+  }
+
  private:
   struct TBand {
     std::int32_t First = 0;
@@ -81,6 +136,17 @@ class TAsideWriter {
     const std::uint8_t* Rows = nullptr;
     std::size_t Stride = 0;
   };
+
+  // Writes band, returning the time it took when the stage times are wanted.
+  TClock::duration TimedWrite(const TBand& band) {
+    if (!FTimed) {
+      FWriter.WriteBand(band.First, band.Count, band.Rows, band.Stride);
+      return {};
+    }
+    const TClock::time_point start = TClock::now();
+    FWriter.WriteBand(band.First, band.Count, band.Rows, band.Stride);
+    return TClock::now() - start;
+  }
 
   void WaitIdle(std::unique_lock<std::mutex>& lock) {
     FChanged.wait(lock, [this] { return !FHasBand && !FBusy; });
@@ -97,15 +163,17 @@ class TAsideWriter {
       FBusy = true;
       lock.unlock();
       std::exception_ptr error;
+      TClock::duration took{};
       // After a failure no band is written any more; the caller raises the first error.
       if (!FError) {
         try {
-          FWriter.WriteBand(band.First, band.Count, band.Rows, band.Stride);
+          took = TimedWrite(band);
         } catch (...) {
           error = std::current_exception();
         }
       }
       lock.lock();
+      FWriting += took;
       if (error) FError = error;
       FBusy = false;
       FChanged.notify_all();
@@ -113,6 +181,8 @@ class TAsideWriter {
   }
 
   TBandWriter& FWriter;
+  const bool FTimed;
+  TClock::duration FWriting{};
   std::mutex FMutex;
   std::condition_variable FChanged;
   TBand FBand;
@@ -157,10 +227,12 @@ class TWidenedBand final : public TDeepRowSource {
 
 // Every row of a source of width × height pixels through filterBand(first, count, out, stride)
 // into writer, band by band, then writer.Commit(); readBand(first, count) makes each band's
-// source rows ready first.
-template <typename ReadBand, typename FilterBand>
+// source rows ready first. partsRecord() says what the filter's parts did (if it keeps a record),
+// for the stage times.
+template <typename ReadBand, typename FilterBand, typename PartsRecord>
 void WriteInBands(std::int32_t width, std::int32_t height, TBandWriter& writer,
-                  const TBandOptions& options, ReadBand&& readBand, FilterBand&& filterBand) {
+                  const TBandOptions& options, ReadBand&& readBand, FilterBand&& filterBand,
+                  PartsRecord&& partsRecord) {
   const std::size_t stride = 3 * static_cast<std::size_t>(width);
   const std::int32_t bandRows =
       options.BandRows > 0
@@ -173,18 +245,21 @@ void WriteInBands(std::int32_t width, std::int32_t height, TBandWriter& writer,
       options.WriteAside ? AllocateBand(bandBytes) : std::vector<std::uint8_t>()};
   // Declared after the buffers: however this function is left, the band being written is
   // finished before they go.
-  TAsideWriter aside(writer, options.WriteAside);
+  TStageTimes stages;
+  TAsideWriter aside(writer, options.WriteAside, stages.Wanted);
   int current = 0;
-  for (std::int32_t first = 0; first < height; first += bandRows) {
+  std::int32_t bands = 0;
+  for (std::int32_t first = 0; first < height; first += bandRows, ++bands) {
     const std::int32_t count = std::min(bandRows, height - first);
-    readBand(first, count);
+    stages.Time(stages.Read, [&] { readBand(first, count); });
     std::uint8_t* band = buffers[current].data();
-    filterBand(first, count, band, stride);
-    aside.Write(first, count, band, stride);
+    stages.Time(stages.Filter, [&] { filterBand(first, count, band, stride); });
+    stages.Time(stages.WriterWait, [&] { aside.Write(first, count, band, stride); });
     if (options.WriteAside) current = 1 - current;
   }
-  aside.Finish();
-  writer.Commit();
+  stages.Time(stages.WriterWait, [&] { aside.Finish(); });
+  stages.Time(stages.Commit, [&] { writer.Commit(); });
+  if (stages.Wanted) stages.Print(bands, bandRows, aside.Writing(), partsRecord());
 }
 
 }  // namespace
@@ -201,10 +276,21 @@ struct TBandFilter::TState {
   std::vector<std::int16_t> ColumnError;
   TDiffusionTables Tables{};
   std::unique_ptr<TDiffusionRun> Run;
-  // The diffusions: whether the parts held one another up in a band (more than this many
-  // sleeps), after which the calling thread goes on alone.
+  // The diffusions: when the parts held one another up in a band (more than this many sleeps),
+  // the calling thread does the next bands alone, the parts tried again after kFirstAlone bands,
+  // then after twice as many each time they fail again, at most kMostAlone.
   static constexpr int kSleepsWorthParts = 2;
-  bool Alone = false;
+  static constexpr int kFirstAlone = 4;
+  static constexpr int kMostAlone = 64;
+  int AloneLeft = 0;  // bands still to do alone
+  int AloneNext = kFirstAlone;
+  // Whether the next band with parts is a trial, which shares only its first kTrialRows rows:
+  // the first band, and the first after bands alone.
+  static constexpr std::int32_t kTrialRows = 8;
+  bool Trial = true;
+  // For the stage times: the sleeps and the bands done alone so far.
+  int Sleeps = 0;
+  int BandsAlone = 0;
   // The helpers, kept from band to band.
   std::unique_ptr<TPartPool> Pool;
   // The filters for deep pictures, at their default options, over the rows widened.
@@ -239,21 +325,44 @@ struct TBandFilter::TState {
                std::size_t stride) {
     // The rows above this band are all done: the parts of the band before have returned.
     Run->StartAtRow(first);
-    const auto rows = [&](int part, int parts) {
-      for (std::int32_t y = first + part; y < first + count; y += parts)
+    const auto rows = [&](std::int32_t end, int part, int parts) {
+      for (std::int32_t y = first + part; y < end; y += parts)
         Run->DiffuseRow(y, source.Row(y), out + static_cast<std::size_t>(y - first) * stride, part,
                         parts);
     };
-    if (Parts == 1 || Alone) {
-      rows(0, 1);
+    const std::int32_t end = first + count;
+    if (Parts == 1) {
+      rows(end, 0, 1);
       return;
     }
-    Pool->Run(rows);
+    if (AloneLeft > 0) {
+      --AloneLeft;
+      ++BandsAlone;
+      rows(end, 0, 1);
+      return;
+    }
+    // A trial shares only the band's first rows, so that parts which hold one another up cost
+    // few rows; the calling thread does the rest, the rows above all done when the parts return.
+    const std::int32_t shared = Trial ? std::min(count, kTrialRows) : count;
+    Pool->Run([&](int part, int parts) { rows(first + shared, part, parts); });
+    for (std::int32_t y = first + shared; y < end; ++y)
+      Run->DiffuseRow(y, source.Row(y), out + static_cast<std::size_t>(y - first) * stride, 0, 1);
     // Each row waits for the one above, so parts that sleep on one another (their threads wait
     // for cores that other programs hold) go slower than one part alone, each wait as long as
-    // the scheduler takes to wake a thread on a busy machine: the rest of the save is done by
-    // the calling thread. The rows are the same bytes either way.
-    if (Run->TakeSleeps() > kSleepsWorthParts) Alone = true;
+    // the scheduler takes to wake a thread on a busy machine: the next bands are done by the
+    // calling thread alone. Other programs come and go, and a band may be held up once (a page
+    // the system writes): the parts are tried again after a while, the while longer each time
+    // they fail, so that a machine that stays busy costs few tries. The rows are the same bytes
+    // either way.
+    const int sleeps = Run->TakeSleeps();
+    Sleeps += sleeps;
+    Trial = sleeps > kSleepsWorthParts;
+    if (Trial) {
+      AloneLeft = AloneNext;
+      AloneNext = std::min(2 * AloneNext, kMostAlone);
+    } else {
+      AloneNext = kFirstAlone;
+    }
   }
 };
 
@@ -304,6 +413,11 @@ TBandFilter::TBandFilter(const TFilterEntry* filter, std::uint8_t strength, std:
 
 TBandFilter::~TBandFilter() = default;
 
+TPartsRecord TBandFilter::PartsRecord() const {
+  const TState& state = *FState;
+  return {state.Parts, state.Sleeps, state.BandsAlone};
+}
+
 void TBandFilter::Filter(std::int32_t first, std::int32_t count, const TRowSource& source,
                          std::uint8_t* out, std::size_t stride) {
   TState& state = *FState;
@@ -344,7 +458,8 @@ bool FilterInBands(const TFilterEntry* filter, std::uint8_t strength, TRowSource
       [&](std::int32_t first, std::int32_t count) { source.ReadBand(first, count); },
       [&](std::int32_t first, std::int32_t count, std::uint8_t* out, std::size_t stride) {
         bandFilter.Filter(first, count, source, out, stride);
-      });
+      },
+      [&] { return std::optional<TPartsRecord>(bandFilter.PartsRecord()); });
   return true;
 }
 
@@ -360,7 +475,8 @@ bool FilterDeepInBands(const TFilterEntry& filter, const TDeepOptions& deepOptio
       [&](std::int32_t first, std::int32_t count) { source.ReadBand(first, count); },
       [&](std::int32_t first, std::int32_t count, std::uint8_t* out, std::size_t stride) {
         bandFilter.Filter(first, count, source, out, stride);
-      });
+      },
+      [] { return std::optional<TPartsRecord>(); });
   return true;
 }
 

@@ -34,6 +34,13 @@ struct TBandOptions {
   bool WriteAside = true;
 };
 
+// What a band filter's parts did so far: for a save's stage times, and for tests.
+struct TPartsRecord {
+  int Parts = 1;       // the threads sharing a band's rows, the calling one included
+  int Sleeps = 0;      // how often a diffusion's part slept waiting for the row above
+  int BandsAlone = 0;  // the diffusion's bands done by the calling thread alone after such sleeps
+};
+
 // One filter over one picture's rows, band by band. Bands must come top to bottom, starting
 // with row 0, each right after the one before: the diffusions carry their error down.
 class TBandFilter {
@@ -54,6 +61,8 @@ class TBandFilter {
   // each next row stride bytes further on; 3 × width bytes of each are written, nothing else).
   void Filter(std::int32_t first, std::int32_t count, const TRowSource& source, std::uint8_t* out,
               std::size_t stride);
+
+  TPartsRecord PartsRecord() const;
 
  private:
   struct TState;

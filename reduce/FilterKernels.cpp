@@ -1,6 +1,20 @@
 #include "FilterKernels.h"
 
+#include <chrono>
+
 namespace penamo {
+
+namespace {
+
+// Tells the processor that this thread spins, so that it spends less power and leaves more to a
+// thread sharing its core.
+inline void CpuRelax() {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_ia32_pause();
+#endif
+}
+
+}  // namespace
 
 TDiffusionTables MakeDiffusionTables(std::int32_t step, double weight) {
   TDiffusionTables tables;
@@ -73,16 +87,26 @@ void TDiffusionRun::WaitForRowAbove(std::int32_t y, std::int32_t end, int part, 
   if (y == 0 || parts == 1) return;
   const TProgress& above = FProgress[static_cast<std::size_t>((part + parts - 1) % parts)];
   const std::int64_t needed = std::int64_t{y - 1} * FWidth + end;
-  // The part above is usually a span or two ahead and keeps going: a short spin finds it done.
-  // When it does not come (its thread waits for a core another program holds), this one sleeps
-  // until it moves on, leaving the core to it. Never a yield: on a busy machine each one hands
-  // the core to every other program in turn, and a wait grew to seconds.
-  constexpr int kSpins = 1024;
   std::int64_t seen = above.Next.load(std::memory_order_acquire);
-  for (int tries = 0; seen < needed; ++tries) {
-    if (tries >= kSpins) {
+  if (seen >= needed) return;
+  // The part above is usually a span or two ahead and keeps going: a spin finds it done, however
+  // far behind it runs while it moves. Only when it has not moved for kSpinBeforeSleep (its
+  // thread waits for a core another program holds) does this one sleep until it moves on,
+  // leaving the core to it. Never a yield: on a busy machine each one hands the core to every
+  // other program in turn, and a wait grew to seconds.
+  using TClock = std::chrono::steady_clock;
+  TClock::time_point giveUp = TClock::now() + kSpinBeforeSleep;
+  std::int64_t moved = seen;  // where the part above was at the last look at the clock
+  for (unsigned tries = 1; seen < needed; ++tries) {
+    if (tries % 64 != 0) {
+      CpuRelax();
+    } else if (seen != moved) {
+      moved = seen;
+      giveUp = TClock::now() + kSpinBeforeSleep;
+    } else if (TClock::now() >= giveUp) {
       FSleeps.fetch_add(1, std::memory_order_relaxed);
       above.Next.wait(seen, std::memory_order_acquire);
+      giveUp = TClock::now() + kSpinBeforeSleep;
     }
     seen = above.Next.load(std::memory_order_acquire);
   }

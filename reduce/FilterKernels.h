@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <thread>
@@ -121,6 +122,14 @@ class TDiffusionRun {
   struct alignas(64) TProgress {
     std::atomic<std::int64_t> Next{0};
   };
+
+  // How long a part spins for a row above that does not move before it sleeps. Longer than a
+  // sleeping thread takes to wake (up to about a hundred microseconds where the core it wakes on
+  // idles, as on a virtual machine at rest): with a shorter spin each part's late wake-up made
+  // the other one sleep in turn, one sleep a row, two parts slower than one, and the band filter
+  // then went on alone at the first band of every save. Far shorter than the slice of time
+  // another program holds a core for, which a sleep leaves to it.
+  static constexpr std::chrono::microseconds kSpinBeforeSleep{200};
 
   void WaitForRowAbove(std::int32_t y, std::int32_t end, int part, int parts);
 

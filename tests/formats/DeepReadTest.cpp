@@ -210,12 +210,14 @@ TEST(DeepPngRefusals, EveryCutAndDamageEndsTheDeepReadAsTheEightBitRead) {
   const test::TStorageLimitScope limit(64u << 20);
   const test::TTemporaryFolder folder;
   const std::string path = folder / "cut.png";
-  for (const int type : {0, 6}) {
+  // Grey is decoded by libspng, RGB and RGBA by libpng: each must refuse as the 8-bit read does.
+  for (const int type : {0, 2, 6}) {
     const TBytes file = test::MakePng(DeepLayout({type, 16, false, false}, 40, 30));
     std::vector<TBytes> variants;
     for (std::size_t cut = 0; cut < file.size(); cut += 1 + file.size() / 60)
       variants.emplace_back(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(cut));
-    for (const std::size_t at : {std::size_t{20}, std::size_t{40}, file.size() / 2}) {
+    for (const std::size_t at :
+         {std::size_t{20}, std::size_t{40}, file.size() / 2, file.size() - 20, file.size() - 6}) {
       TBytes damaged = file;
       damaged[at] ^= 0x5A;
       variants.push_back(damaged);

@@ -1,12 +1,14 @@
 // The banded save against the whole-picture filters: byte for byte the same rows, whatever the
 // band size, the number of parts or the picture's shape, and the same file on the disk.
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "BandFilter.h"
@@ -129,6 +131,50 @@ TEST_P(BandedSave, EveryStrengthGivesTheWholePictureFiltersBytesAndTooMuchIsRefu
 
 INSTANTIATE_TEST_SUITE_P(EachFilter, BandedSave, ::testing::ValuesIn(EveryFilterAndNone()),
                          [](const auto& param) { return NameOf(param.param); });
+
+// Two parts of a diffusion on one core hold each other up in every band they share (the part
+// waiting for the row above spins while the other cannot run), so the band filter does the next
+// bands alone and later tries the parts again on a band's first rows, the calling thread doing
+// the rest: the rows are the whole picture's whichever thread did each, and the parts were tried
+// again after the first bands alone.
+TEST(BandedSaving, DiffusionBandsDoneAloneAndAgainInPartsGiveTheWholePictureRows) {
+  bool pinned = false;
+  std::thread oneCore([&] {
+    // The helpers started from this thread keep its single core.
+    cpu_set_t cores;
+    CPU_ZERO(&cores);
+    CPU_SET(sched_getcpu(), &cores);
+    pinned = sched_setaffinity(0, sizeof cores, &cores) == 0;
+    if (!pinned) return;
+    constexpr std::int32_t kWidth = 1100, kHeight = 240, kBandRows = 12;
+    constexpr std::int32_t kBands = kHeight / kBandRows;
+    std::uint32_t seed = 7;
+    for (const TFilterEntry& filter : FilterTable()) {
+      if (filter.Kernel != TFilterKernel::ErrorDiffusion) continue;
+      SCOPED_TRACE(filter.Name);
+      TBitmap picture;
+      MakeRandom(picture, kWidth, kHeight, seed++);
+      const std::vector<std::uint8_t> expected = WholePicture(&filter, picture, kFullStrength);
+      TBitmapRows rows(picture);
+      TBandFilter bandFilter(&filter, kFullStrength, kWidth, kHeight, 2);
+      const std::size_t stride = 3 * static_cast<std::size_t>(kWidth);
+      std::vector<std::uint8_t> band(stride * kBandRows), pixels;
+      for (std::int32_t first = 0; first < kHeight; first += kBandRows) {
+        rows.ReadBand(first, kBandRows);
+        bandFilter.Filter(first, kBandRows, rows, band.data(), stride);
+        pixels.insert(pixels.end(), band.begin(), band.end());
+      }
+      EXPECT_EQ(pixels, expected);
+      const TPartsRecord record = bandFilter.PartsRecord();
+      EXPECT_EQ(record.Parts, 2);
+      EXPECT_GT(record.Sleeps, 2);
+      EXPECT_GT(record.BandsAlone, 0);
+      EXPECT_LE(record.BandsAlone, kBands - 2) << "the parts tried again after bands alone";
+    }
+  });
+  oneCore.join();
+  if (!pinned) GTEST_SKIP() << "no thread could be kept on one core";
+}
 
 TEST(BandedSaving, AnEmptyPictureWritesAndCommitsNothing) {
   TBitmap empty;
