@@ -1,6 +1,8 @@
 // Every failure of every call becomes a status here, in one table, with the words the command
 // line prints for it; nothing raised inside the library leaves it.
 
+#include <algorithm>
+#include <cstring>
 #include <exception>
 #include <new>
 #include <string>
@@ -122,3 +124,19 @@ penamo_status FailWithCurrent(penamo_context* context, const std::string& input,
 }
 
 }  // namespace penamo::capi
+
+extern "C" __attribute__((visibility("default"))) size_t penamo_system_cause(int error, char* text,
+                                                                             size_t size) {
+  try {
+    const std::string cause = penamo::CauseOf(error);
+    if (text != nullptr && size > 0) {
+      const std::size_t length = std::min(cause.size(), size - 1);
+      std::memcpy(text, cause.data(), length);
+      text[length] = '\0';
+    }
+    return cause.size();
+  } catch (...) {
+    if (text != nullptr && size > 0) text[0] = '\0';
+    return 0;
+  }
+}
