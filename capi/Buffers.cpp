@@ -85,8 +85,8 @@ const std::uint8_t* RowAt(const std::uint8_t* pixels, std::size_t stride, std::i
 
 }  // namespace
 
-TBufferShape CheckShape(std::int32_t width, std::int32_t height, int layout, int depth,
-                        std::size_t stride, const char* what) {
+TBufferShape CheckLayout(std::int32_t width, std::int32_t height, int layout, int depth,
+                         const char* what) {
   const std::string name(what);
   if (layout < PENAMO_GREY || layout > PENAMO_RGBA)
     RaiseInvalid(name + " の画素の並びが不正です (" + std::to_string(layout) + ")", "bad-layout");
@@ -97,13 +97,22 @@ TBufferShape CheckShape(std::int32_t width, std::int32_t height, int layout, int
     RaiseInvalid(name + " の幅と高さは 1 以上です: " + std::to_string(width) + " x " +
                      std::to_string(height),
                  "bad-size");
-  TBufferShape shape{width, height, layout, depth, stride};
+  TBufferShape shape{width, height, layout, depth, 0};
+  shape.Stride = shape.RowBytes();
+  return shape;
+}
+
+TBufferShape CheckShape(std::int32_t width, std::int32_t height, int layout, int depth,
+                        std::size_t stride, const char* what) {
+  TBufferShape shape = CheckLayout(width, height, layout, depth, what);
+  const std::string name(what);
   if (stride < shape.RowBytes())
     RaiseInvalid(name + " の行の間隔 (stride) " + std::to_string(stride) + " バイトは一行の " +
                      std::to_string(shape.RowBytes()) + " バイトより短いです",
                  "bad-stride");
   if (stride > SIZE_MAX / static_cast<std::size_t>(height))
     RaiseInvalid(name + " の行の間隔 (stride) が大きすぎます", "bad-stride");
+  shape.Stride = stride;
   return shape;
 }
 

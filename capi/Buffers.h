@@ -31,8 +31,11 @@ struct TBufferShape {
   }
 };
 
-// Raises EInvalidArgument when layout, depth, size or stride are not a buffer's (what names
-// the buffer in the message).
+// Raises EInvalidArgument when layout, depth or size are not a buffer's (what names the buffer
+// in the message); the stride is that of rows packed one after the other.
+TBufferShape CheckLayout(std::int32_t width, std::int32_t height, int layout, int depth,
+                         const char* what);
+// The same, and a stride that holds a row and whose rows can be addressed.
 TBufferShape CheckShape(std::int32_t width, std::int32_t height, int layout, int depth,
                         std::size_t stride, const char* what);
 TBufferShape CheckImage(const penamo_image* image, const char* what);

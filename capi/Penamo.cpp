@@ -283,8 +283,8 @@ PENAMO_EXPORT penamo_status penamo_bands_begin(penamo_context* context, std::int
   return Guarded(context, {}, {}, [&] {
     RequireNotNull(bands, "bands");
     *bands = nullptr;
-    const TBufferShape in = CheckShape(width, height, in_layout, in_depth, SIZE_MAX / 2, "in");
-    TBufferShape out = CheckShape(width, height, out_layout, 8, SIZE_MAX / 2, "out");
+    const TBufferShape in = CheckLayout(width, height, in_layout, in_depth, "in");
+    TBufferShape out = CheckLayout(width, height, out_layout, 8, "out");
     CheckOutLayout(*context, out);
     auto made =
         WithMemory("bands-allocation-failed", [&] { return std::make_unique<penamo_bands>(); });
