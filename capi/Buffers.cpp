@@ -18,7 +18,7 @@ std::uint16_t Sample16(const std::uint8_t* row, std::size_t index) {
 }
 
 // One row of a buffer into blue, green, red at 8 bits.
-void RowTo8(const std::uint8_t* in, const TBufferShape& shape, std::uint8_t* out) {
+void ConvertRow(const std::uint8_t* in, const TBufferShape& shape, std::uint8_t* out) {
   const auto width = static_cast<std::size_t>(shape.Width);
   const auto samples = static_cast<std::size_t>(shape.Samples);
   if (shape.Depth == 8) {
@@ -50,7 +50,7 @@ void RowTo8(const std::uint8_t* in, const TBufferShape& shape, std::uint8_t* out
 }
 
 // One row of a buffer into blue, green, red at 16 bits.
-void RowTo16(const std::uint8_t* in, const TBufferShape& shape, std::uint16_t* out) {
+void ConvertRow(const std::uint8_t* in, const TBufferShape& shape, std::uint16_t* out) {
   const auto width = static_cast<std::size_t>(shape.Width);
   const auto samples = static_cast<std::size_t>(shape.Samples);
   if (shape.Depth == 8) {
@@ -136,44 +136,21 @@ void AlphaRow(const std::uint8_t* row, const TBufferShape& shape, std::uint8_t* 
   }
 }
 
-TBufferRows::TBufferRows(const void* pixels, const TBufferShape& shape,
-                         const penamo_context* progress)
+template <class Source, class Sample>
+TBufferRowsOf<Source, Sample>::TBufferRowsOf(const void* pixels, const TBufferShape& shape,
+                                             const penamo_context* progress)
     : FPixels(static_cast<const std::uint8_t*>(pixels)), FShape(shape), FProgress(progress) {}
 
-void TBufferRows::Rebase(const void* pixels, std::size_t stride, std::int32_t first) {
+template <class Source, class Sample>
+void TBufferRowsOf<Source, Sample>::Rebase(const void* pixels, std::size_t stride,
+                                           std::int32_t first) {
   FPixels = static_cast<const std::uint8_t*>(pixels);
   FShape.Stride = stride;
   FBase = first;
 }
 
-void TBufferRows::ReadBand(std::int32_t first, std::int32_t count) {
-  if (FProgress != nullptr)
-    ReportProgress(*FProgress, static_cast<double>(first) / static_cast<double>(FShape.Height));
-  const std::size_t rowBytes = 3 * static_cast<std::size_t>(FShape.Width);
-  WithMemory("band-allocation-failed",
-             [&] { FBand.resize(rowBytes * static_cast<std::size_t>(count)); });
-  FFirst = first;
-  for (std::int32_t i = 0; i < count; ++i)
-    RowTo8(RowAt(FPixels, FShape.Stride, FBase, first + i), FShape,
-           FBand.data() + rowBytes * static_cast<std::size_t>(i));
-}
-
-const std::uint8_t* TBufferRows::Row(std::int32_t y) const {
-  return FBand.data() +
-         3 * static_cast<std::size_t>(FShape.Width) * static_cast<std::size_t>(y - FFirst);
-}
-
-TBufferDeepRows::TBufferDeepRows(const void* pixels, const TBufferShape& shape,
-                                 const penamo_context* progress)
-    : FPixels(static_cast<const std::uint8_t*>(pixels)), FShape(shape), FProgress(progress) {}
-
-void TBufferDeepRows::Rebase(const void* pixels, std::size_t stride, std::int32_t first) {
-  FPixels = static_cast<const std::uint8_t*>(pixels);
-  FShape.Stride = stride;
-  FBase = first;
-}
-
-void TBufferDeepRows::ReadBand(std::int32_t first, std::int32_t count) {
+template <class Source, class Sample>
+void TBufferRowsOf<Source, Sample>::ReadBand(std::int32_t first, std::int32_t count) {
   if (FProgress != nullptr)
     ReportProgress(*FProgress, static_cast<double>(first) / static_cast<double>(FShape.Height));
   const std::size_t rowSamples = 3 * static_cast<std::size_t>(FShape.Width);
@@ -181,14 +158,18 @@ void TBufferDeepRows::ReadBand(std::int32_t first, std::int32_t count) {
              [&] { FBand.resize(rowSamples * static_cast<std::size_t>(count)); });
   FFirst = first;
   for (std::int32_t i = 0; i < count; ++i)
-    RowTo16(RowAt(FPixels, FShape.Stride, FBase, first + i), FShape,
-            FBand.data() + rowSamples * static_cast<std::size_t>(i));
+    ConvertRow(RowAt(FPixels, FShape.Stride, FBase, first + i), FShape,
+               FBand.data() + rowSamples * static_cast<std::size_t>(i));
 }
 
-const std::uint16_t* TBufferDeepRows::Row(std::int32_t y) const {
+template <class Source, class Sample>
+const Sample* TBufferRowsOf<Source, Sample>::Row(std::int32_t y) const {
   return FBand.data() +
          3 * static_cast<std::size_t>(FShape.Width) * static_cast<std::size_t>(y - FFirst);
 }
+
+template class TBufferRowsOf<TRowSource, std::uint8_t>;
+template class TBufferRowsOf<TDeepRowSource, std::uint16_t>;
 
 TBufferWriter::TBufferWriter(void* pixels, const TBufferShape& out, const void* in,
                              const TBufferShape& inShape)

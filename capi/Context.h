@@ -46,6 +46,8 @@ class ECancelled : public EAbort {
 };
 
 [[noreturn]] void RaiseInvalid(const std::string& message, const std::string& reason);
+// The filter refused the picture with these options (as penamo-filter says it).
+[[noreturn]] void RaiseRefused(const TFilterEntry& filter);
 // Raises EInvalidArgument naming `what` when pointer is null.
 void RequireNotNull(const void* pointer, const char* what);
 

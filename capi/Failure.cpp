@@ -69,6 +69,10 @@ void RaiseInvalid(const std::string& message, const std::string& reason) {
   throw EInvalidArgument(message, reason);
 }
 
+void RaiseRefused(const TFilterEntry& filter) {
+  throw Exception(std::string(filter.Caption) + "を実行できませんでした", "filter-failed");
+}
+
 void RequireNotNull(const void* pointer, const char* what) {
   if (pointer == nullptr)
     RaiseInvalid(std::string(what) + " が NULL です", std::string("null-") + what);

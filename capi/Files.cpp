@@ -154,10 +154,6 @@ void Strip(TPictureExtras& extras) {
   extras.Xmp.clear();
 }
 
-[[noreturn]] void RaiseRefused(const TFilterEntry& filter) {
-  throw Exception(std::string(filter.Caption) + "を実行できませんでした", "filter-failed");
-}
-
 void CheckNotEmpty(std::int32_t width, std::int32_t height) {
   if (width <= 0 || height <= 0) throw Exception("画像が空です", "empty-picture");
 }

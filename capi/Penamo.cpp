@@ -91,10 +91,6 @@ bool Overlap(const void* a, const TBufferShape& sa, const void* b, const TBuffer
   return begin(a) < end(b, sb) && begin(b) < end(a, sa);
 }
 
-[[noreturn]] void RaiseRefused(const TFilterEntry& filter) {
-  throw Exception(std::string(filter.Caption) + "を実行できませんでした", "filter-failed");
-}
-
 }  // namespace
 
 struct penamo_bands {
