@@ -256,6 +256,42 @@ INSTANTIATE_TEST_SUITE_P(
                                      TLayoutCase{PENAMO_GREY_ALPHA, 16},
                                      TLayoutCase{PENAMO_RGB, 16}, TLayoutCase{PENAMO_RGBA, 16})));
 
+// The unfiltered copy gives each pixel's samples back, 16-bit ones rounded as the readers round
+// them and grey repeated: the conversions in and out against the plainest definition, at every
+// width from 1 to 17 (the byte shuffles take five pixels a step and finish pixel by pixel).
+TEST(FilterImage, TheUnfilteredCopyGivesEachPixelsSamples) {
+  const TContext context = NewContext({"none"});
+  for (int width = 1; width <= 17; ++width) {
+    for (const TLayoutCase in : {TLayoutCase{PENAMO_RGB, 8}, TLayoutCase{PENAMO_RGBA, 8},
+                                 TLayoutCase{PENAMO_GREY_ALPHA, 16}, TLayoutCase{PENAMO_RGB, 16}}) {
+      SCOPED_TRACE(std::to_string(width) + " pixels, layout " + std::to_string(in.Layout));
+      const TSamples samples = MakeSamples(width, 3, in.Layout, in.Depth);
+      std::vector<std::uint8_t> buffer = BufferOf(samples, RowBytes(width, in.Layout, in.Depth));
+      const penamo_image inImage{buffer.data(), width,   3, RowBytes(width, in.Layout, in.Depth),
+                                 in.Layout,     in.Depth};
+      for (const penamo_layout outLayout : {PENAMO_RGB, PENAMO_RGBA}) {
+        std::vector<std::uint8_t> out(RowBytes(width, outLayout, 8) * 3);
+        const penamo_image outImage{out.data(), width, 3, RowBytes(width, outLayout, 8),
+                                    outLayout,  8};
+        ASSERT_EQ(penamo_filter_image(context.get(), &inImage, &outImage), PENAMO_OK);
+        std::vector<std::uint8_t> expected;
+        for (std::size_t pixel = 0; pixel < static_cast<std::size_t>(width) * 3; ++pixel) {
+          const auto sample = [&](int c) {
+            const std::uint32_t value = samples.Values[pixel * in.Layout + c];
+            return static_cast<std::uint8_t>(in.Depth == 8 ? value : (value * 255 + 32767) / 65535);
+          };
+          const bool grey = in.Layout <= PENAMO_GREY_ALPHA;
+          for (int c = 0; c < 3; ++c)
+            expected.push_back(sample(grey ? 0 : c));
+          if (outLayout == PENAMO_RGBA)
+            expected.push_back(in.Layout % 2 == 0 ? sample(in.Layout - 1) : 255);
+        }
+        EXPECT_EQ(out, expected);
+      }
+    }
+  }
+}
+
 struct TBandsFree {
   void operator()(penamo_bands* bands) const { penamo_bands_free(bands); }
 };
