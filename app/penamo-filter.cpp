@@ -5,9 +5,11 @@
 // can do what a user does there. The two filters made for depth read the picture at its full
 // precision (a 16-bit PNG or TIFF is never rounded to 8 bits first) and take a level count and
 // grey output.
-// The save runs in one pass, band by band (BandFilter.h): input side and output side are one
-// call each. Many pictures go at once into one folder (-o FOLDER), several saved side by side;
-// one picture's failure is reported with its name and the others go on.
+// Every save is one call of libpenamo's C interface (penamo_filter_file), which reads band by
+// band where the file allows and saves in one pass; the program itself reads the command line
+// (a table of options), plans the batch and prints the library's words. Many pictures go at
+// once into one folder (-o FOLDER), several saved side by side, each thread with a context of
+// its own; one picture's failure is reported with its name and the others go on.
 
 #include <getopt.h>
 #include <sched.h>

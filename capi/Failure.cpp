@@ -90,6 +90,10 @@ void ReportProgress(const penamo_context& context, double fraction) {
     throw ECancelled();
 }
 
+void ReportDone(const penamo_context& context) noexcept {
+  if (context.Progress != nullptr) context.Progress(context.ProgressUser, 1.0);
+}
+
 void Succeed(penamo_context* context) noexcept {
   if (context == nullptr) return;
   context->Message.clear();

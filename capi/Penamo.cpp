@@ -268,7 +268,7 @@ PENAMO_EXPORT penamo_status penamo_filter_image(penamo_context* context, const p
                          options))
         RaiseRefused(*filter);
     }
-    ReportProgress(*context, 1.0);
+    ReportDone(*context);
   });
 }
 

@@ -84,6 +84,17 @@ if(TARGET penamo_window)
   endforeach()
 endif()
 
+# The Debian package of the programs carries libpenamo as their private library, in a folder
+# of its own that the dynamic loader does not search (penamo-filter finds it by its RUNPATH):
+# no ldconfig call, no maintainer script and no shared-library package rules for a library that
+# no other package links yet. The library for other programs (components libpenamo and
+# libpenamo-dev) is what `cmake --install` installs.
+install(TARGETS penamo LIBRARY DESTINATION ${PENAMO_PRIVATE_LIBRARY_DIR}
+        COMPONENT penamo-private-library NAMELINK_SKIP)
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
+set(CPACK_COMPONENTS_ALL Unspecified penamo-private-library)
+
 # The Debian package.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME penamo)

@@ -664,6 +664,14 @@ TEST(Progress, RisesToOneAndCancellingLeavesNoFile) {
       EXPECT_EQ(log.Fractions.size(), 2u);
     }
     EXPECT_FALSE(std::filesystem::exists(cancelled));
+    // Asked to stop when all is done: too late, the file is whole and the call a success.
+    ASSERT_EQ(
+        penamo_set_progress(
+            context.get(), [](void*, double fraction) { return fraction >= 1.0 ? 1 : 0; }, nullptr),
+        PENAMO_OK);
+    EXPECT_EQ(penamo_filter_file(context.get(), input.c_str(), output.c_str(), PENAMO_FORMAT_PNG),
+              PENAMO_OK);
+    EXPECT_TRUE(std::filesystem::exists(output));
     EXPECT_EQ(FileBytes(kept), (std::vector<std::uint8_t>{1, 2, 3}));
     std::filesystem::remove(output);
     std::filesystem::remove(kept);
