@@ -88,9 +88,9 @@ endif()
 # of its own that the dynamic loader does not search (penamo-filter finds it by its RUNPATH):
 # no ldconfig call, no maintainer script and no shared-library package rules for a library that
 # no other package links yet. The library for other programs (components libpenamo and
-# libpenamo-dev) is what `cmake --install` installs.
+# libpenamo-dev) is what `cmake --install` installs; the private copy goes only into the package.
 install(TARGETS penamo LIBRARY DESTINATION ${PENAMO_PRIVATE_LIBRARY_DIR}
-        COMPONENT penamo-private-library NAMELINK_SKIP)
+        COMPONENT penamo-private-library NAMELINK_SKIP EXCLUDE_FROM_ALL)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
 set(CPACK_COMPONENTS_ALL Unspecified penamo-private-library)
