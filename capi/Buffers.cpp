@@ -208,7 +208,8 @@ TBufferShape CheckShape(std::int32_t width, std::int32_t height, int layout, int
 TBufferShape CheckImage(const penamo_image* image, const char* what) {
   RequireNotNull(image, what);
   RequireNotNull(image->pixels, (std::string(what) + "->pixels").c_str());
-  return CheckShape(image->width, image->height, image->layout, image->depth, image->stride, what);
+  return CheckShape(image->width, image->height, EnumValue(image->layout), image->depth,
+                    image->stride, what);
 }
 
 void AlphaRow(const std::uint8_t* row, const TBufferShape& shape, std::uint8_t* alpha) {

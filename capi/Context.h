@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 #include "BandFilter.h"
@@ -46,6 +47,16 @@ class ECancelled : public EAbort {
 };
 
 [[noreturn]] void RaiseInvalid(const std::string& message, const std::string& reason);
+
+// The value a C caller passed for one of penamo.h's enumerations, read from its bytes: a value
+// none of its names has is a mistake to refuse, never one that C++ may take as impossible.
+template <class Enum>
+int EnumValue(const Enum& value) noexcept {
+  static_assert(sizeof(Enum) == sizeof(int));
+  int number;
+  std::memcpy(&number, &value, sizeof number);
+  return number;
+}
 // The filter refused the picture with these options (as penamo-filter says it).
 [[noreturn]] void RaiseRefused(const TFilterEntry& filter);
 // Raises EInvalidArgument naming `what` when pointer is null.

@@ -44,7 +44,7 @@ namespace {
 
 enum class TOutputFormat { Bitmap, Png };
 
-TOutputFormat OutputFormat(penamo_format format, const std::string& path) {
+TOutputFormat OutputFormat(int format, const std::string& path) {
   switch (format) {
     case PENAMO_FORMAT_BY_NAME: {
       // A name whose extension names PNG (in any case) gives PNG; every other name a bitmap.
@@ -57,7 +57,7 @@ TOutputFormat OutputFormat(penamo_format format, const std::string& path) {
     case PENAMO_FORMAT_PNG:
       return TOutputFormat::Png;
   }
-  RaiseInvalid("出力形式が不正です: " + std::to_string(static_cast<int>(format)), "bad-format");
+  RaiseInvalid("出力形式が不正です: " + std::to_string(format), "bad-format");
 }
 
 // A source's rows with the progress callback told before each band (and asked whether to go
@@ -298,7 +298,7 @@ PENAMO_EXPORT penamo_status penamo_save(penamo_context* context, const penamo_im
   return Guarded(context, {}, output, [&] {
     const TBufferShape shape = CheckImage(image, "image");
     RequireNotNull(path, "path");
-    const TOutputFormat outputFormat = OutputFormat(format, output);
+    const TOutputFormat outputFormat = OutputFormat(EnumValue(format), output);
     TPictureExtras extras;
     WithMemory("metadata-allocation-failed", [&] {
       if (metadata != nullptr && !context->Strip) {
@@ -333,7 +333,7 @@ PENAMO_EXPORT penamo_status penamo_filter_file(penamo_context* context, const ch
   return Guarded(context, in, out, [&] {
     RequireNotNull(input, "input");
     RequireNotNull(output, "output");
-    const TOutputFormat outputFormat = OutputFormat(format, out);
+    const TOutputFormat outputFormat = OutputFormat(EnumValue(format), out);
     TPictureExtras extras;
     if (DeepFilter(*context)) {
       TDeepPicture picture;  // only for a file that is read whole

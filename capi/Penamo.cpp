@@ -114,7 +114,7 @@ PENAMO_EXPORT const char* penamo_status_name(penamo_status status) {
       "PENAMO_OK",        "PENAMO_INVALID_ARGUMENT", "PENAMO_UNSUPPORTED",   "PENAMO_READ_ERROR",
       "PENAMO_TOO_LARGE", "PENAMO_WRITE_ERROR",      "PENAMO_OUT_OF_MEMORY", "PENAMO_REFUSED",
       "PENAMO_CANCELLED", "PENAMO_INTERNAL_ERROR"};
-  const auto index = static_cast<std::size_t>(status);
+  const auto index = static_cast<std::size_t>(static_cast<unsigned>(EnumValue(status)));
   return index < kNames.size() ? kNames[index] : "PENAMO_UNKNOWN_STATUS";
 }
 
@@ -207,13 +207,14 @@ PENAMO_EXPORT penamo_status penamo_set_grey(penamo_context* context, int grey) {
 
 PENAMO_EXPORT penamo_status penamo_set_light(penamo_context* context, penamo_light light) {
   return Guarded(context, {}, {}, [&] {
-    if (light == PENAMO_LIGHT_LINEAR)
+    const int value = EnumValue(light);
+    if (value == PENAMO_LIGHT_LINEAR)
       context->Deep.Light = TDeepLight::Linear;
-    else if (light == PENAMO_LIGHT_ENCODED)
+    else if (value == PENAMO_LIGHT_ENCODED)
       context->Deep.Light = TDeepLight::Encoded;
     else
       RaiseInvalid("光の測り方は PENAMO_LIGHT_LINEAR または PENAMO_LIGHT_ENCODED です: " +
-                       std::to_string(static_cast<int>(light)),
+                       std::to_string(value),
                    "bad-light");
   });
 }
@@ -279,8 +280,8 @@ PENAMO_EXPORT penamo_status penamo_bands_begin(penamo_context* context, std::int
   return Guarded(context, {}, {}, [&] {
     RequireNotNull(bands, "bands");
     *bands = nullptr;
-    const TBufferShape in = CheckLayout(width, height, in_layout, in_depth, "in");
-    TBufferShape out = CheckLayout(width, height, out_layout, 8, "out");
+    const TBufferShape in = CheckLayout(width, height, EnumValue(in_layout), in_depth, "in");
+    TBufferShape out = CheckLayout(width, height, EnumValue(out_layout), 8, "out");
     CheckOutLayout(*context, out);
     auto made =
         WithMemory("bands-allocation-failed", [&] { return std::make_unique<penamo_bands>(); });
