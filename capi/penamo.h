@@ -23,6 +23,8 @@
  */
 #ifndef PENAMO_H
 #define PENAMO_H
+/* A C header, laid out as C is written ("char *name"), which clang-format leaves alone: */
+/* clang-format off */
 
 #include <stddef.h>
 #include <stdint.h>
@@ -232,6 +234,12 @@ penamo_status penamo_save(penamo_context *context, const penamo_image *image,
  * OUTPUT` does it: read band by band where the file allows, so that memory stays small. */
 penamo_status penamo_filter_file(penamo_context *context, const char *input, const char *output,
                                  penamo_format format);
+
+/* What the system's error code (an errno value) means for a file, in the words of penamo's
+ * messages ("アクセス権がありません"), for a program that reports its own file errors as penamo
+ * does. Writes at most size bytes (NUL included) to text, which may be NULL when size is 0, and
+ * returns the length of the whole text, as snprintf does. */
+size_t penamo_system_cause(int error, char *text, size_t size);
 
 /* For programs: makes Ctrl+C, kill and a closed terminal remove the output files under way
  * before the process ends, and a broken pipe a write error. Installs process-wide signal

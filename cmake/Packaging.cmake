@@ -44,7 +44,7 @@ configure_file(${CMAKE_SOURCE_DIR}/packaging/changelog.in ${PENAMO_DATA_BUILD_DI
 # Manual pages, written in scdoc and converted here; Debian keeps them compressed, without a
 # time stamp in the gzip header so that the package is reproducible.
 set(penamo_pages penamo-filter)
-if(TARGET penamo)
+if(TARGET penamo_window)
   list(APPEND penamo_pages penamo)
 endif()
 find_program(PENAMO_SCDOC scdoc)
@@ -73,7 +73,7 @@ install(FILES ${CMAKE_SOURCE_DIR}/packaging/copyright ${PENAMO_DATA_BUILD_DIR}/c
         DESTINATION ${CMAKE_INSTALL_DOCDIR})
 install(FILES ${CMAKE_SOURCE_DIR}/data/penamo-filter.bash
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME penamo-filter)
-if(TARGET penamo)
+if(TARGET penamo_window)
   # Where a desktop's menu, file manager and software centre look for the program.
   install(FILES ${CMAKE_SOURCE_DIR}/data/penamo.desktop
           DESTINATION ${CMAKE_INSTALL_DATADIR}/applications RENAME ${PENAMO_APP_ID}.desktop)
@@ -83,6 +83,17 @@ if(TARGET penamo)
             DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps)
   endforeach()
 endif()
+
+# The Debian package of the programs carries libpenamo as their private library, in a folder
+# of its own that the dynamic loader does not search (penamo-filter finds it by its RUNPATH):
+# no ldconfig call, no maintainer script and no shared-library package rules for a library that
+# no other package links yet. The library for other programs (components libpenamo and
+# libpenamo-dev) is what `cmake --install` installs; the private copy goes only into the package.
+install(TARGETS penamo LIBRARY DESTINATION ${PENAMO_PRIVATE_LIBRARY_DIR}
+        COMPONENT penamo-private-library NAMELINK_SKIP EXCLUDE_FROM_ALL)
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
+set(CPACK_COMPONENTS_ALL Unspecified penamo-private-library)
 
 # The Debian package.
 set(CPACK_GENERATOR DEB)
