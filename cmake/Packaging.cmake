@@ -44,7 +44,7 @@ configure_file(${CMAKE_SOURCE_DIR}/packaging/changelog.in ${PENAMO_DATA_BUILD_DI
 # Manual pages, written in scdoc and converted here; Debian keeps them compressed, without a
 # time stamp in the gzip header so that the package is reproducible.
 set(penamo_pages penamo-filter)
-if(TARGET penamo)
+if(TARGET penamo_window)
   list(APPEND penamo_pages penamo)
 endif()
 find_program(PENAMO_SCDOC scdoc)
@@ -73,7 +73,7 @@ install(FILES ${CMAKE_SOURCE_DIR}/packaging/copyright ${PENAMO_DATA_BUILD_DIR}/c
         DESTINATION ${CMAKE_INSTALL_DOCDIR})
 install(FILES ${CMAKE_SOURCE_DIR}/data/penamo-filter.bash
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME penamo-filter)
-if(TARGET penamo)
+if(TARGET penamo_window)
   # Where a desktop's menu, file manager and software centre look for the program.
   install(FILES ${CMAKE_SOURCE_DIR}/data/penamo.desktop
           DESTINATION ${CMAKE_INSTALL_DATADIR}/applications RENAME ${PENAMO_APP_ID}.desktop)

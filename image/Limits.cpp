@@ -34,6 +34,9 @@ std::atomic<bool>& ClaimRuleLiftedValue() {
   return lifted;
 }
 
+// The rule of the scope open on this thread: -1 none (the process's rule holds), 0 kept, 1 lifted.
+thread_local int tScopedClaimRule = -1;
+
 // 1234567 as "1,234,567".
 std::string Grouped(std::uint64_t value) {
   const std::string digits = std::to_string(value);
@@ -104,7 +107,16 @@ void CheckClaim(std::int64_t width, std::int64_t height, std::uint64_t fileBytes
 }
 
 bool ClaimRuleLifted() {
+  if (tScopedClaimRule >= 0) return tScopedClaimRule == 1;
   return ClaimRuleLiftedValue().load();
+}
+
+TClaimRuleScope::TClaimRuleScope(bool lifted) : FWas(tScopedClaimRule) {
+  tScopedClaimRule = lifted ? 1 : 0;
+}
+
+TClaimRuleScope::~TClaimRuleScope() {
+  tScopedClaimRule = FWas;
 }
 
 void SetClaimRuleLifted(bool lifted) {

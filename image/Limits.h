@@ -130,9 +130,24 @@ class EClaimBeyondData : public EInvalidGraphic {
 void CheckClaim(std::int64_t width, std::int64_t height, std::uint64_t fileBytes,
                 std::uint64_t pixelsPerByte, const std::string& reason);
 
-// Whether the rule is lifted for this process (input trusted, or a user who said yes).
+// Whether the rule is lifted for this thread: the scope's choice (TClaimRuleScope) while one is
+// open on it, else the process's (input trusted, or a user who said yes).
 bool ClaimRuleLifted();
 void SetClaimRuleLifted(bool lifted);
+
+// The rule for one call on the calling thread, lifted or not whatever the process's setting, so
+// that callers of a library sharing one process each keep their own (the readers check claims on
+// the thread that reads). Scopes nest; each restores what was there before.
+class TClaimRuleScope {
+ public:
+  explicit TClaimRuleScope(bool lifted);
+  ~TClaimRuleScope();
+  TClaimRuleScope(const TClaimRuleScope&) = delete;
+  TClaimRuleScope& operator=(const TClaimRuleScope&) = delete;
+
+ private:
+  int FWas;
+};
 
 // Lifts the rule for its lifetime, restoring what was there before.
 class TClaimRuleLifting {
