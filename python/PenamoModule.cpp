@@ -5,6 +5,7 @@
 // reason tag and cause line.
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
 
 #include <cstdint>
 #include <cstring>
@@ -137,9 +138,8 @@ penamo_format FormatNamed(const std::optional<std::string>& name) {
   if (!name || *name == "by-name") return PENAMO_FORMAT_BY_NAME;
   if (*name == "png") return PENAMO_FORMAT_PNG;
   if (*name == "bmp") return PENAMO_FORMAT_BMP;
-  Fail(PENAMO_INVALID_ARGUMENT, "format は png, bmp, by-name のどれかです (" + *name +
-                                    " は使えません)",
-       "unknown-format");
+  Fail(PENAMO_INVALID_ARGUMENT,
+       "format は png, bmp, by-name のどれかです (" + *name + " は使えません)", "unknown-format");
 }
 
 // A path as the file system spells it: str, bytes or any os.PathLike, through os.fsencode, so a
@@ -183,9 +183,10 @@ void RunReleased(penamo_context* context, const py::object& progress, TWork&& wo
     py::gil_scoped_release released;
     status = work();
   }
-  penamo_set_progress(context, nullptr, nullptr);
   if (relay.Raised) throw std::move(*relay.Raised);
   Check(status, context);
+  // Only after the status is read: a call that succeeds empties the context's failure.
+  penamo_set_progress(context, nullptr, nullptr);
 }
 
 // ---- Arrays ----
@@ -233,9 +234,8 @@ bool LibraryReadsInPlace(const py::array& array, py::ssize_t channels) {
 // packed copy (LibraryReadsInPlace says when).
 TInput TakeArray(const py::object& pixels) {
   py::module_ numpy = py::module_::import("numpy");
-  py::array array = py::isinstance<py::array>(pixels)
-                        ? py::reinterpret_borrow<py::array>(pixels)
-                        : py::array(numpy.attr("asarray")(pixels));
+  py::array array = py::isinstance<py::array>(pixels) ? py::reinterpret_borrow<py::array>(pixels)
+                                                      : py::array(numpy.attr("asarray")(pixels));
   const py::dtype dtype = array.dtype();
   const char kind = dtype.kind();
   int depth = 0;
@@ -275,7 +275,9 @@ TInput TakeArray(const py::object& pixels) {
   return input;
 }
 
-bool HasAlpha(penamo_layout layout) { return layout == PENAMO_GREY_ALPHA || layout == PENAMO_RGBA; }
+bool HasAlpha(penamo_layout layout) {
+  return layout == PENAMO_GREY_ALPHA || layout == PENAMO_RGBA;
+}
 
 // ---- Calls ----
 
@@ -290,10 +292,10 @@ py::list Filters() {
                             ? py::object(py::make_tuple(info->min_strength, info->max_strength,
                                                         info->default_strength))
                             : py::object(py::none());
-    entry["levels"] = info->takes_levels
-                          ? py::object(py::make_tuple(info->min_levels, info->max_levels,
-                                                      info->default_levels))
-                          : py::object(py::none());
+    entry["levels"] =
+        info->takes_levels
+            ? py::object(py::make_tuple(info->min_levels, info->max_levels, info->default_levels))
+            : py::object(py::none());
     entry["fixed_levels"] =
         info->fixed_levels != 0 ? py::object(py::int_(info->fixed_levels)) : py::object(py::none());
     list.append(entry);
@@ -355,11 +357,10 @@ py::tuple Read(const py::object& path, int depth, bool trusted, const py::object
   extras["xmp"] = BytesOrNone(metadata.xmp, metadata.xmp_size);
   const py::ssize_t item = image.depth / 8;
   const py::ssize_t channels = image.layout;
-  const py::dtype dtype = image.depth == 16 ? py::dtype::of<std::uint16_t>()
-                                            : py::dtype::of<std::uint8_t>();
-  py::capsule owner(picture.get(), [](void* held) {
-    penamo_picture_free(static_cast<penamo_picture*>(held));
-  });
+  const py::dtype dtype =
+      image.depth == 16 ? py::dtype::of<std::uint16_t>() : py::dtype::of<std::uint8_t>();
+  py::capsule owner(picture.get(),
+                    [](void* held) { penamo_picture_free(static_cast<penamo_picture*>(held)); });
   picture.release();
   py::array pixels(dtype, {py::ssize_t{image.height}, py::ssize_t{image.width}, channels},
                    {static_cast<py::ssize_t>(image.stride), channels * item, item}, image.pixels,
@@ -420,16 +421,15 @@ void FilterFile(const py::object& input, const py::object& output, const TOption
   Apply(context.get(), options);
   const penamo_format chosen = FormatNamed(format);
   const std::string from = PathBytes(input), to = PathBytes(output);
-  RunReleased(context.get(), progress, [&] {
-    return penamo_filter_file(context.get(), from.c_str(), to.c_str(), chosen);
-  });
+  RunReleased(context.get(), progress,
+              [&] { return penamo_filter_file(context.get(), from.c_str(), to.c_str(), chosen); });
 }
 
 TOptions OptionsOf(std::string filter, std::optional<int> strength, std::optional<int> levels,
                    bool grey, std::optional<std::string> light, bool strip, int threads,
                    bool trusted) {
-  return TOptions{std::move(filter), strength, levels, grey, std::move(light), strip, threads,
-                  trusted};
+  return TOptions{std::move(filter), strength, levels,  grey,
+                  std::move(light),  strip,    threads, trusted};
 }
 
 // The exception classes: penamo.Error, and one subclass per failing status.
@@ -473,10 +473,10 @@ void AddErrorClasses(py::module_& module) {
   };
   for (const TClass& entry : classes) {
     const std::string qualified = std::string("penamo.") + entry.Name;
-    py::object bases = entry.AlsoA != nullptr
-                           ? py::object(py::make_tuple(py::handle(ErrorClasses.Base),
-                                                       py::handle(entry.AlsoA)))
-                           : py::object(py::reinterpret_borrow<py::object>(ErrorClasses.Base));
+    py::object bases =
+        entry.AlsoA != nullptr
+            ? py::object(py::make_tuple(py::handle(ErrorClasses.Base), py::handle(entry.AlsoA)))
+            : py::object(py::reinterpret_borrow<py::object>(ErrorClasses.Base));
     PyObject* made = PyErr_NewExceptionWithDoc(qualified.c_str(), entry.Doc, bases.ptr(), nullptr);
     if (made == nullptr) throw py::error_already_set();
     ErrorClasses.ByStatus[entry.Status] = made;
@@ -512,8 +512,8 @@ PYBIND11_MODULE(_penamo, module) {
          std::optional<int> levels, bool grey, std::optional<std::string> light, int threads,
          const py::object& progress) {
         return Filter(pixels,
-                      OptionsOf(std::move(filter), strength, levels, grey, std::move(light),
-                                false, threads, false),
+                      OptionsOf(std::move(filter), strength, levels, grey, std::move(light), false,
+                                threads, false),
                       progress);
       },
       py::arg("pixels"), py::arg("filter"), py::kw_only(), py::arg("strength") = py::none(),
@@ -548,17 +548,17 @@ PYBIND11_MODULE(_penamo, module) {
   module.def(
       "save",
       [](const py::object& pixels, const py::object& path, std::string filter,
-         std::optional<std::string> format, std::optional<int> strength,
-         std::optional<int> levels, bool grey, std::optional<std::string> light, bool strip,
-         int threads, const py::object& metadata, const py::object& icc_profile,
-         const py::object& exif, const py::object& xmp, const py::object& progress) {
+         std::optional<std::string> format, std::optional<int> strength, std::optional<int> levels,
+         bool grey, std::optional<std::string> light, bool strip, int threads,
+         const py::object& metadata, const py::object& icc_profile, const py::object& exif,
+         const py::object& xmp, const py::object& progress) {
         py::dict extras = metadata.is_none() ? py::dict() : py::dict(metadata);
         if (!icc_profile.is_none()) extras["icc_profile"] = icc_profile;
         if (!exif.is_none()) extras["exif"] = exif;
         if (!xmp.is_none()) extras["xmp"] = xmp;
         Save(pixels, path,
-             OptionsOf(std::move(filter), strength, levels, grey, std::move(light), strip,
-                       threads, false),
+             OptionsOf(std::move(filter), strength, levels, grey, std::move(light), strip, threads,
+                       false),
              format, extras, progress);
       },
       py::arg("pixels"), py::arg("path"), py::arg("filter") = "none", py::kw_only(),
@@ -577,9 +577,9 @@ PYBIND11_MODULE(_penamo, module) {
   module.def(
       "filter_file",
       [](const py::object& input, const py::object& output, std::string filter,
-         std::optional<std::string> format, std::optional<int> strength,
-         std::optional<int> levels, bool grey, std::optional<std::string> light, bool strip,
-         int threads, bool trusted, const py::object& progress) {
+         std::optional<std::string> format, std::optional<int> strength, std::optional<int> levels,
+         bool grey, std::optional<std::string> light, bool strip, int threads, bool trusted,
+         const py::object& progress) {
         FilterFile(input, output,
                    OptionsOf(std::move(filter), strength, levels, grey, std::move(light), strip,
                              threads, trusted),

@@ -27,15 +27,17 @@ def penamo_filter():
 
 @pytest.fixture
 def gegl(tmp_path):
-    """Runs the gegl command with the build's module folder first on GEGL_PATH and GEGL's cache
-    in the test's own folder."""
+    """Runs the gegl command with the build's module folder first on GEGL_PATH (then GEGL's own,
+    PENAMO_GEGL_SYSTEM_DIR) and GEGL's cache in the test's own folder."""
     program = shutil.which("gegl")
     if program is None:
         pytest.skip("no gegl command (Debian package gegl)")
     modules = os.environ.get("PENAMO_GEGL_MODULE_DIR")
     if not modules or not os.path.isdir(modules):
         pytest.skip("PENAMO_GEGL_MODULE_DIR does not name the build's GEGL module folder")
-    environment = dict(os.environ, GEGL_PATH=modules, XDG_CACHE_HOME=str(tmp_path / "cache"),
+    # GEGL_PATH replaces GEGL's own folder: both are named, the build's first.
+    search = os.pathsep.join(filter(None, [modules, os.environ.get("PENAMO_GEGL_SYSTEM_DIR")]))
+    environment = dict(os.environ, GEGL_PATH=search, GEGL_SWAP="RAM", XDG_CACHE_HOME=str(tmp_path / "cache"),
                        HOME=str(tmp_path / "home"))
 
     def run(*arguments):

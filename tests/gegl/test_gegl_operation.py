@@ -1,6 +1,6 @@
 """penamo:dither run by the gegl command gives penamo-filter's pixels for the same 8- and 16-bit
-PNG pictures (both decoded to RGBA: the two PNG encoders' bytes may differ), and describes its
-properties with the library's names and ranges."""
+PNG pictures (both decoded to RGBA: the two PNG encoders' bytes may differ). Its properties are
+checked against the library's list by PropertiesMatchTheLibrary.c."""
 
 import numpy
 import pytest
@@ -50,15 +50,3 @@ def test_operation_gives_the_programs_pixels(gegl, penamo_filter, tmp_path, kind
     assert got.shape == expected.shape
     differing = numpy.argwhere(numpy.any(got != expected, axis=2))
     assert differing.size == 0, f"{len(differing)} pixels differ, first at {differing[0]}"
-
-
-def test_operation_lists_the_filters_and_ranges_of_the_library(gegl):
-    penamo = pytest.importorskip("penamo")
-    info = gegl("--info", "penamo:dither").stdout
-    for entry in penamo.filters():
-        assert entry["name"] in info, entry["name"]
-    diffusion = {f["name"]: f for f in penamo.filters()}["diffusion"]
-    strength = {f["name"]: f for f in penamo.filters()}["diffusion64"]["strength"]
-    low, high, default = diffusion["levels"]
-    assert f"{default}" in info and f"{low}" in info and f"{high}" in info
-    assert str(strength[1]) in info

@@ -107,7 +107,9 @@ def test_read_gives_arrays_of_the_files_depth(tmp_path):
     deep = gradient(13, 17, 4, 16)
     write_png(tmp_path / "deep.png", deep)
     read16, _ = penamo.read(tmp_path / "deep.png")
-    assert read16.dtype == numpy.uint16 and numpy.array_equal(read16, deep)
+    # Colour at full precision; alpha as penamo keeps it, at 8 bits (widened by 257).
+    assert read16.dtype == numpy.uint16 and numpy.array_equal(read16[..., :3], deep[..., :3])
+    assert numpy.array_equal(read16[..., 3], numpy.rint(deep[..., 3] / 257.0).astype(numpy.uint16) * 257)
     read8, _ = penamo.read(tmp_path / "deep.png", depth=8)
     assert read8.dtype == numpy.uint8 and read8.shape == (13, 17, 4)
     shallow = gradient(13, 17, 3, 8)
