@@ -73,7 +73,9 @@ done
 ratio() { echo "$(median "$WORK/$1.us") / $(median "$WORK/$2.us")" | bc -l; }
 printf '  gegl:dither / penamo:dither diffusion: %.1fx, / ordered: %.1fx (target at least 4x)\n' \
   "$(ratio dither diffusion)" "$(ratio dither ordered)"
-printf '  without the load and save (nop subtracted): %.1fx, %.1fx\n' \
-  "$(echo "($(median "$WORK/dither.us") - $(median "$WORK/nop.us")) / ($(median "$WORK/diffusion.us") - $(median "$WORK/nop.us"))" | bc -l)" \
-  "$(echo "($(median "$WORK/dither.us") - $(median "$WORK/nop.us")) / ($(median "$WORK/ordered.us") - $(median "$WORK/nop.us"))" | bc -l)"
+# The operations' own cost: CPU seconds above gegl:nop's (wall time above nop's is within the
+# noise of a shared machine's load and save).
+own() { echo "$(median "$WORK/$1.cpu") - $(median "$WORK/nop.cpu")" | bc -l; }
+printf '  CPU above gegl:nop: diffusion %.2f s, ordered %.2f s, gegl:dither %.2f s\n' \
+  "$(own diffusion)" "$(own ordered)" "$(own dither)"
 echo "  load after: $(cut -d' ' -f1-3 /proc/loadavg) (the machine is shared: compare within a run)"
