@@ -5,10 +5,14 @@
 // can do what a user does there. The two filters made for depth read the picture at its full
 // precision (a 16-bit PNG or TIFF is never rounded to 8 bits first) and take a level count and
 // grey output.
-// The save runs in one pass, band by band (BandFilter.h): input side and output side are one
-// call each. Many pictures go at once into one folder (-o FOLDER), several saved side by side;
-// one picture's failure is reported with its name and the others go on.
+// Every save is one call of libpenamo's C interface (penamo_filter_file), which reads band by
+// band where the file allows and saves in one pass; the program itself reads the command line
+// (a table of options), plans the batch and prints the library's words. Many pictures go at
+// once into one folder (-o FOLDER), several saved side by side, each thread with a context of
+// its own; one picture's failure is reported with its name and the others go on.
 
+#include <getopt.h>
+#include <sched.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,44 +23,28 @@
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
-#include <exception>
 #include <filesystem>
 #include <iostream>
 #include <map>
 #include <memory>
 #include <mutex>
-#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <thread>
 #include <vector>
 
-#include "BandFilter.h"
-#include "Bitmap.h"
-#include "BitmapBandWriter.h"
-#include "DeepLevels.h"
-#include "DeepRowSource.h"
-#include "Exceptions.h"
-#include "FailureCause.h"
-#include "FilterTable.h"
-#include "Limits.h"
-#include "Machine.h"
-#include "PenamoVersion.h"
-#include "PictureFile.h"
-#include "PictureKind.h"
-#include "PngWriter.h"
-#include "RowSource.h"
-#include "SaveInterruption.h"
+#include "penamo.h"
 
 namespace penamo {
 namespace {
 
-constexpr int kDefaultStrength = kFullStrength;
+constexpr int kDefaultStrength = 100;
 
 enum TExitCode { kSuccess = 0, kFailure = 1, kUsage = 2 };
 
-// The unfiltered copy beside the five filters of the table.
+// The unfiltered copy beside the filters of the library's list.
 constexpr std::string_view kNoFilterName = "none";
 constexpr std::string_view kNoFilterCaption = "フィルタなし (24ビットに変換するだけ)";
 
@@ -80,8 +68,8 @@ void PrintUsage(std::ostream& out) {
     column.resize(13, ' ');
     out << "  " << column << caption << '\n';
   };
-  for (const TFilterEntry& filter : FilterTable())
-    line(filter.Name, filter.Caption);
+  for (int i = 0; i < penamo_filter_count(); ++i)
+    line(penamo_filter_at(i)->name, penamo_filter_at(i)->caption);
   line(kNoFilterName, kNoFilterCaption);
   out << "\n"
          "オプション:\n"
@@ -110,198 +98,89 @@ int UsageError(const std::string& problem) {
   return kUsage;
 }
 
-bool ParseStrength(std::string_view text, int& strength) {
-  if (text.empty() || text.size() > 3) return false;
+// A whole number of at most three digits from low to high, or nothing.
+std::optional<int> ParseSmallNumber(std::string_view text, int low, int high) {
+  if (text.empty() || text.size() > 3) return std::nullopt;
   int value = 0;
   for (char c : text) {
-    if (c < '0' || c > '9') return false;
+    if (c < '0' || c > '9') return std::nullopt;
     value = value * 10 + (c - '0');
   }
-  if (value > 100) return false;
-  strength = value;
-  return true;
+  if (value < low || value > high) return std::nullopt;
+  return value;
 }
 
-bool ParseLight(std::string_view text, TDeepLight& light) {
-  if (text == "linear") {
-    light = TDeepLight::Linear;
-  } else if (text == "encoded") {
-    light = TDeepLight::Encoded;
-  } else {
-    return false;
-  }
-  return true;
-}
-
-bool ParseLevels(std::string_view text, std::int32_t& levels) {
-  if (text.empty() || text.size() > 3) return false;
-  std::int32_t value = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-    value = value * 10 + (c - '0');
-  }
-  if (value < kMinDeepLevels || value > kMaxDeepLevels) return false;
-  levels = value;
-  return true;
-}
-
-enum class TOutputFormat { Bitmap, Png };
-
-// A name whose extension names PNG (in any case) gives PNG; every other name a 24-bit bitmap.
-TOutputFormat FormatOfName(const std::string& name) {
-  const TPictureFormat* format = FormatOfFileName(name);
-  return format != nullptr && format->Kind == TPictureKind::Png ? TOutputFormat::Png
-                                                                : TOutputFormat::Bitmap;
-}
-
-// Whether path names the file open at handle (through any link), so that saving there would
-// replace the very file being read.
-bool SameFile(int handle, const std::string& path) {
-  struct stat open {};
-  struct stat named {};
-  return ::fstat(handle, &open) == 0 && ::stat(path.c_str(), &named) == 0 &&
-         open.st_dev == named.st_dev && open.st_ino == named.st_ino;
-}
-
-// The rows to save: read from the file a band at a time when it is an uncompressed 24-bit
-// bitmap, a non-interlaced PNG or a JPEG that needs no turning (OpenPictureRows), so that memory
-// stays small whatever the picture's size; any other file is decoded whole into picture and
-// converted to 24 bits, as the window reads it. So is a file saved over itself: a file is never
-// replaced while it is read (it stays locked for reading), so it is read whole and closed first.
-std::unique_ptr<TRowSource> OpenInput(const std::string& path, const std::string& output,
-                                      TBitmap& picture, TPictureExtras& extras) {
-  if (std::unique_ptr<TRowSource> rows = OpenPictureRows(path, extras)) {
-    if (!SameFile(rows->Handle(), output)) return rows;
-  }
-  ReadPicture(path, picture, extras);
-  return std::make_unique<TBitmapRows>(picture);
-}
-
-// The deep rows to save, on the same terms as OpenInput: band by band from the file where it
-// allows (a 16-bit PNG at its full precision, the 8-bit band-by-band files widened), else the
-// whole picture read into picture at its full precision.
-std::unique_ptr<TDeepRowSource> OpenDeepInput(const std::string& path, const std::string& output,
-                                              TDeepPicture& picture, TPictureExtras& extras) {
-  if (std::unique_ptr<TDeepRowSource> rows = OpenPictureDeepRows(path, extras)) {
-    if (!SameFile(rows->Handle(), output)) return rows;
-  }
-  ReadPictureDeep(path, picture, extras);
-  return std::make_unique<TDeepPictureRows>(picture);
-}
-
-// Where the bands go. An unfiltered copy keeps the picture's resolution, as the picture itself
-// would be written; a filter's output is a new picture that carries none.
-// A PNG keeps the picture's alpha, colour profile and metadata (extras must outlive the writer).
-std::unique_ptr<TBandWriter> CreateOutput(const std::string& path, const TRowSource& rows,
-                                          bool unfiltered, TOutputFormat format,
-                                          const TPictureExtras& extras) {
-  if (format == TOutputFormat::Png)
-    return CreatePngWriter(path, rows.Width(), rows.Height(), extras);
-  return std::make_unique<TBitmapBandWriter>(path, rows.Width(), rows.Height(),
-                                             unfiltered ? rows.XPelsPerMeter() : 0,
-                                             unfiltered ? rows.YPelsPerMeter() : 0);
-}
-
-// The line after the message that names the file and why it failed: what the system said of it,
-// where its data ended, or that it is damaged (FailureCauseLine); empty when nothing more is
-// known.
-std::string CauseLine(const Exception& error, const std::string& input, const std::string& output) {
-  return FailureCauseLine(error, IsWriteFailure(error) ? output : input);
-}
-
-// Grey output: a PNG at the smallest depth that holds the levels (grey and alpha at 8 bits when
-// the picture has transparency); a bitmap stays 24-bit, its pixels grey.
-std::unique_ptr<TBandWriter> CreateDeepOutput(const std::string& path, std::int32_t width,
-                                              std::int32_t height, TOutputFormat format,
-                                              const TDeepOptions& deep,
-                                              const TPictureExtras& extras) {
-  if (format == TOutputFormat::Png) {
-    TPngWriterOptions options = DefaultPngWriterOptions();
-    if (deep.Grey) options.GreyDepth = PngGreyDepthForLevels(deep.Levels);
-    return CreatePngWriter(path, width, height, extras, options);
-  }
-  return std::make_unique<TBitmapBandWriter>(path, width, height);
-}
-
-// What strip leaves behind: the colour profile and the metadata; the alpha plane, part of the
-// picture, is always kept.
-void Strip(TPictureExtras& extras) {
-  extras.ColorProfile.clear();
-  extras.Exif.clear();
-  extras.Xmp.clear();
-}
-
-int RunDeep(const TFilterEntry& filter, const TDeepOptions& deep, const std::string& input,
-            const std::string& output, TOutputFormat format, bool strip) {
-  TDeepPicture picture;  // only for a file that is read whole
-  TPictureExtras extras;
-  const std::unique_ptr<TDeepRowSource> rows = OpenDeepInput(input, output, picture, extras);
-  if (strip) Strip(extras);
-  if (rows->Width() <= 0 || rows->Height() <= 0) throw Exception("画像が空です", "empty-picture");
-  const std::unique_ptr<TBandWriter> writer =
-      CreateDeepOutput(output, rows->Width(), rows->Height(), format, deep, extras);
-  if (!FilterDeepInBands(filter, deep, *rows, *writer))
-    throw Exception(std::string(filter.Caption) + "を実行できませんでした", "filter-failed");
-  return kSuccess;
-}
-
-// filter is null for the unfiltered copy.
-int Run(const TFilterEntry* filter, const std::string& input, const std::string& output,
-        TOutputFormat format, int strength, bool strip) {
-  TBitmap picture;  // only for a file that is decoded whole
-  TPictureExtras extras;
-  const std::unique_ptr<TRowSource> rows = OpenInput(input, output, picture, extras);
-  if (strip) Strip(extras);
-  if (rows->Width() <= 0 || rows->Height() <= 0) throw Exception("画像が空です", "empty-picture");
-  const std::unique_ptr<TBandWriter> writer =
-      CreateOutput(output, *rows, filter == nullptr, format, extras);
-  if (!FilterInBands(filter, static_cast<std::uint8_t>(strength), *rows, *writer))
-    throw Exception(std::string(filter->Caption) + "を実行できませんでした", "filter-failed");
-  return kSuccess;
-}
-
-// What every save of one run shares: the filter (null for the unfiltered copy) and its options.
+// What every save of one run shares: the filter (null for the unfiltered copy) and its options,
+// as the command line gave them.
 struct TSettings {
-  const TFilterEntry* Filter = nullptr;
+  std::string FilterName;
+  const penamo_filter_info* Filter = nullptr;
   int Strength = kDefaultStrength;
-  TDeepOptions Deep;
+  int Levels = 256;
+  bool Grey = false;
+  penamo_light Light = PENAMO_LIGHT_LINEAR;
   bool Strip = false;  // no colour profile nor metadata in the output
+  bool Trusted = false;
   bool Verbose = false;
 };
 
-// One picture from input to output; errors reach the caller.
-void Save(const TSettings& settings, const std::string& input, const std::string& output,
-          TOutputFormat format) {
-  if (settings.Filter != nullptr && settings.Filter->TakesLevels)
-    RunDeep(*settings.Filter, settings.Deep, input, output, format, settings.Strip);
-  else
-    Run(settings.Filter, input, output, format, settings.Strength, settings.Strip);
+struct TContextFree {
+  void operator()(penamo_context* context) const { penamo_context_free(context); }
+};
+using TContext = std::unique_ptr<penamo_context, TContextFree>;
+
+// A context holding the settings, one for each thread that saves; null when memory is short.
+TContext NewContext(const TSettings& settings) {
+  TContext context(penamo_context_new());
+  if (!context) return context;
+  // The options were checked on the command line: every setting is in range.
+  penamo_set_filter(context.get(), settings.FilterName.c_str());
+  penamo_set_strength(context.get(), settings.Strength);
+  penamo_set_levels(context.get(), settings.Levels);
+  penamo_set_grey(context.get(), settings.Grey ? 1 : 0);
+  penamo_set_light(context.get(), settings.Light);
+  penamo_set_strip(context.get(), settings.Strip ? 1 : 0);
+  penamo_set_trusted_input(context.get(), settings.Trusted ? 1 : 0);
+  return context;
 }
 
-// The lines that tell the user why the save of input to output failed, each ending in a line
-// break: the message in the window's words, the system's cause when a call failed, and with
-// verbose the error's class and reason. Called from a handler, for the error being handled.
-std::string FailureLines(const std::string& input, const std::string& output, bool verbose) {
-  std::string lines;
-  try {
-    throw;
-  } catch (const Exception& error) {
-    lines = MessageWithFullStop(error.Message()) + '\n';
-    if (const std::string cause = CauseLine(error, input, output); !cause.empty())
-      lines += cause + '\n';
-    if (verbose) lines += std::string(error.ClassName()) + ": " + error.Reason() + '\n';
-  } catch (const std::bad_alloc&) {
-    lines = MessageWithFullStop(Msg::OutOfMemory) + '\n';
-    if (verbose) lines += "std::bad_alloc: out-of-memory\n";
-  } catch (const std::exception& error) {
-    // Not one of ours, but still a message rather than an abort.
-    lines = MessageWithFullStop(error.what()) + '\n';
-    if (verbose) lines += "std::exception: unexpected\n";
-  } catch (...) {
-    lines = "予期しないエラーが起きました.\n";
-    if (verbose) lines += "unknown: unexpected\n";
-  }
+// The lines that tell the user why the save failed, each ending in a line break: the message
+// in the window's words, the system's cause when a call failed, and with verbose the error's
+// class and reason, all as the library holds them in context after the failure.
+std::string FailureLines(const penamo_context& context, bool verbose) {
+  std::string lines = std::string(penamo_message(&context)) + '\n';
+  if (const std::string cause = penamo_cause(&context); !cause.empty()) lines += cause + '\n';
+  if (verbose)
+    lines += std::string(penamo_error_class(&context)) + ": " + penamo_reason(&context) + '\n';
   return lines;
+}
+
+// What is said when not even a context can be had.
+constexpr const char* kOutOfMemoryLine = "メモリが足りません.\n";
+
+// One picture from input to output; the lines saying why it failed, or nothing when it was saved.
+std::optional<std::string> Save(penamo_context* context, const std::string& input,
+                                const std::string& output, penamo_format format, bool verbose) {
+  if (context == nullptr) return kOutOfMemoryLine;
+  if (penamo_filter_file(context, input.c_str(), output.c_str(), format) == PENAMO_OK)
+    return std::nullopt;
+  return FailureLines(*context, verbose);
+}
+
+// What the system's error code means for a file, in the library's words.
+std::string CauseOf(int error) {
+  std::string cause(penamo_system_cause(error, nullptr, 0), '\0');
+  penamo_system_cause(error, cause.data(), cause.size() + 1);
+  return cause;
+}
+
+// The cores this process may run on (its CPU affinity), at least 1.
+int UsableCores() {
+  cpu_set_t allowed;
+  CPU_ZERO(&allowed);
+  if (sched_getaffinity(0, sizeof allowed, &allowed) == 0 && CPU_COUNT(&allowed) > 0)
+    return CPU_COUNT(&allowed);
+  return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
 }
 
 // One picture of a batch: where it goes, or why it is not saved at all.
@@ -323,11 +202,11 @@ std::optional<std::pair<dev_t, ino_t>> ExistingFile(const std::string& path) {
 // output name that an earlier input already takes is refused rather than numbered or written
 // twice, so a run never overwrites one of its own results and every name can be foretold.
 std::vector<TBatchItem> PlanBatch(const std::vector<std::string>& inputs, const std::string& folder,
-                                  TOutputFormat format) {
+                                  penamo_format format) {
   std::vector<TBatchItem> items;
   std::map<std::string, std::string> taken;              // output name → the input that has it
   std::map<std::pair<dev_t, ino_t>, std::string> files;  // existing output → the input
-  const char* extension = format == TOutputFormat::Png ? ".png" : ".bmp";
+  const char* extension = format == PENAMO_FORMAT_PNG ? ".png" : ".bmp";
   for (const std::string& input : inputs) {
     TBatchItem item;
     item.Input = input;
@@ -457,7 +336,7 @@ std::size_t PicturesAtOnce(std::size_t pictures) {
 // Every input into folder. Returns kSuccess when every picture was saved, else kFailure; a
 // folder that cannot be used fails before any picture is read.
 int RunBatch(const TSettings& settings, const std::vector<std::string>& inputs, std::string folder,
-             TOutputFormat format) {
+             penamo_format format) {
   while (folder.size() > 1 && folder.back() == '/')
     folder.pop_back();
   struct stat info {};
@@ -473,18 +352,18 @@ int RunBatch(const TSettings& settings, const std::vector<std::string>& inputs, 
   TBatchReport report(items.size(), ::isatty(STDERR_FILENO) == 1);
   std::atomic<std::size_t> next{0};
   const auto work = [&] {
+    // A context of this thread's own: contexts are used by one thread at a time.
+    const TContext context = NewContext(settings);
     for (std::size_t i = next++; i < items.size(); i = next++) {
       const TBatchItem& item = items[i];
       if (!item.Refusal.empty()) {
-        report.Done(false, item.Input, MessageWithFullStop(item.Refusal) + '\n');
+        // Every refusal ends in a character after "." : the message takes a full stop.
+        report.Done(false, item.Input, item.Refusal + ".\n");
         continue;
       }
-      try {
-        Save(settings, item.Input, item.Output, format);
-        report.Done(true, item.Input, {});
-      } catch (...) {
-        report.Done(false, item.Input, FailureLines(item.Input, item.Output, settings.Verbose));
-      }
+      const std::optional<std::string> failure =
+          Save(context.get(), item.Input, item.Output, format, settings.Verbose);
+      report.Done(!failure, item.Input, failure.value_or(std::string()));
     }
   };
   std::vector<std::thread> workers;
@@ -502,130 +381,190 @@ int RunBatch(const TSettings& settings, const std::vector<std::string>& inputs, 
   return report.Failed() == 0 ? kSuccess : kFailure;
 }
 
+// What the command line has given so far.
+struct TCommandLine {
+  TSettings Settings;
+  bool LevelsGiven = false;  // --levels or --grey: only for the filters that take levels
+  bool LightGiven = false;
+  std::optional<penamo_format> Format;
+  std::optional<std::string> OutputFolder;
+};
+
+// One option: its long name, its short letter (0: none), whether it takes a value, and what it
+// does with the value; the problem to report (without the program's name), or nothing.
+struct TOption {
+  const char* Name;
+  char Short;
+  bool TakesValue;
+  std::optional<std::string> (*Apply)(TCommandLine& line, std::string_view value);
+};
+
+// The options other than --help and --version, which end the run at once.
+constexpr TOption kOptions[] = {
+    {"verbose", 0, false,
+     [](TCommandLine& line, std::string_view) -> std::optional<std::string> {
+       line.Settings.Verbose = true;
+       return std::nullopt;
+     }},
+    {"strip", 0, false,
+     [](TCommandLine& line, std::string_view) -> std::optional<std::string> {
+       line.Settings.Strip = true;
+       return std::nullopt;
+     }},
+    {"trusted-input", 0, false,
+     [](TCommandLine& line, std::string_view) -> std::optional<std::string> {
+       line.Settings.Trusted = true;
+       return std::nullopt;
+     }},
+    {"strength", 0, true,
+     [](TCommandLine& line, std::string_view value) -> std::optional<std::string> {
+       const std::optional<int> strength = ParseSmallNumber(value, 0, 100);
+       if (!strength) return "--strength は 0 から 100 までの整数です: " + std::string(value);
+       line.Settings.Strength = *strength;
+       return std::nullopt;
+     }},
+    {"levels", 0, true,
+     [](TCommandLine& line, std::string_view value) -> std::optional<std::string> {
+       const std::optional<int> levels = ParseSmallNumber(value, 2, 256);
+       if (!levels) return "--levels は 2 から 256 までの整数です: " + std::string(value);
+       line.Settings.Levels = *levels;
+       line.LevelsGiven = true;
+       return std::nullopt;
+     }},
+    {"grey", 0, false,
+     [](TCommandLine& line, std::string_view) -> std::optional<std::string> {
+       line.Settings.Grey = true;
+       line.LevelsGiven = true;
+       return std::nullopt;
+     }},
+    {"light", 0, true,
+     [](TCommandLine& line, std::string_view value) -> std::optional<std::string> {
+       if (value == "linear") {
+         line.Settings.Light = PENAMO_LIGHT_LINEAR;
+       } else if (value == "encoded") {
+         line.Settings.Light = PENAMO_LIGHT_ENCODED;
+       } else {
+         return "--light は linear または encoded です: " + std::string(value);
+       }
+       line.LightGiven = true;
+       return std::nullopt;
+     }},
+    {"format", 0, true,
+     [](TCommandLine& line, std::string_view value) -> std::optional<std::string> {
+       if (value == "bmp") {
+         line.Format = PENAMO_FORMAT_BMP;
+       } else if (value == "png") {
+         line.Format = PENAMO_FORMAT_PNG;
+       } else {
+         return "--format は bmp または png です: " + std::string(value);
+       }
+       return std::nullopt;
+     }},
+    {"output-folder", 'o', true,
+     [](TCommandLine& line, std::string_view value) -> std::optional<std::string> {
+       if (line.OutputFolder) return "出力フォルダーは一つだけ指定してください";
+       if (value.empty()) return "出力フォルダーの名前が空です";
+       line.OutputFolder = std::string(value);
+       return std::nullopt;
+     }},
+};
+
+// getopt_long's codes for the options without a letter: their row's index from here on.
+constexpr int kFirstLongCode = 256;
+constexpr int kHelpCode = 512;
+constexpr int kVersionCode = 513;
+
+// Whether arg is exactly the option as written out: "--name", "--name=VALUE" (with a value) or
+// its letter alone, "-o"; getopt_long also takes abbreviations and "-oVALUE", which are unknown
+// options here.
+bool WrittenOut(std::string_view arg, const char* name, char letter, bool takesValue) {
+  if (letter != 0 && arg == std::string{'-', letter}) return true;
+  const std::string full = std::string("--") + name;
+  return arg == full || (takesValue && arg.starts_with(full + "="));
+}
+
 int Main(int argc, char** argv) {
+  std::vector<option> longOptions;
+  for (std::size_t i = 0; i < std::size(kOptions); ++i)
+    longOptions.push_back(
+        {kOptions[i].Name, kOptions[i].TakesValue ? required_argument : no_argument, nullptr,
+         kOptions[i].Short != 0 ? kOptions[i].Short : kFirstLongCode + static_cast<int>(i)});
+  longOptions.push_back({"help", no_argument, nullptr, kHelpCode});
+  longOptions.push_back({"version", no_argument, nullptr, kVersionCode});
+  longOptions.push_back({nullptr, 0, nullptr, 0});
+
+  TCommandLine line;
   std::vector<std::string> operands;
-  int strength = kDefaultStrength;
-  TDeepOptions deep;
-  bool deepOptionGiven = false;
-  bool lightGiven = false;
-  std::optional<TOutputFormat> format;
-  std::optional<std::string> outputFolder;
-  bool verbose = false;
-  bool strip = false;
-  bool options = true;
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i];
-    if (options && arg == "--") {
-      options = false;
-    } else if (options && arg == "--help") {
+  // "-": operands come back in order as code 1, so every element is handled where it stands;
+  // ":": a missing value is told apart from an unknown option.
+  opterr = 0;
+  for (;;) {
+    const int at = optind;  // the element getopt_long looks at now
+    const int code = getopt_long(argc, argv, "-:o:", longOptions.data(), nullptr);
+    if (code == -1) break;
+    if (code == 1) {
+      operands.emplace_back(optarg);
+      continue;
+    }
+    const std::string_view arg = argv[at];
+    if (code == ':') {
+      const bool named =
+          std::any_of(std::begin(kOptions), std::end(kOptions), [&](const TOption& o) {
+            return o.TakesValue && WrittenOut(arg, o.Name, o.Short, false);
+          });
+      if (!named) return UsageError("不明なオプションです: " + std::string(arg));
+      return UsageError(std::string(arg) + " に値がありません");
+    }
+    if (code == kHelpCode && arg == "--help") {
       PrintUsage(std::cout);
       return kSuccess;
-    } else if (options && arg == "--verbose") {
-      verbose = true;
-    } else if (options && arg == "--strip") {
-      strip = true;
-    } else if (options && arg == "--trusted-input") {
-      SetClaimRuleLifted(true);
-    } else if (options && arg == "--version") {
-      std::cout << "penamo-filter " << kVersion << '\n';
-      return kSuccess;
-    } else if (options && (arg == "--strength" || arg.starts_with("--strength="))) {
-      std::string_view value;
-      if (arg == "--strength") {
-        if (i + 1 == argc) return UsageError("--strength に値がありません");
-        value = argv[++i];
-      } else {
-        value = arg.substr(std::string_view("--strength=").size());
-      }
-      if (!ParseStrength(value, strength))
-        return UsageError("--strength は 0 から 100 までの整数です: " + std::string(value));
-    } else if (options && (arg == "--levels" || arg.starts_with("--levels="))) {
-      std::string_view value;
-      if (arg == "--levels") {
-        if (i + 1 == argc) return UsageError("--levels に値がありません");
-        value = argv[++i];
-      } else {
-        value = arg.substr(std::string_view("--levels=").size());
-      }
-      if (!ParseLevels(value, deep.Levels))
-        return UsageError("--levels は 2 から 256 までの整数です: " + std::string(value));
-      deepOptionGiven = true;
-    } else if (options && arg == "--grey") {
-      deep.Grey = true;
-      deepOptionGiven = true;
-    } else if (options && (arg == "--light" || arg.starts_with("--light="))) {
-      std::string_view value;
-      if (arg == "--light") {
-        if (i + 1 == argc) return UsageError("--light に値がありません");
-        value = argv[++i];
-      } else {
-        value = arg.substr(std::string_view("--light=").size());
-      }
-      if (!ParseLight(value, deep.Light))
-        return UsageError("--light は linear または encoded です: " + std::string(value));
-      lightGiven = true;
-    } else if (options && (arg == "--format" || arg.starts_with("--format="))) {
-      std::string_view value;
-      if (arg == "--format") {
-        if (i + 1 == argc) return UsageError("--format に値がありません");
-        value = argv[++i];
-      } else {
-        value = arg.substr(std::string_view("--format=").size());
-      }
-      if (value == "bmp") {
-        format = TOutputFormat::Bitmap;
-      } else if (value == "png") {
-        format = TOutputFormat::Png;
-      } else {
-        return UsageError("--format は bmp または png です: " + std::string(value));
-      }
-    } else if (options &&
-               (arg == "-o" || arg == "--output-folder" || arg.starts_with("--output-folder="))) {
-      std::string_view value;
-      if (arg == "-o" || arg == "--output-folder") {
-        if (i + 1 == argc) return UsageError(std::string(arg) + " に値がありません");
-        value = argv[++i];
-      } else {
-        value = arg.substr(std::string_view("--output-folder=").size());
-      }
-      if (outputFolder) return UsageError("出力フォルダーは一つだけ指定してください");
-      if (value.empty()) return UsageError("出力フォルダーの名前が空です");
-      outputFolder = std::string(value);
-    } else if (options && arg.size() > 1 && arg.front() == '-') {
-      return UsageError("不明なオプションです: " + std::string(arg));
-    } else {
-      operands.emplace_back(arg);
     }
+    if (code == kVersionCode && arg == "--version") {
+      std::cout << "penamo-filter " << penamo_version() << '\n';
+      return kSuccess;
+    }
+    const TOption* found = nullptr;
+    for (std::size_t i = 0; i < std::size(kOptions); ++i) {
+      const TOption& candidate = kOptions[i];
+      if (code == (candidate.Short != 0 ? candidate.Short : kFirstLongCode + static_cast<int>(i)))
+        found = &candidate;
+    }
+    if (found == nullptr || !WrittenOut(arg, found->Name, found->Short, found->TakesValue))
+      return UsageError("不明なオプションです: " + std::string(arg));
+    if (const auto problem = found->Apply(line, found->TakesValue ? optarg : ""))
+      return UsageError(*problem);
   }
-  if (outputFolder && operands.size() < 2)
+  for (int i = optind; i < argc; ++i)
+    operands.emplace_back(argv[i]);
+
+  if (line.OutputFolder && operands.size() < 2)
     return UsageError("FILTER と、一つ以上の INPUT を指定してください");
-  if (!outputFolder && operands.size() != 3)
+  if (!line.OutputFolder && operands.size() != 3)
     return UsageError("FILTER, INPUT, OUTPUT の三つを指定してください");
-  TSettings settings;
-  settings.Filter = FindFilter(operands[0]);
-  settings.Strength = strength;
-  settings.Deep = deep;
-  settings.Strip = strip;
-  settings.Verbose = verbose;
+  TSettings& settings = line.Settings;
+  settings.FilterName = operands[0];
+  settings.Filter = penamo_filter_named(operands[0].c_str());
   if (settings.Filter == nullptr && operands[0] != kNoFilterName)
     return UsageError("不明なフィルタです: " + operands[0]);
-  if (deepOptionGiven && (settings.Filter == nullptr || !settings.Filter->TakesLevels))
+  const bool takesLevels = settings.Filter != nullptr && settings.Filter->takes_levels != 0;
+  if (line.LevelsGiven && !takesLevels)
     return UsageError("--levels と --grey は diffusion と ordered にだけ指定できます: " +
                       operands[0]);
-  if (lightGiven && (settings.Filter == nullptr || !settings.Filter->TakesLevels))
+  if (line.LightGiven && !takesLevels)
     return UsageError("--light は diffusion と ordered にだけ指定できます: " + operands[0]);
 
-  if (outputFolder) {
+  if (line.OutputFolder) {
     const std::vector<std::string> inputs(operands.begin() + 1, operands.end());
-    return RunBatch(settings, inputs, *outputFolder, format.value_or(TOutputFormat::Png));
+    return RunBatch(settings, inputs, *line.OutputFolder, line.Format.value_or(PENAMO_FORMAT_PNG));
   }
-  try {
-    Save(settings, operands[1], operands[2], format.value_or(FormatOfName(operands[2])));
-    return kSuccess;
-  } catch (...) {
-    std::cerr << FailureLines(operands[1], operands[2], verbose);
+  const TContext context = NewContext(settings);
+  if (const std::optional<std::string> failure =
+          Save(context.get(), operands[1], operands[2], line.Format.value_or(PENAMO_FORMAT_BY_NAME),
+               settings.Verbose)) {
+    std::cerr << *failure;
+    return kFailure;
   }
-  return kFailure;
+  return kSuccess;
 }
 
 }  // namespace
@@ -634,6 +573,6 @@ int Main(int argc, char** argv) {
 int main(int argc, char** argv) {
   // Ctrl+C, kill or a closed terminal end a save by removing what it wrote; a file-size limit
   // ends it with the write error rather than a silent death.
-  penamo::HandleInterruptions(penamo::TInterruptionPolicy::Abandon);
+  penamo_handle_interruptions();
   return penamo::Main(argc, argv);
 }

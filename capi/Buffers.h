@@ -31,24 +31,29 @@ struct TBufferShape {
   }
 };
 
-// Raises EInvalidArgument when layout, depth, size or stride are not a buffer's (what names
-// the buffer in the message).
+// Raises EInvalidArgument when layout, depth or size are not a buffer's (what names the buffer
+// in the message); the stride is that of rows packed one after the other.
+TBufferShape CheckLayout(std::int32_t width, std::int32_t height, int layout, int depth,
+                         const char* what);
+// The same, and a stride that holds a row and whose rows can be addressed.
 TBufferShape CheckShape(std::int32_t width, std::int32_t height, int layout, int depth,
                         std::size_t stride, const char* what);
 TBufferShape CheckImage(const penamo_image* image, const char* what);
 
-// The 8-bit rows (blue, green, red) of a caller's buffer, as the five filters read them: a
-// 16-bit sample rounded as the readers round it (To8Bits), grey repeated in the three. Each
-// band's rows are converted when it is read; the progress callback is told before each band and
-// may cancel there.
-class TBufferRows final : public TRowSource {
+// The rows (blue, green, red) of a caller's buffer as a band filter reads them, a band's rows
+// converted when the band is read; the progress callback is told before each band and may
+// cancel there. At 8 bits (TBufferRows) as the five filters read them: a 16-bit sample rounded
+// as the readers round it (To8Bits). At 16 bits (TBufferDeepRows) as the deep filters read them:
+// an 8-bit sample v as v × 257. Grey is repeated in the three.
+template <class Source, class Sample>
+class TBufferRowsOf final : public Source {
  public:
-  TBufferRows(const void* pixels, const TBufferShape& shape, const penamo_context* progress);
+  TBufferRowsOf(const void* pixels, const TBufferShape& shape, const penamo_context* progress);
 
   std::int32_t Width() const override { return FShape.Width; }
   std::int32_t Height() const override { return FShape.Height; }
   void ReadBand(std::int32_t first, std::int32_t count) override;
-  const std::uint8_t* Row(std::int32_t y) const override;
+  const Sample* Row(std::int32_t y) const override;
   // The rows of a later push (band by band): row first of the picture at pixels.
   void Rebase(const void* pixels, std::size_t stride, std::int32_t first);
 
@@ -58,29 +63,13 @@ class TBufferRows final : public TRowSource {
   const penamo_context* FProgress;
   std::int32_t FBase = 0;   // the picture row at FPixels
   std::int32_t FFirst = 0;  // the band's first row
-  std::vector<std::uint8_t> FBand;
+  std::vector<Sample> FBand;
 };
 
-// The same at 16 bits (blue, green, red), as the deep filters read them: an 8-bit sample v as
-// v × 257.
-class TBufferDeepRows final : public TDeepRowSource {
- public:
-  TBufferDeepRows(const void* pixels, const TBufferShape& shape, const penamo_context* progress);
-
-  std::int32_t Width() const override { return FShape.Width; }
-  std::int32_t Height() const override { return FShape.Height; }
-  void ReadBand(std::int32_t first, std::int32_t count) override;
-  const std::uint16_t* Row(std::int32_t y) const override;
-  void Rebase(const void* pixels, std::size_t stride, std::int32_t first);
-
- private:
-  const std::uint8_t* FPixels;
-  TBufferShape FShape;
-  const penamo_context* FProgress;
-  std::int32_t FBase = 0;
-  std::int32_t FFirst = 0;
-  std::vector<std::uint16_t> FBand;
-};
+using TBufferRows = TBufferRowsOf<TRowSource, std::uint8_t>;
+using TBufferDeepRows = TBufferRowsOf<TDeepRowSource, std::uint16_t>;
+extern template class TBufferRowsOf<TRowSource, std::uint8_t>;
+extern template class TBufferRowsOf<TDeepRowSource, std::uint16_t>;
 
 // The band filter's rows into a caller's 8-bit buffer of the out layout: RGB, RGBA, grey (the
 // blue of a grey pixel) or grey and alpha; the alpha from the input's row (rounded to 8 bits as

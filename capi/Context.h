@@ -46,6 +46,8 @@ class ECancelled : public EAbort {
 };
 
 [[noreturn]] void RaiseInvalid(const std::string& message, const std::string& reason);
+// The filter refused the picture with these options (as penamo-filter says it).
+[[noreturn]] void RaiseRefused(const TFilterEntry& filter);
 // Raises EInvalidArgument naming `what` when pointer is null.
 void RequireNotNull(const void* pointer, const char* what);
 
@@ -55,6 +57,9 @@ TBandOptions BandOptionsOf(const penamo_context& context);
 
 // Tells the progress callback the fraction done; raises ECancelled when it asks to stop.
 void ReportProgress(const penamo_context& context, double fraction);
+// Tells the progress callback the work is done (1); too late to cancel, so its answer is not
+// asked: a file already committed stays, and the call succeeds.
+void ReportDone(const penamo_context& context) noexcept;
 
 // The status of the error being handled (called from a catch block) after storing its words in
 // context (which may be null).

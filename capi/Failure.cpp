@@ -1,6 +1,8 @@
 // Every failure of every call becomes a status here, in one table, with the words the command
 // line prints for it; nothing raised inside the library leaves it.
 
+#include <algorithm>
+#include <cstring>
 #include <exception>
 #include <new>
 #include <string>
@@ -67,6 +69,10 @@ void RaiseInvalid(const std::string& message, const std::string& reason) {
   throw EInvalidArgument(message, reason);
 }
 
+void RaiseRefused(const TFilterEntry& filter) {
+  throw Exception(std::string(filter.Caption) + "を実行できませんでした", "filter-failed");
+}
+
 void RequireNotNull(const void* pointer, const char* what) {
   if (pointer == nullptr)
     RaiseInvalid(std::string(what) + " が NULL です", std::string("null-") + what);
@@ -82,6 +88,10 @@ TBandOptions BandOptionsOf(const penamo_context& context) {
 void ReportProgress(const penamo_context& context, double fraction) {
   if (context.Progress != nullptr && context.Progress(context.ProgressUser, fraction) != 0)
     throw ECancelled();
+}
+
+void ReportDone(const penamo_context& context) noexcept {
+  if (context.Progress != nullptr) context.Progress(context.ProgressUser, 1.0);
 }
 
 void Succeed(penamo_context* context) noexcept {
@@ -122,3 +132,19 @@ penamo_status FailWithCurrent(penamo_context* context, const std::string& input,
 }
 
 }  // namespace penamo::capi
+
+extern "C" __attribute__((visibility("default"))) size_t penamo_system_cause(int error, char* text,
+                                                                             size_t size) {
+  try {
+    const std::string cause = penamo::CauseOf(error);
+    if (text != nullptr && size > 0) {
+      const std::size_t length = std::min(cause.size(), size - 1);
+      std::memcpy(text, cause.data(), length);
+      text[length] = '\0';
+    }
+    return cause.size();
+  } catch (...) {
+    if (text != nullptr && size > 0) text[0] = '\0';
+    return 0;
+  }
+}

@@ -154,10 +154,6 @@ void Strip(TPictureExtras& extras) {
   extras.Xmp.clear();
 }
 
-[[noreturn]] void RaiseRefused(const TFilterEntry& filter) {
-  throw Exception(std::string(filter.Caption) + "を実行できませんでした", "filter-failed");
-}
-
 void CheckNotEmpty(std::int32_t width, std::int32_t height) {
   if (width <= 0 || height <= 0) throw Exception("画像が空です", "empty-picture");
 }
@@ -171,7 +167,7 @@ void SaveDeep(const penamo_context& context, TDeepRowSource& source, const std::
   TReportedRows<TDeepRowSource> rows(source, context);
   if (!FilterDeepInBands(*context.Filter, context.Deep, rows, *writer, BandOptionsOf(context)))
     RaiseRefused(*context.Filter);
-  ReportProgress(context, 1.0);
+  ReportDone(context);
 }
 
 // The rows through the context's filter of the five (or unfiltered) into a new file at output.
@@ -184,7 +180,7 @@ void Save(const penamo_context& context, TRowSource& source, const std::string& 
   if (!FilterInBands(context.Filter, static_cast<std::uint8_t>(context.Strength), rows, *writer,
                      BandOptionsOf(context)))
     RaiseRefused(*context.Filter);
-  ReportProgress(context, 1.0);
+  ReportDone(context);
 }
 
 bool DeepFilter(const penamo_context& context) {

@@ -91,10 +91,6 @@ bool Overlap(const void* a, const TBufferShape& sa, const void* b, const TBuffer
   return begin(a) < end(b, sb) && begin(b) < end(a, sa);
 }
 
-[[noreturn]] void RaiseRefused(const TFilterEntry& filter) {
-  throw Exception(std::string(filter.Caption) + "を実行できませんでした", "filter-failed");
-}
-
 }  // namespace
 
 struct penamo_bands {
@@ -272,7 +268,7 @@ PENAMO_EXPORT penamo_status penamo_filter_image(penamo_context* context, const p
                          options))
         RaiseRefused(*filter);
     }
-    ReportProgress(*context, 1.0);
+    ReportDone(*context);
   });
 }
 
@@ -283,8 +279,8 @@ PENAMO_EXPORT penamo_status penamo_bands_begin(penamo_context* context, std::int
   return Guarded(context, {}, {}, [&] {
     RequireNotNull(bands, "bands");
     *bands = nullptr;
-    const TBufferShape in = CheckShape(width, height, in_layout, in_depth, SIZE_MAX / 2, "in");
-    TBufferShape out = CheckShape(width, height, out_layout, 8, SIZE_MAX / 2, "out");
+    const TBufferShape in = CheckLayout(width, height, in_layout, in_depth, "in");
+    TBufferShape out = CheckLayout(width, height, out_layout, 8, "out");
     CheckOutLayout(*context, out);
     auto made =
         WithMemory("bands-allocation-failed", [&] { return std::make_unique<penamo_bands>(); });

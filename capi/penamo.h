@@ -56,31 +56,31 @@ typedef enum penamo_status {
 } penamo_status;
 
 /* The status's name, "PENAMO_READ_ERROR"; "PENAMO_UNKNOWN_STATUS" for a value not listed. */
-const char *penamo_status_name(penamo_status status);
+const char* penamo_status_name(penamo_status status);
 
 /* The library's version, "0.8Alpha"; static storage. */
-const char *penamo_version(void);
+const char* penamo_version(void);
 
 /* ---- Filters ---- */
 
 typedef struct penamo_filter_info {
-  const char *name;    /* on the command line and in penamo_set_filter: "pattern4" */
-  const char *caption; /* the window's caption, UTF-8 */
+  const char* name;    /* on the command line and in penamo_set_filter: "pattern4" */
+  const char* caption; /* the window's caption, UTF-8 */
   int takes_strength;  /* non-zero: penamo_set_strength applies */
   int min_strength, max_strength, default_strength;
-  int takes_levels;    /* non-zero: penamo_set_levels, penamo_set_grey and penamo_set_light apply,
-                          and 16-bit samples are read at their full precision */
+  int takes_levels; /* non-zero: penamo_set_levels, penamo_set_grey and penamo_set_light apply,
+                       and 16-bit samples are read at their full precision */
   int min_levels, max_levels, default_levels;
-  int fixed_levels;    /* the luma levels of a filter that does not take levels (0 otherwise) */
+  int fixed_levels; /* the luma levels of a filter that does not take levels (0 otherwise) */
 } penamo_filter_info;
 
 /* The filters in the window's order: the five, then the two for deep pictures. */
 int penamo_filter_count(void);
 /* Filter index (0 .. count - 1), or NULL; static storage. */
-const penamo_filter_info *penamo_filter_at(int index);
+const penamo_filter_info* penamo_filter_at(int index);
 /* The filter of that name, or NULL (also for "none", the unfiltered copy, which is not a filter
  * but is taken by penamo_set_filter). */
-const penamo_filter_info *penamo_filter_named(const char *name);
+const penamo_filter_info* penamo_filter_named(const char* name);
 
 /* ---- Contexts ---- */
 
@@ -89,48 +89,47 @@ typedef struct penamo_context penamo_context;
 /* A context with the defaults of penamo-filter: filter "none", strength 100, 256 levels, colour,
  * light measured linearly, metadata kept, as many threads as the process may use. NULL when
  * memory is short. */
-penamo_context *penamo_context_new(void);
+penamo_context* penamo_context_new(void);
 /* NULL is ignored. */
-void penamo_context_free(penamo_context *context);
+void penamo_context_free(penamo_context* context);
 
 /* The last failure's message, reason tag, cause line ("ファイル a.png: アクセス権がありません") and
  * error class name ("EReadError"); "" after a success. Valid until the next call with this
  * context. NULL context: "". */
-const char *penamo_message(const penamo_context *context);
-const char *penamo_reason(const penamo_context *context);
-const char *penamo_cause(const penamo_context *context);
-const char *penamo_error_class(const penamo_context *context);
+const char* penamo_message(const penamo_context* context);
+const char* penamo_reason(const penamo_context* context);
+const char* penamo_cause(const penamo_context* context);
+const char* penamo_error_class(const penamo_context* context);
 
 /* A filter of penamo_filter_at's list, or "none" for the unfiltered copy. */
-penamo_status penamo_set_filter(penamo_context *context, const char *name);
+penamo_status penamo_set_filter(penamo_context* context, const char* name);
 /* 0 .. 100; used by the filters that take a strength. */
-penamo_status penamo_set_strength(penamo_context *context, int strength);
+penamo_status penamo_set_strength(penamo_context* context, int strength);
 /* 2 .. 256 luma levels; used by the filters that take levels. */
-penamo_status penamo_set_levels(penamo_context *context, int levels);
+penamo_status penamo_set_levels(penamo_context* context, int levels);
 /* Non-zero: each pixel becomes its grey level alone (the filters that take levels). */
-penamo_status penamo_set_grey(penamo_context *context, int grey);
+penamo_status penamo_set_grey(penamo_context* context, int grey);
 
 typedef enum penamo_light {
   PENAMO_LIGHT_LINEAR = 0, /* measure error and levels in light (sRGB curve, then luminance) */
   PENAMO_LIGHT_ENCODED = 1 /* measure them in the encoded values */
 } penamo_light;
-penamo_status penamo_set_light(penamo_context *context, penamo_light light);
+penamo_status penamo_set_light(penamo_context* context, penamo_light light);
 
 /* Non-zero: saves drop the colour profile, EXIF and XMP (alpha is always kept in a PNG). */
-penamo_status penamo_set_strip(penamo_context *context, int strip);
+penamo_status penamo_set_strip(penamo_context* context, int strip);
 /* Threads one picture's filtering is shared between: 0 as many as the process may use
  * (honouring its CPU affinity), 1 the calling thread alone. */
-penamo_status penamo_set_threads(penamo_context *context, int threads);
+penamo_status penamo_set_threads(penamo_context* context, int threads);
 /* Non-zero: pictures claiming far more pixels than their file's data can hold are read anyway
  * (only for files one trusts); by default they fail with PENAMO_TOO_LARGE. */
-penamo_status penamo_set_trusted_input(penamo_context *context, int trusted);
+penamo_status penamo_set_trusted_input(penamo_context* context, int trusted);
 
 /* Called now and then during long work with the fraction done (0 .. 1); return non-zero to
  * cancel, and the call returns PENAMO_CANCELLED. Called on the thread that made the call. NULL
  * removes it. */
-typedef int (*penamo_progress_fn)(void *user, double fraction);
-penamo_status penamo_set_progress(penamo_context *context, penamo_progress_fn progress,
-                                  void *user);
+typedef int (*penamo_progress_fn)(void* user, double fraction);
+penamo_status penamo_set_progress(penamo_context* context, penamo_progress_fn progress, void* user);
 
 /* ---- Buffers ---- */
 
@@ -142,12 +141,12 @@ typedef enum penamo_layout {
 } penamo_layout; /* the value is the number of samples a pixel */
 
 typedef struct penamo_image {
-  void *pixels;         /* the top row's first sample */
-  int32_t width;        /* pixels, at least 1 */
-  int32_t height;       /* rows, at least 1 */
-  size_t stride;        /* bytes from one row to the next, at least width × samples × depth / 8 */
+  void* pixels;   /* the top row's first sample */
+  int32_t width;  /* pixels, at least 1 */
+  int32_t height; /* rows, at least 1 */
+  size_t stride;  /* bytes from one row to the next, at least width × samples × depth / 8 */
   penamo_layout layout;
-  int depth;            /* bits a sample: 8 or 16 */
+  int depth; /* bits a sample: 8 or 16 */
 } penamo_image;
 
 /* Filters `in` (8 or 16 bits, any layout) through the context's filter into `out` (8 bits, the
@@ -161,8 +160,8 @@ typedef struct penamo_image {
  * 16-bit `in` rounded to 8 bits as penamo's readers round a 16-bit file; the deep filters see an
  * 8-bit `in` widened (v × 257). The bytes are exactly those penamo-filter writes for a file of
  * these pixels. `in` and `out` must not overlap. */
-penamo_status penamo_filter_image(penamo_context *context, const penamo_image *in,
-                                  const penamo_image *out);
+penamo_status penamo_filter_image(penamo_context* context, const penamo_image* in,
+                                  const penamo_image* out);
 
 /* ---- Band by band ---- */
 
@@ -174,28 +173,28 @@ typedef struct penamo_bands penamo_bands;
 /* Begins a picture of width × height pixels whose rows come in in_layout at in_depth bits and
  * go out in out_layout at 8 bits (as in penamo_filter_image). The context's options are taken
  * now; the context must outlive the bands and holds their failures. */
-penamo_status penamo_bands_begin(penamo_context *context, int32_t width, int32_t height,
+penamo_status penamo_bands_begin(penamo_context* context, int32_t width, int32_t height,
                                  penamo_layout in_layout, int in_depth, penamo_layout out_layout,
-                                 penamo_bands **bands);
+                                 penamo_bands** bands);
 /* The next `count` rows: in at in_stride bytes apart, the filtered rows written to out at
  * out_stride bytes apart. The rows of all calls together must not pass the picture's height. */
-penamo_status penamo_bands_push(penamo_bands *bands, const void *in, size_t in_stride,
-                                int32_t count, void *out, size_t out_stride);
+penamo_status penamo_bands_push(penamo_bands* bands, const void* in, size_t in_stride,
+                                int32_t count, void* out, size_t out_stride);
 /* Rows handed in so far. */
-int32_t penamo_bands_rows_done(const penamo_bands *bands);
+int32_t penamo_bands_rows_done(const penamo_bands* bands);
 /* NULL is ignored. */
-void penamo_bands_free(penamo_bands *bands);
+void penamo_bands_free(penamo_bands* bands);
 
 /* ---- Files ---- */
 
 /* The parts of a picture file beside its pixels, byte for byte as stored; NULL and 0 where
  * there are none. Never converted: penamo's filters change colour only. */
 typedef struct penamo_metadata {
-  const uint8_t *icc_profile;
+  const uint8_t* icc_profile;
   size_t icc_profile_size;
-  const uint8_t *exif; /* from the TIFF header on, without JPEG's "Exif\0\0" */
+  const uint8_t* exif; /* from the TIFF header on, without JPEG's "Exif\0\0" */
   size_t exif_size;
-  const uint8_t *xmp;
+  const uint8_t* xmp;
   size_t xmp_size;
 } penamo_metadata;
 
@@ -206,14 +205,14 @@ typedef struct penamo_picture penamo_picture;
  * depth 8 gives it as the five filters see it; 16 at the file's full precision, as the deep
  * filters see it (an 8-bit file widened); 0 at 16 when the file holds more than 8 bits a sample,
  * else at 8. */
-penamo_status penamo_read(penamo_context *context, const char *path, int depth,
-                          penamo_picture **picture);
+penamo_status penamo_read(penamo_context* context, const char* path, int depth,
+                          penamo_picture** picture);
 /* The picture's pixels, owned by the picture. */
-penamo_status penamo_picture_image(const penamo_picture *picture, penamo_image *image);
+penamo_status penamo_picture_image(const penamo_picture* picture, penamo_image* image);
 /* Its colour profile, EXIF and XMP, owned by the picture. */
-penamo_status penamo_picture_metadata(const penamo_picture *picture, penamo_metadata *metadata);
+penamo_status penamo_picture_metadata(const penamo_picture* picture, penamo_metadata* metadata);
 /* NULL is ignored. */
-void penamo_picture_free(penamo_picture *picture);
+void penamo_picture_free(penamo_picture* picture);
 
 typedef enum penamo_format {
   PENAMO_FORMAT_BY_NAME = 0, /* PNG when the name ends in .png (any case), else a bitmap */
@@ -224,14 +223,19 @@ typedef enum penamo_format {
 /* Saves image (8 or 16 bits, any layout) through the context's filter to path as penamo-filter
  * saves a picture of these pixels and this metadata (NULL: none): the file appears whole under
  * its name or not at all, and an existing file is replaced only by a complete one. */
-penamo_status penamo_save(penamo_context *context, const penamo_image *image,
-                          const penamo_metadata *metadata, const char *path,
-                          penamo_format format);
+penamo_status penamo_save(penamo_context* context, const penamo_image* image,
+                          const penamo_metadata* metadata, const char* path, penamo_format format);
 
 /* One file through the context's filter into another, exactly as `penamo-filter FILTER INPUT
  * OUTPUT` does it: read band by band where the file allows, so that memory stays small. */
-penamo_status penamo_filter_file(penamo_context *context, const char *input, const char *output,
+penamo_status penamo_filter_file(penamo_context* context, const char* input, const char* output,
                                  penamo_format format);
+
+/* What the system's error code (an errno value) means for a file, in the words of penamo's
+ * messages ("アクセス権がありません"), for a program that reports its own file errors as penamo
+ * does. Writes at most size bytes (NUL included) to text, which may be NULL when size is 0, and
+ * returns the length of the whole text, as snprintf does. */
+size_t penamo_system_cause(int error, char* text, size_t size);
 
 /* For programs: makes Ctrl+C, kill and a closed terminal remove the output files under way
  * before the process ends, and a broken pipe a write error. Installs process-wide signal

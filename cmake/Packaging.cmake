@@ -87,30 +87,11 @@ endif()
 # its development files (libpenamo-dev), the Python module (python3-penamo) and the GEGL
 # operation (gegl-penamo: a module GEGL loads, named for the program that loads it, as Debian
 # names plug-in packages; no lib prefix, as nothing links it).
-set(penamo_packages programs)
-if(TARGET penamo)
-  # The library split as Debian splits one: the versioned file and its soname link for programs,
-  # the unversioned link, the header, pkg-config and CMake files for building against it.
-  # The header named by its full path, so that a rule outside capi/ installs it too.
-  set_property(TARGET penamo PROPERTY PUBLIC_HEADER ${CMAKE_SOURCE_DIR}/capi/penamo.h)
-  install(TARGETS penamo
-    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT library
-            NAMELINK_COMPONENT development
-    PUBLIC_HEADER DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT development)
-  foreach(generated penamo.pc)
-    if(EXISTS ${CMAKE_BINARY_DIR}/capi/${generated})
-      install(FILES ${CMAKE_BINARY_DIR}/capi/${generated}
-              DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT development)
-    endif()
-  endforeach()
-  foreach(generated PenamoConfig.cmake PenamoConfigVersion.cmake)
-    if(EXISTS ${CMAKE_BINARY_DIR}/capi/${generated})
-      install(FILES ${CMAKE_BINARY_DIR}/capi/${generated}
-              DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/Penamo COMPONENT development)
-    endif()
-  endforeach()
-  list(APPEND penamo_packages library development)
-endif()
+# The library's own install rules (capi/) name its components: libpenamo, the versioned file
+# and its soname link for programs; libpenamo-dev, the unversioned link, the header, pkg-config
+# and CMake files for building against it. The programs link it from libpenamo0, as any other
+# program does.
+set(penamo_packages programs libpenamo libpenamo-dev)
 if(PENAMO_PYTHON)
   list(APPEND penamo_packages python)
 endif()
@@ -169,18 +150,18 @@ foreach(program penamo-filter penamo_window)
 endforeach()
 set(CPACK_DEBIAN_PROGRAMS_PACKAGE_RECOMMENDS "qt6-translations-l10n")
 
-set(CPACK_DEBIAN_LIBRARY_PACKAGE_NAME libpenamo0)
-set(CPACK_DEBIAN_LIBRARY_PACKAGE_SECTION libs)
+set(CPACK_DEBIAN_LIBPENAMO_PACKAGE_NAME libpenamo0)
+set(CPACK_DEBIAN_LIBPENAMO_PACKAGE_SECTION libs)
 # The shlibs file tells dpkg-shlibdeps of other packages what to depend on (this very version:
 # the interface is young); the trigger has ldconfig run once for every package that changes the
 # libraries.
 file(WRITE ${PENAMO_DATA_BUILD_DIR}/library-control/shlibs
      "libpenamo 0 libpenamo0 (= ${PENAMO_DEB_VERSION})\n")
 file(WRITE ${PENAMO_DATA_BUILD_DIR}/library-control/triggers "activate-noawait ldconfig\n")
-set(CPACK_DEBIAN_LIBRARY_PACKAGE_CONTROL_EXTRA
+set(CPACK_DEBIAN_LIBPENAMO_PACKAGE_CONTROL_EXTRA
     ${PENAMO_DATA_BUILD_DIR}/library-control/shlibs ${PENAMO_DATA_BUILD_DIR}/library-control/triggers)
-set(CPACK_DEBIAN_LIBRARY_PACKAGE_CONTROL_STRICT_PERMISSION ON)
-string(CONCAT CPACK_DEBIAN_LIBRARY_DESCRIPTION
+set(CPACK_DEBIAN_LIBPENAMO_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+string(CONCAT CPACK_DEBIAN_LIBPENAMO_DESCRIPTION
     "gradation smoothing through luma-reduction filters - library\n"
     "libpenamo gives penamo's seven filters to other programs through a C\n"
     "interface: filtering a caller's buffer (8 or 16 bits, grey, grey and\n"
@@ -189,10 +170,10 @@ string(CONCAT CPACK_DEBIAN_LIBRARY_DESCRIPTION
     ".\n"
     "This package holds the shared library.")
 
-set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME libpenamo-dev)
-set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
-set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS ${penamo_on_library})
-string(CONCAT CPACK_DEBIAN_DEVELOPMENT_DESCRIPTION
+set(CPACK_DEBIAN_LIBPENAMO-DEV_PACKAGE_NAME libpenamo-dev)
+set(CPACK_DEBIAN_LIBPENAMO-DEV_PACKAGE_SECTION libdevel)
+set(CPACK_DEBIAN_LIBPENAMO-DEV_PACKAGE_DEPENDS ${penamo_on_library})
+string(CONCAT CPACK_DEBIAN_LIBPENAMO-DEV_DESCRIPTION
     "gradation smoothing through luma-reduction filters - development files\n"
     "libpenamo gives penamo's seven filters to other programs through a C\n"
     "interface.\n"

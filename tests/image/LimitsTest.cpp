@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "Bitmap.h"
 #include "BitmapFileBuilder.h"
 #include "ExpectRefusal.h"
@@ -121,6 +123,38 @@ TEST(Limits, TheClaimMessageNamesTheSizeAndTheBytesGrouped) {
             "ファイルが示す画像 (30,000 × 2,000,000,000 ピクセル) は、ファイルのデータ (1,234,567 "
             "バイト) に比べて大きすぎます");
   EXPECT_STREQ(error.ClassName(), "EInvalidGraphic");
+}
+
+// A scope sets the rule for its thread alone, whatever the process's setting, nests, and gives
+// back what was there; another thread meanwhile keeps the process's rule.
+TEST(Limits, AClaimRuleScopeHoldsForItsThreadAloneAndRestores) {
+  const auto refused = [] {
+    try {
+      CheckClaim(30000, 30000, 54, 1, "test-claim");
+    } catch (const EClaimBeyondData&) {
+      return true;
+    }
+    return false;
+  };
+  ASSERT_FALSE(ClaimRuleLifted());
+  {
+    const TClaimRuleScope lifted(true);
+    EXPECT_FALSE(refused());
+    bool otherThreadRefused = false;
+    std::thread other([&] { otherThreadRefused = refused(); });
+    other.join();
+    EXPECT_TRUE(otherThreadRefused);
+    {
+      const TClaimRuleScope kept(false);
+      EXPECT_TRUE(refused());
+      // The process's lifting does not pass over a scope that keeps the rule.
+      const TClaimRuleLifting processWide;
+      EXPECT_TRUE(refused());
+    }
+    EXPECT_FALSE(refused());
+  }
+  EXPECT_TRUE(refused());
+  EXPECT_FALSE(ClaimRuleLifted());
 }
 
 }  // namespace
