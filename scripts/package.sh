@@ -209,7 +209,7 @@ check_parts_installed() {
     rm -f "$work/gegl-out.png"
     "$root/usr/bin/penamo-filter" none "$picture" "$work/gegl-in.png" &&
       GEGL_PATH=$module_dir:$(pkg-config gegl-0.4 --variable=pluginsdir 2>/dev/null || echo /usr/lib/x86_64-linux-gnu/gegl-0.4) \
-        LD_LIBRARY_PATH=$libdir GEGL_SWAP=RAM XDG_CACHE_HOME=$work/home/.cache \
+        LD_LIBRARY_PATH=$libdir GEGL_SWAP=$work/swap XDG_CACHE_HOME=$work/home/.cache \
         gegl "$work/gegl-in.png" -o "$work/gegl-out.png" -- penamo:dither filter=pattern4 >/dev/null 2>&1 &&
       [ -s "$work/gegl-out.png" ] || fail "gegl does not run the installed penamo:dither"
   fi

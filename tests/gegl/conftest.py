@@ -37,7 +37,7 @@ def gegl(tmp_path):
         pytest.skip("PENAMO_GEGL_MODULE_DIR does not name the build's GEGL module folder")
     # GEGL_PATH replaces GEGL's own folder: both are named, the build's first.
     search = os.pathsep.join(filter(None, [modules, os.environ.get("PENAMO_GEGL_SYSTEM_DIR")]))
-    environment = dict(os.environ, GEGL_PATH=search, GEGL_SWAP="RAM", XDG_CACHE_HOME=str(tmp_path / "cache"),
+    environment = dict(os.environ, GEGL_PATH=search, GEGL_SWAP=str(tmp_path / "swap"), XDG_CACHE_HOME=str(tmp_path / "cache"),
                        HOME=str(tmp_path / "home"))
 
     def run(*arguments):
