@@ -303,8 +303,38 @@ py::list Filters() {
   return list;
 }
 
-py::array_t<std::uint8_t> Filter(const py::object& pixels, const TOptions& options,
-                                 const py::object& progress) {
+// The array the filtered pixels go to: given (out=, reused by a caller who filters many pictures
+// of one size, so no new memory is touched each time) or made here. A given one must have the
+// result's shape, uint8 samples, be writable and have its rows' samples packed (any row stride).
+py::array OutputArray(const py::object& given, py::ssize_t height, py::ssize_t width,
+                      penamo_layout layout) {
+  const py::ssize_t channels = layout;
+  if (given.is_none()) {
+    if (layout == PENAMO_GREY) return py::array_t<std::uint8_t>({height, width});
+    return py::array_t<std::uint8_t>({height, width, channels});
+  }
+  std::string expected = "(" + std::to_string(height) + ", " + std::to_string(width);
+  if (layout != PENAMO_GREY) expected += ", " + std::to_string(channels);
+  expected += ")";
+  if (!py::isinstance<py::array>(given))
+    Fail(PENAMO_INVALID_ARGUMENT, "out には uint8 の配列 " + expected + " を渡してください",
+         "unsupported-out");
+  py::array out = py::reinterpret_borrow<py::array>(given);
+  const bool shaped = layout == PENAMO_GREY
+                          ? out.ndim() == 2 && out.shape(0) == height && out.shape(1) == width
+                          : out.ndim() == 3 && out.shape(0) == height && out.shape(1) == width &&
+                                out.shape(2) == channels;
+  if (!shaped || out.dtype().kind() != 'u' || out.itemsize() != 1 || !out.writeable() ||
+      !LibraryReadsInPlace(out, channels))
+    Fail(PENAMO_INVALID_ARGUMENT,
+         "out には書き込める uint8 の配列 " + expected +
+             " (行の中の画素が詰まったもの) を渡してください",
+         "unsupported-out");
+  return out;
+}
+
+py::array Filter(const py::object& pixels, const TOptions& options, const py::object& given,
+                 const py::object& progress) {
   const TContext context = NewContext();
   Apply(context.get(), options);
   const TInput input = TakeArray(pixels);
@@ -312,15 +342,17 @@ py::array_t<std::uint8_t> Filter(const py::object& pixels, const TOptions& optio
   penamo_layout outLayout = alpha ? PENAMO_RGBA : PENAMO_RGB;
   if (options.Grey) outLayout = alpha ? PENAMO_GREY_ALPHA : PENAMO_GREY;
   const py::ssize_t height = input.Image.height, width = input.Image.width;
-  py::array_t<std::uint8_t> out =
-      outLayout == PENAMO_GREY
-          ? py::array_t<std::uint8_t>({height, width})
-          : py::array_t<std::uint8_t>({height, width, static_cast<py::ssize_t>(outLayout)});
+  py::array out = OutputArray(given, height, width, outLayout);
+  // The library's input and output must not overlap.
+  if (!given.is_none() &&
+      py::module_::import("numpy").attr("shares_memory")(out, input.Keep).cast<bool>())
+    Fail(PENAMO_INVALID_ARGUMENT, "out は入力の配列と重ならない配列にしてください", "out-overlaps");
   penamo_image image{};
   image.pixels = out.mutable_data();
   image.width = input.Image.width;
   image.height = input.Image.height;
-  image.stride = static_cast<std::size_t>(width) * static_cast<std::size_t>(outLayout);
+  image.stride = height > 1 ? static_cast<std::size_t>(out.strides(0))
+                            : static_cast<std::size_t>(width) * static_cast<std::size_t>(outLayout);
   image.layout = outLayout;
   image.depth = 8;
   RunReleased(context.get(), progress,
@@ -510,15 +542,15 @@ PYBIND11_MODULE(_penamo, module) {
       "filter",
       [](const py::object& pixels, std::string filter, std::optional<int> strength,
          std::optional<int> levels, bool grey, std::optional<std::string> light, int threads,
-         const py::object& progress) {
+         const py::object& out, const py::object& progress) {
         return Filter(pixels,
                       OptionsOf(std::move(filter), strength, levels, grey, std::move(light), false,
                                 threads, false),
-                      progress);
+                      out, progress);
       },
       py::arg("pixels"), py::arg("filter"), py::kw_only(), py::arg("strength") = py::none(),
       py::arg("levels") = py::none(), py::arg("grey") = false, py::arg("light") = py::none(),
-      py::arg("threads") = 0, py::arg("progress") = py::none(),
+      py::arg("threads") = 0, py::arg("out") = py::none(), py::arg("progress") = py::none(),
       "Filters an array of uint8 or uint16 samples (H×W or H×W×1 grey, H×W×2 grey and alpha, "
       "H×W×3 RGB, H×W×4 RGBA; any strides; a Pillow image works through numpy.asarray) and "
       "returns a new uint8 array: H×W×3, or H×W×4 keeping the alpha; with grey=True H×W, or "
@@ -526,7 +558,9 @@ PYBIND11_MODULE(_penamo, module) {
       "pixels. filter: a name of filters(), or 'none'. strength applies to the filters that "
       "take one; levels, grey and light ('linear' or 'encoded') to diffusion and ordered; "
       "naming an option the filter does not take raises InvalidArgumentError. threads: 0 as "
-      "many as the process may use. progress(fraction) is called now and then; a true result "
+      "many as the process may use. out: an array of the result's shape and uint8 samples "
+      "(rows at any stride) to write into and return instead of a new one. progress(fraction) is "
+      "called now and then; a true result "
       "cancels (CancelledError). The interpreter lock is released while it works; Ctrl+C "
       "stops it.");
 

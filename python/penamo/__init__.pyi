@@ -55,6 +55,7 @@ def filter(
     grey: bool = False,
     light: Optional[Light] = None,
     threads: int = 0,
+    out: Optional[numpy.typing.NDArray[numpy.uint8]] = None,
     progress: Progress = None,
 ) -> numpy.typing.NDArray[numpy.uint8]: ...
 def read(

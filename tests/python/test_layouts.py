@@ -141,3 +141,40 @@ def test_filters_lists_the_seven_with_their_ranges():
     assert by_name["pattern16"]["fixed_levels"] == 16 and by_name["ordered"]["fixed_levels"] is None
     assert all(f["caption"] for f in listed)
     assert penamo.__version__ and penamo.__version__[0].isdigit()
+
+
+def test_out_receives_the_result_at_any_row_stride():
+    pixels = gradient(30, 40, 3, 16)
+    expected = penamo.filter(pixels, "diffusion", levels=5)
+    packed = numpy.zeros((30, 40, 3), numpy.uint8)
+    assert penamo.filter(pixels, "diffusion", levels=5, out=packed) is packed
+    assert numpy.array_equal(packed, expected)
+    wide = numpy.full((30, 50, 3), 7, numpy.uint8)
+    penamo.filter(pixels, "diffusion", levels=5, out=wide[:, 4:44])
+    assert numpy.array_equal(wide[:, 4:44], expected)
+    assert (wide[:, :4] == 7).all() and (wide[:, 44:] == 7).all()
+    grey = numpy.zeros((30, 40), numpy.uint8)
+    penamo.filter(pixels, "diffusion", levels=5, grey=True, out=grey)
+    assert numpy.array_equal(grey, penamo.filter(pixels, "diffusion", levels=5, grey=True))
+
+
+@pytest.mark.parametrize(
+    "make,reason",
+    [
+        (lambda p: numpy.zeros((30, 40, 4), numpy.uint8), "unsupported-out"),
+        (lambda p: numpy.zeros((30, 40, 3), numpy.uint16), "unsupported-out"),
+        (lambda p: numpy.zeros((30, 40, 3), numpy.uint8)[:, ::-1], "unsupported-out"),
+        (lambda p: numpy.frombuffer(bytes(3600), numpy.uint8).reshape(30, 40, 3), "unsupported-out"),
+        (lambda p: [[0] * 3] * 40, "unsupported-out"),
+        (lambda p: p, "out-overlaps"),
+    ],
+    ids=["wrong shape", "wrong type", "mirrored", "read-only", "a list", "the input itself"],
+)
+def test_an_out_that_cannot_take_the_result_is_refused_untouched(make, reason):
+    pixels = gradient(30, 40, 3, 8)
+    out = make(pixels)
+    before = numpy.array(out, copy=True)
+    with pytest.raises(penamo.InvalidArgumentError) as raised:
+        penamo.filter(pixels, "diffusion64", out=out)
+    assert raised.value.reason == reason
+    assert numpy.array_equal(numpy.asarray(out), before)
