@@ -394,6 +394,11 @@ const TRefusalCase kRefusals[] = {
        in.stride = 11;
        return FilterWith(c, in, out);
      }},
+    {"OutStrideShorterThanARow", "bad-stride",
+     [](penamo_context* c, penamo_image in, penamo_image out) {
+       out.layout = PENAMO_RGBA;
+       return FilterWith(c, in, out);
+     }},
     {"OutSmallerThanIn", "size-mismatch",
      [](penamo_context* c, penamo_image in, penamo_image out) {
        out.height = 2;
