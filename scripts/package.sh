@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# Builds the Debian package of penamo and checks it the way a user meets it: lintian, the
-# desktop entry and metainfo validators, the manual pages, an install into a throwaway root,
-# the installed programs run from their installed paths, and a removal and purge that leave
-# nothing behind.
+# Builds the Debian packages of penamo and checks them the way a user meets them: lintian on
+# each, the desktop entry and metainfo validators, the manual pages, an install into a throwaway
+# root, the installed programs, library, Python module and GEGL operation run from their
+# installed paths, and a removal and purge that leave nothing behind. The packages: penamo (the
+# programs), libpenamo0, libpenamo-dev, python3-penamo and gegl-penamo (the last three when the
+# build has the library, the Python module and the GEGL operation).
 #
 #   scripts/package.sh                  build build/package (Release with Debian's hardening
-#                                       flags), make build/package/penamo_*.deb, check it
+#                                       flags), make build/package/*.deb, check them
 #   scripts/package.sh --system         the same, then install it on this machine with apt,
 #                                       check it there and purge it again
 #   scripts/package.sh --build-dir DIR  package and check an existing build tree; the package
@@ -40,7 +42,10 @@ if [ -z "$build_dir" ]; then
   cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DPENAMO_TESTS=OFF \
     -DPENAMO_BENCH=OFF \
     -DCMAKE_CXX_FLAGS="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS)" \
-    -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)" >/dev/null
+    -DCMAKE_C_FLAGS="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CFLAGS)" \
+    -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)" \
+    -DCMAKE_SHARED_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)" \
+    -DCMAKE_MODULE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)" >/dev/null
   nice -n 10 cmake --build "$build_dir" -j2
   out_dir=$build_dir
 else
@@ -52,12 +57,19 @@ step "Package"
   cat "$work/cpack.log"
   exit 1
 }
-deb=$(ls "$work"/cpack/penamo_*.deb)
+deb_dir=$work/cpack
 if [ "$out_dir" != "$work" ]; then
-  cp "$deb" "$out_dir/"
-  deb=$out_dir/$(basename "$deb")
+  cp "$deb_dir"/*.deb "$out_dir/"
+  deb_dir=$out_dir
 fi
-echo "$deb"
+debs=("$deb_dir"/*_*.deb)
+deb=$(ls "$deb_dir"/penamo_*.deb)
+# The packages besides the programs', by package name.
+declare -A part=()
+for file in "${debs[@]}"; do
+  [ "$file" = "$deb" ] || part[$(dpkg-deb -f "$file" Package)]=$file
+done
+printf '%s\n' "${debs[@]}"
 dpkg-deb -I "$deb" | sed -n '/^ Package:/,$p'
 dpkg-deb -c "$deb" | tee "$work/contents.txt"
 version=$(dpkg-deb -f "$deb" Version)
@@ -81,10 +93,39 @@ for size in 16 32 48 64 128 256; do
     fail "the ${size}x$size icon is $(file -b "$work/icon.png")"
 done
 
+step "The other packages' contents"
+# Each file a package must hold, as a pattern of its path.
+declare -A wants=(
+  [libpenamo0]='usr/lib/.*libpenamo\.so\.0$'
+  [libpenamo-dev]='usr/include/penamo\.h$ usr/lib/.*libpenamo\.so$'
+  [python3-penamo]='usr/lib/python3/dist-packages/penamo/__init__\.py$ usr/lib/python3/dist-packages/penamo/__init__\.pyi$ usr/lib/python3/dist-packages/penamo/py\.typed$ usr/lib/python3/dist-packages/penamo/_penamo\.cpython-.*\.so$'
+  [gegl-penamo]='usr/lib/.*/gegl-0\.4/penamo-dither\.so$')
+# The development files the library's build makes, where it makes them.
+[ ! -f capi/penamo.pc.in ] || wants[libpenamo-dev]+=' usr/lib/.*pkgconfig/penamo\.pc$'
+[ ! -f capi/PenamoConfig.cmake.in ] || wants[libpenamo-dev]+=' usr/lib/.*cmake/Penamo/PenamoConfig\.cmake$'
+for name in "${!part[@]}"; do
+  dpkg-deb -c "${part[$name]}" | awk '{print $6}' >"$work/$name.contents"
+  for pattern in ${wants[$name]:-} "usr/share/doc/$name/copyright$" "usr/share/doc/$name/changelog\.gz$"; do
+    grep -q "$pattern" "$work/$name.contents" || fail "$name lacks $pattern"
+  done
+  [ "$(dpkg-deb -f "${part[$name]}" Version)" = "$version" ] || fail "$name has another version"
+done
+for name in libpenamo0 libpenamo-dev; do
+  if grep -q 'libpenamo' "$work/contents.txt" && [ -z "${part[$name]:-}" ]; then
+    fail "the programs use libpenamo but there is no $name"
+  fi
+done
+if [ -n "${part[libpenamo0]:-}" ]; then
+  dpkg-deb --ctrl-tarfile "${part[libpenamo0]}" | tar -xOf - ./shlibs | grep -q '^libpenamo 0 libpenamo0 ' ||
+    fail "libpenamo0 has no shlibs entry"
+fi
+
 step "lintian"
 lintian_args=(-I --pedantic --fail-on error)
 [ "$(id -u)" -ne 0 ] || lintian_args+=(--allow-root)
-lintian "${lintian_args[@]}" "$deb" || fail "lintian reports errors"
+for file in "${debs[@]}"; do
+  lintian "${lintian_args[@]}" "$file" || fail "lintian reports errors in $(basename "$file")"
+done
 
 step "Validators and manual pages, as packaged"
 dpkg-deb -x "$deb" "$work/unpacked"
@@ -97,7 +138,7 @@ for page in penamo penamo-filter; do
 done
 
 step "Dependencies resolve on this machine (apt, simulated)"
-apt-get install -s "$deb" >"$work/apt-simulate.log" 2>&1 || {
+apt-get install -s "${debs[@]}" >"$work/apt-simulate.log" 2>&1 || {
   cat "$work/apt-simulate.log"
   fail "apt cannot install the package here"
 }
@@ -113,6 +154,12 @@ printf '\x10\x20\x30\x40\x50\x60\0\0\x70\x80\x90\xa0\xb0\xc0\0\0' >>"$picture"
 check_installed() {
   local root=$1 home=$work/home
   mkdir -p "$home"
+  # Programs linking libpenamo find it in the throwaway root as they would in /usr/lib.
+  local LD_LIBRARY_PATH=${LD_LIBRARY_PATH:-}
+  if [ -n "$root" ]; then
+    LD_LIBRARY_PATH=$(find "$root/usr/lib" -name 'libpenamo.so.0' -printf '%h\n' | head -1)
+    export LD_LIBRARY_PATH
+  fi
   local printed
   printed=$("$root/usr/bin/penamo-filter" --version) || fail "penamo-filter --version fails"
   echo "$printed"
@@ -140,6 +187,35 @@ check_installed() {
     [ "$(MANPATH=$root/usr/share/man man -w "$page")" = "$root/usr/share/man/man1/$page.1.gz" ] ||
       fail "man does not find $page(1)"
   done
+  check_parts_installed "$root"
+}
+
+# The library, the Python module and the GEGL operation, used from ROOT as their users use
+# them: a C program built against the header and library, the module imported by Debian's
+# python3, the operation run by the gegl command.
+check_parts_installed() {
+  local root=$1 libdir
+  libdir=$(dirname "$(find "$root/usr/lib" -name 'libpenamo.so.0' | head -1)")
+  if [ -n "${part[libpenamo-dev]:-}" ]; then
+    printf '#include <penamo.h>\n#include <stdio.h>\nint main(void) { printf("%%s %%d\\n", penamo_version(), penamo_filter_count()); return penamo_filter_count() == 7 ? 0 : 1; }\n' >"$work/use.c"
+    cc -std=c11 -Wall -Wextra -Werror -I"$root/usr/include" "$work/use.c" -L"$libdir" -lpenamo \
+      -o "$work/use" && LD_LIBRARY_PATH=$libdir "$work/use" || fail "a C program cannot use the installed library"
+  fi
+  if [ -n "${part[python3-penamo]:-}" ]; then
+    PYTHONPATH=$root/usr/lib/python3/dist-packages LD_LIBRARY_PATH=$libdir PYTHONDONTWRITEBYTECODE=1 \
+      /usr/bin/python3 -c 'import numpy, penamo; out = penamo.filter(numpy.full((4, 5, 3), 100, numpy.uint8), "diffusion64"); assert out.shape == (4, 5, 3), out.shape; print("penamo", penamo.__version__, "imported")' ||
+      fail "the installed Python module does not import or filter"
+  fi
+  if [ -n "${part[gegl-penamo]:-}" ] && command -v gegl >/dev/null; then
+    local module_dir
+    module_dir=$(dirname "$(find "$root/usr/lib" -name penamo-dither.so | head -1)")
+    rm -f "$work/gegl-out.png"
+    "$root/usr/bin/penamo-filter" none "$picture" "$work/gegl-in.png" &&
+      GEGL_PATH=$module_dir:$(pkg-config gegl-0.4 --variable=pluginsdir 2>/dev/null || echo /usr/lib/x86_64-linux-gnu/gegl-0.4) \
+        LD_LIBRARY_PATH=$libdir GEGL_SWAP=$work/swap XDG_CACHE_HOME=$work/home/.cache \
+        gegl "$work/gegl-in.png" -o "$work/gegl-out.png" -- penamo:dither filter=pattern4 >/dev/null 2>&1 &&
+      [ -s "$work/gegl-out.png" ] || fail "gegl does not run the installed penamo:dither"
+  fi
 }
 
 step "Install into a throwaway root"
@@ -149,7 +225,10 @@ touch "$root/var/lib/dpkg/status" "$root/var/lib/dpkg/available"
 # The root holds no other package: its dependencies are the machine's, checked above.
 dpkg_root=(dpkg --root="$root" --log="$work/dpkg.log" --force-depends)
 [ "$(id -u)" -eq 0 ] || dpkg_root+=(--force-not-root)
-"${dpkg_root[@]}" -i "$deb" >"$work/dpkg-install.log" 2>&1 || {
+# The library's maintainer scripts (ldconfig) cannot run inside a root without a shell; they run
+# outside it, where they only refresh the machine's own library cache.
+dpkg_root+=(--force-script-chrootless)
+"${dpkg_root[@]}" -i "${debs[@]}" >"$work/dpkg-install.log" 2>&1 || {
   cat "$work/dpkg-install.log"
   fail "dpkg cannot install into a throwaway root"
 }
@@ -160,29 +239,57 @@ left_behind() {
   find "$root" -mindepth 1 ! -path "$root/var" ! -path "$root/var/lib" ! -path "$root/var/lib/dpkg" \
     ! -path "$root/var/lib/dpkg/*"
 }
-"${dpkg_root[@]}" -r penamo >/dev/null || fail "dpkg cannot remove the package"
-left=$(left_behind)
-[ -z "$left" ] || fail "left behind after removal: $left"
-# Without configuration files, removal forgets the package already; purge what remains if not.
-if dpkg-query --admindir="$root/var/lib/dpkg" -W penamo >/dev/null 2>&1; then
-  "${dpkg_root[@]}" -P penamo >/dev/null || fail "dpkg cannot purge the package"
-fi
-! dpkg-query --admindir="$root/var/lib/dpkg" -W penamo >/dev/null 2>&1 ||
-  fail "dpkg still knows penamo after the purge"
-left=$(left_behind)
-[ -z "$left" ] || fail "left behind after purge: $left"
+names=()
+for file in "${debs[@]}"; do names+=("$(dpkg-deb -f "$file" Package)"); done
+# Removes and purges the named packages, and checks that nothing of them is left.
+remove_and_purge() {
+  "${dpkg_root[@]}" -r "$@" >/dev/null || fail "dpkg cannot remove $*"
+  left=$(left_behind)
+  [ -z "$left" ] || fail "left behind after removing $*: $left"
+  # Without configuration files, removal forgets a package already; purge what remains if not.
+  local name
+  for name in "$@"; do
+    if dpkg-query --admindir="$root/var/lib/dpkg" -W "$name" >/dev/null 2>&1; then
+      "${dpkg_root[@]}" -P "$name" >/dev/null || fail "dpkg cannot purge $name"
+    fi
+    ! dpkg-query --admindir="$root/var/lib/dpkg" -W "$name" >/dev/null 2>&1 ||
+      fail "dpkg still knows $name after the purge"
+  done
+  left=$(left_behind)
+  [ -z "$left" ] || fail "left behind after purging $*: $left"
+}
+remove_and_purge "${names[@]}"
+
+step "Each package alone: install, remove, purge"
+for file in "${debs[@]}"; do
+  name=$(dpkg-deb -f "$file" Package)
+  "${dpkg_root[@]}" -i "$file" >"$work/dpkg-alone.log" 2>&1 || {
+    cat "$work/dpkg-alone.log"
+    fail "dpkg cannot install $name alone"
+  }
+  while read -r path; do
+    [ -e "$root$path" ] || [ -L "$root$path" ] || fail "$name did not install $path"
+  done < <("${dpkg_root[@]}" -L "$name" 2>/dev/null | grep -v '^/\.$')
+  remove_and_purge "$name"
+  echo "$name: installed, removed and purged"
+done
 
 if [ $system -eq 1 ]; then
   step "Install on this machine with apt, then purge"
-  if dpkg-query -W -f='${Status}' penamo 2>/dev/null | grep -q 'ok installed'; then
-    fail "penamo is installed here already; not touching it"
+  installed_here=()
+  for name in "${names[@]}"; do
+    ! dpkg-query -W -f='${Status}' "$name" 2>/dev/null | grep -q 'ok installed' || installed_here+=("$name")
+  done
+  if [ ${#installed_here[@]} -gt 0 ]; then
+    fail "${installed_here[*]} installed here already; not touching them"
   else
     sudo=()
     [ "$(id -u)" -eq 0 ] || sudo=(sudo)
     # Whatever else apt would bring in goes again afterwards, so the machine stays as it was.
-    extra=$(sed -n 's/^Inst \([^ ]*\) .*/\1/p' "$work/apt-simulate.log" | grep -vx penamo || true)
-    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq "$deb" >/dev/null
-    dpkg -L penamo >"$work/installed.txt"
+    extra=$(sed -n 's/^Inst \([^ ]*\) .*/\1/p' "$work/apt-simulate.log" |
+      grep -vxF -f <(printf '%s\n' "${names[@]}") || true)
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq "${debs[@]}" >/dev/null
+    dpkg -L "${names[@]}" >"$work/installed.txt"
     check_installed ""
     [ "$(command -v penamo-filter)" = /usr/bin/penamo-filter ] || fail "penamo-filter is not on PATH"
     [ "$(man -w penamo-filter)" = /usr/share/man/man1/penamo-filter.1.gz ] ||
@@ -194,12 +301,14 @@ if [ $system -eq 1 ]; then
         fail "the file manager does not offer penamo for bitmaps"
     fi
     # shellcheck disable=SC2086
-    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get purge -y -qq penamo $extra >/dev/null
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get purge -y -qq "${names[@]}" $extra >/dev/null
     while read -r path; do
       [ -d "$path" ] && continue
       [ ! -e "$path" ] || fail "left behind after purge: $path"
     done <"$work/installed.txt"
-    ! dpkg-query -W penamo >/dev/null 2>&1 || fail "dpkg still knows penamo"
+    for name in "${names[@]}"; do
+      ! dpkg-query -W "$name" >/dev/null 2>&1 || fail "dpkg still knows $name"
+    done
     if [ -f "$mime_cache" ] && grep -q "$app_id.desktop" "$mime_cache"; then
       fail "the file manager still offers penamo"
     fi
@@ -211,4 +320,4 @@ if [ $failures -ne 0 ]; then
   echo "$failures package checks failed"
   exit 1
 fi
-echo "package checks passed: $(basename "$deb")"
+echo "package checks passed: $(for file in "${debs[@]}"; do basename "$file"; done | tr '\n' ' ')"

@@ -13,6 +13,10 @@ PENAMO_PACKAGES+=(pkg-config libspng-dev libpng-dev libjpeg62-turbo-dev libtiff-
 # GIF, HEIC/AVIF and JPEG XL (the HEVC and AV1 decoders come with libheif); the command-line
 # encoders and decoders make the fuzz seeds and are the read-time benchmark's yardstick.
 PENAMO_PACKAGES+=(libgif-dev libheif-dev libdav1d-dev liblcms2-dev libjxl-dev libheif-examples libavif-bin libjxl-tools)
+# The Python module (pybind11, numpy; pytest and Pillow for its tests) and the GEGL operation
+# (GEGL's development files; the gegl command runs it in the tests and the benchmark).
+PENAMO_PACKAGES+=(python3-dev pybind11-dev python3-pybind11 python3-numpy python3-pytest
+  python3-pil libgegl-dev gegl)
 
 penamo_install_deps() {
   local missing=()
