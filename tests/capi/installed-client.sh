@@ -4,9 +4,12 @@
 # with every warning an error against the installed header, found by pkg-config alone, then run
 # against the installed library. docs/api.md shows the same program, byte for byte.
 #
-#   installed-client.sh BUILD_DIR SOURCE_DIR VERSION
+#   installed-client.sh BUILD_DIR SOURCE_DIR VERSION [SANITIZER_FLAGS]
+#
+# A sanitizer build's library needs its runtime in the program too: SANITIZER_FLAGS (as the
+# build passes them, e.g. -fsanitize=address,undefined) are added to the program's compile.
 set -euo pipefail
-build=$1 source=$2 version=$3
+build=$1 source=$2 version=$3 sanitize=${4:-}
 prefix=$build/capi-installed
 rm -rf "$prefix"
 for component in libpenamo libpenamo-dev; do
@@ -23,7 +26,7 @@ fi
 
 export PKG_CONFIG_PATH=$(dirname "$(find "$prefix" -name penamo.pc)")
 # shellcheck disable=SC2046 # the flags are words
-cc -std=c11 -Wall -Wextra -Werror -pedantic "$source/tests/capi/c-client.c" \
+cc -std=c11 -Wall -Wextra -Werror -pedantic $sanitize "$source/tests/capi/c-client.c" \
   $(pkg-config --cflags --libs penamo) -o "$prefix/c-client"
 LD_LIBRARY_PATH=$(pkg-config --variable=libdir penamo) "$prefix/c-client" >"$prefix/output.txt"
 cat >"$prefix/expected.txt" <<END
@@ -47,7 +50,8 @@ add_executable(c-client $source/tests/capi/c-client.c)
 target_link_libraries(c-client PRIVATE Penamo::penamo)
 END
 cmake -S "$prefix/cmake-client" -B "$prefix/cmake-client/build" -G Ninja \
-  -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_C_FLAGS="-std=c11 -Wall -Wextra -Werror" >/dev/null
+  -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_C_FLAGS="-std=c11 -Wall -Wextra -Werror $sanitize" \
+  >/dev/null
 cmake --build "$prefix/cmake-client/build" >/dev/null
 "$prefix/cmake-client/build/c-client" | diff "$prefix/expected.txt" -
 echo "the installed library, header, pkg-config file and CMake package serve a C11 program"
