@@ -499,8 +499,10 @@ class TPngDeepRowDecoder final : public TPngRows<TDeepRowDecoder> {
 // rows' filters in about a fifth less time than libspng (the Paeth rows most encoders choose for
 // smooth pictures). libspng has read the header and the chunks before the pixels, with every
 // limit; libpng reads the same file again from its start, through a handle's reads at offsets
-// of its own, and its refusals reach the user as libspng's codes do (RaiseError), so that a
-// damaged or cut file is refused in the same words whichever library met the fault.
+// of its own. Where libpng meets any fault, libspng, which every whole read of the file uses,
+// takes over from the first row: it skips the rows already given and decodes the rest, so that
+// the rows, and a damaged or cut file's refusal, are exactly the whole read's whichever library
+// met the fault first.
 class TLibpngDeepRowDecoder final : public TPngRows<TDeepRowDecoder> {
  public:
   TLibpngDeepRowDecoder(std::unique_ptr<TFileStream> file, TContext ctx, TPngLayout layout,
@@ -511,7 +513,8 @@ class TLibpngDeepRowDecoder final : public TPngRows<TDeepRowDecoder> {
     if (FPng != nullptr) FInfo = png_create_info_struct(FPng);
     if (FInfo == nullptr) {
       png_destroy_read_struct(&FPng, nullptr, nullptr);
-      RaiseError(SPNG_EMEM);
+      FByLibspng = true;
+      return;
     }
     png_set_read_fn(FPng, this, &Read);
     // As libspng is told: the pixels' checksum is not checked, the chunks' are.
@@ -519,72 +522,61 @@ class TLibpngDeepRowDecoder final : public TPngRows<TDeepRowDecoder> {
     png_set_user_limits(FPng, static_cast<png_uint_32>(FLayout.Width),
                         static_cast<png_uint_32>(FLayout.Height));
     png_set_chunk_malloc_max(FPng, kChunkSizeLimit);
-    Step([this] {
+    const bool read = Step([this] {
       png_read_info(FPng, FInfo);
       png_set_swap(FPng);  // the samples in the host's order, as StoreDeepRow takes them
       png_read_update_info(FPng, FInfo);
     });
-    // The file libspng read: the same size and layout, or it changed between the two reads.
-    if (png_get_image_width(FPng, FInfo) != static_cast<png_uint_32>(FLayout.Width) ||
-        png_get_image_height(FPng, FInfo) != static_cast<png_uint_32>(FLayout.Height) ||
-        png_get_rowbytes(FPng, FInfo) != FLayout.RowBytes)
-      RaiseError(SPNG_EIDAT_STREAM);
+    // The file libspng read: the same size and layout, or libspng alone reads it.
+    FByLibspng = !read ||
+                 png_get_image_width(FPng, FInfo) != static_cast<png_uint_32>(FLayout.Width) ||
+                 png_get_image_height(FPng, FInfo) != static_cast<png_uint_32>(FLayout.Height) ||
+                 png_get_rowbytes(FPng, FInfo) != FLayout.RowBytes;
   }
   ~TLibpngDeepRowDecoder() override { png_destroy_read_struct(&FPng, &FInfo, nullptr); }
 
   void DecodeRow(std::int32_t y, std::uint16_t* bgr) override {
-    Step([&] { png_read_row(FPng, FDecoded.data(), nullptr); });
-    // After the last row the file is read to its end, so that a file cut after the pixels is
-    // refused as any other cut file.
-    if (y == FLayout.Height - 1) Step([this] { png_read_end(FPng, nullptr); });
+    if (!FByLibspng) {
+      // After the last row the file is read to its end, so that a file cut after the pixels is
+      // refused as any other cut file.
+      FByLibspng = !Step([&] {
+        png_read_row(FPng, FDecoded.data(), nullptr);
+        if (y == FLayout.Height - 1) png_read_end(FPng, nullptr);
+      });
+      if (FByLibspng) {
+        for (std::int32_t given = 0; given < y; ++given)
+          DecodeNextRow(FContext.get(), FLayout, given, FDecoded.data());
+      }
+    }
+    if (FByLibspng) DecodeNextRow(FContext.get(), FLayout, y, FDecoded.data());
     StoreDeepRow(FDecoded.data(), SPNG_FMT_PNG, FLayout.AlphaChannel, FLayout.Width, bgr,
                  AlphaRow(y));
   }
 
  private:
-  // Runs a libpng call; libpng leaves it through Fault (a long jump back here) when it meets a
-  // fault, which is then raised as libspng's code for it. No object with a destructor lives in
+  // Runs a libpng call; false when libpng met a fault and left it through Fault (a long jump
+  // back here). libpng is not called again after one. No object with a destructor lives in
   // this frame across the jump.
   template <typename Call>
-  void Step(Call call) {
+  bool Step(Call call) {
     if (setjmp(png_jmpbuf(FPng)) == 0) {
       call();
-      return;
+      return true;
     }
-    RaiseError(FFault);
+    return false;
   }
 
-  // libpng's faults by its messages, as libspng's codes; the first fault is kept.
-  static void Fault(png_structp png, png_const_charp message) {
-    auto* self = static_cast<TLibpngDeepRowDecoder*>(png_get_error_ptr(png));
-    if (self->FFault == 0) {
-      // Nothing here may raise: the call stack below is libpng's.
-      const auto has = [&](const char* part) {
-        return message != nullptr && std::strstr(message, part) != nullptr;
-      };
-      self->FFault = has("CRC")                                          ? SPNG_ECHUNK_CRC
-                     : has("memory")                                     ? SPNG_EMEM
-                     : has("Not enough image data") || has("Read Error") ? SPNG_EIDAT_TOO_SHORT
-                     : has("chunk type") || has("critical chunk") ? SPNG_ECHUNK_UNKNOWN_CRITICAL
-                     : has("too large") || has("exceeds")         ? SPNG_ECHUNK_LIMITS
-                     : has("filter")                              ? SPNG_EFILTER
-                                                                  : SPNG_EZLIB;
-    }
-    png_longjmp(png, 1);
-  }
+  static void Fault(png_structp png, png_const_charp) { png_longjmp(png, 1); }
   static void Warning(png_structp, png_const_charp) {}
 
-  // The file's bytes from the next offset; a file that ends early is cut.
+  // The file's bytes from the next offset; a file that ends early is a fault.
   static void Read(png_structp png, png_bytep data, std::size_t length) {
     auto* self = static_cast<TLibpngDeepRowDecoder*>(png_get_io_ptr(png));
     while (length > 0) {
       const ssize_t got =
           ::pread(self->FFile->Handle(), data, length, static_cast<off_t>(self->FOffset));
       if (got < 0 && errno == EINTR) continue;
-      if (got <= 0) {
-        self->FFault = got < 0 ? SPNG_EIO : SPNG_IO_EOF;
-        png_error(png, "Read Error");
-      }
+      if (got <= 0) png_error(png, "Read Error");
       self->FOffset += static_cast<std::uint64_t>(got);
       data += got;
       length -= static_cast<std::size_t>(got);
@@ -594,7 +586,8 @@ class TLibpngDeepRowDecoder final : public TPngRows<TDeepRowDecoder> {
   png_structp FPng = nullptr;
   png_infop FInfo = nullptr;
   std::uint64_t FOffset = 0;
-  int FFault = 0;
+  // Whether libspng decodes the rows (from the next one on): libpng met a fault.
+  bool FByLibspng = false;
 };
 
 // A whole deep picture of a checked size; its storage is twice the 24-bit picture's, which the
