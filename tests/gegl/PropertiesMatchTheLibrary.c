@@ -22,27 +22,27 @@ expect (int holds, const char *what)
 }
 
 static GParamSpec *
-property (GParamSpec **specs, guint count, const char *name)
+property (GParamSpec **properties, guint count, const char *name)
 {
   for (guint i = 0; i < count; i++)
-    if (strcmp (g_param_spec_get_name (specs[i]), name) == 0)
-      return specs[i];
+    if (strcmp (g_param_spec_get_name (properties[i]), name) == 0)
+      return properties[i];
   fprintf (stderr, "no property %s\n", name);
   failures++;
   return NULL;
 }
 
 static void
-expect_range (GParamSpec *spec, int minimum, int maximum, int fallback, const char *name)
+expect_range (GParamSpec *found, int minimum, int maximum, int fallback, const char *name)
 {
   char what[128];
   GParamSpecInt *range;
-  if (spec == NULL || !G_IS_PARAM_SPEC_INT (spec))
+  if (found == NULL || !G_IS_PARAM_SPEC_INT (found))
     {
       expect (0, name);
       return;
     }
-  range = G_PARAM_SPEC_INT (spec);
+  range = G_PARAM_SPEC_INT (found);
   snprintf (what, sizeof what, "%s range %d..%d default %d (library %d..%d default %d)", name,
             range->minimum, range->maximum, range->default_value, minimum, maximum, fallback);
   expect (range->minimum == minimum && range->maximum == maximum &&
@@ -77,7 +77,7 @@ static void
 check (void)
 {
   guint count = 0;
-  GParamSpec **specs;
+  GParamSpec **properties;
   GParamSpec *filter;
   GEnumClass *filters;
   int with_strength = -1, with_levels = -1;
@@ -87,12 +87,12 @@ check (void)
       expect (0, "GEGL finds penamo:dither on GEGL_PATH");
       return;
     }
-  specs = gegl_operation_list_properties ("penamo:dither", &count);
-  filter = property (specs, count, "filter");
+  properties = gegl_operation_list_properties ("penamo:dither", &count);
+  filter = property (properties, count, "filter");
   if (filter == NULL || !G_IS_PARAM_SPEC_ENUM (filter))
     {
       expect (0, "the filter property is an enum");
-      g_free (specs);
+      g_free (properties);
       return;
     }
   filters = G_PARAM_SPEC_ENUM (filter)->enum_class;
@@ -117,16 +117,16 @@ check (void)
   if (with_strength >= 0)
     {
       const penamo_filter_info *info = penamo_filter_at (with_strength);
-      expect_range (property (specs, count, "strength"), info->min_strength, info->max_strength,
+      expect_range (property (properties, count, "strength"), info->min_strength, info->max_strength,
                     info->default_strength, "strength");
     }
   if (with_levels >= 0)
     {
       const penamo_filter_info *info = penamo_filter_at (with_levels);
-      expect_range (property (specs, count, "levels"), info->min_levels, info->max_levels,
+      expect_range (property (properties, count, "levels"), info->min_levels, info->max_levels,
                     info->default_levels, "levels");
     }
-  g_free (specs);
+  g_free (properties);
 }
 
 int
