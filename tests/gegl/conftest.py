@@ -11,18 +11,12 @@ import pytest
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "python"))
 
+import program as filter_program  # noqa: E402 (found through the path above)
+
 
 @pytest.fixture(scope="session")
 def penamo_filter():
-    program = os.environ.get("PENAMO_FILTER_PROGRAM")
-    if not program or not os.access(program, os.X_OK):
-        pytest.skip("PENAMO_FILTER_PROGRAM does not name the built penamo-filter")
-
-    def run(*arguments):
-        done = subprocess.run([program, *map(str, arguments)], capture_output=True, text=True)
-        assert done.returncode == 0, f"penamo-filter {arguments}: {done.stderr}"
-
-    return run
+    return filter_program.penamo_filter_runner()
 
 
 @pytest.fixture
