@@ -161,6 +161,18 @@ file(WRITE ${PENAMO_DATA_BUILD_DIR}/library-control/triggers "activate-noawait l
 set(CPACK_DEBIAN_LIBPENAMO_PACKAGE_CONTROL_EXTRA
     ${PENAMO_DATA_BUILD_DIR}/library-control/shlibs ${PENAMO_DATA_BUILD_DIR}/library-control/triggers)
 set(CPACK_DEBIAN_LIBPENAMO_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+# The HEIF and JPEG XL libraries are opened on first use, so dpkg-shlibdeps cannot see them: the
+# library package names the packages that hold them (found with dpkg-query at configure time).
+set(penamo_opened_packages "")
+foreach(library IN LISTS PENAMO_OPENED_LIBRARIES)
+  execute_process(COMMAND dpkg-query -S ${library} OUTPUT_VARIABLE owner ERROR_QUIET
+                  RESULT_VARIABLE found)
+  if(found EQUAL 0 AND owner MATCHES "^([^:,]+)")
+    list(APPEND penamo_opened_packages ${CMAKE_MATCH_1})
+  endif()
+endforeach()
+list(REMOVE_DUPLICATES penamo_opened_packages)
+list(JOIN penamo_opened_packages ", " CPACK_DEBIAN_LIBPENAMO_PACKAGE_DEPENDS)
 string(CONCAT CPACK_DEBIAN_LIBPENAMO_DESCRIPTION
     "gradation smoothing through luma-reduction filters - library\n"
     "libpenamo gives penamo's seven filters to other programs through a C\n"

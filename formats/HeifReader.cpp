@@ -1,6 +1,6 @@
 #include "HeifReader.h"
 
-#include <libheif/heif.h>
+#include "HeifLibrary.h"
 
 #include <algorithm>
 #include <climits>

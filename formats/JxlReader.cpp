@@ -1,7 +1,5 @@
 #include "JxlReader.h"
 
-#include <jxl/decode.h>
-#include <jxl/thread_parallel_runner.h>
 #include <lcms2.h>
 
 #include <algorithm>
@@ -16,6 +14,7 @@
 #include "DeepRowSource.h"
 #include "Exceptions.h"
 #include "FormatSupport.h"
+#include "JxlLibrary.h"
 #include "Machine.h"
 #include "Upright.h"
 

@@ -118,6 +118,11 @@ done
 if [ -n "${part[libpenamo0]:-}" ]; then
   dpkg-deb --ctrl-tarfile "${part[libpenamo0]}" | tar -xOf - ./shlibs | grep -q '^libpenamo 0 libpenamo0 ' ||
     fail "libpenamo0 has no shlibs entry"
+  # The HEIF and JPEG XL libraries are opened on first use: no link tells dpkg-shlibdeps of them.
+  depends=$(dpkg-deb -f "${part[libpenamo0]}" Depends)
+  for library in libheif libjxl; do
+    case $depends in *"$library"*) ;; *) fail "libpenamo0 does not depend on $library, which it opens" ;; esac
+  done
 fi
 
 step "lintian"

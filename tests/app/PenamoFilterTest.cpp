@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <csetjmp>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -131,6 +132,40 @@ TEST_F(PenamoFilter, APictureCutShortIsReportedWithWhereItsDataEnds) {
             std::string::npos)
       << run.Err;
   EXPECT_FALSE(std::filesystem::exists(FFolder / "out.bmp"));
+}
+
+// The HEIF and JPEG XL libraries (and the video decoders and SIMD libraries they bring, whose
+// start-up code costs every process milliseconds) are loaded by a run that reads such a picture
+// and by no other. The dynamic loader's own account (LD_DEBUG=files) says what a run loaded.
+TEST_F(PenamoFilter, HeifAndJpegXlLibrariesAreLoadedOnlyToReadTheirPictures) {
+  const auto loaded = [&](const std::vector<std::string>& args) {
+    ::setenv("LD_DEBUG", "files", 1);
+    const TProgramRun run = RunFilter(args, FFolder);
+    ::unsetenv("LD_DEBUG");
+    EXPECT_EQ(run.Exit, 0) << run.Err;
+    std::vector<std::string> libraries;
+    for (const char* name :
+         {"libheif.so", "libjxl.so", "libjxl_threads.so", "libde265.so", "libhwy.so"}) {
+      if (run.Err.find(std::string("file=") + name) != std::string::npos) libraries.push_back(name);
+    }
+    return libraries;
+  };
+  const std::string input = WriteDeepPng(FFolder, "in.png", 32, 24, false);
+  EXPECT_TRUE(loaded({"diffusion16", input, FFolder / "out.bmp"}).empty());
+  EXPECT_TRUE(loaded({"diffusion", FFolder / "out.bmp", FFolder / "out.png"}).empty());
+
+  const std::filesystem::path shared(PENAMO_SHARED_DIR);
+  const std::filesystem::path jxl = shared / "conformance" / "jxl-grayscale.jxl";
+  const std::filesystem::path heif = shared / "conformance" / "heif-C006.heic";
+  if (!std::filesystem::exists(jxl) || !std::filesystem::exists(heif)) {
+    GTEST_SKIP() << "no " << jxl << " or " << heif << ": conformance files absent";
+  }
+  const std::vector<std::string> forJxl = loaded({"none", jxl, FFolder / "jxl.bmp"});
+  EXPECT_NE(std::find(forJxl.begin(), forJxl.end(), "libjxl.so"), forJxl.end());
+  EXPECT_EQ(std::find(forJxl.begin(), forJxl.end(), "libheif.so"), forJxl.end());
+  const std::vector<std::string> forHeif = loaded({"none", heif, FFolder / "heif.bmp"});
+  EXPECT_NE(std::find(forHeif.begin(), forHeif.end(), "libheif.so"), forHeif.end());
+  EXPECT_EQ(std::find(forHeif.begin(), forHeif.end(), "libjxl.so"), forHeif.end());
 }
 
 // Each wrong use ends with exit 2 and the complaint, and no file is made.
