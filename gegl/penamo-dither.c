@@ -72,25 +72,25 @@ property_enum (light, _("光で測る"), PenamoDitherLight, penamo_dither_light,
 static const char *const filter_names[] = {"pattern4",  "pattern16", "diffusion64", "diffusion32",
                                            "diffusion16", "diffusion", "ordered"};
 
-static const Babl *
-input_format (GeglOperation *operation)
+/* A picture without alpha is asked for and given without it: GEGL then copies the loaded RGB
+ * samples as they are instead of converting every pixel to add an opaque channel, and the
+ * result (and a PNG saved from it) has no alpha, as penamo-filter writes it. */
+static gboolean
+source_has_alpha (GeglOperation *operation)
 {
-  return babl_format_with_space ("R'G'B'A u16",
-                                 gegl_operation_get_source_space (operation, "input"));
-}
-
-static const Babl *
-output_format (GeglOperation *operation)
-{
-  return babl_format_with_space ("R'G'B'A u8",
-                                 gegl_operation_get_source_space (operation, "input"));
+  const Babl *source = gegl_operation_get_source_format (operation, "input");
+  return source == NULL || babl_format_has_alpha (source);
 }
 
 static void
 prepare (GeglOperation *operation)
 {
-  gegl_operation_set_format (operation, "input", input_format (operation));
-  gegl_operation_set_format (operation, "output", output_format (operation));
+  const Babl *space = gegl_operation_get_source_space (operation, "input");
+  const gboolean alpha = source_has_alpha (operation);
+  gegl_operation_set_format (operation, "input",
+                             babl_format_with_space (alpha ? "R'G'B'A u16" : "R'G'B' u16", space));
+  gegl_operation_set_format (operation, "output",
+                             babl_format_with_space (alpha ? "R'G'B'A u8" : "R'G'B' u8", space));
 }
 
 /* The whole picture, whatever part is asked for: a pixel's result depends on every pixel before
@@ -159,14 +159,19 @@ process (GeglOperation *operation, GeglBuffer *input, GeglBuffer *output,
   guint16 *in_pixels;
   guint8 *out_pixels;
   gboolean done = FALSE;
+  /* The formats prepare chose: RGBA, or RGB for a picture without alpha. */
+  const Babl *in_format = gegl_operation_get_format (operation, "input");
+  const Babl *out_format = gegl_operation_get_format (operation, "output");
+  const int channels = babl_format_get_n_components (in_format);
+  const penamo_layout layout = channels == 4 ? PENAMO_RGBA : PENAMO_RGB;
 
   (void) result;
   (void) level;
   if (whole.width <= 0 || whole.height <= 0)
     return TRUE;
 
-  in_pixels = g_try_new (guint16, (gsize) whole.width * (gsize) whole.height * 4);
-  out_pixels = g_try_new (guint8, (gsize) whole.width * (gsize) whole.height * 4);
+  in_pixels = g_try_new (guint16, (gsize) whole.width * (gsize) whole.height * channels);
+  out_pixels = g_try_new (guint8, (gsize) whole.width * (gsize) whole.height * channels);
   context = penamo_context_new ();
   if (in_pixels == NULL || out_pixels == NULL || context == NULL)
     {
@@ -181,26 +186,26 @@ process (GeglOperation *operation, GeglBuffer *input, GeglBuffer *output,
     }
   penamo_set_progress (context, report_progress, operation);
 
-  gegl_buffer_get (input, &whole, 1.0, input_format (operation), in_pixels,
+  gegl_buffer_get (input, &whole, 1.0, in_format, in_pixels,
                    GEGL_AUTO_ROWSTRIDE, GEGL_ABYSS_NONE);
   in.pixels = in_pixels;
   in.width = whole.width;
   in.height = whole.height;
-  in.stride = (size_t) whole.width * 4 * sizeof (guint16);
-  in.layout = PENAMO_RGBA;
+  in.stride = (size_t) whole.width * (size_t) channels * sizeof (guint16);
+  in.layout = layout;
   in.depth = 16;
   out.pixels = out_pixels;
   out.width = whole.width;
   out.height = whole.height;
-  out.stride = (size_t) whole.width * 4;
-  out.layout = PENAMO_RGBA;
+  out.stride = (size_t) whole.width * (size_t) channels;
+  out.layout = layout;
   out.depth = 8;
   if (penamo_filter_image (context, &in, &out) != PENAMO_OK)
     {
       g_warning ("penamo:dither: %s (%s)", penamo_message (context), penamo_reason (context));
       goto end;
     }
-  gegl_buffer_set (output, &whole, 0, output_format (operation), out_pixels,
+  gegl_buffer_set (output, &whole, 0, out_format, out_pixels,
                    GEGL_AUTO_ROWSTRIDE);
   done = TRUE;
 
