@@ -1,66 +1,95 @@
-// penamo-filter: one picture through one of the luma-reduction filters, from a picture file
-// (bitmap, PNG, JPEG, TIFF, WebP, GIF, HEIF, AVIF or JPEG XL) to a 24-bit bitmap file or a PNG
-// file, without the window.
+// penamo-filter: one picture through one of the luma-reduction filters, from a picture file of
+// any kind the library reads to a 24-bit bitmap file or a PNG file, without the window.
 // The same reading, conversion, filters and writing as the window's save commands, so a script
 // can do what a user does there. The two filters made for depth read the picture at its full
 // precision (a 16-bit PNG or TIFF is never rounded to 8 bits first) and take a level count and
 // grey output.
-// Every save is one call of libpenamo's C interface (penamo_filter_file), which reads band by
-// band where the file allows and saves in one pass; the program itself reads the command line
-// (a table of options), plans the batch and prints the library's words. Many pictures go at
-// once into one folder (-o FOLDER), several saved side by side, each thread with a context of
-// its own; one picture's failure is reported with its name and the others go on.
+// Every save is one call of libpenamo's C interface (penamo_filter_file, FilterSave.h), which
+// reads band by band where the file allows and saves in one pass; this file reads the command
+// line (a table of options), whose kinds of file come from the library's format list, and runs
+// the single-file form. The batch form (-o FOLDER) is FilterBatch.h's.
 
 #include <getopt.h>
-#include <sched.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
-#include <cerrno>
-#include <chrono>
-#include <condition_variable>
-#include <cstdint>
-#include <cstdio>
-#include <filesystem>
 #include <iostream>
-#include <map>
-#include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <system_error>
-#include <thread>
 #include <vector>
 
+#include "FilterBatch.h"
+#include "FilterSave.h"
 #include "penamo.h"
 
 namespace penamo {
 namespace {
 
-constexpr int kDefaultStrength = 100;
-
-enum TExitCode { kSuccess = 0, kFailure = 1, kUsage = 2 };
-
 // The unfiltered copy beside the filters of the library's list.
 constexpr std::string_view kNoFilterName = "none";
 constexpr std::string_view kNoFilterCaption = "フィルタなし (24ビットに変換するだけ)";
 
+// The batch form's kind when --format does not name one: PNG, which keeps what a bitmap cannot.
+constexpr penamo_format kBatchFormat = PENAMO_FORMAT_PNG;
+
+// words joined by between, the last by beforeLast: "bmp または png".
+std::string Joined(const std::vector<std::string>& words, std::string_view between,
+                   std::string_view beforeLast) {
+  std::string text;
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    if (i > 0) text += i + 1 == words.size() ? beforeLast : between;
+    text += words[i];
+  }
+  return text;
+}
+
+// Every kind the library reads, by its name: "Bitmap", "PNG", ...
+std::vector<std::string> ReadKindNames() {
+  std::vector<std::string> names;
+  for (int i = 0; i < penamo_format_count(); ++i)
+    names.emplace_back(penamo_format_at(i)->name);
+  return names;
+}
+
+// The written kinds as --format names them: their usual extensions, "bmp", "png".
+std::vector<std::string> WrittenKindNames() {
+  std::vector<std::string> names;
+  for (const penamo_format_info* format : WrittenFormats())
+    names.emplace_back(format->extensions[0]);
+  return names;
+}
+
+// How --format changes the batch form's names: "(--format bmp なら .bmp)", nothing when the
+// batch's kind is the only one written.
+std::string OtherBatchExtensions() {
+  std::vector<std::string> others;
+  for (const penamo_format_info* format : WrittenFormats())
+    if (format->format != kBatchFormat)
+      others.push_back(std::string("--format ") + format->extensions[0] + " なら ." +
+                       format->extensions[0]);
+  return others.empty() ? std::string() : " (" + Joined(others, "、", "、") + ")";
+}
+
 void PrintUsage(std::ostream& out) {
+  const penamo_format_info* batch = WrittenFormat(kBatchFormat);
   out << "使い方: penamo-filter [--strength N] [--levels N] [--grey] [--light linear|encoded] "
-         "[--format bmp|png] [--strip] [--verbose] FILTER INPUT OUTPUT\n"
+         "[--format "
+      << Joined(WrittenKindNames(), "|", "|")
+      << "] [--strip] [--verbose] FILTER INPUT OUTPUT\n"
          "       penamo-filter [オプション] FILTER INPUT... -o FOLDER\n"
          "\n"
-         "画像ファイル INPUT (ビットマップ, PNG, JPEG, TIFF, WebP, GIF, HEIF, AVIF, JPEG XL)\n"
+         "画像ファイル INPUT ("
+      << Joined(ReadKindNames(), ", ", ", ")
+      << ")\n"
          "を 24 ビットに変換し、"
          "FILTER を通して OUTPUT に書き込みます。OUTPUT の拡張子が .png なら PNG\n"
          "(透明度、ICC プロファイル、EXIF、XMP はそのまま)、それ以外は 24 ビットの\n"
          "ビットマップファイルになります。diffusion と ordered は 16 ビットの PNG と TIFF を\n"
          "元の精度のまま読み込みます。\n"
          "-o FOLDER を付けると、すべての INPUT をフォルダー FOLDER に、それぞれの\n"
-         "名前の拡張子を .png (--format bmp なら .bmp) にして書き込みます。\n"
+         "名前の拡張子を ."
+      << (batch != nullptr ? batch->extensions[0] : "") << OtherBatchExtensions()
+      << " にして書き込みます。\n"
          "\n"
          "FILTER:\n";
   const auto line = [&](std::string_view name, std::string_view caption) {
@@ -80,7 +109,9 @@ void PrintUsage(std::ostream& out) {
          "                2, 4, 16 階調なら 1, 2, 4 ビット)\n"
          "  --light L     diffusion と ordered が誤差と階調の選択を測る量: linear は画面の光の\n"
          "                強さ (sRGB の曲線で線形にした輝度、既定値)、encoded は画素の値のまま\n"
-         "  --format F    出力形式 bmp または png (拡張子より優先します)\n"
+         "  --format F    出力形式 "
+      << Joined(WrittenKindNames(), ", ", " または ")
+      << " (拡張子より優先します)\n"
          "  --strip       ICC プロファイル、EXIF、XMP を PNG に書き込みません\n"
          "  --trusted-input\n"
          "                ファイルのデータ量に比べて大きすぎる画像も読み込みます (信頼できる\n"
@@ -110,277 +141,6 @@ std::optional<int> ParseSmallNumber(std::string_view text, int low, int high) {
   return value;
 }
 
-// What every save of one run shares: the filter (null for the unfiltered copy) and its options,
-// as the command line gave them.
-struct TSettings {
-  std::string FilterName;
-  const penamo_filter_info* Filter = nullptr;
-  int Strength = kDefaultStrength;
-  int Levels = 256;
-  bool Grey = false;
-  penamo_light Light = PENAMO_LIGHT_LINEAR;
-  bool Strip = false;  // no colour profile nor metadata in the output
-  bool Trusted = false;
-  bool Verbose = false;
-};
-
-struct TContextFree {
-  void operator()(penamo_context* context) const { penamo_context_free(context); }
-};
-using TContext = std::unique_ptr<penamo_context, TContextFree>;
-
-// A context holding the settings, one for each thread that saves; null when memory is short.
-TContext NewContext(const TSettings& settings) {
-  TContext context(penamo_context_new());
-  if (!context) return context;
-  // The options were checked on the command line: every setting is in range.
-  penamo_set_filter(context.get(), settings.FilterName.c_str());
-  penamo_set_strength(context.get(), settings.Strength);
-  penamo_set_levels(context.get(), settings.Levels);
-  penamo_set_grey(context.get(), settings.Grey ? 1 : 0);
-  penamo_set_light(context.get(), settings.Light);
-  penamo_set_strip(context.get(), settings.Strip ? 1 : 0);
-  penamo_set_trusted_input(context.get(), settings.Trusted ? 1 : 0);
-  return context;
-}
-
-// The lines that tell the user why the save failed, each ending in a line break: the message
-// in the window's words, the system's cause when a call failed, and with verbose the error's
-// class and reason, all as the library holds them in context after the failure.
-std::string FailureLines(const penamo_context& context, bool verbose) {
-  std::string lines = std::string(penamo_message(&context)) + '\n';
-  if (const std::string cause = penamo_cause(&context); !cause.empty()) lines += cause + '\n';
-  if (verbose)
-    lines += std::string(penamo_error_class(&context)) + ": " + penamo_reason(&context) + '\n';
-  return lines;
-}
-
-// What is said when not even a context can be had.
-constexpr const char* kOutOfMemoryLine = "メモリが足りません.\n";
-
-// One picture from input to output; the lines saying why it failed, or nothing when it was saved.
-std::optional<std::string> Save(penamo_context* context, const std::string& input,
-                                const std::string& output, penamo_format format, bool verbose) {
-  if (context == nullptr) return kOutOfMemoryLine;
-  if (penamo_filter_file(context, input.c_str(), output.c_str(), format) == PENAMO_OK)
-    return std::nullopt;
-  return FailureLines(*context, verbose);
-}
-
-// What the system's error code means for a file, in the library's words.
-std::string CauseOf(int error) {
-  std::string cause(penamo_system_cause(error, nullptr, 0), '\0');
-  penamo_system_cause(error, cause.data(), cause.size() + 1);
-  return cause;
-}
-
-// The cores this process may run on (its CPU affinity), at least 1.
-int UsableCores() {
-  cpu_set_t allowed;
-  CPU_ZERO(&allowed);
-  if (sched_getaffinity(0, sizeof allowed, &allowed) == 0 && CPU_COUNT(&allowed) > 0)
-    return CPU_COUNT(&allowed);
-  return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-}
-
-// One picture of a batch: where it goes, or why it is not saved at all.
-struct TBatchItem {
-  std::string Input;
-  std::string Output;
-  std::string Refusal;  // non-empty: not saved, for this reason
-};
-
-// The file an existing output name leads to (through links), so that two names of one file are
-// one output; nothing for a name that leads to no file yet.
-std::optional<std::pair<dev_t, ino_t>> ExistingFile(const std::string& path) {
-  struct stat status {};
-  if (::stat(path.c_str(), &status) != 0) return std::nullopt;
-  return std::pair{status.st_dev, status.st_ino};
-}
-
-// Each input's output in folder: its base name without its extension, then .png or .bmp. An
-// output name that an earlier input already takes is refused rather than numbered or written
-// twice, so a run never overwrites one of its own results and every name can be foretold.
-std::vector<TBatchItem> PlanBatch(const std::vector<std::string>& inputs, const std::string& folder,
-                                  penamo_format format) {
-  std::vector<TBatchItem> items;
-  std::map<std::string, std::string> taken;              // output name → the input that has it
-  std::map<std::pair<dev_t, ino_t>, std::string> files;  // existing output → the input
-  const char* extension = format == PENAMO_FORMAT_PNG ? ".png" : ".bmp";
-  for (const std::string& input : inputs) {
-    TBatchItem item;
-    item.Input = input;
-    const std::string stem = std::filesystem::path(input).stem().string();
-    if (stem.empty() || stem == "." || stem == "..") {
-      item.Refusal = "出力ファイルの名前を決められません";
-    } else {
-      item.Output = (folder == "/" ? "" : folder) + "/" + stem + extension;
-      const auto [earlier, added] = taken.emplace(item.Output, input);
-      if (!added) {
-        item.Refusal = "出力ファイル " + item.Output + " は " + earlier->second +
-                       " の出力と同じ名前なので、保存しません";
-      } else if (const auto file = ExistingFile(item.Output)) {
-        // A link to another output, or another name of its file: one file, written once.
-        const auto [same, fresh] = files.emplace(*file, input);
-        if (!fresh)
-          item.Refusal = "出力ファイル " + item.Output + " は " + same->second +
-                         " の出力と同じファイルなので、保存しません";
-      }
-    }
-    items.push_back(std::move(item));
-  }
-  return items;
-}
-
-// "1 分 5 秒" or "12 秒".
-std::string DurationText(std::chrono::seconds duration) {
-  const auto total = std::max<std::int64_t>(0, duration.count());
-  if (total < 60) return std::to_string(total) + " 秒";
-  if (total < 3600) return std::to_string(total / 60) + " 分 " + std::to_string(total % 60) + " 秒";
-  return std::to_string(total / 3600) + " 時間 " + std::to_string(total / 60 % 60) + " 分";
-}
-
-// The batch's progress and messages on standard error. Messages may come from several saves at
-// once and are written whole, one at a time; on a terminal a progress line (files done of all,
-// time left) stays below them, redrawn in place. Off a terminal there is no progress line at all,
-// only the messages.
-class TBatchReport {
- public:
-  TBatchReport(std::size_t total, bool terminal)
-      : FTotal(total), FTerminal(terminal), FStart(std::chrono::steady_clock::now()) {
-    DrawLine();  // before any save can start, so the count begins at 0
-  }
-
-  void Done(bool saved, const std::string& input, const std::string& lines) {
-    const std::lock_guard<std::mutex> guard(FLock);
-    ++FDone;
-    if (!saved) {
-      ++FFailed;
-      ClearLine();
-      std::cerr << input << ": " << lines << std::flush;
-    }
-    DrawLine();
-    FChanged.notify_all();
-  }
-
-  // Redraws the progress line every second (so the time left counts down) until every picture
-  // is done; then leaves the last counts on their own line.
-  void Follow() {
-    std::unique_lock<std::mutex> lock(FLock);
-    while (FDone < FTotal) {
-      FChanged.wait_for(lock, std::chrono::seconds(1));
-      DrawLine();
-    }
-    if (FTerminal) {
-      ClearLine();
-      std::cerr << FDone - FFailed << " / " << FTotal << " ファイルを保存しました ("
-                << DurationText(Elapsed()) << ")\n";
-    }
-    if (FFailed > 0)
-      std::cerr << FTotal << " 個のファイルのうち " << FFailed << " 個を保存できませんでした\n";
-    std::cerr << std::flush;
-  }
-
-  std::size_t Failed() const {
-    const std::lock_guard<std::mutex> guard(FLock);
-    return FFailed;
-  }
-
- private:
-  std::chrono::seconds Elapsed() const {
-    return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() -
-                                                            FStart);
-  }
-
-  void ClearLine() {
-    if (FTerminal) std::cerr << "\r\033[K";
-  }
-
-  void DrawLine() {
-    if (!FTerminal) return;
-    std::string line = std::to_string(FDone) + " / " + std::to_string(FTotal) + " ファイル完了";
-    if (FDone > 0 && FDone < FTotal) {
-      const auto elapsed = std::chrono::steady_clock::now() - FStart;
-      const auto left =
-          elapsed * static_cast<std::int64_t>(FTotal - FDone) / static_cast<std::int64_t>(FDone);
-      line += "、残り約 " + DurationText(std::chrono::ceil<std::chrono::seconds>(left));
-    }
-    std::cerr << "\r" << line << "\033[K" << std::flush;
-  }
-
-  const std::size_t FTotal;
-  const bool FTerminal;
-  const std::chrono::steady_clock::time_point FStart;
-  mutable std::mutex FLock;
-  std::condition_variable FChanged;
-  std::size_t FDone = 0;
-  std::size_t FFailed = 0;
-};
-
-// At most kMostPicturesAtOnce, however many cores: each picture under way holds its own bands
-// (or, for a file read whole, its whole picture), and the interruption handlers keep track of
-// 16 temporary files at once (SaveInterruption.cpp), which the saves under way must not outnumber.
-constexpr std::size_t kMostPicturesAtOnce = 8;
-
-// How many pictures are saved side by side: one per core, never more than there are pictures.
-// The filters and the PNG writer share one picture between the cores only in part (reading, the
-// deep diffusion and the small pictures' filters run on one core), so pictures side by side keep
-// every core busier. bench/batch-bench.sh measured photographs of 0.5 and 3 megapixels saved up
-// to 2.8 times faster than one at a time (the deep diffusion least: 1.05 to 1.4 times), and
-// 12-megapixel ones about as fast, within the noise of a busy machine.
-std::size_t PicturesAtOnce(std::size_t pictures) {
-  return std::clamp<std::size_t>(static_cast<std::size_t>(UsableCores()), 1,
-                                 std::min(pictures, kMostPicturesAtOnce));
-}
-
-// Every input into folder. Returns kSuccess when every picture was saved, else kFailure; a
-// folder that cannot be used fails before any picture is read.
-int RunBatch(const TSettings& settings, const std::vector<std::string>& inputs, std::string folder,
-             penamo_format format) {
-  while (folder.size() > 1 && folder.back() == '/')
-    folder.pop_back();
-  struct stat info {};
-  if (::stat(folder.c_str(), &info) != 0) {
-    std::cerr << "出力フォルダー " << folder << " を使えません: " << CauseOf(errno) << '\n';
-    return kFailure;
-  }
-  if (!S_ISDIR(info.st_mode)) {
-    std::cerr << "出力フォルダー " << folder << " を使えません: フォルダーではありません\n";
-    return kFailure;
-  }
-  const std::vector<TBatchItem> items = PlanBatch(inputs, folder, format);
-  TBatchReport report(items.size(), ::isatty(STDERR_FILENO) == 1);
-  std::atomic<std::size_t> next{0};
-  const auto work = [&] {
-    // A context of this thread's own: contexts are used by one thread at a time.
-    const TContext context = NewContext(settings);
-    for (std::size_t i = next++; i < items.size(); i = next++) {
-      const TBatchItem& item = items[i];
-      if (!item.Refusal.empty()) {
-        // Every refusal ends in a character after "." : the message takes a full stop.
-        report.Done(false, item.Input, item.Refusal + ".\n");
-        continue;
-      }
-      const std::optional<std::string> failure =
-          Save(context.get(), item.Input, item.Output, format, settings.Verbose);
-      report.Done(!failure, item.Input, failure.value_or(std::string()));
-    }
-  };
-  std::vector<std::thread> workers;
-  for (std::size_t i = 0; i < PicturesAtOnce(items.size()); ++i) {
-    try {
-      workers.emplace_back(work);
-    } catch (const std::system_error&) {
-      break;  // the pictures go through the workers already running, or this thread's
-    }
-  }
-  if (workers.empty()) work();
-  report.Follow();
-  for (std::thread& worker : workers)
-    worker.join();
-  return report.Failed() == 0 ? kSuccess : kFailure;
-}
-
 // What the command line has given so far.
 struct TCommandLine {
   TSettings Settings;
@@ -388,6 +148,7 @@ struct TCommandLine {
   bool LightGiven = false;
   std::optional<penamo_format> Format;
   std::optional<std::string> OutputFolder;
+  std::vector<std::string> Operands;
 };
 
 // One option: its long name, its short letter (0: none), whether it takes a value, and what it
@@ -451,14 +212,14 @@ constexpr TOption kOptions[] = {
      }},
     {"format", 0, true,
      [](TCommandLine& line, std::string_view value) -> std::optional<std::string> {
-       if (value == "bmp") {
-         line.Format = PENAMO_FORMAT_BMP;
-       } else if (value == "png") {
-         line.Format = PENAMO_FORMAT_PNG;
-       } else {
-         return "--format は bmp または png です: " + std::string(value);
+       for (const penamo_format_info* format : WrittenFormats()) {
+         if (value == format->extensions[0]) {
+           line.Format = format->format;
+           return std::nullopt;
+         }
        }
-       return std::nullopt;
+       return "--format は " + Joined(WrittenKindNames(), ", ", " または ") +
+              " です: " + std::string(value);
      }},
     {"output-folder", 'o', true,
      [](TCommandLine& line, std::string_view value) -> std::optional<std::string> {
@@ -483,7 +244,8 @@ bool WrittenOut(std::string_view arg, const char* name, char letter, bool takesV
   return arg == full || (takesValue && arg.starts_with(full + "="));
 }
 
-int Main(int argc, char** argv) {
+// getopt_long's table: the options' rows, then --help and --version.
+std::vector<option> LongOptions() {
   std::vector<option> longOptions;
   for (std::size_t i = 0; i < std::size(kOptions); ++i)
     longOptions.push_back(
@@ -492,9 +254,13 @@ int Main(int argc, char** argv) {
   longOptions.push_back({"help", no_argument, nullptr, kHelpCode});
   longOptions.push_back({"version", no_argument, nullptr, kVersionCode});
   longOptions.push_back({nullptr, 0, nullptr, 0});
+  return longOptions;
+}
 
-  TCommandLine line;
-  std::vector<std::string> operands;
+// Reads the options and operands into line, each element where it stands. Returns the exit code
+// when the run ends here (--help, --version, a usage error), else nothing.
+std::optional<int> ReadCommandLine(int argc, char** argv, TCommandLine& line) {
+  const std::vector<option> longOptions = LongOptions();
   // "-": operands come back in order as code 1, so every element is handled where it stands;
   // ":": a missing value is told apart from an unknown option.
   opterr = 0;
@@ -503,7 +269,7 @@ int Main(int argc, char** argv) {
     const int code = getopt_long(argc, argv, "-:o:", longOptions.data(), nullptr);
     if (code == -1) break;
     if (code == 1) {
-      operands.emplace_back(optarg);
+      line.Operands.emplace_back(optarg);
       continue;
     }
     const std::string_view arg = argv[at];
@@ -535,8 +301,14 @@ int Main(int argc, char** argv) {
       return UsageError(*problem);
   }
   for (int i = optind; i < argc; ++i)
-    operands.emplace_back(argv[i]);
+    line.Operands.emplace_back(argv[i]);
+  return std::nullopt;
+}
 
+// The operands' count for the form, the filter they name and the options it takes: a usage
+// error's exit code, or nothing when all is well (the filter then in line's settings).
+std::optional<int> TakeFilter(TCommandLine& line) {
+  const std::vector<std::string>& operands = line.Operands;
   if (line.OutputFolder && operands.size() < 2)
     return UsageError("FILTER と、一つ以上の INPUT を指定してください");
   if (!line.OutputFolder && operands.size() != 3)
@@ -552,19 +324,37 @@ int Main(int argc, char** argv) {
                       operands[0]);
   if (line.LightGiven && !takesLevels)
     return UsageError("--light は diffusion と ordered にだけ指定できます: " + operands[0]);
+  return std::nullopt;
+}
 
-  if (line.OutputFolder) {
-    const std::vector<std::string> inputs(operands.begin() + 1, operands.end());
-    return RunBatch(settings, inputs, *line.OutputFolder, line.Format.value_or(PENAMO_FORMAT_PNG));
-  }
-  const TContext context = NewContext(settings);
+// The single-file form: INPUT through the filter into OUTPUT, the kind by --format or the name.
+int SaveOne(const TCommandLine& line) {
+  const TContext context = NewContext(line.Settings);
   if (const std::optional<std::string> failure =
-          Save(context.get(), operands[1], operands[2], line.Format.value_or(PENAMO_FORMAT_BY_NAME),
-               settings.Verbose)) {
+          Save(context.get(), line.Operands[1], line.Operands[2],
+               line.Format.value_or(PENAMO_FORMAT_BY_NAME), line.Settings.Verbose)) {
     std::cerr << *failure;
     return kFailure;
   }
   return kSuccess;
+}
+
+// The batch form: every INPUT into the folder, as the kind --format names or the batch's own.
+int SaveAll(const TCommandLine& line) {
+  const penamo_format_info* format = WrittenFormat(line.Format.value_or(kBatchFormat));
+  if (format == nullptr) {
+    std::cerr << "penamo-filter: 出力形式を書き込めません\n";
+    return kFailure;
+  }
+  const std::vector<std::string> inputs(line.Operands.begin() + 1, line.Operands.end());
+  return RunBatch(line.Settings, inputs, *line.OutputFolder, *format);
+}
+
+int Main(int argc, char** argv) {
+  TCommandLine line;
+  if (const std::optional<int> ended = ReadCommandLine(argc, argv, line)) return *ended;
+  if (const std::optional<int> wrong = TakeFilter(line)) return *wrong;
+  return line.OutputFolder ? SaveAll(line) : SaveOne(line);
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// The calls of penamo.h over the filter table and the band filter: contexts, the filter list,
-// a caller's buffer filtered whole or band by band.
+// The calls of penamo.h over the filter table, the format table and the band filter: the lists
+// of filters and of kinds of file, contexts, a caller's buffer filtered whole or band by band.
 
 #include <algorithm>
 #include <array>
@@ -15,6 +15,7 @@
 #include "DeepFilters.h"
 #include "Machine.h"
 #include "PenamoVersion.h"
+#include "PictureKind.h"
 
 #define PENAMO_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -65,6 +66,80 @@ struct TFilterList {
 const TFilterList& Filters() {
   static const TFilterList list;
   return list;
+}
+
+// What penamo_save is asked for to write a kind; PENAMO_FORMAT_BY_NAME for a kind it does not
+// write.
+penamo_format WrittenAs(const TPictureFormat& format) {
+  if (!format.Writable) return PENAMO_FORMAT_BY_NAME;
+  switch (format.Kind) {
+    case TPictureKind::Bitmap:
+      return PENAMO_FORMAT_BMP;
+    case TPictureKind::Png:
+      return PENAMO_FORMAT_PNG;
+    default:
+      return PENAMO_FORMAT_BY_NAME;
+  }
+}
+
+// The list penamo_format_at gives: one entry a row of the format table, made once. The entries
+// point into the table's own strings, which live as long as the program.
+struct TFormatList {
+  std::vector<std::vector<const char*>> Extensions;  // each ending in a null
+  std::vector<std::vector<const char*>> MimeTypes;
+  std::vector<penamo_format_info> Infos;
+
+  TFormatList() {
+    const std::vector<TPictureFormat>& table = PictureFormats();
+    const auto terminated = [](const std::vector<std::string>& texts) {
+      std::vector<const char*> list;
+      for (const std::string& text : texts)
+        list.push_back(text.c_str());
+      list.push_back(nullptr);
+      return list;
+    };
+    for (const TPictureFormat& format : table) {
+      Extensions.push_back(terminated(format.Extensions));
+      MimeTypes.push_back(terminated(format.MimeTypes));
+    }
+    for (std::size_t i = 0; i < table.size(); ++i) {
+      penamo_format_info info{};
+      info.name = table[i].Name;
+      info.extensions = Extensions[i].data();
+      info.mime_types = MimeTypes[i].data();
+      info.format = WrittenAs(table[i]);
+      // A kind is written only where penamo_save has a value that asks for it.
+      info.writable = info.format != PENAMO_FORMAT_BY_NAME ? 1 : 0;
+      Infos.push_back(info);
+    }
+  }
+};
+
+const TFormatList& Formats() {
+  static const TFormatList list;
+  return list;
+}
+
+// How many entries a list made once holds: 0 when it could not be made.
+template <class List>
+int CountOf(const List& (*list)()) noexcept {
+  try {
+    return static_cast<int>(list().Infos.size());
+  } catch (...) {
+    return 0;
+  }
+}
+
+// Entry index of a list made once, or null (an index outside it, a list that could not be made).
+template <class List>
+auto EntryAt(const List& (*list)(), int index) noexcept -> decltype(&list().Infos[0]) {
+  try {
+    const auto& infos = list().Infos;
+    if (index < 0 || static_cast<std::size_t>(index) >= infos.size()) return nullptr;
+    return &infos[static_cast<std::size_t>(index)];
+  } catch (...) {
+    return nullptr;
+  }
 }
 
 const char* Text(const penamo_context* context, const std::string penamo_context::*member) {
@@ -122,22 +197,16 @@ PENAMO_EXPORT const char* penamo_version(void) {
   return kVersion;
 }
 
+PENAMO_EXPORT int penamo_usable_cores(void) {
+  return UsableCores();
+}
+
 PENAMO_EXPORT int penamo_filter_count(void) {
-  try {
-    return static_cast<int>(Filters().Infos.size());
-  } catch (...) {
-    return 0;
-  }
+  return CountOf(Filters);
 }
 
 PENAMO_EXPORT const penamo_filter_info* penamo_filter_at(int index) {
-  try {
-    const auto& infos = Filters().Infos;
-    if (index < 0 || static_cast<std::size_t>(index) >= infos.size()) return nullptr;
-    return &infos[static_cast<std::size_t>(index)];
-  } catch (...) {
-    return nullptr;
-  }
+  return EntryAt(Filters, index);
 }
 
 PENAMO_EXPORT const penamo_filter_info* penamo_filter_named(const char* name) {
@@ -148,6 +217,14 @@ PENAMO_EXPORT const penamo_filter_info* penamo_filter_named(const char* name) {
   } catch (...) {
   }
   return nullptr;
+}
+
+PENAMO_EXPORT int penamo_format_count(void) {
+  return CountOf(Formats);
+}
+
+PENAMO_EXPORT const penamo_format_info* penamo_format_at(int index) {
+  return EntryAt(Formats, index);
 }
 
 PENAMO_EXPORT penamo_context* penamo_context_new(void) {

@@ -13,7 +13,8 @@
  * - No call keeps global state: a context carries the options, the last failure and the
  *   progress callback. Separate contexts may be used on separate threads at once; one context
  *   is used by one thread at a time. penamo_filter_count, penamo_filter_at, penamo_filter_named,
- *   penamo_version and penamo_status_name may be called from any thread at any time.
+ *   penamo_format_count, penamo_format_at, penamo_version, penamo_usable_cores and
+ *   penamo_status_name may be called from any thread at any time.
  * - No exception, longjmp or signal crosses this interface, and the library installs no signal
  *   handler unless penamo_handle_interruptions is called.
  * - Pixels are rows of samples, top row first, each row `stride` bytes after the one before.
@@ -33,7 +34,9 @@
 extern "C" {
 #endif
 
-#define PENAMO_API_VERSION 1
+/* Grows when calls are added (2: penamo_format_count, penamo_format_at, penamo_usable_cores), so
+ * that a program can ask for them with #if; what it had before stays as it was. */
+#define PENAMO_API_VERSION 2
 
 typedef enum penamo_status {
   PENAMO_OK = 0,
@@ -62,6 +65,11 @@ const char *penamo_status_name(penamo_status status);
 
 /* The library's version, "0.8Alpha"; static storage. */
 const char *penamo_version(void);
+
+/* The cores this process may run on (its CPU affinity, as `taskset` or a cpuset sets it), at
+ * least 1: the count penamo's own work is split by, for a program that shares work out as
+ * penamo does. */
+int penamo_usable_cores(void);
 
 /* ---- Filters ---- */
 
@@ -222,6 +230,22 @@ typedef enum penamo_format {
   PENAMO_FORMAT_BMP = 1,     /* a 24-bit bitmap */
   PENAMO_FORMAT_PNG = 2      /* a PNG with the alpha and the metadata */
 } penamo_format;
+
+/* A kind of picture file penamo reads, and whether it writes it. */
+typedef struct penamo_format_info {
+  const char *name;              /* the name the window's dialogs show: "PNG", "JPEG XL" */
+  const char *const *extensions; /* file-name extensions, lower case and without the dot, the
+                                    usual one first ("jpg", "jpeg", ...); NULL ends the list */
+  const char *const *mime_types; /* "image/png"; NULL ends the list */
+  int writable;                  /* non-zero: penamo_save and penamo_filter_file write it */
+  penamo_format format;          /* the value asking penamo_save for it (PENAMO_FORMAT_BY_NAME,
+                                    0, for a kind only read) */
+} penamo_format_info;
+
+/* Every kind penamo reads, the bitmap first; the kinds it writes are among them. */
+int penamo_format_count(void);
+/* Format index (0 .. count - 1), or NULL; static storage. */
+const penamo_format_info *penamo_format_at(int index);
 
 /* Saves image (8 or 16 bits, any layout) through the context's filter to path as penamo-filter
  * saves a picture of these pixels and this metadata (NULL: none): the file appears whole under

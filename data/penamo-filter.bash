@@ -1,7 +1,7 @@
 # bash completion for penamo-filter: options, filters, option values and file names.
 #
-# The options and filters are read from the program's own --help, so the completion offers
-# exactly what the installed program accepts.
+# The options, filters and --format's kinds of file are read from the program's own --help, so
+# the completion offers exactly what the installed program accepts.
 
 _penamo_filter() {
   local cur=${COMP_WORDS[COMP_CWORD]} prev=
@@ -22,7 +22,12 @@ _penamo_filter() {
       return
       ;;
     --format)
-      COMPREPLY=($(compgen -W 'bmp png' -- "$cur"))
+      # The kinds written, as the usage's "[--format bmp|png]" names them.
+      local formats
+      formats=$(grep -o -- '\[--format [a-z0-9|]*\]' <<<"$help" | head -n 1)
+      formats=${formats#"[--format "}
+      formats=${formats%]}
+      COMPREPLY=($(compgen -W "${formats//|/ }" -- "$cur"))
       return
       ;;
     --levels)

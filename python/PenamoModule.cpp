@@ -303,6 +303,26 @@ py::list Filters() {
   return list;
 }
 
+py::list Formats() {
+  const auto listed = [](const char* const* texts) {
+    py::list list;
+    for (; *texts != nullptr; ++texts)
+      list.append(py::str(*texts));
+    return list;
+  };
+  py::list list;
+  for (int i = 0; i < penamo_format_count(); ++i) {
+    const penamo_format_info* info = penamo_format_at(i);
+    py::dict entry;
+    entry["name"] = py::str(info->name);
+    entry["extensions"] = listed(info->extensions);
+    entry["mime_types"] = listed(info->mime_types);
+    entry["writable"] = py::bool_(info->writable != 0);
+    list.append(entry);
+  }
+  return list;
+}
+
 // The array the filtered pixels go to: given (out=, reused by a caller who filters many pictures
 // of one size, so no new memory is touched each time) or made here. A given one must have the
 // result's shape, uint8 samples, be writable and have its rows' samples packed (any row stride).
@@ -537,6 +557,11 @@ PYBIND11_MODULE(_penamo, module) {
              "strength and levels as (minimum, maximum, default) or None where the filter does "
              "not take them, fixed_levels (the luma levels of a filter without a levels option) "
              "or None.");
+
+  module.def("formats", &Formats,
+             "The kinds of picture file penamo reads, the bitmap first, each a dict: name (as "
+             "the window's dialogs show it), extensions (lower case, without the dot, the usual "
+             "one first), mime_types, writable (whether save and filter_file write it).");
 
   module.def(
       "filter",

@@ -27,6 +27,7 @@ from ._penamo import (
     filter,
     filter_file,
     filters,
+    formats,
     read,
     save,
 )
@@ -47,6 +48,7 @@ __all__ = [
     "filter",
     "filter_file",
     "filters",
+    "formats",
     "read",
     "save",
 ]

@@ -61,6 +61,22 @@ class Batch : public ::testing::Test {
     return test::ReadFileBytes(path);
   }
 
+  // pattern16 over in/a.png and in/b.png into out/, where a name already there makes out/b.png
+  // lead to a's output: a is saved as the single-file form saves it, and b is refused as a's
+  // file.
+  void ExpectTheSecondRefusedAsTheFirstsFile() {
+    const std::string a = Picture("a.png", 1);
+    const std::string b = Picture("b.png", 2);
+    const TProgramRun run = RunFilter({"pattern16", a, b, "-o", FFolder / "out"}, FFolder);
+    EXPECT_EQ(run.Exit, 1) << run.Err;
+    EXPECT_EQ(test::ReadFileBytes(FFolder / "out/a.png"),
+              SingleFileOutput({"--format", "png", "pattern16", a}));
+    EXPECT_NE(run.Err.find(b + ": 出力ファイル " + FFolder / "out/b.png" + " は " + a +
+                           " の出力と同じファイルなので、保存しません."),
+              std::string::npos)
+        << run.Err;
+  }
+
   test::TTemporaryFolder FFolder;
 };
 
@@ -138,20 +154,43 @@ TEST_F(Batch, OnePicturesFailureIsReportedAndTheRestGoOn) {
 // Two outputs that are one file (a link already in the folder leads one to the other) are one
 // output: the second is refused as a second input of the same base name is.
 TEST_F(Batch, TwoOutputNamesOfOneFileAreRefusedAsOneName) {
-  const std::string a = Picture("a.png", 1);
-  const std::string b = Picture("b.png", 2);
-  std::filesystem::create_directories(FFolder / "out");
   test::WriteFileBytes(FFolder / "out/a.png", {1, 2, 3});
   std::filesystem::create_symlink("a.png", FFolder / "out/b.png");
-  const TProgramRun run = RunFilter({"pattern16", a, b, "-o", FFolder / "out"}, FFolder);
-  EXPECT_EQ(run.Exit, 1);
-  EXPECT_EQ(test::ReadFileBytes(FFolder / "out/a.png"),
-            SingleFileOutput({"--format", "png", "pattern16", a}));
-  EXPECT_NE(run.Err.find(b + ": 出力ファイル " + FFolder / "out/b.png" + " は " + a +
-                         " の出力と同じファイルなので、保存しません."),
-            std::string::npos)
-      << run.Err;
+  ExpectTheSecondRefusedAsTheFirstsFile();
 }
+
+// A hard link is another name of the same file too.
+TEST_F(Batch, AHardLinkToAnotherOutputIsRefusedAsOneName) {
+  test::WriteFileBytes(FFolder / "out/a.png", {1, 2, 3});
+  std::filesystem::create_hard_link(FFolder / "out/a.png", FFolder / "out/b.png");
+  ExpectTheSecondRefusedAsTheFirstsFile();
+}
+
+// A name in the folder that leads to another output's file before either is written: a link
+// to it (plain, through "..", or through another link), which a save writes through. The second
+// output is refused before anything is written, as a second input of the same base name is,
+// and the link stays.
+struct TLeadingName {
+  const char* Name;
+  const char* LinkTarget;  // what out/b.png links to
+};
+
+class BatchAlias : public Batch, public ::testing::WithParamInterface<TLeadingName> {};
+
+TEST_P(BatchAlias, ANameLeadingToAnotherOutputNotYetWrittenIsRefused) {
+  std::filesystem::create_directories(FFolder / "out/sub");
+  std::filesystem::create_symlink("a.png", FFolder / "out/c.png");  // for a link to a link
+  std::filesystem::create_symlink(GetParam().LinkTarget, FFolder / "out/b.png");
+  ExpectTheSecondRefusedAsTheFirstsFile();
+  EXPECT_TRUE(std::filesystem::is_symlink(FFolder / "out/b.png"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Links, BatchAlias,
+                         ::testing::Values(TLeadingName{"Plain", "a.png"},
+                                           TLeadingName{"UpAndBack", "../out/a.png"},
+                                           TLeadingName{"ThroughAFolder", "sub/../a.png"},
+                                           TLeadingName{"LinkToALink", "c.png"}),
+                         [](const auto& param) { return std::string(param.param.Name); });
 
 // On a terminal a progress line counts the files done, redrawn in place, and the last count
 // stays on a line of its own; a failure's message is printed above it.

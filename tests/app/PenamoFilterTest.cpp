@@ -21,6 +21,7 @@
 #include "DeepRowSource.h"
 #include "FilterTable.h"
 #include "PictureFile.h"
+#include "PictureKind.h"
 #include "PictureMakers.h"
 #include "PngWriter.h"
 #include "ProgramRun.h"
@@ -204,6 +205,44 @@ TEST_F(PenamoFilter, WrongUsesOfTheDeepOptionsAreUsageErrors) {
     EXPECT_NE(run.Err.find("使い方"), std::string::npos) << run.Err;
     EXPECT_FALSE(std::filesystem::exists(output)) << c.Args[0] << " " << c.Args[1];
   }
+}
+
+// The kinds the program names are the format table's: the usage lists every kind read by its
+// name, and --format takes exactly the kinds a save writes, by their usual extensions, each one
+// writing a file of its kind whatever the output's name; any other value is a usage error.
+TEST_F(PenamoFilter, TheKindsItNamesAreTheFormatTables) {
+  const TProgramRun help = RunFilter({"--help"}, FFolder);
+  ASSERT_EQ(help.Exit, 0) << help.Err;
+  std::string read;
+  std::string written;
+  std::vector<std::string> extensions;
+  const std::string input = WriteDeepPng(FFolder, "in.png", 8, 4, false);
+  for (const TPictureFormat& format : PictureFormats()) {
+    read += (read.empty() ? "" : ", ") + std::string(format.Name);
+    if (!format.Writable) continue;
+    const std::string& extension = format.Extensions.front();
+    written += (written.empty() ? "" : "|") + extension;
+    extensions.push_back(extension);
+    const std::string output = FFolder / ("out-" + extension + ".picture");
+    const TProgramRun run = RunFilter({"--format", extension, "none", input, output}, FFolder);
+    EXPECT_EQ(run.Exit, 0) << run.Err;
+    const TBytes bytes = test::ReadFileBytes(output);
+    EXPECT_EQ(PictureKindOf(bytes.data(), std::min(bytes.size(), kPictureSignatureSize)),
+              format.Kind)
+        << extension;
+  }
+  // "bmp または png"; with more, "a, b または c".
+  std::string choices;
+  for (std::size_t i = 0; i < extensions.size(); ++i)
+    choices += (i == 0 ? "" : i + 1 == extensions.size() ? " または " : ", ") + extensions[i];
+  EXPECT_NE(help.Out.find("画像ファイル INPUT (" + read + ")\n"), std::string::npos) << help.Out;
+  EXPECT_NE(help.Out.find("[--format " + written + "]"), std::string::npos) << help.Out;
+  EXPECT_NE(help.Out.find("出力形式 " + choices + " ("), std::string::npos) << help.Out;
+  const TProgramRun wrong = RunFilter({"--format", "jpg", "none", input, FFolder / "x"}, FFolder);
+  EXPECT_EQ(wrong.Exit, 2);
+  EXPECT_NE(wrong.Err.find("--format は " + choices + " です: jpg"), std::string::npos)
+      << wrong.Err;
+  EXPECT_FALSE(std::filesystem::exists(FFolder / "x"));
 }
 
 // Both filters through the program give, byte for byte, what they give in-process for the same

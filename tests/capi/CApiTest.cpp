@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <png.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -17,6 +18,8 @@
 #include <vector>
 
 #include "HostilePictures.h"
+#include "Machine.h"
+#include "PictureKind.h"
 #include "PictureMakers.h"
 #include "TemporaryFolder.h"
 #include "penamo.h"
@@ -790,6 +793,58 @@ TEST(FilterList, RangesAreWhatTheSettersTake) {
   }
   EXPECT_STREQ(penamo_filter_at(0)->name, "pattern4");
   EXPECT_STREQ(penamo_filter_at(6)->name, "ordered");
+}
+
+// The format list is the format table, row for row, and each kind it calls written is what
+// penamo_save writes when asked for it: a file whose first bytes are that kind's, whatever its
+// name says.
+TEST(FormatList, IsTheFormatTableAndEveryWrittenKindIsWritten) {
+  const std::vector<TPictureFormat>& table = PictureFormats();
+  ASSERT_EQ(penamo_format_count(), static_cast<int>(table.size()));
+  EXPECT_EQ(penamo_format_at(-1), nullptr);
+  EXPECT_EQ(penamo_format_at(penamo_format_count()), nullptr);
+  const auto listed = [](const char* const* texts) {
+    std::vector<std::string> list;
+    for (; texts != nullptr && *texts != nullptr; ++texts)
+      list.emplace_back(*texts);
+    return list;
+  };
+  test::TTemporaryFolder folder;
+  const TSamples samples = MakeSamples(5, 3, PENAMO_RGB, 8);
+  std::vector<std::uint8_t> pixels = BufferOf(samples, RowBytes(5, PENAMO_RGB, 8));
+  const penamo_image image{pixels.data(), 5, 3, RowBytes(5, PENAMO_RGB, 8), PENAMO_RGB, 8};
+  const TContext context(penamo_context_new());
+  int written = 0;
+  for (int i = 0; i < penamo_format_count(); ++i) {
+    const penamo_format_info* info = penamo_format_at(i);
+    const TPictureFormat& row = table[static_cast<std::size_t>(i)];
+    SCOPED_TRACE(row.Name);
+    EXPECT_STREQ(info->name, row.Name);
+    EXPECT_EQ(listed(info->extensions), row.Extensions);
+    EXPECT_EQ(listed(info->mime_types), row.MimeTypes);
+    EXPECT_EQ(info->writable != 0, row.Writable);
+    if (!info->writable) {
+      EXPECT_EQ(info->format, PENAMO_FORMAT_BY_NAME);
+      continue;
+    }
+    ++written;
+    // A name that says nothing of the kind, so that only the value asks for it.
+    const std::string path = folder / ("written-" + std::to_string(i) + ".out");
+    ASSERT_EQ(penamo_save(context.get(), &image, nullptr, path.c_str(), info->format), PENAMO_OK)
+        << penamo_message(context.get());
+    const test::TBytes bytes = test::ReadFileBytes(path);
+    const std::size_t head = std::min(bytes.size(), kPictureSignatureSize);
+    EXPECT_EQ(PictureKindOf(bytes.data(), head), row.Kind);
+    EXPECT_TRUE(row.Kind != TPictureKind::Bitmap || IsBitmapCandidate(bytes.data(), head, ""));
+  }
+  EXPECT_EQ(written, 2) << "a bitmap and a PNG";
+  EXPECT_STREQ(penamo_format_at(0)->name, table.front().Name);
+}
+
+// The cores penamo splits its work by, as the library's own count gives them.
+TEST(UsableCores, AreTheCountTheLibrarySplitsItsWorkBy) {
+  EXPECT_EQ(penamo_usable_cores(), UsableCores());
+  EXPECT_GE(penamo_usable_cores(), 1);
 }
 
 TEST(StatusNames, NameEveryStatusAndNoOther) {

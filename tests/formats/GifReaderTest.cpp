@@ -261,12 +261,12 @@ TEST(GifReader, DamagedAndTruncatedFilesAreRefusedAndLeaveThePicture) {
   // Every cut before the first frame's pixels are all there.
   const std::size_t end = bytes.size() - 1;  // the trailer alone may go
   for (std::size_t size = 0; size < end; ++size) {
-    try {
-      ReadGif(bytes.data(), size, picture, extras);
-      ADD_FAILURE() << "a file cut to " << size << " bytes was read";
-    } catch (const EReadError&) {
-    } catch (const EInvalidGraphic& error) {
-      EXPECT_EQ(error.Message(), "GIF イメージが不正です");
+    SCOPED_TRACE(::testing::Message() << "a file cut to " << size << " bytes");
+    const auto raised = test::ExpectRefusal<Exception>(
+        [&] { ReadGif(bytes.data(), size, picture, extras); }, test::kAnyReason);
+    if (raised && raised->As<EReadError>() == nullptr) {
+      EXPECT_NE(raised->As<EInvalidGraphic>(), nullptr) << raised->ClassName;
+      EXPECT_EQ(raised->Message, "GIF イメージが不正です");
     }
     ASSERT_EQ(picture.Width(), 0);
     ASSERT_EQ(extras.ColorProfile, (std::vector<std::uint8_t>{1, 2, 3}));
@@ -274,13 +274,9 @@ TEST(GifReader, DamagedAndTruncatedFilesAreRefusedAndLeaveThePicture) {
 
   TBytes wrong = bytes;
   wrong[0] = 'J';
-  try {
-    ReadGif(wrong.data(), wrong.size(), picture, extras);
-    FAIL() << "a file without the signature was read";
-  } catch (const EInvalidGraphic& error) {
-    EXPECT_EQ(error.Message(), "GIF イメージが不正です");
-    EXPECT_EQ(error.Reason(), "gif-bad-signature");
-  }
+  test::ExpectRefusal<EInvalidGraphic>(
+      [&] { ReadGif(wrong.data(), wrong.size(), picture, extras); }, "gif-bad-signature",
+      "GIF イメージが不正です");
 
   // Damage in the compressed pixels: refused, or read at the right size, never a crash.
   for (std::size_t at = 40; at < bytes.size() - 2; at += 3) {
@@ -307,12 +303,8 @@ TEST(GifReader, ScreenOverTheStorageLimitIsRefusedBeforeAllocation) {
   test::TStorageLimitScope limit(4000u * 3000u * 3u - 1);
   TBitmap picture;
   TPictureExtras extras;
-  try {
-    ReadGif(bytes.data(), bytes.size(), picture, extras);
-    FAIL() << "a picture over the storage limit was read";
-  } catch (const EOutOfResources& error) {
-    EXPECT_EQ(error.Reason(), "gif-too-large");
-  }
+  test::ExpectRefusal<EOutOfResources>(
+      [&] { ReadGif(bytes.data(), bytes.size(), picture, extras); }, "gif-too-large");
 }
 
 }  // namespace

@@ -406,12 +406,8 @@ TEST(JxlReader, TruncatedAndDamagedFilesAreRefused) {
   const TBytes notJxl(100, 0x42);
   TBitmap picture;
   TPictureExtras extras;
-  try {
-    ReadJxl(notJxl.data(), notJxl.size(), picture, extras);
-    FAIL() << "a file that is no JPEG XL was read";
-  } catch (const EInvalidGraphic& error) {
-    EXPECT_EQ(error.Reason(), "jxl-bad-signature");
-  }
+  test::ExpectRefusal<EInvalidGraphic>(
+      [&] { ReadJxl(notJxl.data(), notJxl.size(), picture, extras); }, "jxl-bad-signature");
 }
 
 TEST(JxlReader, PictureOverTheStorageLimitIsRefusedBeforeDecoding) {
@@ -419,12 +415,8 @@ TEST(JxlReader, PictureOverTheStorageLimitIsRefusedBeforeDecoding) {
   test::TStorageLimitScope limit(64 * 48 * 3 - 1);
   TBitmap picture;
   TPictureExtras extras;
-  try {
-    ReadJxl(file.data(), file.size(), picture, extras);
-    FAIL() << "a picture over the storage limit was read";
-  } catch (const EOutOfResources& error) {
-    EXPECT_EQ(error.Reason(), "jxl-too-large");
-  }
+  test::ExpectRefusal<EOutOfResources>([&] { ReadJxl(file.data(), file.size(), picture, extras); },
+                                       "jxl-too-large");
   EXPECT_EQ(picture.Width(), 0);
 }
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "Exceptions.h"
+#include "ExpectRefusal.h"
 
 namespace penamo {
 namespace {
@@ -61,13 +62,9 @@ TEST(PngDeflater, AFailedDeflateRaisesAWriteErrorWithItsReason) {
   // Working memory too small for the level: igzip refuses the segment.
   TPngDeflater deflater(2, 16);
   const TBytes raw(1000, 7);
-  try {
-    deflater.Deflate(raw.data(), raw.size(), true);
-    FAIL() << "a segment that was not deflated was taken as done";
-  } catch (const EWriteError& error) {
-    EXPECT_EQ(error.Message(), "ストリームへの書き込みエラー");
-    EXPECT_EQ(error.Reason(), "png-write-deflate");
-  }
+  // A segment that was not deflated is never taken as done.
+  test::ExpectRefusal<EWriteError>([&] { deflater.Deflate(raw.data(), raw.size(), true); },
+                                   "png-write-deflate", "ストリームへの書き込みエラー");
 }
 
 }  // namespace

@@ -448,16 +448,14 @@ TEST(TiffThroughRgba, DamagedDataIsRefusedAsDamaged) {
   file.resize(file.size() / 2);
   TBitmap picture;
   TPictureExtras extras;
-  try {
-    ReadTiff(file.data(), file.size(), picture, extras);
-    ADD_FAILURE() << "a cut file was read";
-  } catch (const EUnsupportedGraphic& error) {
-    ADD_FAILURE() << "damage called unsupported: " << test::Describe(error);
-  } catch (const Exception& error) {
-    EXPECT_TRUE(dynamic_cast<const EReadError*>(&error) != nullptr ||
-                error.Message() == Msg::InvalidTiff)
-        << test::Describe(error);
-  }
+  const auto raised = test::ExpectRefusal<Exception>(
+      [&] { ReadTiff(file.data(), file.size(), picture, extras); }, test::kAnyReason);
+  ASSERT_TRUE(raised) << "a cut file was read";
+  const Exception& error = *raised->As<Exception>();
+  EXPECT_EQ(raised->As<EUnsupportedGraphic>(), nullptr)
+      << "damage called unsupported: " << test::Describe(error);
+  EXPECT_TRUE(raised->As<EReadError>() != nullptr || error.Message() == Msg::InvalidTiff)
+      << test::Describe(error);
 }
 
 // ---- What the bytes can hold ----
@@ -544,18 +542,10 @@ TEST(TiffBounds, TinyFilesClaimingHugePicturesAreRefusedBeforeTheirPixelsAreMade
     TBitmap picture;
     TDeepPicture deep;
     TPictureExtras extras;
-    try {
-      ReadTiff(c.File.data(), c.File.size(), picture, extras);
-      ADD_FAILURE() << "read";
-    } catch (const Exception& error) {
-      EXPECT_EQ(error.Reason(), c.Reason) << test::Describe(error);
-    }
-    try {
-      ReadTiffDeep(c.File.data(), c.File.size(), deep, extras);
-      ADD_FAILURE() << "read";
-    } catch (const Exception& error) {
-      EXPECT_EQ(error.Reason(), c.Reason) << test::Describe(error);
-    }
+    test::ExpectRefusal<Exception>([&] { ReadTiff(c.File.data(), c.File.size(), picture, extras); },
+                                   c.Reason);
+    test::ExpectRefusal<Exception>(
+        [&] { ReadTiffDeep(c.File.data(), c.File.size(), deep, extras); }, c.Reason);
   }
 }
 

@@ -387,12 +387,7 @@ const auto kInvalid = Raises<EInvalidGraphic>(Msg::InvalidBitmap);
 const auto kTooLarge = Raises<EOutOfResources>(Msg::OutOfResources);
 // A few bytes claiming far more pixels than they hold (the claim rule of Limits.h).
 void ExpectClaimed(TBitmap& bitmap, const TBytes& bytes, const char* reason) {
-  try {
-    ReadBytes(bitmap, bytes);
-    ADD_FAILURE() << "read";
-  } catch (const EClaimBeyondData& error) {
-    EXPECT_EQ(error.Reason(), reason);
-  }
+  ExpectRefusal<EClaimBeyondData>([&] { ReadBytes(bitmap, bytes); }, reason);
 }
 
 const TRefusal kRefusals[] = {
@@ -576,7 +571,8 @@ TEST(BitmapReading, AThirtyByteFileClaimingAHugePictureIsRefusedBeforeAnythingIs
   file.HeaderSize = 12;
   file.Width = file.Height = 65535;
   TBitmap bitmap;
-  EXPECT_THROW(ReadBytes(bitmap, Truncated(file.Build(), 30)), EClaimBeyondData);
+  ExpectRefusal<EClaimBeyondData>([&] { ReadBytes(bitmap, Truncated(file.Build(), 30)); },
+                                  kAnyReason);
   EXPECT_TRUE(bitmap.Empty());
 }
 

@@ -332,13 +332,10 @@ TEST_F(FaultTest, ABandedSaveWhoseFolderIsMovedMidwayCompletesThereAndLeavesNoTe
 }
 
 TEST(FileReplacementName, AnEmptyNameIsNoSuchFileAndNotALinkLoop) {
-  try {
-    TFileReplacement replacement("");
-    ADD_FAILURE() << "an empty name was taken";
-  } catch (const EFCreateError& error) {
-    EXPECT_EQ(error.Reason(), "target-name-empty");
-    EXPECT_EQ(error.SystemError(), ENOENT);
-  }
+  const auto raised = test::ExpectRefusal<EFCreateError>([] { TFileReplacement replacement(""); },
+                                                         "target-name-empty");
+  ASSERT_TRUE(raised) << "an empty name was taken";
+  EXPECT_EQ(raised->SystemError, ENOENT);
 }
 
 }  // namespace

@@ -69,13 +69,10 @@ TEST_F(FullDiskTest, ASaveThatFillsTheDiskKeepsTheEarlierFileAndLeavesNothingEls
 
   TBitmap larger;  // 120 KiB of pixels on a 64 KiB file system
   Make24(larger, 200, 200, 1);
-  try {
-    larger.WriteBitmapFile(path);
-    FAIL() << "a file larger than the disk was saved";
-  } catch (const EWriteError& e) {
-    EXPECT_STREQ(e.what(), "ストリームへの書き込みエラー");
-    EXPECT_EQ(e.SystemError(), ENOSPC) << "the cause is kept for the message";
-  }
+  const auto raised = ExpectRefusal<EWriteError>([&] { larger.WriteBitmapFile(path); }, kAnyReason,
+                                                 "ストリームへの書き込みエラー");
+  ASSERT_TRUE(raised) << "a file larger than the disk was saved";
+  EXPECT_EQ(raised->SystemError, ENOSPC) << "the cause is kept for the message";
   EXPECT_EQ(Contents(path), before);
   EXPECT_EQ(Names(), std::vector<std::string>{"picture.bmp"}) << "no temporary file is left";
 
@@ -92,13 +89,11 @@ TEST_F(FullDiskTest, ABandedSaveThatCannotFitFailsBeforeAnyBandAndKeepsTheEarlie
   Make24(earlier, 20, 10, 7);
   earlier.WriteBitmapFile(path);
   const std::vector<char> before = Contents(path);
-  try {
-    TBitmapBandWriter writer(path, 200, 200);  // 120 KiB on a 64 KiB file system
-    FAIL() << "room was found for a file larger than the disk";
-  } catch (const EWriteError& e) {
-    EXPECT_STREQ(e.what(), "ストリームへの書き込みエラー");
-    EXPECT_EQ(e.SystemError(), ENOSPC) << "the cause is kept for the message";
-  }
+  // 120 KiB on a 64 KiB file system.
+  const auto raised = ExpectRefusal<EWriteError>([&] { TBitmapBandWriter writer(path, 200, 200); },
+                                                 kAnyReason, "ストリームへの書き込みエラー");
+  ASSERT_TRUE(raised) << "room was found for a file larger than the disk";
+  EXPECT_EQ(raised->SystemError, ENOSPC) << "the cause is kept for the message";
   EXPECT_EQ(Contents(path), before);
   EXPECT_EQ(Names(), std::vector<std::string>{"picture.bmp"}) << "no temporary file is left";
 

@@ -8,24 +8,25 @@
 #include <stdexcept>
 #include <thread>
 
+#include "ExpectRefusal.h"
+
 namespace penamo {
 namespace {
 
 TEST(WithMemory, ARefusedAllocationRaisesOutOfMemoryWithTheSitesReason) {
-  try {
-    WithMemory("band-allocation-failed", []() -> int { throw std::bad_alloc(); });
-    FAIL() << "the refusal was swallowed";
-  } catch (const EOutOfMemory& error) {
-    EXPECT_EQ(error.Message(), "メモリが足りません");
-    EXPECT_EQ(error.Reason(), "band-allocation-failed");
-    EXPECT_STREQ(error.ClassName(), "EOutOfMemory");
-  }
+  const auto raised = test::ExpectRefusal<EOutOfMemory>(
+      [] { WithMemory("band-allocation-failed", []() -> int { throw std::bad_alloc(); }); },
+      "band-allocation-failed", "メモリが足りません");
+  ASSERT_TRUE(raised) << "the refusal was swallowed";
+  EXPECT_EQ(raised->ClassName, "EOutOfMemory");
   // Any kind of refused allocation, an array's length among them.
-  EXPECT_THROW(WithMemory("rows", [] { throw std::bad_array_new_length(); }), EOutOfMemory);
+  test::ExpectRefusal<EOutOfMemory>(
+      [] { WithMemory("rows", [] { throw std::bad_array_new_length(); }); }, test::kAnyReason);
 }
 
 TEST(WithMemory, OtherErrorsPassThroughAndResultsComeBackUnchanged) {
-  EXPECT_THROW(WithMemory("x", []() -> int { throw EReadError(Msg::ReadError, "r"); }), EReadError);
+  test::ExpectRefusal<EReadError>(
+      [] { WithMemory("x", []() -> int { throw EReadError(Msg::ReadError, "r"); }); }, "r");
   EXPECT_THROW(WithMemory("x", [] { throw std::length_error("l"); }), std::length_error);
   // Moved out, not copied: a result that cannot be copied comes back whole.
   const std::unique_ptr<int> made = WithMemory("x", [] { return std::make_unique<int>(7); });

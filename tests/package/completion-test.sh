@@ -56,6 +56,10 @@ expect "penamo-filter --strength " "0 25 50 75 100"
 expect "penamo-filter --strength = 1" "100"
 expect "penamo-filter --format " "bmp png"
 expect "penamo-filter --format = p" "png"
+# --format offers exactly the kinds the help's usage names as written (the library's table).
+written=$("$program" --help | grep -o -- '\[--format [a-z0-9|]*\]' | head -n 1 | sed 's/^\[--format //; s/\]$//' | tr '|' ' ')
+[ -n "$written" ] || { echo "the help names no kinds --format writes"; exit 1; }
+expect "penamo-filter --format " "$written"
 expect "penamo-filter --levels " "2 4 16 64 256"
 expect "penamo-filter --levels = 1" "16"
 expect "penamo-filter --light " "linear encoded"

@@ -143,6 +143,16 @@ def test_filters_lists_the_seven_with_their_ranges():
     assert penamo.__version__ and penamo.__version__[0].isdigit()
 
 
+def test_formats_lists_every_kind_read_and_the_two_written():
+    listed = penamo.formats()
+    names = [f["name"] for f in listed]
+    assert names[0] == "Bitmap" and "PNG" in names and "JPEG XL" in names
+    assert [f["extensions"][0] for f in listed if f["writable"]] == ["bmp", "png"]
+    by_name = {f["name"]: f for f in listed}
+    assert by_name["JPEG"]["extensions"] == ["jpg", "jpeg", "jpe", "jfif"]
+    assert by_name["PNG"]["mime_types"] == ["image/png"]
+
+
 def test_out_receives_the_result_at_any_row_stride():
     pixels = gradient(30, 40, 3, 16)
     expected = penamo.filter(pixels, "diffusion", levels=5)

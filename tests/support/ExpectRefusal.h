@@ -6,10 +6,13 @@
 
 #include <gtest/gtest.h>
 
+#include <exception>
 #include <optional>
 #include <source_location>
 #include <string>
 #include <string_view>
+#include <type_traits>
+#include <typeinfo>
 
 #include "Exceptions.h"
 #include "Limits.h"
@@ -49,6 +52,21 @@ struct TRaised {
   std::string ClassName;
   std::string Message;
   std::string Reason;
+  int SystemError = 0;
+  std::exception_ptr Error;  // the error itself
+
+  // The error as T (its class or a base of it), or null when it is of no such class; valid as
+  // long as this is.
+  template <class T>
+  const T* As() const {
+    try {
+      std::rethrow_exception(Error);
+    } catch (const T& error) {
+      return &error;
+    } catch (...) {
+    }
+    return nullptr;
+  }
 };
 
 // Reasons ExpectRefusal takes beside an exact one: any reason at all, or any but none.
@@ -64,7 +82,12 @@ std::optional<TRaised> ExpectRefusal(Call&& call, std::string_view reason,
                                      std::source_location where = std::source_location::current()) {
   const ::testing::ScopedTrace trace(where.file_name(), static_cast<int>(where.line()),
                                      "refusal expected here");
-  const char* expected = E("").ClassName();
+  // The class's own name where one can be made without a claim (EClaimBeyondData needs one).
+  std::string expected;
+  if constexpr (std::is_constructible_v<E, std::string>)
+    expected = E("").ClassName();
+  else
+    expected = typeid(E).name();
   try {
     call();
   } catch (const Exception& raised) {
@@ -81,7 +104,8 @@ std::optional<TRaised> ExpectRefusal(Call&& call, std::string_view reason,
     if (message) {
       EXPECT_EQ(error->Message(), *message) << Describe(raised);
     }
-    return TRaised{raised.ClassName(), raised.Message(), raised.Reason()};
+    return TRaised{raised.ClassName(), raised.Message(), raised.Reason(), raised.SystemError(),
+                   std::current_exception()};
   }
   ADD_FAILURE() << "expected " << expected << ", but nothing was refused";
   return std::nullopt;

@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "ExpectRefusal.h"
+
 namespace penamo {
 namespace {
 
@@ -29,7 +31,7 @@ TEST(ClaimQuestion, TheFileIsReadAgainOnlyWhenTheUserSaysYes) {
     if (yes) {
       ReadAskingOverClaims(run, read, ask);
     } else {
-      EXPECT_THROW(ReadAskingOverClaims(run, read, ask), EAbort);
+      test::ExpectRefusal<EAbort>([&] { ReadAskingOverClaims(run, read, ask); }, test::kAnyReason);
     }
     EXPECT_EQ(asked.Width, 30000);
     EXPECT_EQ(asked.FileBytes, 54u);
@@ -41,10 +43,13 @@ TEST(ClaimQuestion, TheFileIsReadAgainOnlyWhenTheUserSaysYes) {
 
 TEST(ClaimQuestion, OtherRefusalsAreNotQuestions) {
   bool asked = false;
-  EXPECT_THROW(ReadAskingOverClaims([](const std::function<void()>& work) { work(); },
-                                    [] { throw EReadError("x", "y"); },
-                                    [&](const TClaim&) { return asked = true; }),
-               EReadError);
+  test::ExpectRefusal<EReadError>(
+      [&] {
+        ReadAskingOverClaims([](const std::function<void()>& work) { work(); },
+                             [] { throw EReadError("x", "y"); },
+                             [&](const TClaim&) { return asked = true; });
+      },
+      test::kAnyReason);
   EXPECT_FALSE(asked);
 }
 
