@@ -322,13 +322,21 @@ THeifRange RangeOfHvcC(const THeifBox& hvcC) {
   return unknown;
 }
 
-THeifRange RangeOfAv1C(const THeifBox& av1C) {
+// The AV1 item's range from its sequence header: among the 'av1C' box's configuration OBUs, or
+// where the box carries none (as many encoders write it, the OBUs being optional there), at the
+// start of the item's own data,
+// where every AV1 item's first sample must begin with one.
+THeifRange RangeOfAv1C(const THeifBox& av1C, const THeifLocation* data, const THeifLayout& layout) {
   THeifRange range;
   if (av1C.Size < 4) return range;
   range.Monochrome = (av1C.Body[2] & 0x10) != 0;
-  if (av1C.Size == 4) return range;  // no sequence header among the configuration OBUs
   Dav1dSequenceHeader header{};
-  if (dav1d_parse_sequence_header(&header, av1C.Body + 4, av1C.Size - 4) != 0) return range;
+  const bool configured =
+      av1C.Size > 4 && dav1d_parse_sequence_header(&header, av1C.Body + 4, av1C.Size - 4) == 0;
+  if (!configured &&
+      (data == nullptr || layout.Data == nullptr ||
+       dav1d_parse_sequence_header(&header, layout.Data + data->Offset, data->Length) != 0))
+    return range;
   range.Known = true;
   range.Limited = header.color_range == 0;
   range.Monochrome = header.layout == DAV1D_PIXEL_LAYOUT_I400;
@@ -357,8 +365,51 @@ const THeifBox* THeifLayout::Property(const THeifItem& item, const char* type) c
   return nullptr;
 }
 
+namespace {
+
+// The 'iloc' box: for each item stored in the file itself (construction method 0, data
+// reference 0), where its first extent lies, kept only when it lies within the file.
+void ReadLocations(const THeifBox& iloc, std::size_t size, THeifLayout& layout) {
+  TSpan span(iloc.Body, iloc.Size);
+  const auto version = static_cast<int>(span.Read(1));
+  span.Skip(3);
+  const auto sizes = static_cast<int>(span.Read(1));
+  const auto more = static_cast<int>(span.Read(1));
+  const int offsetBytes = sizes >> 4, lengthBytes = sizes & 15, baseBytes = more >> 4;
+  const int indexBytes = version == 1 || version == 2 ? more & 15 : 0;
+  const auto valid = [](int bytes) { return bytes == 0 || bytes == 4 || bytes == 8; };
+  if (version > 2 || !valid(offsetBytes) || !valid(lengthBytes) || !valid(baseBytes) ||
+      !valid(indexBytes))
+    return;
+  const std::uint64_t count = span.Read(version < 2 ? 2 : 4);
+  for (std::uint64_t i = 0; i < count && !span.Failed(); ++i) {
+    const auto id = static_cast<std::uint32_t>(span.Read(version < 2 ? 2 : 4));
+    const std::uint64_t method = version == 0 ? 0 : span.Read(2) & 15;
+    const std::uint64_t reference = span.Read(2);
+    const std::uint64_t base = span.Read(baseBytes);
+    const std::uint64_t extents = span.Read(2);
+    for (std::uint64_t e = 0; e < extents && !span.Failed(); ++e) {
+      span.Skip(static_cast<std::size_t>(indexBytes));
+      const std::uint64_t offset = span.Read(offsetBytes);
+      std::uint64_t length = span.Read(lengthBytes);
+      if (e > 0 || span.Failed() || method != 0 || reference != 0) continue;
+      // Sums of values read from the file: each checked against its size, never overflowing.
+      if (base > size || offset > size - base) continue;
+      const std::uint64_t start = base + offset;
+      if (length == 0) length = size - start;  // the extent runs to the end of the file
+      if (length > size - start) continue;
+      layout.Locations.push_back(
+          {id, static_cast<std::size_t>(start), static_cast<std::size_t>(length)});
+    }
+  }
+}
+
+}  // namespace
+
 THeifLayout ReadHeifLayout(const std::uint8_t* data, std::size_t size) {
   THeifLayout layout;
+  layout.Data = data;
+  layout.Size = size;
   for (const THeifBox& top : BoxesIn(data, size, data)) {
     if (Is(top.Type, "moov")) layout.HasMovie = true;
     if (!Is(top.Type, "meta") || layout.HasMeta || top.Size < 4) continue;
@@ -375,6 +426,7 @@ THeifLayout ReadHeifLayout(const std::uint8_t* data, std::size_t size) {
     }
     if (const THeifBox* iinf = Find(meta, "iinf")) ReadItemInfo(*iinf, data, layout);
     if (const THeifBox* iref = Find(meta, "iref")) ReadReferences(*iref, data, layout);
+    if (const THeifBox* iloc = Find(meta, "iloc")) ReadLocations(*iloc, size, layout);
     if (const THeifBox* iprp = Find(meta, "iprp")) {
       const std::vector<THeifBox> properties = BoxesIn(iprp->Body, iprp->Size, data);
       if (const THeifBox* ipco = Find(properties, "ipco"))
@@ -573,7 +625,10 @@ THeifRange RangeOfItem(const THeifLayout& layout, std::uint32_t id) {
     if (item == nullptr) return {};
     THeifRange range;
     if (const THeifBox* av1C = layout.Property(*item, "av1C")) {
-      range = RangeOfAv1C(*av1C);
+      const auto located =
+          std::find_if(layout.Locations.begin(), layout.Locations.end(),
+                       [id](const THeifLocation& location) { return location.Id == id; });
+      range = RangeOfAv1C(*av1C, located == layout.Locations.end() ? nullptr : &*located, layout);
     } else if (const THeifBox* hvcC = layout.Property(*item, "hvcC")) {
       range = RangeOfHvcC(*hvcC);
     } else {

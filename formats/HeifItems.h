@@ -36,13 +36,25 @@ struct THeifReference {
   std::vector<std::uint32_t> To;
 };
 
+// Where an item's coded data lie in the file: its first extent ('iloc', data in the file itself
+// only). Enough for the header at the start of an item's stream.
+struct THeifLocation {
+  std::uint32_t Id = 0;
+  std::size_t Offset = 0;
+  std::size_t Length = 0;
+};
+
 struct THeifLayout {
+  // The file the boxes were read from; every pointer and location lies within it.
+  const std::uint8_t* Data = nullptr;
+  std::size_t Size = 0;
   bool HasMeta = false;
   bool HasMovie = false;  // a 'moov' box: an image sequence's track
   std::uint32_t Primary = 0;
   std::vector<THeifItem> Items;
   std::vector<THeifReference> References;
   std::vector<THeifBox> Properties;  // the 'ipco' boxes in order
+  std::vector<THeifLocation> Locations;
   // Where the 'iinf' entry count and the 'pitm' item number lie, and their widths in bytes.
   std::size_t EntryCountAt = 0;
   int EntryCountBytes = 0;
@@ -99,8 +111,9 @@ TIdentityRewrite RewriteIdentityItems(const std::uint8_t* data, std::size_t size
                                       const THeifLayout& layout);
 
 // How the coded samples of an item are ranged: the item's own 'colr' nclx box when it has one,
-// otherwise the coded stream's own colour description (the AV1 sequence header, the HEVC
-// sequence parameter set's video signal type). Derived items answer for the first item they are
+// otherwise the coded stream's own colour description (the AV1 sequence header, from the 'av1C'
+// box or else from the start of the item's data; the HEVC sequence parameter set's video signal
+// type). Derived items answer for the first item they are
 // made from.
 struct THeifRange {
   bool Known = false;

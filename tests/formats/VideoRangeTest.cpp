@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -113,10 +114,8 @@ double Expected16(std::uint16_t v, const TRangeCase& c) {
 
 class VideoRange : public ::testing::TestWithParam<TRangeCase> {};
 
-TEST_P(VideoRange, GreyComesInFullRangeExactlyOnce) {
-  const TRangeCase c = GetParam();
-  const std::vector<std::uint16_t> levels = Levels(c.Bits);
-  const TBytes file = EncodeGrey(c, levels, false);
+void ExpectGreyInFullRangeExactlyOnce(const TRangeCase& c, const std::vector<std::uint16_t>& levels,
+                                      const TBytes& file) {
   TBitmap picture;
   TPictureExtras extras;
   TDeepPicture deep;
@@ -140,6 +139,49 @@ TEST_P(VideoRange, GreyComesInFullRangeExactlyOnce) {
       EXPECT_EQ(deep.Row(0)[3 * white], 65535);
     }
   }
+}
+
+TEST_P(VideoRange, GreyComesInFullRangeExactlyOnce) {
+  const TRangeCase c = GetParam();
+  const std::vector<std::uint16_t> levels = Levels(c.Bits);
+  ExpectGreyInFullRangeExactlyOnce(c, levels, EncodeGrey(c, levels, false));
+}
+
+// The file with its range told nowhere but in the coded data: the 'colr' boxes become 'pasp'
+// boxes (a property every reader may ignore, as the files mark their properties essential) and any
+// configuration OBUs of the 'av1C' box a padding OBU of the same size, so nothing moves. Returns
+// false when the file has no 'colr' box to hide.
+bool HideRangeOutsideCodedData(TBytes& file) {
+  bool hidden = false;
+  for (std::size_t at = 4; at + 4 <= file.size(); ++at) {
+    if (std::memcmp(&file[at], "colr", 4) == 0) {
+      std::memcpy(&file[at], "pasp", 4);
+      hidden = true;
+    } else if (std::memcmp(&file[at], "av1C", 4) == 0) {
+      const std::size_t size = std::size_t{file[at - 4]} << 24 | std::size_t{file[at - 3]} << 16 |
+                               std::size_t{file[at - 2]} << 8 | file[at - 1];
+      // Header (8), four bytes of configuration, then the OBUs if any: one padding OBU instead.
+      if (size <= 12) continue;
+      if (size < 14 || size - 14 > 127 || at - 4 + size > file.size()) return false;
+      std::uint8_t* obus = &file[at + 8];
+      obus[0] = 15 << 3 | 2;  // a padding OBU with a size field
+      obus[1] = static_cast<std::uint8_t>(size - 14);
+      std::fill(obus + 2, &file[at - 4 + size], std::uint8_t{0});
+    }
+  }
+  return hidden;
+}
+
+// Encoders may leave the sequence header out of 'av1C' and the range out of the boxes: the first
+// sample of the item's data still begins with it.
+class Av1CodedRange : public ::testing::TestWithParam<TRangeCase> {};
+
+TEST_P(Av1CodedRange, ToldOnlyInTheCodedDataIsFound) {
+  const TRangeCase c = GetParam();
+  const std::vector<std::uint16_t> levels = Levels(c.Bits);
+  TBytes file = EncodeGrey(c, levels, false);
+  ASSERT_TRUE(HideRangeOutsideCodedData(file));
+  ExpectGreyInFullRangeExactlyOnce(c, levels, file);
 }
 
 // libheif codes the alpha plane of these pictures in full range, whatever the colour's range
@@ -174,6 +216,14 @@ INSTANTIATE_TEST_SUITE_P(
                       TRangeCase{"AvifLimited12", heif_compression_AV1, 12, true},
                       TRangeCase{"AvifFull12", heif_compression_AV1, 12, false}),
     [](const ::testing::TestParamInfo<TRangeCase>& made) { return std::string(made.param.Name); });
+
+INSTANTIATE_TEST_SUITE_P(Made, Av1CodedRange,
+                         ::testing::Values(TRangeCase{"Limited8", heif_compression_AV1, 8, true},
+                                           TRangeCase{"Full8", heif_compression_AV1, 8, false},
+                                           TRangeCase{"Limited12", heif_compression_AV1, 12, true}),
+                         [](const ::testing::TestParamInfo<TRangeCase>& made) {
+                           return std::string(made.param.Name);
+                         });
 
 // Boxes as a file stores them: size, type, body.
 TBytes Box(const char* type, const TBytes& body) {
