@@ -1321,9 +1321,12 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
     if (view.Group != watched) continue;
     if (release) {
       const auto* mouse = static_cast<QMouseEvent*>(event);
-      if (mouse->button() == Qt::LeftButton && OnGroupTitle(view, mouse->position().toPoint()))
-        Guarded(this, [&] { SetViewFilter(view.Filter->Id); });
-      return false;
+      if (mouse->button() != Qt::LeftButton || !OnGroupTitle(view, mouse->position().toPoint()))
+        return false;
+      Guarded(this, [&] { SetViewFilter(view.Filter->Id); });
+      // Taken here: left to go on, the release would reach the full view now shown under the
+      // pointer (the scroll box hands a release to the image under it) and move the sample there.
+      return true;
     }
     // The title says what a click on it does; the rest of the group keeps its own hints.
     const auto* help = static_cast<QHelpEvent*>(event);
