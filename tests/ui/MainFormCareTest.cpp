@@ -39,6 +39,17 @@ class MainFormCareTest : public testing::TMainFormFixture {
     return path;
   }
 
+  // A 64 x 64 PNG as Qt writes it.
+  QString WriteQtPng(const QString& name) {
+    QImage image(64, 64, QImage::Format_RGB32);
+    for (int y = 0; y < 64; ++y)
+      for (int x = 0; x < 64; ++x)
+        image.setPixel(x, y, qRgb(x * 4, y * 4, (x * y) & 255));
+    const QString path = Dir.filePath(name);
+    EXPECT_TRUE(image.save(path));
+    return path;
+  }
+
   // The first and the second line of the only box shown.
   QStringList OnlyBoxLines() {
     EXPECT_EQ(Seams.Boxes.size(), 1u);
@@ -229,12 +240,7 @@ class CauseLineTest : public MainFormCareTest, public ::testing::WithParamInterf
         return path;
       }
       case TFailure::TruncatedPng: {
-        QImage image(64, 64, QImage::Format_RGB32);
-        for (int y = 0; y < 64; ++y)
-          for (int x = 0; x < 64; ++x)
-            image.setPixel(x, y, qRgb(x * 4, y * 4, (x * y) & 255));
-        const QString path = Dir.filePath("truncated.png");
-        EXPECT_TRUE(image.save(path));
+        const QString path = WriteQtPng("truncated.png");
         QFile file(path);
         EXPECT_TRUE(file.resize(file.size() / 2));
         Open(path);
@@ -282,12 +288,7 @@ INSTANTIATE_TEST_SUITE_P(Failures, CauseLineTest, ::testing::ValuesIn(kCauseCase
 // was) says near which byte: where its library had read to, at or after the damage and no
 // further than the damaged chunk's end and the next chunk's head.
 TEST_F(MainFormCareTest, ADamagedPngsBoxSaysNearWhichByteTheDamageWas) {
-  QImage image(64, 64, QImage::Format_RGB32);
-  for (int y = 0; y < 64; ++y)
-    for (int x = 0; x < 64; ++x)
-      image.setPixel(x, y, qRgb(x * 4, y * 4, (x * y) & 255));
-  const QString path = Dir.filePath("damaged.png");
-  ASSERT_TRUE(image.save(path));
+  const QString path = WriteQtPng("damaged.png");
   QByteArray bytes = FileBytes(path);
   const qsizetype idat = bytes.indexOf("IDAT") - 4;
   ASSERT_GT(idat, 0);
