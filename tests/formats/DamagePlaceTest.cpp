@@ -18,6 +18,7 @@
 #include "BitmapLayout.h"
 #include "Exceptions.h"
 #include "FailureCause.h"
+#include "Limits.h"
 #include "PictureExtras.h"
 #include "PictureFile.h"
 #include "PictureMakers.h"
@@ -77,6 +78,19 @@ TBytes GradientJpeg() {
   for (int i = 0; i < 64 * 48 * 3; ++i)
     layout.Samples.push_back(static_cast<std::uint8_t>(i * 5 % 256));
   return test::MakeJpeg(layout);
+}
+
+// A noisy lossy WebP of 300 × 200, some tens of KiB.
+TBytes NoisyWebP() {
+  std::vector<std::uint8_t> bgra;
+  std::uint32_t state = 99;
+  for (int i = 0; i < 300 * 200; ++i) {
+    state = state * 1103515245u + 12345u;
+    bgra.insert(bgra.end(),
+                {static_cast<std::uint8_t>(state >> 24), static_cast<std::uint8_t>(state >> 16),
+                 static_cast<std::uint8_t>(state >> 8), 255});
+  }
+  return test::MakeWebP(300, 200, bgra, false, false);
 }
 
 int WriteGifBytes(GifFileType* gif, const GifByteType* data, int length) {
@@ -209,6 +223,15 @@ const TDamageCase kCases[] = {
      },
      // The marker reader reads a segment (a table's is 67 bytes) before it tells the source.
      130, false, true},
+    // The lossy frame's start code changed: refused from the frame's header, which the
+    // incremental decoder first sees in the first 4 KiB it is handed.
+    {"WebPFrameHeader", "webp", NoisyWebP,
+     [](TBytes& b) {
+       EXPECT_EQ(std::memcmp(&b[12], "VP8 ", 4), 0);
+       b[23] = static_cast<std::uint8_t>(b[23] ^ 0xFF);
+       return std::size_t{23};
+     },
+     4096, false, false},
     // The record after the screen's colour table is neither a frame nor an extension.
     {"GifRecord", "gif", SmallGif,
      [](TBytes& b) {
@@ -274,8 +297,17 @@ TEST_P(DamagePlace, AWholeReadSaysWhereTheDamageWasFound) {
   }
 }
 
-TEST_P(DamagePlace, ABandReadSaysWhereTheDamageWasFound) {
-  if (!GetParam().BandRead) GTEST_SKIP() << "read whole only";
+// The kinds read band by band as well, as a save reads them.
+class DamagePlaceInBands : public DamagePlace {};
+
+std::vector<TDamageCase> BandReadCases() {
+  std::vector<TDamageCase> cases;
+  for (const TDamageCase& c : kCases)
+    if (c.BandRead) cases.push_back(c);
+  return cases;
+}
+
+TEST_P(DamagePlaceInBands, ABandReadSaysWhereTheDamageWasFound) {
   std::size_t damaged = 0;
   const std::string path = DamagedFile(damaged);
   try {
@@ -292,30 +324,30 @@ TEST_P(DamagePlace, ABandReadSaysWhereTheDamageWasFound) {
 
 INSTANTIATE_TEST_SUITE_P(EachKind, DamagePlace, ::testing::ValuesIn(kCases),
                          [](const auto& param) { return std::string(param.param.Name); });
+INSTANTIATE_TEST_SUITE_P(EachKind, DamagePlaceInBands, ::testing::ValuesIn(BandReadCases()),
+                         [](const auto& param) { return std::string(param.param.Name); });
 
-// Where the place cannot be told (a library that reads from memory and does not say how far,
-// a claim beyond the data, an unsupported variant), the line is what it always was.
+// Where the place cannot be told (a refusal for what the headers claim rather than for bytes
+// found damaged, or a reader that does not say), the line is what it always was.
 TEST(DamagePlaceUnknown, TheCauseLineStaysWithoutAPlace) {
-  const std::string path = "/a/b.webp";
-  EXPECT_EQ(FailureCauseLine(EInvalidGraphic(Msg::InvalidWebP, "webp-bad-bitstream"), path),
-            "ファイル /a/b.webp: 画像のデータが壊れています");
+  const std::string path = "/a/b.heic";
+  EXPECT_EQ(FailureCauseLine(EInvalidGraphic(Msg::InvalidHeif, "heif-bad-data"), path),
+            "ファイル /a/b.heic: 画像のデータが壊れています");
+  // A bitmap claiming far more pixels than its bytes can hold.
   test::TTemporaryFolder folder;
-  std::vector<std::uint8_t> bgra(16 * 16 * 4, 200);
-  TBytes webp = test::MakeWebP(16, 16, bgra, false, false);
-  // The frame's chunk of a kind no WebP holds.
-  ASSERT_GT(webp.size(), 16u);
-  std::memcpy(&webp[12], "XXXX", 4);
-  const std::string file = folder / "damaged.webp";
-  test::WriteFileBytes(file, webp);
+  TBytes bitmap = SmallBitmap();
+  bitmap[20] = 0x10;  // width 2 + 2^20
+  bitmap[24] = 0x10;  // height 2 + 2^20
+  const std::string file = folder / "claims.bmp";
+  test::WriteFileBytes(file, bitmap);
   TBitmap picture;
   TPictureExtras extras;
   try {
     ReadPicture(file, picture, extras);
-    ADD_FAILURE() << "the damaged file was read";
-  } catch (const Exception& error) {
+    ADD_FAILURE() << "the claim was read";
+  } catch (const EClaimBeyondData& error) {
     EXPECT_EQ(error.DamagedByte(), 0u);
-    const std::string line = FailureCauseLine(error, file);
-    EXPECT_EQ(line.find("バイト目付近"), std::string::npos) << line;
+    EXPECT_EQ(FailureCauseLine(error, file), "ファイル " + file + ": 画像のデータが壊れています");
   }
 }
 
