@@ -26,6 +26,16 @@ void RaiseOutOfMemory() {
   throw EOutOfMemory(Msg::OutOfMemory, kOutOfMemory);
 }
 
+bool SaysNoDamagePlace(const Exception& error) {
+  return dynamic_cast<const EInvalidGraphic*>(&error) != nullptr &&
+         dynamic_cast<const EUnsupportedGraphic*>(&error) == nullptr &&
+         dynamic_cast<const EClaimBeyondData*>(&error) == nullptr && error.DamagedByte() == 0;
+}
+
+void NoteDamage(Exception& error, std::uint64_t consumed) {
+  if (consumed != 0 && SaysNoDamagePlace(error)) error.SetDamagedByte(consumed, true);
+}
+
 void CheckPictureSize(std::int64_t width, std::int64_t height, const char* message,
                       const std::string& reasonPrefix) {
   if (width <= 0 || height <= 0) RaiseInvalid(message, reasonPrefix + "-empty");

@@ -9,6 +9,7 @@
 
 #include "Bitmap.h"
 #include "DeepRowSource.h"
+#include "Exceptions.h"
 #include "Limits.h"
 #include "PictureExtras.h"
 #include "Stream.h"
@@ -27,6 +28,24 @@ namespace penamo::formats {
 [[noreturn]] void RaiseOutOfMemory();
 // The reason of a refused allocation in a reader, for WithMemory (Machine.h).
 inline constexpr const char* kOutOfMemory = "out-of-memory";
+
+// Where a library found a picture's data damaged, for the cause line (Exception::DamagedByte):
+// error, when it is a refusal of damaged data (not an unsupported variant, nor a claim beyond
+// the data) that does not say where yet, is told that the library had read `consumed` bytes of
+// the file then, reading ahead of what it had checked. Nothing changes for 0 bytes.
+bool SaysNoDamagePlace(const Exception& error);
+void NoteDamage(Exception& error, std::uint64_t consumed);
+// Runs call; a refusal of damaged data leaving it is told consumed() (the bytes the library had
+// read), which is asked only then.
+template <typename Call, typename Consumed>
+decltype(auto) NotingDamage(Consumed consumed, Call call) {
+  try {
+    return call();
+  } catch (Exception& error) {
+    if (SaysNoDamagePlace(error)) NoteDamage(error, consumed());
+    throw;
+  }
+}
 
 // Raises EInvalidGraphic (message) for an empty size and EOutOfResources for a picture whose
 // 24-bit storage would exceed the storage limit; nothing is allocated before this passes.

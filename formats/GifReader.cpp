@@ -107,10 +107,9 @@ std::vector<std::int32_t> StoredRowOrder(std::int32_t height, bool interlaced) {
   return order;
 }
 
-}  // namespace
-
-void ReadGif(const std::uint8_t* data, std::size_t size, TBitmap& picture, TPictureExtras& extras) {
-  TGifInput input{data, size};
+// The picture giflib reads through input; its whole size counts for the claim rule.
+void ReadGifFrom(TGifInput& input, TBitmap& picture, TPictureExtras& extras) {
+  const std::size_t size = input.Size;
   int error = 0;
   TGif gif(DGifOpen(&input, ReadInput, &error));
   if (!gif) RaiseError(error);
@@ -195,6 +194,15 @@ void ReadGif(const std::uint8_t* data, std::size_t size, TBitmap& picture, TPict
     }
   }
   builder.Install(picture, extras);
+}
+
+}  // namespace
+
+void ReadGif(const std::uint8_t* data, std::size_t size, TBitmap& picture, TPictureExtras& extras) {
+  TGifInput input{data, size};
+  // giflib reads a sub-block of compressed data (255 bytes at most) before it decodes it.
+  NotingDamage([&] { return static_cast<std::uint64_t>(input.Position); },
+               [&] { ReadGifFrom(input, picture, extras); });
 }
 
 }  // namespace penamo

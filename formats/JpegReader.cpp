@@ -48,6 +48,9 @@ struct TJpegSession {
   TJpegFailure Failure;
   int MessageCode;
   bool Created;
+  // The file's bytes the source manager reads, to tell how far it had read.
+  const std::uint8_t* Data;
+  std::size_t Size;
 };
 
 [[noreturn]] void Fail(j_common_ptr info, TJpegFailure failure) {
@@ -163,7 +166,29 @@ TJpegFailure FinishDecompress(TJpegSession* session) {
   return kNoFailure;
 }
 
-[[noreturn]] void Raise(const TJpegSession& session) {
+// The bytes of the file the decoder had taken from its source when it stopped: the source
+// manager's next byte within the file's bytes, or all of them once it has gone past their end.
+// The marker reader tells the source only where a segment starts, so while it reads one (the
+// marker just before the source's next byte is the one being read) the segment's end is taken.
+std::uint64_t BytesRead(const TJpegSession& session) {
+  const jpeg_source_mgr* source = session.Info.src;
+  if (source == nullptr || session.Data == nullptr) return 0;
+  const std::uint8_t* next = source->next_input_byte;
+  const std::uint8_t* end = session.Data + session.Size;
+  if (next < session.Data || next > end) return session.Size;
+  const int marker = session.Info.unread_marker;
+  const bool standalone =
+      marker == 0xD8 || marker == 0xD9 || marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7);
+  if (marker != 0 && !standalone && next - session.Data >= 2 && end - next >= 2 &&
+      next[-2] == 0xFF && next[-1] == marker) {
+    const std::size_t length = std::size_t{next[0]} << 8 | next[1];
+    return static_cast<std::uint64_t>(next - session.Data) +
+           std::min(length, static_cast<std::size_t>(end - next));
+  }
+  return static_cast<std::uint64_t>(next - session.Data);
+}
+
+[[noreturn]] void RaiseFailure(const TJpegSession& session) {
   switch (session.Failure) {
     case kTruncated:
       RaiseTruncated("jpeg-truncated");
@@ -198,6 +223,16 @@ TJpegFailure FinishDecompress(TJpegSession* session) {
       RaiseInvalid(Msg::InvalidJpeg, "jpeg-error-" + std::to_string(session.MessageCode));
     default:
       RaiseInvalid(Msg::InvalidJpeg, "jpeg-error-" + std::to_string(session.MessageCode));
+  }
+}
+
+// The session's failure as our refusal; damaged data say how far the decoder had read.
+[[noreturn]] void Raise(const TJpegSession& session) {
+  try {
+    RaiseFailure(session);
+  } catch (Exception& error) {
+    NoteDamage(error, BytesRead(session));
+    throw;
   }
 }
 
@@ -303,6 +338,8 @@ TJpegStart StartJpeg(const std::uint8_t* data, std::size_t size) {
   session->Errors.error_exit = ErrorExit;
   session->Errors.emit_message = EmitMessage;
   session->Progress.progress_monitor = MonitorProgress;
+  session->Data = data;
+  session->Size = size;
 
   const std::uint64_t limit = StorageLimit();
   const long memoryLimit =

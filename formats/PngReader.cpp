@@ -423,6 +423,12 @@ void DecodePngRow(spng_ctx* ctx, const TPngLayout& layout, std::int32_t y, std::
   }
 }
 
+// The bytes of the file read through stream so far (its position), 0 when it cannot tell.
+std::uint64_t BytesRead(TStream& stream) {
+  const std::int64_t position = stream.Position();
+  return position > 0 ? static_cast<std::uint64_t>(position) : 0;
+}
+
 // spng's input from a file, read as it goes. The stream's reads never raise.
 int ReadFromStream(spng_ctx*, void* user, void* destination, std::size_t length) {
   auto* stream = static_cast<TStream*>(user);
@@ -452,6 +458,13 @@ class TPngRows : public Decoder {
   int Handle() const override { return FFile->Handle(); }
 
  protected:
+  // Runs decode; damaged data it meets say how far libspng had read the file then (its reads
+  // are the stream's, from the file's start).
+  template <typename Decode>
+  void NotingDamageRead(Decode decode) {
+    NotingDamage([this] { return BytesRead(*FFile); }, decode);
+  }
+
   std::uint8_t* AlphaRow(std::int32_t y) const {
     return FAlpha != nullptr
                ? FAlpha + static_cast<std::size_t>(y) * static_cast<std::size_t>(FLayout.Width)
@@ -475,7 +488,7 @@ class TPngRowDecoder final : public TPngRows<TRowDecoder> {
   }
 
   void DecodeRow(std::int32_t y, std::uint8_t* bgr) override {
-    DecodePngRow(FContext.get(), FLayout, y, bgr, FDecoded, AlphaRow(y));
+    NotingDamageRead([&] { DecodePngRow(FContext.get(), FLayout, y, bgr, FDecoded, AlphaRow(y)); });
   }
 };
 
@@ -489,7 +502,7 @@ class TPngDeepRowDecoder final : public TPngRows<TDeepRowDecoder> {
   }
 
   void DecodeRow(std::int32_t y, std::uint16_t* bgr) override {
-    DecodeNextRow(FContext.get(), FLayout, y, FDecoded.data());
+    NotingDamageRead([&] { DecodeNextRow(FContext.get(), FLayout, y, FDecoded.data()); });
     StoreDeepRow(FDecoded.data(), FLayout.Format, FLayout.AlphaChannel, FLayout.Width, bgr,
                  AlphaRow(y));
   }
@@ -544,11 +557,14 @@ class TLibpngDeepRowDecoder final : public TPngRows<TDeepRowDecoder> {
         if (y == FLayout.Height - 1) png_read_end(FPng, nullptr);
       });
       if (FByLibspng) {
-        for (std::int32_t given = 0; given < y; ++given)
-          DecodeNextRow(FContext.get(), FLayout, given, FDecoded.data());
+        NotingDamageRead([&] {
+          for (std::int32_t given = 0; given < y; ++given)
+            DecodeNextRow(FContext.get(), FLayout, given, FDecoded.data());
+        });
       }
     }
-    if (FByLibspng) DecodeNextRow(FContext.get(), FLayout, y, FDecoded.data());
+    if (FByLibspng)
+      NotingDamageRead([&] { DecodeNextRow(FContext.get(), FLayout, y, FDecoded.data()); });
     StoreDeepRow(FDecoded.data(), SPNG_FMT_PNG, FLayout.AlphaChannel, FLayout.Width, bgr,
                  AlphaRow(y));
   }
@@ -697,13 +713,17 @@ TOpenedPng OpenProgressive(const std::string& path, TPictureExtras& extras) {
   const TImageData data = WalkImageData(*opened.File);
   opened.Context = NewContext();
   Check(spng_set_png_stream(opened.Context.get(), ReadFromStream, opened.File.get()));
-  opened.Layout = ReadLayout(opened.Context.get(), data);
+  NotingDamage([&] { return BytesRead(*opened.File); },
+               [&] { opened.Layout = ReadLayout(opened.Context.get(), data); });
   if (opened.Layout.Interlaced || ExifBlockOrientation(exif.data(), exif.size()) != 1) {
     opened.Context.reset();
     return opened;
   }
-  Check(spng_decode_image(opened.Context.get(), nullptr, 0, opened.Layout.Format,
-                          SPNG_DECODE_TRNS | SPNG_DECODE_PROGRESSIVE));
+  NotingDamage([&] { return BytesRead(*opened.File); },
+               [&] {
+                 Check(spng_decode_image(opened.Context.get(), nullptr, 0, opened.Layout.Format,
+                                         SPNG_DECODE_TRNS | SPNG_DECODE_PROGRESSIVE));
+               });
   TPictureExtras read;
   if (opened.Layout.Alpha) {
     CheckBufferSize(static_cast<std::uint64_t>(opened.Layout.Width),
@@ -718,32 +738,79 @@ TOpenedPng OpenProgressive(const std::string& path, TPictureExtras& extras) {
   return opened;
 }
 
+// How far libspng reads the PNG in data before it refuses it, for a read from memory, which
+// does not tell: the file is decoded again, row by row into one row, through an input that
+// counts the bytes it hands over. 0 when that decoding meets no fault, or cannot be made.
+std::uint64_t BytesReadAtFault(const std::uint8_t* data, std::size_t size) noexcept {
+  struct TCountedInput {
+    const std::uint8_t* Data;
+    std::size_t Size;
+    std::size_t Read;
+  } input{data, size, 0};
+  const auto countedRead = [](spng_ctx*, void* user, void* destination, std::size_t length) -> int {
+    auto* in = static_cast<TCountedInput*>(user);
+    if (length > in->Size - in->Read) {
+      in->Read = in->Size;
+      return SPNG_IO_EOF;
+    }
+    std::memcpy(destination, in->Data + in->Read, length);
+    in->Read += length;
+    return 0;
+  };
+  try {
+    TContext ctx = NewContext();
+    spng_ctx* context = ctx.get();
+    if (spng_set_png_stream(context, countedRead, &input) != 0) return 0;
+    spng_ihdr ihdr{};
+    std::size_t imageBytes = 0;
+    if (spng_get_ihdr(context, &ihdr) != 0 ||
+        spng_decoded_image_size(context, SPNG_FMT_PNG, &imageBytes) != 0 || ihdr.height == 0 ||
+        spng_decode_image(context, nullptr, 0, SPNG_FMT_PNG, SPNG_DECODE_PROGRESSIVE) != 0)
+      return input.Read;
+    std::vector<std::uint8_t> row = AllocateBytes(imageBytes / ihdr.height);
+    int result = 0;
+    while ((result = spng_decode_row(context, row.data(), row.size())) == 0) {
+    }
+    if (result != SPNG_EOI || spng_decode_chunks(context) != 0) return input.Read;
+  } catch (...) {
+  }
+  return 0;
+}
+
+// A whole read from memory; damaged data say how far libspng had read (BytesReadAtFault).
+template <typename Read>
+decltype(auto) NotingDamageInMemory(const std::uint8_t* data, std::size_t size, Read read) {
+  return NotingDamage([&] { return BytesReadAtFault(data, size); }, read);
+}
+
 }  // namespace
 
 void ReadPng(const std::uint8_t* data, std::size_t size, TBitmap& picture, TPictureExtras& extras) {
-  ReadPngInto(data, size, &picture, nullptr, extras);
+  NotingDamageInMemory(data, size, [&] { ReadPngInto(data, size, &picture, nullptr, extras); });
 }
 
 void ReadPngDeep(const std::uint8_t* data, std::size_t size, TDeepPicture& deep,
                  TPictureExtras& extras) {
-  ReadPngInto(data, size, nullptr, &deep, extras);
+  NotingDamageInMemory(data, size, [&] { ReadPngInto(data, size, nullptr, &deep, extras); });
 }
 
 bool ReadPngWithDeep(const std::uint8_t* data, std::size_t size, TBitmap& picture,
                      TDeepPicture& deep, TPictureExtras& extras) {
-  spng_ihdr ihdr{};
-  {
-    TContext ctx = NewContext();
-    Check(spng_set_png_buffer(ctx.get(), data, size));
-    Check(spng_get_ihdr(ctx.get(), &ihdr));
-  }
-  if (ihdr.bit_depth != 16) {
-    ReadPngInto(data, size, &picture, nullptr, extras);
-    deep = TDeepPicture();
-    return false;
-  }
-  ReadPngInto(data, size, &picture, &deep, extras);
-  return true;
+  return NotingDamageInMemory(data, size, [&] {
+    spng_ihdr ihdr{};
+    {
+      TContext ctx = NewContext();
+      Check(spng_set_png_buffer(ctx.get(), data, size));
+      Check(spng_get_ihdr(ctx.get(), &ihdr));
+    }
+    if (ihdr.bit_depth != 16) {
+      ReadPngInto(data, size, &picture, nullptr, extras);
+      deep = TDeepPicture();
+      return false;
+    }
+    ReadPngInto(data, size, &picture, &deep, extras);
+    return true;
+  });
 }
 
 std::unique_ptr<TRowSource> OpenPngRows(const std::string& path, TPictureExtras& extras,

@@ -3,6 +3,7 @@
 #include <webp/decode.h>
 #include <webp/demux.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -103,10 +104,29 @@ std::uint64_t ClaimRatio(const WebPBitstreamFeatures& features) {
   return features.format == 1 ? PixelsPerByte::WebPLossy : PixelsPerByte::WebPLossless;
 }
 
-}  // namespace
+// How far libwebp reads a still picture before it refuses it as damaged: WebPDecode takes the
+// whole file and does not tell, so the file is decoded again by the incremental decoder, handed
+// kStep bytes more each time; the bytes handed over when it refuses are where it stopped, at
+// most kStep past it. 0 when it does not refuse (an animation, which it does not decode).
+std::uint64_t BytesReadAtFault(const std::uint8_t* data, std::size_t size) noexcept {
+  constexpr std::size_t kStep = 4096;
+  WebPIDecoder* decoder = WebPINewDecoder(nullptr);
+  if (decoder == nullptr) return 0;
+  std::uint64_t read = 0;
+  for (std::size_t given = std::min(kStep, size);; given = std::min(given + kStep, size)) {
+    const VP8StatusCode status = WebPIUpdate(decoder, data, given);
+    if (status == VP8_STATUS_BITSTREAM_ERROR) {
+      read = given;
+      break;
+    }
+    if (status != VP8_STATUS_SUSPENDED || given == size) break;
+  }
+  WebPIDelete(decoder);
+  return read;
+}
 
-void ReadWebP(const std::uint8_t* data, std::size_t size, TBitmap& picture,
-              TPictureExtras& extras) {
+void ReadWebPFrom(const std::uint8_t* data, std::size_t size, TBitmap& picture,
+                  TPictureExtras& extras) {
   WebPBitstreamFeatures features;
   const VP8StatusCode status = WebPGetFeatures(data, size, &features);
   if (status != VP8_STATUS_OK) RaiseStatus(status);
@@ -154,6 +174,14 @@ void ReadWebP(const std::uint8_t* data, std::size_t size, TBitmap& picture,
   const int orientation = ExifBlockOrientation(kept.Exif.data(), kept.Exif.size());
   ResetExifOrientation(kept.Exif);
   InstallUpright(builder, orientation, picture, extras);
+}
+
+}  // namespace
+
+void ReadWebP(const std::uint8_t* data, std::size_t size, TBitmap& picture,
+              TPictureExtras& extras) {
+  NotingDamage([&] { return BytesReadAtFault(data, size); },
+               [&] { ReadWebPFrom(data, size, picture, extras); });
 }
 
 }  // namespace penamo

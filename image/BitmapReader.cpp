@@ -34,10 +34,27 @@ constexpr std::uint32_t kAlphaMaskSize = 4;
 constexpr std::uint32_t kHeaderWithAlphaSize = kHeaderWithMasksSize + kAlphaMaskSize;
 constexpr std::uint32_t kMaxColors = 256;
 
-// A file this reader builds no picture of; reason says which rule it breaks.
-[[noreturn]] void RaiseInvalid(const char* reason) {
-  throw EInvalidGraphic(Msg::InvalidBitmap, reason);
+// A file this reader builds no picture of; reason says which rule it breaks, and the field at
+// offset (from the file's start) breaks it: the refusal names that byte exactly.
+[[noreturn]] void RaiseInvalid(const char* reason, std::uint64_t offset) {
+  EInvalidGraphic error(Msg::InvalidBitmap, reason);
+  error.SetDamagedByte(offset + 1, false);
+  throw error;
 }
+
+// Where the headers' fields lie, from the start of the information header (14 bytes into the
+// file): a core header has 16-bit sizes and no compression.
+struct TFieldOffsets {
+  std::uint64_t Header;  // the information header's first byte: its size
+  bool Core;
+  std::uint64_t Size() const { return Header; }
+  std::uint64_t Width() const { return Header + 4; }
+  std::uint64_t Height() const { return Header + (Core ? 6 : 8); }
+  std::uint64_t Planes() const { return Header + (Core ? 8 : 12); }
+  std::uint64_t BitCount() const { return Header + (Core ? 10 : 14); }
+  std::uint64_t Compression() const { return Header + 16; }
+  std::uint64_t ColoursUsed() const { return Header + 32; }
+};
 
 // The claim rule (Limits.h) for a bitmap of fileBytes bytes, checked by every read of it before
 // any pixel is allocated: uncompressed rows may be cut, run lengths hold runs of 255 at most.
@@ -57,9 +74,10 @@ class TBitmapReader {
   static void Read(TBitmap& bitmap, TStream& stream, std::vector<std::uint8_t>* alpha);
 
  private:
-  static TBitmapFileHeaders ReadHeaders(TBoundedReader& reader);
-  static void ReadColorTable(TBoundedReader& reader, TBitmapFileHeaders& headers);
-  static void CheckSupported(const TBitmapFileHeaders& headers);
+  static TBitmapFileHeaders ReadHeaders(TBoundedReader& reader, std::uint64_t headerAt);
+  static void ReadColorTable(TBoundedReader& reader, TBitmapFileHeaders& headers,
+                             const TFieldOffsets& at);
+  static void CheckSupported(const TBitmapFileHeaders& headers, const TFieldOffsets& at);
   static std::unique_ptr<TBitmapImage> ReadUncompressed(TBoundedReader& reader,
                                                         const TBitmapFileHeaders& headers,
                                                         std::uint64_t pixelBytes);
@@ -73,14 +91,19 @@ class TBitmapReader {
 TBitmapFileLayout TBitmapReader::ReadLayout(TBoundedReader& reader, TStream& stream) {
   if (reader.Remaining() == 0) return {};
 
+  // Where the file starts in the stream, so that a refusal names the byte of the file at fault.
+  const std::int64_t start = stream.Position();
+  const std::uint64_t fileStart = start > 0 ? static_cast<std::uint64_t>(start) : 0;
   std::uint8_t fileHeader[kFileHeaderSize];
   reader.Read(fileHeader, kFileHeaderSize, "file-header-truncated");
-  if (fileHeader[0] != 'B' || fileHeader[1] != 'M') RaiseInvalid("signature-not-bm");
+  if (fileHeader[0] != 'B' || fileHeader[1] != 'M') RaiseInvalid("signature-not-bm", fileStart);
   // The size and pixel-offset fields are not trusted: pixels follow the colour table.
 
-  TBitmapFileHeaders headers = ReadHeaders(reader);
-  ReadColorTable(reader, headers);
-  CheckSupported(headers);
+  const std::uint64_t headerAt = fileStart + kFileHeaderSize;
+  TBitmapFileHeaders headers = ReadHeaders(reader, headerAt);
+  const TFieldOffsets at{headerAt, headers.Core};
+  ReadColorTable(reader, headers, at);
+  CheckSupported(headers, at);
 
   // What the pixels take: the declared size, or the whole picture when none is declared, but
   // never more than the file still holds.
@@ -127,7 +150,7 @@ TBitmapFileLayout ReadBitmapFileLayout(TStream& stream) {
   return TBitmapReader::ReadLayout(reader, stream);
 }
 
-TBitmapFileHeaders TBitmapReader::ReadHeaders(TBoundedReader& reader) {
+TBitmapFileHeaders TBitmapReader::ReadHeaders(TBoundedReader& reader, std::uint64_t headerAt) {
   TBitmapFileHeaders headers;
   TBitmapInfoHeader& header = headers.Description.Header;
   std::uint8_t buffer[kHeaderWithAlphaSize] = {};
@@ -145,7 +168,7 @@ TBitmapFileHeaders TBitmapReader::ReadHeaders(TBoundedReader& reader) {
     header.biBitCount = LittleEndian::Get16(buffer + 10);
   } else {
     // Below 40 bytes the later fields would be undefined.
-    if (headerSize < kInfoHeaderSize) RaiseInvalid("header-size-unknown");
+    if (headerSize < kInfoHeaderSize) RaiseInvalid("header-size-unknown", headerAt);
     const std::uint32_t kept = headerSize >= kHeaderWithAlphaSize
                                    ? kHeaderWithAlphaSize
                                    : std::min(headerSize, kHeaderWithMasksSize);
@@ -164,7 +187,8 @@ TBitmapFileHeaders TBitmapReader::ReadHeaders(TBoundedReader& reader) {
     header.biClrImportant = LittleEndian::Get32(buffer + 36);
   }
   header.biSize = kInfoHeaderSize;
-  if (header.biPlanes != 1) RaiseInvalid("planes-not-one");
+  if (header.biPlanes != 1)
+    RaiseInvalid("planes-not-one", TFieldOffsets{headerAt, headers.Core}.Planes());
 
   const bool deep = header.biBitCount == 16 || header.biBitCount == 32;
   const bool alphaFields = header.biCompression == BI_ALPHABITFIELDS;
@@ -190,7 +214,8 @@ TBitmapFileHeaders TBitmapReader::ReadHeaders(TBoundedReader& reader) {
   return headers;
 }
 
-void TBitmapReader::ReadColorTable(TBoundedReader& reader, TBitmapFileHeaders& headers) {
+void TBitmapReader::ReadColorTable(TBoundedReader& reader, TBitmapFileHeaders& headers,
+                                   const TFieldOffsets& at) {
   TBitmapInfoHeader& header = headers.Description.Header;
   std::uint32_t count = header.biClrUsed;
   if (count == 0) {
@@ -208,7 +233,7 @@ void TBitmapReader::ReadColorTable(TBoundedReader& reader, TBitmapFileHeaders& h
         break;
     }
   }
-  if (count > kMaxColors) RaiseInvalid("too-many-colours");
+  if (count > kMaxColors) RaiseInvalid("too-many-colours", at.ColoursUsed());
   header.biClrUsed = count;
 
   const std::uint32_t entrySize = headers.Core ? 3 : 4;
@@ -223,12 +248,13 @@ void TBitmapReader::ReadColorTable(TBoundedReader& reader, TBitmapFileHeaders& h
 
 // What this reader builds pictures of: everything the bitmap format defines for the common
 // headers, nothing more.
-void TBitmapReader::CheckSupported(const TBitmapFileHeaders& headers) {
+void TBitmapReader::CheckSupported(const TBitmapFileHeaders& headers, const TFieldOffsets& at) {
   const TBitmapInfoHeader& header = headers.Description.Header;
   // A picture of no pixels is no picture; and the height's magnitude must be a height itself.
-  if (header.biWidth <= 0) RaiseInvalid("width-not-positive");
-  if (header.biHeight == 0) RaiseInvalid("height-zero");
-  if (!DimensionsFit(header.biWidth, header.biHeight)) RaiseInvalid("height-beyond-limit");
+  if (header.biWidth <= 0) RaiseInvalid("width-not-positive", at.Width());
+  if (header.biHeight == 0) RaiseInvalid("height-zero", at.Height());
+  if (!DimensionsFit(header.biWidth, header.biHeight))
+    RaiseInvalid("height-beyond-limit", at.Height());
   switch (header.biCompression) {
     case BI_RGB:
       switch (header.biBitCount) {
@@ -240,31 +266,33 @@ void TBitmapReader::CheckSupported(const TBitmapFileHeaders& headers) {
         case 32:
           return;
         default:
-          RaiseInvalid("bit-count-unsupported");
+          RaiseInvalid("bit-count-unsupported", at.BitCount());
       }
     case BI_BITFIELDS:
       // Any masks are taken as they are: the conversion reads each colour through its own
       // mask, so a zero mask gives a colour of 0 and overlapping masks share their bits.
-      if (header.biBitCount != 16 && header.biBitCount != 32) RaiseInvalid("masks-bit-count");
+      if (header.biBitCount != 16 && header.biBitCount != 32)
+        RaiseInvalid("masks-bit-count", at.BitCount());
       // A header between 40 and 52 bytes ends before the masks would begin.
       if (headers.HeaderSize != kInfoHeaderSize && headers.HeaderSize < kHeaderWithMasksSize)
-        RaiseInvalid("masks-outside-header");
+        RaiseInvalid("masks-outside-header", at.Compression());
       return;
     case BI_ALPHABITFIELDS:
-      if (header.biBitCount != 16 && header.biBitCount != 32) RaiseInvalid("masks-bit-count");
+      if (header.biBitCount != 16 && header.biBitCount != 32)
+        RaiseInvalid("masks-bit-count", at.BitCount());
       // The four masks follow a 40-byte header or lie within one of 56 bytes or more.
       if (headers.HeaderSize != kInfoHeaderSize && headers.HeaderSize < kHeaderWithAlphaSize)
-        RaiseInvalid("masks-outside-header");
+        RaiseInvalid("masks-outside-header", at.Compression());
       return;
     case BI_RLE8:
     case BI_RLE4:
       // Run-length rows always stand bottom-up.
       if (header.biBitCount != (header.biCompression == BI_RLE8 ? 8 : 4))
-        RaiseInvalid("run-length-bit-count");
-      if (header.biHeight < 0) RaiseInvalid("run-length-top-down");
+        RaiseInvalid("run-length-bit-count", at.BitCount());
+      if (header.biHeight < 0) RaiseInvalid("run-length-top-down", at.Height());
       return;
     default:
-      RaiseInvalid("compression-unsupported");
+      RaiseInvalid("compression-unsupported", at.Compression());
   }
 }
 

@@ -3,6 +3,7 @@
 // (EStreamError catches both EFCreateError and EWriteError).
 #pragma once
 
+#include <cstdint>
 #include <exception>
 #include <string>
 
@@ -25,6 +26,16 @@ class Exception : public std::exception {
   // unless whoever knows the file the error concerns added it.
   const std::string& Detail() const noexcept { return FDetail; }
   void SetDetail(std::string detail) { FDetail = std::move(detail); }
+  // Where a reader found the picture's data damaged: the place (1: the file's first byte) of
+  // the last byte it had read when it found the damage, 0 when it cannot tell. Approximate: the
+  // reader's library reads ahead of what it has checked, so the damage lies at or somewhat
+  // before that byte; otherwise it lies in the very field that starts at that byte.
+  std::uint64_t DamagedByte() const noexcept { return FDamagedByte; }
+  bool DamagedByteApproximate() const noexcept { return FDamagedByteApproximate; }
+  void SetDamagedByte(std::uint64_t byte, bool approximate) noexcept {
+    FDamagedByte = byte;
+    FDamagedByteApproximate = approximate;
+  }
   // The class name as a user-facing diagnostic would print it ("EReadError").
   virtual const char* ClassName() const noexcept { return "Exception"; }
 
@@ -33,6 +44,8 @@ class Exception : public std::exception {
   std::string FReason;
   int FSystemError;
   std::string FDetail;
+  std::uint64_t FDamagedByte = 0;
+  bool FDamagedByteApproximate = false;
 };
 
 #define PENAMO_ERROR_CLASS(Name, Base)                                \

@@ -63,6 +63,11 @@ std::string FailureCauseLine(const Exception& error, const std::string& path) {
   } else if (dynamic_cast<const EInvalidGraphic*>(&error) != nullptr &&
              dynamic_cast<const EUnsupportedGraphic*>(&error) == nullptr) {
     cause = "画像のデータが壊れています";
+    // Where the reader found it, when it can tell: the byte itself, or near where the library
+    // had read to.
+    if (error.DamagedByte() != 0)
+      cause += " (" + std::to_string(error.DamagedByte()) +
+               (error.DamagedByteApproximate() ? " バイト目付近)" : " バイト目)");
   }
   if (cause.empty()) return {};
   return "ファイル " + path + ": " + cause;

@@ -15,7 +15,8 @@ std::string CauseOf(int error);
 // The cause of `error` for the file at `path`: "ファイル <path>: <cause>". The cause is the
 // system's (CauseOf) when a system call failed; otherwise, for a file whose data ended before
 // the picture did, where it ended (the file's length), and for a damaged picture that it is
-// damaged. Empty when there is nothing to add to the message (an unsupported kind, memory).
+// damaged, and where when the reader could tell (Exception::DamagedByte). Empty when there is
+// nothing to add to the message (an unsupported kind, memory).
 std::string FailureCauseLine(const Exception& error, const std::string& path);
 
 // Whether `error` came from writing a file (creating or writing it) rather than reading one.

@@ -31,6 +31,10 @@ enum class TFilterKernel {
   DeepOrdered      // the deep blue-noise dither of 16-bit luma (DeepFilters.h)
 };
 
+// Where the window shows a filter's sample group: among the sample groups beside the
+// unfiltered sample, or in the deep filters' column at the right.
+enum class TFilterColumn { Samples, Deep };
+
 struct TFilterEntry {
   TFilterId Id;
   std::string_view Name;      // on the command line: "pattern4"
@@ -49,6 +53,15 @@ struct TFilterEntry {
   // The whole picture from Src into Dst; the result and errors as the filter functions give
   // them (YReduce.h).
   bool (*Run)(TBitmap& Src, TBitmap& Dst, std::uint8_t Strength);
+  // The window's group of this filter (its title is Caption, its save button's hint SaveHint):
+  // the column it stands in, and the digit that saves through it with Ctrl (0: none).
+  TFilterColumn Column = TFilterColumn::Samples;
+  int ShortcutDigit = 0;
+  // The filter's name in code ("PatternDither4"): where the window's stored layout has the
+  // group, its preview carries this name, its save button "Save" and this name, and the
+  // button's handler "Save", this name and "Click". The window builds a group of its own for a
+  // filter its layout does not hold.
+  std::string_view Ident = {};
 };
 
 // The strength the window's previews and saves use, and the command line's default.
@@ -63,5 +76,17 @@ const TFilterEntry& FilterEntry(TFilterId id);
 
 // The filter of that command-line name, or null.
 const TFilterEntry* FindFilter(std::string_view name);
+
+// For tests only: while the scope lives, the table ends with one more row, which FilterTable,
+// FilterEntry and FindFilter give like any other: a filter joining by one row is seen
+// everywhere the table is read. The row's Id is the one after the shipped rows' last. Opened
+// and closed while nothing else reads the table; never in the shipped table.
+class TExtraFilterRowScope {
+ public:
+  explicit TExtraFilterRowScope(const TFilterEntry& row);
+  ~TExtraFilterRowScope();
+  TExtraFilterRowScope(const TExtraFilterRowScope&) = delete;
+  TExtraFilterRowScope& operator=(const TExtraFilterRowScope&) = delete;
+};
 
 }  // namespace penamo

@@ -23,6 +23,7 @@
 #include <iterator>
 #include <optional>
 #include <stdexcept>
+#include <utility>
 
 #include "Application.h"
 #include "BandFilter.h"
@@ -171,33 +172,28 @@ std::optional<QString> DraggedFile(const QMimeData* data) {
 
 }  // namespace
 
-std::span<const TMainForm::TSampleGroup> TMainForm::SampleGroups() {
-  static const TSampleGroup groups[] = {
-      {TFilterId::PatternDither4, &Ui::MainForm::GroupBox1, &Ui::MainForm::PatternDither4,
-       &Ui::MainForm::SavePatternDither4, &TMainForm::SavePatternDither4Click},
-      {TFilterId::PatternDither16, &Ui::MainForm::GroupBox2, &Ui::MainForm::PatternDither16,
-       &Ui::MainForm::SavePatternDither16, &TMainForm::SavePatternDither16Click},
-      {TFilterId::DiffError64, &Ui::MainForm::GroupBox6, &Ui::MainForm::DiffError64,
-       &Ui::MainForm::SaveDiffError64, &TMainForm::SaveDiffError64Click},
-      {TFilterId::DiffError32, &Ui::MainForm::GroupBox3, &Ui::MainForm::DiffError32,
-       &Ui::MainForm::SaveDiffError32, &TMainForm::SaveDiffError32Click},
-      {TFilterId::DiffError16, &Ui::MainForm::GroupBox4, &Ui::MainForm::DiffError16,
-       &Ui::MainForm::SaveDiffError16, &TMainForm::SaveDiffError16Click},
-      {TFilterId::Diffusion, &Ui::MainForm::GroupBox7, &Ui::MainForm::Diffusion,
-       &Ui::MainForm::SaveDiffusion, &TMainForm::SaveDiffusionClick},
-      {TFilterId::Ordered, &Ui::MainForm::GroupBox8, &Ui::MainForm::Ordered,
-       &Ui::MainForm::SaveOrdered, &TMainForm::SaveOrderedClick},
+TMainForm::TSaveHandler TMainForm::PublishedSaveHandler(std::string_view name) {
+#define PENAMO_PUBLISHED(handler) \
+  { #handler, &TMainForm::handler }
+  static const std::pair<std::string_view, TSaveHandler> published[] = {
+      PENAMO_PUBLISHED(SavePatternDither4Click), PENAMO_PUBLISHED(SavePatternDither16Click),
+      PENAMO_PUBLISHED(SaveDiffError64Click),    PENAMO_PUBLISHED(SaveDiffError32Click),
+      PENAMO_PUBLISHED(SaveDiffError16Click),    PENAMO_PUBLISHED(SaveDiffusionClick),
+      PENAMO_PUBLISHED(SaveOrderedClick),
   };
-  return groups;
+#undef PENAMO_PUBLISHED
+  for (const auto& [published_name, handler] : published)
+    if (published_name == name) return handler;
+  return nullptr;
 }
 
-void TMainForm::CheckSampleGroups(std::span<const TSampleGroup> groups,
+void TMainForm::CheckSampleGroups(std::span<const TFilterId> groups,
                                   std::span<const TFilterEntry> filters) {
   // Each group's row lies after the previous group's: every group names a row of its own, and
   // the groups follow the table. A row without a group is simply not shown.
   std::size_t next = 0;
-  for (const TSampleGroup& group : groups) {
-    while (next < filters.size() && filters[next].Id != group.Filter)
+  for (const TFilterId group : groups) {
+    while (next < filters.size() && filters[next].Id != group)
       ++next;
     if (next == filters.size())
       throw std::logic_error("a sample group has no filter of its own in the table's order");
@@ -205,22 +201,76 @@ void TMainForm::CheckSampleGroups(std::span<const TSampleGroup> groups,
   }
 }
 
-std::vector<TMainForm::TFilterView> TMainForm::FilterViews() {
-  Ui::MainForm& layout = *this;
-  std::vector<TFilterView> views;
+void TMainForm::BindFilterGroups() {
+  FViews.clear();
   for (const TFilterEntry& filter : FilterTable()) {
-    for (const TSampleGroup& group : SampleGroups()) {
-      if (group.Filter != filter.Id) continue;
-      views.push_back({&filter, layout.*group.Group, layout.*group.Preview, layout.*group.Save,
-                       group.SaveClick});
+    const QString ident =
+        QString::fromUtf8(filter.Ident.data(), static_cast<qsizetype>(filter.Ident.size()));
+    auto* preview = ident.isEmpty() ? nullptr : findChild<TImage*>(ident);
+    auto* save =
+        ident.isEmpty() ? nullptr : findChild<TFrameSpeedButton*>(QStringLiteral("Save") + ident);
+    auto* group = preview != nullptr ? qobject_cast<QGroupBox*>(preview->parentWidget()) : nullptr;
+    if (group == nullptr || save == nullptr || save->parentWidget() != group) {
+      FViews.push_back(BuildFilterGroup(filter));
+      continue;
     }
+    const TSaveHandler published = PublishedSaveHandler(
+        (QStringLiteral("Save") + ident + QStringLiteral("Click")).toStdString());
+    FViews.push_back({&filter, group, preview, save,
+                      published != nullptr ? published : &TMainForm::SaveButtonClick});
   }
-  return views;
+  // Each column's groups in the order they stand there (row by row, left to right) follow the
+  // table.
+  for (const TFilterColumn column : {TFilterColumn::Samples, TFilterColumn::Deep}) {
+    std::vector<const TFilterView*> standing;
+    for (const TFilterView& view : FViews)
+      if (view.Filter->Column == column) standing.push_back(&view);
+    std::stable_sort(
+        standing.begin(), standing.end(), [](const TFilterView* a, const TFilterView* b) {
+          return std::pair(a->Group->y(), a->Group->x()) < std::pair(b->Group->y(), b->Group->x());
+        });
+    std::vector<TFilterId> order;
+    for (const TFilterView* view : standing)
+      order.push_back(view->Filter->Id);
+    CheckSampleGroups(order, FilterTable());
+  }
+}
+
+TMainForm::TFilterView TMainForm::BuildFilterGroup(const TFilterEntry& filter) {
+  // The layout's groups stand 160 pixels apart across and 200 down, three to a row among the
+  // samples and one to a row in the deep column; each is 145 x 193, its preview framed by a
+  // sunken box, its save button at the bottom right.
+  const bool deep = filter.Column == TFilterColumn::Deep;
+  QWidget* panel = deep ? DeepSamplePanel : SamplePanel;
+  const int columns = deep ? 1 : 3;
+  const auto slot =
+      static_cast<int>(panel->findChildren<QGroupBox*>(Qt::FindDirectChildrenOnly).size());
+  const QRect bounds(8 + 160 * (slot % columns), 8 + 200 * (slot / columns), 145, 193);
+  const QString ident =
+      QString::fromUtf8(filter.Ident.data(), static_cast<qsizetype>(filter.Ident.size()));
+  auto* group = new QGroupBox(panel);
+  group->setObjectName(QStringLiteral("Group") + ident);
+  group->setGeometry(bounds);
+  auto* bevel = new QFrame(group);
+  bevel->setGeometry(8, 23, 131, 132);
+  bevel->setFrameShape(QFrame::Box);
+  bevel->setFrameShadow(QFrame::Sunken);
+  auto* preview = new TImage(group);
+  preview->setObjectName(ident);
+  preview->setGeometry(8, 24, 128, 128);
+  auto* save = new TFrameSpeedButton(group);
+  save->setObjectName(QStringLiteral("Save") + ident);
+  save->setGeometry(112, 160, 23, 22);
+  // The panel grows to hold the group with the same margin below and at the right.
+  panel->resize(std::max(panel->width(), bounds.right() + 1 + (deep ? 8 : 168 - 145)),
+                std::max(panel->height(), bounds.bottom() + 1 + 8));
+  group->show();
+  return {&filter, group, preview, save, &TMainForm::SaveButtonClick};
 }
 
 TMainForm::TMainForm(QWidget* parent) : TForm(parent) {
-  CheckSampleGroups(SampleGroups(), FilterTable());
   setupUi(this);
+  BindFilterGroups();
   ApplyLayout();
   ApplyDeepLayout();
   OnCreate = [this](TCustomForm& sender) { FormCreate(sender); };
@@ -322,14 +372,15 @@ void TMainForm::SetUpKeyboard() {
       {EditButton, QStringLiteral("終了"), QKeySequence(Qt::CTRL | Qt::Key_Q),
        [this] { EditButtonClick(*EditButton); }},
   };
-  // Ctrl+1 to Ctrl+5 save through the five groups' filters in the order the groups stand, Ctrl+6
-  // and Ctrl+7 through the deep column's two.
-  int digit = 0;
+  // Ctrl and each group's digit (the table's) saves through its filter: 1 to 5 the five groups in
+  // the order they stand, 6 and 7 the deep column's two.
   for (const TFilterView& view : FilterViews()) {
     const TFilterId filter = view.Filter->Id;
+    const int digit = view.Filter->ShortcutDigit;
     buttons.push_back({view.Save,
                        QString::fromUtf8(view.Filter->Caption) + QStringLiteral("で保存"),
-                       QKeySequence(Qt::CTRL | static_cast<Qt::Key>(Qt::Key_1 + digit++)),
+                       digit > 0 ? QKeySequence(Qt::CTRL | static_cast<Qt::Key>(Qt::Key_0 + digit))
+                                 : QKeySequence(),
                        [this, filter] { SaveFiltered(filter); }});
   }
 
@@ -631,14 +682,19 @@ void TMainForm::SaveFile(TFilterId Filter, const QString& FileName, bool Png, bo
   });
 }
 
+void TMainForm::SaveButtonClick(TSpeedButton& Sender) {
+  for (const TFilterView& view : FilterViews())
+    if (view.Save == &Sender) SaveFiltered(view.Filter->Id);
+}
+
 // clang-format off
-void TMainForm::SavePatternDither4Click(TSpeedButton&) { SaveFiltered(TFilterId::PatternDither4); }
-void TMainForm::SavePatternDither16Click(TSpeedButton&) { SaveFiltered(TFilterId::PatternDither16); }
-void TMainForm::SaveDiffError64Click(TSpeedButton&) { SaveFiltered(TFilterId::DiffError64); }
-void TMainForm::SaveDiffError32Click(TSpeedButton&) { SaveFiltered(TFilterId::DiffError32); }
-void TMainForm::SaveDiffError16Click(TSpeedButton&) { SaveFiltered(TFilterId::DiffError16); }
-void TMainForm::SaveDiffusionClick(TSpeedButton&) { SaveFiltered(TFilterId::Diffusion); }
-void TMainForm::SaveOrderedClick(TSpeedButton&) { SaveFiltered(TFilterId::Ordered); }
+void TMainForm::SavePatternDither4Click(TSpeedButton& Sender) { SaveButtonClick(Sender); }
+void TMainForm::SavePatternDither16Click(TSpeedButton& Sender) { SaveButtonClick(Sender); }
+void TMainForm::SaveDiffError64Click(TSpeedButton& Sender) { SaveButtonClick(Sender); }
+void TMainForm::SaveDiffError32Click(TSpeedButton& Sender) { SaveButtonClick(Sender); }
+void TMainForm::SaveDiffError16Click(TSpeedButton& Sender) { SaveButtonClick(Sender); }
+void TMainForm::SaveDiffusionClick(TSpeedButton& Sender) { SaveButtonClick(Sender); }
+void TMainForm::SaveOrderedClick(TSpeedButton& Sender) { SaveButtonClick(Sender); }
 // clang-format on
 
 void TMainForm::ApplyDeepLayout() {
@@ -1265,9 +1321,12 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
     if (view.Group != watched) continue;
     if (release) {
       const auto* mouse = static_cast<QMouseEvent*>(event);
-      if (mouse->button() == Qt::LeftButton && OnGroupTitle(view, mouse->position().toPoint()))
-        Guarded(this, [&] { SetViewFilter(view.Filter->Id); });
-      return false;
+      if (mouse->button() != Qt::LeftButton || !OnGroupTitle(view, mouse->position().toPoint()))
+        return false;
+      Guarded(this, [&] { SetViewFilter(view.Filter->Id); });
+      // Taken here: left to go on, the release would reach the full view now shown under the
+      // pointer (the scroll box hands a release to the image under it) and move the sample there.
+      return true;
     }
     // The title says what a click on it does; the rest of the group keeps its own hints.
     const auto* help = static_cast<QHelpEvent*>(event);

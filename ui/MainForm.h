@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <span>
+#include <string_view>
 #include <vector>
 
 #include "Bitmap.h"
@@ -143,33 +144,34 @@ class TMainForm : public TForm, private Ui::MainForm {
   // Tests reach the layout's widgets, the dialogs and the handlers through it.
   friend struct TMainFormTestAccess;
 
-  // One filter's sample group as the layout has it: its widgets and its save button's handler.
-  struct TSampleGroup {
-    TFilterId Filter;
-    QGroupBox* Ui::MainForm::*Group;
-    TImage* Ui::MainForm::*Preview;
-    TFrameSpeedButton* Ui::MainForm::*Save;
-    void (TMainForm::*SaveClick)(TSpeedButton&);
-  };
-  // The layout's sample groups, in the order it shows them.
-  static std::span<const TSampleGroup> SampleGroups();
-  // Throws std::logic_error unless every group shows a filter of the table, each its own, in
-  // the table's order: a group wired to the wrong row would preview and save another filter
-  // under its caption.
-  static void CheckSampleGroups(std::span<const TSampleGroup> groups,
-                                std::span<const TFilterEntry> filters);
-
-  // One filter's sample group, resolved: its table entry, the group, its preview and its save
-  // button.
+  // One filter's sample group: its table row, the group, its preview and its save button, and
+  // the button's handler. The stored layout's own where it holds the row's group (found by the
+  // row's Ident), else a group the window builds like them.
+  using TSaveHandler = void (TMainForm::*)(TSpeedButton&);
   struct TFilterView {
     const TFilterEntry* Filter;
     QGroupBox* Group;
     TImage* Preview;
     TFrameSpeedButton* Save;
-    void (TMainForm::*SaveClick)(TSpeedButton&);
+    TSaveHandler SaveClick;
   };
   // The sample groups in the filter table's order.
-  std::vector<TFilterView> FilterViews();
+  const std::vector<TFilterView>& FilterViews() const { return FViews; }
+  std::vector<TFilterView> FViews;
+  // Gives every row of the filter table its group, from the stored layout or built, and checks
+  // the layout's groups against the table (CheckSampleGroups).
+  void BindFilterGroups();
+  // A group for a row the stored layout does not hold, with the look, sizes and spacing of the
+  // layout's, in the row's column after the groups already there.
+  TFilterView BuildFilterGroup(const TFilterEntry& filter);
+  // The handler of the stored layout's of that name ("SavePatternDither4Click"), or null: the
+  // layout binds its buttons' clicks by name, as it names its widgets.
+  static TSaveHandler PublishedSaveHandler(std::string_view name);
+  // Throws std::logic_error unless the groups (the filters a column's groups show, in the order
+  // they stand there) show filters of the table, each its own, in the table's order: the keys,
+  // Tab and the full view's list follow the table, and must follow what the eye sees.
+  static void CheckSampleGroups(std::span<const TFilterId> groups,
+                                std::span<const TFilterEntry> filters);
   // Whether point (in the group's coordinates) lies on the group's title, where a click chooses
   // the group's filter for the full view.
   static bool OnGroupTitle(const TFilterView& view, QPoint point);
@@ -226,6 +228,9 @@ class TMainForm : public TForm, private Ui::MainForm {
   void FrameSpeedButton2Click(TSpeedButton& Sender);
   void FrameSpeedButton1Click(TSpeedButton& Sender);
   void SampleImageMouseUp(TImage& Sender, TMouseButton Button, TShiftState Shift, int X, int Y);
+  // A save button's click: saves through its group's filter. The layout's buttons each have
+  // theirs by name; a group the window builds has SaveButtonClick.
+  void SaveButtonClick(TSpeedButton& Sender);
   void SavePatternDither4Click(TSpeedButton& Sender);
   void SavePatternDither16Click(TSpeedButton& Sender);
   void SaveDiffError64Click(TSpeedButton& Sender);

@@ -441,5 +441,29 @@ TEST(JxlReader, DecoderMemoryOfGreyAndColourPicturesIsCountedBeforeDecoding) {
   }
 }
 
+// libjxl takes a frame's input only once the whole frame is decoded: where it stopped says
+// where the frame began, not where the damage was, so a damaged codestream names no place
+// (a place before the damage would send the user to sound bytes).
+TEST(JxlReader, ADamagedCodestreamNamesNoPlace) {
+  const TBytes file = EncodeJxl(GradientPicture(200, 150, 8, false, false), Lossy());
+  std::mt19937 random(11);
+  int refused = 0;
+  for (int round = 0; round < 40; ++round) {
+    TBytes damaged = file;
+    const std::size_t at = std::uniform_int_distribution<std::size_t>(2, file.size() - 1)(random);
+    damaged[at] = static_cast<std::uint8_t>(damaged[at] ^ (1 + random() % 255));
+    TBitmap picture;
+    TPictureExtras extras;
+    try {
+      ReadJxl(damaged.data(), damaged.size(), picture, extras);
+    } catch (const EInvalidGraphic& error) {
+      ++refused;
+      EXPECT_EQ(error.DamagedByte(), 0u) << error.Reason() << " damaged at " << at;
+    } catch (const Exception&) {
+    }
+  }
+  EXPECT_GT(refused, 0) << "no damage was found";
+}
+
 }  // namespace
 }  // namespace penamo

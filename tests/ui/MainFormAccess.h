@@ -24,14 +24,20 @@ struct TMainFormTestAccess {
   // Runs the window's start-up check on its own sample groups, each given the filter of
   // `filters` in turn instead of its own (the list no longer than the groups).
   static void CheckGroupsShowing(std::initializer_list<TFilterId> filters) {
-    std::vector<TMainForm::TSampleGroup> groups;
-    auto layout = TMainForm::SampleGroups().begin();
-    for (TFilterId filter : filters) {
-      TMainForm::TSampleGroup group = *layout++;
-      group.Filter = filter;
-      groups.push_back(group);
-    }
+    const std::vector<TFilterId> groups(filters);
     TMainForm::CheckSampleGroups(groups, FilterTable());
+  }
+
+  // A filter's group as the window shows it: the group, its preview and its save button.
+  struct TGroup {
+    QGroupBox* Group = nullptr;
+    TImage* Preview = nullptr;
+    TFrameSpeedButton* Save = nullptr;
+  };
+  static TGroup GroupOf(TMainForm& form, TFilterId filter) {
+    for (const TMainForm::TFilterView& view : form.FilterViews())
+      if (view.Filter->Id == filter) return {view.Group, view.Preview, view.Save};
+    return {};
   }
 };
 

@@ -39,6 +39,17 @@ class MainFormCareTest : public testing::TMainFormFixture {
     return path;
   }
 
+  // A 64 x 64 PNG as Qt writes it.
+  QString WriteQtPng(const QString& name) {
+    QImage image(64, 64, QImage::Format_RGB32);
+    for (int y = 0; y < 64; ++y)
+      for (int x = 0; x < 64; ++x)
+        image.setPixel(x, y, qRgb(x * 4, y * 4, (x * y) & 255));
+    const QString path = Dir.filePath(name);
+    EXPECT_TRUE(image.save(path));
+    return path;
+  }
+
   // The first and the second line of the only box shown.
   QStringList OnlyBoxLines() {
     EXPECT_EQ(Seams.Boxes.size(), 1u);
@@ -229,12 +240,7 @@ class CauseLineTest : public MainFormCareTest, public ::testing::WithParamInterf
         return path;
       }
       case TFailure::TruncatedPng: {
-        QImage image(64, 64, QImage::Format_RGB32);
-        for (int y = 0; y < 64; ++y)
-          for (int x = 0; x < 64; ++x)
-            image.setPixel(x, y, qRgb(x * 4, y * 4, (x * y) & 255));
-        const QString path = Dir.filePath("truncated.png");
-        EXPECT_TRUE(image.save(path));
+        const QString path = WriteQtPng("truncated.png");
         QFile file(path);
         EXPECT_TRUE(file.resize(file.size() / 2));
         Open(path);
@@ -277,6 +283,38 @@ const TCauseCase kCauseCases[] = {
 
 INSTANTIATE_TEST_SUITE_P(Failures, CauseLineTest, ::testing::ValuesIn(kCauseCases),
                          [](const auto& param) { return std::string(param.param.Name); });
+
+// A PNG whose compressed pixels were damaged (a byte changed, the chunk's checksum left as it
+// was) says near which byte: where its library had read to, at or after the damage and no
+// further than the damaged chunk's end and the next chunk's head.
+TEST_F(MainFormCareTest, ADamagedPngsBoxSaysNearWhichByteTheDamageWas) {
+  const QString path = WriteQtPng("damaged.png");
+  QByteArray bytes = FileBytes(path);
+  const qsizetype idat = bytes.indexOf("IDAT") - 4;
+  ASSERT_GT(idat, 0);
+  const auto length = static_cast<qsizetype>(
+      static_cast<std::uint32_t>(static_cast<std::uint8_t>(bytes[idat])) << 24 |
+      static_cast<std::uint32_t>(static_cast<std::uint8_t>(bytes[idat + 1])) << 16 |
+      static_cast<std::uint32_t>(static_cast<std::uint8_t>(bytes[idat + 2])) << 8 |
+      static_cast<std::uint8_t>(bytes[idat + 3]));
+  const qsizetype damaged = idat + 8 + length / 2;
+  bytes[damaged] = static_cast<char>(bytes[damaged] ^ 0x5A);
+  WriteBytes("damaged.png", bytes);
+  Open(path);
+  const QStringList lines = OnlyBoxLines();
+  ASSERT_EQ(lines.size(), 2);
+  EXPECT_EQ(lines[0], QString::fromUtf8("PNG イメージが不正です."));
+  const QString prefix = QString::fromUtf8("ファイル %1: 画像のデータが壊れています (").arg(path);
+  const QString suffix = QString::fromUtf8(" バイト目付近)");
+  ASSERT_TRUE(lines[1].startsWith(prefix) && lines[1].endsWith(suffix)) << lines[1].toStdString();
+  bool number = false;
+  const qsizetype byte = lines[1]
+                             .mid(prefix.size(), lines[1].size() - prefix.size() - suffix.size())
+                             .toLongLong(&number);
+  ASSERT_TRUE(number) << lines[1].toStdString();
+  EXPECT_GE(byte, damaged + 1);
+  EXPECT_LE(byte, idat + 12 + length + 8);
+}
 
 // ---- The toolbar -----------------------------------------------------------------------------
 

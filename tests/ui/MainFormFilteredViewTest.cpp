@@ -425,5 +425,19 @@ TEST(MainFormFilteredViewMemory, APictureTooLargeToHoldTwiceSaysSoAndKeepsToTheS
               "told, original, samples");
 }
 
+// A click on a group's title chooses the filter and nothing more: the full view that then shows
+// under the pointer does not take the click's release as a click of its own, which would move the
+// sample there.
+TEST_F(MainFormFilteredViewTest, AClickOnAGroupsTitleLeavesTheSampleWhereItWas) {
+  Open(WritePicture("picture.bmp", 1200, 900));
+  Form->MoveSample(40, 24);
+  const TPoint before = Form->SampleOrigin();
+  QTest::mouseClick(Layout->GroupBox4, Qt::LeftButton, {}, QPoint(30, 6));
+  EXPECT_EQ(Form->ViewFilter(), TFilterId::DiffError16);
+  EXPECT_TRUE(Layout->SampleImage->isVisible());
+  EXPECT_EQ(Form->SampleOrigin().X, before.X);
+  EXPECT_EQ(Form->SampleOrigin().Y, before.Y);
+}
+
 }  // namespace
 }  // namespace penamo

@@ -320,8 +320,9 @@ TEST_F(MainFormTest, AnInvalidFileIsReportedInABoxAndEverythingShownStays) {
   Open(bad);
 
   ASSERT_EQ(Seams.Boxes.size(), 1u);
-  EXPECT_EQ(Seams.Boxes[0].Text, QString::fromUtf8("ビットマップイメージが不正です.\nファイル ") +
-                                     bad + QString::fromUtf8(": 画像のデータが壊れています"));
+  EXPECT_EQ(Seams.Boxes[0].Text,
+            QString::fromUtf8("ビットマップイメージが不正です.\nファイル ") + bad +
+                QString::fromUtf8(": 画像のデータが壊れています (1 バイト目)"));
   EXPECT_EQ(Seams.Boxes[0].Caption, QString::fromUtf8(ProgramTitle));
   EXPECT_EQ(Seams.Boxes[0].Icon, TMessageIcon::Stop);
   EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
@@ -491,8 +492,9 @@ TEST_F(MainFormTest, DroppingAFileOnTheWindowOpensIt) {
   QApplication::sendEvent(Form.get(), &badDrop);
   QApplication::processEvents();
   ASSERT_EQ(Seams.Boxes.size(), 1u);
-  EXPECT_EQ(Seams.Boxes[0].Text, QString::fromUtf8("ビットマップイメージが不正です.\nファイル ") +
-                                     bad + QString::fromUtf8(": 画像のデータが壊れています"));
+  EXPECT_EQ(Seams.Boxes[0].Text,
+            QString::fromUtf8("ビットマップイメージが不正です.\nファイル ") + bad +
+                QString::fromUtf8(": 画像のデータが壊れています (1 バイト目)"));
   EXPECT_EQ(Layout->SampleImage->size(), QSize(130, 90));
 }
 
