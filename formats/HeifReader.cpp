@@ -455,11 +455,7 @@ void FullPixel(const TDecoded& decoded, const std::uint8_t* row, std::size_t i, 
   std::uint32_t green = Full16(decoded, row, i + 1, false);
   std::uint32_t blue = Full16(decoded, row, i + 2, false);
   alpha = decoded.Alpha ? Full16(decoded, row, i + 3, true) : std::uint16_t{65535};
-  if (decoded.StraightenExpanded) {
-    red = Straight(red, alpha, 65535);
-    green = Straight(green, alpha, 65535);
-    blue = Straight(blue, alpha, 65535);
-  }
+  if (decoded.StraightenExpanded) StraightenColours(red, green, blue, alpha, 65535);
   bgr[0] = static_cast<std::uint16_t>(blue);
   bgr[1] = static_cast<std::uint16_t>(green);
   bgr[2] = static_cast<std::uint16_t>(red);

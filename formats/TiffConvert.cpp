@@ -99,9 +99,7 @@ void RowTo8(const TLayout& f, const std::uint8_t* samples, std::uint8_t* bgr,
       alpha[x] = a;
       if constexpr (Alpha == TAlpha::Premultiplied) {
         // Premultiplied colours become straight ones, as PNG stores them.
-        r = static_cast<std::uint8_t>(Straight(r, a, 255));
-        g = static_cast<std::uint8_t>(Straight(g, a, 255));
-        b = static_cast<std::uint8_t>(Straight(b, a, 255));
+        StraightenColours(r, g, b, a, 255);
       }
     }
     bgr[0] = b;
@@ -133,10 +131,7 @@ void RowToDeep(const TLayout& f, const std::uint8_t* samples, std::uint16_t* bgr
       r = g = b = sample;
     }
     if constexpr (Premultiplied) {
-      const std::uint32_t a = SampleAt<16>(samples, first + alphaAt);
-      r = Straight(r, a, 65535);
-      g = Straight(g, a, 65535);
-      b = Straight(b, a, 65535);
+      StraightenColours(r, g, b, SampleAt<16>(samples, first + alphaAt), 65535);
     }
     bgr[0] = static_cast<std::uint16_t>(b);
     bgr[1] = static_cast<std::uint16_t>(g);
