@@ -18,9 +18,6 @@ namespace penamo::formats::tiff {
 class TBandSource {
  public:
   virtual ~TBandSource() = default;
-  TBandSource() = default;
-  TBandSource(const TBandSource&) = delete;
-  TBandSource& operator=(const TBandSource&) = delete;
 
   virtual const TLayout& Layout() const = 0;
   virtual std::uint32_t BandRows() const = 0;
