@@ -399,6 +399,108 @@ TEST(HeifReader, PremultipliedByALimitedRangeAlphaTheColoursAreDividedByItsExpan
   }
 }
 
+// bytes inserted at at, and the box starting at holder (before at) grown by as many.
+void InsertInto(TBytes& file, std::size_t holder, std::size_t at, const TBytes& bytes) {
+  file.insert(file.begin() + static_cast<std::ptrdiff_t>(at), bytes.begin(), bytes.end());
+  Put32(file, holder, Get32(file, holder) + static_cast<std::uint32_t>(bytes.size()));
+}
+
+// An AVIF with alpha as libheif writes it (item 1 its colour, item 2 that colour's alpha), given a
+// primary item 3 derived from item 1 by identity ('iden') and turned a quarter anticlockwise
+// ('irot'), its size (width × height of item 1, turned) in an ispe property of its own. Every
+// box inserted lies in the meta box, before the items' data, whose offsets move on by as much.
+TBytes WithTurnedIdentityPrimary(TBytes file, std::uint32_t width, std::uint32_t height) {
+  const std::size_t size = file.size();
+  // Two properties after the last one.
+  const std::size_t ipco = FindBox(file, "ipco");
+  std::uint8_t properties = 0;
+  for (std::size_t at = ipco + 8; at < ipco + Get32(file, ipco); at += Get32(file, at))
+    ++properties;
+  TBytes added = {0, 0, 0, 20, 'i', 's', 'p', 'e', 0, 0, 0, 0};
+  for (const std::uint32_t v : {height, width})
+    for (int i = 3; i >= 0; --i)
+      added.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+  added.insert(added.end(), {0, 0, 0, 9, 'i', 'r', 'o', 't', 1});
+  InsertInto(file, FindBox(file, "iprp"), ipco + Get32(file, ipco), added);
+  Put32(file, ipco, Get32(file, ipco) + static_cast<std::uint32_t>(added.size()));
+  // Item 3's associations: the ispe, and the rotation as essential.
+  const std::size_t ipma = FindBox(file, "ipma");
+  EXPECT_EQ(Get32(file, ipma + 8), 0u) << "ipma version 0 with one-byte indexes";
+  Put32(file, ipma + 12, Get32(file, ipma + 12) + 1);
+  const TBytes entry = {0, 3, 2, static_cast<std::uint8_t>(properties + 1),
+                        static_cast<std::uint8_t>(0x80 | (properties + 2))};
+  InsertInto(file, FindBox(file, "iprp"), ipma + Get32(file, ipma), entry);
+  Put32(file, ipma, Get32(file, ipma) + static_cast<std::uint32_t>(entry.size()));
+  // Item 3's entry, an 'iden'.
+  const std::size_t iinf = FindBox(file, "iinf");
+  EXPECT_EQ(file[iinf + 8], 0) << "iinf version 0";
+  const std::size_t items = (std::size_t{file[iinf + 12]} << 8 | file[iinf + 13]) + 1;
+  file[iinf + 12] = static_cast<std::uint8_t>(items >> 8);
+  file[iinf + 13] = static_cast<std::uint8_t>(items);
+  InsertInto(file, iinf, iinf + Get32(file, iinf),
+             {0, 0, 0, 21, 'i', 'n', 'f', 'e', 2, 0, 0, 0, 0, 3, 0, 0, 'i', 'd', 'e', 'n', 0});
+  // Item 3 is derived from item 1.
+  const std::size_t iref = FindBox(file, "iref");
+  InsertInto(file, iref, iref + Get32(file, iref),
+             {0, 0, 0, 14, 'd', 'i', 'm', 'g', 0, 3, 0, 1, 0, 1});
+  const std::size_t pitm = FindBox(file, "pitm");
+  file[pitm + 12] = 0;
+  file[pitm + 13] = 3;
+  // The meta box holds every insertion.
+  const std::size_t meta = FindBox(file, "meta");
+  const auto metaGrowth = static_cast<std::uint32_t>(file.size() - size);
+  Put32(file, meta, Get32(file, meta) + metaGrowth);
+  // iloc version 0 with 4-byte base offsets, as libheif writes it: each item's base moves.
+  const std::size_t iloc = FindBox(file, "iloc");
+  EXPECT_EQ(file[iloc + 12], 0x44);
+  EXPECT_EQ(file[iloc + 13], 0x40);
+  const std::size_t located = std::size_t{file[iloc + 14]} << 8 | file[iloc + 15];
+  std::size_t at = iloc + 16;
+  for (std::size_t item = 0; item < located; ++item) {
+    Put32(file, at + 4, Get32(file, at + 4) + metaGrowth);
+    const std::size_t extents = std::size_t{file[at + 8]} << 8 | file[at + 9];
+    at += 10 + 8 * extents;
+  }
+  return file;
+}
+
+// A primary derived by identity from a picture whose colours are multiplied by its alpha: the
+// colours are divided by their alpha wherever the turn puts them, exactly as the underived
+// picture's are, and the alpha turns with them.
+TEST(HeifReader, PremultipliedColoursAreDividedWhereAnIdentityTurnPutsThem) {
+  THeifPicture stored{8, 4, 8, TLayout::Rgba, {}};
+  const int alphas[] = {255, 128, 51, 0};
+  for (int y = 0; y < 4; ++y)
+    for (int x = 0; x < 8; ++x) {
+      for (const int v : {x * 36, 255 - x * 30, 200})
+        stored.Samples.push_back(static_cast<std::uint16_t>((v * alphas[y] + 127) / 255));
+      stored.Samples.push_back(static_cast<std::uint16_t>(alphas[y]));
+    }
+  const TBytes plain = EncodeHeif(stored, heif_compression_AV1, true, 1, {}, true);
+  TBitmap source;
+  TPictureExtras sourceExtras;
+  ReadHeif(plain.data(), plain.size(), source, sourceExtras);
+  const TBytes turned = WithTurnedIdentityPrimary(plain, 8, 4);
+  TBitmap picture;
+  TPictureExtras extras;
+  try {
+    ReadHeif(turned.data(), turned.size(), picture, extras);
+  } catch (const Exception& error) {
+    FAIL() << test::Describe(error);
+  }
+  ASSERT_EQ(picture.Width(), 4);
+  ASSERT_EQ(picture.Height(), 8);
+  ASSERT_EQ(extras.Alpha.size(), 32u);
+  for (int y = 0; y < 8; ++y)
+    for (int x = 0; x < 4; ++x) {
+      // A quarter turn anticlockwise: shown (x, y) is stored (width - 1 - y, x).
+      EXPECT_EQ(test::PixelAt(picture, x, y), test::PixelAt(source, 7 - y, x)) << x << "," << y;
+      EXPECT_EQ(extras.Alpha[static_cast<std::size_t>(y * 4 + x)],
+                sourceExtras.Alpha[static_cast<std::size_t>(x * 8 + 7 - y)])
+          << x << "," << y;
+    }
+}
+
 TEST(HeifReader, ColourProfileIsKeptByteForByte) {
   const TBytes profile = test::SmallProfile();
   for (const heif_compression_format format : {heif_compression_HEVC, heif_compression_AV1}) {
