@@ -314,6 +314,22 @@ std::size_t FindBox(const TBytes& bytes, const char* type, std::size_t from = 0)
   return at == std::string::npos ? at : at - 4;
 }
 
+// The items' data found growth bytes further on, boxes having grown before it: the iloc box as
+// libheif writes it (version 0, 4-byte base offsets and extents), each item's base moved.
+void MoveItemData(TBytes& file, std::uint32_t growth) {
+  const std::size_t iloc = FindBox(file, "iloc");
+  EXPECT_EQ(file[iloc + 8], 0);
+  EXPECT_EQ(file[iloc + 12], 0x44);
+  EXPECT_EQ(file[iloc + 13], 0x40);
+  const std::size_t items = std::size_t{file[iloc + 14]} << 8 | file[iloc + 15];
+  std::size_t at = iloc + 16;
+  for (std::size_t item = 0; item < items; ++item) {
+    Put32(file, at + 4, Get32(file, at + 4) + growth);
+    const std::size_t extents = std::size_t{file[at + 8]} << 8 | file[at + 9];
+    at += 10 + 8 * extents;
+  }
+}
+
 // An AVIF with alpha as libheif writes it, its alpha item's colour said to be in limited range:
 // the item's one-channel pixi property (14 bytes) becomes an nclx colr property (19 bytes) with
 // its full-range flag clear, and no longer essential; the boxes holding it grow, and the items'
@@ -341,18 +357,7 @@ TBytes WithAlphaLabelledLimited(TBytes file) {
   const std::size_t ipma = FindBox(file, "ipma");
   for (std::size_t at = ipma + 12; at < ipma + Get32(file, ipma); ++at)
     if (file[at] == (0x80 | index)) file[at] = index;
-  // iloc version 0 with 4-byte base offsets, as libheif writes it: each item's base moves.
-  const std::size_t iloc = FindBox(file, "iloc");
-  EXPECT_EQ(file[iloc + 8], 0);
-  EXPECT_EQ(file[iloc + 12], 0x44);
-  EXPECT_EQ(file[iloc + 13], 0x40);
-  const std::size_t items = std::size_t{file[iloc + 14]} << 8 | file[iloc + 15];
-  std::size_t at = iloc + 16;
-  for (std::size_t item = 0; item < items; ++item) {
-    Put32(file, at + 4, Get32(file, at + 4) + kGrowth);
-    const std::size_t extents = std::size_t{file[at + 8]} << 8 | file[at + 9];
-    at += 10 + 8 * extents;
-  }
+  MoveItemData(file, kGrowth);
   return file;
 }
 
@@ -450,17 +455,7 @@ TBytes WithTurnedIdentityPrimary(TBytes file, std::uint32_t width, std::uint32_t
   const std::size_t meta = FindBox(file, "meta");
   const auto metaGrowth = static_cast<std::uint32_t>(file.size() - size);
   Put32(file, meta, Get32(file, meta) + metaGrowth);
-  // iloc version 0 with 4-byte base offsets, as libheif writes it: each item's base moves.
-  const std::size_t iloc = FindBox(file, "iloc");
-  EXPECT_EQ(file[iloc + 12], 0x44);
-  EXPECT_EQ(file[iloc + 13], 0x40);
-  const std::size_t located = std::size_t{file[iloc + 14]} << 8 | file[iloc + 15];
-  std::size_t at = iloc + 16;
-  for (std::size_t item = 0; item < located; ++item) {
-    Put32(file, at + 4, Get32(file, at + 4) + metaGrowth);
-    const std::size_t extents = std::size_t{file[at + 8]} << 8 | file[at + 9];
-    at += 10 + 8 * extents;
-  }
+  MoveItemData(file, metaGrowth);
   return file;
 }
 
