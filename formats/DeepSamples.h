@@ -35,4 +35,13 @@ constexpr std::uint32_t Straight(std::uint32_t sample, std::uint32_t alpha, std:
   return straight < top ? straight : top;
 }
 
+// A pixel's three colour samples made straight by its alpha (Straight), in place.
+template <typename Sample>
+constexpr void StraightenColours(Sample& red, Sample& green, Sample& blue, std::uint32_t alpha,
+                                 std::uint32_t top) {
+  red = static_cast<Sample>(Straight(red, alpha, top));
+  green = static_cast<Sample>(Straight(green, alpha, top));
+  blue = static_cast<Sample>(Straight(blue, alpha, top));
+}
+
 }  // namespace penamo::formats

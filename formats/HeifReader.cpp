@@ -94,6 +94,8 @@ struct TDecoded {
   // grey of a monochrome picture (all three channels) and the alpha plane.
   bool LimitedGrey = false;
   bool LimitedAlpha = false;
+  // The colours are still multiplied by an alpha coded in limited range.
+  bool StraightenExpanded = false;
   // The pixels once turned by the transforms of an identity-derived primary, when it has any.
   std::vector<std::uint8_t> Turned;
 };
@@ -395,12 +397,16 @@ TDecoded DecodeUnguarded(const std::uint8_t* data, std::size_t size, const TFlav
   decoded.Pixels = pixels;
   decoded.Stride = static_cast<std::size_t>(stride);
   MarkLimitedPlanes(layout, rewrite.Possible ? rewrite.Primary : layout.Primary, decoded);
+  // The alpha plane stays with colours that are not multiplied by it, as every other reader
+  // gives them: divided here, over the whole decoded picture before any transform moves its
+  // pixels aside, or, by an alpha coded in limited range, once that alpha is expanded
+  // (FullPixel), never by its coded values.
+  const bool premultiplied = decoded.Alpha && heif_image_is_premultiplied_alpha(rawImage) != 0;
+  decoded.StraightenExpanded = premultiplied && decoded.LimitedAlpha;
+  if (premultiplied && !decoded.LimitedAlpha)
+    Unpremultiply(pixels, decoded.Stride, decoded.Width, decoded.Height, decoded.Bits, deep);
   if (!rewrite.Transforms.empty())
     ApplyTransforms(rewrite.Transforms, pixelBytes, flavour, decoded);
-  // The alpha plane stays with colours that are not multiplied by it, as every other reader
-  // gives them.
-  if (decoded.Alpha && heif_image_is_premultiplied_alpha(rawImage) != 0)
-    Unpremultiply(pixels, decoded.Stride, decoded.Width, decoded.Height, decoded.Bits, deep);
 
   const std::size_t profileSize = heif_image_handle_get_raw_color_profile_size(handle.get());
   if (profileSize > 0) {
@@ -440,6 +446,21 @@ std::uint16_t Full16(const TDecoded& decoded, const std::uint8_t* row, std::size
   return To16Bits(coded, decoded.Bits);
 }
 
+// The pixel whose first sample is sample i of a decoded row as full-scale 16-bit blue, green, red
+// (Full16) and alpha (opaque without an alpha plane); colours multiplied by an alpha coded in
+// limited range are divided by it once it is expanded, at full precision (Straight).
+void FullPixel(const TDecoded& decoded, const std::uint8_t* row, std::size_t i, std::uint16_t* bgr,
+               std::uint16_t& alpha) {
+  std::uint32_t red = Full16(decoded, row, i, false);
+  std::uint32_t green = Full16(decoded, row, i + 1, false);
+  std::uint32_t blue = Full16(decoded, row, i + 2, false);
+  alpha = decoded.Alpha ? Full16(decoded, row, i + 3, true) : std::uint16_t{65535};
+  if (decoded.StraightenExpanded) StraightenColours(red, green, blue, alpha, 65535);
+  bgr[0] = static_cast<std::uint16_t>(blue);
+  bgr[1] = static_cast<std::uint16_t>(green);
+  bgr[2] = static_cast<std::uint16_t>(red);
+}
+
 }  // namespace
 
 namespace {
@@ -454,11 +475,12 @@ void Install8Bits(TDecoded& decoded, TBitmap& picture, TPictureExtras& extras) {
     std::uint8_t* alpha = decoded.Alpha ? builder.AlphaRow(y) : nullptr;
     if (decoded.LimitedGrey || decoded.LimitedAlpha) {
       for (std::int32_t x = 0; x < decoded.Width; ++x, bgr += 3) {
-        const std::size_t i = static_cast<std::size_t>(x) * channels;
-        bgr[0] = To8Bits(Full16(decoded, in, i + 2, false));
-        bgr[1] = To8Bits(Full16(decoded, in, i + 1, false));
-        bgr[2] = To8Bits(Full16(decoded, in, i, false));
-        if (alpha != nullptr) alpha[x] = To8Bits(Full16(decoded, in, i + 3, true));
+        std::uint16_t full[3], opacity;
+        FullPixel(decoded, in, static_cast<std::size_t>(x) * channels, full, opacity);
+        bgr[0] = To8Bits(full[0]);
+        bgr[1] = To8Bits(full[1]);
+        bgr[2] = To8Bits(full[2]);
+        if (alpha != nullptr) alpha[x] = To8Bits(opacity);
       }
     } else if (decoded.Bits == 8) {
       for (std::int32_t x = 0; x < decoded.Width; ++x, in += channels, bgr += 3) {
@@ -500,11 +522,9 @@ void InstallDeep(TDecoded& decoded, const TFlavour& flavour, TDeepPicture& pictu
     std::uint16_t* out = builder.Row(y);
     std::uint8_t* alpha = builder.AlphaRow(y);
     for (std::size_t x = 0; x < width; ++x, out += 3) {
-      const std::size_t i = x * channels;
-      out[0] = Full16(decoded, in, i + 2, false);
-      out[1] = Full16(decoded, in, i + 1, false);
-      out[2] = Full16(decoded, in, i, false);
-      if (alpha != nullptr) alpha[x] = To8Bits(Full16(decoded, in, i + 3, true));
+      std::uint16_t opacity;
+      FullPixel(decoded, in, x * channels, out, opacity);
+      if (alpha != nullptr) alpha[x] = To8Bits(opacity);
     }
   }
   builder.Install(picture, extras);

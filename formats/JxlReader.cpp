@@ -48,6 +48,10 @@ struct TDecoded {
   bool Alpha = false;
   bool Deep = false;
   bool Coded = false;  // samples as coded, in the file's own profile (not XYB)
+  // Coded colour samples in linear light (a lossless picture from linear data), which are
+  // decoded at 16 bits and given sRGB's tone curve (EncodeLinear).
+  bool Linear = false;
+  JxlColorEncoding Encoding{};  // the coded colour, where Linear
   std::size_t Channels = 3;
   std::vector<std::uint8_t> Pixels;
   std::vector<std::uint8_t> Profile;
@@ -247,6 +251,100 @@ bool ConvertGreyProfile(std::vector<std::uint8_t>& pixels, std::size_t count, st
   return true;
 }
 
+// Whether coded RGB samples (which the decoder hands over as they are, unconverted) are in
+// linear light, by an encoded colour space (a file that carries an ICC profile instead keeps it).
+bool CodedInLinearLight(const JxlDecoder* decoder, JxlColorEncoding& encoding) {
+  return JxlDecoderGetColorAsEncodedProfile(decoder, nullptr, JXL_COLOR_PROFILE_TARGET_DATA,
+                                            &encoding) == JXL_DEC_SUCCESS &&
+         encoding.color_space == JXL_COLOR_SPACE_RGB &&
+         encoding.transfer_function == JXL_TRANSFER_FUNCTION_LINEAR;
+}
+
+// The chromaticities of an encoding's white point and primaries, named or given.
+void Chromaticities(const JxlColorEncoding& encoding, cmsCIExyY& white,
+                    cmsCIExyYTRIPLE& primaries) {
+  switch (encoding.white_point) {
+    case JXL_WHITE_POINT_CUSTOM:
+      white = {encoding.white_point_xy[0], encoding.white_point_xy[1], 1.0};
+      break;
+    case JXL_WHITE_POINT_E:
+      white = {1.0 / 3, 1.0 / 3, 1.0};
+      break;
+    case JXL_WHITE_POINT_DCI:
+      white = {0.314, 0.351, 1.0};
+      break;
+    default:
+      white = {0.3127, 0.3290, 1.0};
+      break;
+  }
+  switch (encoding.primaries) {
+    case JXL_PRIMARIES_CUSTOM:
+      primaries = {{encoding.primaries_red_xy[0], encoding.primaries_red_xy[1], 1.0},
+                   {encoding.primaries_green_xy[0], encoding.primaries_green_xy[1], 1.0},
+                   {encoding.primaries_blue_xy[0], encoding.primaries_blue_xy[1], 1.0}};
+      break;
+    case JXL_PRIMARIES_2100:
+      primaries = {{0.708, 0.292, 1.0}, {0.170, 0.797, 1.0}, {0.131, 0.046, 1.0}};
+      break;
+    case JXL_PRIMARIES_P3:
+      primaries = {{0.680, 0.320, 1.0}, {0.265, 0.690, 1.0}, {0.150, 0.060, 1.0}};
+      break;
+    default:
+      primaries = {{0.640, 0.330, 1.0}, {0.300, 0.600, 1.0}, {0.150, 0.060, 1.0}};
+      break;
+  }
+}
+
+// An ICC profile of the encoding's primaries and white point with sRGB's tone curve: what the
+// samples EncodeLinear makes are in. Empty for sRGB's own primaries and white, which need none.
+std::vector<std::uint8_t> SrgbCurveProfile(const JxlColorEncoding& encoding) {
+  if (encoding.primaries == JXL_PRIMARIES_SRGB && encoding.white_point == JXL_WHITE_POINT_D65)
+    return {};
+  cmsCIExyY white;
+  cmsCIExyYTRIPLE primaries;
+  Chromaticities(encoding, white, primaries);
+  const cmsFloat64Number srgbCurve[5] = {2.4, 1.0 / 1.055, 0.055 / 1.055, 1.0 / 12.92, 0.04045};
+  cmsToneCurve* curve = cmsBuildParametricToneCurve(nullptr, 4, srgbCurve);
+  if (curve == nullptr) RaiseOutOfMemory();
+  cmsToneCurve* curves[3] = {curve, curve, curve};
+  const std::unique_ptr<void, TProfileClose> profile(
+      cmsCreateRGBProfile(&white, &primaries, curves));
+  cmsFreeToneCurve(curve);
+  if (!profile) RaiseOutOfMemory();
+  cmsUInt32Number size = 0;
+  if (!cmsSaveProfileToMem(profile.get(), nullptr, &size) || size == 0) RaiseOutOfMemory();
+  std::vector<std::uint8_t> bytes;
+  WithMemory(kOutOfMemory, [&] { bytes.resize(size); });
+  if (!cmsSaveProfileToMem(profile.get(), bytes.data(), &size)) RaiseOutOfMemory();
+  return bytes;
+}
+
+// Linear-light colour samples (16-bit, decoded exactly from the coded ones) given sRGB's tone
+// curve, each computed in floating point and rounded once; alpha, which is linear by nature,
+// stays as it is. Linear 8 or 16-bit samples cannot hold a picture's shadows without banding,
+// which this tool exists to remove; the profile then describes the new samples.
+void EncodeLinear(TDecoded& decoded) {
+  std::vector<std::uint16_t> curve;
+  WithMemory(kOutOfMemory, [&] { curve.resize(65536); });
+  for (std::size_t v = 0; v < curve.size(); ++v) {
+    const double linear = static_cast<double>(v) / 65535.0;
+    const double encoded =
+        linear <= 0.0031308 ? 12.92 * linear : 1.055 * std::pow(linear, 1.0 / 2.4) - 0.055;
+    curve[v] = static_cast<std::uint16_t>(std::lround(std::clamp(encoded, 0.0, 1.0) * 65535.0));
+  }
+  const std::size_t pixels =
+      static_cast<std::size_t>(decoded.Width) * static_cast<std::size_t>(decoded.Height);
+  std::uint8_t* at = decoded.Pixels.data();
+  for (std::size_t p = 0; p < pixels; ++p, at += 2 * decoded.Channels)
+    for (std::size_t c = 0; c < 3; ++c) {
+      std::uint16_t value;
+      std::memcpy(&value, at + 2 * c, 2);
+      value = curve[value];
+      std::memcpy(at + 2 * c, &value, 2);
+    }
+  decoded.Profile = SrgbCurveProfile(decoded.Encoding);
+}
+
 // What the decoder takes beside the picture, refused before any of it is made: its own planes
 // are 32-bit floats, three of them even for a grey picture (measured: a grey 22000² frame takes
 // 12.4 bytes a pixel at its peak), one more for alpha, and the interleaved output.
@@ -319,8 +417,13 @@ TDecoded Decode(const std::uint8_t* data, std::size_t size) {
         if (!haveInfo) RaiseBad("no-header");
         PreferEncodedColour(dec, basic);
         decoded.Profile = DataProfile(dec);
-        // Grey coded in a grey profile of its own is converted at 16 bits (ConvertGreyProfile).
+        // Grey coded in a grey profile of its own is converted at 16 bits (ConvertGreyProfile);
+        // colour coded in linear light is given sRGB's tone curve at 16 bits (EncodeLinear).
         if (decoded.Grey && decoded.Coded && !decoded.Profile.empty()) {
+          decoded.Deep = true;
+          format.data_type = JXL_TYPE_UINT16;
+        } else if (!decoded.Grey && decoded.Coded && CodedInLinearLight(dec, decoded.Encoding)) {
+          decoded.Linear = true;
           decoded.Deep = true;
           format.data_type = JXL_TYPE_UINT16;
         }
@@ -348,6 +451,7 @@ TDecoded Decode(const std::uint8_t* data, std::size_t size) {
                 static_cast<std::size_t>(decoded.Width) * static_cast<std::size_t>(decoded.Height),
                 decoded.Channels, decoded.Profile))
           decoded.Profile.clear();
+        if (decoded.Linear) EncodeLinear(decoded);
         if (signature == JXL_SIG_CONTAINER) TakeMetadata(data, size, decoded);
         return decoded;
       case JXL_DEC_SUCCESS:

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "Machine.h"
+#include "OrientationMap.h"
 
 namespace penamo::formats {
 
@@ -42,49 +43,20 @@ std::size_t OrientationValueAt(const std::uint8_t* block, std::size_t size) {
   return 0;
 }
 
-// Stored pixel (x, y) of a width × height picture into its place in the turned one: rows of
-// channels samples of Sample, read through source(y) and written through target(y).
+// Stored pixel (x, y) of a width × height picture into its place in the turned one (as
+// OrientationMap.h places it): rows of channels samples of Sample, read through source(y) and
+// written through target(y).
 template <typename Sample, typename Source, typename Target>
 void Turn(int orientation, std::int32_t width, std::int32_t height, std::size_t channels,
           Source source, Target target) {
+  const TOrientationMap map(orientation, width, height);
   const std::size_t pixel = channels * sizeof(Sample);
   for (std::int32_t y = 0; y < height; ++y) {
     const Sample* in = source(y);
     for (std::int32_t x = 0; x < width; ++x) {
-      std::int32_t column = x;
-      std::int32_t row = y;
-      switch (orientation) {
-        case 2:  // mirrored left to right
-          column = width - 1 - x;
-          break;
-        case 3:  // turned half round
-          column = width - 1 - x;
-          row = height - 1 - y;
-          break;
-        case 4:  // upside down mirror
-          row = height - 1 - y;
-          break;
-        case 5:  // 5..8: the stored rows are the upright picture's columns
-          column = y;
-          row = x;
-          break;
-        case 6:
-          column = height - 1 - y;
-          row = x;
-          break;
-        case 7:
-          column = height - 1 - y;
-          row = width - 1 - x;
-          break;
-        case 8:
-          column = y;
-          row = width - 1 - x;
-          break;
-        default:
-          break;
-      }
-      std::memcpy(target(row) + static_cast<std::size_t>(column) * channels,
-                  in + static_cast<std::size_t>(x) * channels, pixel);
+      std::memcpy(
+          target(map.ShownRow(x, y)) + static_cast<std::size_t>(map.ShownColumn(x, y)) * channels,
+          in + static_cast<std::size_t>(x) * channels, pixel);
     }
   }
 }
@@ -124,9 +96,9 @@ void InstallUpright(TPictureBuilder& stored, int orientation, TBitmap& picture,
   }
   const std::int32_t width = stored.Width();
   const std::int32_t height = stored.Height();
-  const bool turned = orientation >= 5;
+  const TOrientationMap map(orientation, width, height);
   const bool alpha = stored.Extras().HasAlpha();
-  TPictureBuilder upright(turned ? height : width, turned ? width : height, alpha);
+  TPictureBuilder upright(map.ShownWidth(), map.ShownHeight(), alpha);
   Turn<std::uint8_t>(
       orientation, width, height, 3, [&](std::int32_t y) { return stored.Row(y); },
       [&](std::int32_t y) { return upright.Row(y); });
@@ -145,10 +117,10 @@ void TurnUpright(TDeepPicture& deep, std::vector<std::uint8_t>& alpha, int orien
   if (orientation < 2 || orientation > 8) return;
   const std::int32_t width = deep.Width;
   const std::int32_t height = deep.Height;
-  const bool turned = orientation >= 5;
+  const TOrientationMap map(orientation, width, height);
   TDeepPicture upright;
-  upright.Width = turned ? height : width;
-  upright.Height = turned ? width : height;
+  upright.Width = map.ShownWidth();
+  upright.Height = map.ShownHeight();
   std::vector<std::uint8_t> uprightAlpha;
   WithMemory("out-of-memory", [&] {
     upright.Samples.resize(deep.Samples.size());

@@ -7,10 +7,14 @@
 //   penamo_formats_bench --table FILTER IN OUT.png   level × row filter → write time and size
 //   penamo_formats_bench --make-deep W H OUT.png     a W × H 16-bit RGB gradient (libspng)
 //   penamo_formats_bench --deep-rows ROWS FILE       the deep rows band by band: time, peak memory
+//   penamo_formats_bench --make-tiff KIND W H OUT.tif a W × H TIFF of a gradient in one layout:
+//                                                   rgb8, rgb16, rgba16-planar, cmyk8, grey4,
+//                                                   palette8 or ycbcr (libtiff's RGBA interface)
 #include <spng.h>
 #include <sys/resource.h>
-//   penamo_formats_bench --decode ROUNDS FILE [deep] a GIF, HEIC, AVIF or JPEG XL file read by
-//                                                   its reader (by the name's suffix), 8-bit
+#include <tiffio.h>
+//   penamo_formats_bench --decode ROUNDS FILE [deep] a GIF, HEIC, AVIF, JPEG XL or TIFF file read
+//                                                   by its reader (by the name's suffix), 8-bit
 //                                                   or (deep) 16-bit: median and range
 #include <time.h>
 
@@ -35,6 +39,7 @@
 #include "JxlReader.h"
 #include "PictureFile.h"
 #include "PngWriter.h"
+#include "TiffReader.h"
 
 namespace {
 
@@ -187,6 +192,108 @@ int DeepRows(int bandRows, const char* path) {
   return 0;
 }
 
+// A W × H TIFF in one of the layouts its reader takes, strip by strip: a gradient per sample,
+// premultiplied by a gradient alpha where it has one; the YCbCr one's raw strips are a ramp of
+// bytes (its subsampled units are not pixels).
+int MakeTiff(const char* kind, int width, int height, const char* out) {
+  struct TKind {
+    const char* Name;
+    int Bits, Samples, Photometric, Compression;
+    bool Planar;
+    int Extra;
+  };
+  static const TKind kKinds[] = {
+      {"rgb8", 8, 3, PHOTOMETRIC_RGB, COMPRESSION_LZW, false, -1},
+      {"rgb16", 16, 3, PHOTOMETRIC_RGB, COMPRESSION_NONE, false, -1},
+      {"rgba16-planar", 16, 4, PHOTOMETRIC_RGB, COMPRESSION_LZW, true, EXTRASAMPLE_ASSOCALPHA},
+      {"cmyk8", 8, 4, PHOTOMETRIC_SEPARATED, COMPRESSION_LZW, false, -1},
+      {"grey4", 4, 1, PHOTOMETRIC_MINISBLACK, COMPRESSION_PACKBITS, false, -1},
+      {"palette8", 8, 1, PHOTOMETRIC_PALETTE, COMPRESSION_LZW, false, -1},
+      {"ycbcr", 8, 3, PHOTOMETRIC_YCBCR, COMPRESSION_NONE, false, -1},
+  };
+  const TKind* k = nullptr;
+  for (const TKind& candidate : kKinds)
+    if (std::strcmp(candidate.Name, kind) == 0) k = &candidate;
+  if (k == nullptr || width <= 0 || height <= 0) return 2;
+  TIFF* tif = TIFFOpen(out, "w");
+  if (tif == nullptr) return 1;
+  TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, static_cast<std::uint32_t>(width));
+  TIFFSetField(tif, TIFFTAG_IMAGELENGTH, static_cast<std::uint32_t>(height));
+  TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, k->Bits);
+  TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, k->Samples);
+  TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, k->Photometric);
+  TIFFSetField(tif, TIFFTAG_COMPRESSION, k->Compression);
+  TIFFSetField(tif, TIFFTAG_PLANARCONFIG, k->Planar ? PLANARCONFIG_SEPARATE : PLANARCONFIG_CONTIG);
+  if (k->Extra >= 0) {
+    const std::uint16_t extra = static_cast<std::uint16_t>(k->Extra);
+    TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, &extra);
+  }
+  if (k->Photometric == PHOTOMETRIC_YCBCR) TIFFSetField(tif, TIFFTAG_YCBCRSUBSAMPLING, 2, 2);
+  if (k->Photometric == PHOTOMETRIC_PALETTE) {
+    std::vector<std::uint16_t> red(256), green(256), blue(256);
+    for (int i = 0; i < 256; ++i) {
+      red[static_cast<std::size_t>(i)] = static_cast<std::uint16_t>(i * 257);
+      green[static_cast<std::size_t>(i)] = static_cast<std::uint16_t>((255 - i) * 257);
+      blue[static_cast<std::size_t>(i)] = static_cast<std::uint16_t>((i * 3 % 256) * 257);
+    }
+    TIFFSetField(tif, TIFFTAG_COLORMAP, red.data(), green.data(), blue.data());
+  }
+  const std::uint32_t rowsPerStrip = k->Photometric == PHOTOMETRIC_YCBCR ? 16 : 32;
+  TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, rowsPerStrip);
+  const std::uint32_t top = (1u << k->Bits) - 1;
+  const int planes = k->Planar ? k->Samples : 1;
+  const int perPlane = k->Planar ? 1 : k->Samples;
+  const std::uint32_t strips =
+      (static_cast<std::uint32_t>(height) + rowsPerStrip - 1) / rowsPerStrip;
+  const auto sample = [&](std::uint32_t x, std::uint32_t y, int c) {
+    const std::uint64_t span = static_cast<std::uint64_t>(width) * (c + 1) + 2u * height;
+    const auto v = static_cast<std::uint32_t>((std::uint64_t{x} * (c + 1) + 2u * y) * top / span);
+    if (k->Extra < 0) return v;
+    const std::uint32_t alpha =
+        top - static_cast<std::uint32_t>(std::uint64_t{y} * top / height / 2);
+    return c == k->Samples - 1 ? alpha : v * alpha / top;
+  };
+  int failed = 0;
+  for (int plane = 0; plane < planes && failed == 0; ++plane) {
+    for (std::uint32_t s = 0; s < strips && failed == 0; ++s) {
+      const std::uint32_t first = s * rowsPerStrip;
+      const std::uint32_t rows = std::min(rowsPerStrip, static_cast<std::uint32_t>(height) - first);
+      std::vector<std::uint8_t> data(static_cast<std::size_t>(TIFFVStripSize(tif, rows)), 0);
+      if (k->Photometric == PHOTOMETRIC_YCBCR) {
+        for (std::size_t i = 0; i < data.size(); ++i)
+          data[i] = static_cast<std::uint8_t>((i / 97 + first) % 256);
+      } else {
+        const std::size_t rowBytes =
+            (static_cast<std::size_t>(width) * static_cast<std::size_t>(perPlane * k->Bits) + 7) /
+            8;
+        for (std::uint32_t r = 0; r < rows; ++r) {
+          std::uint8_t* row = data.data() + r * rowBytes;
+          for (std::uint32_t x = 0; x < static_cast<std::uint32_t>(width); ++x)
+            for (int c = 0; c < perPlane; ++c) {
+              const std::uint32_t v = sample(x, first + r, k->Planar ? plane : c);
+              const std::size_t i =
+                  static_cast<std::size_t>(x) * static_cast<std::size_t>(perPlane) +
+                  static_cast<std::size_t>(c);
+              if (k->Bits == 16) {
+                const auto v16 = static_cast<std::uint16_t>(v);
+                std::memcpy(row + 2 * i, &v16, 2);
+              } else if (k->Bits == 8) {
+                row[i] = static_cast<std::uint8_t>(v);
+              } else {
+                row[i / 2] = static_cast<std::uint8_t>(row[i / 2] | (i % 2 == 0 ? v << 4 : v));
+              }
+            }
+        }
+      }
+      if (TIFFWriteEncodedStrip(tif, static_cast<std::uint32_t>(plane) * strips + s, data.data(),
+                                static_cast<tmsize_t>(data.size())) < 0)
+        failed = 1;
+    }
+  }
+  TIFFClose(tif);
+  return failed;
+}
+
 // The file's bytes are read once, before the rounds: only the decoding is timed.
 int Decode(int rounds, const char* path, bool deep) {
   std::ifstream in(path, std::ios::binary);
@@ -205,6 +312,12 @@ int Decode(int rounds, const char* path, bool deep) {
     const double start = Now();
     if (endsWith(".gif")) {
       ReadGif(bytes.data(), bytes.size(), picture, extras);
+    } else if (endsWith(".tif") || endsWith(".tiff")) {
+      if (deep) {
+        ReadTiffDeep(bytes.data(), bytes.size(), deepPicture, extras);
+      } else {
+        ReadTiff(bytes.data(), bytes.size(), picture, extras);
+      }
     } else if (endsWith(".jxl")) {
       if (deep) {
         ReadJxlDeep(bytes.data(), bytes.size(), deepPicture, extras);
@@ -234,6 +347,8 @@ int main(int argc, char** argv) {
     if (argc == 5 && std::strcmp(argv[1], "--table") == 0) return Table(argv[2], argv[3], argv[4]);
     if (argc == 5 && std::strcmp(argv[1], "--make-deep") == 0)
       return MakeDeep(std::atoi(argv[2]), std::atoi(argv[3]), argv[4]);
+    if (argc == 6 && std::strcmp(argv[1], "--make-tiff") == 0)
+      return MakeTiff(argv[2], std::atoi(argv[3]), std::atoi(argv[4]), argv[5]);
     if (argc == 4 && std::strcmp(argv[1], "--deep-rows") == 0)
       return DeepRows(std::max(1, std::atoi(argv[2])), argv[3]);
     if ((argc == 4 || (argc == 5 && std::strcmp(argv[4], "deep") == 0)) &&
@@ -246,6 +361,7 @@ int main(int argc, char** argv) {
   std::fprintf(stderr,
                "usage: penamo_formats_bench --read ROUNDS FILE | --stages FILTER IN OUT.png |\n"
                "       --table FILTER IN OUT.png | --make-deep W H OUT.png |\n"
-               "       --deep-rows ROWS FILE | --decode ROUNDS FILE [deep]\n");
+               "       --deep-rows ROWS FILE | --decode ROUNDS FILE [deep] |\n"
+               "       --make-tiff KIND W H OUT.tif\n");
   return 2;
 }

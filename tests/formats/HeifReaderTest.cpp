@@ -5,6 +5,7 @@
 #include <libheif/heif.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <random>
 #include <string>
@@ -294,6 +295,205 @@ TEST(HeifReader, PremultipliedColoursComeBackDividedByAlpha) {
     const TBytes file = EncodeHeif(stored, format, true, 1, {}, true);
     ExpectPicture(file, expected, 0);
   }
+}
+
+std::uint32_t Get32(const TBytes& bytes, std::size_t at) {
+  return std::uint32_t{bytes[at]} << 24 | std::uint32_t{bytes[at + 1]} << 16 |
+         std::uint32_t{bytes[at + 2]} << 8 | bytes[at + 3];
+}
+
+void Put32(TBytes& bytes, std::size_t at, std::uint32_t value) {
+  for (std::size_t i = 0; i < 4; ++i)
+    bytes[at + i] = static_cast<std::uint8_t>(value >> (24 - 8 * i));
+}
+
+// The start of the first box of type at or after from (its size field), or npos.
+std::size_t FindBox(const TBytes& bytes, const char* type, std::size_t from = 0) {
+  const std::string text(bytes.begin(), bytes.end());
+  const std::size_t at = text.find(type, from + 4);
+  return at == std::string::npos ? at : at - 4;
+}
+
+// The items' data found growth bytes further on, boxes having grown before it: the iloc box as
+// libheif writes it (version 0, 4-byte base offsets and extents), each item's base moved.
+void MoveItemData(TBytes& file, std::uint32_t growth) {
+  const std::size_t iloc = FindBox(file, "iloc");
+  EXPECT_EQ(file[iloc + 8], 0);
+  EXPECT_EQ(file[iloc + 12], 0x44);
+  EXPECT_EQ(file[iloc + 13], 0x40);
+  const std::size_t items = std::size_t{file[iloc + 14]} << 8 | file[iloc + 15];
+  std::size_t at = iloc + 16;
+  for (std::size_t item = 0; item < items; ++item) {
+    Put32(file, at + 4, Get32(file, at + 4) + growth);
+    const std::size_t extents = std::size_t{file[at + 8]} << 8 | file[at + 9];
+    at += 10 + 8 * extents;
+  }
+}
+
+// An AVIF with alpha as libheif writes it, its alpha item's colour said to be in limited range:
+// the item's one-channel pixi property (14 bytes) becomes an nclx colr property (19 bytes) with
+// its full-range flag clear, and no longer essential; the boxes holding it grow, and the items'
+// data, which lies after them, is found 5 bytes further on.
+TBytes WithAlphaLabelledLimited(TBytes file) {
+  std::size_t pixi = FindBox(file, "pixi");
+  while (pixi != std::string::npos && !(Get32(file, pixi) == 14 && file[pixi + 12] == 1))
+    pixi = FindBox(file, "pixi", pixi + 4);
+  EXPECT_NE(pixi, std::string::npos) << "no one-channel pixi";
+  if (pixi == std::string::npos) return file;
+  // Which property it is: its place among the ipco box's children, from 1.
+  const std::size_t ipco = FindBox(file, "ipco");
+  std::uint8_t index = 1;
+  for (std::size_t at = ipco + 8; at < pixi; at += Get32(file, at))
+    ++index;
+  const TBytes colr = {0, 0, 0, 19, 'c', 'o', 'l', 'r', 'n', 'c', 'l', 'x', 0, 1, 0, 13, 0, 6, 0};
+  file.erase(file.begin() + static_cast<std::ptrdiff_t>(pixi),
+             file.begin() + static_cast<std::ptrdiff_t>(pixi + 14));
+  file.insert(file.begin() + static_cast<std::ptrdiff_t>(pixi), colr.begin(), colr.end());
+  constexpr std::uint32_t kGrowth = 5;
+  for (const char* holder : {"meta", "iprp", "ipco"}) {
+    const std::size_t at = FindBox(file, holder);
+    Put32(file, at, Get32(file, at) + kGrowth);
+  }
+  const std::size_t ipma = FindBox(file, "ipma");
+  for (std::size_t at = ipma + 12; at < ipma + Get32(file, ipma); ++at)
+    if (file[at] == (0x80 | index)) file[at] = index;
+  MoveItemData(file, kGrowth);
+  return file;
+}
+
+// Colours multiplied by an alpha coded in limited range (16 transparent, 235 opaque): the alpha
+// is expanded first and the colours divided by what it then says, once, never by its coded value.
+TEST(HeifReader, PremultipliedByALimitedRangeAlphaTheColoursAreDividedByItsExpansion) {
+  const int coded[] = {235, 126, 60, 16};
+  THeifPicture stored{8, 4, 8, TLayout::Rgba, {}};
+  std::vector<double> straight;  // expected, in floating point
+  for (int y = 0; y < 4; ++y) {
+    const double alpha = std::clamp((coded[y] - 16) / 219.0, 0.0, 1.0);
+    for (int x = 0; x < 8; ++x) {
+      for (const int v : {x * 36, 255 - x * 30, 200}) {
+        const auto multiplied = static_cast<std::uint16_t>(std::lround(v * alpha));
+        stored.Samples.push_back(multiplied);
+        straight.push_back(alpha == 0 ? 0.0 : std::min(255.0, multiplied / alpha));
+      }
+      stored.Samples.push_back(static_cast<std::uint16_t>(coded[y]));
+    }
+  }
+  const TBytes file =
+      WithAlphaLabelledLimited(EncodeHeif(stored, heif_compression_AV1, true, 1, {}, true));
+  TBitmap picture;
+  TPictureExtras extras;
+  ReadHeif(file.data(), file.size(), picture, extras);
+  TDeepPicture deep;
+  TPictureExtras deepExtras;
+  ReadHeifDeep(file.data(), file.size(), deep, deepExtras);
+  ASSERT_EQ(picture.Width(), 8);
+  ASSERT_EQ(extras.Alpha.size(), 32u);
+  ASSERT_EQ(deepExtras.Alpha, extras.Alpha);
+  for (int y = 0; y < 4; ++y) {
+    const double alpha = std::clamp((coded[y] - 16) / 219.0, 0.0, 1.0);
+    for (int x = 0; x < 8; ++x) {
+      const std::size_t i = static_cast<std::size_t>(y * 8 + x);
+      EXPECT_NEAR(extras.Alpha[i], alpha * 255.0, 0.51) << x << "," << y;
+      const std::uint32_t shown = test::PixelAt(picture, x, y);
+      for (int c = 0; c < 3; ++c) {
+        const double expected = straight[3 * i + static_cast<std::size_t>(c)];
+        EXPECT_NEAR((shown >> (16 - 8 * c)) & 0xFF, expected, 1.0) << x << "," << y << " " << c;
+        EXPECT_NEAR(deep.Row(y)[3 * x + 2 - c] / 257.0, expected, 1.0) << x << "," << y;
+      }
+    }
+  }
+}
+
+// bytes inserted at at, and the box starting at holder (before at) grown by as many.
+void InsertInto(TBytes& file, std::size_t holder, std::size_t at, const TBytes& bytes) {
+  file.insert(file.begin() + static_cast<std::ptrdiff_t>(at), bytes.begin(), bytes.end());
+  Put32(file, holder, Get32(file, holder) + static_cast<std::uint32_t>(bytes.size()));
+}
+
+// An AVIF with alpha as libheif writes it (item 1 its colour, item 2 that colour's alpha), given a
+// primary item 3 derived from item 1 by identity ('iden') and turned a quarter anticlockwise
+// ('irot'), its size (width × height of item 1, turned) in an ispe property of its own. Every
+// box inserted lies in the meta box, before the items' data, whose offsets move on by as much.
+TBytes WithTurnedIdentityPrimary(TBytes file, std::uint32_t width, std::uint32_t height) {
+  const std::size_t size = file.size();
+  // Two properties after the last one.
+  const std::size_t ipco = FindBox(file, "ipco");
+  std::uint8_t properties = 0;
+  for (std::size_t at = ipco + 8; at < ipco + Get32(file, ipco); at += Get32(file, at))
+    ++properties;
+  TBytes added = {0, 0, 0, 20, 'i', 's', 'p', 'e', 0, 0, 0, 0};
+  for (const std::uint32_t v : {height, width})
+    for (int i = 3; i >= 0; --i)
+      added.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+  added.insert(added.end(), {0, 0, 0, 9, 'i', 'r', 'o', 't', 1});
+  InsertInto(file, FindBox(file, "iprp"), ipco + Get32(file, ipco), added);
+  Put32(file, ipco, Get32(file, ipco) + static_cast<std::uint32_t>(added.size()));
+  // Item 3's associations: the ispe, and the rotation as essential.
+  const std::size_t ipma = FindBox(file, "ipma");
+  EXPECT_EQ(Get32(file, ipma + 8), 0u) << "ipma version 0 with one-byte indexes";
+  Put32(file, ipma + 12, Get32(file, ipma + 12) + 1);
+  const TBytes entry = {0, 3, 2, static_cast<std::uint8_t>(properties + 1),
+                        static_cast<std::uint8_t>(0x80 | (properties + 2))};
+  InsertInto(file, FindBox(file, "iprp"), ipma + Get32(file, ipma), entry);
+  Put32(file, ipma, Get32(file, ipma) + static_cast<std::uint32_t>(entry.size()));
+  // Item 3's entry, an 'iden'.
+  const std::size_t iinf = FindBox(file, "iinf");
+  EXPECT_EQ(file[iinf + 8], 0) << "iinf version 0";
+  const std::size_t items = (std::size_t{file[iinf + 12]} << 8 | file[iinf + 13]) + 1;
+  file[iinf + 12] = static_cast<std::uint8_t>(items >> 8);
+  file[iinf + 13] = static_cast<std::uint8_t>(items);
+  InsertInto(file, iinf, iinf + Get32(file, iinf),
+             {0, 0, 0, 21, 'i', 'n', 'f', 'e', 2, 0, 0, 0, 0, 3, 0, 0, 'i', 'd', 'e', 'n', 0});
+  // Item 3 is derived from item 1.
+  const std::size_t iref = FindBox(file, "iref");
+  InsertInto(file, iref, iref + Get32(file, iref),
+             {0, 0, 0, 14, 'd', 'i', 'm', 'g', 0, 3, 0, 1, 0, 1});
+  const std::size_t pitm = FindBox(file, "pitm");
+  file[pitm + 12] = 0;
+  file[pitm + 13] = 3;
+  // The meta box holds every insertion.
+  const std::size_t meta = FindBox(file, "meta");
+  const auto metaGrowth = static_cast<std::uint32_t>(file.size() - size);
+  Put32(file, meta, Get32(file, meta) + metaGrowth);
+  MoveItemData(file, metaGrowth);
+  return file;
+}
+
+// A primary derived by identity from a picture whose colours are multiplied by its alpha: the
+// colours are divided by their alpha wherever the turn puts them, exactly as the underived
+// picture's are, and the alpha turns with them.
+TEST(HeifReader, PremultipliedColoursAreDividedWhereAnIdentityTurnPutsThem) {
+  THeifPicture stored{8, 4, 8, TLayout::Rgba, {}};
+  const int alphas[] = {255, 128, 51, 0};
+  for (int y = 0; y < 4; ++y)
+    for (int x = 0; x < 8; ++x) {
+      for (const int v : {x * 36, 255 - x * 30, 200})
+        stored.Samples.push_back(static_cast<std::uint16_t>((v * alphas[y] + 127) / 255));
+      stored.Samples.push_back(static_cast<std::uint16_t>(alphas[y]));
+    }
+  const TBytes plain = EncodeHeif(stored, heif_compression_AV1, true, 1, {}, true);
+  TBitmap source;
+  TPictureExtras sourceExtras;
+  ReadHeif(plain.data(), plain.size(), source, sourceExtras);
+  const TBytes turned = WithTurnedIdentityPrimary(plain, 8, 4);
+  TBitmap picture;
+  TPictureExtras extras;
+  try {
+    ReadHeif(turned.data(), turned.size(), picture, extras);
+  } catch (const Exception& error) {
+    FAIL() << test::Describe(error);
+  }
+  ASSERT_EQ(picture.Width(), 4);
+  ASSERT_EQ(picture.Height(), 8);
+  ASSERT_EQ(extras.Alpha.size(), 32u);
+  for (int y = 0; y < 8; ++y)
+    for (int x = 0; x < 4; ++x) {
+      // A quarter turn anticlockwise: shown (x, y) is stored (width - 1 - y, x).
+      EXPECT_EQ(test::PixelAt(picture, x, y), test::PixelAt(source, 7 - y, x)) << x << "," << y;
+      EXPECT_EQ(extras.Alpha[static_cast<std::size_t>(y * 4 + x)],
+                sourceExtras.Alpha[static_cast<std::size_t>(x * 8 + 7 - y)])
+          << x << "," << y;
+    }
 }
 
 TEST(HeifReader, ColourProfileIsKeptByteForByte) {

@@ -41,7 +41,7 @@ TBytes GammaGreyProfile(double gamma) {
 
 // One row of samples (16-bit, full scale) as a grey or RGB (equal channels) picture.
 TBytes Encode(const std::vector<std::uint16_t>& row, bool grey, bool lossless, const TBytes& icc,
-              bool linear) {
+              bool linear, JxlPrimaries primaries = JXL_PRIMARIES_SRGB) {
   JxlEncoder* encoder = JxlEncoderCreate(nullptr);
   JxlBasicInfo info;
   JxlEncoderInitBasicInfo(&info);
@@ -57,6 +57,7 @@ TBytes Encode(const std::vector<std::uint16_t>& row, bool grey, bool lossless, c
     JxlColorEncoding colour;
     JxlColorEncodingSetToSRGB(&colour, grey ? JXL_TRUE : JXL_FALSE);
     if (linear) colour.transfer_function = JXL_TRANSFER_FUNCTION_LINEAR;
+    colour.primaries = primaries;
     EXPECT_EQ(JxlEncoderSetColorEncoding(encoder, &colour), JXL_ENC_SUCCESS);
   }
   JxlEncoderFrameSettings* settings = JxlEncoderFrameSettingsCreate(encoder, nullptr);
@@ -157,6 +158,62 @@ TEST(JxlLinear, ShadowsComeInAnEncodedSpaceAtFullPrecision) {
     EXPECT_GE(levels.size(), 20u);
     EXPECT_GE(deepLevels.size(), row.size() * 9 / 10);
   }
+}
+
+// A lossless picture coded from linear light, whose samples the decoder hands over as coded: they
+// come with sRGB's tone curve at 16 bits, each where the curve puts it (computed once and rounded
+// once), and the 8-bit picture is their rounding, so its shadows keep their levels. sRGB needs no
+// profile; other primaries keep theirs, in a profile with sRGB's curve that describes the samples.
+TEST(JxlLinear, LosslessLinearSamplesComeWithSrgbsCurveRoundedOnce) {
+  std::vector<std::uint16_t> row;
+  for (int v = 0; v <= 655; v += 5)
+    row.push_back(static_cast<std::uint16_t>(v));
+  for (int v = 700; v <= 65535; v += 257 * 3)
+    row.push_back(static_cast<std::uint16_t>(v));
+  for (const bool grey : {true, false}) {
+    SCOPED_TRACE(grey ? "grey" : "RGB");
+    const TBytes file = Encode(row, grey, true, {}, true);
+    TBitmap picture;
+    TDeepPicture deep;
+    TPictureExtras extras;
+    ASSERT_TRUE(ReadJxlWithDeep(file.data(), file.size(), picture, deep, extras));
+    EXPECT_TRUE(extras.ColorProfile.empty()) << "sRGB needs no profile";
+    std::set<std::uint32_t> shadows;
+    for (std::size_t x = 0; x < row.size(); ++x) {
+      const double expected = 65535.0 * SrgbEncoded(row[x] / 65535.0);
+      for (int c = 0; c < 3; ++c)
+        EXPECT_NEAR(deep.Row(1)[3 * x + static_cast<std::size_t>(c)], expected, grey ? 1.5 : 0.5)
+            << "linear " << row[x];
+      const std::uint32_t shown = test::PixelAt(picture, static_cast<int>(x), 1);
+      EXPECT_NEAR(shown >> 16, expected / 257.0, 0.51) << "linear " << row[x];
+      EXPECT_NEAR(shown & 0xFF, expected / 257.0, 0.51) << "linear " << row[x];
+      if (row[x] <= 655) shadows.insert(shown & 0xFF);
+    }
+    EXPECT_GE(shadows.size(), 20u);
+  }
+
+  const TBytes wide = Encode(row, false, true, {}, true, JXL_PRIMARIES_2100);
+  TBitmap picture;
+  TDeepPicture deep;
+  TPictureExtras extras;
+  ASSERT_TRUE(ReadJxlWithDeep(wide.data(), wide.size(), picture, deep, extras));
+  ASSERT_FALSE(extras.ColorProfile.empty());
+  cmsHPROFILE profile = cmsOpenProfileFromMem(
+      extras.ColorProfile.data(), static_cast<cmsUInt32Number>(extras.ColorProfile.size()));
+  ASSERT_NE(profile, nullptr);
+  const auto* curve = static_cast<const cmsToneCurve*>(cmsReadTag(profile, cmsSigRedTRCTag));
+  ASSERT_NE(curve, nullptr);
+  EXPECT_NEAR(cmsEvalToneCurveFloat(curve, 0.5f), std::pow((0.5 + 0.055) / 1.055, 2.4), 1e-3);
+  const auto* red = static_cast<const cmsCIEXYZ*>(cmsReadTag(profile, cmsSigRedColorantTag));
+  ASSERT_NE(red, nullptr);
+  cmsCIExyY redXy;
+  cmsXYZ2xyY(&redXy, red);
+  // The colorant is adapted to the profile's D50 white, so it lies near, not at, (0.708, 0.292).
+  EXPECT_GT(redXy.x, 0.68);
+  cmsCloseProfile(profile);
+  for (std::size_t x = 0; x < row.size(); ++x)
+    EXPECT_NEAR(deep.Row(0)[3 * x + 2], 65535.0 * SrgbEncoded(row[x] / 65535.0), 0.5)
+        << "linear " << row[x];
 }
 
 }  // namespace

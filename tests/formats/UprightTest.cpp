@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,8 @@
 #include "PngReader.h"
 #include "StorageLimitScope.h"
 #include "TemporaryFolder.h"
+#include "Upright.h"
+#include "UprightPlacement.h"
 #include "WebPReader.h"
 
 namespace penamo {
@@ -228,6 +231,83 @@ TEST_P(Upright, WebPTurnsByItsExifChunk) {
     ExpectExifReset(extras, false);
     EXPECT_EQ(std::string(extras.Xmp.begin(), extras.Xmp.end()), xmp);
   }
+}
+
+// The two ways a picture is turned, pixel by pixel once it is whole (InstallUpright and
+// TurnUpright, as PNG and WebP pictures are turned) and row by row as it is decoded
+// (TUprightPlacement, as TIFF and JPEG rows are placed), put every pixel, colour, deep sample and
+// alpha alike, where the independent statement of the orientations (Orientation.h) puts it.
+TEST_P(Upright, TurnedPixelByPixelOrRowByRowThePictureIsTheSame) {
+  const int orientation = GetParam();
+  constexpr int kStoredWidth = 7;  // not square, so a wrong turn cannot pass
+  constexpr int kStoredHeight = 4;
+  constexpr std::size_t kPixels = std::size_t{kStoredWidth} * kStoredHeight;
+  std::mt19937 random(static_cast<unsigned>(orientation));
+  std::vector<std::uint8_t> bgr(3 * kPixels), alpha(kPixels);
+  std::vector<std::uint16_t> deepBgr(3 * kPixels);
+  for (auto& v : bgr)
+    v = static_cast<std::uint8_t>(random());
+  for (auto& v : alpha)
+    v = static_cast<std::uint8_t>(random());
+  for (auto& v : deepBgr)
+    v = static_cast<std::uint16_t>(random());
+
+  // Row by row.
+  const formats::TUprightPlacement placement(orientation, kStoredWidth, kStoredHeight);
+  const auto shownWidth = static_cast<std::size_t>(placement.ShownWidth());
+  std::vector<std::uint8_t> rowBgr(bgr.size()), rowAlpha(alpha.size());
+  std::vector<std::uint16_t> rowDeep(deepBgr.size());
+  for (int y = 0; y < kStoredHeight; ++y) {
+    const auto stored = static_cast<std::size_t>(y) * kStoredWidth;
+    placement.Place(bgr.data() + 3 * stored, 3, y,
+                    [&](std::int32_t r) { return rowBgr.data() + 3 * shownWidth * r; });
+    placement.Place(alpha.data() + stored, 1, y,
+                    [&](std::int32_t r) { return rowAlpha.data() + shownWidth * r; });
+    placement.Place(deepBgr.data() + 3 * stored, 3, y,
+                    [&](std::int32_t r) { return rowDeep.data() + 3 * shownWidth * r; });
+  }
+  int width = kStoredWidth, height = kStoredHeight;
+  EXPECT_EQ(rowBgr, test::Oriented(bgr, width, height, 3, orientation));
+  EXPECT_EQ(placement.ShownWidth(), width);
+  EXPECT_EQ(placement.ShownHeight(), height);
+  width = kStoredWidth;
+  height = kStoredHeight;
+  EXPECT_EQ(rowAlpha, test::Oriented(alpha, width, height, 1, orientation));
+  width = kStoredWidth;
+  height = kStoredHeight;
+  EXPECT_EQ(rowDeep, test::Oriented(deepBgr, width, height, 3, orientation));
+  // Only orientations 1 and 2 leave each stored row where a band read can hand it on.
+  EXPECT_EQ(placement.RowsInOrder(), orientation <= 2);
+
+  // Pixel by pixel: the 8-bit picture with its alpha plane, and the deep picture with its own.
+  formats::TPictureBuilder stored(kStoredWidth, kStoredHeight, true);
+  for (int y = 0; y < kStoredHeight; ++y) {
+    const auto at = static_cast<std::size_t>(y) * kStoredWidth;
+    std::copy_n(bgr.data() + 3 * at, 3 * kStoredWidth, stored.Row(y));
+    std::copy_n(alpha.data() + at, kStoredWidth, stored.AlphaRow(y));
+  }
+  TBitmap picture;
+  TPictureExtras extras;
+  formats::InstallUpright(stored, orientation, picture, extras);
+  ASSERT_EQ(picture.Width(), placement.ShownWidth());
+  ASSERT_EQ(picture.Height(), placement.ShownHeight());
+  for (int y = 0; y < picture.Height(); ++y)
+    for (int x = 0; x < picture.Width(); ++x) {
+      const std::uint8_t* p = rowBgr.data() + 3 * (shownWidth * y + x);
+      EXPECT_EQ(test::PixelAt(picture, x, y),
+                std::uint32_t{p[2]} << 16 | std::uint32_t{p[1]} << 8 | p[0])
+          << x << "," << y;
+    }
+  EXPECT_EQ(extras.Alpha, rowAlpha);
+  TDeepPicture deep;
+  deep.Width = kStoredWidth;
+  deep.Height = kStoredHeight;
+  deep.Samples = deepBgr;
+  std::vector<std::uint8_t> deepAlpha = alpha;
+  formats::TurnUpright(deep, deepAlpha, orientation);
+  EXPECT_EQ(deep.Width, placement.ShownWidth());
+  EXPECT_EQ(deep.Samples, rowDeep);
+  EXPECT_EQ(deepAlpha, rowAlpha);
 }
 
 INSTANTIATE_TEST_SUITE_P(Orientations, Upright, testing::Range(1, 9));
