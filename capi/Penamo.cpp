@@ -166,6 +166,53 @@ bool Overlap(const void* a, const TBufferShape& sa, const void* b, const TBuffer
   return begin(a) < end(b, sb) && begin(b) < end(a, sa);
 }
 
+// A caller's 8-bit RGB rows, read where they lie: nothing copied or reordered.
+class TRgbRowsInPlace final : public TRowSource {
+ public:
+  TRgbRowsInPlace(const void* pixels, const TBufferShape& shape)
+      : FPixels(static_cast<const std::uint8_t*>(pixels)), FShape(shape) {}
+  std::int32_t Width() const override { return FShape.Width; }
+  std::int32_t Height() const override { return FShape.Height; }
+  void ReadBand(std::int32_t, std::int32_t) override {}
+  const std::uint8_t* Row(std::int32_t y) const override {
+    return FPixels + static_cast<std::size_t>(y) * FShape.Stride;
+  }
+
+ private:
+  const std::uint8_t* FPixels;
+  TBufferShape FShape;
+};
+
+bool IsRgb8(const TBufferShape& shape) {
+  return shape.Samples == 3 && shape.Depth == 8;
+}
+
+// 8-bit RGB in and out through one of the five filters (or none): the band filter reads the
+// caller's rows and writes the caller's rows itself, in their own byte order, band by band, so
+// that no band is copied or converted on the way. The bytes are those of the banded save.
+void FilterRgbInPlace(const penamo_context& context, const TFilterEntry* filter,
+                      const penamo_image& in, const TBufferShape& inShape, const penamo_image& out,
+                      const TBufferShape& outShape) {
+  const std::int32_t width = inShape.Width, height = inShape.Height;
+  const TBandOptions options = BandOptionsOf(context);
+  TBandFilter band(filter, static_cast<std::uint8_t>(context.Strength), width, height,
+                   options.Parts, TChannelOrder::Rgb);
+  if (band.Refused()) RaiseRefused(*filter);
+  const TRgbRowsInPlace rows(in.pixels, inShape);
+  auto* const target = static_cast<std::uint8_t*>(out.pixels);
+  const std::int32_t bandRows = options.BandRows > 0
+                                    ? options.BandRows
+                                    : static_cast<std::int32_t>(std::clamp<std::size_t>(
+                                          kBandBytes / (3 * static_cast<std::size_t>(width)), 1,
+                                          static_cast<std::size_t>(height)));
+  for (std::int32_t first = 0; first < height; first += bandRows) {
+    ReportProgress(context, static_cast<double>(first) / static_cast<double>(height));
+    const std::int32_t count = std::min(bandRows, height - first);
+    band.Filter(first, count, rows, target + static_cast<std::size_t>(first) * outShape.Stride,
+                outShape.Stride);
+  }
+}
+
 }  // namespace
 
 struct penamo_bands {
@@ -334,10 +381,16 @@ PENAMO_EXPORT penamo_status penamo_filter_image(penamo_context* context, const p
                    "size-mismatch");
     if (Overlap(in->pixels, inShape, out->pixels, outShape))
       RaiseInvalid("in と out が重なっています", "buffers-overlap");
+    const TFilterEntry* filter = context->Filter;
+    const bool deep = filter != nullptr && filter->TakesLevels;
+    if (!deep && IsRgb8(inShape) && IsRgb8(outShape)) {
+      FilterRgbInPlace(*context, filter, *in, inShape, *out, outShape);
+      ReportDone(*context);
+      return;
+    }
     TBufferWriter writer(out->pixels, outShape, in->pixels, inShape);
     const TBandOptions options = BandOptionsOf(*context);
-    const TFilterEntry* filter = context->Filter;
-    if (filter != nullptr && filter->TakesLevels) {
+    if (deep) {
       TBufferDeepRows rows(in->pixels, inShape, context);
       if (!FilterDeepInBands(*filter, context->Deep, rows, writer, options)) RaiseRefused(*filter);
     } else {

@@ -367,13 +367,13 @@ struct TBandFilter::TState {
 };
 
 TBandFilter::TBandFilter(const TFilterEntry* filter, std::uint8_t strength, std::int32_t width,
-                         std::int32_t height, int parts)
+                         std::int32_t height, int parts, TChannelOrder order)
     : FState(std::make_unique<TState>()) {
   TState& state = *FState;
   state.Width = width;
   if (filter == nullptr) return;
   state.Filter = filter;
-  state.Ycc = &TFastYCbCr::Tables();
+  state.Ycc = &TFastYCbCr::Tables(order);
   const std::size_t pixels =
       static_cast<std::size_t>(std::max(0, width)) * static_cast<std::size_t>(std::max(0, height));
   const auto partsFor = [&](bool wideEnough) {

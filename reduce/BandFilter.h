@@ -11,6 +11,8 @@
 #include <memory>
 #include <vector>
 
+#include "FastYCbCr.h"
+
 namespace penamo {
 
 class TBandWriter;
@@ -46,9 +48,10 @@ struct TPartsRecord {
 class TBandFilter {
  public:
   // filter null: the rows are copied unchanged. Raises EOutOfMemory when the diffusion's error
-  // row cannot be had.
+  // row cannot be had. order: the order of the source's rows' bytes, which the filtered rows
+  // keep; the same bytes either way, each pixel's channels where that order puts them.
   TBandFilter(const TFilterEntry* filter, std::uint8_t strength, std::int32_t width,
-              std::int32_t height, int parts = 0);
+              std::int32_t height, int parts = 0, TChannelOrder order = TChannelOrder::Bgr);
   ~TBandFilter();
   TBandFilter(const TBandFilter&) = delete;
   TBandFilter& operator=(const TBandFilter&) = delete;

@@ -55,17 +55,33 @@ bool HasAvx2() {
 
 }  // namespace
 
-const TFastYCbCr& TFastYCbCr::Tables() {
+const TFastYCbCr& TFastYCbCr::Tables(TChannelOrder order) {
   static const TFastYCbCr tables;
-  return tables;
+  if (order == TChannelOrder::Bgr) return tables;
+  static const TFastYCbCr rgb(tables, BestKernels(TChannelOrder::Rgb));
+  return rgb;
 }
 
-const TSpanKernels& TFastYCbCr::BestKernels() {
-  static const TSpanKernels& best = HasAvx2() ? span_avx2::kKernels : span_baseline::kKernels;
-  return best;
+const TSpanKernels& TFastYCbCr::BestKernels(TChannelOrder order) {
+  static const bool avx2 = HasAvx2();
+  if (order == TChannelOrder::Rgb)
+    return avx2 ? span_avx2::kRgbKernels : span_baseline::kRgbKernels;
+  return avx2 ? span_avx2::kKernels : span_baseline::kKernels;
 }
 
-TFastYCbCr::TFastYCbCr() {
+TFastYCbCr::TFastYCbCr(const TFastYCbCr& tables, const TSpanKernels& rowKernels)
+    : FLumaOneLower(tables.FLumaOneLower),
+      FCbOneLower(tables.FCbOneLower),
+      FCrOneLower(tables.FCrOneLower),
+      FWholeGreenPairs(tables.FWholeGreenPairs),
+      FWholeGreenPairCount(tables.FWholeGreenPairCount),
+      FRowKernels(&rowKernels) {
+  FExceptions.LumaOneLower = FLumaOneLower.data();
+  FExceptions.CbOneLower = FCbOneLower.data();
+  FExceptions.CrOneLower = FCrOneLower.data();
+}
+
+TFastYCbCr::TFastYCbCr() : FRowKernels(&BestKernels()) {
   using namespace Coefficients;
   constexpr std::int32_t kChromaBias = kChromaCentre * kChromaScale;
   const TResidueSolver<kLumaScale> lumaBlue(kBlueToY);
@@ -148,13 +164,13 @@ void TFastYCbCr::CorrectWholeGreens(const std::int32_t* luma, const std::int32_t
 TYCbCr TFastYCbCr::Convert(std::uint8_t red, std::uint8_t green, std::uint8_t blue) const {
   const std::uint8_t pixel[3] = {blue, green, red};
   TYCbCr result;
-  ConvertSpan(pixel, 1, &result.Y, &result.Cb, &result.Cr);
+  ConvertSpan(pixel, 1, &result.Y, &result.Cb, &result.Cr, BestKernels());
   return result;
 }
 
 TRGB TFastYCbCr::Rebuild(std::int32_t luma, std::int32_t cb, std::int32_t cr) const {
   std::uint8_t pixel[3];
-  RebuildSpan(&luma, &cb, &cr, 1, pixel);
+  RebuildSpan(&luma, &cb, &cr, 1, pixel, BestKernels());
   return TRGB{pixel[2], pixel[1], pixel[0]};
 }
 

@@ -21,34 +21,48 @@
 
 namespace penamo {
 
+// The order of a row's bytes: blue, green, red (as bitmaps store them) or red, green, blue (as
+// PNG files and callers' buffers hold them).
+enum class TChannelOrder : std::uint8_t { Bgr, Rgb };
+
 class TFastYCbCr {
  public:
-  // The tables, built on first use (safe from several threads).
-  static const TFastYCbCr& Tables();
+  // The tables, built on first use (safe from several threads), for rows in the given order:
+  // the same conversion, the pixel's bytes read and written where that order keeps them.
+  static const TFastYCbCr& Tables(TChannelOrder order = TChannelOrder::Bgr);
 
   // The loops this processor runs: the AVX2 version where it has AVX2.
-  static const TSpanKernels& BestKernels();
+  static const TSpanKernels& BestKernels(TChannelOrder order = TChannelOrder::Bgr);
 
   // Longest span the filters hand over at once.
   static constexpr int kSpan = 512;
 
-  // count pixels of a row (blue, green, red bytes) to luma, cb and cr.
+  // count pixels of a row (in these tables' order) to luma, cb and cr.
   void ConvertSpan(const std::uint8_t* in, int count, std::int32_t* luma, std::int32_t* cb,
-                   std::int32_t* cr, const TSpanKernels& kernels = BestKernels()) const {
+                   std::int32_t* cr) const {
+    ConvertSpan(in, count, luma, cb, cr, *FRowKernels);
+  }
+  // The same through given loops (of either order), for the tests that compare them.
+  void ConvertSpan(const std::uint8_t* in, int count, std::int32_t* luma, std::int32_t* cb,
+                   std::int32_t* cr, const TSpanKernels& kernels) const {
     kernels.Convert(FExceptions, in, count, luma, cb, cr);
   }
 
-  // count pixels rebuilt from a reduced luma (0..256) and their cb and cr into a row's bytes.
+  // count pixels rebuilt from a reduced luma (0..256) and their cb and cr into a row's bytes (in
+  // these tables' order).
   void RebuildSpan(const std::int32_t* luma, const std::int32_t* cb, const std::int32_t* cr,
-                   int count, std::uint8_t* out,
-                   const TSpanKernels& kernels = BestKernels()) const {
+                   int count, std::uint8_t* out) const {
+    RebuildSpan(luma, cb, cr, count, out, *FRowKernels);
+  }
+  void RebuildSpan(const std::int32_t* luma, const std::int32_t* cb, const std::int32_t* cr,
+                   int count, std::uint8_t* out, const TSpanKernels& kernels) const {
     kernels.Rebuild(luma, cb, cr, count, out);
     if (FWholeGreenPairCount > 0) [[unlikely]] {
       CorrectWholeGreens(luma, cb, cr, count, out);
     }
   }
 
-  // One pixel, through the same loops.
+  // One pixel, through the same loops (its arguments name the channels: any order).
   TYCbCr Convert(std::uint8_t red, std::uint8_t green, std::uint8_t blue) const;
   TRGB Rebuild(std::int32_t luma, std::int32_t cb, std::int32_t cr) const;
 
@@ -57,6 +71,8 @@ class TFastYCbCr {
 
  private:
   TFastYCbCr();
+  // The tables of tables, for rows in the order rowKernels read.
+  TFastYCbCr(const TFastYCbCr& tables, const TSpanKernels& rowKernels);
 
   using TPairBits = std::array<std::uint32_t, 65536 / 32>;
   void CorrectWholeGreens(const std::int32_t* luma, const std::int32_t* cb, const std::int32_t* cr,
@@ -79,6 +95,8 @@ class TFastYCbCr {
   };
   std::array<TWholeGreenPair, kMaxWholeGreenPairs> FWholeGreenPairs{};
   int FWholeGreenPairCount = 0;
+  // The loops for rows in these tables' order.
+  const TSpanKernels* FRowKernels = nullptr;
 };
 
 }  // namespace penamo

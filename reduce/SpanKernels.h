@@ -20,8 +20,11 @@ struct TConversionExceptions {
   const std::uint32_t* CrOneLower = nullptr;    // [red, green]
 };
 
+// Each version comes twice: kKernels for rows of blue, green, red bytes (as bitmaps store them)
+// and kRgbKernels for rows of red, green, blue (as PNG and callers' buffers hold them).
 struct TSpanKernels {
-  // count pixels of a row (blue, green, red bytes) to luma, cb and cr.
+  // count pixels of a row (blue, green, red bytes; red first in the RGB kernels) to luma, cb and
+  // cr.
   void (*Convert)(const TConversionExceptions& exceptions, const std::uint8_t* in, int count,
                   std::int32_t* luma, std::int32_t* cb, std::int32_t* cr);
   // count pixels rebuilt from reduced luma (0..256), cb and cr into a row's bytes, clamped. The
@@ -33,9 +36,11 @@ struct TSpanKernels {
 
 namespace span_baseline {
 extern const TSpanKernels kKernels;
-}
+extern const TSpanKernels kRgbKernels;
+}  // namespace span_baseline
 namespace span_avx2 {
 extern const TSpanKernels kKernels;
-}
+extern const TSpanKernels kRgbKernels;
+}  // namespace span_avx2
 
 }  // namespace penamo

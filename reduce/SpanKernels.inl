@@ -44,8 +44,12 @@ constexpr int kLumaWhole = 1;
 constexpr int kCbWhole = 2;
 constexpr int kCrWhole = 4;
 
+// BlueAt: where a pixel's blue byte lies, 0 (blue, green, red) or 2 (red, green, blue); red
+// lies at the other end. The arithmetic is the same for both.
+template <int BlueAt>
 void Convert(const TConversionExceptions& exceptions, const std::uint8_t* in, int count,
              std::int32_t* luma, std::int32_t* cb, std::int32_t* cr) {
+  constexpr int kRedAt = 2 - BlueAt;
   // First the quotients, noting where a numerator is a whole multiple; that is rare except in
   // greys, and only there can the extended result be one lower.
   std::uint8_t whole[512 + 8];
@@ -54,9 +58,9 @@ void Convert(const TConversionExceptions& exceptions, const std::uint8_t* in, in
     const int n = count - start < 512 ? count - start : 512;
     const std::uint8_t* pixel = in + 3 * start;
     for (int i = 0; i < n; ++i) {
-      const std::uint32_t blue = pixel[3 * i];
+      const std::uint32_t blue = pixel[3 * i + BlueAt];
       const std::uint32_t green = pixel[3 * i + 1];
-      const std::uint32_t red = pixel[3 * i + 2];
+      const std::uint32_t red = pixel[3 * i + kRedAt];
       const std::uint32_t sumY = kRedToY * red + kGreenToY * green + kBlueToY * blue;
       const std::uint32_t sumCb = kChromaBias + kHalf * blue - kRedToCb * red - kGreenToCb * green;
       const std::uint32_t sumCr = kChromaBias + kHalf * red - kGreenToCr * green - kBlueToCr * blue;
@@ -87,9 +91,9 @@ void Convert(const TConversionExceptions& exceptions, const std::uint8_t* in, in
       }
       const std::uint32_t flags = whole[i];
       if (flags == 0) continue;
-      const std::uint32_t blue = pixel[3 * i];
+      const std::uint32_t blue = pixel[3 * i + BlueAt];
       const std::uint32_t green = pixel[3 * i + 1];
-      const std::uint32_t red = pixel[3 * i + 2];
+      const std::uint32_t red = pixel[3 * i + kRedAt];
       if (flags & kLumaWhole) {
         luma[start + i] -=
             static_cast<std::int32_t>(Bit(exceptions.LumaOneLower, red << 8 | green));
@@ -105,8 +109,10 @@ void Convert(const TConversionExceptions& exceptions, const std::uint8_t* in, in
   }
 }
 
+template <int BlueAt>
 void Rebuild(const std::int32_t* luma, const std::int32_t* cb, const std::int32_t* cr, int count,
              std::uint8_t* out) {
+  constexpr int kRedAt = 2 - BlueAt;
   for (int i = 0; i < count; ++i) {
     const std::int32_t l = luma[i];
     const auto b = static_cast<std::uint32_t>(cb[i]);
@@ -120,14 +126,15 @@ void Rebuild(const std::int32_t* luma, const std::int32_t* cb, const std::int32_
         static_cast<std::int32_t>((kGreenBias - kCbToGreen * b - kCrToGreen * r) /
                                   kGreenRebuildScale) -
         kGreenOffset;
-    out[3 * i] = static_cast<std::uint8_t>(ClampToByte(l + blueOffset));
+    out[3 * i + BlueAt] = static_cast<std::uint8_t>(ClampToByte(l + blueOffset));
     out[3 * i + 1] = static_cast<std::uint8_t>(ClampToByte(l + greenOffset));
-    out[3 * i + 2] = static_cast<std::uint8_t>(ClampToByte(l + redOffset));
+    out[3 * i + kRedAt] = static_cast<std::uint8_t>(ClampToByte(l + redOffset));
   }
 }
 
 }  // namespace
 
-extern const TSpanKernels kKernels{Convert, Rebuild, PENAMO_SPAN_NAME};
+extern const TSpanKernels kKernels{Convert<0>, Rebuild<0>, PENAMO_SPAN_NAME};
+extern const TSpanKernels kRgbKernels{Convert<2>, Rebuild<2>, PENAMO_SPAN_NAME " rgb"};
 
 }  // namespace penamo::PENAMO_SPAN_NAMESPACE
