@@ -110,18 +110,36 @@ qreal TImage::Scale() const {
   return DevicePixelsPerPixel() / ratio;
 }
 
+QPoint TImage::DeviceOrigin() const {
+  const qreal ratio = devicePixelRatioF();
+  const TBitmap* bitmap = FPicture.Bitmap();
+  if (FAutoSize || ratio == 1.0 || bitmap == nullptr || bitmap->Empty()) return {0, 0};
+  const int pixels = DevicePixelsPerPixel();
+  const qreal exact = std::max(FZoom, 1) * ratio;
+  // Half the rounding's loss, but never past the control's own device pixels.
+  const auto along = [&](int count, int controlSize) {
+    const int shown = count * pixels;
+    const int room = std::max(0, static_cast<int>(std::floor(controlSize * ratio + 1e-6)) - shown);
+    const int lost = std::max(0, static_cast<int>(std::floor(count * exact + 1e-6)) - shown);
+    return std::min(lost, room) / 2;
+  };
+  return {along(bitmap->Width(), width()), along(bitmap->Height(), height())};
+}
+
 QPoint TImage::ControlPointOf(QPoint picturePixel) const {
   const qreal scale = Scale();
-  return {static_cast<int>(std::floor(picturePixel.x() * scale)),
-          static_cast<int>(std::floor(picturePixel.y() * scale))};
+  const QPointF origin = QPointF(DeviceOrigin()) / devicePixelRatioF();
+  return {static_cast<int>(std::floor(picturePixel.x() * scale + origin.x())),
+          static_cast<int>(std::floor(picturePixel.y() * scale + origin.y()))};
 }
 
 QRect TImage::ControlRectOf(const QRect& pictureRect) const {
   if (pictureRect.isEmpty()) return {};
   const qreal scale = Scale();
+  const QPointF origin = QPointF(DeviceOrigin()) / devicePixelRatioF();
   const QPoint topLeft = ControlPointOf(pictureRect.topLeft());
-  const QPoint end(static_cast<int>(std::ceil((pictureRect.right() + 1) * scale)),
-                   static_cast<int>(std::ceil((pictureRect.bottom() + 1) * scale)));
+  const QPoint end(static_cast<int>(std::ceil((pictureRect.right() + 1) * scale + origin.x())),
+                   static_cast<int>(std::ceil((pictureRect.bottom() + 1) * scale + origin.y())));
   return {topLeft, end - QPoint(1, 1)};
 }
 
@@ -129,8 +147,9 @@ QPoint TImage::PicturePixelAt(const QPointF& position) const {
   // In device pixels, where the blocks are whole.
   const qreal ratio = devicePixelRatioF();
   const int pixels = DevicePixelsPerPixel();
-  return {static_cast<int>(std::floor(position.x() * ratio / pixels + 1e-9)),
-          static_cast<int>(std::floor(position.y() * ratio / pixels + 1e-9))};
+  const QPoint origin = DeviceOrigin();
+  return {static_cast<int>(std::floor((position.x() * ratio - origin.x()) / pixels + 1e-9)),
+          static_cast<int>(std::floor((position.y() * ratio - origin.y()) / pixels + 1e-9))};
 }
 
 void TImage::PictureChanged() {
@@ -210,10 +229,11 @@ void TImage::PaintInDevicePixels(QPainter& painter, const QRect& dirty, const TB
   const int pixels = DevicePixelsPerPixel();
   const std::span<const std::uint8_t> alpha =
       FAlpha != nullptr ? std::span<const std::uint8_t>(*FAlpha) : std::span<const std::uint8_t>();
-  DrawBitmapZoomed(painter, QPoint(0, 0), bitmap, clip, pixels, alpha);
+  const QPoint origin = DeviceOrigin();
+  DrawBitmapZoomed(painter, origin, bitmap, clip, pixels, alpha);
   if (FMarkedRect.isEmpty()) return;
   // The frame: one device pixel white outside, one black inside, as at a ratio of 1.
-  const QRect outer(FMarkedRect.topLeft() * pixels, FMarkedRect.size() * pixels);
+  const QRect outer(origin + FMarkedRect.topLeft() * pixels, FMarkedRect.size() * pixels);
   const QRect inner = outer.adjusted(1, 1, -1, -1);
   painter.setBrush(Qt::NoBrush);
   painter.setPen(QPen(QColor(MarkOuterColor()), 0));

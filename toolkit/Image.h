@@ -81,6 +81,11 @@ class TImage : public QWidget {
   // The control's own (logical) pixels one picture pixel takes: DevicePixelsPerPixel divided by
   // the ratio (Zoom at a ratio of 1).
   qreal Scale() const;
+  // Where the picture starts in the control, in device pixels: (0, 0), except in a control of
+  // its own size (not AutoSize) at a fractional ratio, where the picture is moved by half of what
+  // whole blocks leave of the area it would take at the exact scale (Zoom x ratio), so that a
+  // 128-pixel sample shows in the middle of its 128-pixel control, not in one corner of it.
+  QPoint DeviceOrigin() const;
   // The control's pixel under picture pixel (x, y)'s top-left corner, rounded down.
   QPoint ControlPointOf(QPoint picturePixel) const;
   // The area of the control (its own pixels) that a rectangle of picture pixels covers.

@@ -8,6 +8,7 @@
 #include <QPixmap>
 #include <QTest>
 #include <cmath>
+#include <cstdlib>
 #include <string>
 
 #include "MainForm.h"
@@ -40,11 +41,12 @@ bool ShowsBlocks(const QImage& shot, QPoint origin, const TBitmap& picture, int 
 
 // The control's top-left corner in the window's device pixels: a control at an odd position
 // starts half-way into a device pixel at 1.5, which the paint takes as either neighbour.
-bool ControlShowsBlocks(const QImage& shot, const QWidget& control, const QWidget& window,
+bool ControlShowsBlocks(const QImage& shot, const TImage& control, const QWidget& window,
                         const TBitmap& picture, int left, int top, int columns, int rows,
                         int pixels, std::string& where) {
   const qreal ratio = shot.devicePixelRatio();
-  const QPointF corner = QPointF(control.mapTo(&window, QPoint(0, 0))) * ratio;
+  const QPointF corner =
+      QPointF(control.mapTo(&window, QPoint(0, 0))) * ratio + QPointF(control.DeviceOrigin());
   for (const int dx : {0, 1}) {
     for (const int dy : {0, 1}) {
       const QPoint origin(static_cast<int>(std::floor(corner.x())) + dx,
@@ -75,6 +77,14 @@ TEST_P(ExactPixelsTest, EveryPicturePixelIsABlockOfTheSameWholeNumberOfDevicePix
     ASSERT_NE(sample, nullptr);
     EXPECT_EQ(sample->Width(), 128 / zoom);
     EXPECT_LE(sample->Width() * pixels, std::lround(preview->width() * ratio));
+    // What whole blocks leave of the control lies evenly on both sides of the sample.
+    const QPoint origin = preview->DeviceOrigin();
+    EXPECT_LE(std::abs(2 * origin.x() + sample->Width() * pixels -
+                       static_cast<int>(std::lround(preview->width() * ratio))),
+              1);
+    EXPECT_LE(std::abs(2 * origin.y() + sample->Height() * pixels -
+                       static_cast<int>(std::lround(preview->height() * ratio))),
+              1);
     std::string where;
     EXPECT_TRUE(ControlShowsBlocks(shot, *preview, *Form, *sample, 0, 0, sample->Width(),
                                    sample->Height(), pixels, where))
