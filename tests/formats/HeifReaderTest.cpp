@@ -9,8 +9,8 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
 #include <cstdlib>
+#include <fstream>
 #include <random>
 #include <string>
 #include <utility>
