@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <string>
 #include <utility>
@@ -15,6 +16,7 @@
 #include "Exceptions.h"
 #include "FormatSupport.h"
 #include "JxlLibrary.h"
+#include "LibraryText.h"
 #include "Machine.h"
 #include "Upright.h"
 
@@ -30,6 +32,18 @@ struct TDecoderDestroy {
 struct TRunnerDestroy {
   void operator()(void* runner) const { JxlThreadParallelRunnerDestroy(runner); }
 };
+
+// A new decoder, its library (and the thread pool's) silenced first: libjxl as Debian builds it
+// prints a line of its own for every failure a damaged file meets, and our message is the one
+// the user is to read.
+std::unique_ptr<JxlDecoder, TDecoderDestroy> NewDecoder() {
+  static std::once_flag silenced;
+  std::call_once(silenced, [] {
+    SilenceLibraryText(reinterpret_cast<const void*>(JxlDecoderCreate));
+    SilenceLibraryText(reinterpret_cast<const void*>(JxlThreadParallelRunnerCreate));
+  });
+  return std::unique_ptr<JxlDecoder, TDecoderDestroy>(JxlDecoderCreate(nullptr));
+}
 
 [[noreturn]] void RaiseBad(const char* what) {
   RaiseInvalid(Msg::InvalidJxl, std::string("jxl-") + what);
@@ -88,7 +102,7 @@ std::vector<std::uint8_t> ExifOfBox(const std::vector<std::uint8_t>& content) {
 // JPEG's EXIF) are unpacked too. A bare codestream has no boxes. Metadata that cannot be had (a
 // damaged box, one over the limit) is left out rather than refusing a picture that decoded.
 void TakeMetadata(const std::uint8_t* data, std::size_t size, TDecoded& decoded) {
-  const std::unique_ptr<JxlDecoder, TDecoderDestroy> decoder(JxlDecoderCreate(nullptr));
+  const std::unique_ptr<JxlDecoder, TDecoderDestroy> decoder = NewDecoder();
   if (!decoder) RaiseOutOfMemory();
   JxlDecoder* dec = decoder.get();
   if (JxlDecoderSubscribeEvents(dec, JXL_DEC_BOX) != JXL_DEC_SUCCESS ||
@@ -360,7 +374,7 @@ TDecoded Decode(const std::uint8_t* data, std::size_t size) {
   if (signature == JXL_SIG_NOT_ENOUGH_BYTES) RaiseTruncated("jxl-truncated");
   if (signature != JXL_SIG_CODESTREAM && signature != JXL_SIG_CONTAINER) RaiseBad("bad-signature");
 
-  const std::unique_ptr<JxlDecoder, TDecoderDestroy> decoder(JxlDecoderCreate(nullptr));
+  const std::unique_ptr<JxlDecoder, TDecoderDestroy> decoder = NewDecoder();
   if (!decoder) RaiseOutOfMemory();
   JxlDecoder* dec = decoder.get();
   const std::unique_ptr<void, TRunnerDestroy> runner(

@@ -443,6 +443,29 @@ int ReadFromStream(spng_ctx*, void* user, void* destination, std::size_t length)
   return 0;
 }
 
+// spng's input from a file held in memory, handed over as ReadFromStream hands a file over:
+// the whole read decodes through the very reads of the band-by-band one, so that libspng takes
+// the compressed pixels in the same pieces whichever read it serves. Given the whole buffer at
+// once, libspng would take each IDAT chunk whole and refuse one cut by the file's end as cut
+// before inflating any of it, where the band read, taking pieces, first meets damage earlier in
+// the chunk: two answers for one file.
+struct TMemoryInput {
+  const std::uint8_t* Data;
+  std::size_t Left;
+};
+
+int ReadFromMemory(spng_ctx*, void* user, void* destination, std::size_t length) {
+  auto* input = static_cast<TMemoryInput*>(user);
+  if (length > input->Left) {
+    input->Left = 0;
+    return SPNG_IO_EOF;
+  }
+  std::memcpy(destination, input->Data, length);
+  input->Data += length;
+  input->Left -= length;
+  return 0;
+}
+
 // What both row decoders of a non-interlaced file hold: the file, its decoder and layout, the
 // alpha plane the rows' alpha goes to (or null), and a row of the decoded format where the rows
 // are not decoded in place (which each decoder allocates).
@@ -621,7 +644,8 @@ void AllocateDeep(TDeepPicture& deep, std::int32_t width, std::int32_t height) {
 void ReadPngInto(const std::uint8_t* data, std::size_t size, TBitmap* picture, TDeepPicture* deep,
                  TPictureExtras& extras) {
   TContext ctx = NewContext();
-  Check(spng_set_png_buffer(ctx.get(), data, size));
+  TMemoryInput input{data, size};
+  Check(spng_set_png_stream(ctx.get(), ReadFromMemory, &input));
   TPngLayout layout = ReadLayout(ctx.get(), WalkImageData(data, size));
   const std::int32_t height = layout.Height;
 
@@ -800,7 +824,8 @@ bool ReadPngWithDeep(const std::uint8_t* data, std::size_t size, TBitmap& pictur
     spng_ihdr ihdr{};
     {
       TContext ctx = NewContext();
-      Check(spng_set_png_buffer(ctx.get(), data, size));
+      TMemoryInput input{data, size};
+      Check(spng_set_png_stream(ctx.get(), ReadFromMemory, &input));
       Check(spng_get_ihdr(ctx.get(), &ihdr));
     }
     if (ihdr.bit_depth != 16) {

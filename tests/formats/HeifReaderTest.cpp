@@ -3,10 +3,15 @@
 // orientation, profiles, damage and the storage limit.
 #include <gtest/gtest.h>
 #include <libheif/heif.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <random>
 #include <string>
 #include <utility>
@@ -629,6 +634,48 @@ TEST(HeifReader, PictureOverTheStorageLimitIsRefusedBeforeDecoding) {
           << raised->Reason;
     }
     EXPECT_EQ(picture.Width(), 0);
+  }
+}
+
+// How a read ended in a child whose address space is limited to what it holds now and room
+// bytes more: 0 read, 1 out of memory, 2 damaged, 3 anything else.
+int ReadUnderAddressLimit(const TBytes& file, std::uint64_t room) {
+  std::fflush(nullptr);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    std::uint64_t kilobytes = 0;
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+      if (line.rfind("VmSize:", 0) == 0) kilobytes = std::strtoull(line.c_str() + 7, nullptr, 10);
+    const rlimit limit{kilobytes * 1024 + room, kilobytes * 1024 + room};
+    if (kilobytes == 0 || ::setrlimit(RLIMIT_AS, &limit) != 0) ::_exit(4);
+    try {
+      TBitmap picture;
+      TPictureExtras extras;
+      ReadHeif(file.data(), file.size(), picture, extras);
+      ::_exit(0);
+    } catch (const EOutOfMemory&) {
+      ::_exit(1);
+    } catch (const EInvalidGraphic&) {
+      ::_exit(2);
+    } catch (...) {
+      ::_exit(3);
+    }
+  }
+  int status = 0;
+  if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}
+
+// Under an address-space limit the decoder cannot have its memory, and says only that it failed:
+// the read ends in the want of memory, never in a damaged file.
+TEST(HeifReader, ADecodeThatCannotHaveItsMemoryEndsOutOfMemory) {
+  for (const heif_compression_format format : {heif_compression_AV1, heif_compression_HEVC}) {
+    SCOPED_TRACE(format == heif_compression_AV1 ? "AVIF" : "HEIF");
+    const TBytes file = EncodeHeif(GradientPicture(2048, 1536, 8, TLayout::Rgb), format, false);
+    EXPECT_EQ(ReadUnderAddressLimit(file, 0), 1);
+    // With room enough, the same file reads.
+    EXPECT_EQ(ReadUnderAddressLimit(file, std::uint64_t{4} << 30), 0);
   }
 }
 

@@ -1,11 +1,17 @@
 // JPEG XL files written by libjxl's own encoder, read back by our reader: 8- and 16-bit colour,
 // grey and alpha, lossless where pixels must match exactly, every orientation, animations,
 // profiles, damage and the storage limit.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <jxl/encode.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -13,10 +19,12 @@
 #include "DeepSamples.h"
 #include "Exceptions.h"
 #include "ExpectRefusal.h"
+#include "FailureCause.h"
 #include "JxlReader.h"
 #include "Orientation.h"
 #include "PictureMakers.h"
 #include "StorageLimitScope.h"
+#include "TemporaryFolder.h"
 
 namespace penamo {
 namespace {
@@ -463,6 +471,67 @@ TEST(JxlReader, ADamagedCodestreamNamesNoPlace) {
     }
   }
   EXPECT_GT(refused, 0) << "no damage was found";
+}
+
+// penamo-filter's standard error, with standard output and error in files of folder.
+std::string FilterErrors(const std::vector<std::string>& arguments,
+                         const test::TTemporaryFolder& folder) {
+  std::vector<std::string> words = {PENAMO_FILTER_PROGRAM};
+  words.insert(words.end(), arguments.begin(), arguments.end());
+  std::vector<char*> argv;
+  for (std::string& word : words)
+    argv.push_back(word.data());
+  argv.push_back(nullptr);
+  const std::string err = folder / "stderr", out = folder / "stdout";
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  pid_t child = 0;
+  const int spawned = posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) return "not started";
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  std::ifstream stream(err, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>());
+}
+
+// Damaged and cut files, the decoder's thread pool at work on pictures of many groups: what
+// penamo-filter says on standard error is our message and its cause line, nothing of libjxl's.
+TEST(JxlReader, ADamagedFileGetsOurMessageAloneOnStandardError) {
+  const test::TTemporaryFolder folder;
+  const std::string input = folder / "in.jxl";
+  std::mt19937 random(17);
+  int refused = 0;
+  for (const bool lossless : {true, false}) {
+    TJxlOptions options;
+    options.Lossless = lossless;
+    const TBytes file = EncodeJxl(RandomPicture(300, 260, 8, false, false, 5), options);
+    for (int round = 0; round < 14; ++round) {
+      TBytes damaged = file;
+      for (int i = 0; i < 3; ++i)
+        damaged[std::uniform_int_distribution<std::size_t>(40, file.size() - 1)(random)] ^=
+            static_cast<std::uint8_t>(1 + random() % 255);
+      if (round % 2 == 1) damaged.resize(damaged.size() * (3 + round % 5) / 8);
+      test::WriteFileBytes(input, damaged);
+      std::string expected;
+      try {
+        TBitmap picture;
+        TPictureExtras extras;
+        ReadJxl(damaged.data(), damaged.size(), picture, extras);
+        continue;  // the damage spared what the decoder checks
+      } catch (const Exception& error) {
+        expected = MessageWithFullStop(error.Message()) + "\n";
+        const std::string cause = FailureCauseLine(error, input);
+        if (!cause.empty()) expected += cause + "\n";
+      }
+      ++refused;
+      EXPECT_EQ(FilterErrors({"none", input, folder / "out.bmp"}, folder), expected)
+          << (lossless ? "lossless" : "lossy") << ", round " << round;
+    }
+  }
+  EXPECT_GT(refused, 10);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <random>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -65,6 +66,39 @@ TEST(PngDeflater, AFailedDeflateRaisesAWriteErrorWithItsReason) {
   // A segment that was not deflated is never taken as done.
   test::ExpectRefusal<EWriteError>([&] { deflater.Deflate(raw.data(), raw.size(), true); },
                                    "png-write-deflate", "ストリームへの書き込みエラー");
+}
+
+// A worker's deflater serves whichever segments come its way: a segment's bytes must not depend
+// on what the deflater deflated before, or the file would change with the threads' timing.
+TEST(PngDeflater, ASegmentDeflatesTheSameWhateverTheDeflaterDidBefore) {
+  std::mt19937 random(23);
+  const auto segment = [&](std::size_t size, int kind) {
+    TBytes bytes(size);
+    for (std::size_t i = 0; i < size; ++i)
+      bytes[i] = kind == 0   ? static_cast<std::uint8_t>(random())
+                 : kind == 1 ? static_cast<std::uint8_t>(i / 7 + random() % 3)
+                             : static_cast<std::uint8_t>((i % 97) * 3);
+    return bytes;
+  };
+  const std::vector<TBytes> segments = {segment(1 << 20, 1), segment(70000, 0), segment(333, 2),
+                                        segment(1 << 20, 2), segment(5, 1),     segment(200000, 1)};
+  for (int level = DeflateLevel(0); level <= DeflateLevel(9); ++level) {
+    for (const bool last : {false, true}) {
+      for (std::size_t i = 0; i < segments.size(); ++i) {
+        TPngDeflater fresh(level);
+        const std::span<const std::uint8_t> alone =
+            fresh.Deflate(segments[i].data(), segments[i].size(), last);
+        const TBytes expected(alone.begin(), alone.end());
+        TPngDeflater used(level);
+        for (std::size_t j = 0; j < segments.size(); ++j)
+          if (j != i) used.Deflate(segments[j].data(), segments[j].size(), j % 2 == 0);
+        const std::span<const std::uint8_t> after =
+            used.Deflate(segments[i].data(), segments[i].size(), last);
+        EXPECT_TRUE(TBytes(after.begin(), after.end()) == expected)
+            << "level " << level << ", segment " << i << (last ? ", last" : "");
+      }
+    }
+  }
 }
 
 }  // namespace
