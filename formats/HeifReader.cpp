@@ -309,7 +309,7 @@ void CheckHeifClaim(const heif_image_handle* handle, std::size_t size, const TFl
 // The memory libheif and its decoder take to decode the primary picture into interleaved
 // samples, at most: for each plane (three, and alpha), the decoder's own picture and its working
 // buffers and libheif's copy, each side padded to a whole coding block, then the interleaved
-// picture converted from them; a grid holds its tiles and the canvas they are copied into beside
+// picture made from them; a grid holds its tiles and the canvas they are copied into beside
 // that. Measured peaks (libheif 1.15, dav1d 1.0, libde265 1.0, 2048 x 2048 unless said) in
 // bytes a pixel, this estimate in brackets: AVIF 4:2:0 7.2 (16.5), 4096 x 3072 4:2:0 6.9 (15.9),
 // 4:4:4 13.2 (16.5), alpha 13.2 (22.1), grey 7.8 (16.5), 10-bit 25.4 (33.1), 10-bit alpha 31.6
