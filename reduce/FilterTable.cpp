@@ -73,7 +73,10 @@ constexpr bool SoundRow(const TFilterEntry& filter) {
       if (filter.Levels != 0 || filter.TakesStrength || !filter.TakesLevels) return false;
       break;
   }
-  return filter.ShortcutDigit >= 0 && filter.ShortcutDigit <= 9 && filter.Run != nullptr;
+  // Whether Run is set is not asked here: GCC's sanitizers make a function's address unknown
+  // to constant evaluation. Every shipped row names its function; a test's row is checked when
+  // it is added.
+  return filter.ShortcutDigit >= 0 && filter.ShortcutDigit <= 9;
 }
 
 static_assert([] {
@@ -126,7 +129,8 @@ const TFilterEntry* FindFilter(std::string_view name) {
 TExtraFilterRowScope::TExtraFilterRowScope(const TFilterEntry& row) {
   if (static_cast<std::size_t>(row.Id) != kFilters.size() || gTable.size() != kFilters.size())
     throw std::logic_error("a test's filter row takes the id after the shipped rows', once");
-  if (!SoundRow(row)) throw std::logic_error("a test's filter row the filters cannot run");
+  if (!SoundRow(row) || row.Run == nullptr)
+    throw std::logic_error("a test's filter row the filters cannot run");
   std::vector<TFilterEntry>& table = ExtendedTable();
   table.assign(kFilters.begin(), kFilters.end());
   table.push_back(row);
