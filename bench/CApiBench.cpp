@@ -1,8 +1,8 @@
 // libpenamo's penamo_filter_image against the band filter as penamo-filter runs it: a 4096 × 4096
 // picture through each kernel, once from a caller's RGB buffer into an RGB buffer through the C
-// interface, once from the picture's own 24-bit rows into a writer that discards the bands. The
-// library adds only the conversion of each band (RGB to BGR in, BGR to RGB out); the target is
-// within 1.05 times the band filter's time. Run alone, interleaved (the flags on one line):
+// interface, once from the picture's own 24-bit rows into a writer that discards the bands. For
+// the five filters the library reads and writes the caller's RGB rows in place; the deep ones
+// convert each band. The target is within 1.05 times the band filter's time. Run alone, interleaved (the flags on one line):
 //   build/bench/penamo_capi_bench --benchmark_enable_random_interleaving=true
 //       --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 #include <benchmark/benchmark.h>
