@@ -173,6 +173,10 @@ foreach(library IN LISTS PENAMO_OPENED_LIBRARIES)
 endforeach()
 list(REMOVE_DUPLICATES penamo_opened_packages)
 list(JOIN penamo_opened_packages ", " CPACK_DEBIAN_LIBPENAMO_PACKAGE_DEPENDS)
+# The window reads through the formats built into it, so the programs name them as well.
+if(CPACK_DEBIAN_LIBPENAMO_PACKAGE_DEPENDS)
+  string(APPEND CPACK_DEBIAN_PROGRAMS_PACKAGE_DEPENDS ", ${CPACK_DEBIAN_LIBPENAMO_PACKAGE_DEPENDS}")
+endif()
 string(CONCAT CPACK_DEBIAN_LIBPENAMO_DESCRIPTION
     "gradation smoothing through luma-reduction filters - library\n"
     "libpenamo gives penamo's seven filters to other programs through a C\n"

@@ -119,9 +119,14 @@ if [ -n "${part[libpenamo0]:-}" ]; then
   dpkg-deb --ctrl-tarfile "${part[libpenamo0]}" | tar -xOf - ./shlibs | grep -q '^libpenamo 0 libpenamo0 ' ||
     fail "libpenamo0 has no shlibs entry"
   # The HEIF and JPEG XL libraries are opened on first use: no link tells dpkg-shlibdeps of them.
-  depends=$(dpkg-deb -f "${part[libpenamo0]}" Depends)
-  for library in libheif libjxl; do
-    case $depends in *"$library"*) ;; *) fail "libpenamo0 does not depend on $library, which it opens" ;; esac
+  for file in "${part[libpenamo0]}" "$deb"; do
+    depends=$(dpkg-deb -f "$file" Depends)
+    for library in libheif libjxl; do
+      case $depends in
+        *"$library"*) ;;
+        *) fail "$(dpkg-deb -f "$file" Package) does not depend on $library, which it opens" ;;
+      esac
+    done
   done
 fi
 
