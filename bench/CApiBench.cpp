@@ -2,7 +2,8 @@
 // picture through each kernel, once from a caller's RGB buffer into an RGB buffer through the C
 // interface, once from the picture's own 24-bit rows into a writer that discards the bands. For
 // the five filters the library reads and writes the caller's RGB rows in place; the deep ones
-// convert each band. The target is within 1.05 times the band filter's time. Run alone, interleaved (the flags on one line):
+// convert each band. The target is within 1.05 times the band filter's time. Run alone, interleaved
+// (the flags on one line):
 //   build/bench/penamo_capi_bench --benchmark_enable_random_interleaving=true
 //       --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 #include <benchmark/benchmark.h>

@@ -1,17 +1,11 @@
 // JPEG XL files written by libjxl's own encoder, read back by our reader: 8- and 16-bit colour,
 // grey and alpha, lossless where pixels must match exactly, every orientation, animations,
 // profiles, damage and the storage limit.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <jxl/encode.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -23,6 +17,7 @@
 #include "JxlReader.h"
 #include "Orientation.h"
 #include "PictureMakers.h"
+#include "ProgramRun.h"
 #include "StorageLimitScope.h"
 #include "TemporaryFolder.h"
 
@@ -473,30 +468,6 @@ TEST(JxlReader, ADamagedCodestreamNamesNoPlace) {
   EXPECT_GT(refused, 0) << "no damage was found";
 }
 
-// penamo-filter's standard error, with standard output and error in files of folder.
-std::string FilterErrors(const std::vector<std::string>& arguments,
-                         const test::TTemporaryFolder& folder) {
-  std::vector<std::string> words = {PENAMO_FILTER_PROGRAM};
-  words.insert(words.end(), arguments.begin(), arguments.end());
-  std::vector<char*> argv;
-  for (std::string& word : words)
-    argv.push_back(word.data());
-  argv.push_back(nullptr);
-  const std::string err = folder / "stderr", out = folder / "stdout";
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  pid_t child = 0;
-  const int spawned = posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (spawned != 0) return "not started";
-  int status = 0;
-  ::waitpid(child, &status, 0);
-  std::ifstream stream(err, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>());
-}
-
 // Damaged and cut files, the decoder's thread pool at work on pictures of many groups: what
 // penamo-filter says on standard error is our message and its cause line, nothing of libjxl's.
 TEST(JxlReader, ADamagedFileGetsOurMessageAloneOnStandardError) {
@@ -527,7 +498,7 @@ TEST(JxlReader, ADamagedFileGetsOurMessageAloneOnStandardError) {
         if (!cause.empty()) expected += cause + "\n";
       }
       ++refused;
-      EXPECT_EQ(FilterErrors({"none", input, folder / "out.bmp"}, folder), expected)
+      EXPECT_EQ(test::RunFilter({"none", input, folder / "out.bmp"}, folder).Err, expected)
           << (lossless ? "lossless" : "lossy") << ", round " << round;
     }
   }

@@ -4,8 +4,6 @@
 // penamo-filter --strip together with the colour profile.
 #include <gtest/gtest.h>
 #include <png.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <webp/mux.h>
 #include <zlib.h>
 
@@ -18,10 +16,9 @@
 #include "PictureFile.h"
 #include "PictureMakers.h"
 #include "PngWriter.h"
+#include "ProgramRun.h"
 #include "TemporaryFolder.h"
 #include "Upright.h"
-
-extern char** environ;
 
 namespace penamo {
 namespace {
@@ -460,24 +457,9 @@ TEST_F(Metadata, MetadataThatNoPngCouldHoldNeverSpoilsTheOutput) {
   }
 }
 
-// Runs penamo-filter with the arguments; its exit status.
-int RunFilter(const std::vector<std::string>& arguments) {
-  std::vector<std::string> words = {PENAMO_FILTER_PROGRAM};
-  words.insert(words.end(), arguments.begin(), arguments.end());
-  std::vector<char*> argv;
-  for (std::string& word : words)
-    argv.push_back(word.data());
-  argv.push_back(nullptr);
-  pid_t child = 0;
-  if (posix_spawn(&child, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return -1;
-  int status = 0;
-  if (::waitpid(child, &status, 0) != child) return -1;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
 TEST_F(Metadata, PenamoFilterCarriesTheMetadataAndStripLeavesItAndTheProfileBehind) {
   test::WriteFileBytes(PathOf("in.jpg"), JpegWithMetadata(ExifBlock(6, false)));
-  ASSERT_EQ(RunFilter({"pattern16", PathOf("in.jpg"), PathOf("kept.png")}), 0);
+  ASSERT_EQ(test::RunFilter({"pattern16", PathOf("in.jpg"), PathOf("kept.png")}, FFolder).Exit, 0);
   const TLibpngRead kept = ReadWithLibpng(PathOf("kept.png"));
   EXPECT_TRUE(kept.Complaints.empty()) << kept.Complaints.front();
   EXPECT_EQ(kept.Exif, ExifBlock(1, false)) << "upright, as the pixels now are";
@@ -491,7 +473,9 @@ TEST_F(Metadata, PenamoFilterCarriesTheMetadataAndStripLeavesItAndTheProfileBehi
                                                     "IDAT"));
   for (const std::string& input : {PathOf("in.jpg"), PathOf("in.png")}) {
     SCOPED_TRACE(input);
-    ASSERT_EQ(RunFilter({"--strip", "diffusion16", input, PathOf("stripped.png")}), 0);
+    ASSERT_EQ(
+        test::RunFilter({"--strip", "diffusion16", input, PathOf("stripped.png")}, FFolder).Exit,
+        0);
     const TBytes png = test::ReadFileBytes(PathOf("stripped.png"));
     EXPECT_EQ(ChunkOrder(png), "IHDR IDAT IEND");
     const TLibpngRead stripped = ReadWithLibpng(PathOf("stripped.png"));
