@@ -116,7 +116,7 @@ std::uint64_t MostExpansion(std::uint16_t compression) {
 // Pixels a byte of the file may claim under its compression (the claim rule of Limits.h).
 std::uint64_t ClaimRatio(const TLayout& f) {
   using namespace PixelsPerByte;
-  const int bits = f.BitsPerSample * f.SamplesPerPixel;
+  const std::uint64_t bits = std::uint64_t{f.BitsPerSample} * f.SamplesPerPixel;
   switch (f.Compression) {
     case COMPRESSION_NONE:
       return BitmapUncompressed(bits);

@@ -58,14 +58,15 @@ inline constexpr std::uint64_t kClaimFloorPixels = std::uint64_t{64} * 1000 * 10
 // Pixels a file may claim for each byte it holds, per format and coding.
 namespace PixelsPerByte {
 // Pixels a byte for rowBytesPerByte bytes of rows a byte at bitCount bits a pixel, at least one.
-constexpr std::uint64_t OfRowBytes(std::uint64_t rowBytesPerByte, int bitCount) {
-  const std::uint64_t pixels =
-      rowBytesPerByte * 8 / static_cast<std::uint64_t>(bitCount <= 0 ? 1 : bitCount);
+// The bit count is unsigned and 64 bits wide: a hostile TIFF's samples times their bits reach
+// 2^32.
+constexpr std::uint64_t OfRowBytes(std::uint64_t rowBytesPerByte, std::uint64_t bitCount) {
+  const std::uint64_t pixels = rowBytesPerByte * 8 / (bitCount == 0 ? 1 : bitCount);
   return pixels == 0 ? 1 : pixels;
 }
 // Rows stored as they are: a whole file holds at most one byte of rows a byte, and a file cut
 // to half its rows (to a third at 24 bits, a quarter at 32) still passes.
-constexpr std::uint64_t BitmapUncompressed(int bitCount) {
+constexpr std::uint64_t BitmapUncompressed(std::uint64_t bitCount) {
   return OfRowBytes(2, bitCount);
 }
 // Bitmap run lengths: a run of 255 pixels takes 2 bytes (127.5 pixels a byte); a blank page

@@ -619,5 +619,31 @@ TEST(TiffBounds, FlatPicturesPackedAsTightlyAsTheirEncodersCanAreStillRead) {
   }
 }
 
+TEST(TiffBounds, SamplesWhoseBitsPassTwoToTheThirtyFirstAreRefusedWithoutOverflow) {
+  // 65284 samples of 46096 bits: their product overflowed an int in the claim rule, which the
+  // undefined-behaviour sanitizer reports; rows that wide are refused as the data cannot hold them.
+  for (const int compression : {COMPRESSION_NONE, COMPRESSION_ADOBE_DEFLATE, COMPRESSION_LZW}) {
+    SCOPED_TRACE("compression " + std::to_string(compression));
+    const TBytes file =
+        HandMadeTiff({{TIFFTAG_IMAGEWIDTH, TIFF_LONG, 1, 4},
+                      {TIFFTAG_IMAGELENGTH, TIFF_LONG, 1, 4},
+                      {TIFFTAG_BITSPERSAMPLE, TIFF_SHORT, 1, 46096},
+                      {TIFFTAG_COMPRESSION, TIFF_SHORT, 1, static_cast<std::uint32_t>(compression)},
+                      {TIFFTAG_PHOTOMETRIC, TIFF_SHORT, 1, PHOTOMETRIC_RGB},
+                      {TIFFTAG_STRIPOFFSETS, TIFF_LONG, 1, 0, true},
+                      {TIFFTAG_SAMPLESPERPIXEL, TIFF_SHORT, 1, 65284},
+                      {TIFFTAG_ROWSPERSTRIP, TIFF_LONG, 1, 4},
+                      {TIFFTAG_STRIPBYTECOUNTS, TIFF_LONG, 1, 64}},
+                     TBytes(64, 0));
+    TBitmap picture;
+    TDeepPicture deep;
+    TPictureExtras extras;
+    test::ExpectRefusal<Exception>([&] { ReadTiff(file.data(), file.size(), picture, extras); },
+                                   test::kSomeReason);
+    test::ExpectRefusal<Exception>([&] { ReadTiffDeep(file.data(), file.size(), deep, extras); },
+                                   test::kSomeReason);
+  }
+}
+
 }  // namespace
 }  // namespace penamo
