@@ -115,16 +115,31 @@ void StoreRow(const std::uint8_t* decoded, int format, bool alphaChannel, std::i
 // The same decoded row as deep samples: 16-bit samples whole, 8-bit ones widened (v × 257, as
 // TWidenedRows widens them); alpha rounded to 8 bits exactly as StoreRow rounds it, so both reads
 // of one file carry the same alpha plane.
+// A 16-bit RGB or RGBA row (alphaChannel) into blue, green and red samples and 8-bit alpha; the
+// samples as the file holds them (BigEndian) or in the host's order.
+template <bool BigEndian>
+void StoreDeepSamples(const std::uint8_t* decoded, bool alphaChannel, std::int32_t width,
+                      std::uint16_t* bgr, std::uint8_t* alpha) {
+  const auto sample = [](const std::uint8_t* bytes) {
+    if constexpr (BigEndian) {
+      return static_cast<std::uint16_t>(bytes[0] << 8 | bytes[1]);
+    } else {
+      return Sample16(bytes);
+    }
+  };
+  const std::size_t step = alphaChannel ? 8 : 6;
+  for (std::int32_t x = 0; x < width; ++x, decoded += step, bgr += 3) {
+    bgr[0] = sample(decoded + 4);
+    bgr[1] = sample(decoded + 2);
+    bgr[2] = sample(decoded);
+    if (alpha != nullptr && alphaChannel) alpha[x] = To8Bits(sample(decoded + 6));
+  }
+}
+
 void StoreDeepRow(const std::uint8_t* decoded, int format, bool alphaChannel, std::int32_t width,
                   std::uint16_t* bgr, std::uint8_t* alpha) {
   if (format == SPNG_FMT_PNG) {
-    const std::size_t step = alphaChannel ? 8 : 6;
-    for (std::int32_t x = 0; x < width; ++x, decoded += step, bgr += 3) {
-      bgr[0] = Sample16(decoded + 4);
-      bgr[1] = Sample16(decoded + 2);
-      bgr[2] = Sample16(decoded);
-      if (alpha != nullptr && alphaChannel) alpha[x] = To8Bits(Sample16(decoded + 6));
-    }
+    StoreDeepSamples<false>(decoded, alphaChannel, width, bgr, alpha);
     return;
   }
   if (format == SPNG_FMT_RGBA16) {
@@ -545,6 +560,7 @@ class TLibpngDeepRowDecoder final : public TPngRows<TDeepRowDecoder> {
                         std::uint8_t* alpha)
       : TPngRows(std::move(file), std::move(ctx), std::move(layout), alpha) {
     FDecoded = AllocateBytes(FLayout.RowBytes);
+    FBuffer = AllocateBytes(kReadBufferBytes);
     FPng = png_create_read_struct(PNG_LIBPNG_VER_STRING, this, &Fault, &Warning);
     if (FPng != nullptr) FInfo = png_create_info_struct(FPng);
     if (FInfo == nullptr) {
@@ -558,9 +574,10 @@ class TLibpngDeepRowDecoder final : public TPngRows<TDeepRowDecoder> {
     png_set_user_limits(FPng, static_cast<png_uint_32>(FLayout.Width),
                         static_cast<png_uint_32>(FLayout.Height));
     png_set_chunk_malloc_max(FPng, kChunkSizeLimit);
+    // The samples are left as the file holds them, most significant byte first, and put in
+    // the host's order as they are stored (a pass of libpng's own over each row costs more).
     const bool read = Step([this] {
       png_read_info(FPng, FInfo);
-      png_set_swap(FPng);  // the samples in the host's order, as StoreDeepRow takes them
       png_read_update_info(FPng, FInfo);
     });
     // The file libspng read: the same size and layout, or libspng alone reads it.
@@ -586,10 +603,14 @@ class TLibpngDeepRowDecoder final : public TPngRows<TDeepRowDecoder> {
         });
       }
     }
-    if (FByLibspng)
+    if (FByLibspng) {
       NotingDamageRead([&] { DecodeNextRow(FContext.get(), FLayout, y, FDecoded.data()); });
-    StoreDeepRow(FDecoded.data(), SPNG_FMT_PNG, FLayout.AlphaChannel, FLayout.Width, bgr,
-                 AlphaRow(y));
+      StoreDeepRow(FDecoded.data(), SPNG_FMT_PNG, FLayout.AlphaChannel, FLayout.Width, bgr,
+                   AlphaRow(y));
+    } else {
+      StoreDeepSamples<true>(FDecoded.data(), FLayout.AlphaChannel, FLayout.Width, bgr,
+                             AlphaRow(y));
+    }
   }
 
  private:
@@ -608,23 +629,37 @@ class TLibpngDeepRowDecoder final : public TPngRows<TDeepRowDecoder> {
   static void Fault(png_structp png, png_const_charp) { png_longjmp(png, 1); }
   static void Warning(png_structp, png_const_charp) {}
 
-  // The file's bytes from the next offset; a file that ends early is a fault.
+  // The file's bytes from the next offset, through a buffer: libpng asks for 8 KiB or less at
+  // a time, and a read of the file for each cost the row reads a tenth of their time. A file
+  // that ends early is a fault.
   static void Read(png_structp png, png_bytep data, std::size_t length) {
     auto* self = static_cast<TLibpngDeepRowDecoder*>(png_get_io_ptr(png));
     while (length > 0) {
-      const ssize_t got =
-          ::pread(self->FFile->Handle(), data, length, static_cast<off_t>(self->FOffset));
-      if (got < 0 && errno == EINTR) continue;
-      if (got <= 0) png_error(png, "Read Error");
-      self->FOffset += static_cast<std::uint64_t>(got);
-      data += got;
-      length -= static_cast<std::size_t>(got);
+      if (self->FBuffered == self->FBufferEnd) {
+        const ssize_t got = ::pread(self->FFile->Handle(), self->FBuffer.data(),
+                                    self->FBuffer.size(), static_cast<off_t>(self->FOffset));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) png_error(png, "Read Error");
+        self->FOffset += static_cast<std::uint64_t>(got);
+        self->FBuffered = 0;
+        self->FBufferEnd = static_cast<std::size_t>(got);
+      }
+      const std::size_t taken = std::min(length, self->FBufferEnd - self->FBuffered);
+      std::memcpy(data, self->FBuffer.data() + self->FBuffered, taken);
+      self->FBuffered += taken;
+      data += taken;
+      length -= taken;
     }
   }
 
+  static constexpr std::size_t kReadBufferBytes = std::size_t{256} << 10;
+
   png_structp FPng = nullptr;
   png_infop FInfo = nullptr;
-  std::uint64_t FOffset = 0;
+  std::uint64_t FOffset = 0;  // the file's offset after the buffered bytes
+  std::vector<std::uint8_t> FBuffer;
+  std::size_t FBuffered = 0;   // the bytes of FBuffer given to libpng
+  std::size_t FBufferEnd = 0;  // the bytes of FBuffer read from the file
   // Whether libspng decodes the rows (from the next one on): libpng met a fault.
   bool FByLibspng = false;
 };
