@@ -22,6 +22,8 @@
 //   penamo_deep_quality_bench --speed ROUNDS  linear against encoded light on a 4096 × 4096
 //                                             16-bit picture, interleaved rounds
 //   penamo_deep_quality_bench --speed-write FILE  that picture as a 16-bit PNG
+//   penamo_deep_quality_bench --preview DIR   2-level grey previews of the ramp and the sky, both
+//                                             filters, both lights (whole and 4 x magnified)
 //
 // --light measures what the eye integrates from a viewing distance: the mean, over the picture's
 // 16 × 16 blocks, of the distance between the block's mean light and its source's, as a share of
@@ -372,6 +374,67 @@ int RunLight(const std::string& dir) {
   return 0;
 }
 
+// Packed 8-bit blue, green, red rows as an 8-bit RGB PNG: a Width × Height crop from (Left, Top),
+// each pixel drawn as Scale × Scale, so that a viewer shows the dither's dots as they are.
+struct TCrop {
+  int Left = 0, Top = 0, Width = 0, Height = 0, Scale = 1;
+};
+
+bool WritePng8(const std::string& path, const std::vector<std::uint8_t>& out, int pictureWidth,
+               const TCrop& crop) {
+  const int width = crop.Width * crop.Scale, height = crop.Height * crop.Scale;
+  std::vector<std::uint8_t> rgb(3 * static_cast<std::size_t>(width) * height);
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      const std::uint8_t* o =
+          out.data() + 3 * (static_cast<std::size_t>(crop.Top + y / crop.Scale) * pictureWidth +
+                            static_cast<std::size_t>(crop.Left + x / crop.Scale));
+      for (int c = 0; c < 3; ++c)
+        rgb[3 * (static_cast<std::size_t>(y) * width + x) + c] = o[2 - c];
+    }
+  }
+  FILE* file = std::fopen(path.c_str(), "wb");
+  if (file == nullptr) return false;
+  spng_ctx* ctx = spng_ctx_new(SPNG_CTX_ENCODER);
+  spng_ihdr ihdr{};
+  ihdr.width = static_cast<std::uint32_t>(width);
+  ihdr.height = static_cast<std::uint32_t>(height);
+  ihdr.bit_depth = 8;
+  ihdr.color_type = SPNG_COLOR_TYPE_TRUECOLOR;
+  bool ok = spng_set_png_file(ctx, file) == 0 && spng_set_ihdr(ctx, &ihdr) == 0 &&
+            spng_encode_image(ctx, rgb.data(), rgb.size(), SPNG_FMT_PNG, SPNG_ENCODE_FINALIZE) == 0;
+  spng_ctx_free(ctx);
+  ok = std::fclose(file) == 0 && ok;
+  return ok;
+}
+
+// 2-level grey previews of the ramp and the sky through both filters in both lights, 1:1 and
+// magnified, for looking at the dots (a grid along the 16 × 16 blocks would show there).
+int RunPreview(const std::string& dir) {
+  for (const TNamedPicture& p : LightPictures()) {
+    if (p.Name != "ramp16" && p.Name != "sky") continue;
+    const TCrop whole{0, 0, p.Picture.Width, std::min(p.Picture.Height, 512), 1};
+    // Close up: a dark stretch, and the stretch of the ramp whose light is about half white's.
+    const TCrop close{p.Picture.Width / 4, 0, 256, 128, 4};
+    const TCrop middle{p.Picture.Width * 5 / 8, 0, 256, 128, 4};
+    for (TFilterId filter : {TFilterId::Diffusion, TFilterId::Ordered}) {
+      for (TDeepLight light : {TDeepLight::Linear, TDeepLight::Encoded}) {
+        const std::vector<std::uint8_t> out = FilteredAt(filter, p.Picture, {2, true, light});
+        const std::string stem = dir + "/" + p.Name + "-" +
+                                 (filter == TFilterId::Diffusion ? "diffusion" : "ordered") + "-" +
+                                 (light == TDeepLight::Linear ? "linear" : "encoded");
+        if (!WritePng8(stem + ".png", out, p.Picture.Width, whole) ||
+            !WritePng8(stem + "-x4.png", out, p.Picture.Width, close) ||
+            !WritePng8(stem + "-middle-x4.png", out, p.Picture.Width, middle)) {
+          std::fprintf(stderr, "cannot write %s\n", stem.c_str());
+          return 1;
+        }
+      }
+    }
+  }
+  return 0;
+}
+
 // The bench's gradient of DeepFilterBench.cpp at 16 bits.
 TDeepPicture SpeedPicture() {
   TDeepPicture picture;
@@ -441,6 +504,7 @@ int RunSpeed(int rounds) {
 int main(int argc, char** argv) {
   if (argc >= 2 && std::string(argv[1]) == "--light") return RunLight(argc >= 3 ? argv[2] : "");
   if (argc == 3 && std::string(argv[1]) == "--speed") return RunSpeed(std::atoi(argv[2]));
+  if (argc == 3 && std::string(argv[1]) == "--preview") return RunPreview(argv[2]);
   if (argc == 3 && std::string(argv[1]) == "--speed-write")
     return WritePng16(argv[2], SpeedPicture()) ? 0 : 1;
   if (argc == 3 && std::string(argv[1]) == "--light-write") {
