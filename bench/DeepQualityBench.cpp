@@ -196,26 +196,31 @@ std::vector<std::uint8_t> FilteredAt(TFilterId filter, const TDeepPicture& pictu
   return bytes;
 }
 
-bool WritePng16(const std::string& path, const TDeepPicture& picture) {
-  // Red, green, blue samples in the host's byte order: libspng stores them big-endian itself.
-  std::vector<std::uint16_t> rows(picture.Samples.size());
-  for (std::size_t p = 0; p < picture.Samples.size(); p += 3)
-    for (int c = 0; c < 3; ++c)
-      rows[p + c] = picture.Samples[p + 2 - c];
+// Red, green, blue rows of 8- or 16-bit samples (16-bit ones in the host's byte order: libspng
+// stores them big-endian itself) as a PNG.
+bool WritePng(const std::string& path, int width, int height, int bits, const void* rows,
+              std::size_t bytes) {
   FILE* file = std::fopen(path.c_str(), "wb");
   if (file == nullptr) return false;
   spng_ctx* ctx = spng_ctx_new(SPNG_CTX_ENCODER);
   spng_ihdr ihdr{};
-  ihdr.width = static_cast<std::uint32_t>(picture.Width);
-  ihdr.height = static_cast<std::uint32_t>(picture.Height);
-  ihdr.bit_depth = 16;
+  ihdr.width = static_cast<std::uint32_t>(width);
+  ihdr.height = static_cast<std::uint32_t>(height);
+  ihdr.bit_depth = static_cast<std::uint8_t>(bits);
   ihdr.color_type = SPNG_COLOR_TYPE_TRUECOLOR;
-  bool ok =
-      spng_set_png_file(ctx, file) == 0 && spng_set_ihdr(ctx, &ihdr) == 0 &&
-      spng_encode_image(ctx, rows.data(), rows.size() * 2, SPNG_FMT_PNG, SPNG_ENCODE_FINALIZE) == 0;
+  bool ok = spng_set_png_file(ctx, file) == 0 && spng_set_ihdr(ctx, &ihdr) == 0 &&
+            spng_encode_image(ctx, rows, bytes, SPNG_FMT_PNG, SPNG_ENCODE_FINALIZE) == 0;
   spng_ctx_free(ctx);
   ok = std::fclose(file) == 0 && ok;
   return ok;
+}
+
+bool WritePng16(const std::string& path, const TDeepPicture& picture) {
+  std::vector<std::uint16_t> rows(picture.Samples.size());
+  for (std::size_t p = 0; p < picture.Samples.size(); p += 3)
+    for (int c = 0; c < 3; ++c)
+      rows[p + c] = picture.Samples[p + 2 - c];
+  return WritePng(path, picture.Width, picture.Height, 16, rows.data(), rows.size() * 2);
 }
 
 // An RGB or RGBA PNG of 8 or 16 bits as packed 8-bit blue, green, red (16-bit samples rounded).
@@ -395,19 +400,7 @@ bool WritePng8(const std::string& path, const std::vector<std::uint8_t>& out, in
         rgb[3 * (static_cast<std::size_t>(y) * width + x) + c] = o[2 - c];
     }
   }
-  FILE* file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr) return false;
-  spng_ctx* ctx = spng_ctx_new(SPNG_CTX_ENCODER);
-  spng_ihdr ihdr{};
-  ihdr.width = static_cast<std::uint32_t>(width);
-  ihdr.height = static_cast<std::uint32_t>(height);
-  ihdr.bit_depth = 8;
-  ihdr.color_type = SPNG_COLOR_TYPE_TRUECOLOR;
-  bool ok = spng_set_png_file(ctx, file) == 0 && spng_set_ihdr(ctx, &ihdr) == 0 &&
-            spng_encode_image(ctx, rgb.data(), rgb.size(), SPNG_FMT_PNG, SPNG_ENCODE_FINALIZE) == 0;
-  spng_ctx_free(ctx);
-  ok = std::fclose(file) == 0 && ok;
-  return ok;
+  return WritePng(path, width, height, 8, rgb.data(), rgb.size());
 }
 
 // 2-level grey previews of the ramp and the sky through both filters in both lights, 1:1 and
