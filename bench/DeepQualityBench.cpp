@@ -22,6 +22,10 @@
 //   penamo_deep_quality_bench --speed ROUNDS  linear against encoded light on a 4096 × 4096
 //                                             16-bit picture, interleaved rounds
 //   penamo_deep_quality_bench --speed-write FILE  that picture as a 16-bit PNG
+//   penamo_deep_quality_bench --chroma-bound  how low any choice of levels could bring the chroma
+//                                             error of colour output (below)
+//   penamo_deep_quality_bench --preview DIR   2-level grey previews of the ramp and the sky, both
+//                                             filters, both lights (whole and 4 x magnified)
 //
 // --light measures what the eye integrates from a viewing distance: the mean, over the picture's
 // 16 × 16 blocks, of the distance between the block's mean light and its source's, as a share of
@@ -192,26 +196,31 @@ std::vector<std::uint8_t> FilteredAt(TFilterId filter, const TDeepPicture& pictu
   return bytes;
 }
 
-bool WritePng16(const std::string& path, const TDeepPicture& picture) {
-  // Red, green, blue samples in the host's byte order: libspng stores them big-endian itself.
-  std::vector<std::uint16_t> rows(picture.Samples.size());
-  for (std::size_t p = 0; p < picture.Samples.size(); p += 3)
-    for (int c = 0; c < 3; ++c)
-      rows[p + c] = picture.Samples[p + 2 - c];
+// Red, green, blue rows of 8- or 16-bit samples (16-bit ones in the host's byte order: libspng
+// stores them big-endian itself) as a PNG.
+bool WritePng(const std::string& path, int width, int height, int bits, const void* rows,
+              std::size_t bytes) {
   FILE* file = std::fopen(path.c_str(), "wb");
   if (file == nullptr) return false;
   spng_ctx* ctx = spng_ctx_new(SPNG_CTX_ENCODER);
   spng_ihdr ihdr{};
-  ihdr.width = static_cast<std::uint32_t>(picture.Width);
-  ihdr.height = static_cast<std::uint32_t>(picture.Height);
-  ihdr.bit_depth = 16;
+  ihdr.width = static_cast<std::uint32_t>(width);
+  ihdr.height = static_cast<std::uint32_t>(height);
+  ihdr.bit_depth = static_cast<std::uint8_t>(bits);
   ihdr.color_type = SPNG_COLOR_TYPE_TRUECOLOR;
-  bool ok =
-      spng_set_png_file(ctx, file) == 0 && spng_set_ihdr(ctx, &ihdr) == 0 &&
-      spng_encode_image(ctx, rows.data(), rows.size() * 2, SPNG_FMT_PNG, SPNG_ENCODE_FINALIZE) == 0;
+  bool ok = spng_set_png_file(ctx, file) == 0 && spng_set_ihdr(ctx, &ihdr) == 0 &&
+            spng_encode_image(ctx, rows, bytes, SPNG_FMT_PNG, SPNG_ENCODE_FINALIZE) == 0;
   spng_ctx_free(ctx);
   ok = std::fclose(file) == 0 && ok;
   return ok;
+}
+
+bool WritePng16(const std::string& path, const TDeepPicture& picture) {
+  std::vector<std::uint16_t> rows(picture.Samples.size());
+  for (std::size_t p = 0; p < picture.Samples.size(); p += 3)
+    for (int c = 0; c < 3; ++c)
+      rows[p + c] = picture.Samples[p + 2 - c];
+  return WritePng(path, picture.Width, picture.Height, 16, rows.data(), rows.size() * 2);
 }
 
 // An RGB or RGBA PNG of 8 or 16 bits as packed 8-bit blue, green, red (16-bit samples rounded).
@@ -372,6 +381,179 @@ int RunLight(const std::string& dir) {
   return 0;
 }
 
+// Packed 8-bit blue, green, red rows as an 8-bit RGB PNG: a Width × Height crop from (Left, Top),
+// each pixel drawn as Scale × Scale, so that a viewer shows the dither's dots as they are.
+struct TCrop {
+  int Left = 0, Top = 0, Width = 0, Height = 0, Scale = 1;
+};
+
+bool WritePng8(const std::string& path, const std::vector<std::uint8_t>& out, int pictureWidth,
+               const TCrop& crop) {
+  const int width = crop.Width * crop.Scale, height = crop.Height * crop.Scale;
+  std::vector<std::uint8_t> rgb(3 * static_cast<std::size_t>(width) * height);
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      const std::uint8_t* o =
+          out.data() + 3 * (static_cast<std::size_t>(crop.Top + y / crop.Scale) * pictureWidth +
+                            static_cast<std::size_t>(crop.Left + x / crop.Scale));
+      for (int c = 0; c < 3; ++c)
+        rgb[3 * (static_cast<std::size_t>(y) * width + x) + c] = o[2 - c];
+    }
+  }
+  return WritePng(path, width, height, 8, rgb.data(), rgb.size());
+}
+
+// 2-level grey previews of the ramp and the sky through both filters in both lights, 1:1 and
+// magnified, for looking at the dots (a grid along the 16 × 16 blocks would show there).
+int RunPreview(const std::string& dir) {
+  for (const TNamedPicture& p : LightPictures()) {
+    if (p.Name != "ramp16" && p.Name != "sky") continue;
+    const TCrop whole{0, 0, p.Picture.Width, std::min(p.Picture.Height, 512), 1};
+    // Close up: a dark stretch, and the stretch of the ramp whose light is about half white's.
+    const TCrop close{p.Picture.Width / 4, 0, 256, 128, 4};
+    const TCrop middle{p.Picture.Width * 5 / 8, 0, 256, 128, 4};
+    for (TFilterId filter : {TFilterId::Diffusion, TFilterId::Ordered}) {
+      for (TDeepLight light : {TDeepLight::Linear, TDeepLight::Encoded}) {
+        const std::vector<std::uint8_t> out = FilteredAt(filter, p.Picture, {2, true, light});
+        const std::string stem = dir + "/" + p.Name + "-" +
+                                 (filter == TFilterId::Diffusion ? "diffusion" : "ordered") + "-" +
+                                 (light == TDeepLight::Linear ? "linear" : "encoded");
+        if (!WritePng8(stem + ".png", out, p.Picture.Width, whole) ||
+            !WritePng8(stem + "-x4.png", out, p.Picture.Width, close) ||
+            !WritePng8(stem + "-middle-x4.png", out, p.Picture.Width, middle)) {
+          std::fprintf(stderr, "cannot write %s\n", stem.c_str());
+          return 1;
+        }
+      }
+    }
+  }
+  return 0;
+}
+
+// ---- How low the chroma error can go at few levels ----
+//
+// Whatever a dither does, it writes each pixel at one of its N levels, and the pixel written at
+// level k is fixed: one luma offset on all three channels, each rounded and clamped to 0..255
+// (docs/deep-filters.md, "The pixel written at level k"). So for each source pixel the N written
+// pixels W_k, their light L_k and their chroma errors e_k are known, and:
+//
+//   any choice: the chroma error is at least min_k e_k, pixel by pixel;
+//   a choice that keeps the light: where an area of one colour is written as a mix of levels
+//     whose mean light is the source's light L, the mean chroma error is at least the lower
+//     convex hull of the points (L_k, e_k) at L (the cheapest mix of two levels around L);
+//   plain rounding to the nearest level (in light, no dither), for comparison.
+//
+// Each is a mean over the picture's pixels, beside plain rounding to 8 bits, whose chroma error is
+// what the target multiplies.
+
+// The written pixel at level k, exactly as the filters build it.
+void WrittenAt(const std::uint16_t* in, const TDeepLevels& levels, int k, std::uint8_t* out) {
+  const std::int64_t luma = DeepLuma(in[0], in[1], in[2]);
+  for (int c = 0; c < 3; ++c) {
+    const std::int64_t n = 1000 * std::int64_t{in[c]} + levels.Luma[static_cast<std::size_t>(k)] -
+                           luma + kByteLevelUnits / 2;
+    // Floored division of a value that may be negative, then clamped.
+    const std::int64_t q =
+        n >= 0 ? n / kByteLevelUnits : -((-n + kByteLevelUnits - 1) / kByteLevelUnits);
+    out[c] = static_cast<std::uint8_t>(std::clamp<std::int64_t>(q, 0, 255));
+  }
+}
+
+double ChromaError(const std::uint16_t* in, const std::uint8_t* o) {
+  const TYCC s = Convert(in[0] / 257.0, in[1] / 257.0, in[2] / 257.0);
+  const TYCC w = Convert(o[0], o[1], o[2]);
+  return std::hypot(s.Cb - w.Cb, s.Cr - w.Cr);
+}
+
+int RunChromaBound() {
+  std::printf(
+      "chroma error (mean over pixels, 8-bit levels) and its ratio to plain rounding to 8 bits; "
+      "target: the filters within 1.1x\n");
+  std::printf("%-10s %3s %-44s %8s %9s\n", "picture", "N", "what", "chroma", "ratio");
+  for (const TNamedPicture& p : MakePictures()) {
+    if (p.Name == "grey-ramp") continue;  // grey: no chroma to keep
+    const TDeepPicture& picture = p.Picture;
+    const std::size_t pixels = static_cast<std::size_t>(picture.Width) * picture.Height;
+    double rounding = 0;
+    {
+      const std::vector<std::uint8_t> rounded = Rounded(picture);
+      for (std::size_t i = 0; i < pixels; ++i)
+        rounding += ChromaError(picture.Samples.data() + 3 * i, rounded.data() + 3 * i);
+      rounding /= static_cast<double>(pixels);
+    }
+    for (int n : {2, 4, 16, 256}) {
+      const TDeepLevels levels = MakeDeepLevels(n);
+      double least = 0, keepingLight = 0, nearest = 0;
+      std::vector<double> light(static_cast<std::size_t>(n)), error(static_cast<std::size_t>(n));
+      std::vector<int> hull;
+      for (std::size_t i = 0; i < pixels; ++i) {
+        const std::uint16_t* in = picture.Samples.data() + 3 * i;
+        const double target = LightOf(in[0] / 65535.0, in[1] / 65535.0, in[2] / 65535.0);
+        double lowest = 1e300;
+        int near = 0;
+        for (int k = 0; k < n; ++k) {
+          std::uint8_t w[3];
+          WrittenAt(in, levels, k, w);
+          light[static_cast<std::size_t>(k)] = LightOf(w[0] / 255.0, w[1] / 255.0, w[2] / 255.0);
+          error[static_cast<std::size_t>(k)] = ChromaError(in, w);
+          lowest = std::min(lowest, error[static_cast<std::size_t>(k)]);
+          if (std::fabs(light[static_cast<std::size_t>(k)] - target) <
+              std::fabs(light[static_cast<std::size_t>(near)] - target))
+            near = k;
+        }
+        least += lowest;
+        nearest += error[static_cast<std::size_t>(near)];
+        // The lower convex hull of (light, error); the lights never fall as k rises. Of points
+        // with the same light only the lowest error counts.
+        hull.clear();
+        const auto at = [&](int k) {
+          return std::pair{light[static_cast<std::size_t>(k)], error[static_cast<std::size_t>(k)]};
+        };
+        for (int k = 0; k < n; ++k) {
+          if (!hull.empty() && at(hull.back()).first == at(k).first) {
+            if (at(k).second >= at(hull.back()).second) continue;
+            hull.pop_back();
+          }
+          while (hull.size() >= 2) {
+            const auto [x1, y1] = at(hull[hull.size() - 2]);
+            const auto [x2, y2] = at(hull.back());
+            const auto [x3, y3] = at(k);
+            // Drop the middle point where it lies on or above the line from the first to k.
+            if ((y2 - y1) * (x3 - x1) >= (y3 - y1) * (x2 - x1)) {
+              hull.pop_back();
+            } else {
+              break;
+            }
+          }
+          hull.push_back(k);
+        }
+        const double l = std::clamp(target, at(hull.front()).first, at(hull.back()).first);
+        double bound = at(hull.back()).second;
+        for (std::size_t h = 0; h + 1 < hull.size(); ++h) {
+          const auto [x1, y1] = at(hull[h]);
+          const auto [x2, y2] = at(hull[h + 1]);
+          if (l <= x2) {
+            bound = y1 + (y2 - y1) * (l - x1) / (x2 - x1);
+            break;
+          }
+        }
+        if (hull.size() == 1) bound = at(hull.front()).second;
+        keepingLight += bound;
+      }
+      const auto line = [&](const char* what, double sum) {
+        const double mean = sum / static_cast<double>(pixels);
+        std::printf("%-10s %3d %-44s %8.4f %8.3fx\n", p.Name.c_str(), n, what, mean,
+                    mean / rounding);
+      };
+      line("least for any choice of levels", least);
+      line("least for a mix keeping each colour's light", keepingLight);
+      line("nearest level in light, no dither", nearest);
+    }
+    std::printf("%-10s     %-44s %8.4f\n", p.Name.c_str(), "plain rounding to 8 bits", rounding);
+  }
+  return 0;
+}
+
 // The bench's gradient of DeepFilterBench.cpp at 16 bits.
 TDeepPicture SpeedPicture() {
   TDeepPicture picture;
@@ -441,6 +623,8 @@ int RunSpeed(int rounds) {
 int main(int argc, char** argv) {
   if (argc >= 2 && std::string(argv[1]) == "--light") return RunLight(argc >= 3 ? argv[2] : "");
   if (argc == 3 && std::string(argv[1]) == "--speed") return RunSpeed(std::atoi(argv[2]));
+  if (argc == 3 && std::string(argv[1]) == "--preview") return RunPreview(argv[2]);
+  if (argc == 2 && std::string(argv[1]) == "--chroma-bound") return RunChromaBound();
   if (argc == 3 && std::string(argv[1]) == "--speed-write")
     return WritePng16(argv[2], SpeedPicture()) ? 0 : 1;
   if (argc == 3 && std::string(argv[1]) == "--light-write") {

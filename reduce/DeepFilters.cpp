@@ -477,9 +477,12 @@ struct TDeepBandFilter::TState {
 
   // The ordered dither in linear light: the written pixel's light at each level is looked up
   // channel by channel, clamping included; the levels around the source's light are found by
-  // walking from the level at or below its luma.
+  // walking from the level at or below its luma. The thresholds are the tile's ranks within its
+  // 16 × 16 blocks, (rank + 1/2) / 256, so every aligned block of a flat area lights its share of
+  // the upper level to within 1/512 of the levels' distance.
   void DitherRowInLight(std::int32_t y, const std::uint16_t* in, std::uint8_t* out) const {
-    const std::uint16_t* ranks = kBlueNoise64[y % kBlueNoiseSize];
+    const std::uint8_t* ranks =
+        BlueNoiseBlockRanks()[static_cast<std::size_t>(y % kBlueNoiseSize)].data();
     const std::int32_t* levelGrey = Levels.Grey.data();
     const std::int64_t* levelLight = LevelLight.data();
     const std::int32_t count = Levels.Count;
@@ -494,7 +497,7 @@ struct TDeepBandFilter::TState {
       const std::int64_t rank = ranks[x % kBlueNoiseSize];
       if (Grey) {
         const std::int32_t m = lightBelow.Find(light);
-        const bool up = m < top && (light - levelLight[m]) * 8192 >
+        const bool up = m < top && (light - levelLight[m]) * 512 >
                                        (2 * rank + 1) * (levelLight[m + 1] - levelLight[m]);
         written[0] = written[1] = written[2] = static_cast<std::uint8_t>(levelGrey[up ? m + 1 : m]);
         continue;
@@ -507,7 +510,7 @@ struct TDeepBandFilter::TState {
       // Below level 0's light, level 0; at or above the top level's, the top level.
       std::int32_t k = std::max(at.Level, 0);
       if (at.Level >= 0 && at.Level < top && at.High > at.Low &&
-          (light - at.Low) * 8192 > (2 * rank + 1) * (at.High - at.Low))
+          (light - at.Low) * 512 > (2 * rank + 1) * (at.High - at.Low))
         ++k;
       q.Store(written, levelGrey[k]);
     }

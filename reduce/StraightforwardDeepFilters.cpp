@@ -151,6 +151,29 @@ void Store(std::uint8_t* out, const TWritten& written) {
   out[2] = written.Red;
 }
 
+// The tile's rank at a pixel: the tile repeats over the picture.
+long double TileRank(std::int32_t x, std::int32_t y) {
+  return kBlueNoise64[y % kBlueNoiseSize][x % kBlueNoiseSize];
+}
+
+// The rank of the pixel's tile value within its aligned 16 × 16 block of the tile: the block's
+// cells holding a lower value, or the same value earlier (rows top to bottom, each left to
+// right), counted one by one.
+long double BlockRank(std::int32_t x, std::int32_t y) {
+  const std::int32_t tx = x % kBlueNoiseSize, ty = y % kBlueNoiseSize;
+  const std::int32_t bx = tx - tx % kRankBlockSize, by = ty - ty % kRankBlockSize;
+  const std::uint16_t value = kBlueNoise64[ty][tx];
+  long double rank = 0.0L;
+  for (std::int32_t v = by; v < by + kRankBlockSize; ++v) {
+    for (std::int32_t u = bx; u < bx + kRankBlockSize; ++u) {
+      const std::uint16_t other = kBlueNoise64[v][u];
+      const bool earlier = v < ty || (v == ty && u < tx);
+      if (other < value || (other == value && earlier)) rank = rank + 1.0L;
+    }
+  }
+  return rank;
+}
+
 std::vector<TDiffusionKernel> MakeKernels() {
   return {
       {"floyd-steinberg, serpentine", 16, {{1, 0, 7}, {-1, 1, 3}, {0, 1, 5}, {1, 1, 1}}, true},
@@ -292,9 +315,11 @@ std::vector<std::uint8_t> DeepOrdered(const TDeepPicture& picture, const TDeepOp
         const TWritten upper = WrittenPixel(pixel, source, levels, below + 1, options.Grey, linear);
         const long double span = upper.Luma - chosen.Luma;
         if (span > 0.0L) {
-          const long double rank = kBlueNoise64[y % kBlueNoiseSize][x % kBlueNoiseSize];
+          // In encoded values the threshold is the tile's rank, (rank + 1/2) / 4096; in linear
+          // light the cell's rank within its 16 × 16 block of the tile, (rank + 1/2) / 256.
+          const long double rank = linear ? BlockRank(x, y) : TileRank(x, y);
           long double left = measured - chosen.Luma;
-          left = left * 8192.0L;
+          left = left * (linear ? 512.0L : 8192.0L);
           long double right = rank * 2.0L;
           right = right + 1.0L;
           right = right * span;

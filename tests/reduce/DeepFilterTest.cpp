@@ -166,6 +166,24 @@ TEST(DeepFilterExactness, RandomAndStructuredDeepPicturesGiveTheDefinitionsBytes
   }
 }
 
+// In encoded values both filters give the bytes they gave before linear light and its
+// block-ranked thresholds were added: a digest of their output over gradients and random
+// pictures at several level counts, grey and colour, taken from the filters as they were.
+TEST(DeepFilterExactness, EncodedValuesKeepTheirEarlierBytes) {
+  const std::vector<TDeepPicture> pictures = {MakeGradient(300, 40), MakeRandomDeep(67, 23, 1),
+                                              MakeRandomDeep(129, 70, 4)};
+  std::uint64_t digest = 14695981039346656037u;  // 64-bit FNV-1a
+  for (TFilterId filter : kDeepFilters)
+    for (const TDeepPicture& picture : pictures)
+      for (std::int32_t levels : {2, 3, 4, 16, 100, 256})
+        for (bool grey : {false, true})
+          for (std::uint8_t byte : Fast(filter, picture, {levels, grey, TDeepLight::Encoded})) {
+            digest ^= byte;
+            digest *= 1099511628211u;
+          }
+  EXPECT_EQ(digest, 12626829371453030519u) << digest;
+}
+
 // ---- Levels and grey output ----
 
 TEST(DeepFilterLevels, GreyOutputHoldsOnlyTheLevelsAndEveryCountKeepsBlackAndWhite) {
@@ -409,6 +427,69 @@ TEST(BlueNoiseTile, HoldsEveryRankOnceAndSpreadsEachLevelEvenly) {
         for (int x = cx; x < cx + 4; ++x)
           points += kBlueNoise64[y][x] < 256;
       EXPECT_LE(points, 3) << "cell " << cx << ", " << cy;
+    }
+  }
+}
+
+TEST(BlueNoiseTile, BlockRanksHoldEveryRankOnceABlockInTheTilesOrder) {
+  const TBlockRanks& ranks = BlueNoiseBlockRanks();
+  for (int by = 0; by < kBlueNoiseSize; by += kRankBlockSize) {
+    for (int bx = 0; bx < kBlueNoiseSize; bx += kRankBlockSize) {
+      SCOPED_TRACE("block at " + std::to_string(bx) + ", " + std::to_string(by));
+      std::vector<int> seen(kRankBlockCells, 0);
+      for (int i = 0; i < kRankBlockCells; ++i) {
+        const int y = by + i / kRankBlockSize, x = bx + i % kRankBlockSize;
+        ++seen.at(ranks[static_cast<std::size_t>(y)][static_cast<std::size_t>(x)]);
+        // The same order as the tile's values: compared with every other cell of the block.
+        for (int j = 0; j < kRankBlockCells; ++j) {
+          const int v = by + j / kRankBlockSize, u = bx + j % kRankBlockSize;
+          ASSERT_EQ(kBlueNoise64[y][x] < kBlueNoise64[v][u],
+                    ranks[static_cast<std::size_t>(y)][static_cast<std::size_t>(x)] <
+                        ranks[static_cast<std::size_t>(v)][static_cast<std::size_t>(u)])
+              << x << ", " << y << " against " << u << ", " << v;
+        }
+      }
+      EXPECT_EQ(std::count(seen.begin(), seen.end(), 1), kRankBlockCells);
+    }
+  }
+}
+
+// In linear light a flat area lights the upper level at the same count of pixels in every aligned
+// 16 × 16 block, its share of the levels' distance rounded to a whole pixel; in encoded values the
+// whole tile's thresholds leave the blocks' counts uneven. Every 8-bit grey, 2 and 4 levels, on a
+// picture wider and taller than the tile.
+TEST(DeepFilterLight, OrderedLightsEveryBlockOfAFlatAreaAtItsShareToWithinHalfAPixel) {
+  for (std::int32_t levels : {2, 4}) {
+    const TDeepLevels table = MakeDeepLevels(levels);
+    for (int grey = 0; grey < 256; ++grey) {
+      SCOPED_TRACE(std::to_string(levels) + " levels, grey " + std::to_string(grey));
+      const TDeepPicture picture =
+          MakeDeep(96, 80, [grey](std::int32_t, std::int32_t, std::uint16_t* p) {
+            p[0] = p[1] = p[2] = static_cast<std::uint16_t>(257 * grey);
+          });
+      const std::vector<std::uint8_t> out = Fast(TFilterId::Ordered, picture, {levels, true, {}});
+      // The two levels around the grey's light and its share of their distance.
+      const double light = kLightCurve16[257 * grey];
+      int low = 0;
+      while (low + 2 < levels && kLightCurve16[257 * table.Grey[low + 1]] <= light)
+        ++low;
+      const double lowLight = kLightCurve16[257 * table.Grey[low]];
+      const double highLight = kLightCurve16[257 * table.Grey[low + 1]];
+      const double share = std::clamp((light - lowLight) / (highLight - lowLight), 0.0, 1.0);
+      for (int by = 0; by + kRankBlockSize <= 80; by += kRankBlockSize) {
+        for (int bx = 0; bx + kRankBlockSize <= 96; bx += kRankBlockSize) {
+          int upper = 0;
+          for (int y = by; y < by + kRankBlockSize; ++y) {
+            for (int x = bx; x < bx + kRankBlockSize; ++x) {
+              const int written = out[3 * static_cast<std::size_t>(96 * y + x)];
+              ASSERT_TRUE(written == table.Grey[low] || written == table.Grey[low + 1]) << written;
+              upper += written == table.Grey[low + 1] ? 1 : 0;
+            }
+          }
+          ASSERT_LE(std::fabs(upper - share * kRankBlockCells), 0.5 + 1e-9)
+              << "block at " << bx << ", " << by << ": " << upper << " of 256 lit";
+        }
+      }
     }
   }
 }
