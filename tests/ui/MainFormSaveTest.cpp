@@ -218,22 +218,30 @@ class FormatRowSaveTest : public MainFormSaveTest {
   }
   virtual bool RowKeepsAlpha() const { return false; }
 
+  // Opens logo.png, half of its pixels see-through, and gives its alpha plane.
+  std::vector<std::uint8_t> OpenTransparent() {
+    TPictureExtras extras;
+    for (int i = 0; i < 60 * 40; ++i)
+      extras.Alpha.push_back(static_cast<std::uint8_t>(i % 2 == 0 ? 255 : 40));
+    OpenPng("logo.png", extras);
+    return extras.Alpha;
+  }
+
   std::optional<TExtraFormatRowScope> FRow;
 };
 
 TEST_F(FormatRowSaveTest, ItsEntryOrNameSavesTheFiveAndTheDeepFiltersThroughItsWriter) {
   EXPECT_TRUE(TMainFormTestAccess::SaveDialog1(*Form).Filter().endsWith(
       QStringLiteral("|TestPic(*.tstpic)|*.tstpic")));
-  OpenPng("photo.png");
-  TBitmap expected;
-  ASSERT_TRUE(FilterEntry(TFilterId::PatternDither16).Run(Picture, expected, kFullStrength));
-
   // Its entry offers its extension and completes a bare name; its extension decides alone.
   const struct {
     int Entry;
     const char* Typed;
     const char* Written;
   } saves[] = {{3, "bare", "bare.tstpic"}, {1, "typed.TSTPIC", "typed.TSTPIC"}};
+  OpenPng("photo.png");
+  TBitmap expected;
+  ASSERT_TRUE(FilterEntry(TFilterId::PatternDither16).Run(Picture, expected, kFullStrength));
   int writers = 0;
   for (const auto& save : saves) {
     SCOPED_TRACE(save.Typed);
@@ -273,10 +281,7 @@ TEST_F(FormatRowSaveTest, ItsEntryOrNameSavesTheFiveAndTheDeepFiltersThroughItsW
 }
 
 TEST_F(FormatRowSaveTest, AFormatKeepingNoAlphaAsksAndOffersTheFirstThatKeepsIt) {
-  TPictureExtras extras;
-  for (int i = 0; i < 60 * 40; ++i)
-    extras.Alpha.push_back(static_cast<std::uint8_t>(i % 2 == 0 ? 255 : 40));
-  OpenPng("logo.png", extras);
+  const std::vector<std::uint8_t> alpha = OpenTransparent();
   Seams.ButtonAnswers = {0};
   Save(Layout->SavePatternDither4, 3, Dir.filePath("logo4.tstpic"));
   ASSERT_EQ(Seams.Questions.size(), 1u);
@@ -284,11 +289,12 @@ TEST_F(FormatRowSaveTest, AFormatKeepingNoAlphaAsksAndOffersTheFirstThatKeepsIt)
   EXPECT_EQ(Seams.Questions[0].Buttons.value(0), QString::fromUtf8("PNG で保存"));
   EXPECT_EQ(test::TestFormatLog().BandWriters, 0);
   EXPECT_FALSE(QFile::exists(Dir.filePath("logo4.tstpic")));
+  const std::string png = Dir.filePath("logo4.png").toStdString();
+  EXPECT_EQ(PictureKindOfFile(png), TPictureKind::Png);
   TBitmap back;
   TPictureExtras backExtras;
-  ASSERT_EQ(ReadPicture(Dir.filePath("logo4.png").toStdString(), back, backExtras),
-            TPictureKind::Png);
-  EXPECT_EQ(backExtras.Alpha, extras.Alpha);
+  ReadPicture(png, back, backExtras);
+  EXPECT_EQ(backExtras.Alpha, alpha);
 }
 
 class AlphaKeepingFormatRowSaveTest : public FormatRowSaveTest {
@@ -297,15 +303,12 @@ class AlphaKeepingFormatRowSaveTest : public FormatRowSaveTest {
 };
 
 TEST_F(AlphaKeepingFormatRowSaveTest, AFormatKeepingAlphaAsksNothingAndIsHandedThePlane) {
-  TPictureExtras extras;
-  for (int i = 0; i < 60 * 40; ++i)
-    extras.Alpha.push_back(static_cast<std::uint8_t>(i % 2 == 0 ? 255 : 40));
-  OpenPng("logo.png", extras);
+  const std::vector<std::uint8_t> alpha = OpenTransparent();
   Save(Layout->SavePatternDither4, 3, Dir.filePath("logo4"));
   EXPECT_TRUE(Seams.Questions.empty());
   EXPECT_TRUE(Seams.Boxes.empty());
   EXPECT_EQ(test::TestFormatLog().BandWriters, 1);
-  EXPECT_EQ(test::TestFormatLog().AlphaBytes, 60u * 40u);
+  EXPECT_EQ(test::TestFormatLog().AlphaBytes, alpha.size());
   EXPECT_TRUE(QFile::exists(Dir.filePath("logo4.tstpic")));
 }
 
