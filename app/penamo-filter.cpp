@@ -43,6 +43,14 @@ std::string Joined(const std::vector<std::string>& words, std::string_view betwe
   return text;
 }
 
+// The filters that take --levels, --grey and --light, by name: "diffusion と ordered".
+std::string LevelFilterNames() {
+  std::vector<std::string> names;
+  for (int i = 0; i < penamo_filter_count(); ++i)
+    if (penamo_filter_at(i)->takes_levels != 0) names.emplace_back(penamo_filter_at(i)->name);
+  return Joined(names, "、", " と ");
+}
+
 // Every kind the library reads, by its name: "Bitmap", "PNG", ...
 std::vector<std::string> ReadKindNames() {
   std::vector<std::string> names;
@@ -84,7 +92,9 @@ void PrintUsage(std::ostream& out) {
          "を 24 ビットに変換し、"
          "FILTER を通して OUTPUT に書き込みます。OUTPUT の拡張子が .png なら PNG\n"
          "(透明度、ICC プロファイル、EXIF、XMP はそのまま)、それ以外は 24 ビットの\n"
-         "ビットマップファイルになります。diffusion と ordered は 16 ビットの PNG と TIFF を\n"
+         "ビットマップファイルになります。"
+      << LevelFilterNames()
+      << " は 16 ビットの PNG と TIFF を\n"
          "元の精度のまま読み込みます。\n"
          "-o FOLDER を付けると、すべての INPUT をフォルダー FOLDER に、それぞれの\n"
          "名前の拡張子を ."
@@ -104,10 +114,16 @@ void PrintUsage(std::ostream& out) {
          "オプション:\n"
          "  --strength N  diffusion64, diffusion32, diffusion16 の誤差拡散の強さ\n"
          "                (0 から 100 まで、既定値 100)\n"
-         "  --levels N    diffusion と ordered の輝度の階調数 (2 から 256 まで、既定値 256)\n"
-         "  --grey        diffusion と ordered で輝度だけのグレー画像にします (PNG は\n"
+         "  --levels N    "
+      << LevelFilterNames()
+      << " の輝度の階調数 (2 から 256 まで、既定値 256)\n"
+         "  --grey        "
+      << LevelFilterNames()
+      << " で輝度だけのグレー画像にします (PNG は\n"
          "                2, 4, 16 階調なら 1, 2, 4 ビット)\n"
-         "  --light L     diffusion と ordered が誤差と階調の選択を測る量: linear は画面の光の\n"
+         "  --light L     "
+      << LevelFilterNames()
+      << " が誤差と階調の選択を測る量: linear は画面の光の\n"
          "                強さ (sRGB の曲線で線形にした輝度、既定値)、encoded は画素の値のまま\n"
          "  --format F    出力形式 "
       << Joined(WrittenKindNames(), ", ", " または ")
@@ -320,10 +336,10 @@ std::optional<int> TakeFilter(TCommandLine& line) {
     return UsageError("不明なフィルタです: " + operands[0]);
   const bool takesLevels = settings.Filter != nullptr && settings.Filter->takes_levels != 0;
   if (line.LevelsGiven && !takesLevels)
-    return UsageError("--levels と --grey は diffusion と ordered にだけ指定できます: " +
-                      operands[0]);
+    return UsageError("--levels と --grey は " + LevelFilterNames() +
+                      " にだけ指定できます: " + operands[0]);
   if (line.LightGiven && !takesLevels)
-    return UsageError("--light は diffusion と ordered にだけ指定できます: " + operands[0]);
+    return UsageError("--light は " + LevelFilterNames() + " にだけ指定できます: " + operands[0]);
   return std::nullopt;
 }
 

@@ -1,6 +1,7 @@
 // Reading, saving and filtering picture files, exactly as penamo-filter does: the rows read a
 // band at a time where the file allows, the save in one pass through the band filter into the
-// bitmap or PNG writer, and nothing left behind when it fails or is cancelled.
+// writer the format table gives the output's kind, and nothing left behind when it fails or is
+// cancelled.
 
 #include <sys/stat.h>
 
@@ -12,14 +13,12 @@
 
 #include "BandFilter.h"
 #include "Bitmap.h"
-#include "BitmapBandWriter.h"
 #include "Buffers.h"
 #include "Context.h"
 #include "DeepRowSource.h"
 #include "Machine.h"
 #include "PictureFile.h"
 #include "PictureKind.h"
-#include "PngWriter.h"
 #include "RowSource.h"
 #include "SaveInterruption.h"
 
@@ -42,20 +41,19 @@ struct penamo_picture {
 
 namespace {
 
-enum class TOutputFormat { Bitmap, Png };
-
-TOutputFormat OutputFormat(int format, const std::string& path) {
+// The row of the kind to write.
+const TPictureFormat& OutputFormat(int format, const std::string& path) {
   switch (format) {
     case PENAMO_FORMAT_BY_NAME: {
-      // A name whose extension names PNG (in any case) gives PNG; every other name a bitmap.
+      // A name whose extension (in any case) names a kind written gives that kind; every other
+      // name a bitmap.
       const TPictureFormat* named = FormatOfFileName(path);
-      return named != nullptr && named->Kind == TPictureKind::Png ? TOutputFormat::Png
-                                                                  : TOutputFormat::Bitmap;
+      return named != nullptr && named->Writable() ? *named : PictureFormatOf(TPictureKind::Bitmap);
     }
     case PENAMO_FORMAT_BMP:
-      return TOutputFormat::Bitmap;
+      return PictureFormatOf(TPictureKind::Bitmap);
     case PENAMO_FORMAT_PNG:
-      return TOutputFormat::Png;
+      return PictureFormatOf(TPictureKind::Png);
   }
   RaiseInvalid("出力形式が不正です: " + std::to_string(format), "bad-format");
 }
@@ -120,30 +118,29 @@ std::unique_ptr<TDeepRowSource> OpenDeepInput(const std::string& path, const std
 }
 
 // Where the bands go. An unfiltered copy keeps the picture's resolution, as the picture itself
-// would be written; a filter's output is a new picture that carries none.
-// A PNG keeps the picture's alpha, colour profile and metadata (extras must outlive the writer).
+// would be written; a filter's output is a new picture that carries none. The writer keeps what
+// its format keeps of the extras (a PNG: alpha, colour profile, metadata), which must outlive it.
 std::unique_ptr<TBandWriter> CreateOutput(const std::string& path, const TRowSource& rows,
-                                          bool unfiltered, TOutputFormat format,
+                                          bool unfiltered, const TPictureFormat& format,
                                           const TPictureExtras& extras) {
-  if (format == TOutputFormat::Png)
-    return CreatePngWriter(path, rows.Width(), rows.Height(), extras);
-  return std::make_unique<TBitmapBandWriter>(path, rows.Width(), rows.Height(),
-                                             unfiltered ? rows.XPelsPerMeter() : 0,
-                                             unfiltered ? rows.YPelsPerMeter() : 0);
+  TPictureWriteOptions options;
+  if (unfiltered) {
+    options.XPelsPerMeter = rows.XPelsPerMeter();
+    options.YPelsPerMeter = rows.YPelsPerMeter();
+  }
+  return format.Writer.OpenBands(path, rows.Width(), rows.Height(), extras, options);
 }
 
-// Grey output: a PNG at the smallest depth that holds the levels (grey and alpha at 8 bits when
-// the picture has transparency); a bitmap stays 24-bit, its pixels grey.
+// Grey output goes as grey to a format that stores it (a PNG at the smallest depth that holds
+// the levels, grey and alpha at 8 bits when the picture has transparency); a bitmap stays
+// 24-bit, its pixels grey.
 std::unique_ptr<TBandWriter> CreateDeepOutput(const std::string& path, std::int32_t width,
-                                              std::int32_t height, TOutputFormat format,
+                                              std::int32_t height, const TPictureFormat& format,
                                               const TDeepOptions& deep,
                                               const TPictureExtras& extras) {
-  if (format == TOutputFormat::Png) {
-    TPngWriterOptions options = DefaultPngWriterOptions();
-    if (deep.Grey) options.GreyDepth = PngGreyDepthForLevels(deep.Levels);
-    return CreatePngWriter(path, width, height, extras, options);
-  }
-  return std::make_unique<TBitmapBandWriter>(path, width, height);
+  TPictureWriteOptions options;
+  if (deep.Grey) options.GreyLevels = deep.Levels;
+  return format.Writer.OpenBands(path, width, height, extras, options);
 }
 
 // What strip leaves behind: the colour profile and the metadata; the alpha plane, part of the
@@ -160,7 +157,7 @@ void CheckNotEmpty(std::int32_t width, std::int32_t height) {
 
 // The deep rows of the context's filter through it into a new file at output.
 void SaveDeep(const penamo_context& context, TDeepRowSource& source, const std::string& output,
-              TOutputFormat format, const TPictureExtras& extras) {
+              const TPictureFormat& format, const TPictureExtras& extras) {
   CheckNotEmpty(source.Width(), source.Height());
   const std::unique_ptr<TBandWriter> writer =
       CreateDeepOutput(output, source.Width(), source.Height(), format, context.Deep, extras);
@@ -172,7 +169,7 @@ void SaveDeep(const penamo_context& context, TDeepRowSource& source, const std::
 
 // The rows through the context's filter of the five (or unfiltered) into a new file at output.
 void Save(const penamo_context& context, TRowSource& source, const std::string& output,
-          TOutputFormat format, const TPictureExtras& extras) {
+          const TPictureFormat& format, const TPictureExtras& extras) {
   CheckNotEmpty(source.Width(), source.Height());
   const std::unique_ptr<TBandWriter> writer =
       CreateOutput(output, source, context.Filter == nullptr, format, extras);
@@ -298,7 +295,7 @@ PENAMO_EXPORT penamo_status penamo_save(penamo_context* context, const penamo_im
   return Guarded(context, {}, output, [&] {
     const TBufferShape shape = CheckImage(image, "image");
     RequireNotNull(path, "path");
-    const TOutputFormat outputFormat = OutputFormat(EnumValue(format), output);
+    const TPictureFormat& outputFormat = OutputFormat(EnumValue(format), output);
     TPictureExtras extras;
     WithMemory("metadata-allocation-failed", [&] {
       if (metadata != nullptr && !context->Strip) {
@@ -306,8 +303,8 @@ PENAMO_EXPORT penamo_status penamo_save(penamo_context* context, const penamo_im
         extras.Exif = Copied(metadata->exif, metadata->exif_size);
         extras.Xmp = Copied(metadata->xmp, metadata->xmp_size);
       }
-      // The PNG writer takes the alpha as a plane beside the rows.
-      if (shape.HasAlpha() && outputFormat == TOutputFormat::Png) {
+      // A writer that keeps the alpha takes it as a plane beside the rows.
+      if (shape.HasAlpha() && outputFormat.Writer.KeepsAlpha) {
         const auto width = static_cast<std::size_t>(shape.Width);
         extras.Alpha.resize(width * static_cast<std::size_t>(shape.Height));
         const auto* pixels = static_cast<const std::uint8_t*>(image->pixels);
@@ -333,7 +330,7 @@ PENAMO_EXPORT penamo_status penamo_filter_file(penamo_context* context, const ch
   return Guarded(context, in, out, [&] {
     RequireNotNull(input, "input");
     RequireNotNull(output, "output");
-    const TOutputFormat outputFormat = OutputFormat(EnumValue(format), out);
+    const TPictureFormat& outputFormat = OutputFormat(EnumValue(format), out);
     TPictureExtras extras;
     if (DeepFilter(*context)) {
       TDeepPicture picture;  // only for a file that is read whole

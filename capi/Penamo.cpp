@@ -71,7 +71,7 @@ const TFilterList& Filters() {
 // What penamo_save is asked for to write a kind; PENAMO_FORMAT_BY_NAME for a kind it does not
 // write.
 penamo_format WrittenAs(const TPictureFormat& format) {
-  if (!format.Writable) return PENAMO_FORMAT_BY_NAME;
+  if (!format.Writable()) return PENAMO_FORMAT_BY_NAME;
   switch (format.Kind) {
     case TPictureKind::Bitmap:
       return PENAMO_FORMAT_BMP;

@@ -74,11 +74,19 @@ class TPictureBuilder {
   std::int32_t Width() const { return FWidth; }
   std::int32_t Height() const { return FHeight; }
   std::uint8_t* Row(std::int32_t y) { return FPicture.RowAddress(y); }
-  // The alpha row y (Width bytes); only when made with alpha.
+  // The alpha row y (Width bytes), or null when made without alpha.
   std::uint8_t* AlphaRow(std::int32_t y) {
-    return FExtras.Alpha.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(FWidth);
+    return FExtras.Alpha.empty() ? nullptr
+                                 : FExtras.Alpha.data() + static_cast<std::size_t>(y) *
+                                                              static_cast<std::size_t>(FWidth);
   }
   TPictureExtras& Extras() { return FExtras; }
+  // fill(y, bgr, alpha) for every row, top to bottom: bgr is Row(y), alpha AlphaRow(y).
+  template <class Fill>
+  void FillRows(Fill&& fill) {
+    for (std::int32_t y = 0; y < FHeight; ++y)
+      fill(y, Row(y), AlphaRow(y));
+  }
   // The whole pixel block, for a decoder that fills it at once: the lowest address, the
   // distance between rows, and whether the bottom row comes first there.
   std::uint8_t* Block();
@@ -96,6 +104,15 @@ class TPictureBuilder {
   TBitmap FPicture;
   TPictureExtras FExtras;
 };
+
+// A decoder's colour profile, EXIF block and XMP packet (its Profile, Exif and Xmp), as the
+// extras carry them.
+template <class Decoded>
+void CopyMetadata(const Decoded& decoded, TPictureExtras& extras) {
+  extras.ColorProfile = decoded.Profile;
+  extras.Exif = decoded.Exif;
+  extras.Xmp = decoded.Xmp;
+}
 
 // The same for a picture of 16-bit samples (blue, green, red), for a reader of deep files: the
 // size is checked against the storage limit first (reason names the refusal), and alpha, when

@@ -517,18 +517,12 @@ void FullPixel(const TDecoded& decoded, const std::uint8_t* row, std::size_t i, 
   bgr[2] = static_cast<std::uint16_t>(red);
 }
 
-}  // namespace
-
-namespace {
-
 // The decoded picture as the 8-bit picture: deeper samples rounded through their 16-bit values.
 void Install8Bits(TDecoded& decoded, TBitmap& picture, TPictureExtras& extras) {
   TPictureBuilder builder(decoded.Width, decoded.Height, decoded.Alpha);
   const std::size_t channels = decoded.Alpha ? 4 : 3;
-  for (std::int32_t y = 0; y < decoded.Height; ++y) {
+  builder.FillRows([&](std::int32_t y, std::uint8_t* bgr, std::uint8_t* alpha) {
     const std::uint8_t* in = decoded.Pixels + static_cast<std::size_t>(y) * decoded.Stride;
-    std::uint8_t* bgr = builder.Row(y);
-    std::uint8_t* alpha = decoded.Alpha ? builder.AlphaRow(y) : nullptr;
     if (decoded.LimitedGrey || decoded.LimitedAlpha) {
       for (std::int32_t x = 0; x < decoded.Width; ++x, bgr += 3) {
         std::uint16_t full[3], opacity;
@@ -554,10 +548,8 @@ void Install8Bits(TDecoded& decoded, TBitmap& picture, TPictureExtras& extras) {
         if (alpha != nullptr) alpha[x] = DeepTo8Bits(Word(in, i + 3), decoded.Bits);
       }
     }
-  }
-  builder.Extras().ColorProfile = decoded.Profile;
-  builder.Extras().Exif = decoded.Exif;
-  builder.Extras().Xmp = decoded.Xmp;
+  });
+  CopyMetadata(decoded, builder.Extras());
   builder.Install(picture, extras);
 }
 
@@ -566,11 +558,7 @@ void InstallDeep(TDecoded& decoded, const TFlavour& flavour, TDeepPicture& pictu
                  TPictureExtras& extras) {
   TDeepPictureBuilder builder(decoded.Width, decoded.Height, decoded.Alpha,
                               flavour.Prefix + "-too-large");
-  WithMemory("out-of-memory", [&] {
-    builder.Extras().ColorProfile = decoded.Profile;
-    builder.Extras().Exif = decoded.Exif;
-    builder.Extras().Xmp = decoded.Xmp;
-  });
+  WithMemory("out-of-memory", [&] { CopyMetadata(decoded, builder.Extras()); });
   const auto width = static_cast<std::size_t>(decoded.Width);
   const std::size_t channels = decoded.Alpha ? 4 : 3;
   for (std::int32_t y = 0; y < decoded.Height; ++y) {

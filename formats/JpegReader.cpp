@@ -261,9 +261,12 @@ struct TPlacement {
   bool Inverted = false;          // Adobe's CMYK: 255 means no ink
   std::vector<std::uint8_t> Bgr;  // a CMYK row turned BGR
 
-  // Orientations 1 and 2 keep the stored rows' order: each stored row is the upright row of
-  // the same number.
-  bool RowsInOrder() const { return Orientation == 1 || Orientation == 2; }
+  // Where the stored rows go (image/OrientationMap.h's orientations).
+  TUprightPlacement Upright() const { return {Orientation, Width, Height}; }
+
+  // Whether each stored row is the upright row of the same number (perhaps mirrored), so that
+  // the rows can be handed on as they are decoded.
+  bool RowsInOrder() const { return Upright().RowsInOrder(); }
 
   // The stored row as BGR samples (converted into Bgr for CMYK).
   const std::uint8_t* AsBgr(const JSAMPLE* row) {
@@ -272,22 +275,11 @@ struct TPlacement {
     return Bgr.data();
   }
 
-  // A stored row as an upright row, mirrored left to right or not.
-  void Upright(const JSAMPLE* row, bool mirrored, std::uint8_t* out) {
-    const std::uint8_t* bgr = AsBgr(row);
-    if (!mirrored) {
-      std::memcpy(out, bgr, static_cast<std::size_t>(Width) * 3);
-      return;
-    }
-    for (std::int32_t x = 0; x < Width; ++x)
-      std::memcpy(out + 3 * (Width - 1 - x), bgr + 3 * x, 3);
-  }
-
-  // Stored row y into its place in the upright picture, whatever the orientation.
-  void Place(const JSAMPLE* row, std::int32_t y, TPictureBuilder& builder) {
-    TUprightPlacement(Orientation, Width, Height).Place(AsBgr(row), 3, y, [&](std::int32_t r) {
-      return builder.Row(r);
-    });
+  // Stored row y into its place in the upright picture, whatever the orientation: shownRow(r)
+  // is the upright picture's row r.
+  template <class ShownRow>
+  void Place(const JSAMPLE* row, std::int32_t y, ShownRow shownRow) {
+    Upright().Place(AsBgr(row), 3, y, shownRow);
   }
 };
 
@@ -402,7 +394,8 @@ class TJpegRowDecoder final : public TRowDecoder {
 
   void DecodeRow(std::int32_t y, std::uint8_t* bgr) override {
     DecodeStoredRow(FStart, y);
-    FStart.Placement.Upright(FStart.Row.data(), FStart.Placement.Orientation == 2, bgr);
+    // The rows are in order: stored row y is upright row y.
+    FStart.Placement.Place(FStart.Row.data(), y, [bgr](std::int32_t) { return bgr; });
   }
 
   int Handle() const override { return FFile->Handle(); }
@@ -419,15 +412,14 @@ void ReadJpeg(const std::uint8_t* data, std::size_t size, TBitmap& picture,
               TPictureExtras& extras) {
   TJpegStart start = StartJpeg(data, size);
   TPlacement& placement = start.Placement;
-  const bool turned = placement.Orientation >= 5;
-  TPictureBuilder builder(turned ? placement.Height : placement.Width,
-                          turned ? placement.Width : placement.Height, false);
+  const TUprightPlacement upright = placement.Upright();
+  TPictureBuilder builder(upright.ShownWidth(), upright.ShownHeight(), false);
   builder.Extras().ColorProfile = std::move(start.Profile);
   builder.Extras().Exif = std::move(start.Exif);
   builder.Extras().Xmp = std::move(start.Xmp);
   for (std::int32_t y = 0; y < placement.Height; ++y) {
     DecodeStoredRow(start, y);
-    placement.Place(start.Row.data(), y, builder);
+    placement.Place(start.Row.data(), y, [&](std::int32_t r) { return builder.Row(r); });
   }
   builder.Install(picture, extras);
 }

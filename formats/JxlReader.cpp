@@ -490,17 +490,11 @@ const std::uint8_t* DecodedRow(const TDecoded& decoded, std::int32_t y) {
                                      (decoded.Deep ? 2 : 1);
 }
 
-}  // namespace
-
-namespace {
-
 void Install8Bits(TDecoded& decoded, TBitmap& picture, TPictureExtras& extras) {
   TPictureBuilder builder(decoded.Width, decoded.Height, decoded.Alpha);
   const std::size_t colour = decoded.Grey ? 1 : 3;
-  for (std::int32_t y = 0; y < decoded.Height; ++y) {
+  builder.FillRows([&](std::int32_t y, std::uint8_t* bgr, std::uint8_t* alpha) {
     const std::uint8_t* in = DecodedRow(decoded, y);
-    std::uint8_t* bgr = builder.Row(y);
-    std::uint8_t* alpha = decoded.Alpha ? builder.AlphaRow(y) : nullptr;
     for (std::int32_t x = 0; x < decoded.Width; ++x, bgr += 3) {
       const std::size_t i = static_cast<std::size_t>(x) * decoded.Channels;
       const auto at = [&](std::size_t c) -> std::uint8_t {
@@ -511,20 +505,14 @@ void Install8Bits(TDecoded& decoded, TBitmap& picture, TPictureExtras& extras) {
       bgr[0] = decoded.Grey ? bgr[2] : at(2);
       if (alpha != nullptr) alpha[x] = at(colour);
     }
-  }
-  builder.Extras().ColorProfile = decoded.Profile;
-  builder.Extras().Exif = decoded.Exif;
-  builder.Extras().Xmp = decoded.Xmp;
+  });
+  CopyMetadata(decoded, builder.Extras());
   builder.Install(picture, extras);
 }
 
 void InstallDeep(TDecoded& decoded, TDeepPicture& picture, TPictureExtras& extras) {
   TDeepPictureBuilder builder(decoded.Width, decoded.Height, decoded.Alpha, "jxl-too-large");
-  WithMemory("out-of-memory", [&] {
-    builder.Extras().ColorProfile = decoded.Profile;
-    builder.Extras().Exif = decoded.Exif;
-    builder.Extras().Xmp = decoded.Xmp;
-  });
+  WithMemory("out-of-memory", [&] { CopyMetadata(decoded, builder.Extras()); });
   const auto width = static_cast<std::size_t>(decoded.Width);
   const std::size_t colour = decoded.Grey ? 1 : 3;
   for (std::int32_t y = 0; y < decoded.Height; ++y) {

@@ -147,40 +147,26 @@ void Silence(const link_map* library) {
   const auto absolute = [base](ElfW(Addr) address) {
     return address < base ? address + base : address;
   };
-  const ElfW(Sym)* symbols = nullptr;
-  const char* names = nullptr;
-  const ElfW(Rela)* plt = nullptr;
-  std::size_t pltBytes = 0;
-  const ElfW(Rela)* data = nullptr;
-  std::size_t dataBytes = 0;
-  bool pltRela = true;
-  for (const ElfW(Dyn)* entry = library->l_ld; entry->d_tag != DT_NULL; ++entry) {
-    switch (entry->d_tag) {
-      case DT_SYMTAB:
-        symbols = reinterpret_cast<const ElfW(Sym)*>(absolute(entry->d_un.d_ptr));
-        break;
-      case DT_STRTAB:
-        names = reinterpret_cast<const char*>(absolute(entry->d_un.d_ptr));
-        break;
-      case DT_JMPREL:
-        plt = reinterpret_cast<const ElfW(Rela)*>(absolute(entry->d_un.d_ptr));
-        break;
-      case DT_PLTRELSZ:
-        pltBytes = entry->d_un.d_val;
-        break;
-      case DT_PLTREL:
-        pltRela = entry->d_un.d_val == DT_RELA;
-        break;
-      case DT_RELA:
-        data = reinterpret_cast<const ElfW(Rela)*>(absolute(entry->d_un.d_ptr));
-        break;
-      case DT_RELASZ:
-        dataBytes = entry->d_un.d_val;
-        break;
-      default:
-        break;
-    }
-  }
+  // The value of the dynamic section's entry of tag; 0 when it has none.
+  const auto valueOf = [library](ElfW(Sxword) tag) -> ElfW(Xword) {
+    for (const ElfW(Dyn)* entry = library->l_ld; entry->d_tag != DT_NULL; ++entry)
+      if (entry->d_tag == tag) return entry->d_un.d_val;
+    return 0;
+  };
+  // The address an entry of tag holds; null when the section has none.
+  const auto addressOf = [&](ElfW(Sxword) tag) -> ElfW(Addr) {
+    const ElfW(Addr) address = valueOf(tag);
+    return address == 0 ? 0 : absolute(address);
+  };
+  const auto* symbols = reinterpret_cast<const ElfW(Sym)*>(addressOf(DT_SYMTAB));
+  const auto* names = reinterpret_cast<const char*>(addressOf(DT_STRTAB));
+  const auto* plt = reinterpret_cast<const ElfW(Rela)*>(addressOf(DT_JMPREL));
+  const std::size_t pltBytes = valueOf(DT_PLTRELSZ);
+  // The procedure linkage table's relocations carry addends unless DT_PLTREL says otherwise.
+  const ElfW(Xword) pltKind = valueOf(DT_PLTREL);
+  const bool pltRela = pltKind == 0 || pltKind == DT_RELA;
+  const auto* data = reinterpret_cast<const ElfW(Rela)*>(addressOf(DT_RELA));
+  const std::size_t dataBytes = valueOf(DT_RELASZ);
   if (symbols == nullptr || names == nullptr) return;
   const TRange readOnly = ReadOnlyAfterLoad(base);
   const auto redirect = [&](const ElfW(Rela) * relocations, std::size_t bytes) {

@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cstring>
 #include <initializer_list>
+#include <stdexcept>
 
 #include "Bitmap.h"
+#include "BitmapBandWriter.h"
 #include "BitmapFileRows.h"
 #include "DeepRowSource.h"
 #include "GifReader.h"
@@ -13,6 +15,7 @@
 #include "JxlReader.h"
 #include "PictureExtras.h"
 #include "PngReader.h"
+#include "PngWriter.h"
 #include "RowSource.h"
 #include "Stream.h"
 #include "TiffReader.h"
@@ -138,6 +141,36 @@ void ReadBitmapBytes(const std::uint8_t* data, std::size_t size, TBitmap& pictur
   ReadBitmapFromStream(stream, picture, extras);
 }
 
+// A bitmap stays 24-bit colour whatever the rows hold, and keeps no alpha; it stores the
+// resolution.
+std::unique_ptr<TBandWriter> OpenBitmapBands(const std::string& path, std::int32_t width,
+                                             std::int32_t height, const TPictureExtras&,
+                                             const TPictureWriteOptions& options) {
+  return std::make_unique<TBitmapBandWriter>(path, width, height, options.XPelsPerMeter,
+                                             options.YPelsPerMeter);
+}
+
+void WriteBitmapPicture(const TBitmap& picture, const std::string& path, const TPictureExtras&) {
+  picture.WriteBitmapFile(path);
+}
+
+// A PNG keeps the alpha, the colour profile and the metadata; grey rows are written at the
+// smallest depth that holds their levels exactly. It stores no resolution.
+std::unique_ptr<TBandWriter> OpenPngBands(const std::string& path, std::int32_t width,
+                                          std::int32_t height, const TPictureExtras& extras,
+                                          const TPictureWriteOptions& options) {
+  TPngWriterOptions png = DefaultPngWriterOptions();
+  if (options.GreyLevels != 0) png.GreyDepth = PngGreyDepthForLevels(options.GreyLevels);
+  return CreatePngWriter(path, width, height, extras, png);
+}
+
+// While a test's scope lives: the shipped rows and its row.
+std::vector<TPictureFormat>& ExtendedFormats() {
+  static std::vector<TPictureFormat> formats;
+  return formats;
+}
+bool gExtended = false;
+
 }  // namespace
 
 void ReadBitmapFromStream(TStream& stream, TBitmap& picture, TPictureExtras& extras) {
@@ -149,7 +182,9 @@ void ReadBitmapFromStream(TStream& stream, TBitmap& picture, TPictureExtras& ext
   extras = std::move(readExtras);
 }
 
-const std::vector<TPictureFormat>& PictureFormats() {
+namespace {
+
+const std::vector<TPictureFormat>& ShippedFormats() {
   // The readers' band-by-band openers take an optional argument: each is wrapped to the table's
   // plain signature.
   static const std::vector<TPictureFormat> formats = {
@@ -163,7 +198,7 @@ const std::vector<TPictureFormat>& PictureFormats() {
           return TBitmapFileRows::Open(path);
         },
         nullptr},
-       true},
+       {OpenBitmapBands, WriteBitmapPicture, false}},
       {TPictureKind::Png,
        "PNG",
        {"png"},
@@ -174,7 +209,7 @@ const std::vector<TPictureFormat>& PictureFormats() {
         [](const std::string& path, TPictureExtras& extras) {
           return OpenPngDeepRows(path, extras);
         }},
-       true},
+       {OpenPngBands, WritePngFile, true}},
       {TPictureKind::Jpeg,
        "JPEG",
        {"jpg", "jpeg", "jpe", "jfif"},
@@ -183,7 +218,7 @@ const std::vector<TPictureFormat>& PictureFormats() {
        {ReadJpeg, nullptr, nullptr,
         [](const std::string& path, TPictureExtras& extras) { return OpenJpegRows(path, extras); },
         nullptr},
-       false},
+       {}},
       {TPictureKind::Tiff,
        "TIFF",
        {"tif", "tiff"},
@@ -193,44 +228,71 @@ const std::vector<TPictureFormat>& PictureFormats() {
         [](const std::string& path, TPictureExtras& extras) {
           return OpenTiffDeepRows(path, extras);
         }},
-       false},
+       {}},
       {TPictureKind::WebP,
        "WebP",
        {"webp"},
        {"image/webp"},
        IsWebP,
        {ReadWebP, nullptr, nullptr, nullptr, nullptr},
-       false},
+       {}},
       {TPictureKind::Gif,
        "GIF",
        {"gif"},
        {"image/gif"},
        IsGif,
        {ReadGif, nullptr, nullptr, nullptr, nullptr},
-       false},
+       {}},
       {TPictureKind::Heif,
        "HEIF",
        {"heic", "heif"},
        {"image/heic", "image/heif"},
        IsHeif,
        {ReadHeif, ReadHeifDeep, ReadHeifWithDeep, nullptr, nullptr},
-       false},
+       {}},
       {TPictureKind::Avif,
        "AVIF",
        {"avif"},
        {"image/avif"},
        HasAvifSignature,
        {ReadHeif, ReadHeifDeep, ReadHeifWithDeep, nullptr, nullptr},
-       false},
+       {}},
       {TPictureKind::Jxl,
        "JPEG XL",
        {"jxl"},
        {"image/jxl"},
        IsJxl,
        {ReadJxl, ReadJxlDeep, ReadJxlWithDeep, nullptr, nullptr},
-       false},
+       {}},
   };
   return formats;
+}
+
+}  // namespace
+
+const std::vector<TPictureFormat>& PictureFormats() {
+  return gExtended ? ExtendedFormats() : ShippedFormats();
+}
+
+TExtraFormatRowScope::TExtraFormatRowScope(const TPictureFormat& row) {
+  const std::vector<TPictureFormat>& shipped = ShippedFormats();
+  if (gExtended || static_cast<std::size_t>(row.Kind) != shipped.size())
+    throw std::logic_error("a test's format row takes the kind after the shipped rows', once");
+  // Only the bitmap takes what no signature claims; a kind written is written both ways.
+  bool sound = row.Reader.Read != nullptr && row.HasSignature != nullptr &&
+               (row.Writer.OpenBands != nullptr) == (row.Writer.Write != nullptr);
+  for (const std::string& extension : row.Extensions)
+    sound = sound && FormatOfExtension(extension) == nullptr;
+  if (!sound) throw std::logic_error("a test's format row the table cannot hold");
+  std::vector<TPictureFormat>& table = ExtendedFormats();
+  table = shipped;
+  table.push_back(row);
+  gExtended = true;
+}
+
+TExtraFormatRowScope::~TExtraFormatRowScope() {
+  gExtended = false;
+  ExtendedFormats().clear();
 }
 
 const TPictureFormat& PictureFormatOf(TPictureKind kind) {

@@ -1,8 +1,9 @@
 // The picture formats this tool reads or writes, described once: the name the dialogs show, the
 // file-name extensions, the MIME types the desktop entry announces, the signature that tells a
-// file's kind by its first bytes (never by its name), the reader's functions, and whether the
-// tool writes it. The command line, the dialogs, the desktop entry's check and every read
-// (PictureFile.h) go through this one table; a new format joins by adding a row.
+// file's kind by its first bytes (never by its name), the reader's functions and, for a kind the
+// tool writes, the writer's. The command line, the dialogs, the desktop entry's check, every
+// read (PictureFile.h) and every save go through this one table; a new format joins by adding a
+// row.
 #pragma once
 
 #include <cstddef>
@@ -20,6 +21,7 @@ enum class TPictureKind { Bitmap, Png, Jpeg, Tiff, WebP, Gif, Heif, Avif, Jxl };
 // leading `ftyp` box, which lists its compatible brands after the first sixteen bytes.
 inline constexpr std::size_t kPictureSignatureSize = 64;
 
+class TBandWriter;
 class TBitmap;
 class TDeepRowSource;
 class TRowSource;
@@ -46,6 +48,32 @@ struct TPictureReader {
   std::unique_ptr<TDeepRowSource> (*OpenDeepRows)(const std::string& path, TPictureExtras& extras);
 };
 
+// What a save tells a writer beside the picture's size and extras.
+struct TPictureWriteOptions {
+  // The picture's resolution in pixels per metre, kept by a format that stores one; 0: none.
+  std::int32_t XPelsPerMeter = 0;
+  std::int32_t YPelsPerMeter = 0;
+  // 0: colour rows. 2 to 256: every row's pixels are grey (blue = green = red) and each one of
+  // that many equally spaced levels, which a format that stores grey writes at the smallest
+  // depth holding them exactly.
+  int GreyLevels = 0;
+};
+
+// How a format's pictures are written; all null for a kind only read.
+struct TPictureWriter {
+  // A writer taking a width × height picture band by band (BandWriter.h), the file replaced only
+  // at Commit. extras' alpha plane, colour profile and metadata are kept where the format keeps
+  // them and must outlive the writer.
+  std::unique_ptr<TBandWriter> (*OpenBands)(const std::string& path, std::int32_t width,
+                                            std::int32_t height, const TPictureExtras& extras,
+                                            const TPictureWriteOptions& options);
+  // The whole 24-bit picture at once, on the same terms.
+  void (*Write)(const TBitmap& picture, const std::string& path, const TPictureExtras& extras);
+  // Whether the file keeps the extras' alpha plane: a save of a picture with transparency to a
+  // format that does not must decide what its transparent pixels become.
+  bool KeepsAlpha;
+};
+
 struct TPictureFormat {
   TPictureKind Kind;
   const char* Name;  // "PNG"
@@ -58,11 +86,27 @@ struct TPictureFormat {
   // The bitmap's Read takes the file's bytes as any other; a whole bitmap file is read from
   // its stream instead (ReadPicture), since the bitmap reader needs no copy of the file.
   TPictureReader Reader;
-  bool Writable;  // a save can produce it
+  TPictureWriter Writer;
+
+  // Whether a save can produce it.
+  bool Writable() const { return Writer.OpenBands != nullptr; }
 };
 
 // Every format, the bitmap first.
 const std::vector<TPictureFormat>& PictureFormats();
+
+// For tests only: while the scope lives, the table ends with one more row, which
+// PictureFormats, PictureFormatOf and the lookups by name give like any other, so that a format
+// joining by one row is seen wherever the table is read. The row's kind is the one after the
+// shipped rows' last. Opened and closed while nothing else reads the table; never in the
+// shipped table.
+class TExtraFormatRowScope {
+ public:
+  explicit TExtraFormatRowScope(const TPictureFormat& row);
+  ~TExtraFormatRowScope();
+  TExtraFormatRowScope(const TExtraFormatRowScope&) = delete;
+  TExtraFormatRowScope& operator=(const TExtraFormatRowScope&) = delete;
+};
 // The row of a kind.
 const TPictureFormat& PictureFormatOf(TPictureKind kind);
 

@@ -491,7 +491,10 @@ class TPngRows : public Decoder {
       : FFile(std::move(file)),
         FContext(std::move(ctx)),
         FLayout(std::move(layout)),
-        FAlpha(alpha) {}
+        FAlpha(alpha) {
+    // A row libspng decodes to anything but 8-bit RGB is decoded aside first.
+    if (FLayout.Format != SPNG_FMT_RGB8) FDecoded = AllocateBytes(FLayout.RowBytes);
+  }
 
   int Handle() const override { return FFile->Handle(); }
 
@@ -519,11 +522,7 @@ class TPngRows : public Decoder {
 // A non-interlaced PNG file's rows, one at a time, for TReadAheadRows.
 class TPngRowDecoder final : public TPngRows<TRowDecoder> {
  public:
-  TPngRowDecoder(std::unique_ptr<TFileStream> file, TContext ctx, TPngLayout layout,
-                 std::uint8_t* alpha)
-      : TPngRows(std::move(file), std::move(ctx), std::move(layout), alpha) {
-    if (FLayout.Format != SPNG_FMT_RGB8) FDecoded = AllocateBytes(FLayout.RowBytes);
-  }
+  using TPngRows::TPngRows;
 
   void DecodeRow(std::int32_t y, std::uint8_t* bgr) override {
     NotingDamageRead([&] { DecodePngRow(FContext.get(), FLayout, y, bgr, FDecoded, AlphaRow(y)); });
@@ -533,11 +532,7 @@ class TPngRowDecoder final : public TPngRows<TRowDecoder> {
 // The rows of a 16-bit file as deep samples, for TDeepReadAheadRows.
 class TPngDeepRowDecoder final : public TPngRows<TDeepRowDecoder> {
  public:
-  TPngDeepRowDecoder(std::unique_ptr<TFileStream> file, TContext ctx, TPngLayout layout,
-                     std::uint8_t* alpha)
-      : TPngRows(std::move(file), std::move(ctx), std::move(layout), alpha) {
-    FDecoded = AllocateBytes(FLayout.RowBytes);
-  }
+  using TPngRows::TPngRows;
 
   void DecodeRow(std::int32_t y, std::uint16_t* bgr) override {
     NotingDamageRead([&] { DecodeNextRow(FContext.get(), FLayout, y, FDecoded.data()); });
@@ -559,7 +554,6 @@ class TLibpngDeepRowDecoder final : public TPngRows<TDeepRowDecoder> {
   TLibpngDeepRowDecoder(std::unique_ptr<TFileStream> file, TContext ctx, TPngLayout layout,
                         std::uint8_t* alpha)
       : TPngRows(std::move(file), std::move(ctx), std::move(layout), alpha) {
-    FDecoded = AllocateBytes(FLayout.RowBytes);
     FBuffer = AllocateBytes(kReadBufferBytes);
     FPng = png_create_read_struct(PNG_LIBPNG_VER_STRING, this, &Fault, &Warning);
     if (FPng != nullptr) FInfo = png_create_info_struct(FPng);
@@ -873,10 +867,11 @@ bool ReadPngWithDeep(const std::uint8_t* data, std::size_t size, TBitmap& pictur
   });
 }
 
-std::unique_ptr<TRowSource> OpenPngRows(const std::string& path, TPictureExtras& extras,
-                                        bool aside) {
-  TOpenedPng png = OpenProgressive(path, extras);
-  if (!png.Context) return nullptr;
+namespace {
+
+// The 8-bit rows of an opened file, decoded ahead on a thread of their own; the alpha plane
+// goes to extras' (allocated by OpenProgressive).
+std::unique_ptr<TRowSource> ReadAhead(TOpenedPng& png, TPictureExtras& extras, bool aside) {
   const std::int32_t width = png.Layout.Width;
   const std::int32_t height = png.Layout.Height;
   auto decoder = std::make_unique<TPngRowDecoder>(
@@ -885,20 +880,22 @@ std::unique_ptr<TRowSource> OpenPngRows(const std::string& path, TPictureExtras&
   return std::make_unique<TReadAheadRows>(std::move(decoder), width, height, aside);
 }
 
+}  // namespace
+
+std::unique_ptr<TRowSource> OpenPngRows(const std::string& path, TPictureExtras& extras,
+                                        bool aside) {
+  TOpenedPng png = OpenProgressive(path, extras);
+  return png.Context ? ReadAhead(png, extras, aside) : nullptr;
+}
+
 std::unique_ptr<TDeepRowSource> OpenPngDeepRows(const std::string& path, TPictureExtras& extras,
                                                 bool aside) {
   TOpenedPng png = OpenProgressive(path, extras);
   if (!png.Context) return nullptr;
+  // 8 bits or fewer: the very rows of OpenPngRows, widened.
+  if (!png.Layout.Deep) return std::make_unique<TWidenedRows>(ReadAhead(png, extras, aside));
   const std::int32_t width = png.Layout.Width;
   const std::int32_t height = png.Layout.Height;
-  if (!png.Layout.Deep) {
-    // 8 bits or fewer: the very rows of OpenPngRows, widened.
-    auto decoder = std::make_unique<TPngRowDecoder>(
-        std::move(png.File), std::move(png.Context), std::move(png.Layout),
-        extras.HasAlpha() ? extras.Alpha.data() : nullptr);
-    return std::make_unique<TWidenedRows>(
-        std::make_unique<TReadAheadRows>(std::move(decoder), width, height, aside));
-  }
   std::uint8_t* alpha = extras.HasAlpha() ? extras.Alpha.data() : nullptr;
   std::unique_ptr<TDeepRowDecoder> decoder;
   if (png.Layout.Format == SPNG_FMT_PNG)

@@ -6,15 +6,12 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "Interface.h"
+
 namespace penamo {
 
-class TBandWriter {
+class TBandWriter : public TInterface {
  public:
-  virtual ~TBandWriter() = default;
-  TBandWriter() = default;
-  TBandWriter(const TBandWriter&) = delete;
-  TBandWriter& operator=(const TBandWriter&) = delete;
-
   // Rows first .. first + count - 1 of the picture (row 0 is the top row), each Width 24-bit
   // pixels (blue, green, red), the first at rows and each next one stride bytes further on.
   // Bands arrive in order, top to bottom, and together cover every row exactly once. Raises

@@ -10,18 +10,15 @@
 #include <memory>
 #include <vector>
 
+#include "Interface.h"
+
 namespace penamo {
 
 class TRowSource;
 
 // Samples are blue, green, red, each 0..65535 (65535 is full intensity); row 0 is the top row.
-class TDeepRowSource {
+class TDeepRowSource : public TInterface {
  public:
-  virtual ~TDeepRowSource() = default;
-  TDeepRowSource() = default;
-  TDeepRowSource(const TDeepRowSource&) = delete;
-  TDeepRowSource& operator=(const TDeepRowSource&) = delete;
-
   virtual std::int32_t Width() const = 0;
   virtual std::int32_t Height() const = 0;
 

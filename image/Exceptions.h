@@ -92,14 +92,19 @@ inline constexpr const char* BitmapTooLarge =
     "画像が大きすぎてビットマップファイル (4 GiB まで) に保存できません。PNG "
     "形式で保存してください";
 inline constexpr const char* ScanLineOutOfRange = "スキャンライン のインデックスが範囲を越えました";
-inline constexpr const char* InvalidPng = "PNG イメージが不正です";
-inline constexpr const char* InvalidJpeg = "JPEG イメージが不正です";
-inline constexpr const char* InvalidTiff = "TIFF イメージが不正です";
-inline constexpr const char* InvalidWebP = "WebP イメージが不正です";
-inline constexpr const char* InvalidGif = "GIF イメージが不正です";
-inline constexpr const char* InvalidHeif = "HEIF イメージが不正です";
-inline constexpr const char* InvalidAvif = "AVIF イメージが不正です";
-inline constexpr const char* InvalidJxl = "JPEG XL イメージが不正です";
+// A damaged picture of a known format: "%s イメージが不正です", format as the format table
+// names it.
+#define PENAMO_INVALID_PICTURE(Kind, format) \
+  inline constexpr const char* Invalid##Kind = format " イメージが不正です"
+PENAMO_INVALID_PICTURE(Png, "PNG");
+PENAMO_INVALID_PICTURE(Jpeg, "JPEG");
+PENAMO_INVALID_PICTURE(Tiff, "TIFF");
+PENAMO_INVALID_PICTURE(WebP, "WebP");
+PENAMO_INVALID_PICTURE(Gif, "GIF");
+PENAMO_INVALID_PICTURE(Heif, "HEIF");
+PENAMO_INVALID_PICTURE(Avif, "AVIF");
+PENAMO_INVALID_PICTURE(Jxl, "JPEG XL");
+#undef PENAMO_INVALID_PICTURE
 // A file of no kind the tool reads.
 inline constexpr const char* UnsupportedPicture = "対応していない形式の画像ファイルです";
 

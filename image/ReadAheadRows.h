@@ -14,19 +14,15 @@
 #include <vector>
 
 #include "DeepRowSource.h"
+#include "Interface.h"
 #include "RowSource.h"
 
 namespace penamo {
 
 // Sample: std::uint8_t for 24-bit rows, std::uint16_t for deep ones.
 template <typename Sample>
-class TBasicRowDecoder {
+class TBasicRowDecoder : public TInterface {
  public:
-  virtual ~TBasicRowDecoder() = default;
-  TBasicRowDecoder() = default;
-  TBasicRowDecoder(const TBasicRowDecoder&) = delete;
-  TBasicRowDecoder& operator=(const TBasicRowDecoder&) = delete;
-
   // Row y into bgr (3 × width samples: blue, green, red). Rows are asked for once each, in order
   // from row 0, all on one thread (not always the reader's). May raise any error of ours; the
   // reader receives it at the first band that needs the row, and no row is asked for after it.

@@ -5,17 +5,14 @@
 
 #include <cstdint>
 
+#include "Interface.h"
+
 namespace penamo {
 
 class TBitmap;
 
-class TRowSource {
+class TRowSource : public TInterface {
  public:
-  virtual ~TRowSource() = default;
-  TRowSource() = default;
-  TRowSource(const TRowSource&) = delete;
-  TRowSource& operator=(const TRowSource&) = delete;
-
   virtual std::int32_t Width() const = 0;
   virtual std::int32_t Height() const = 0;
 

@@ -6,17 +6,14 @@
 #include <string>
 #include <vector>
 
+#include "Interface.h"
+
 namespace penamo {
 
 enum class TSeekOrigin { Beginning, Current, End };
 
-class TStream {
+class TStream : public TInterface {
  public:
-  virtual ~TStream() = default;
-  TStream() = default;
-  TStream(const TStream&) = delete;
-  TStream& operator=(const TStream&) = delete;
-
   // Lenient: as many bytes as the stream delivers, up to count; never raises.
   virtual std::int64_t Read(void* buffer, std::int64_t count) = 0;
   // The count actually written; 0 when the underlying write fails.

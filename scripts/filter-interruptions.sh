@@ -38,6 +38,25 @@ only_output_left() {
   cmp -s "$work/out/picture.bmp" "$work/earlier.bmp" || fail "$name: the earlier output changed"
 }
 
+# Runs the command in the background and sends it the signal once it holds a file open in the
+# folder (the save's temporary file): caught is "yes" when it did, rc the command's exit status.
+interrupt_saving() {
+  local signal=$1 folder=$2
+  shift 2
+  caught=
+  "$@" 2>/dev/null &
+  local pid=$!
+  while kill -0 $pid 2>/dev/null; do
+    if ls -l "/proc/$pid/fd" 2>/dev/null | grep -q -e "$folder/#" -e "$folder/\.penamo-"; then
+      kill -s "$signal" $pid
+      caught=yes
+      break
+    fi
+  done
+  wait $pid 2>/dev/null
+  rc=$?
+}
+
 make_bitmap "$work/small.bmp" 8 8
 make_bitmap "$work/large.bmp" 2000 2000
 mkdir "$work/out"
@@ -70,17 +89,8 @@ for signal in INT TERM HUP; do
   cp "$work/earlier.bmp" "$work/out/picture.bmp"
   caught=
   for attempt in 1 2 3; do
-    env --default-signal=INT,TERM,HUP "$filter" diffusion16 "$work/large.bmp" "$work/out/picture.bmp" 2>/dev/null &
-    pid=$!
-    while kill -0 $pid 2>/dev/null; do
-      if ls -l "/proc/$pid/fd" 2>/dev/null | grep -q -e "$work/out/#" -e "$work/out/\.penamo-"; then
-        kill -s "$signal" $pid
-        caught=yes
-        break
-      fi
-    done
-    wait $pid 2>/dev/null
-    rc=$?
+    interrupt_saving "$signal" "$work/out" env --default-signal=INT,TERM,HUP "$filter" diffusion16 \
+      "$work/large.bmp" "$work/out/picture.bmp"
     if [ -n "$caught" ]; then
       expected=$((128 + $(kill -l "$signal")))
       [ $rc -eq $expected ] || fail "SIG$signal: exit $rc, not $expected"
@@ -99,17 +109,8 @@ for i in 1 2 3 4 5 6; do ln -s large.bmp "$work/large$i.bmp"; done
 caught=
 for attempt in 1 2 3; do
   rm -f "$work/batch/"*
-  env --default-signal=INT "$filter" --format bmp diffusion16 "$work"/large[1-6].bmp -o "$work/batch" 2>/dev/null &
-  pid=$!
-  while kill -0 $pid 2>/dev/null; do
-    if ls -l "/proc/$pid/fd" 2>/dev/null | grep -q -e "$work/batch/#" -e "$work/batch/\.penamo-"; then
-      kill -s INT $pid
-      caught=yes
-      break
-    fi
-  done
-  wait $pid 2>/dev/null
-  rc=$?
+  interrupt_saving INT "$work/batch" env --default-signal=INT "$filter" --format bmp diffusion16 \
+    "$work"/large[1-6].bmp -o "$work/batch"
   if [ -n "$caught" ]; then
     [ $rc -eq 130 ] || fail "batch SIGINT: exit $rc, not 130"
     break

@@ -138,6 +138,24 @@ class TMonitorMessageBox : public QMessageBox {
   QRect FMonitor;
 };
 
+// Where a message box shows: over the monitor of the window active when it is asked for (else
+// of mainForm), that window and its focus given back once the box is gone.
+struct TBoxPlace {
+  QPointer<QWidget> Active;
+  QPointer<QWidget> Focus;
+  QRect Monitor;  // invalid: wherever Qt puts it
+};
+
+TBoxPlace BoxPlace(QWidget* mainForm) {
+  TBoxPlace place{QApplication::activeWindow(), QApplication::focusWidget(), QRect()};
+  QWidget* reference = place.Active != nullptr ? place.Active.data() : mainForm;
+  const QList<QRect> monitors = MonitorRects();
+  const int monitor =
+      reference != nullptr ? MonitorIndexOf(reference->frameGeometry(), monitors) : -1;
+  if (monitor >= 0) place.Monitor = monitors[monitor];
+  return place;
+}
+
 }  // namespace
 
 QString ApplicationErrorText(const QString& className, const QString& programName,
@@ -354,18 +372,13 @@ void TApplication::ShowMessageBox(const TMessageBoxRequest& request) {
     return;
   }
   FHints->Cancel();
-  const QPointer<QWidget> active = activeWindow();
-  const QPointer<QWidget> focus = focusWidget();
-  QWidget* reference = active != nullptr ? active.data() : FMainForm;
-  const QList<QRect> monitors = MonitorRects();
-  const int monitor =
-      reference != nullptr ? MonitorIndexOf(reference->frameGeometry(), monitors) : -1;
+  const TBoxPlace place = BoxPlace(FMainForm);
   {
-    TMonitorMessageBox box(request, monitor >= 0 ? monitors[monitor] : QRect());
+    TMonitorMessageBox box(request, place.Monitor);
     box.setWindowModality(Qt::ApplicationModal);
     box.exec();
   }
-  RestoreActivation(active, focus);
+  RestoreActivation(place.Active, place.Focus);
 }
 
 int TApplication::AskMessageBox(const TMessageBoxRequest& request, const QStringList& buttons,
@@ -375,16 +388,10 @@ int TApplication::AskMessageBox(const TMessageBoxRequest& request, const QString
     return answer >= 0 && answer < buttons.size() ? answer : cancelButton;
   }
   FHints->Cancel();
-  const QPointer<QWidget> active = activeWindow();
-  const QPointer<QWidget> focus = focusWidget();
-  QWidget* reference = active != nullptr ? active.data() : FMainForm;
-  const QList<QRect> monitors = MonitorRects();
-  const int monitor =
-      reference != nullptr ? MonitorIndexOf(reference->frameGeometry(), monitors) : -1;
+  const TBoxPlace place = BoxPlace(FMainForm);
   int answer = cancelButton;
   {
-    TMonitorMessageBox box(request, monitor >= 0 ? monitors[monitor] : QRect(),
-                           QMessageBox::NoButton);
+    TMonitorMessageBox box(request, place.Monitor, QMessageBox::NoButton);
     std::vector<QPushButton*> pushButtons;
     for (const QString& text : buttons)
       pushButtons.push_back(box.addButton(text, QMessageBox::ActionRole));
@@ -401,7 +408,7 @@ int TApplication::AskMessageBox(const TMessageBoxRequest& request, const QString
     const auto pressed = std::find(pushButtons.begin(), pushButtons.end(), box.clickedButton());
     if (pressed != pushButtons.end()) answer = static_cast<int>(pressed - pushButtons.begin());
   }
-  RestoreActivation(active, focus);
+  RestoreActivation(place.Active, place.Focus);
   return answer;
 }
 

@@ -27,7 +27,7 @@
 
 #include "Application.h"
 #include "BandFilter.h"
-#include "BitmapBandWriter.h"
+#include "BandWriter.h"
 #include "ClaimQuestion.h"
 #include "DeepFilters.h"
 #include "DeepRowSource.h"
@@ -38,7 +38,6 @@
 #include "PictureFile.h"
 #include "PictureKind.h"
 #include "Pictures.h"
-#include "PngWriter.h"
 #include "RowSource.h"
 #include "VersionForm.h"
 
@@ -74,7 +73,7 @@ QString OpenFilter() {
 std::vector<const TPictureFormat*> SaveFormats() {
   std::vector<const TPictureFormat*> formats;
   for (const TPictureFormat& format : PictureFormats())
-    if (format.Writable) formats.push_back(&format);
+    if (format.Writable()) formats.push_back(&format);
   return formats;
 }
 
@@ -95,53 +94,65 @@ const TPictureFormat& ChosenSaveFormat(const TSaveDialog& dialog) {
   return *formats.front();
 }
 
-// Whether the save writes PNG (else a bitmap). The name's extension decides when it names a
-// format the tool writes, so that a file's content never contradicts its name; the entry
-// chosen decides only for a name whose extension names no picture format (the dialog has
-// already given a bare name the entry's extension). A name of a format the tool reads but
-// does not write is refused before anything is written.
-bool SavesPng(const TSaveDialog& dialog) {
-  const QString name = QFileInfo(dialog.FileName()).fileName();
-  if (const TPictureFormat* typed = FormatOfFileName(name.toStdString())) {
-    if (!typed->Writable) {
-      throw Exception(
-          std::string(typed->Name) +
-              " 形式では保存できません。ビットマップ (.bmp) か PNG (.png) の名前を付けて"
-              "ください",
-          "format-not-written");
-    }
-    return typed->Kind == TPictureKind::Png;
-  }
-  return ChosenSaveFormat(dialog).Kind == TPictureKind::Png;
+// A format the tool reads but does not write is refused before anything is written.
+void RefuseUnwritten(const TPictureFormat& format) {
+  if (format.Writable()) return;
+  throw Exception(std::string(format.Name) +
+                      " 形式では保存できません。ビットマップ (.bmp) か PNG (.png) の名前を付けて"
+                      "ください",
+                  "format-not-written");
 }
 
-// The name a PNG save takes instead of a bitmap's: the bitmap's extension replaced, any other
-// name extended.
-QString PngNameFor(const QString& fileName) {
-  const TPictureFormat* typed = FormatOfFileName(QFileInfo(fileName).fileName().toStdString());
-  if (typed != nullptr && typed->Kind == TPictureKind::Bitmap) {
-    const QString suffix = QFileInfo(fileName).suffix();
-    return fileName.left(fileName.size() - suffix.size()) + QStringLiteral("png");
+// The format a save writes. The name's extension decides when it names a picture format, so
+// that a file's content never contradicts its name; the entry chosen decides only for a name
+// whose extension names none (the dialog has already given a bare name the entry's extension).
+const TPictureFormat& SavedFormat(const TSaveDialog& dialog) {
+  const QString name = QFileInfo(dialog.FileName()).fileName();
+  if (const TPictureFormat* typed = FormatOfFileName(name.toStdString())) {
+    RefuseUnwritten(*typed);
+    return *typed;
   }
-  return fileName + QStringLiteral(".png");
+  return ChosenSaveFormat(dialog);
+}
+
+// The format a save of a picture with transparency is offered instead of one that keeps no
+// alpha: the first written that keeps it.
+const TPictureFormat& AlphaKeepingFormat() {
+  const std::vector<const TPictureFormat*> formats = SaveFormats();
+  for (const TPictureFormat* format : formats)
+    if (format->Writer.KeepsAlpha) return *format;
+  throw std::logic_error("no format written keeps the alpha");
+}
+
+// The name a save in format takes instead: the extension of a format written replaced by the
+// format's usual one, any other name extended.
+QString NameFor(const QString& fileName, const TPictureFormat& format) {
+  const QString extension = QString::fromStdString(format.Extensions.front());
+  const TPictureFormat* typed = FormatOfFileName(QFileInfo(fileName).fileName().toStdString());
+  if (typed != nullptr && typed->Writable()) {
+    const QString suffix = QFileInfo(fileName).suffix();
+    return fileName.left(fileName.size() - suffix.size()) + extension;
+  }
+  return fileName + QLatin1Char('.') + extension;
 }
 
 // What a bitmap save of a picture with transparency does, as the user answers.
-enum class TTransparentSave { AsPng, OnWhite, Cancel };
+enum class TTransparentSave { AsAlphaKeeping, OnWhite, Cancel };
 
-TTransparentSave AskTransparentSave(const QString& pngName) {
+TTransparentSave AskTransparentSave(const QString& alphaName, const TPictureFormat& alphaFormat) {
+  const QString alphaFormatName = QString::fromUtf8(alphaFormat.Name);
   const QString text = QString::fromUtf8(
                            "透明な部分があります。ビットマップには透明度を保存できません。\n"
-                           "PNG 形式 (%1) で保存するか、\n"
+                           "%1 形式 (%2) で保存するか、\n"
                            "白い背景に重ねてビットマップで保存してください。")
-                           .arg(QFileInfo(pngName).fileName());
-  const QStringList buttons = {QString::fromUtf8("PNG で保存"),
+                           .arg(alphaFormatName, QFileInfo(alphaName).fileName());
+  const QStringList buttons = {alphaFormatName + QString::fromUtf8(" で保存"),
                                QString::fromUtf8("白い背景に重ねて保存"),
                                QString::fromUtf8("キャンセル")};
   switch (Application->AskMessageBox({text, Application->Title(), TMessageIcon::Warning}, buttons,
                                      0, 2)) {
     case 0:
-      return TTransparentSave::AsPng;
+      return TTransparentSave::AsAlphaKeeping;
     case 1:
       return TTransparentSave::OnWhite;
     default:
@@ -566,15 +577,16 @@ void TMainForm::SaveFiltered(TFilterId Filter) {
     SaveDialog1.SetFileName(suggested);
   if (!SaveDialog1.Execute()) return;
   QString fileName = SaveDialog1.FileName();
-  bool png = SavesPng(SaveDialog1);
+  const TPictureFormat* format = &SavedFormat(SaveDialog1);
   bool onWhite = false;
   // A bitmap keeps no alpha: the colours under transparent pixels, which the user never saw,
   // would land in the file. The user decides what the file holds instead.
-  if (!png && HasTransparency()) {
-    switch (AskTransparentSave(PngNameFor(fileName))) {
-      case TTransparentSave::AsPng:
-        fileName = PngNameFor(fileName);
-        png = true;
+  if (!format->Writer.KeepsAlpha && HasTransparency()) {
+    const TPictureFormat& alphaFormat = AlphaKeepingFormat();
+    switch (AskTransparentSave(NameFor(fileName, alphaFormat), alphaFormat)) {
+      case TTransparentSave::AsAlphaKeeping:
+        fileName = NameFor(fileName, alphaFormat);
+        format = &alphaFormat;
         // The dialog asked about the name chosen there, not about this one.
         if (!MayReplace(fileName, true)) return;
         break;
@@ -586,7 +598,7 @@ void TMainForm::SaveFiltered(TFilterId Filter) {
     }
   }
   if (!MayReplace(fileName, false)) return;
-  SaveFile(Filter, fileName, png, onWhite);
+  SaveFile(Filter, fileName, *format, onWhite);
 }
 
 void TMainForm::TellNothingToSave() {
@@ -649,17 +661,21 @@ bool TMainForm::HasTransparency() const {
   return std::any_of(alpha.begin(), alpha.end(), [](std::uint8_t a) { return a < 255; });
 }
 
-void TMainForm::SaveFile(TFilterId Filter, const QString& FileName, bool Png, bool OnWhite) {
+void TMainForm::SaveFile(TFilterId Filter, const QString& FileName, const TPictureFormat& Format,
+                         bool OnWhite) {
   if (FBitmap->Empty()) return;
+  RefuseUnwritten(Format);
   const TBusyCursor busy;
   // Blending needs one alpha value for every pixel; a picture without them has nothing to
-  // blend. A PNG keeps its alpha and is never blended.
+  // blend. A format that keeps the alpha is never blended.
   const std::size_t pixels =
       static_cast<std::size_t>(FBitmap->Width()) * static_cast<std::size_t>(FBitmap->Height());
   const std::uint8_t* onWhite =
-      OnWhite && !Png && FExtras->Alpha.size() == pixels ? FExtras->Alpha.data() : nullptr;
+      OnWhite && !Format.Writer.KeepsAlpha && FExtras->Alpha.size() == pixels
+          ? FExtras->Alpha.data()
+          : nullptr;
   if (FilterEntry(Filter).TakesLevels) {
-    SaveDeepFile(FilterEntry(Filter), FileName, Png, onWhite);
+    SaveDeepFile(FilterEntry(Filter), FileName, Format, onWhite);
     return;
   }
   // One pass, band by band, from the picture held (read in place, never copied) straight into
@@ -672,12 +688,8 @@ void TMainForm::SaveFile(TFilterId Filter, const QString& FileName, bool Png, bo
   const std::string name = FileSystemName(FileName);
   const std::uint8_t strength = FStrength;
   RunFileWork(name, [&] {
-    std::unique_ptr<TBandWriter> writer;
-    if (Png) {
-      writer = CreatePngWriter(name, rows.Width(), rows.Height(), *FExtras);
-    } else {
-      writer = std::make_unique<TBitmapBandWriter>(name, rows.Width(), rows.Height());
-    }
+    const std::unique_ptr<TBandWriter> writer =
+        Format.Writer.OpenBands(name, rows.Width(), rows.Height(), *FExtras, {});
     FilterInBands(&FilterEntry(Filter), strength, source, *writer);
   });
 }
@@ -794,8 +806,8 @@ void TMainForm::RefreshDeepSamples() {
                     std::min(FBitmap->Height() - y, side));
 }
 
-void TMainForm::SaveDeepFile(const TFilterEntry& Filter, const QString& FileName, bool Png,
-                             const std::uint8_t* OnWhite) {
+void TMainForm::SaveDeepFile(const TFilterEntry& Filter, const QString& FileName,
+                             const TPictureFormat& Format, const std::uint8_t* OnWhite) {
   // Band by band from the picture held, at the precision its file had, as SaveFile does for
   // the five: the save adds a few MiB and the file is replaced only once every band is written.
   const TDeepOptions options = DeepOptions();
@@ -810,15 +822,12 @@ void TMainForm::SaveDeepFile(const TFilterEntry& Filter, const QString& FileName
   TDeepRowSource& source = whiteRows ? static_cast<TDeepRowSource&>(*whiteRows) : *deepRows;
   const std::string name = FileSystemName(FileName);
   RunFileWork(name, [&] {
-    std::unique_ptr<TBandWriter> writer;
-    if (Png) {
-      // Grey output is written at the smallest depth that holds the levels exactly.
-      TPngWriterOptions png = DefaultPngWriterOptions();
-      if (options.Grey) png.GreyDepth = PngGreyDepthForLevels(options.Levels);
-      writer = CreatePngWriter(name, deepRows->Width(), deepRows->Height(), *FExtras, png);
-    } else {
-      writer = std::make_unique<TBitmapBandWriter>(name, deepRows->Width(), deepRows->Height());
-    }
+    // Grey output is written as grey where the format stores it, at the smallest depth that
+    // holds the levels exactly.
+    TPictureWriteOptions written;
+    if (options.Grey) written.GreyLevels = options.Levels;
+    const std::unique_ptr<TBandWriter> writer =
+        Format.Writer.OpenBands(name, deepRows->Width(), deepRows->Height(), *FExtras, written);
     FilterDeepInBands(Filter, options, source, *writer);
   });
 }

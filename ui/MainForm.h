@@ -24,6 +24,7 @@
 #include "FrameSpeedButton.h"
 #include "Image.h"
 #include "PictureExtras.h"
+#include "PictureKind.h"
 #include "ScrollBox.h"
 #include "SpinEdit.h"
 #include "ToolBar.h"
@@ -66,10 +67,13 @@ class TMainForm : public TForm, private Ui::MainForm {
   void OpenFileLater(const QString& FileName);
   // Saves the loaded picture through one filter the way a save command does once a name is
   // chosen: band by band, adding a few MiB to what the window holds. Nothing happens for an
-  // empty picture. Png: a PNG file keeping the picture's alpha and colour profile, else a
-  // 24-bit bitmap. OnWhite (bitmaps only): the picture is filtered as it looks over white, its
-  // alpha blended away, instead of from the colours its transparent pixels hide.
-  void SaveFile(TFilterId Filter, const QString& FileName, bool Png = false, bool OnWhite = false);
+  // empty picture. Format: the kind written (a PNG keeps the picture's alpha and colour
+  // profile, a bitmap is 24-bit); a kind only read is refused. OnWhite (formats that keep no
+  // alpha only): the picture is filtered as it looks over white, its alpha blended away,
+  // instead of from the colours its transparent pixels hide.
+  void SaveFile(TFilterId Filter, const QString& FileName,
+                const TPictureFormat& Format = PictureFormatOf(TPictureKind::Bitmap),
+                bool OnWhite = false);
 
   // The level count and grey output the deep filters' previews and saves use, as the window's
   // controls have them.
@@ -259,8 +263,8 @@ class TMainForm : public TForm, private Ui::MainForm {
   void RefreshDeepSamples();
   // The whole picture through a deep filter at DeepOptions, band by band into the file; OnWhite
   // (an alpha plane, or null) blends the picture over white first.
-  void SaveDeepFile(const TFilterEntry& Filter, const QString& FileName, bool Png,
-                    const std::uint8_t* OnWhite);
+  void SaveDeepFile(const TFilterEntry& Filter, const QString& FileName,
+                    const TPictureFormat& Format, const std::uint8_t* OnWhite);
 
   TOpenDialog OpenDialog1;
   TSaveDialog SaveDialog1;

@@ -219,7 +219,7 @@ TEST_F(PenamoFilter, TheKindsItNamesAreTheFormatTables) {
   const std::string input = WriteDeepPng(FFolder, "in.png", 8, 4, false);
   for (const TPictureFormat& format : PictureFormats()) {
     read += (read.empty() ? "" : ", ") + std::string(format.Name);
-    if (!format.Writable) continue;
+    if (!format.Writable()) continue;
     const std::string& extension = format.Extensions.front();
     written += (written.empty() ? "" : "|") + extension;
     extensions.push_back(extension);

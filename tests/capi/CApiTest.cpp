@@ -822,7 +822,7 @@ TEST(FormatList, IsTheFormatTableAndEveryWrittenKindIsWritten) {
     EXPECT_STREQ(info->name, row.Name);
     EXPECT_EQ(listed(info->extensions), row.Extensions);
     EXPECT_EQ(listed(info->mime_types), row.MimeTypes);
-    EXPECT_EQ(info->writable != 0, row.Writable);
+    EXPECT_EQ(info->writable != 0, row.Writable());
     if (!info->writable) {
       EXPECT_EQ(info->format, PENAMO_FORMAT_BY_NAME);
       continue;

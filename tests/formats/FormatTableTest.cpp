@@ -1,14 +1,22 @@
-// The table of formats: what a file name's extension names, and the desktop entry announcing
-// exactly the MIME types the table lists.
+// The table of formats: what a file name's extension names, the desktop entry announcing
+// exactly the MIME types the table lists, the writers the rows hold, and a row added for a test
+// seen by every lookup.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <fstream>
 #include <set>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "BandWriter.h"
+#include "PictureFile.h"
 #include "PictureKind.h"
+#include "Pictures24.h"
+#include "TemporaryFolder.h"
+#include "TestFormatRow.h"
 
 namespace penamo {
 namespace {
@@ -122,6 +130,102 @@ TEST(FormatTable, SignaturesTellEveryKind) {
   std::string far = fileType("mif1", std::string(4 * 20, 'x') + "avif");
   EXPECT_EQ(PictureKindOf(reinterpret_cast<const std::uint8_t*>(far.data()), kPictureSignatureSize),
             TPictureKind::Heif);
+}
+
+// The picture's rows, top row first, without the padding.
+std::vector<std::uint8_t> RowsOf(const TBitmap& picture) {
+  std::vector<std::uint8_t> bytes;
+  for (std::int32_t y = 0; y < picture.Height(); ++y) {
+    const std::uint8_t* row = picture.ConstRowAddress(y);
+    bytes.insert(bytes.end(), row, row + 3 * static_cast<std::size_t>(picture.Width()));
+  }
+  return bytes;
+}
+
+// Every row a save may pick writes a file of its own kind, band by band and whole, holding the
+// pixels it was given and the alpha plane exactly when the row says it keeps it.
+TEST(FormatTable, EveryWrittenRowWritesItsOwnKindBandByBandAndWhole) {
+  const test::TTemporaryFolder folder;
+  TBitmap picture;
+  test::MakePicture24(picture, 7, 5, [](int i, int y) { return i * 13 + y * 71; });
+  TPictureExtras extras;
+  for (int i = 0; i < 7 * 5; ++i)
+    extras.Alpha.push_back(static_cast<std::uint8_t>(i * 9));
+  int written = 0;
+  for (const TPictureFormat& format : PictureFormats()) {
+    SCOPED_TRACE(format.Name);
+    ASSERT_EQ(format.Writer.OpenBands != nullptr, format.Writer.Write != nullptr);
+    if (!format.Writable()) continue;
+    ++written;
+    const std::string banded = folder / ("banded." + format.Extensions.front());
+    {
+      const std::unique_ptr<TBandWriter> writer =
+          format.Writer.OpenBands(banded, picture.Width(), picture.Height(), extras, {});
+      for (std::int32_t y = 0; y < picture.Height(); ++y)
+        writer->WriteBand(y, 1, picture.ConstRowAddress(y), 3 * 7);
+      writer->Commit();
+    }
+    const std::string whole = folder / ("whole." + format.Extensions.front());
+    format.Writer.Write(picture, whole, extras);
+    for (const std::string& path : {banded, whole}) {
+      SCOPED_TRACE(path);
+      TBitmap back;
+      TPictureExtras backExtras;
+      EXPECT_EQ(ReadPicture(path, back, backExtras), format.Kind);
+      EXPECT_EQ(RowsOf(back), RowsOf(picture));
+      EXPECT_EQ(backExtras.Alpha,
+                format.Writer.KeepsAlpha ? extras.Alpha : std::vector<std::uint8_t>());
+    }
+  }
+  EXPECT_EQ(written, 2) << "a bitmap and a PNG";
+}
+
+// A format joins by one row: while the test's scope lives, the table and every lookup by name
+// or kind give it like any shipped row; after, nothing of it is left.
+TEST(FormatTable, ATestRowIsSeenByEveryLookupWhileItsScopeLives) {
+  const std::size_t shipped = PictureFormats().size();
+  ASSERT_EQ(static_cast<std::size_t>(test::kTestPictureKind), shipped);
+  {
+    const TExtraFormatRowScope scope(test::TestFormatRow(false));
+    ASSERT_EQ(PictureFormats().size(), shipped + 1);
+    EXPECT_STREQ(PictureFormats().back().Name, test::kTestFormatName);
+    EXPECT_STREQ(PictureFormatOf(test::kTestPictureKind).Name, test::kTestFormatName);
+    const TPictureFormat* named = FormatOfFileName("dir.png/picture.TSTPIC");
+    ASSERT_NE(named, nullptr);
+    EXPECT_EQ(named->Kind, test::kTestPictureKind);
+    EXPECT_TRUE(named->Writable());
+    // The shipped rows stay as they were.
+    EXPECT_EQ(FormatOfExtension("png")->Kind, TPictureKind::Png);
+  }
+  EXPECT_EQ(PictureFormats().size(), shipped);
+  EXPECT_EQ(FormatOfExtension("tstpic"), nullptr);
+  EXPECT_STREQ(PictureFormatOf(test::kTestPictureKind).Name, "Bitmap");
+}
+
+TEST(FormatTable, ATestRowTheTableCannotHoldIsRefusedAndLeavesItAsShipped) {
+  const std::size_t shipped = PictureFormats().size();
+  const struct {
+    const char* Fault;
+    void (*Spoil)(TPictureFormat&);
+  } cases[] = {
+      {"a shipped row's kind", [](TPictureFormat& row) { row.Kind = TPictureKind::Png; }},
+      {"a shipped row's extension", [](TPictureFormat& row) { row.Extensions.push_back("PNG"); }},
+      {"no reader", [](TPictureFormat& row) { row.Reader.Read = nullptr; }},
+      {"no signature", [](TPictureFormat& row) { row.HasSignature = nullptr; }},
+      {"bands but no whole writer", [](TPictureFormat& row) { row.Writer.Write = nullptr; }},
+      {"a whole writer but no bands", [](TPictureFormat& row) { row.Writer.OpenBands = nullptr; }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Fault);
+    TPictureFormat row = test::TestFormatRow(true);
+    c.Spoil(row);
+    EXPECT_THROW(TExtraFormatRowScope scope(row), std::logic_error);
+    EXPECT_EQ(PictureFormats().size(), shipped);
+  }
+  // One at a time.
+  const TExtraFormatRowScope scope(test::TestFormatRow(true));
+  EXPECT_THROW(TExtraFormatRowScope second(test::TestFormatRow(true)), std::logic_error);
+  EXPECT_EQ(PictureFormats().size(), shipped + 1);
 }
 
 }  // namespace

@@ -1,10 +1,12 @@
-// The save dialog's offered name, the name deciding the saved format, and a bitmap save of a
-// picture with transparency, which asks what the file is to hold.
+// The save dialog's offered name, the name deciding the saved format, a bitmap save of a
+// picture with transparency, which asks what the file is to hold, and a written format joining
+// every save by one row of the format table.
 #include <gtest/gtest.h>
 
 #include <QDir>
 #include <QFile>
 #include <QTest>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,6 +17,7 @@
 #include "OnWhiteRows.h"
 #include "PictureFile.h"
 #include "PngWriter.h"
+#include "TestFormatRow.h"
 #include "WindowTestSupport.h"
 
 namespace penamo {
@@ -197,6 +200,116 @@ TEST_F(MainFormSaveTest, AnOpaqueAlphaPlaneAsksNothing) {
   Save(Layout->SavePatternDither4, 1, Dir.filePath("opaque4.bmp"));
   EXPECT_TRUE(Seams.Questions.empty());
   EXPECT_EQ(PictureKindOfFile(Dir.filePath("opaque4.bmp").toStdString()), TPictureKind::Bitmap);
+}
+
+// The window with a written format added to the table for the test alone (TestFormatRow.h),
+// its writer claiming to keep no alpha unless a test says otherwise.
+class FormatRowSaveTest : public MainFormSaveTest {
+ protected:
+  void SetUp() override {
+    test::TestFormatLog() = {};
+    FRow.emplace(test::TestFormatRow(RowKeepsAlpha()));
+    MainFormSaveTest::SetUp();
+  }
+  // The window goes before the row it shows.
+  void TearDown() override {
+    Form.reset();
+    FRow.reset();
+  }
+  virtual bool RowKeepsAlpha() const { return false; }
+
+  // Opens logo.png, half of its pixels see-through, and gives its alpha plane.
+  std::vector<std::uint8_t> OpenTransparent() {
+    TPictureExtras extras;
+    for (int i = 0; i < 60 * 40; ++i)
+      extras.Alpha.push_back(static_cast<std::uint8_t>(i % 2 == 0 ? 255 : 40));
+    OpenPng("logo.png", extras);
+    return extras.Alpha;
+  }
+
+  std::optional<TExtraFormatRowScope> FRow;
+};
+
+TEST_F(FormatRowSaveTest, ItsEntryOrNameSavesTheFiveAndTheDeepFiltersThroughItsWriter) {
+  EXPECT_TRUE(TMainFormTestAccess::SaveDialog1(*Form).Filter().endsWith(
+      QStringLiteral("|TestPic(*.tstpic)|*.tstpic")));
+  // Its entry offers its extension and completes a bare name; its extension decides alone.
+  const struct {
+    int Entry;
+    const char* Typed;
+    const char* Written;
+  } saves[] = {{3, "bare", "bare.tstpic"}, {1, "typed.TSTPIC", "typed.TSTPIC"}};
+  OpenPng("photo.png");
+  TBitmap expected;
+  ASSERT_TRUE(FilterEntry(TFilterId::PatternDither16).Run(Picture, expected, kFullStrength));
+  int writers = 0;
+  for (const auto& save : saves) {
+    SCOPED_TRACE(save.Typed);
+    Seams.Answers.push_back(std::nullopt);
+    TMainFormTestAccess::SaveDialog1(*Form).SetFilterIndex(save.Entry);
+    QTest::mouseClick(Layout->SavePatternDither16, Qt::LeftButton);
+    if (save.Entry == 3) {
+      EXPECT_EQ(Seams.OfferedNames.back(), Dir.filePath(QStringLiteral("photo-pattern16.tstpic")));
+    }
+    Save(Layout->SavePatternDither16, save.Entry, Dir.filePath(save.Typed));
+    ASSERT_TRUE(Seams.Boxes.empty());
+    EXPECT_EQ(test::TestFormatLog().BandWriters, ++writers);
+    EXPECT_EQ(test::TestFormatLog().Path, Dir.filePath(save.Written).toStdString());
+    TBitmap back;
+    back.ReadBitmapFile(Dir.filePath(save.Written).toStdString());
+    EXPECT_EQ(PixelsOf(back), PixelsOf(expected));
+  }
+
+  // A deep filter's grey output tells the writer its levels, for a format that stores grey.
+  Layout->LevelsEdit->setValue(4);
+  Layout->GreyCheck->setChecked(true);
+  Save(Layout->SaveDiffusion, 1, Dir.filePath("grey.tstpic"));
+  ASSERT_TRUE(Seams.Boxes.empty());
+  EXPECT_EQ(test::TestFormatLog().BandWriters, ++writers);
+  EXPECT_EQ(test::TestFormatLog().Path, Dir.filePath("grey.tstpic").toStdString());
+  EXPECT_EQ(test::TestFormatLog().Options.GreyLevels, 4);
+  TDeepPicture deep;
+  deep.Width = Picture.Width();
+  deep.Height = Picture.Height();
+  for (std::int32_t y = 0; y < deep.Height; ++y)
+    for (std::int32_t i = 0; i < 3 * deep.Width; ++i)
+      deep.Samples.push_back(static_cast<std::uint16_t>(Picture.ConstRowAddress(y)[i] * 257));
+  ASSERT_TRUE(FilterDeepPicture(TFilterId::Diffusion, deep, expected, {4, true}));
+  TBitmap grey;
+  grey.ReadBitmapFile(Dir.filePath("grey.tstpic").toStdString());
+  EXPECT_EQ(PixelsOf(grey), PixelsOf(expected));
+}
+
+TEST_F(FormatRowSaveTest, AFormatKeepingNoAlphaAsksAndOffersTheFirstThatKeepsIt) {
+  const std::vector<std::uint8_t> alpha = OpenTransparent();
+  Seams.ButtonAnswers = {0};
+  Save(Layout->SavePatternDither4, 3, Dir.filePath("logo4.tstpic"));
+  ASSERT_EQ(Seams.Questions.size(), 1u);
+  EXPECT_TRUE(Seams.Questions[0].Request.Text.contains(QStringLiteral("PNG 形式 (logo4.png)")));
+  EXPECT_EQ(Seams.Questions[0].Buttons.value(0), QString::fromUtf8("PNG で保存"));
+  EXPECT_EQ(test::TestFormatLog().BandWriters, 0);
+  EXPECT_FALSE(QFile::exists(Dir.filePath("logo4.tstpic")));
+  const std::string png = Dir.filePath("logo4.png").toStdString();
+  EXPECT_EQ(PictureKindOfFile(png), TPictureKind::Png);
+  TBitmap back;
+  TPictureExtras backExtras;
+  ReadPicture(png, back, backExtras);
+  EXPECT_EQ(backExtras.Alpha, alpha);
+}
+
+class AlphaKeepingFormatRowSaveTest : public FormatRowSaveTest {
+ protected:
+  bool RowKeepsAlpha() const override { return true; }
+};
+
+TEST_F(AlphaKeepingFormatRowSaveTest, AFormatKeepingAlphaAsksNothingAndIsHandedThePlane) {
+  const std::vector<std::uint8_t> alpha = OpenTransparent();
+  Save(Layout->SavePatternDither4, 3, Dir.filePath("logo4"));
+  EXPECT_TRUE(Seams.Questions.empty());
+  EXPECT_TRUE(Seams.Boxes.empty());
+  EXPECT_EQ(test::TestFormatLog().BandWriters, 1);
+  EXPECT_EQ(test::TestFormatLog().AlphaBytes, alpha.size());
+  EXPECT_TRUE(QFile::exists(Dir.filePath("logo4.tstpic")));
 }
 
 }  // namespace
