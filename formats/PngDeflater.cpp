@@ -34,6 +34,12 @@ TPngDeflater::TPngDeflater(int level, std::size_t levelBufferBytes) : FLevel(lev
 
 std::span<const std::uint8_t> TPngDeflater::Deflate(const std::uint8_t* raw, std::size_t size,
                                                     bool last) {
+  // Every segment starts from the same state: igzip's working memory as the constructor left it
+  // (it resets only the part of its hash table a small segment uses) and an output room that
+  // depends on this segment alone, never on the larger ones this deflater served before. What
+  // the segment deflates to is then a function of its bytes, the level and last, whichever
+  // worker takes it after whatever segments.
+  std::fill(FLevelBuffer.begin(), FLevelBuffer.end(), std::uint8_t{0});
   isal_zstream stream;
   isal_deflate_init(&stream);
   stream.level = static_cast<std::uint32_t>(FLevel);
@@ -44,20 +50,22 @@ std::span<const std::uint8_t> TPngDeflater::Deflate(const std::uint8_t* raw, std
   stream.avail_in = static_cast<std::uint32_t>(size);
   stream.end_of_stream = last ? 1 : 0;
   stream.flush = last ? NO_FLUSH : SYNC_FLUSH;
-  // Room for rows that do not compress; the output grows when even that is not enough.
-  WithMemory("png-write-deflate",
-             [&] { FOutput.resize(std::max(FOutput.size(), size + size / 8 + 1024)); });
+  // Room for rows that do not compress; the room doubles when even that is not enough. The
+  // buffer keeps its largest size between segments, the room given to igzip does not.
+  std::size_t room = size + size / 8 + 1024;
+  WithMemory("png-write-deflate", [&] { FOutput.resize(std::max(FOutput.size(), room)); });
   std::size_t written = 0;
   for (;;) {
     stream.next_out = FOutput.data() + written;
-    stream.avail_out = static_cast<std::uint32_t>(FOutput.size() - written);
+    stream.avail_out = static_cast<std::uint32_t>(room - written);
     if (isal_deflate(&stream) != COMP_OK) throw EWriteError(Msg::WriteError, "png-write-deflate");
-    written = FOutput.size() - stream.avail_out;
+    written = room - stream.avail_out;
     // Output room left over means every byte given has been deflated and flushed.
     const bool finished = stream.avail_in == 0 && stream.avail_out > 0 &&
                           (!last || stream.internal_state.state == ZSTATE_END);
     if (finished) break;
-    WithMemory("png-write-deflate", [&] { FOutput.resize(FOutput.size() * 2); });
+    room *= 2;
+    WithMemory("png-write-deflate", [&] { FOutput.resize(std::max(FOutput.size(), room)); });
   }
   return {FOutput.data(), written};
 }
