@@ -148,9 +148,16 @@ TEST(PngDeflater, ASegmentDeflatesTheSameWhereverItsStackLies) {
   };
   constexpr std::size_t kStackBytes = std::size_t{1} << 20;
   std::vector<TRun> runs;
+  // Addresses under 2^39 and just under 2^47: where a sanitizer keeps its own memory, the ones
+  // it leaves to the program serve.
   for (const std::uintptr_t at :
-       {0x1000000000u, 0x2000000000u, 0x1000120000u, 0x3000000000u, 0x1230000000u, 0x4560010000u,
-        0x5a5a5a0000u, 0x7123450000u, 0x0f0f0f0000u, 0x6000070000u}) {
+       {std::uintptr_t{0x1000000000}, std::uintptr_t{0x2000000000}, std::uintptr_t{0x1000120000},
+        std::uintptr_t{0x3000000000}, std::uintptr_t{0x1230000000}, std::uintptr_t{0x4560010000},
+        std::uintptr_t{0x5a5a5a0000}, std::uintptr_t{0x7123450000}, std::uintptr_t{0x0f0f0f0000},
+        std::uintptr_t{0x6000070000}, std::uintptr_t{0x7e9012340000},
+        std::uintptr_t{0x7ea0abc00000}, std::uintptr_t{0x7eb5a5a50000},
+        std::uintptr_t{0x7ec000010000}, std::uintptr_t{0x7ed123450000},
+        std::uintptr_t{0x7ee0f0f00000}}) {
     void* stack = ::mmap(reinterpret_cast<void*>(at), kStackBytes, PROT_READ | PROT_WRITE,
                          MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE, -1, 0);
     if (stack == MAP_FAILED) continue;  // taken in this process: another address serves
