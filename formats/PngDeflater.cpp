@@ -53,7 +53,7 @@ std::span<const std::uint8_t> TPngDeflater::Deflate(const std::uint8_t* raw, std
   std::size_t room = size + size / 8 + 1024;
   WithMemory("png-write-deflate", [&] { FOutput.resize(std::max(FOutput.size(), room)); });
   std::size_t written = 0;
-  // Deflates size bytes from in, then flushes them (or ends the stream).
+  // Deflates the given bytes, then flushes them (or ends the stream with them).
   const auto deflate = [&](const std::uint8_t* in, std::size_t bytes, bool end) {
     stream.next_in = const_cast<std::uint8_t*>(in);  // igzip only reads it
     stream.avail_in = static_cast<std::uint32_t>(bytes);
