@@ -25,6 +25,10 @@ std::size_t LevelBufferSize(int level) {
   }
 }
 
+// Bytes at a segment's start deflated on their own (see Deflate): no more than the look-ahead
+// igzip keeps when flushing, so that its match finder does not start on them.
+constexpr std::size_t kLeadBytes = 16;
+
 }  // namespace
 
 TPngDeflater::TPngDeflater(int level, std::size_t levelBufferBytes) : FLevel(level) {
@@ -34,31 +38,52 @@ TPngDeflater::TPngDeflater(int level, std::size_t levelBufferBytes) : FLevel(lev
 
 std::span<const std::uint8_t> TPngDeflater::Deflate(const std::uint8_t* raw, std::size_t size,
                                                     bool last) {
+  // Every segment starts from the same state: igzip's working memory as the constructor left it
+  // and an output room that depends on this segment alone, never on the larger ones this
+  // deflater served before.
+  std::fill(FLevelBuffer.begin(), FLevelBuffer.end(), std::uint8_t{0});
   isal_zstream stream;
   isal_deflate_init(&stream);
   stream.level = static_cast<std::uint32_t>(FLevel);
   stream.level_buf = FLevelBuffer.data();
   stream.level_buf_size = static_cast<std::uint32_t>(FLevelBuffer.size());
   stream.gzip_flag = IGZIP_DEFLATE;
-  stream.next_in = const_cast<std::uint8_t*>(raw);  // igzip only reads it
-  stream.avail_in = static_cast<std::uint32_t>(size);
-  stream.end_of_stream = last ? 1 : 0;
-  stream.flush = last ? NO_FLUSH : SYNC_FLUSH;
-  // Room for rows that do not compress; the output grows when even that is not enough.
-  WithMemory("png-write-deflate",
-             [&] { FOutput.resize(std::max(FOutput.size(), size + size / 8 + 1024)); });
+  // Room for rows that do not compress; the room doubles when even that is not enough. The
+  // buffer keeps its largest size between segments, the room given to igzip does not.
+  std::size_t room = size + size / 8 + 1024;
+  WithMemory("png-write-deflate", [&] { FOutput.resize(std::max(FOutput.size(), room)); });
   std::size_t written = 0;
-  for (;;) {
-    stream.next_out = FOutput.data() + written;
-    stream.avail_out = static_cast<std::uint32_t>(FOutput.size() - written);
-    if (isal_deflate(&stream) != COMP_OK) throw EWriteError(Msg::WriteError, "png-write-deflate");
-    written = FOutput.size() - stream.avail_out;
-    // Output room left over means every byte given has been deflated and flushed.
-    const bool finished = stream.avail_in == 0 && stream.avail_out > 0 &&
-                          (!last || stream.internal_state.state == ZSTATE_END);
-    if (finished) break;
-    WithMemory("png-write-deflate", [&] { FOutput.resize(FOutput.size() * 2); });
+  // Deflates the given bytes, then flushes them (or ends the stream with them).
+  const auto deflate = [&](const std::uint8_t* in, std::size_t bytes, bool end) {
+    stream.next_in = const_cast<std::uint8_t*>(in);  // igzip only reads it
+    stream.avail_in = static_cast<std::uint32_t>(bytes);
+    stream.end_of_stream = end ? 1 : 0;
+    stream.flush = end ? NO_FLUSH : SYNC_FLUSH;
+    for (;;) {
+      stream.next_out = FOutput.data() + written;
+      stream.avail_out = static_cast<std::uint32_t>(room - written);
+      if (isal_deflate(&stream) != COMP_OK) throw EWriteError(Msg::WriteError, "png-write-deflate");
+      written = room - stream.avail_out;
+      // Output room left over means every byte given has been deflated and flushed.
+      const bool finished = stream.avail_in == 0 && stream.avail_out > 0 &&
+                            (!end || stream.internal_state.state == ZSTATE_END);
+      if (finished) return;
+      room *= 2;
+      WithMemory("png-write-deflate", [&] { FOutput.resize(std::max(FOutput.size(), room)); });
+    }
+  };
+  // igzip 2.30's assembly match finders, starting a stream without history, take the hash of
+  // its third byte from the register that still holds the stream structure's address, not
+  // from the data: the first bytes' matches, and so the segment's bytes, changed with where
+  // the worker's stack lay (between runs, and between two saves in one process). The first
+  // kLeadBytes go alone, flushed: so few that only igzip's finishing routine, which hashes the
+  // data, sees them; the rest follows with that history, past the faulty start.
+  if (size > kLeadBytes) {
+    deflate(raw, kLeadBytes, false);
+    raw += kLeadBytes;
+    size -= kLeadBytes;
   }
+  deflate(raw, size, last);
   return {FOutput.data(), written};
 }
 

@@ -24,8 +24,8 @@ class TPngDeflater {
 
  private:
   int FLevel;
-  std::vector<std::uint8_t> FLevelBuffer;
-  std::vector<std::uint8_t> FOutput;  // kept between segments, grown when one needs more
+  std::vector<std::uint8_t> FLevelBuffer;  // cleared before every segment
+  std::vector<std::uint8_t> FOutput;       // kept between segments at its largest size
 };
 
 // The igzip level nearest to wanted (0 to 3).

@@ -100,5 +100,35 @@ TEST(RepeatedSaves, TheSameInputAndOptionsGiveTheSameBytesEveryTime) {
   }
 }
 
+// The 69-byte bitmap (2 x 10 pixels of 32 bits with colour masks, cut short) that a fuzzing
+// run once saved to PNG with two different deflate streams: into a new file (read band by band)
+// and over itself (read whole first), one thread and two, again and again, always the same bytes.
+TEST(RepeatedSaves, ATinyBitmapSavesToTheSamePngBothWaysEveryTime) {
+  const test::TBytes input = {
+      0x42, 0x4d, 0x46, 0x7f, 0x80, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46, 0x00, 0x00, 0x00,
+      0x37, 0x00, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00, 0x0a, 0x00, 0x00, 0x00, 0x01, 0x00,
+      0x20, 0x00, 0x03, 0x00, 0x00, 0x00, 0x00, 0x7f, 0x00, 0x01, 0x00, 0x00, 0x40, 0xff,
+      0x00, 0x00, 0xff, 0x00, 0x00, 0x00, 0x00, 0x00, 0x02, 0xff, 0xff, 0x60, 0x61, 0xf9,
+      0xd9, 0xd9, 0xd9, 0xd9, 0xd9, 0xd9, 0xd9, 0x00, 0x20, 0xd9, 0xd9, 0xd9, 0xd9};
+  const test::TTemporaryFolder folder;
+  const std::string bitmap = folder / "tiny.bmp", over = folder / "over.bmp";
+  test::WriteFileBytes(bitmap, input);
+  test::TBytes first;
+  for (const int threads : {1, 2}) {
+    for (int repeat = 0; repeat < 40; ++repeat) {
+      const TSave save{"none", threads, PENAMO_FORMAT_PNG};
+      const test::TBytes banded = SaveOnce(bitmap, save, folder / "out.png");
+      test::WriteFileBytes(over, input);
+      const test::TBytes whole = SaveOnce(over, save, over);
+      if (first.empty()) first = banded;
+      ASSERT_FALSE(first.empty());
+      ASSERT_TRUE(banded == first)
+          << "into a new file, threads " << threads << ", save " << repeat + 1;
+      ASSERT_TRUE(whole == first) << "over the input, threads " << threads << ", save "
+                                  << repeat + 1;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace penamo

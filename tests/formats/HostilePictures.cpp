@@ -51,9 +51,11 @@ struct TBitWriter {
   }
 };
 
-// A bare JPEG XL codestream whose size header says side × side (side - 1 < 2^18), default
-// metadata, and no frame worth the name: 79 bytes in all.
-TBytes JxlSquare(std::uint32_t side) {
+}  // namespace
+
+// A bare JPEG XL codestream whose size header says side × side (side - 1 < 2^18), then zeros:
+// 79 bytes with the default (colour) metadata, 78 with metadata naming an 8-bit grey picture.
+TBytes JxlSquare(std::uint32_t side, bool grey) {
   TBitWriter bits;
   bits.Put(0xFF, 8);
   bits.Put(0x0A, 8);
@@ -61,10 +63,32 @@ TBytes JxlSquare(std::uint32_t side) {
   bits.Put(2, 2);          // height - 1 in 18 bits
   bits.Put(side - 1, 18);  //
   bits.Put(1, 3);          // width: height × 1
-  bits.Put(1, 1);          // all default metadata
-  bits.Bytes.resize(79, 0);
+  if (!grey) {
+    bits.Put(1, 1);  // all default metadata
+    bits.Bytes.resize(79, 0);
+    return bits.Bytes;
+  }
+  bits.Put(0, 1);  // metadata not all default
+  bits.Put(0, 1);  // no extra fields
+  bits.Put(0, 1);  // integer samples
+  bits.Put(0, 2);  // of 8 bits
+  bits.Put(1, 1);  // a 16-bit buffer is enough
+  bits.Put(0, 2);  // no extra channels
+  bits.Put(1, 1);  // XYB-encoded
+  bits.Put(0, 1);  // colour encoding not all default
+  bits.Put(0, 1);  // no ICC profile
+  bits.Put(1, 2);  // colour space: grey
+  bits.Put(1, 2);  // white point: D65
+  bits.Put(0, 1);  // no gamma
+  bits.Put(2, 2);  // transfer function 13 (sRGB), as 2 + 11 in four bits
+  bits.Put(11, 4);
+  bits.Put(1, 2);  // rendering intent: relative
+  bits.Put(0, 2);  // no extensions
+  bits.Bytes.resize(78, 0);
   return bits.Bytes;
 }
+
+namespace {
 
 // A little-endian TIFF of one strip holding dataBytes bytes, claiming width × height at bits
 // bits a pixel under compression.
@@ -169,7 +193,8 @@ std::vector<THostilePicture> HostilePictures() {
        BitmapHeaderOnly(1, -2000000000, 100)},
       {"GifScreen20000AroundOnePixel", "gif-claims-more-than-data", GifScreen(20000, 20000)},
       {"GifScreen65535By29000", "gif-claims-more-than-data", GifScreen(65535, 29000)},
-      {"JxlCanvas22000Squared", "jxl-claims-more-than-data", JxlSquare(22000)},
+      {"JxlCanvas22000Squared", "jxl-claims-more-than-data", JxlSquare(22000, false)},
+      {"JxlGreyCanvas22000Squared", "jxl-claims-more-than-data", JxlSquare(22000, true)},
       {"TiffFax40000Squared", "tiff-claims-more-than-data", TinyTiff(40000, 40000, 1, 4, 2100)},
       {"TiffZstd20000Squared", "tiff-claims-more-than-data",
        TinyTiff(20000, 20000, 8, 50000, 8000)},

@@ -19,6 +19,10 @@ struct THostilePicture {
 std::vector<std::uint8_t> BitmapHeaderOnly(std::int32_t width, std::int32_t height,
                                            std::size_t pixelBytes = 0);
 
+// A bare JPEG XL codestream claiming side × side around no real frame: 79 bytes in colour, 78
+// in grey (whose decoder still takes three float planes a pixel).
+std::vector<std::uint8_t> JxlSquare(std::uint32_t side, bool grey);
+
 // Every hostile file of the table, each under a few kilobytes.
 std::vector<THostilePicture> HostilePictures();
 

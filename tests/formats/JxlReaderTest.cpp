@@ -14,7 +14,9 @@
 #include "Exceptions.h"
 #include "ExpectRefusal.h"
 #include "FailureCause.h"
+#include "HostilePictures.h"
 #include "JxlReader.h"
+#include "Limits.h"
 #include "Orientation.h"
 #include "PictureMakers.h"
 #include "ProgramRun.h"
@@ -426,6 +428,25 @@ TEST(JxlReader, PictureOverTheStorageLimitIsRefusedBeforeDecoding) {
 // The decoder's planes are three 32-bit floats a pixel even for a grey picture (and one more
 // for alpha): a picture whose decoding would take more than the storage limit is refused before
 // the decoder is given the chance to fail an allocation it cannot survive.
+// The 78-byte grey codestream claiming 22000 × 22000, trusted: its decoder would take about
+// 6 GB (12.4 bytes a pixel measured). Under a storage limit with room for four bytes a pixel
+// (the count that once let it through, to die inside the decoder under a memory limit) or for
+// anything short of the decoder's float planes, it is out of resources before the decoder has it.
+TEST(JxlReader, AFewBytesGreyCanvasTrustedIsRefusedForTheDecodersMemory) {
+  const TBytes file = test::JxlSquare(22000, true);
+  ASSERT_EQ(file.size(), 78u);
+  const TClaimRuleScope trusted(true);
+  for (const std::uint64_t bytesAPixel : {4u, 8u, 12u}) {
+    SCOPED_TRACE(std::to_string(bytesAPixel) + " bytes a pixel");
+    const test::TStorageLimitScope limit(std::uint64_t{22000} * 22000 * bytesAPixel);
+    TBitmap picture;
+    TPictureExtras extras;
+    test::ExpectRefusal<EOutOfResources>(
+        [&] { ReadJxl(file.data(), file.size(), picture, extras); }, "jxl-too-large");
+    EXPECT_EQ(picture.Width(), 0);
+  }
+}
+
 TEST(JxlReader, DecoderMemoryOfGreyAndColourPicturesIsCountedBeforeDecoding) {
   for (const bool grey : {true, false}) {
     SCOPED_TRACE(grey ? "grey" : "colour");
