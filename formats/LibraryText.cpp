@@ -22,26 +22,25 @@ bool Shown(FILE* stream) {
 }
 
 // The replacements, each with the C library's signature. What goes elsewhere (a file the library
-// opened itself) is written as the library asked.
-int QuietVfprintfChk(FILE* stream, int, const char* format, va_list arguments) {
-  return Shown(stream) ? 0 : std::vfprintf(stream, format, arguments);
-}
-int QuietFprintfChk(FILE* stream, int, const char* format, ...) {
-  if (Shown(stream)) return 0;
-  va_list arguments;
-  va_start(arguments, format);
-  const int written = std::vfprintf(stream, format, arguments);
-  va_end(arguments);
-  return written;
-}
+// opened itself) is written as the library asked; the formatted ones all decide in QuietVfprintf.
 int QuietVfprintf(FILE* stream, const char* format, va_list arguments) {
   return Shown(stream) ? 0 : std::vfprintf(stream, format, arguments);
 }
+int QuietVfprintfChk(FILE* stream, int, const char* format, va_list arguments) {
+  return QuietVfprintf(stream, format, arguments);
+}
+// The two variadic ones cannot hand their arguments on as they are; each makes its va_list.
 int QuietFprintf(FILE* stream, const char* format, ...) {
-  if (Shown(stream)) return 0;
   va_list arguments;
   va_start(arguments, format);
-  const int written = std::vfprintf(stream, format, arguments);
+  const int written = QuietVfprintf(stream, format, arguments);
+  va_end(arguments);
+  return written;
+}
+int QuietFprintfChk(FILE* stream, int, const char* format, ...) {
+  va_list arguments;
+  va_start(arguments, format);
+  const int written = QuietVfprintf(stream, format, arguments);
   va_end(arguments);
   return written;
 }
