@@ -100,11 +100,19 @@ void Definition(benchmark::State& state, TFilterId filter) {
 BENCHMARK_CAPTURE(WholeDeep, diffusion, TFilterId::Diffusion, TDeepOptions{})
     ->Name("Deep/Whole/diffusion/4096")
     ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(WholeDeep, diffusion_encoded, TFilterId::Diffusion,
+                  TDeepOptions{kMaxDeepLevels, false, TDeepLight::Encoded})
+    ->Name("Deep/Whole/diffusion-encoded/4096")
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(WholeDeep, diffusion_grey16, TFilterId::Diffusion, TDeepOptions{16, true})
     ->Name("Deep/Whole/diffusion-grey16/4096")
     ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(WholeDeep, ordered, TFilterId::Ordered, TDeepOptions{})
     ->Name("Deep/Whole/ordered/4096")
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(WholeDeep, ordered_encoded, TFilterId::Ordered,
+                  TDeepOptions{kMaxDeepLevels, false, TDeepLight::Encoded})
+    ->Name("Deep/Whole/ordered-encoded/4096")
     ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BandedDeep, diffusion, TFilterId::Diffusion)
     ->Name("Deep/Banded/diffusion/4096")

@@ -136,7 +136,8 @@ TEST(DeepFilterExactness, RandomAndStructuredDeepPicturesGiveTheDefinitionsBytes
   const std::int32_t levelCounts[] = {2, 3, 4, 5, 16, 17, 64, 100, 255, 256};
   std::vector<TDeepPicture> pictures = {
       MakeRandomDeep(67, 23, 1), MakeRandomDeep(1, 40, 2), MakeRandomDeep(40, 1, 3),
-      MakeRandomDeep(129, 64, 4), MakeGradient(300, 20),
+      // 600 wide: rows longer than two of the colour diffusion's runs of pixels.
+      MakeRandomDeep(129, 64, 4), MakeRandomDeep(600, 7, 5), MakeGradient(300, 20),
       // Saturated colours at every level of luma, and all-black and all-white rows.
       MakeDeep(64, 32,
                [](std::int32_t x, std::int32_t y, std::uint16_t* pixel) {
