@@ -96,7 +96,7 @@ TFastYCbCr::TFastYCbCr() : FRowKernels(&BestKernels()) {
       // Luma: red a, green b, blue completing.
       if (const std::int32_t blue = lumaBlue.Completing(kRedToY * a + kGreenToY * b); blue >= 0) {
         const std::int32_t quotient = (kRedToY * a + kGreenToY * b + kBlueToY * blue) / kLumaScale;
-        if (RGBToYCbCr(first, second, static_cast<std::uint8_t>(blue)).Y != quotient) {
+        if (RGBToLuma(first, second, static_cast<std::uint8_t>(blue)) != quotient) {
           SetBit(FLumaOneLower, pair);
         }
       }
@@ -105,7 +105,7 @@ TFastYCbCr::TFastYCbCr() : FRowKernels(&BestKernels()) {
           red >= 0) {
         const std::int32_t quotient =
             (kChromaBias + kHalf * b - kRedToCb * red - kGreenToCb * a) / kChromaScale;
-        if (RGBToYCbCr(static_cast<std::uint8_t>(red), first, second).Cb != quotient) {
+        if (RGBToCb(static_cast<std::uint8_t>(red), first, second) != quotient) {
           SetBit(FCbOneLower, pair);
         }
       }
@@ -114,7 +114,7 @@ TFastYCbCr::TFastYCbCr() : FRowKernels(&BestKernels()) {
           blue >= 0) {
         const std::int32_t quotient =
             (kChromaBias + kHalf * a - kGreenToCr * b - kBlueToCr * blue) / kChromaScale;
-        if (RGBToYCbCr(first, second, static_cast<std::uint8_t>(blue)).Cr != quotient) {
+        if (RGBToCr(first, second, static_cast<std::uint8_t>(blue)) != quotient) {
           SetBit(FCrOneLower, pair);
         }
       }

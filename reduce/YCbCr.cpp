@@ -51,37 +51,48 @@ std::int32_t RoundHalfToEven(long double value) {
   return static_cast<std::int32_t>(rounded);
 }
 
-TYCbCr RGBToYCbCr(std::uint8_t red, std::uint8_t green, std::uint8_t blue) {
+std::int32_t RGBToLuma(std::uint8_t red, std::uint8_t green, std::uint8_t blue) {
   const long double r = red;
   const long double g = green;
   const long double b = blue;
-  TYCbCr result;
-
   long double sum = r * kRedToY;
   long double term = g * kGreenToY;
   sum = sum + term;
   term = b * kBlueToY;
   sum = sum + term;
-  result.Y = TruncateTowardZero(sum);
+  return TruncateTowardZero(sum);
+}
 
+std::int32_t RGBToCb(std::uint8_t red, std::uint8_t green, std::uint8_t blue) {
+  const long double r = red;
+  const long double g = green;
+  const long double b = blue;
   // The red product is negated before the green one is taken from it.
-  sum = r * kRedToCb;
+  long double sum = r * kRedToCb;
   sum = -sum;
-  term = g * kGreenToCb;
+  long double term = g * kGreenToCb;
   sum = sum - term;
   term = b * kHalf;
   sum = sum + term;
   sum = sum + kChromaCentre;
-  result.Cb = TruncateTowardZero(sum);
+  return TruncateTowardZero(sum);
+}
 
-  sum = r * kHalf;
-  term = g * kGreenToCr;
+std::int32_t RGBToCr(std::uint8_t red, std::uint8_t green, std::uint8_t blue) {
+  const long double r = red;
+  const long double g = green;
+  const long double b = blue;
+  long double sum = r * kHalf;
+  long double term = g * kGreenToCr;
   sum = sum - term;
   term = b * kBlueToCr;
   sum = sum - term;
   sum = sum + kChromaCentre;
-  result.Cr = TruncateTowardZero(sum);
-  return result;
+  return TruncateTowardZero(sum);
+}
+
+TYCbCr RGBToYCbCr(std::uint8_t red, std::uint8_t green, std::uint8_t blue) {
+  return {RGBToLuma(red, green, blue), RGBToCb(red, green, blue), RGBToCr(red, green, blue)};
 }
 
 TRGB YCbCrToRGB(std::int32_t luma, std::int32_t cb, std::int32_t cr) {

@@ -40,6 +40,12 @@ struct TRGB {
 // Y, Cb, Cr of one pixel; none is clamped (for 8-bit inputs all three lie in 0..255).
 TYCbCr RGBToYCbCr(std::uint8_t red, std::uint8_t green, std::uint8_t blue);
 
+// One of RGBToYCbCr's three components alone, by the very same steps (no step is shared between
+// them): for code that needs one, at a third of the conversions.
+std::int32_t RGBToLuma(std::uint8_t red, std::uint8_t green, std::uint8_t blue);
+std::int32_t RGBToCb(std::uint8_t red, std::uint8_t green, std::uint8_t blue);
+std::int32_t RGBToCr(std::uint8_t red, std::uint8_t green, std::uint8_t blue);
+
 // The pixel rebuilt from a (reduced) luma L, which may be 256, and the pixel's own Cb and Cr;
 // each channel clamped to 0..255.
 TRGB YCbCrToRGB(std::int32_t luma, std::int32_t cb, std::int32_t cr);

@@ -111,5 +111,34 @@ TEST(DiffusionTerms, WeightIsHalfTheStrengthAsAFraction) {
   EXPECT_EQ(DiffusionWeight(70), 0.35);
 }
 
+// Every one of the 2^24 pixels converts to the same Y, Cb and Cr as when the arithmetic was first
+// fixed: a digest (FNV-1a over the three components) of the whole conversion, so that no change
+// of how it is spelled (its split into components, a compiler's choices) can move a single value
+// unseen.
+TEST(EveryPixel, ConvertsAsItAlwaysHas) {
+  std::uint64_t digest = 14695981039346656037u;
+  const auto mix = [&](std::int32_t value) {
+    digest ^= static_cast<std::uint32_t>(value);
+    digest *= 1099511628211u;
+  };
+  for (int red = 0; red < 256; ++red) {
+    for (int green = 0; green < 256; ++green) {
+      for (int blue = 0; blue < 256; ++blue) {
+        const auto r = static_cast<std::uint8_t>(red);
+        const auto g = static_cast<std::uint8_t>(green);
+        const auto b = static_cast<std::uint8_t>(blue);
+        const TYCbCr pixel = RGBToYCbCr(r, g, b);
+        ASSERT_EQ(pixel.Y, RGBToLuma(r, g, b));
+        ASSERT_EQ(pixel.Cb, RGBToCb(r, g, b));
+        ASSERT_EQ(pixel.Cr, RGBToCr(r, g, b));
+        mix(pixel.Y);
+        mix(pixel.Cb);
+        mix(pixel.Cr);
+      }
+    }
+  }
+  EXPECT_EQ(digest, 0xfaf33dab4003553au);
+}
+
 }  // namespace
 }  // namespace penamo
