@@ -276,18 +276,20 @@ struct TBandFilter::TState {
   std::vector<std::int16_t> ColumnError;
   TDiffusionTables Tables{};
   std::unique_ptr<TDiffusionRun> Run;
-  // The diffusions: when the parts held one another up in a band (more than this many sleeps),
+  // The diffusions: when the parts held one another up in a trial (more than this many sleeps),
   // the calling thread does the next bands alone, the parts tried again after kFirstAlone bands,
-  // then after twice as many each time they fail again, at most kMostAlone.
+  // then after twice as many each time they fail again, at most kMostAlone. A whole band held up,
+  // or the first band, is followed by a trial rather than by bands alone.
   static constexpr int kSleepsWorthParts = 2;
   static constexpr int kFirstAlone = 4;
   static constexpr int kMostAlone = 64;
   int AloneLeft = 0;  // bands still to do alone
   int AloneNext = kFirstAlone;
   // Whether the next band with parts is a trial, which shares only its first kTrialRows rows:
-  // the first band, and the first after bands alone.
+  // the first band, the first after bands alone, and the one after a band held up.
   static constexpr std::int32_t kTrialRows = 8;
   bool Trial = true;
+  bool FirstBand = true;  // whose parts' threads run for the first time
   // For the stage times: the sleeps and the bands done alone so far.
   int Sleeps = 0;
   int BandsAlone = 0;
@@ -350,19 +352,24 @@ struct TBandFilter::TState {
     // Each row waits for the one above, so parts that sleep on one another (their threads wait
     // for cores that other programs hold) go slower than one part alone, each wait as long as
     // the scheduler takes to wake a thread on a busy machine: the next bands are done by the
-    // calling thread alone. Other programs come and go, and a band may be held up once (a page
-    // the system writes): the parts are tried again after a while, the while longer each time
-    // they fail, so that a machine that stays busy costs few tries. The rows are the same bytes
+    // calling thread alone. A band may be held up once on a machine at rest (the writer asking
+    // the disk to start on 8 MiB, the parts' threads starting in the first band): such a band is
+    // followed by a trial, and only a trial held up sends the next bands alone. Other programs
+    // come and go: the parts are tried again after a while, the while longer each time they
+    // fail, so that a machine that stays busy costs few tries. The rows are the same bytes
     // either way.
     const int sleeps = Run->TakeSleeps();
     Sleeps += sleeps;
-    Trial = sleeps > kSleepsWorthParts;
-    if (Trial) {
+    if (sleeps <= kSleepsWorthParts) {
+      Trial = false;
+      AloneNext = kFirstAlone;
+    } else if (Trial && !FirstBand) {
       AloneLeft = AloneNext;
       AloneNext = std::min(2 * AloneNext, kMostAlone);
     } else {
-      AloneNext = kFirstAlone;
+      Trial = true;
     }
+    FirstBand = false;
   }
 };
 
