@@ -122,6 +122,7 @@ class TPngWriter final : public TBandWriter {
 
   TFileReplacement FReplacement;
   THandleStream FStream;
+  std::uint64_t FWritten = 0;  // the file's bytes so far
   std::int32_t FWidth;
   std::int32_t FHeight;
   const std::uint8_t* FAlpha;  // the extras' plane, or null
@@ -204,11 +205,14 @@ void TPngWriter::WriteChunk(const char* type, const std::uint8_t* data, std::siz
   FStream.WriteBuffer(head, 8);
   FStream.WriteBuffer(data, static_cast<std::int64_t>(size));
   FStream.WriteBuffer(tail, 4);
+  FReplacement.Written(FWritten, 8 + size + 4);
+  FWritten += 8 + size + 4;
 }
 
 void TPngWriter::WriteHeader(const TPictureExtras& extras) {
   static constexpr std::uint8_t kSignature[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
   FStream.WriteBuffer(kSignature, sizeof kSignature);
+  FWritten = sizeof kSignature;
   std::uint8_t ihdr[13] = {};
   Put32(ihdr, static_cast<std::uint32_t>(FWidth));
   Put32(ihdr + 4, static_cast<std::uint32_t>(FHeight));

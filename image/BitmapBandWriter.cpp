@@ -20,8 +20,6 @@ namespace {
 constexpr std::uint32_t kFileHeaderSize = 14;
 constexpr std::uint32_t kInfoHeaderSize = 40;
 constexpr std::uint32_t kHeadersSize = kFileHeaderSize + kInfoHeaderSize;
-// Bytes written before the disk is asked to start on them.
-constexpr std::uint64_t kWriteBackChunk = 8u << 20;
 
 std::uint64_t CheckedFileSize(std::int32_t width, std::int32_t height) {
   if (width <= 0 || height <= 0)
@@ -125,21 +123,7 @@ void TBitmapBandWriter::WriteBand(std::int32_t first, std::int32_t count, const 
   const std::uint64_t bytes = FStride * static_cast<std::uint64_t>(count);
   WriteAt(FFile.Handle(), pieces, offset);
   FNextRow = first + count;
-  StartWriteBack(offset, bytes);
-}
-
-void TBitmapBandWriter::StartWriteBack(std::uint64_t offset, std::uint64_t bytes) {
-  // Bands arrive from the end of the file towards its start, each right before the last.
-  if (FUnflushedTo == 0) FUnflushedTo = offset + bytes;
-  FUnflushedFrom = offset;
-  if (FUnflushedTo - FUnflushedFrom < kWriteBackChunk && FNextRow < FHeight) return;
-#if defined(__linux__)
-  // Only a request: a failure here is found again, and raised, by the flush at Commit. Where
-  // the system has no such request, the flush at Commit does all the work.
-  ::sync_file_range(FFile.Handle(), static_cast<off_t>(FUnflushedFrom),
-                    static_cast<off_t>(FUnflushedTo - FUnflushedFrom), SYNC_FILE_RANGE_WRITE);
-#endif
-  FUnflushedTo = FUnflushedFrom;
+  FFile.Written(offset, bytes);
 }
 
 void TBitmapBandWriter::Commit() {

@@ -36,9 +36,6 @@ class TBitmapBandWriter final : public TBandWriter {
  private:
   void Reserve();
   void WriteHeaders(std::int32_t xPelsPerMeter, std::int32_t yPelsPerMeter);
-  // Asks the disk to start on what has been written so far, so that the flush at Commit finds
-  // little left to do.
-  void StartWriteBack(std::uint64_t offset, std::uint64_t bytes);
 
   std::int32_t FWidth;
   std::int32_t FHeight;
@@ -46,8 +43,6 @@ class TBitmapBandWriter final : public TBandWriter {
   std::uint64_t FFileSize;
   TFileReplacement FFile;
   std::int32_t FNextRow = 0;
-  std::uint64_t FUnflushedFrom = 0;  // the unflushed bytes run from here to FUnflushedTo
-  std::uint64_t FUnflushedTo = 0;
 };
 
 }  // namespace penamo

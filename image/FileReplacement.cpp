@@ -242,6 +242,27 @@ void TFileReplacement::Create(TTemporaryNaming naming) {
   }
 }
 
+void TFileReplacement::Written(std::uint64_t offset, std::uint64_t size) {
+  if (size == 0) return;
+  if (FUnflushedFrom == FUnflushedTo) {
+    FUnflushedFrom = offset;
+    FUnflushedTo = offset + size;
+  } else if (offset == FUnflushedTo) {
+    FUnflushedTo += size;
+  } else if (offset + size == FUnflushedFrom) {
+    FUnflushedFrom = offset;
+  } else {
+    FUnflushedFrom = offset;
+    FUnflushedTo = offset + size;
+  }
+  if (FUnflushedTo - FUnflushedFrom < kWriteBackBytes) return;
+#if defined(__linux__)
+  ::sync_file_range(FHandle, static_cast<off_t>(FUnflushedFrom),
+                    static_cast<off_t>(FUnflushedTo - FUnflushedFrom), SYNC_FILE_RANGE_WRITE);
+#endif
+  FUnflushedFrom = FUnflushedTo = 0;
+}
+
 // Makes the written bytes durable, then puts the file in the target's place.
 void TFileReplacement::Commit() {
   if (::fsync(FHandle) != 0) throw EWriteError(Msg::WriteError, "sync-failed", errno);

@@ -11,6 +11,7 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
 #include <string>
 
 #include "SaveInterruption.h"
@@ -40,6 +41,13 @@ class TFileReplacement {
   // Whether the file being written has no name yet (until Commit).
   bool Unnamed() const { return FUnnamed; }
 
+  // Tells that size bytes at offset were written. Once kWriteBackBytes written bytes lie
+  // together, the system is asked to start putting them on the disk, so that the flush at Commit
+  // finds little left to do instead of the whole file. Ranges next to the ones before (after
+  // them, or before them for a file written from its end) gather; any other starts anew. Only
+  // a request: a failure is found again, and raised, by the flush at Commit.
+  void Written(std::uint64_t offset, std::uint64_t size);
+
   // Makes the written bytes durable, then puts the file in the target's place. Raises
   // EWriteError when the bytes cannot be flushed, EFCreateError when the rename fails; the
   // earlier file is then as it was.
@@ -55,6 +63,11 @@ class TFileReplacement {
   void Undo() noexcept;
   // error: the errno of the call that failed.
   [[noreturn]] void RaiseCreateError(const char* reason, int error) const;
+
+  // Written bytes the disk was not yet asked to start on: FUnflushedFrom to FUnflushedTo.
+  static constexpr std::uint64_t kWriteBackBytes = std::uint64_t{8} << 20;
+  std::uint64_t FUnflushedFrom = 0;
+  std::uint64_t FUnflushedTo = 0;
 
   std::string FPath;  // as the caller passed it, for the message
   std::string FTarget;

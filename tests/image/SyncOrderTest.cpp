@@ -1,12 +1,15 @@
 // The order in which a save reaches the disk: the new file's bytes are flushed before the file
 // takes any name in the folder, and the folder is flushed after the rename. A save that renamed
-// first could leave, after a power cut, a complete-looking name over bytes never written. The
-// test program is linked with the system calls wrapped (-Wl,--wrap), so every call is traced.
+// first could leave, after a power cut, a complete-looking name over bytes never written. And
+// the requests to start writing while the file is written: a few MiB at a time, so that the
+// flush at the end waits for little. The test program is linked with the system calls wrapped
+// (-Wl,--wrap), so every call is traced.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -20,7 +23,9 @@ namespace {
 
 struct TCall {
   std::string Name;
-  int Handle;  // the file flushed, or the folder named into
+  int Handle;               // the file flushed, or the folder named into
+  std::int64_t Offset = 0;  // a request to start writing: its range
+  std::int64_t Size = 0;
 };
 
 bool Tracing = false;
@@ -36,6 +41,8 @@ int __real_renameat(int fromFolder, const char* from, int toFolder, const char* 
 int __wrap_fsync(int handle);
 int __wrap_linkat(int fromFolder, const char* from, int toFolder, const char* to, int flags);
 int __wrap_renameat(int fromFolder, const char* from, int toFolder, const char* to);
+int __real_sync_file_range(int handle, off64_t offset, off64_t size, unsigned int flags);
+int __wrap_sync_file_range(int handle, off64_t offset, off64_t size, unsigned int flags);
 
 int __wrap_fsync(int handle) {
   if (Tracing) Calls.push_back({"fsync", handle});
@@ -48,6 +55,10 @@ int __wrap_linkat(int fromFolder, const char* from, int toFolder, const char* to
 int __wrap_renameat(int fromFolder, const char* from, int toFolder, const char* to) {
   if (Tracing) Calls.push_back({"renameat", toFolder});
   return __real_renameat(fromFolder, from, toFolder, to);
+}
+int __wrap_sync_file_range(int handle, off64_t offset, off64_t size, unsigned int flags) {
+  if (Tracing) Calls.push_back({"sync_file_range", handle, offset, size});
+  return __real_sync_file_range(handle, offset, size, flags);
 }
 }
 
@@ -101,6 +112,64 @@ TEST(SyncOrderTest, TheFileIsFlushedBeforeItIsNamedAndTheFolderAfterTheRename) {
       EXPECT_EQ(link, Calls.end());
     }
   }
+}
+
+// Written bytes next to one another gather, whichever way the file grows (a PNG from its start,
+// a bitmap from its end), until 8 MiB ask the system to start on them; a range elsewhere starts
+// a new gathering. The requests never change the file's bytes.
+TEST(SyncOrderTest, WrittenBytesAreRequestedEightMebibytesAtATimeWhicheverWayTheFileGrows) {
+  constexpr std::int64_t kMiB = std::int64_t{1} << 20;
+  test::TTemporaryFolder folder;
+  const std::string path = folder / "picture.bin";
+  std::vector<char> piece(3 * kMiB);
+  for (std::size_t i = 0; i < piece.size(); ++i)
+    piece[i] = static_cast<char>(i * 7 + 3);
+  const auto writeAt = [&](int file, std::int64_t offset) {
+    ASSERT_EQ(::pwrite(file, piece.data(), piece.size(), offset),
+              static_cast<ssize_t>(piece.size()));
+  };
+  const std::int64_t size = static_cast<std::int64_t>(piece.size());
+  Calls.clear();
+  int file = -1;
+  {
+    TFileReplacement replacement(path);
+    file = replacement.Handle();
+    Tracing = true;
+    // From the start: 3, 6, 9 MiB, the third asking for all nine.
+    for (int i = 0; i < 3; ++i) {
+      writeAt(file, i * size);
+      replacement.Written(static_cast<std::uint64_t>(i * size), piece.size());
+    }
+    // From the end of the next 27 MiB towards its start: three pieces, then a range elsewhere.
+    for (int i = 8; i >= 6; --i) {
+      writeAt(file, i * size);
+      replacement.Written(static_cast<std::uint64_t>(i * size), piece.size());
+    }
+    writeAt(file, 3 * size);
+    replacement.Written(static_cast<std::uint64_t>(3 * size), piece.size());
+    replacement.Written(static_cast<std::uint64_t>(4 * size), piece.size());
+    writeAt(file, 4 * size);
+    // Six MiB gathered; three elsewhere start anew rather than make nine.
+    replacement.Written(0, piece.size());
+    writeAt(file, 5 * size);
+    Tracing = false;
+    replacement.Commit();
+  }
+  SCOPED_TRACE(Sequence());
+  ASSERT_EQ(Calls.size(), 2u);
+  EXPECT_EQ(Calls[0].Name, "sync_file_range");
+  EXPECT_EQ(Calls[0].Handle, file);
+  EXPECT_EQ(Calls[0].Offset, 0);
+  EXPECT_EQ(Calls[0].Size, 3 * size);
+  EXPECT_EQ(Calls[1].Offset, 6 * size);
+  EXPECT_EQ(Calls[1].Size, 3 * size);
+  std::ifstream written(path, std::ios::binary);
+  std::vector<char> back(piece.size());
+  for (int i = 0; i < 9; ++i) {
+    ASSERT_TRUE(written.read(back.data(), size)) << "piece " << i;
+    EXPECT_EQ(back, piece) << "piece " << i;
+  }
+  EXPECT_FALSE(written.read(back.data(), 1)) << "nothing after the last piece";
 }
 
 }  // namespace
