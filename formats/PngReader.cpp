@@ -6,6 +6,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <csetjmp>
 #include <cstring>
@@ -128,7 +129,24 @@ void StoreDeepSamples(const std::uint8_t* decoded, bool alphaChannel, std::int32
     }
   };
   const std::size_t step = alphaChannel ? 8 : 6;
-  for (std::int32_t x = 0; x < width; ++x, decoded += step, bgr += 3) {
+  std::int32_t x = 0;
+  if constexpr (BigEndian && std::endian::native == std::endian::little) {
+    // Red, green and blue as the file holds them (most significant byte first), six bytes
+    // reversed, are blue, green and red in the host's order: a pixel is one 8-byte load, a byte
+    // swap and a shift, and one 8-byte store whose last two bytes the next pixel's store
+    // overwrites. The last pixel goes the plain way below, as its 8 bytes would pass the row's
+    // end (in and out).
+    auto* out = reinterpret_cast<std::uint8_t*>(bgr);
+    for (; x + 1 < width; ++x, decoded += step, out += 6) {
+      std::uint64_t pixel;
+      std::memcpy(&pixel, decoded, sizeof pixel);
+      pixel = __builtin_bswap64(pixel) >> 16;
+      std::memcpy(out, &pixel, sizeof pixel);
+      if (alpha != nullptr && alphaChannel) alpha[x] = To8Bits(sample(decoded + 6));
+    }
+    bgr += 3 * static_cast<std::size_t>(x);
+  }
+  for (; x < width; ++x, decoded += step, bgr += 3) {
     bgr[0] = sample(decoded + 4);
     bgr[1] = sample(decoded + 2);
     bgr[2] = sample(decoded);
