@@ -276,11 +276,14 @@ struct TBandFilter::TState {
   std::vector<std::int16_t> ColumnError;
   TDiffusionTables Tables{};
   std::unique_ptr<TDiffusionRun> Run;
-  // The diffusions: when the parts held one another up in a trial (more than this many sleeps),
-  // the calling thread does the next bands alone, the parts tried again after kFirstAlone bands,
-  // then after twice as many each time they fail again, at most kMostAlone. A whole band held up,
-  // or the first band, is followed by a trial rather than by bands alone.
+  // The diffusions: when the parts held one another up (more than this many sleeps) in a trial,
+  // or in a band fewer than kHeldUpApart bands with parts after the last band held up, the
+  // calling thread does the next bands alone, the parts tried again after kFirstAlone bands,
+  // then after twice as many each time they fail again, at most kMostAlone. Any other band held
+  // up, and the first band, is followed by a trial rather than by bands alone.
   static constexpr int kSleepsWorthParts = 2;
+  static constexpr int kHeldUpApart = 8;
+  int SinceHeldUp = kHeldUpApart;  // bands with parts since the last held up
   static constexpr int kFirstAlone = 4;
   static constexpr int kMostAlone = 64;
   int AloneLeft = 0;  // bands still to do alone
@@ -352,22 +355,27 @@ struct TBandFilter::TState {
     // Each row waits for the one above, so parts that sleep on one another (their threads wait
     // for cores that other programs hold) go slower than one part alone, each wait as long as
     // the scheduler takes to wake a thread on a busy machine: the next bands are done by the
-    // calling thread alone. A band may be held up once on a machine at rest (the writer asking
-    // the disk to start on 8 MiB, the parts' threads starting in the first band): such a band is
-    // followed by a trial, and only a trial held up sends the next bands alone. Other programs
-    // come and go: the parts are tried again after a while, the while longer each time they
-    // fail, so that a machine that stays busy costs few tries. The rows are the same bytes
-    // either way.
+    // calling thread alone. On a machine at rest a band is held up now and then (the writer
+    // asking the disk to start on 8 MiB, the parts' threads starting in the first band): such a
+    // band, far from the last one held up, is followed by a trial, not by bands alone. Held up
+    // again soon, or in the trial, the parts give way (to other programs, or to the save's own
+    // threads that deflate a PNG). Other programs come and go: the parts are tried again after a
+    // while, the while longer each time they fail, so that a machine that stays busy costs few
+    // tries. The rows are the same bytes either way.
     const int sleeps = Run->TakeSleeps();
     Sleeps += sleeps;
     if (sleeps <= kSleepsWorthParts) {
       Trial = false;
       AloneNext = kFirstAlone;
-    } else if (Trial && !FirstBand) {
+      ++SinceHeldUp;
+    } else if (FirstBand || (!Trial && SinceHeldUp >= kHeldUpApart)) {
+      Trial = true;
+      if (!FirstBand) SinceHeldUp = 0;
+    } else {
       AloneLeft = AloneNext;
       AloneNext = std::min(2 * AloneNext, kMostAlone);
-    } else {
       Trial = true;
+      SinceHeldUp = 0;
     }
     FirstBand = false;
   }
