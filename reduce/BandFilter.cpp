@@ -276,23 +276,8 @@ struct TBandFilter::TState {
   std::vector<std::int16_t> ColumnError;
   TDiffusionTables Tables{};
   std::unique_ptr<TDiffusionRun> Run;
-  // The diffusions: when the parts held one another up (more than this many sleeps) in a trial,
-  // or in a band fewer than kHeldUpApart bands with parts after the last band held up, the
-  // calling thread does the next bands alone, the parts tried again after kFirstAlone bands,
-  // then after twice as many each time they fail again, at most kMostAlone. Any other band held
-  // up, and the first band, is followed by a trial rather than by bands alone.
-  static constexpr int kSleepsWorthParts = 2;
-  static constexpr int kHeldUpApart = 8;
-  int SinceHeldUp = kHeldUpApart;  // bands with parts since the last held up
-  static constexpr int kFirstAlone = 4;
-  static constexpr int kMostAlone = 64;
-  int AloneLeft = 0;  // bands still to do alone
-  int AloneNext = kFirstAlone;
-  // Whether the next band with parts is a trial, which shares only its first kTrialRows rows:
-  // the first band, the first after bands alone, and the one after a band held up.
-  static constexpr std::int32_t kTrialRows = 8;
-  bool Trial = true;
-  bool FirstBand = true;  // whose parts' threads run for the first time
+  // The diffusions: how the next band runs.
+  TPartsJudge Judge;
   // For the stage times: the sleeps and the bands done alone so far.
   int Sleeps = 0;
   int BandsAlone = 0;
@@ -340,44 +325,24 @@ struct TBandFilter::TState {
       rows(end, 0, 1);
       return;
     }
-    if (AloneLeft > 0) {
-      --AloneLeft;
+    const TPartsJudge::TWay way = Judge.Next();
+    if (way == TPartsJudge::TWay::Alone) {
       ++BandsAlone;
       rows(end, 0, 1);
+      Judge.Done(0);
       return;
     }
     // A trial shares only the band's first rows, so that parts which hold one another up cost
     // few rows; the calling thread does the rest, the rows above all done when the parts return.
-    const std::int32_t shared = Trial ? std::min(count, kTrialRows) : count;
+    // The rows are the same bytes whichever way a band runs.
+    const std::int32_t shared =
+        way == TPartsJudge::TWay::Trial ? std::min(count, TPartsJudge::kTrialRows) : count;
     Pool->Run([&](int part, int parts) { rows(first + shared, part, parts); });
     for (std::int32_t y = first + shared; y < end; ++y)
       Run->DiffuseRow(y, source.Row(y), out + static_cast<std::size_t>(y - first) * stride, 0, 1);
-    // Each row waits for the one above, so parts that sleep on one another (their threads wait
-    // for cores that other programs hold) go slower than one part alone, each wait as long as
-    // the scheduler takes to wake a thread on a busy machine: the next bands are done by the
-    // calling thread alone. On a machine at rest a band is held up now and then (the writer
-    // asking the disk to start on 8 MiB, the parts' threads starting in the first band): such a
-    // band, far from the last one held up, is followed by a trial, not by bands alone. Held up
-    // again soon, or in the trial, the parts give way (to other programs, or to the save's own
-    // threads that deflate a PNG). Other programs come and go: the parts are tried again after a
-    // while, the while longer each time they fail, so that a machine that stays busy costs few
-    // tries. The rows are the same bytes either way.
     const int sleeps = Run->TakeSleeps();
     Sleeps += sleeps;
-    if (sleeps <= kSleepsWorthParts) {
-      Trial = false;
-      AloneNext = kFirstAlone;
-      ++SinceHeldUp;
-    } else if (FirstBand || (!Trial && SinceHeldUp >= kHeldUpApart)) {
-      Trial = true;
-      if (!FirstBand) SinceHeldUp = 0;
-    } else {
-      AloneLeft = AloneNext;
-      AloneNext = std::min(2 * AloneNext, kMostAlone);
-      Trial = true;
-      SinceHeldUp = 0;
-    }
-    FirstBand = false;
+    Judge.Done(sleeps);
   }
 };
 

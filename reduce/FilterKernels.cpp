@@ -1,5 +1,6 @@
 #include "FilterKernels.h"
 
+#include <algorithm>
 #include <chrono>
 
 namespace penamo {
@@ -110,6 +111,27 @@ void TDiffusionRun::WaitForRowAbove(std::int32_t y, std::int32_t end, int part, 
     }
     seen = above.Next.load(std::memory_order_acquire);
   }
+}
+
+void TPartsJudge::Done(int sleeps) {
+  if (FAloneLeft > 0) {
+    --FAloneLeft;
+    return;
+  }
+  if (sleeps <= kSleepsWorthParts) {
+    FTrial = false;
+    FAloneNext = kFirstAlone;
+    ++FSinceHeldUp;
+  } else if (FFirstBand || (!FTrial && FSinceHeldUp >= kHeldUpApart)) {
+    FTrial = true;
+    if (!FFirstBand) FSinceHeldUp = 0;
+  } else {
+    FAloneLeft = FAloneNext;
+    FAloneNext = std::min(2 * FAloneNext, kMostAlone);
+    FTrial = true;
+    FSinceHeldUp = 0;
+  }
+  FFirstBand = false;
 }
 
 }  // namespace penamo

@@ -141,4 +141,46 @@ class TDiffusionRun {
   std::atomic<int> FSleeps{0};
 };
 
+// How a diffusion's next band runs, from how often its parts slept waiting for one another in
+// the bands before. Each row waits for the one above, so parts that sleep on one another (their
+// threads wait for cores that other programs hold) go slower than one part alone, each wait as
+// long as the scheduler takes to wake a thread on a busy machine: the next bands are then done by
+// the calling thread alone. On a machine at rest a band is held up now and then (the writer
+// asking the disk to start on 8 MiB, the parts' threads starting in the first band): such a band,
+// far from the last one held up, is followed by a trial, not by bands alone. Held up again soon,
+// or in the trial, the parts give way (to other programs, or to the save's own threads that
+// deflate a PNG). Other programs come and go: the parts are tried again after a while, the while
+// longer each time they fail, so that a machine that stays busy costs few tries.
+class TPartsJudge {
+ public:
+  enum class TWay {
+    Parts,  // the whole band in parts
+    Trial,  // only the band's first kTrialRows rows in parts, the rest alone
+    Alone,  // the whole band by the calling thread alone
+  };
+  static constexpr std::int32_t kTrialRows = 8;
+
+  TWay Next() const { return FAloneLeft > 0 ? TWay::Alone : FTrial ? TWay::Trial : TWay::Parts; }
+
+  // After a band done as Next said: with parts, they slept sleeps times.
+  void Done(int sleeps);
+
+ private:
+  // Held up: more sleeps than this in one band.
+  static constexpr int kSleepsWorthParts = 2;
+  // A band held up fewer bands with parts than this after the last one held up sends the next
+  // bands alone, as a trial held up does.
+  static constexpr int kHeldUpApart = 8;
+  // Bands alone after a failure: kFirstAlone, then twice as many each time the parts fail
+  // again, at most kMostAlone; back to kFirstAlone once a band in parts is not held up.
+  static constexpr int kFirstAlone = 4;
+  static constexpr int kMostAlone = 64;
+
+  int FAloneLeft = 0;
+  int FAloneNext = kFirstAlone;
+  bool FTrial = true;
+  bool FFirstBand = true;           // whose parts' threads run for the first time
+  int FSinceHeldUp = kHeldUpApart;  // bands with parts since the last one held up
+};
+
 }  // namespace penamo

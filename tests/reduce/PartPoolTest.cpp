@@ -1,14 +1,18 @@
 // The threads a banded save keeps from band to band: every part of a piece of work runs at the
-// same time (the diffusion's parts wait for one another), piece after piece.
+// same time (the diffusion's parts wait for one another), piece after piece; and how a
+// diffusion's bands run, in parts or alone, from how often its parts slept.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
 #include "Cores.h"
+#include "FilterKernels.h"
 
 namespace penamo {
 namespace {
@@ -68,6 +72,67 @@ TEST(PartPool, SharedRowsAreEachDoneOnceAndAStalledPartHoldsBackOneRunAtMost) {
       EXPECT_GT(runsAfterStall.load(), 0);
     }
   }
+}
+
+// The ways a diffusion's bands ran, one letter each (P parts, T trial, A alone), for the
+// sleeps counted in the bands that ran with parts, in order.
+std::string Ways(const std::vector<int>& sleeps) {
+  TPartsJudge judge;
+  std::string ways;
+  std::size_t next = 0;
+  while (next < sleeps.size()) {
+    const TPartsJudge::TWay way = judge.Next();
+    if (way == TPartsJudge::TWay::Alone) {
+      ways += 'A';
+      judge.Done(0);
+      continue;
+    }
+    ways += way == TPartsJudge::TWay::Trial ? 'T' : 'P';
+    judge.Done(sleeps[next++]);
+  }
+  return ways;
+}
+
+// A machine at rest: the first band is a trial; a band held up now and then, far from the last
+// one (a disk request every 17 bands, or the parts' threads starting in the first band), is
+// followed by a trial and never sends bands alone.
+TEST(PartsJudge, BandsHeldUpNowAndThenAreFollowedByATrialAndNeverByBandsAlone) {
+  EXPECT_EQ(Ways({0, 0, 0}), "TPP");
+  EXPECT_EQ(Ways({9, 0, 0}), "TTP") << "the first band's threads start";
+  std::vector<int> sleeps(40, 1);
+  sleeps[10] = sleeps[27] = 30;
+  std::string expected = "T";
+  expected.append(10, 'P').append("T").append(15, 'P').append("PT").append(11, 'P');
+  EXPECT_EQ(Ways(sleeps), expected);
+}
+
+// A machine that stays busy, or a save whose own threads keep holding the parts up: a trial
+// held up, or a band held up soon after another, sends the next bands alone, 4, then 8, 16, ...
+// at most 64, the parts tried again on a trial after each; a band in parts not held up brings
+// the count back to 4.
+TEST(PartsJudge, PartsHeldUpAgainGiveWayForLongerEachTime) {
+  EXPECT_EQ(Ways({9, 9, 9, 9}),
+            "TT"
+            "AAAA"
+            "T"
+            "AAAAAAAA"
+            "T");
+  EXPECT_EQ(Ways({0, 9, 0, 9, 0}),
+            "TP"
+            "TP"
+            "AAAA"
+            "T")
+      << "held up again within 8 bands";
+  const std::string longest = Ways(std::vector<int>(9, 9));
+  EXPECT_EQ(std::count(longest.begin(), longest.end(), 'A'), 4 + 8 + 16 + 32 + 64 + 64 + 64);
+  EXPECT_EQ(Ways({0, 9, 9, 0, 0, 9, 9}),
+            "TP"
+            "T"
+            "AAAA"
+            "TPP"
+            "AAAA"
+            "T")
+      << "after a trial passed, the next failure sends 4 bands alone again";
 }
 
 }  // namespace
