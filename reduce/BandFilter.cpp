@@ -353,15 +353,18 @@ TBandFilter::TBandFilter(const TFilterEntry* filter, std::uint8_t strength, std:
   state.Width = width;
   if (filter == nullptr) return;
   state.Filter = filter;
-  state.Ycc = &TFastYCbCr::Tables(order);
   const std::size_t pixels =
       static_cast<std::size_t>(std::max(0, width)) * static_cast<std::size_t>(std::max(0, height));
   const auto partsFor = [&](bool wideEnough) {
     if (!wideEnough) return 1;
     return parts > 0 ? parts : PartsWorthRunning(pixels);
   };
+  // The luma-chroma tables (built once a process, in about 2 ms) only for the filters that use
+  // them: the deep filters work from the rows widened.
+  const auto tables = [&] { state.Ycc = &TFastYCbCr::Tables(order); };
   switch (filter->Kernel) {
     case TFilterKernel::PatternDither:
+      tables();
       // As the whole-picture dithers: the pattern's cell count is also the luma step.
       if (filter->Levels == 4)
         state.Levels2 = MakePatternLevels(4, kPattern2x2);
@@ -370,6 +373,7 @@ TBandFilter::TBandFilter(const TFilterEntry* filter, std::uint8_t strength, std:
       state.StartParts(partsFor(width >= kWidthWorthParts));
       return;
     case TFilterKernel::ErrorDiffusion:
+      tables();
       break;
     case TFilterKernel::DeepDiffusion:
     case TFilterKernel::DeepOrdered:
