@@ -1,7 +1,8 @@
 #include "FastYCbCr.h"
 
 #include <algorithm>
-#include <memory>
+#include <array>
+#include <cstdint>
 #include <stdexcept>
 
 #include "Coefficients.h"
@@ -10,34 +11,7 @@ namespace penamo {
 
 namespace {
 
-template <std::int32_t Modulus>
-std::int32_t Modulo(std::int32_t value) {
-  const std::int32_t remainder = value % Modulus;
-  return remainder < 0 ? remainder + Modulus : remainder;
-}
-
-// Which channel value x in 0..255 gives (coefficient · x) mod Modulus == residue; -1 where none.
-// No two values may share a residue: that is what lets the other two channels name the one
-// input whose numerator is a whole multiple.
-template <std::int32_t Modulus>
-class TResidueSolver {
- public:
-  explicit TResidueSolver(std::int32_t coefficient) {
-    FValue.fill(-1);
-    for (std::int32_t x = 0; x < 256; ++x) {
-      std::int32_t& slot = FValue[static_cast<std::size_t>(Modulo<Modulus>(coefficient * x))];
-      if (slot >= 0) throw std::logic_error("two channel values share a residue");
-      slot = x;
-    }
-  }
-  // The x that makes rest + coefficient · x a multiple of the modulus, or -1.
-  std::int32_t Completing(std::int32_t rest) const {
-    return FValue[static_cast<std::size_t>(Modulo<Modulus>(-rest))];
-  }
-
- private:
-  std::array<std::int32_t, Modulus> FValue;
-};
+#include "YCbCrExceptions.inc"
 
 template <typename Bits>
 void SetBit(Bits& bits, std::uint32_t index) {
@@ -83,42 +57,16 @@ TFastYCbCr::TFastYCbCr(const TFastYCbCr& tables, const TSpanKernels& rowKernels)
 
 TFastYCbCr::TFastYCbCr() : FRowKernels(&BestKernels()) {
   using namespace Coefficients;
-  constexpr std::int32_t kChromaBias = kChromaCentre * kChromaScale;
-  const TResidueSolver<kLumaScale> lumaBlue(kBlueToY);
-  const auto cbRed = std::make_unique<TResidueSolver<kChromaScale>>(-kRedToCb);
-  const auto crBlue = std::make_unique<TResidueSolver<kChromaScale>>(-kBlueToCr);
+  // Where the extended conversion comes out one below the whole quotient: listed by the
+  // generator, which asks the conversion itself.
+  for (const std::uint16_t pair : kLumaOneLowerPairs)
+    SetBit(FLumaOneLower, pair);
+  for (const std::uint16_t pair : kCbOneLowerPairs)
+    SetBit(FCbOneLower, pair);
+  for (const std::uint16_t pair : kCrOneLowerPairs)
+    SetBit(FCrOneLower, pair);
   for (std::int32_t a = 0; a < 256; ++a) {
     for (std::int32_t b = 0; b < 256; ++b) {
-      const auto pair = static_cast<std::uint32_t>(a << 8 | b);
-      const auto first = static_cast<std::uint8_t>(a);
-      const auto second = static_cast<std::uint8_t>(b);
-
-      // Luma: red a, green b, blue completing.
-      if (const std::int32_t blue = lumaBlue.Completing(kRedToY * a + kGreenToY * b); blue >= 0) {
-        const std::int32_t quotient = (kRedToY * a + kGreenToY * b + kBlueToY * blue) / kLumaScale;
-        if (RGBToLuma(first, second, static_cast<std::uint8_t>(blue)) != quotient) {
-          SetBit(FLumaOneLower, pair);
-        }
-      }
-      // Cb: green a, blue b, red completing.
-      if (const std::int32_t red = cbRed->Completing(kChromaBias + kHalf * b - kGreenToCb * a);
-          red >= 0) {
-        const std::int32_t quotient =
-            (kChromaBias + kHalf * b - kRedToCb * red - kGreenToCb * a) / kChromaScale;
-        if (RGBToCb(static_cast<std::uint8_t>(red), first, second) != quotient) {
-          SetBit(FCbOneLower, pair);
-        }
-      }
-      // Cr: red a, green b, blue completing.
-      if (const std::int32_t blue = crBlue->Completing(kChromaBias + kHalf * a - kGreenToCr * b);
-          blue >= 0) {
-        const std::int32_t quotient =
-            (kChromaBias + kHalf * a - kGreenToCr * b - kBlueToCr * blue) / kChromaScale;
-        if (RGBToCr(first, second, static_cast<std::uint8_t>(blue)) != quotient) {
-          SetBit(FCrOneLower, pair);
-        }
-      }
-
       // Green of the chroma pair cb a, cr b.
       const std::int32_t greenTerm =
           kCbToGreen * (a - kChromaCentre) + kCrToGreen * (b - kChromaCentre);

@@ -9,8 +9,10 @@
 // inputs are few: for each pair of the other two channels at most one value of the third makes
 // a forward numerator a whole multiple of its scale, and only two chroma pairs ((28, 228) and
 // (228, 28)) do so for green. Which of them come out one lower is asked of the straightforward
-// conversion itself when the tables are built, never written down by hand; an exhaustive test
-// compares every input, for each version of the loops.
+// conversion itself, never written down by hand: for luma, Cb and Cr by a generator
+// (tools/MakeYCbCrExceptions.cpp, which a test runs against the list it made, so that a process
+// does not spend milliseconds asking again), for green when the tables are built; an exhaustive
+// test compares every input, for each version of the loops.
 #pragma once
 
 #include <array>
