@@ -16,12 +16,11 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
-#include <fstream>
-#include <iostream>
-#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "PrintOrCheck.h"
 
 namespace {
 
@@ -135,18 +134,5 @@ std::string Table() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::string table = Table();
-  if (argc == 3 && std::string(argv[1]) == "--check") {
-    std::ifstream file(argv[2], std::ios::binary);
-    const std::string kept{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-    if (kept == table) return 0;
-    std::cerr << argv[2] << " is not the table this generator makes\n";
-    return 1;
-  }
-  if (argc != 1) {
-    std::cerr << "usage: MakeBlueNoise [--check FILE]\n";
-    return 2;
-  }
-  std::cout << table;
-  return 0;
+  return PrintOrCheck(argc, argv, "MakeBlueNoise", Table());
 }

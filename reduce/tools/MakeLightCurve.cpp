@@ -11,11 +11,11 @@
 // 257 v, which is v / 255 exactly.
 #include <cmath>
 #include <cstdint>
-#include <fstream>
 #include <iostream>
-#include <iterator>
 #include <sstream>
 #include <string>
+
+#include "PrintOrCheck.h"
 
 namespace {
 
@@ -55,18 +55,5 @@ int main(int argc, char** argv) {
     std::cerr << "MakeLightCurve: an entry lies too near a half, or the entries do not rise\n";
     return 1;
   }
-  if (argc == 3 && std::string(argv[1]) == "--check") {
-    std::ifstream file(argv[2], std::ios::binary);
-    const std::string text((std::istreambuf_iterator<char>(file)),
-                           std::istreambuf_iterator<char>());
-    if (text == table) return 0;
-    std::cerr << argv[2] << " is not the table this generator makes\n";
-    return 1;
-  }
-  if (argc != 1) {
-    std::cerr << "usage: MakeLightCurve [--check FILE]\n";
-    return 2;
-  }
-  std::cout << table;
-  return 0;
+  return PrintOrCheck(argc, argv, "MakeLightCurve", table);
 }

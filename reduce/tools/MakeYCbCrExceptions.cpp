@@ -10,14 +10,13 @@
 //   MakeYCbCrExceptions --check reduce/YCbCrExceptions.inc  exits 0 when the file is exactly it
 #include <array>
 #include <cstdint>
-#include <fstream>
 #include <iostream>
-#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "Coefficients.h"
+#include "PrintOrCheck.h"
 #include "YCbCr.h"
 
 namespace {
@@ -111,18 +110,5 @@ int main(int argc, char** argv) {
     std::cerr << "MakeYCbCrExceptions: two channel values share a residue\n";
     return 1;
   }
-  if (argc == 3 && std::string(argv[1]) == "--check") {
-    std::ifstream file(argv[2], std::ios::binary);
-    const std::string text((std::istreambuf_iterator<char>(file)),
-                           std::istreambuf_iterator<char>());
-    if (text == list) return 0;
-    std::cerr << argv[2] << " is not the list this generator makes\n";
-    return 1;
-  }
-  if (argc != 1) {
-    std::cerr << "usage: MakeYCbCrExceptions [--check FILE]\n";
-    return 2;
-  }
-  std::cout << list;
-  return 0;
+  return PrintOrCheck(argc, argv, "MakeYCbCrExceptions", list);
 }
