@@ -359,7 +359,7 @@ TBandFilter::TBandFilter(const TFilterEntry* filter, std::uint8_t strength, std:
     if (!wideEnough) return 1;
     return parts > 0 ? parts : PartsWorthRunning(pixels);
   };
-  // The luma-chroma tables (built once a process, in about 2 ms) only for the filters that use
+  // The luma-chroma tables (built once a process) only for the filters that use
   // them: the deep filters work from the rows widened.
   const auto tables = [&] { state.Ycc = &TFastYCbCr::Tables(order); };
   switch (filter->Kernel) {
