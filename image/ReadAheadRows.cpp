@@ -73,11 +73,9 @@ void TBasicReadAheadRows<Source, Sample>::ReadBand(std::int32_t first, std::int3
   }
   const std::int32_t end = first + count;
   if (FCapacity == 0) {
-    // Three bands: the one being read, the next one being decoded, and one more so that the
-    // decoder never waits for a band to be given back while the reader is busy.
     FBandRows = count;
-    const auto capacity =
-        static_cast<std::int32_t>(std::min<std::int64_t>(std::int64_t{count} * 3, FHeight));
+    const auto capacity = static_cast<std::int32_t>(
+        std::min<std::int64_t>(std::int64_t{count} * kReadAheadBands, FHeight));
     WithMemory("read-ahead-rows",
                [&] { FRing.resize(static_cast<std::size_t>(capacity) * FRowSamples); });
     FCapacity = capacity;

@@ -97,12 +97,13 @@ TEST(ReadAheadRows, TheRowsOfABandStayIntactWhileTheDecoderFillsEveryFreeSlot) {
   TReadAheadRows rows(std::move(owned), kWidth, 1000, true);
   rows.ReadBand(0, 10);
   rows.ReadBand(10, 10);
-  // Rows 0..9 are given back; the decoder may now run up to three bands past row 10 and no
+  // Rows 0..9 are given back; the decoder may now run up to the ring's bands past row 10 and no
   // further. Wait until it is there, then look at the band still held.
+  const std::int32_t reach = 10 + 10 * kReadAheadBands;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (decoder.Next.load() < 40 && std::chrono::steady_clock::now() < deadline)
+  while (decoder.Next.load() < reach && std::chrono::steady_clock::now() < deadline)
     std::this_thread::yield();
-  ASSERT_EQ(decoder.Next.load(), 40);
+  ASSERT_EQ(decoder.Next.load(), reach);
   for (std::int32_t y = 10; y < 20; ++y)
     ASSERT_EQ(RowError(rows, y), "");
   rows.ReadBand(20, 10);
@@ -140,10 +141,10 @@ TEST(ReadAheadRows, AReaderThatDwellsOrStopsEarlyHoldsAFewBandsOnly) {
   TCountingDecoder& decoder = *owned;
   TReadAheadRows rows(std::move(owned), kWidth, 1000000, true);
   rows.ReadBand(0, 16);
-  // However long the reader dwells on its band, the decoder holds three bands at most; going,
-  // the rows stop their thread (a hang here ends in the test's time limit).
+  // However long the reader dwells on its band, the decoder holds the ring's bands at most;
+  // going, the rows stop their thread (a hang here ends in the test's time limit).
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  EXPECT_LE(decoder.Next.load(), 48);
+  EXPECT_LE(decoder.Next.load(), 16 * kReadAheadBands);
 }
 
 // Deep rows go through the same ring: every 16-bit sample, high byte included, arrives as made,
@@ -187,9 +188,9 @@ TEST(ReadAheadRows, ADecoderWithEverySlotFullSleepsUntilTheReaderMovesOn) {
   TReadAheadRows rows(std::move(owned), kWidth, 1000, true);
   rows.ReadBand(0, 16);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (decoder.Next.load() < 48 && std::chrono::steady_clock::now() < deadline)
+  while (decoder.Next.load() < 16 * kReadAheadBands && std::chrono::steady_clock::now() < deadline)
     std::this_thread::yield();
-  ASSERT_EQ(decoder.Next.load(), 48) << "the decoder filled the three bands' slots";
+  ASSERT_EQ(decoder.Next.load(), 16 * kReadAheadBands) << "the decoder filled the ring's slots";
   // A decoder that polled instead of waiting would burn the whole dwell on its core.
   const double cpuBefore = ProcessCpuMilliseconds();
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
