@@ -11,7 +11,9 @@
 #include "Bitmap.h"
 #include "BlueNoise.h"
 #include "Cores.h"
+#include "DeepArithmetic.h"
 #include "DeepRowSource.h"
+#include "DeepRunKernels.h"
 #include "Exceptions.h"
 #include "FilterKernels.h"
 #include "Machine.h"
@@ -83,16 +85,6 @@ std::vector<std::int64_t> AllocateErrorRow(std::int32_t width) {
   return WithMemory("error-row-allocation-failed", [&] {
     return std::vector<std::int64_t>(static_cast<std::size_t>(std::max(0, width)) + 2, 0);
   });
-}
-
-// A channel's 8-bit value at the luma offset 0, before clamping: ⌊(n + 128500) / 257000⌋ for
-// n = 1000 × channel − luma, which lies within ±65535000 (the floor taken on a value made
-// non-negative, so that a constant division is exact).
-inline std::int32_t ChannelFloor(std::int32_t n) {
-  constexpr std::int32_t kLift = 256 * static_cast<std::int32_t>(kByteLevelUnits);
-  const auto lifted =
-      static_cast<std::uint32_t>(n + static_cast<std::int32_t>(kRoundingHalf) + kLift);
-  return static_cast<std::int32_t>(lifted / static_cast<std::uint32_t>(kByteLevelUnits)) - 256;
 }
 
 // The level whose value (luma, or light in linear light) is nearest a value, ties to the lower
@@ -309,6 +301,16 @@ struct TLightChoice {
 // Pixels a run of the first pass prepares: small enough to stay in the first-level cache.
 inline constexpr std::int32_t kChoiceRun = 256;
 
+// Over all kMaxDeepLevels levels the first pass starts with arithmetic alone (DeepRunKernels.h):
+// each pixel's channel floors and the lowest of its three levels, one array each, so that the
+// loop has no look-ups and runs eight pixels at a time in vector registers.
+struct TEveryLevelRun {
+  std::array<std::int32_t, kChoiceRun> Blue;
+  std::array<std::int32_t, kChoiceRun> Green;
+  std::array<std::int32_t, kChoiceRun> Red;
+  std::array<std::int32_t, kChoiceRun> Low;
+};
+
 // Floyd–Steinberg's shares of one pixel's error, serpentine: 7/16 on along the row, 3/16, 5/16
 // and 1/16 below (behind, under, ahead), each share rounded to the nearest unit, halves up, the
 // last the rest.
@@ -361,6 +363,8 @@ struct TDeepBandFilter::TState {
   std::unique_ptr<TClampedLight> Clamped;
   // The colour diffusion in light: what each pixel of a run of the row needs for its choice.
   std::unique_ptr<std::array<TLightChoice, kChoiceRun>> ChoiceRun;
+  std::unique_ptr<TEveryLevelRun> EveryLevelRun;
+  const TDeepRunKernels* RunKernels = nullptr;
   // The ordered dither shares its rows between the parts.
   std::unique_ptr<TPartPool> Pool;
 
@@ -586,6 +590,17 @@ struct TDeepBandFilter::TState {
   // light write equal bytes (each channel's light rises with its value), so which of them is
   // taken does not matter.
   void DiffuseColourInLight(std::int32_t y, const std::uint16_t* in, std::uint8_t* out) {
+    if (EveryLevelRun) {
+      DiffuseColourInLight<true>(y, in, out);
+    } else {
+      DiffuseColourInLight<false>(y, in, out);
+    }
+  }
+
+  // EveryLevel: all kMaxDeepLevels levels, level k's grey k. The first pass then starts with the
+  // run kernel's arithmetic, and the second reads the floors and levels from its arrays.
+  template <bool EveryLevel>
+  void DiffuseColourInLight(std::int32_t y, const std::uint16_t* in, std::uint8_t* out) {
     const bool backwards = y % 2 == 1;
     const std::ptrdiff_t step = backwards ? -1 : 1;
     const std::int64_t* current = Current.data() + 1;
@@ -596,48 +611,76 @@ struct TDeepBandFilter::TState {
     const std::int32_t count = Levels.Count;
     const std::int32_t* levelGrey = Levels.Grey.data();
     std::array<TLightChoice, kChoiceRun>& run = *ChoiceRun;
+    // Held here: the bytes written through out could be anything's, so members would be read
+    // again after every pixel.
+    TEveryLevelRun* const everyLevel = EveryLevelRun.get();
     TShares shares;
     std::ptrdiff_t x = backwards ? width - 1 : 0;
     for (std::int32_t done = 0; done < width;) {
       const std::int32_t length = std::min<std::int32_t>(kChoiceRun, width - done);
+      // The run's pixels lie from lowest on in the row (leftwards from x on backward rows); the
+      // kernel's arrays follow the row, the choices the order of the pixels' turns.
+      const std::ptrdiff_t lowest = backwards ? x - (length - 1) : x;
       std::ptrdiff_t ahead = x;
-      for (std::int32_t i = 0; i < length; ++i, ahead += step) {
-        const std::uint16_t* pixel = in + 3 * ahead;
-        const std::int32_t blue = pixel[0], green = pixel[1], red = pixel[2];
-        const std::int32_t luma = 299 * red + 587 * green + 114 * blue;
-        TLightChoice& c = run[static_cast<std::size_t>(i)];
-        const TFloors q(blue, green, red, luma);
-        const std::int32_t base = std::max(nearest.Find(luma - q.Offset) - 1, 0);
-        c.Blue = q.Blue;
-        c.Green = q.Green;
-        c.Red = q.Red;
-        c.Base = base;
-        c.Source = DeepLight(pixel[0], pixel[1], pixel[2]);
-        if (count == kMaxDeepLevels) {
+      if constexpr (EveryLevel) {
+        TEveryLevelRun& prepared = *everyLevel;
+        RunKernels->PrepareEveryLevel(in + 3 * lowest, length, prepared.Blue.data(),
+                                      prepared.Green.data(), prepared.Red.data(),
+                                      prepared.Low.data());
+        for (std::int32_t i = 0; i < length; ++i, ahead += step) {
+          const std::uint16_t* pixel = in + 3 * ahead;
+          const auto at = static_cast<std::size_t>(ahead - lowest);
+          const std::int32_t low = prepared.Low[at];
+          TLightChoice& c = run[static_cast<std::size_t>(i)];
+          c.Source = DeepLight(pixel[0], pixel[1], pixel[2]);
           // Level k's grey is k: the three levels' channel values lie side by side in each
-          // table. Base stays at most the third level from the top, so all three exist.
-          const std::int32_t low = std::min(base, count - 3);
-          c.Base = low;
-          const std::int64_t* redLight = clamped.RedAt(q.Red + low);
-          const std::int64_t* greenLight = clamped.GreenAt(q.Green + low);
-          const std::int64_t* blueLight = clamped.BlueAt(q.Blue + low);
+          // table.
+          const std::int64_t* redLight = clamped.RedAt(prepared.Red[at] + low);
+          const std::int64_t* greenLight = clamped.GreenAt(prepared.Green[at] + low);
+          const std::int64_t* blueLight = clamped.BlueAt(prepared.Blue[at] + low);
           const TLightPair first = LoadPair(redLight) + LoadPair(greenLight) + LoadPair(blueLight);
           c.Light0 = first[0];
           c.Light1 = first[1];
           c.Light2 = redLight[2] + greenLight[2] + blueLight[2];
           c.Floor = low == 0 ? std::numeric_limits<std::int64_t>::min() : c.Light0;
           c.Ceiling = low + 3 == count ? std::numeric_limits<std::int64_t>::max() : c.Light2;
-          continue;
         }
-        // nearest.Grey gives the top level's grey beyond the top.
-        c.Light0 = clamped.Pixel(q.Blue, q.Green, q.Red, levelGrey[base]);
-        c.Light1 = clamped.Pixel(q.Blue, q.Green, q.Red, nearest.Grey(base + 1));
-        c.Light2 = clamped.Pixel(q.Blue, q.Green, q.Red, nearest.Grey(base + 2));
-        c.Floor = base == 0 ? std::numeric_limits<std::int64_t>::min() : c.Light0;
-        c.Ceiling = base + 2 >= count ? std::numeric_limits<std::int64_t>::max() : c.Light2;
+      } else {
+        for (std::int32_t i = 0; i < length; ++i, ahead += step) {
+          const std::uint16_t* pixel = in + 3 * ahead;
+          const std::int32_t blue = pixel[0], green = pixel[1], red = pixel[2];
+          const std::int32_t luma = 299 * red + 587 * green + 114 * blue;
+          TLightChoice& c = run[static_cast<std::size_t>(i)];
+          const TFloors q(blue, green, red, luma);
+          const std::int32_t base = std::max(nearest.Find(luma - q.Offset) - 1, 0);
+          c.Blue = q.Blue;
+          c.Green = q.Green;
+          c.Red = q.Red;
+          c.Base = base;
+          c.Source = DeepLight(pixel[0], pixel[1], pixel[2]);
+          // nearest.Grey gives the top level's grey beyond the top.
+          c.Light0 = clamped.Pixel(q.Blue, q.Green, q.Red, levelGrey[base]);
+          c.Light1 = clamped.Pixel(q.Blue, q.Green, q.Red, nearest.Grey(base + 1));
+          c.Light2 = clamped.Pixel(q.Blue, q.Green, q.Red, nearest.Grey(base + 2));
+          c.Floor = base == 0 ? std::numeric_limits<std::int64_t>::min() : c.Light0;
+          c.Ceiling = base + 2 >= count ? std::numeric_limits<std::int64_t>::max() : c.Light2;
+        }
       }
       for (std::int32_t i = 0; i < length; ++i, x += step) {
         const TLightChoice& c = run[static_cast<std::size_t>(i)];
+        std::int32_t qb, qg, qr, base;
+        if constexpr (EveryLevel) {
+          const auto at = static_cast<std::size_t>(x - lowest);
+          qb = everyLevel->Blue[at];
+          qg = everyLevel->Green[at];
+          qr = everyLevel->Red[at];
+          base = everyLevel->Low[at];
+        } else {
+          qb = c.Blue;
+          qg = c.Green;
+          qr = c.Red;
+          base = c.Base;
+        }
         const std::int64_t wanted =
             std::clamp<std::int64_t>(c.Source + current[x] + shares.Carried, 0, kDeepLightFull);
         std::int32_t k;
@@ -649,10 +692,10 @@ struct TDeepBandFilter::TState {
           const std::int64_t past0 = -static_cast<std::int64_t>(twice > c.Light0 + c.Light1);
           const std::int64_t past1 = -static_cast<std::int64_t>(twice > c.Light1 + c.Light2);
           light = c.Light0 + ((c.Light1 - c.Light0) & past0) + ((c.Light2 - c.Light1) & past1);
-          k = c.Base - static_cast<std::int32_t>(past0) - static_cast<std::int32_t>(past1);
+          k = base - static_cast<std::int32_t>(past0) - static_cast<std::int32_t>(past1);
         } else {
           const TLightBracket at =
-              BracketLight(clamped, levelGrey, count, c.Blue, c.Green, c.Red, c.Base, wanted);
+              BracketLight(clamped, levelGrey, count, qb, qg, qr, base, wanted);
           k = std::max(at.Level, 0);
           light = at.Low;
           if (at.Level >= 0 && k + 1 < count && at.High - wanted < wanted - at.Low) {
@@ -661,10 +704,15 @@ struct TDeepBandFilter::TState {
           }
         }
         std::uint8_t* written = out + 3 * x;
-        const std::int32_t shade = nearest.Grey(k);  // beyond the top, the top level's
-        written[0] = clamped.Byte(c.Blue + shade);
-        written[1] = clamped.Byte(c.Green + shade);
-        written[2] = clamped.Byte(c.Red + shade);
+        // Beyond the top (only where fewer levels leave the three beyond it), the top level's
+        // grey; over every level, k is at most the top and its own grey.
+        const std::int32_t shade = EveryLevel ? k : nearest.Grey(k);
+        const std::uint8_t blue = clamped.Byte(qb + shade);
+        const std::uint8_t green = clamped.Byte(qg + shade);
+        const std::uint8_t red = clamped.Byte(qr + shade);
+        written[0] = blue;
+        written[1] = green;
+        written[2] = red;
         shares.Hand(wanted - light, next, x, step);
       }
       done += length;
@@ -717,6 +765,10 @@ TDeepBandFilter::TDeepBandFilter(TFilterId filter, const TDeepOptions& options, 
     state.NearestLightTable =
         std::make_unique<TNearestLight>(state.Levels, state.LevelLight.data());
     state.ChoiceRun = std::make_unique<std::array<TLightChoice, kChoiceRun>>();
+    if (state.Levels.Count == kMaxDeepLevels) {
+      state.EveryLevelRun = std::make_unique<TEveryLevelRun>();
+      state.RunKernels = &BestDeepRunKernels();
+    }
   }
   state.Current = AllocateErrorRow(width);
   state.Next = AllocateErrorRow(width);
