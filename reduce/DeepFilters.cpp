@@ -281,8 +281,10 @@ inline TLightPair LoadPair(const std::int64_t* entries) {
 
 // What the colour diffusion in light chooses a pixel's level from (DiffuseColourInLight).
 struct TLightChoice {
-  // The channels' floors (TFloors), each set alone: copying a whole TFloors just built made
-  // the compiler read back its fresh stores as one vector, which stalls.
+  // The channels' floors (TFloors) and Base, the lowest of the three levels; set only where the
+  // levels are fewer than all (over all of them TEveryLevelRun holds these). Each floor is set
+  // alone: copying a whole TFloors just built made the compiler read back its fresh stores as
+  // one vector, which stalls.
   std::int32_t Blue = 0;
   std::int32_t Green = 0;
   std::int32_t Red = 0;
@@ -303,7 +305,7 @@ inline constexpr std::int32_t kChoiceRun = 256;
 
 // Over all kMaxDeepLevels levels the first pass starts with arithmetic alone (DeepRunKernels.h):
 // each pixel's channel floors and the lowest of its three levels, one array each, so that the
-// loop has no look-ups and runs eight pixels at a time in vector registers.
+// loop has no look-ups and runs in vector registers (eight pixels to a register with AVX2).
 struct TEveryLevelRun {
   std::array<std::int32_t, kChoiceRun> Blue;
   std::array<std::int32_t, kChoiceRun> Green;
