@@ -45,12 +45,12 @@ void TBasicReadAheadRows<Source, Sample>::Stop() {
 
 template <class Source, typename Sample>
 Sample* TBasicReadAheadRows<Source, Sample>::Slot(std::int32_t y) {
-  return FRing.data() + static_cast<std::size_t>(y % FCapacity) * FRowSamples;
+  return FRing.get() + static_cast<std::size_t>(y % FCapacity) * FRowSamples;
 }
 
 template <class Source, typename Sample>
 const Sample* TBasicReadAheadRows<Source, Sample>::Row(std::int32_t y) const {
-  return FRing.data() + static_cast<std::size_t>(y % FCapacity) * FRowSamples;
+  return FRing.get() + static_cast<std::size_t>(y % FCapacity) * FRowSamples;
 }
 
 template <class Source, typename Sample>
@@ -76,8 +76,10 @@ void TBasicReadAheadRows<Source, Sample>::ReadBand(std::int32_t first, std::int3
     FBandRows = count;
     const auto capacity = static_cast<std::int32_t>(
         std::min<std::int64_t>(std::int64_t{count} * kReadAheadBands, FHeight));
-    WithMemory("read-ahead-rows",
-               [&] { FRing.resize(static_cast<std::size_t>(capacity) * FRowSamples); });
+    WithMemory("read-ahead-rows", [&] {
+      FRing = std::make_unique_for_overwrite<Sample[]>(static_cast<std::size_t>(capacity) *
+                                                       FRowSamples);
+    });
     FCapacity = capacity;
     if (FAside) {
       try {
