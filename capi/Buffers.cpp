@@ -1,13 +1,12 @@
 #include "Buffers.h"
 
-#include <tmmintrin.h>
-
 #include <cstring>
 #include <string>
 
 #include "Context.h"
 #include "FormatSupport.h"
 #include "Machine.h"
+#include "RedBlue.h"
 
 namespace penamo::capi {
 
@@ -107,27 +106,6 @@ template <int OutSamples>
   }
 }
 
-// Red and blue exchanged in width 3-byte pixels (one exchange turns RGB into BGR and back), five
-// pixels a byte shuffle (SSSE3, on every x86-64 processor of the last fifteen years): three to
-// four times as fast as byte by byte, which keeps the conversion of a band small beside the
-// filter. Each step reads and writes 16 bytes for 5 pixels; the 16th, the next pixel's first,
-// is written again by the step after, and the steps stop while a whole pixel remains after them,
-// so nothing past the row is read or written. in and out must not overlap.
-[[gnu::target("ssse3")]] void ExchangeRedBlue(const std::uint8_t* in, std::uint8_t* out,
-                                              std::size_t width) {
-  const __m128i order = _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 14, 13, 12, 15);
-  std::size_t x = 0;
-  for (; x + 6 <= width; x += 5) {
-    const __m128i pixels = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 3 * x));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 3 * x), _mm_shuffle_epi8(pixels, order));
-  }
-  for (; x < width; ++x) {
-    out[3 * x] = in[3 * x + 2];
-    out[3 * x + 1] = in[3 * x + 1];
-    out[3 * x + 2] = in[3 * x];
-  }
-}
-
 // The other layouts: one build of the loops above for processors with byte shuffles, which the
 // compiler uses where it can, and one for the baseline, chosen once at run time.
 template <class Out>
@@ -135,7 +113,7 @@ template <class Out>
                                                   Out* out) {
   if constexpr (sizeof(Out) == 1) {
     if (shape.Depth == 8 && shape.Samples == 3)
-      return ExchangeRedBlue(in, out, static_cast<std::size_t>(shape.Width));
+      return ExchangeRedBlueShuffling(in, out, static_cast<std::size_t>(shape.Width));
   }
   ConvertRowBody(in, shape, out);
 }
@@ -145,7 +123,7 @@ void ConvertRowBaseline(const std::uint8_t* in, const TBufferShape& shape, Out* 
 }
 [[gnu::target("ssse3")]] void WriteColoursShuffling(const std::uint8_t* bgr, std::uint8_t* out,
                                                     std::size_t width, int samples) {
-  if (samples == 3) return ExchangeRedBlue(bgr, out, width);
+  if (samples == 3) return ExchangeRedBlueShuffling(bgr, out, width);
   WriteColoursBody(bgr, out, width, samples);
 }
 void WriteColoursBaseline(const std::uint8_t* bgr, std::uint8_t* out, std::size_t width,

@@ -18,6 +18,7 @@
 #include "FileReplacement.h"
 #include "Machine.h"
 #include "PngDeflater.h"
+#include "RedBlue.h"
 #include "Stream.h"
 
 namespace penamo {
@@ -49,6 +50,10 @@ bool ProfileFitsPixels(const std::vector<std::uint8_t>& profile, bool grey) {
 // arrived.
 void ConvertRow(const std::uint8_t* bgr, const std::uint8_t* alpha, std::size_t width,
                 int greyDepth, std::uint8_t* out) {
+  if (greyDepth == 0 && alpha == nullptr) {
+    ExchangeRedBlue(bgr, out, width);
+    return;
+  }
   if (greyDepth == 0) {
     for (std::size_t x = 0; x < width; ++x, bgr += 3) {
       *out++ = bgr[2];
