@@ -171,6 +171,32 @@ TEST_P(DeepPng, BandByBandTheRowsAreThoseOfTheWholeRead) {
   }
 }
 
+// The rows read band by band take their pixels a few at a time: every width of a few pixels, so
+// that every remainder of those steps is met, keeps every sample, with alpha and without.
+TEST(DeepPngWidths, EveryNarrowRowKeepsEverySample) {
+  test::TTemporaryFolder folder;
+  for (const int type : {2, 6}) {
+    for (int width = 1; width <= 9; ++width) {
+      const test::TPngLayout layout = DeepLayout({type, 16, false, false}, width, 3);
+      const std::string path = folder / "narrow.png";
+      test::WriteFileBytes(path, test::MakePng(layout));
+      TPictureExtras extras;
+      const std::unique_ptr<TDeepRowSource> rows = OpenPngDeepRows(path, extras, false);
+      ASSERT_NE(rows, nullptr);
+      rows->ReadBand(0, layout.Height);
+      for (int y = 0; y < layout.Height; ++y) {
+        for (int x = 0; x < width; ++x) {
+          const auto want = StoredBgr(layout, y * width + x);
+          for (int k = 0; k < 3; ++k)
+            ASSERT_EQ(rows->Row(y)[3 * x + k], want[k])
+                << "type " << type << ", width " << width << ", pixel " << x << ", " << y
+                << " sample " << k;
+        }
+      }
+    }
+  }
+}
+
 std::vector<TDeepCase> DeepCases() {
   std::vector<TDeepCase> cases;
   for (const int type : {0, 2, 4, 6}) {
