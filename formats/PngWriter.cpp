@@ -113,6 +113,7 @@ class TPngWriter final : public TBandWriter {
   void WriteBand(std::int32_t first, std::int32_t count, const std::uint8_t* rows,
                  std::size_t stride) override;
   void Commit() override;
+  int BusyThreads() const override { return static_cast<int>(FWorkers.size()); }
 
  private:
   void WriteChunk(const char* type, const std::uint8_t* data, std::size_t size);

@@ -22,6 +22,10 @@ class TBandWriter : public TInterface {
   // After the last band: makes the file complete and durable and puts it in the target's
   // place. A writer destroyed without Commit leaves the target as it was and no file behind.
   virtual void Commit() = 0;
+
+  // Threads of the writer's own that keep cores busy while the bands are written (a PNG writer
+  // deflates every band on them), so that the filter can leave them room.
+  virtual int BusyThreads() const { return 0; }
 };
 
 }  // namespace penamo

@@ -50,8 +50,11 @@ class TBandFilter {
   // filter null: the rows are copied unchanged. Raises EOutOfMemory when the diffusion's error
   // row cannot be had. order: the order of the source's rows' bytes, which the filtered rows
   // keep; the same bytes either way, each pixel's channels where that order puts them.
+  // writerThreads: the writer's busy threads (TBandWriter::BusyThreads); with parts 0 a diffusion
+  // then leaves the writer one of the usable cores.
   TBandFilter(const TFilterEntry* filter, std::uint8_t strength, std::int32_t width,
-              std::int32_t height, int parts = 0, TChannelOrder order = TChannelOrder::Bgr);
+              std::int32_t height, int parts = 0, TChannelOrder order = TChannelOrder::Bgr,
+              int writerThreads = 0);
   ~TBandFilter();
   TBandFilter(const TBandFilter&) = delete;
   TBandFilter& operator=(const TBandFilter&) = delete;

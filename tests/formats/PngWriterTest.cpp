@@ -10,9 +10,11 @@
 #include <string>
 
 #include "BandFilter.h"
+#include "BitmapBandWriter.h"
 #include "Exceptions.h"
 #include "ExpectRefusal.h"
 #include "FilterTable.h"
+#include "Machine.h"
 #include "PictureFile.h"
 #include "PictureMakers.h"
 #include "PngReader.h"
@@ -180,6 +182,21 @@ INSTANTIATE_TEST_SUITE_P(
                     TOptionsCase{"PaethLevel3", Options(3, TPngRowFilter::Paeth, 2)},
                     TOptionsCase{"Adaptive", Options(2, TPngRowFilter::Adaptive, 2)}),
     [](const auto& param) { return std::string(param.param.Name); });
+
+// The filters leave a PNG writer's deflating threads room (the band filter's tests show how);
+// a bitmap writer has none.
+TEST_F(PngWriting, TheWriterNamesItsDeflatingThreadsAsBusy) {
+  for (const int threads : {1, 3}) {
+    TPngWriterOptions options = DefaultPngWriterOptions();
+    options.Threads = threads;
+    const auto writer = CreatePngWriter(PathOf("busy.png"), 8, 4, TPictureExtras(), options);
+    EXPECT_EQ(writer->BusyThreads(), threads);
+  }
+  const auto everyCore = CreatePngWriter(PathOf("busy.png"), 8, 4, TPictureExtras());
+  EXPECT_EQ(everyCore->BusyThreads(), UsableCores());
+  TBitmapBandWriter bitmap(PathOf("busy.bmp"), 8, 4);
+  EXPECT_EQ(bitmap.BusyThreads(), 0);
+}
 
 TEST_F(PngWriting, EveryFiltersPngSaveHoldsTheBitmapSavesPixels) {
   TBitmap source;

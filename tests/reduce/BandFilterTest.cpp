@@ -16,8 +16,10 @@
 #include "BandFilter.h"
 #include "BandWriter.h"
 #include "BitmapBandWriter.h"
+#include "Cores.h"
 #include "ExpectRefusal.h"
 #include "FilterTable.h"
+#include "Machine.h"
 #include "Pictures.h"
 #include "RowSource.h"
 
@@ -235,6 +237,31 @@ TEST(BandedSaving, DiffusionBandsDoneAloneAndAgainInPartsGiveTheWholePictureRows
   });
   oneCore.join();
   if (!pinned) GTEST_SKIP() << "no thread could be kept on one core";
+}
+
+// Beside a writer's busy threads a diffusion leaves one usable core to them; asked for parts,
+// or with a writer that has none, it takes what the picture is worth, as every other filter does
+// beside any writer.
+TEST(BandedSaving, ADiffusionLeavesABusyWritersThreadsOneCore) {
+  constexpr std::int32_t kSide = 4096;
+  const int worth = PartsWorthRunning(std::size_t{kSide} * kSide);
+  const int besideWriter = std::min(worth, std::max(1, UsableCores() - 1));
+  for (const TFilterEntry& filter : FilterTable()) {
+    if (filter.Kernel == TFilterKernel::DeepDiffusion ||
+        filter.Kernel == TFilterKernel::DeepOrdered)
+      continue;
+    SCOPED_TRACE(filter.Name);
+    const bool diffusion = filter.Kernel == TFilterKernel::ErrorDiffusion;
+    const auto parts = [&](int asked, int writerThreads) {
+      return TBandFilter(&filter, kFullStrength, kSide, kSide, asked, TChannelOrder::Bgr,
+                         writerThreads)
+          .PartsRecord()
+          .Parts;
+    };
+    EXPECT_EQ(parts(0, 0), worth);
+    EXPECT_EQ(parts(0, 2), diffusion ? besideWriter : worth);
+    EXPECT_EQ(parts(2, 2), 2);
+  }
 }
 
 TEST(BandedSaving, AnEmptyPictureWritesAndCommitsNothing) {
