@@ -392,7 +392,7 @@ TBandFilter::TBandFilter(const TFilterEntry* filter, std::uint8_t strength, std:
   state.Tables = MakeDiffusionTables(LevelStep(filter->Levels), DiffusionWeight(strength));
   // The diffusion's parts wait for one another row by row. Beside a writer whose own threads
   // keep a core busy (a PNG writer deflating), parts sharing the cores with them were held up
-  // again and again: on two cores the diffusion alone saved to PNG 12-17 % faster at rest and
+  // again and again: on two cores the diffusion alone saved to PNG 6-17 % faster at rest and
   // 6-9 % faster with a core kept busy, and more steadily. So the parts leave the writer one
   // core.
   int wanted = partsFor(TDiffusionRun::WideEnoughForParts(width));
