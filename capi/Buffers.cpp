@@ -131,15 +131,10 @@ void WriteColoursBaseline(const std::uint8_t* bgr, std::uint8_t* out, std::size_
   WriteColoursBody(bgr, out, width, samples);
 }
 
-bool Shuffles() {
-  static const bool shuffles = __builtin_cpu_supports("ssse3");
-  return shuffles;
-}
-
 // One row of a buffer into blue, green, red at the filter's depth.
 template <class Out>
 void ConvertRow(const std::uint8_t* in, const TBufferShape& shape, Out* out) {
-  if (Shuffles())
+  if (HasByteShuffles())
     ConvertRowShuffling(in, shape, out);
   else
     ConvertRowBaseline(in, shape, out);
@@ -263,7 +258,7 @@ void TBufferWriter::WriteBand(std::int32_t first, std::int32_t count, const std:
     const std::int32_t y = first + i;
     const std::uint8_t* bgr = rows + static_cast<std::size_t>(i) * stride;
     std::uint8_t* out = FPixels + static_cast<std::size_t>(y - FBase) * FShape.Stride;
-    if (Shuffles())
+    if (HasByteShuffles())
       WriteColoursShuffling(bgr, out, width, FShape.Samples);
     else
       WriteColoursBaseline(bgr, out, width, FShape.Samples);

@@ -131,11 +131,6 @@ void StoreRow(const std::uint8_t* decoded, int format, bool alphaChannel, std::i
   return x;
 }
 
-bool HasByteShuffles() {
-  static const bool shuffles = __builtin_cpu_supports("ssse3");
-  return shuffles;
-}
-
 // The same decoded row as deep samples: 16-bit samples whole, 8-bit ones widened (v × 257, as
 // TWidenedRows widens them); alpha rounded to 8 bits exactly as StoreRow rounds it, so both reads
 // of one file carry the same alpha plane.

@@ -20,4 +20,20 @@ int UsableCores() {
   return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
 }
 
+bool HasByteShuffles() {
+  static const bool shuffles = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("ssse3") != 0;
+  }();
+  return shuffles;
+}
+
+bool HasAvx2() {
+  static const bool avx2 = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") != 0;
+  }();
+  return avx2;
+}
+
 }  // namespace penamo

@@ -1,5 +1,6 @@
 // What the machine gives the program, asked for in one place by every layer: memory, whose
-// refusal becomes the program's own EOutOfMemory, and the number of cores.
+// refusal becomes the program's own EOutOfMemory, the number of cores, and the instructions
+// that the vector loops need.
 #pragma once
 
 #include <new>
@@ -27,5 +28,10 @@ decltype(auto) WithMemory(const char* reason, Allocate&& allocate) {
 // The cores this process may run on (its CPU affinity, as `taskset` or a cpuset sets it), at
 // least 1 even where the count is unknown. Every layer splits its work by this count.
 int UsableCores();
+
+// Whether the processor has SSSE3's byte shuffles and AVX2, asked once a process: the loops
+// compiled for them are run only where these say so.
+bool HasByteShuffles();
+bool HasAvx2();
 
 }  // namespace penamo

@@ -2,6 +2,8 @@
 
 #include <tmmintrin.h>
 
+#include "Machine.h"
+
 namespace penamo {
 
 void ExchangeRedBlueBytes(const std::uint8_t* in, std::uint8_t* out, std::size_t width) {
@@ -26,8 +28,7 @@ void ExchangeRedBlueShuffling(const std::uint8_t* in, std::uint8_t* out, std::si
 }
 
 void ExchangeRedBlue(const std::uint8_t* in, std::uint8_t* out, std::size_t width) {
-  static const bool shuffles = __builtin_cpu_supports("ssse3");
-  if (shuffles) {
+  if (HasByteShuffles()) {
     ExchangeRedBlueShuffling(in, out, width);
   } else {
     ExchangeRedBlueBytes(in, out, width);

@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "Coefficients.h"
+#include "Machine.h"
 
 namespace penamo {
 
@@ -22,11 +23,6 @@ std::uint8_t ClampToByte(std::int32_t value) {
   return static_cast<std::uint8_t>(std::clamp(value, 0, 255));
 }
 
-bool HasAvx2() {
-  __builtin_cpu_init();
-  return __builtin_cpu_supports("avx2");
-}
-
 }  // namespace
 
 const TFastYCbCr& TFastYCbCr::Tables(TChannelOrder order) {
@@ -37,7 +33,7 @@ const TFastYCbCr& TFastYCbCr::Tables(TChannelOrder order) {
 }
 
 const TSpanKernels& TFastYCbCr::BestKernels(TChannelOrder order) {
-  static const bool avx2 = HasAvx2();
+  const bool avx2 = HasAvx2();
   if (order == TChannelOrder::Rgb)
     return avx2 ? span_avx2::kRgbKernels : span_baseline::kRgbKernels;
   return avx2 ? span_avx2::kKernels : span_baseline::kKernels;

@@ -11,7 +11,6 @@
 // 257 v, which is v / 255 exactly.
 #include <cmath>
 #include <cstdint>
-#include <iostream>
 #include <sstream>
 #include <string>
 
@@ -50,10 +49,6 @@ std::string MakeTable() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::string table = MakeTable();
-  if (table.empty()) {
-    std::cerr << "MakeLightCurve: an entry lies too near a half, or the entries do not rise\n";
-    return 1;
-  }
-  return PrintOrCheck(argc, argv, "MakeLightCurve", table);
+  return PrintOrCheck(argc, argv, "MakeLightCurve", MakeTable(),
+                      "an entry lies too near a half, or the entries do not rise");
 }
