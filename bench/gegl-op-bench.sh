@@ -27,6 +27,8 @@ import sys; from pictures import gradient, write_png
 write_png(sys.argv[1], gradient($SIZE, $SIZE, 3, 16))" "$WORK/deep-$SIZE.png"
 
 export GEGL_PATH=$PWD/$BUILD/gegl-module:$(pkg-config gegl-0.4 --variable=pluginsdir)
+# The module has no run path, as installed: the build's library is named here.
+export LD_LIBRARY_PATH=$PWD/$BUILD/capi
 export XDG_CACHE_HOME=$WORK/cache GEGL_SWAP=$WORK/swap
 # GEGL prints leak warnings at exit; a failure still stops the script.
 run() { gegl "$WORK/deep-$SIZE.png" -o "$WORK/$1-out.png" -- "${@:2}" >/dev/null 2>&1; }

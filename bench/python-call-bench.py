@@ -6,7 +6,7 @@ interleaved rounds; medians and ranges. The Python call also allocates its resul
 array, whose pages are touched for the first time); the C call writes into a buffer it reuses,
 and so does the Python call given out=, timed as a third contender.
 
-    PYTHONPATH=build/test/python python3 bench/python-call-bench.py [ROUNDS]
+    PYTHONPATH=build/test/python LD_LIBRARY_PATH=build/test/capi python3 bench/python-call-bench.py [ROUNDS]
     (PENAMO_LIBRARY names libpenamo.so.0; default: beside the module's build folder)
 """
 
