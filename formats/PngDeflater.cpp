@@ -1,5 +1,6 @@
 #include "PngDeflater.h"
 
+#include <isa-l/crc.h>
 #include <isa-l/igzip_lib.h>
 
 #include <algorithm>
@@ -100,6 +101,11 @@ std::array<std::uint8_t, 2> ZlibHeader(int level) {
 
 std::uint32_t SegmentAdler32(const std::uint8_t* raw, std::size_t size) {
   return isal_adler32(1, raw, size);
+}
+
+std::uint32_t PngChunkCrc(const char* type, const std::uint8_t* data, std::size_t size) {
+  const std::uint32_t crc = crc32_gzip_refl(0, reinterpret_cast<const unsigned char*>(type), 4);
+  return size == 0 ? crc : crc32_gzip_refl(crc, data, size);
 }
 
 }  // namespace penamo

@@ -98,6 +98,7 @@ struct TSegment {
   std::vector<std::uint8_t> Bgr;
   std::vector<std::uint8_t> Alpha;
   std::vector<std::uint8_t> Compressed;
+  std::uint32_t CompressedCrc = 0;  // the IDAT chunk's CRC over Compressed
   uLong Adler = 1;
   uLong RawLength = 0;
   bool Done = false;
@@ -117,6 +118,8 @@ class TPngWriter final : public TBandWriter {
 
  private:
   void WriteChunk(const char* type, const std::uint8_t* data, std::size_t size);
+  // The same with the chunk's CRC already taken (PngChunkCrc).
+  void WriteChunk(const char* type, const std::uint8_t* data, std::size_t size, std::uint32_t crc);
   void WriteHeader(const TPictureExtras& extras);
   // Hands the current segment to the workers, then writes whatever is finished in order.
   void Submit(bool last);
@@ -201,13 +204,16 @@ TPngWriter::~TPngWriter() {
 }
 
 void TPngWriter::WriteChunk(const char* type, const std::uint8_t* data, std::size_t size) {
+  WriteChunk(type, data, size, PngChunkCrc(type, data, size));
+}
+
+void TPngWriter::WriteChunk(const char* type, const std::uint8_t* data, std::size_t size,
+                            std::uint32_t crc) {
   std::uint8_t head[8];
   Put32(head, static_cast<std::uint32_t>(size));
   std::memcpy(head + 4, type, 4);
-  uLong crc = crc32(0, head + 4, 4);
-  if (size > 0) crc = crc32_z(crc, data, size);
   std::uint8_t tail[4];
-  Put32(tail, static_cast<std::uint32_t>(crc));
+  Put32(tail, crc);
   FStream.WriteBuffer(head, 8);
   FStream.WriteBuffer(data, static_cast<std::int64_t>(size));
   FStream.WriteBuffer(tail, 4);
@@ -344,7 +350,8 @@ void TPngWriter::WriteFinished(bool wait, std::size_t keep) {
       FStarted = true;
     }
     FAdler = adler32_combine(FAdler, segment->Adler, static_cast<z_off_t>(segment->RawLength));
-    WriteChunk("IDAT", segment->Compressed.data(), segment->Compressed.size());
+    WriteChunk("IDAT", segment->Compressed.data(), segment->Compressed.size(),
+               segment->CompressedCrc);
   }
 }
 
@@ -417,6 +424,8 @@ void TPngWriter::Deflate(TSegment& segment, TPngDeflater& deflater,
       deflater.Deflate(raw.data(), raw.size(), segment.Last);
   WithMemory("png-write-deflate",
              [&] { segment.Compressed.assign(deflated.begin(), deflated.end()); });
+  // Here, on the deflating threads, rather than on the one that writes the chunks in order.
+  segment.CompressedCrc = PngChunkCrc("IDAT", segment.Compressed.data(), segment.Compressed.size());
 }
 
 void TPngWriter::Commit() {
