@@ -220,9 +220,9 @@ struct TImageData {
 // Walks the chunk list of a file of size bytes from the signature to IEND by the chunks' lengths,
 // without checking their contents (the decoder does that); read(offset, head) fills the 8 bytes
 // of a chunk's length and type at offset, which lies within the file. A chunk cut by the file's
-// end counts only the bytes it has there.
-template <typename ReadHead>
-TImageData WalkImageData(std::uint64_t size, ReadHead readHead) {
+// end counts only the bytes it has there. seen(head, at) is told of every chunk before IEND.
+template <typename ReadHead, typename Seen>
+TImageData WalkImageData(std::uint64_t size, ReadHead readHead, Seen seen) {
   TImageData data;
   std::uint64_t at = 8;
   while (at + 8 <= size) {
@@ -234,6 +234,7 @@ TImageData WalkImageData(std::uint64_t size, ReadHead readHead) {
       break;
     }
     if (std::memcmp(head + 4, "IDAT", 4) == 0) data.Bytes += std::min(length, size - at - 8);
+    seen(head, at);
     at += 12 + length;
   }
   return data;
@@ -241,35 +242,8 @@ TImageData WalkImageData(std::uint64_t size, ReadHead readHead) {
 
 TImageData WalkImageData(const std::uint8_t* bytes, std::size_t size) {
   return WalkImageData(
-      size, [&](std::uint64_t at, std::uint8_t* head) { std::memcpy(head, bytes + at, 8); });
-}
-
-// The same over a file, read in blocks so that a file of many tiny chunks costs few reads. The
-// stream is left at its start.
-TImageData WalkImageData(TStream& stream) {
-  const std::int64_t size = stream.Size();
-  if (size < 0) throw EReadError(Msg::ReadError, "seek-failed");
-  constexpr std::uint64_t kBlock = 1u << 16;
-  std::vector<std::uint8_t> block(kBlock);
-  std::uint64_t blockStart = 0, blockSize = 0;
-  const TImageData data =
-      WalkImageData(static_cast<std::uint64_t>(size), [&](std::uint64_t at, std::uint8_t* head) {
-        if (at < blockStart || at + 8 > blockStart + blockSize) {
-          blockStart = at;
-          blockSize = 0;
-          if (stream.Seek(static_cast<std::int64_t>(at), TSeekOrigin::Beginning) >= 0)
-            blockSize = static_cast<std::uint64_t>(
-                std::max<std::int64_t>(0, stream.Read(block.data(), kBlock)));
-          // A file that shrinks while it is walked reads as zeros: the decoder meets its end.
-          if (blockSize < 8) {
-            std::memset(block.data() + blockSize, 0, 8 - blockSize);
-            blockSize = 8;
-          }
-        }
-        std::memcpy(head, block.data() + (at - blockStart), 8);
-      });
-  if (stream.Seek(0, TSeekOrigin::Beginning) != 0) throw EReadError(Msg::ReadError, "seek-failed");
-  return data;
+      size, [&](std::uint64_t at, std::uint8_t* head) { std::memcpy(head, bytes + at, 8); },
+      [](const std::uint8_t*, std::uint64_t) {});
 }
 
 // The bytes the header's picture inflates to: each pass's rows (one pass unless interlaced),
@@ -417,41 +391,75 @@ std::vector<std::uint8_t> AllocateBytes(std::size_t size) {
   return WithMemory("out-of-memory", [&] { return std::vector<std::uint8_t>(size); });
 }
 
-// The data of the eXIf chunk of the PNG file in stream that the decoder keeps, wherever it lies
-// (the decoder takes one after the pixels as well), found by walking the chunks' headers; empty
-// when there is none. A chunk whose checksum fails is passed over, as the decoder discards it.
-// The stream is left at the file's start.
-std::vector<std::uint8_t> ExifChunkOf(TStream& stream) {
-  std::vector<std::uint8_t> data;
-  std::int64_t at = 8;  // past the signature
-  std::uint8_t header[8];
-  while (stream.Seek(at, TSeekOrigin::Beginning) == at && stream.Read(header, 8) == 8) {
-    const std::uint32_t length = std::uint32_t{header[0]} << 24 | std::uint32_t{header[1]} << 16 |
-                                 std::uint32_t{header[2]} << 8 | std::uint32_t{header[3]};
-    if (std::memcmp(header + 4, "IEND", 4) == 0) break;
-    at += 12 + static_cast<std::int64_t>(length);
-    if (std::memcmp(header + 4, "eXIf", 4) != 0) continue;
-    // The decoder refuses a larger chunk itself.
-    if (length > kChunkSizeLimit) break;
-    data = AllocateBytes(std::size_t{length} + 4);
-    if (stream.Read(data.data(), static_cast<std::int64_t>(data.size())) !=
-        static_cast<std::int64_t>(data.size())) {
-      data.clear();
-      break;
+// What one walk of a PNG file's chunk list finds: what WalkImageData says of the pixels, and the
+// data of the eXIf chunk the decoder keeps, wherever it lies (the decoder takes one after the
+// pixels as well): the first one; empty when there is none, or when the first one's checksum
+// fails (the decoder discards it and takes no later one).
+struct TChunkWalk {
+  TImageData Pixels;
+  std::vector<std::uint8_t> Exif;
+};
+
+// The walk over a file. A chunk's head is read alone (a seek and 8 bytes) after a chunk of 4 KiB
+// or more, and in 64 KiB blocks among smaller ones, so that neither a file of many tiny chunks
+// costs a read each nor the pixels' chunks are read only to be skipped. The stream is left at
+// its start.
+TChunkWalk WalkChunks(TStream& stream) {
+  const std::int64_t size = stream.Size();
+  if (size < 0) throw EReadError(Msg::ReadError, "seek-failed");
+  constexpr std::uint64_t kBlock = 1u << 16;
+  constexpr std::uint64_t kReadAlone = 4096;
+  std::vector<std::uint8_t> block(kBlock);
+  std::uint64_t blockStart = 0, blockSize = 0, last = 0;
+  const auto readAt = [&](std::uint64_t at, std::uint8_t* into, std::int64_t count) {
+    if (stream.Seek(static_cast<std::int64_t>(at), TSeekOrigin::Beginning) < 0)
+      return std::int64_t{0};
+    return std::max<std::int64_t>(0, stream.Read(into, count));
+  };
+  const auto readHead = [&](std::uint64_t at, std::uint8_t* head) {
+    const bool far = at - last >= kReadAlone;
+    last = at;
+    if (at >= blockStart && at + 8 <= blockStart + blockSize) {
+      std::memcpy(head, block.data() + (at - blockStart), 8);
+      return;
     }
-    const std::uint8_t* stored = data.data() + length;
-    const std::uint32_t expected = std::uint32_t{stored[0]} << 24 | std::uint32_t{stored[1]} << 16 |
-                                   std::uint32_t{stored[2]} << 8 | std::uint32_t{stored[3]};
-    uLong crc = crc32(0, header + 4, 4);
+    // A file that shrinks while it is walked reads as zeros: the decoder meets its end.
+    if (far) {
+      const std::int64_t got = readAt(at, head, 8);
+      std::memset(head + got, 0, static_cast<std::size_t>(8 - got));
+      return;
+    }
+    blockStart = at;
+    blockSize = static_cast<std::uint64_t>(readAt(at, block.data(), kBlock));
+    if (blockSize < 8) {
+      std::memset(block.data() + blockSize, 0, 8 - blockSize);
+      blockSize = 8;
+    }
+    std::memcpy(head, block.data(), 8);
+  };
+  TChunkWalk walk;
+  bool lookForExif = true;
+  const auto seen = [&](const std::uint8_t* head, std::uint64_t at) {
+    if (!lookForExif || std::memcmp(head + 4, "eXIf", 4) != 0) return;
+    lookForExif = false;
+    const std::uint32_t length = Get32(head);
+    // The decoder refuses a larger chunk itself.
+    if (length > kChunkSizeLimit) return;
+    std::vector<std::uint8_t> data = AllocateBytes(std::size_t{length} + 4);
+    if (readAt(at + 8, data.data(), static_cast<std::int64_t>(data.size())) !=
+        static_cast<std::int64_t>(data.size()))
+      return;
+    const std::uint32_t expected = Get32(data.data() + length);
+    uLong crc = crc32(0, head + 4, 4);
     crc = crc32_z(crc, data.data(), length);
     if (static_cast<std::uint32_t>(crc) == expected) {
       data.resize(length);
-      break;
+      walk.Exif = std::move(data);
     }
-    data.clear();
-  }
+  };
+  walk.Pixels = WalkImageData(static_cast<std::uint64_t>(size), readHead, seen);
   if (stream.Seek(0, TSeekOrigin::Beginning) != 0) throw EReadError(Msg::ReadError, "seek-failed");
-  return data;
+  return walk;
 }
 
 // Decodes row y of a non-interlaced picture (the next one) into row, as the decoded format lays
@@ -611,6 +619,9 @@ class TLibpngDeepRowDecoder final : public TPngRows<TDeepRowDecoder> {
     png_set_chunk_malloc_max(FPng, kChunkSizeLimit);
     // The samples are left as the file holds them, most significant byte first, and put in
     // the host's order as they are stored (a pass of libpng's own over each row costs more).
+    // They are stored from libpng's own row, as its last step (Store), instead of being copied
+    // into a row of ours first.
+    png_set_read_user_transform_fn(FPng, &Store);
     const bool read = Step([this] {
       png_read_info(FPng, FInfo);
       png_read_update_info(FPng, FInfo);
@@ -627,8 +638,10 @@ class TLibpngDeepRowDecoder final : public TPngRows<TDeepRowDecoder> {
     if (!FByLibspng) {
       // After the last row the file is read to its end, so that a file cut after the pixels is
       // refused as any other cut file.
+      FTarget = bgr;
+      FTargetAlpha = AlphaRow(y);
       FByLibspng = !Step([&] {
-        png_read_row(FPng, FDecoded.data(), nullptr);
+        png_read_row(FPng, nullptr, nullptr);
         if (y == FLayout.Height - 1) png_read_end(FPng, nullptr);
       });
       if (FByLibspng) {
@@ -642,9 +655,6 @@ class TLibpngDeepRowDecoder final : public TPngRows<TDeepRowDecoder> {
       NotingDamageRead([&] { DecodeNextRow(FContext.get(), FLayout, y, FDecoded.data()); });
       StoreDeepRow(FDecoded.data(), SPNG_FMT_PNG, FLayout.AlphaChannel, FLayout.Width, bgr,
                    AlphaRow(y));
-    } else {
-      StoreDeepSamples<true>(FDecoded.data(), FLayout.AlphaChannel, FLayout.Width, bgr,
-                             AlphaRow(y));
     }
   }
 
@@ -662,6 +672,14 @@ class TLibpngDeepRowDecoder final : public TPngRows<TDeepRowDecoder> {
   }
 
   static void Fault(png_structp png, png_const_charp) { png_longjmp(png, 1); }
+
+  // libpng's last step over each row, unfiltered and as the file holds it: the row is stored
+  // where DecodeRow asked. libpng copies it nowhere else (DecodeRow asks for no row of its own).
+  static void Store(png_structp png, png_row_infop, png_bytep row) {
+    auto* self = static_cast<TLibpngDeepRowDecoder*>(png_get_io_ptr(png));
+    StoreDeepSamples<true>(row, self->FLayout.AlphaChannel, self->FLayout.Width, self->FTarget,
+                           self->FTargetAlpha);
+  }
   static void Warning(png_structp, png_const_charp) {}
 
   // The file's bytes from the next offset, through a buffer: libpng asks for 8 KiB or less at
@@ -697,6 +715,9 @@ class TLibpngDeepRowDecoder final : public TPngRows<TDeepRowDecoder> {
   std::size_t FBufferEnd = 0;  // the bytes of FBuffer read from the file
   // Whether libspng decodes the rows (from the next one on): libpng met a fault.
   bool FByLibspng = false;
+  // Where Store puts the row libpng is decoding.
+  std::uint16_t* FTarget = nullptr;
+  std::uint8_t* FTargetAlpha = nullptr;
 };
 
 // A whole deep picture of a checked size; its storage is twice the 24-bit picture's, which the
@@ -802,9 +823,9 @@ struct TOpenedPng {
 TOpenedPng OpenProgressive(const std::string& path, TPictureExtras& extras) {
   TOpenedPng opened;
   opened.File = std::make_unique<TFileStream>(path);
-  std::vector<std::uint8_t> exif = ExifChunkOf(*opened.File);
-  exif = ExifBlockOf(exif.data(), exif.size());
-  const TImageData data = WalkImageData(*opened.File);
+  TChunkWalk walk = WalkChunks(*opened.File);
+  std::vector<std::uint8_t> exif = ExifBlockOf(walk.Exif.data(), walk.Exif.size());
+  const TImageData& data = walk.Pixels;
   opened.Context = NewContext();
   Check(spng_set_png_stream(opened.Context.get(), ReadFromStream, opened.File.get()));
   NotingDamage([&] { return BytesRead(*opened.File); },

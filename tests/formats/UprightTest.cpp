@@ -314,6 +314,83 @@ INSTANTIATE_TEST_SUITE_P(Orientations, Upright, testing::Range(1, 9));
 
 // The blocks beside the picture: XMP byte for byte, the EXIF block with only its orientation
 // changed, from a whole read and from a band read alike.
+// A picture of noise whose pixels lie in many IDAT chunks of 5,000 bytes, with small chunks before
+// and after them, then the eXIf chunks given, then small chunks and IEND: the chunk list's heads
+// are read alone past the large chunks and in blocks among the small ones.
+TBytes ManyChunkPng(const std::vector<TBytes>& exifChunks) {
+  test::TPngLayout layout;
+  layout.Width = 128;
+  layout.Height = 96;
+  layout.ColorType = PNG_COLOR_TYPE_RGB;
+  layout.BitDepth = 16;
+  std::mt19937 random(96);
+  for (int i = 0; i < 3 * layout.Width * layout.Height; ++i)
+    layout.Samples.push_back(random() & 0xFFFF);
+  const TBytes whole = test::MakePng(layout);
+  TBytes pixels;
+  TBytes file(whole.begin(), whole.begin() + 8 + 25);  // the signature and IHDR
+  for (std::size_t at = 8; at + 12 <= whole.size();) {
+    const std::size_t length = std::size_t{whole[at]} << 24 | std::size_t{whole[at + 1]} << 16 |
+                               std::size_t{whole[at + 2]} << 8 | whole[at + 3];
+    if (std::memcmp(whole.data() + at + 4, "IDAT", 4) == 0)
+      pixels.insert(pixels.end(), whole.begin() + static_cast<long>(at + 8),
+                    whole.begin() + static_cast<long>(at + 8 + length));
+    at += 12 + length;
+  }
+  const auto append = [&](const TBytes& chunk) {
+    file.insert(file.end(), chunk.begin(), chunk.end());
+  };
+  const TBytes note = {'C', 'o', 'm', 'm', 'e', 'n', 't', 0, 'a'};
+  for (int i = 0; i < 40; ++i)
+    append(Chunk("tEXt", note));
+  EXPECT_GT(pixels.size(), 8u * 5000u);
+  for (std::size_t at = 0; at < pixels.size(); at += 5000)
+    append(Chunk("IDAT",
+                 TBytes(pixels.begin() + static_cast<long>(at),
+                        pixels.begin() + static_cast<long>(std::min(pixels.size(), at + 5000)))));
+  for (const TBytes& exif : exifChunks)
+    append(exif);
+  for (int i = 0; i < 40; ++i)
+    append(Chunk("tEXt", note));
+  append(Chunk("IEND", {}));
+  return file;
+}
+
+// The band-by-band reads find the eXIf chunk the whole read keeps, past many large chunks: the
+// first one, or none when the first one's checksum fails (the decoder then takes no later one).
+TEST(UprightMetadata, PngBandByBandReadsKeepTheExifChunkOfTheWholeReadPastManyLargeChunks) {
+  test::TTemporaryFolder folder;
+  const std::string path = folder / "chunks.png";
+  TBytes damaged = Chunk("eXIf", ExifBlock(1, false));
+  damaged[damaged.size() - 1] ^= 0x55;
+  const TBytes kept = Chunk("eXIf", ExifBlock(1, true));
+  const struct {
+    std::vector<TBytes> Chunks;
+    TBytes Exif;
+  } cases[] = {
+      {{kept}, ExifBlock(1, true)}, {{kept, damaged}, ExifBlock(1, true)}, {{damaged, kept}, {}}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.Chunks.size() << " chunks, kept " << c.Exif.size());
+    test::WriteFileBytes(path, ManyChunkPng(c.Chunks));
+    TBitmap picture;
+    TPictureExtras extras;
+    ReadPicture(path, picture, extras);
+    EXPECT_EQ(extras.Exif, c.Exif);
+    for (const bool deep : {false, true}) {
+      TPictureExtras rowExtras;
+      const bool opened = deep ? OpenPictureDeepRows(path, rowExtras) != nullptr
+                               : OpenPictureRows(path, rowExtras) != nullptr;
+      ASSERT_TRUE(opened);
+      EXPECT_EQ(rowExtras.Exif, c.Exif) << "deep " << deep;
+    }
+  }
+  // A block that turns the picture there: the band-by-band reads leave it to the whole read.
+  test::WriteFileBytes(path, ManyChunkPng({Chunk("eXIf", ExifBlock(6, false))}));
+  TPictureExtras rowExtras;
+  EXPECT_EQ(OpenPictureRows(path, rowExtras), nullptr);
+  EXPECT_EQ(OpenPictureDeepRows(path, rowExtras), nullptr);
+}
+
 TEST(UprightMetadata, PngAndJpegHandOnTheirExifAndXmp) {
   test::TTemporaryFolder folder;
   const std::string xmp = "<?xpacket begin='' id='W5M0MpCehiHzreSzNTczkc9d'?><x:xmpmeta/>";
