@@ -306,11 +306,14 @@ inline constexpr std::int32_t kChoiceRun = 256;
 // Over all kMaxDeepLevels levels the first pass starts with arithmetic alone (DeepRunKernels.h):
 // each pixel's channel floors and the lowest of its three levels, one array each, so that the
 // loop has no look-ups and runs in vector registers (eight pixels to a register with AVX2).
+// The second pass writes only each pixel's chosen level (its grey) into Grey; the run's bytes
+// are made from the floors and Grey afterwards (WriteEveryLevel), as vector code.
 struct TEveryLevelRun {
   std::array<std::int32_t, kChoiceRun> Blue;
   std::array<std::int32_t, kChoiceRun> Green;
   std::array<std::int32_t, kChoiceRun> Red;
   std::array<std::int32_t, kChoiceRun> Low;
+  std::array<std::int32_t, kChoiceRun> Grey;
 };
 
 // Floyd–Steinberg's shares of one pixel's error, serpentine: 7/16 on along the row, 3/16, 5/16
@@ -705,17 +708,27 @@ struct TDeepBandFilter::TState {
             light = at.High;
           }
         }
-        std::uint8_t* written = out + 3 * x;
-        // Beyond the top (only where fewer levels leave the three beyond it), the top level's
-        // grey; over every level, k is at most the top and its own grey.
-        const std::int32_t shade = EveryLevel ? k : nearest.Grey(k);
-        const std::uint8_t blue = clamped.Byte(qb + shade);
-        const std::uint8_t green = clamped.Byte(qg + shade);
-        const std::uint8_t red = clamped.Byte(qr + shade);
-        written[0] = blue;
-        written[1] = green;
-        written[2] = red;
+        if constexpr (EveryLevel) {
+          // Over every level, k is at most the top and its own grey.
+          everyLevel->Grey[static_cast<std::size_t>(x - lowest)] = k;
+        } else {
+          std::uint8_t* written = out + 3 * x;
+          // Beyond the top (only where fewer levels leave the three beyond it), the top level's
+          // grey.
+          const std::int32_t shade = nearest.Grey(k);
+          const std::uint8_t blue = clamped.Byte(qb + shade);
+          const std::uint8_t green = clamped.Byte(qg + shade);
+          const std::uint8_t red = clamped.Byte(qr + shade);
+          written[0] = blue;
+          written[1] = green;
+          written[2] = red;
+        }
         shares.Hand(wanted - light, next, x, step);
+      }
+      if constexpr (EveryLevel) {
+        RunKernels->WriteEveryLevel(everyLevel->Blue.data(), everyLevel->Green.data(),
+                                    everyLevel->Red.data(), everyLevel->Grey.data(), length,
+                                    out + 3 * lowest);
       }
       done += length;
     }

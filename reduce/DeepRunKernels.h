@@ -19,6 +19,12 @@ struct TDeepRunKernels {
   // at most the third from the top (so that all three exist).
   void (*PrepareEveryLevel)(const std::uint16_t* in, std::int32_t count, std::int32_t* blue,
                             std::int32_t* green, std::int32_t* red, std::int32_t* low);
+  // count pixels' written bytes, blue, green, red, left to right from out: each channel's floor
+  // (as PrepareEveryLevel gives it) plus the pixel's chosen grey, clamped to 0 to 255. Apart from
+  // the diffusion's serial choices, so that they run as vector code.
+  void (*WriteEveryLevel)(const std::int32_t* blue, const std::int32_t* green,
+                          const std::int32_t* red, const std::int32_t* grey, std::int32_t count,
+                          std::uint8_t* out);
   const char* Name;
 };
 

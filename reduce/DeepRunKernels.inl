@@ -1,6 +1,9 @@
 // The run kernels; included by DeepRunKernelsBaseline.cpp and DeepRunKernelsAvx2.cpp with
 // PENAMO_DEEP_RUN_NAMESPACE naming the version. Everything here has internal linkage.
 
+#include <algorithm>
+#include <cstdint>
+
 namespace penamo::PENAMO_DEEP_RUN_NAMESPACE {
 namespace {
 
@@ -23,8 +26,18 @@ void PrepareEveryLevel(const std::uint16_t* in, std::int32_t count, std::int32_t
   }
 }
 
+void WriteEveryLevel(const std::int32_t* blue, const std::int32_t* green, const std::int32_t* red,
+                     const std::int32_t* grey, std::int32_t count, std::uint8_t* out) {
+  for (std::int32_t i = 0; i < count; ++i) {
+    out[3 * i] = static_cast<std::uint8_t>(std::clamp(blue[i] + grey[i], 0, 255));
+    out[3 * i + 1] = static_cast<std::uint8_t>(std::clamp(green[i] + grey[i], 0, 255));
+    out[3 * i + 2] = static_cast<std::uint8_t>(std::clamp(red[i] + grey[i], 0, 255));
+  }
+}
+
 }  // namespace
 
-extern const TDeepRunKernels kDeepRunKernels{PrepareEveryLevel, PENAMO_DEEP_RUN_NAME};
+extern const TDeepRunKernels kDeepRunKernels{PrepareEveryLevel, WriteEveryLevel,
+                                             PENAMO_DEEP_RUN_NAME};
 
 }  // namespace penamo::PENAMO_DEEP_RUN_NAMESPACE

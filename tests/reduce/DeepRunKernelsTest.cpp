@@ -157,5 +157,40 @@ TEST(DeepRunKernels, EveryVersionGivesTheDefinitionsFloorsAndLevelsForRandomDeep
     ExpectDefinitionsRuns(*kernels, pixels, lengths);
 }
 
+// The written bytes: each floor plus the grey, clamped, in blue, green, red order, for floors and
+// greys on both sides of the byte's range, runs of every length, and nothing written past the
+// run.
+TEST(DeepRunKernels, EveryVersionWritesEachChannelsFloorPlusItsGreyClampedToAByte) {
+  std::mt19937 random(1210);
+  std::uniform_int_distribution<std::int32_t> floor(-300, 600), grey(0, 255);
+  std::array<std::int32_t, 256> blue{}, green{}, red{}, greys{};
+  for (const TDeepRunKernels* kernels : RunnableKernels()) {
+    SCOPED_TRACE(kernels->Name);
+    for (std::int32_t length = 1; length <= 256; ++length) {
+      for (std::size_t i = 0; i < 256; ++i) {
+        blue[i] = floor(random);
+        green[i] = floor(random);
+        red[i] = floor(random);
+        greys[i] = grey(random);
+      }
+      std::vector<std::uint8_t> out(3 * 256 + 1, 0x5A);
+      kernels->WriteEveryLevel(blue.data(), green.data(), red.data(), greys.data(), length,
+                               out.data() + 1);
+      ASSERT_EQ(out[0], 0x5A);
+      for (std::int32_t i = 0; i < length; ++i) {
+        const auto at = static_cast<std::size_t>(i);
+        const std::uint8_t expected[3] = {
+            static_cast<std::uint8_t>(std::clamp(blue[at] + greys[at], 0, 255)),
+            static_cast<std::uint8_t>(std::clamp(green[at] + greys[at], 0, 255)),
+            static_cast<std::uint8_t>(std::clamp(red[at] + greys[at], 0, 255))};
+        for (std::size_t c = 0; c < 3; ++c)
+          ASSERT_EQ(out[1 + 3 * at + c], expected[c]) << "length " << length << ", pixel " << i;
+      }
+      for (std::size_t rest = 1 + 3 * static_cast<std::size_t>(length); rest < out.size(); ++rest)
+        ASSERT_EQ(out[rest], 0x5A) << "length " << length << ", byte " << rest;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace penamo
