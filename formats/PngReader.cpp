@@ -674,7 +674,7 @@ class TLibpngDeepRowDecoder final : public TPngRows<TDeepRowDecoder> {
   static void Fault(png_structp png, png_const_charp) { png_longjmp(png, 1); }
 
   // libpng's last step over each row, unfiltered and as the file holds it: the row is stored
-  // where DecodeRow asked. libpng copies it nowhere else (DecodeRow asks for no row of its own).
+  // where DecodeRow asked, from libpng's own buffer (DecodeRow asks libpng for no copy of it).
   static void Store(png_structp png, png_row_infop, png_bytep row) {
     auto* self = static_cast<TLibpngDeepRowDecoder*>(png_get_io_ptr(png));
     StoreDeepSamples<true>(row, self->FLayout.AlphaChannel, self->FLayout.Width, self->FTarget,
