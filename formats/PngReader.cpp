@@ -4,7 +4,6 @@
 #include <spng.h>
 #include <tmmintrin.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <bit>
@@ -20,6 +19,7 @@
 #include "FormatSupport.h"
 #include "Limits.h"
 #include "Machine.h"
+#include "PngDeflater.h"
 #include "ReadAheadRows.h"
 #include "Stream.h"
 #include "Upright.h"
@@ -449,10 +449,7 @@ TChunkWalk WalkChunks(TStream& stream) {
     if (readAt(at + 8, data.data(), static_cast<std::int64_t>(data.size())) !=
         static_cast<std::int64_t>(data.size()))
       return;
-    const std::uint32_t expected = Get32(data.data() + length);
-    uLong crc = crc32(0, head + 4, 4);
-    crc = crc32_z(crc, data.data(), length);
-    if (static_cast<std::uint32_t>(crc) == expected) {
+    if (PngChunkCrc("eXIf", data.data(), length) == Get32(data.data() + length)) {
       data.resize(length);
       walk.Exif = std::move(data);
     }
