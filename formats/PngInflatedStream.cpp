@@ -87,8 +87,6 @@ bool TInflatedPngStream::Produce() {
       return ProduceChunkBytes();
     case TPhase::Pixels:
       return ProducePixels();
-    case TPhase::Done:
-      break;
   }
   return false;
 }
@@ -100,15 +98,20 @@ std::uint8_t* TInflatedPngStream::Reserve(std::size_t size) {
   return at;
 }
 
+// The next block of the file into FIn, once every buffered byte is taken; false at the file's
+// end or on a failed read.
+bool TInflatedPngStream::Refill() {
+  const std::int64_t got = FReadAt(FIn.data(), FIn.size(), FFileOffset);
+  if (got <= 0) return false;
+  FFileOffset += static_cast<std::uint64_t>(got);
+  FInAt = 0;
+  FInEnd = static_cast<std::size_t>(got);
+  return true;
+}
+
 bool TInflatedPngStream::ReadFile(std::uint8_t* data, std::size_t size) {
   while (size > 0) {
-    if (FInAt == FInEnd) {
-      const std::int64_t got = FReadAt(FIn.data(), FIn.size(), FFileOffset);
-      if (got <= 0) return false;
-      FFileOffset += static_cast<std::uint64_t>(got);
-      FInAt = 0;
-      FInEnd = static_cast<std::size_t>(got);
-    }
+    if (FInAt == FInEnd && !Refill()) return false;
     const std::size_t taken = std::min(size, FInEnd - FInAt);
     std::memcpy(data, FIn.data() + FInAt, taken);
     FInAt += taken;
@@ -209,13 +212,7 @@ bool TInflatedPngStream::FeedInflater() {
     FCrc = Crc(0, FHead + 4, 4);
     return true;
   }
-  if (FInAt == FInEnd) {
-    const std::int64_t got = FReadAt(FIn.data(), FIn.size(), FFileOffset);
-    if (got <= 0) return false;
-    FFileOffset += static_cast<std::uint64_t>(got);
-    FInAt = 0;
-    FInEnd = static_cast<std::size_t>(got);
-  }
+  if (FInAt == FInEnd && !Refill()) return false;
   const std::size_t size =
       static_cast<std::size_t>(std::min<std::uint64_t>(FIdatLeft, FInEnd - FInAt));
   FCrc = Crc(FCrc, FIn.data() + FInAt, size);

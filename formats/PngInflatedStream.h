@@ -49,13 +49,14 @@ class TInflatedPngStream {
   bool Inflating() const { return FInflating; }
 
  private:
-  enum class TPhase { Chunks, Pixels, Done };
+  enum class TPhase { Chunks, Pixels };
 
   bool Produce();
   bool ProduceChunkBytes();
   bool StartPixels(std::uint32_t length);
   bool ProducePixels();
   bool FeedInflater();
+  bool Refill();
   bool ReadFile(std::uint8_t* data, std::size_t size);
   bool ReadHead(std::uint32_t& length, std::uint32_t& type);
   std::uint8_t* Reserve(std::size_t size);
