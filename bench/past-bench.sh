@@ -64,7 +64,9 @@ PAST_HASH=$(git rev-parse --verify --quiet "$PAST^{commit}") || {
   exit 2
 }
 PAST_DIR=$PAST_BUILDS/${PAST_HASH:0:12}
-PAST_TOOL=$PAST_DIR/penamo-filter
+# Run where it was built: from f94f0a0 on, penamo-filter finds libpenamo beside it in its build
+# tree ($ORIGIN/../lib), so a copy of the program alone could not start.
+PAST_TOOL=$PAST_DIR/build/app/penamo-filter
 
 # ---- Both builds: Release, the command line only ----
 configure() {
@@ -84,7 +86,6 @@ if [ ! -x "$PAST_TOOL" ] || [ "${REBUILD:-0}" = 1 ]; then
   trap remove_past_src EXIT
   configure "$PAST_DIR/src" "$PAST_DIR/build" OFF
   nice cmake --build "$PAST_DIR/build" -j2 --target penamo-filter >/dev/null
-  cp "$PAST_DIR/build/app/penamo-filter" "$PAST_TOOL"
   remove_past_src
   trap - EXIT
 fi
@@ -143,6 +144,7 @@ save() {
 # (a filter it does not know) and compares the outputs byte for byte.
 declare -A PAST_KNOWS
 DIFFERENT=()
+REFUSED=()
 echo "first saves, outputs compared ..."
 for key in "${SAVES[@]}"; do
   IFS=: read -r filter input output <<<"$key"
@@ -153,8 +155,17 @@ for key in "${SAVES[@]}"; do
       DIFFERENT+=("$key")
   else
     PAST_KNOWS[$key]=0
+    REFUSED+=("$key: $(head -n 1 "$WORK/past/last.err")")
   fi
 done
+# A past build that ran no save at all did not start (or was built wrong): nothing would be
+# compared, and the verdict below would say no save got slower.
+if [ ${#REFUSED[@]} = ${#SAVES[@]} ]; then
+  echo "past-bench.sh: the past build ran none of the saves; the first said:" >&2
+  echo "  ${REFUSED[0]}" >&2
+  exit 1
+fi
+for refusal in "${REFUSED[@]}"; do echo "  the past build refused $refusal"; done
 
 median() { sort -n "$1" | awk '{v[NR] = $1} END {printf "%d\n", (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
 range() { sort -n "$1" | awk 'NR == 1 {lo = $1} {hi = $1} END {printf "%.0f-%.0f", lo / 1000, hi / 1000}'; }
